@@ -1,0 +1,92 @@
+// Windows side of the platform layer.
+#include "ZoPlatform.h"
+
+#include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <cstdlib>
+
+namespace ZoPlatform {
+namespace {
+const wchar_t* W(const WideString& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
+WideString U(const wchar_t* s) { return WideString(reinterpret_cast<const char16_t*>(s)); }
+}  // namespace
+
+WideString AnsiToWide(const AnsiString& bytes)
+{
+    if (bytes.empty()) return WideString();
+    int n = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    WideString out(static_cast<size_t>(n), u'\0');
+    MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()),
+                        reinterpret_cast<wchar_t*>(out.data()), n);
+    return out;
+}
+
+AnsiString WideToAnsi(const WideString& text)
+{
+    if (text.empty()) return AnsiString();
+    int n = WideCharToMultiByte(CP_ACP, 0, W(text), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    AnsiString out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_ACP, 0, W(text), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+void SetAnsiCodePage(unsigned) {}
+
+WideString GetEnv(const char* name)
+{
+    const char* v = std::getenv(name);
+    return v ? AnsiToWide(v) : WideString();
+}
+
+WideString SpecialFolderPath(int csidl)
+{
+    wchar_t buf[MAX_PATH + 1] = {};
+    if (FAILED(SHGetFolderPathW(nullptr, csidl, nullptr, 0, buf))) return WideString();
+    return U(buf);
+}
+
+WideString ModuleFileName()
+{
+    wchar_t buf[MAX_PATH + 1] = {};
+    DWORD n = GetModuleFileNameW(nullptr, buf, MAX_PATH);
+    return WideString(reinterpret_cast<const char16_t*>(buf), n);
+}
+
+WideString CommandLine() { return U(GetCommandLineW()); }
+
+WideString TempPath()
+{
+    wchar_t buf[MAX_PATH + 1] = {};
+    DWORD n = GetTempPathW(MAX_PATH, buf);
+    if (n == 0 || n > MAX_PATH) return WideString();
+    return U(buf);
+}
+
+WideString LongPathName(const WideString& path)
+{
+    wchar_t buf[MAX_PATH + 1] = {};
+    DWORD n = GetLongPathNameW(W(path), buf, MAX_PATH);
+    if (n == 0 || n > MAX_PATH) return WideString();
+    return U(buf);
+}
+
+WideString NewGuid()
+{
+    GUID g;
+    if (FAILED(CoCreateGuid(&g))) return WideString();
+    wchar_t buf[64] = {};
+    StringFromGUID2(g, buf, 64);
+    return U(buf);
+}
+
+bool DirectoryExists(const WideString& path)
+{
+    DWORD a = GetFileAttributesW(W(path));
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool CreateDir(const WideString& path) { return CreateDirectoryW(W(path), nullptr) != 0; }
+
+}  // namespace ZoPlatform

@@ -1,0 +1,105 @@
+// System utilities: path and string functions, conversions, the whole-buffer
+// compression pair, and the declarations of the holder classes whose Windows
+// side lives in ZoSysUtils_win.cpp.
+#pragma once
+
+#include <optional>
+#include <vector>
+
+#include "ZoStream.h"
+#include "ZoTypes.h"
+
+// ---- Path and string functions ----------------------------------------------
+
+WideString DirPart(const WideString& path);
+WideString NamePart(const WideString& path);
+WideString NameWithoutExt(const WideString& path);
+WideString WithTrailingBackslash(const WideString& path);
+WideString WithoutTrailingBackslash(const WideString& path);
+bool DirExists(const WideString& path);
+bool ForceDirs(const WideString& path);
+
+WideString WideUpperCase(const WideString& text);
+WideString WideLowerCase(const WideString& text);
+bool TextEquals(const WideString& a, const WideString& b);
+WideString Trim(const WideString& text);
+
+// printf-like; every caller uses %s only (%d is accepted for integers, %% for a percent sign).
+WideString FormatText(const WideString& format, const std::vector<WideString>& args);
+
+enum TReplaceFlag : int { rfReplaceAll = 1, rfIgnoreCase = 2 };
+WideString ReplaceText(const WideString& text, const WideString& oldText, const WideString& newText, int flags);
+
+// Splits a command line as ArgAt/ArgCount do. Element 0 is the first word of
+// the line (ArgAt(0) replaces it by the module file name).
+std::vector<WideString> SplitCommandLine(const WideString& commandLine);
+int ArgCount();
+WideString ArgAt(int index);
+
+AnsiString ToUtf8(const WideString& text);
+WideString FromUtf8(const AnsiString& bytes);
+inline WideString FromUtf8(const char* bytes) { return FromUtf8(AnsiString(bytes)); }
+// ASCII-only conversions for text known to be ASCII (names, numbers).
+AnsiString AsciiOf(const WideString& text);
+WideString WideOf(const AnsiString& ascii);
+
+// Integer conversion as the toolkit does it: optional blanks and sign, decimal,
+// or hexadecimal with "$", "0x" or "x"; nothing after the digits.
+std::optional<int32_t> TryStrToInt(const WideString& text);
+std::optional<int64_t> TryStrToInt64(const WideString& text);
+WideString IntToStr(int64_t value);
+// Floats in the general format with 15 significant digits, '.' as separator.
+WideString FloatToStrG15(double value);
+std::optional<double> TryStrToFloat(const WideString& text);
+
+// ---- Date-times: days since 30 December 1899, time of day as fraction ---------
+
+using TDateTime = double;
+struct TCalendarTime {
+    int year, month, day, hour, minute, second, millisecond;
+};
+TDateTime EncodeDateTime(const TCalendarTime& t);
+TCalendarTime DecodeDateTime(TDateTime value);
+// Seconds since the Unix epoch, interpreted in the local time zone.
+TDateTime UnixTimeToLocalDateTime(int64_t unixSeconds);
+TDateTime NowLocal();
+
+// ---- Class-level holders -----------------------------------------------------
+
+struct FileTimes {
+    TDateTime CreationTime = 0;
+    TDateTime LastWriteTime = 0;
+    TDateTime LastAccessTime = 0;
+};
+
+class TZoSysfn {
+public:
+    TZoSysfn() = delete;
+    // target := zlib stream (level 9, deflate, window 15, memory level 8,
+    // default strategy) of the whole source; target is emptied first.
+    static void CompressStream(TStream* source, TMemoryStream* target);
+    // target := inflated whole source. Raises EDecompressionError "Error" on
+    // damaged, truncated or foreign data and on output past 2 GiB.
+    static void DecompressStream(TStream* source, TMemoryStream* target);
+    static void WriteConsoleLine(const WideString& text);
+};
+
+class TZoFilefn {
+public:
+    TZoFilefn() = delete;
+    static void ForceFileDir(const WideString& file);
+    static WideString GetLongPath(const WideString& path);
+    static bool SetFileTimes(const WideString& file, const FileTimes& times);
+};
+
+class TZoRegfn {
+public:
+    TZoRegfn() = delete;
+    static WideString GetSpecialFolder(int csidl);
+};
+
+class TZoStrfn {
+public:
+    TZoStrfn() = delete;
+    static WideString NewGuidString();
+};

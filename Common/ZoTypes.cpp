@@ -1,0 +1,10 @@
+#include "ZoTypes.h"
+
+#include "ZoSysUtils.h"
+
+Exception::Exception(WideString message) : message_(std::move(message)), utf8_(ToUtf8(message_)) {}
+
+void AssertFailure(const WideString& text, const char* unit, int line)
+{
+    throw EAssertionFailed(FormatText(u"%s (%s, line %d)", {text, WideOf(unit), IntToStr(line)}));
+}

@@ -1,0 +1,56 @@
+// Basic types shared by every unit: wide and 8-bit strings, the error classes
+// and the assertion convention.
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <vector>
+
+using WideString = std::u16string;  // UTF-16, the text of the whole system
+using AnsiString = std::string;     // 8-bit text: UTF-8 or the system code page, as named
+using TBytes = std::vector<uint8_t>;
+
+// An error that carries its message text (UTF-16); what() gives it as UTF-8.
+class Exception : public std::exception {
+public:
+    explicit Exception(WideString message);
+    const WideString& Message() const noexcept { return message_; }
+    const char* what() const noexcept override { return utf8_.c_str(); }
+
+private:
+    WideString message_;
+    std::string utf8_;
+};
+
+#define ZO_DECLARE_ERROR(Name, Base)                         \
+    class Name : public Base {                               \
+    public:                                                  \
+        using Base::Base;                                    \
+    }
+
+ZO_DECLARE_ERROR(EAssertionFailed, Exception);
+ZO_DECLARE_ERROR(EConvertError, Exception);
+ZO_DECLARE_ERROR(EStreamError, Exception);
+ZO_DECLARE_ERROR(EReadError, EStreamError);
+ZO_DECLARE_ERROR(EFCreateError, EStreamError);
+ZO_DECLARE_ERROR(EFOpenError, EStreamError);
+ZO_DECLARE_ERROR(EResNotFound, Exception);
+ZO_DECLARE_ERROR(EOSError, Exception);
+ZO_DECLARE_ERROR(EInOutError, Exception);
+ZO_DECLARE_ERROR(ECompressionError, Exception);
+ZO_DECLARE_ERROR(EDecompressionError, Exception);
+ZO_DECLARE_ERROR(EPackageError, Exception);
+
+// Raises EAssertionFailed with "%s (%s, line %d)": the check's text, the unit
+// path (for example "Common/ZoXmlUtils") and the line.
+[[noreturn]] void AssertFailure(const WideString& text, const char* unit, int line);
+
+#define ZO_ASSERT(cond, unit)                                            \
+    do {                                                                 \
+        if (!(cond)) ::AssertFailure(u"Assertion failure", unit, __LINE__); \
+    } while (0)
+#define ZO_ASSERT_MSG(cond, text, unit)                    \
+    do {                                                   \
+        if (!(cond)) ::AssertFailure(text, unit, __LINE__); \
+    } while (0)

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Builds everything without running anything:
+#   build/native  the portable core, its tests and zosetup-pack (g++)
+#   build/asan    the same under AddressSanitizer and UndefinedBehaviorSanitizer
+#   build/win     the Windows programs and the cross-built tests (MinGW-w64)
+#   build/fuzz    the libFuzzer targets (clang)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc)
+only="${1:-all}"
+
+configure() {  # dir, extra cmake arguments...
+  local dir=$1; shift
+  [ -f "$dir/CMakeCache.txt" ] || cmake -S . -B "$dir" -G "Unix Makefiles" "$@" >/dev/null
+}
+
+if [ "$only" = all ] || [ "$only" = native ]; then
+  configure build/native -DCMAKE_BUILD_TYPE=RelWithDebInfo
+  cmake --build build/native -j "$jobs"
+fi
+if [ "$only" = all ] || [ "$only" = win ]; then
+  configure build/win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=MinSizeRel
+  cmake --build build/win -j "$jobs"
+fi
+if [ "$only" = all ] || [ "$only" = asan ]; then
+  configure build/asan -DCMAKE_BUILD_TYPE=Debug -DZO_SANITIZE=ON
+  cmake --build build/asan -j "$jobs"
+fi
+if [ "$only" = all ] || [ "$only" = fuzz ]; then
+  configure build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZO_FUZZ=ON -DZO_TESTS=OFF \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+  cmake --build build/fuzz -j "$jobs"
+fi

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs every Debian package the project needs, only those that are missing,
+# so a warm machine starts at once.
+set -euo pipefail
+
+packages=(
+  # native build and tests
+  cmake make g++ clang libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev
+  zlib1g-dev libssl-dev nlohmann-json3-dev libpugixml-dev python3 openssl osslsigncode
+  # Windows cross build
+  g++-mingw-w64-x86-64 mingw-w64 binutils-mingw-w64-x86-64 libz-mingw-w64-dev
+  # running and looking at Windows programs
+  wine wine64 xvfb xdotool imagemagick fonts-wine fonts-wqy-microhei locales procps
+  # the benchmark peer
+  nsis curl
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+if [ "${#missing[@]}" -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# The Chinese system code page for Wine processes.
+if ! locale -a 2>/dev/null | grep -qi '^zh_CN.utf8$'; then
+  $SUDO localedef -i zh_CN -f UTF-8 zh_CN.UTF-8 || echo "setup: could not make the zh_CN.UTF-8 locale" >&2
+fi
+echo "setup: all packages present"

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Runs every test: native, under sanitizers, the cross-built tests under Wine,
+# the end-to-end installer tests under Wine in Xvfb, and short fuzz runs.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+failed=()
+passed=0
+
+step() {  # name, command...
+  local name=$1; shift
+  echo "=== $name"
+  if "$@"; then passed=$((passed + 1)); else failed+=("$name"); echo "*** FAILED: $name"; fi
+}
+
+step "native unit tests" ctest --test-dir build/native --output-on-failure -j 2
+step "unit tests under ASan and UBSan" env ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build/asan --output-on-failure -j 2
+
+source scripts/wine-env.sh
+wine_up
+trap wine_down EXIT
+step "unit tests under Wine" ctest --test-dir build/win --output-on-failure
+for t in tests/wine/*.sh; do
+  [ -e "$t" ] || continue
+  step "wine: $(basename "$t" .sh)" bash "$t"
+done
+wine_down
+trap - EXIT
+
+for f in build/fuzz/tests/fuzz/fuzz_*; do
+  [ -x "$f" ] || continue
+  name=$(basename "$f")
+  corpus="tests/fuzz/corpus/${name#fuzz_}"
+  mkdir -p "build/fuzz/work/$name"
+  step "fuzz: $name" "$f" -max_total_time="${ZO_FUZZ_SECONDS:-20}" -rss_limit_mb=2048 -max_len=65536 \
+    -print_final_stats=0 "build/fuzz/work/$name" "$corpus"
+done
+
+echo
+echo "${passed} passed, ${#failed[@]} failed"
+[ "${#failed[@]}" -eq 0 ] || { printf 'failed: %s\n' "${failed[@]}"; exit 1; }

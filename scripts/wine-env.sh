@@ -1,0 +1,63 @@
+# Sourced by the scripts that run Windows programs: a private, quiet Wine prefix
+# inside the build folder, a virtual display, and a persistent wine server.
+#   wine_up      make the prefix if needed, start Xvfb and the server
+#   wine_down    stop the server and the display we started
+#   wine_fresh_prefix DIR   copy of the pristine prefix for a test that wants a clean one
+
+ZO_ROOT="${ZO_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}"
+export WINEARCH=win64
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+export ZO_PRISTINE_PREFIX="$ZO_ROOT/build/wine/pristine"
+export WINEPREFIX="${WINEPREFIX:-$ZO_ROOT/build/wine/prefix}"
+export DISPLAY="${ZO_DISPLAY:-:99}"
+if locale -a 2>/dev/null | grep -qi '^zh_CN.utf8$'; then export LANG=zh_CN.UTF-8; fi
+
+_zo_make_pristine() {
+  [ -f "$ZO_PRISTINE_PREFIX/.zo-ready" ] && return 0
+  echo "wine: creating a private prefix in $ZO_PRISTINE_PREFIX"
+  rm -rf "$ZO_PRISTINE_PREFIX"
+  mkdir -p "$(dirname "$ZO_PRISTINE_PREFIX")"
+  (
+    export WINEPREFIX="$ZO_PRISTINE_PREFIX"
+    wineboot -i >/dev/null 2>&1 </dev/null
+    wineserver -w
+    for face in "微软雅黑" "Microsoft YaHei" "SimSun" "宋体" "Tahoma" "MS Shell Dlg" "MS Shell Dlg 2"; do
+      wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /d "WenQuanYi Micro Hei" /f >/dev/null 2>&1
+    done
+    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+    wine reg add 'HKCU\Software\Wine\DllOverrides' /v winemenubuilder.exe /d "" /f >/dev/null 2>&1
+    wineserver -w
+    # User folders are links into the Linux home folder: make them real folders of the prefix.
+    for d in "$ZO_PRISTINE_PREFIX"/drive_c/users/*/; do
+      for link in "$d"*; do
+        if [ -L "$link" ]; then rm -f "$link"; mkdir -p "$link"; fi
+      done
+    done
+  )
+  touch "$ZO_PRISTINE_PREFIX/.zo-ready"
+}
+
+wine_fresh_prefix() {  # DIR
+  _zo_make_pristine
+  rm -rf "$1"
+  cp -a "$ZO_PRISTINE_PREFIX" "$1"
+}
+
+wine_up() {
+  _zo_make_pristine
+  [ -d "$WINEPREFIX" ] || cp -a "$ZO_PRISTINE_PREFIX" "$WINEPREFIX"
+  if ! xdpyinfo -display "$DISPLAY" >/dev/null 2>&1 && ! [ -e "/tmp/.X11-unix/X${DISPLAY#:}" ]; then
+    Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    ZO_XVFB_PID=$!
+    sleep 1
+  fi
+  wineserver -p
+  wine wineboot </dev/null >/dev/null 2>&1 &
+  sleep 1
+}
+
+wine_down() {
+  wineserver -k 2>/dev/null || true
+  if [ -n "${ZO_XVFB_PID:-}" ]; then kill "$ZO_XVFB_PID" 2>/dev/null || true; fi
+}
