@@ -28,13 +28,17 @@ done
 wine_down
 trap - EXIT
 
+fuzz_quietly() {  # the fuzzer's log is shown only when it finds something
+  local log="build/fuzz/work/$(basename "$1").log"
+  if "$@" >"$log" 2>&1; then grep -E '^Done|DONE' "$log" | tail -1; else tail -40 "$log"; return 1; fi
+}
 for f in build/fuzz/tests/fuzz/fuzz_*; do
   [ -x "$f" ] || continue
   name=$(basename "$f")
   corpus="tests/fuzz/corpus/${name#fuzz_}"
   mkdir -p "build/fuzz/work/$name"
-  step "fuzz: $name" "$f" -max_total_time="${ZO_FUZZ_SECONDS:-20}" -rss_limit_mb=2048 -max_len=65536 \
-    -print_final_stats=0 "build/fuzz/work/$name" "$corpus"
+  step "fuzz: $name" fuzz_quietly "$f" -max_total_time="${ZO_FUZZ_SECONDS:-20}" -rss_limit_mb=2048 \
+    -max_len=65536 "build/fuzz/work/$name" "$corpus"
 done
 
 echo
