@@ -3,6 +3,8 @@
 // a control themselves; they talk to the front end through this interface.
 #pragma once
 
+#include <cstdlib>
+
 #include "ZoTypes.h"
 
 class TInstallView {
@@ -26,6 +28,13 @@ public:
     virtual void ShowInfo(const WideString& text) = 0;
     // The copy-failure dialog; returns 4 (Retry), 5 (Ignore) or 3 (Abort).
     virtual int ShowCopyFileFailure(const WideString& path, const WideString& reason) = 0;
+
+    // The finished look ("安装完成", btnRunApp centred and focused) and
+    // installState := Finished; called once the last install step has returned.
+    virtual void ShowFinished() {}
+    // Ends the process at once with the exit code, without tearing the window
+    // down. Tests override it to observe the exit instead.
+    [[noreturn]] virtual void EndProcess(int exitCode) { std::_Exit(exitCode); }
 };
 
 // Modal results shared by the dialogs.
