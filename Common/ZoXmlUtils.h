@@ -1,0 +1,511 @@
+// A small XML tree with its parser and writer, and the persistence of
+// configuration objects through their published properties (XML and JSON).
+//
+// The tree keeps names and values as UTF-8 in the escaped form of the file;
+// conversion to UTF-16 happens only at the accessors.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+#include <nlohmann/json_fwd.hpp>
+
+#include "ZoStream.h"
+#include "ZoTypes.h"
+
+ZO_DECLARE_ERROR(EXmlException, Exception);
+// "List index out of bounds (%d)"
+ZO_DECLARE_ERROR(EListError, Exception);
+
+// UTF-16 -> UTF-8 with tab, LF, CR, both quotes, '&', '<' and '>' replaced by references.
+AnsiString XmlEncode(const WideString& text);
+// The inverse: resolves &lt; &gt; &amp; &quot; &apos; (any case) and &#N; / &#xN;.
+// An '&' without ';' raises EXmlException; an empty or unknown entity is an
+// assertion failure; a malformed number raises EConvertError.
+WideString XmlDecode(std::string_view text);
+
+// ---- Document model -----------------------------------------------------------
+
+class TXmlKey {
+public:
+    bool IsCData = false;  // Value holds raw CDATA text rather than escaped text
+    AnsiString Name;       // UTF-8, escaped
+    AnsiString Value;      // UTF-8, escaped unless IsCData
+
+    void SetName(const WideString& name) { Name = XmlEncode(name); }
+    WideString GetName() const { return XmlDecode(Name); }
+};
+
+class TXmlAttribute : public TXmlKey {
+public:
+    WideString GetValue() const;
+    void SetValue(const WideString& value);
+    void SetInteger(int64_t value);
+    void SetFloat(double value);  // general format, 15 significant digits
+};
+
+class TXmlNode;
+
+// An ordered list that owns its items; duplicate names are allowed. Name
+// lookups compare the escaped UTF-8 names without regard to ASCII case.
+template <class T, class Slot>
+class TXmlKeyList {
+public:
+    int Count() const { return static_cast<int>(items_.size()); }
+    bool Empty() const { return items_.empty(); }
+    T* Items(int index) const;  // raises EListError when out of range
+    int IndexOfName(const WideString& name) const { return IndexOfEncodedName(XmlEncode(name)); }
+    T* FindByName(const WideString& name) const;
+    // Lookup by a name already in escaped form.
+    int IndexOfEncodedName(std::string_view encoded) const;
+    void Clear() { items_.clear(); }
+    void Delete(int index);
+
+protected:
+    static T* Ptr(const T& item) { return const_cast<T*>(&item); }
+    static T* Ptr(const std::unique_ptr<T>& item) { return item.get(); }
+    std::vector<Slot> items_;
+};
+
+// Attributes are held by value; a pointer to one stays valid until the next
+// Add, FindOrAdd, ParseText or Delete on the same list.
+class TXmlAttributeList : public TXmlKeyList<TXmlAttribute, TXmlAttribute> {
+public:
+    TXmlAttribute* Add(const WideString& name);
+    TXmlAttribute* FindOrAdd(const WideString& name);
+    TXmlAttribute* FindOrAddEncoded(std::string_view encodedName);
+    // Clears the list, then reads name="value" pairs from the raw tag text.
+    void ParseText(const char* from, const char* to);
+    // name="value" pairs joined by single spaces, stored bytes unchanged.
+    AnsiString ToText() const;
+    void AppendText(AnsiString& out) const;
+    void Reserve(size_t count) { items_.reserve(count); }
+};
+
+class TXmlNodeList : public TXmlKeyList<TXmlNode, std::unique_ptr<TXmlNode>> {
+public:
+    TXmlNode* Add(std::unique_ptr<TXmlNode> node);
+    auto begin() const { return items_.begin(); }
+    auto end() const { return items_.end(); }
+};
+
+// An element. Nodes own their children; Parent is a back pointer.
+class TXmlNode : public TXmlKey {
+public:
+    explicit TXmlNode(TXmlNode* parent = nullptr) : Parent(parent) {}
+    TXmlNode(const TXmlNode&) = delete;
+    TXmlNode& operator=(const TXmlNode&) = delete;
+
+    TXmlAttributeList Attributes;
+    TXmlNodeList Nodes;
+    TXmlNode* Parent = nullptr;
+
+    TXmlNode* AddChild(const WideString& name);
+    TXmlNode* FindChild(const WideString& name) const;
+    TXmlNode* FindChildEncoded(std::string_view encodedName) const;
+    TXmlNode* ChildByName(const WideString& name);
+    // Name, or Name + " " + the attribute text.
+    AnsiString TagText() const;
+    // The element's text: the CDATA bytes as UTF-8, or the decoded escaped text.
+    WideString GetText() const;
+};
+
+class TXmlDocument {
+public:
+    TXmlDocument();                                // root with an empty name
+    explicit TXmlDocument(const WideString& rootName);
+
+    bool Indented = true;         // one element per line, four spaces per level
+    bool WithDeclaration = true;  // <?xml version="1.0" encoding="utf-8"?>
+    std::unique_ptr<TXmlNode> Root;  // none after loading input without an element
+
+    // Parses the bytes where they lie; only names and values are copied out.
+    // Structural errors raise EXmlException "XML 标签不匹配" with Root holding
+    // what was parsed so far.
+    void LoadFromBuffer(const char* data, size_t size);
+    void LoadFromBuffer(const uint8_t* data, size_t size)
+    {
+        LoadFromBuffer(reinterpret_cast<const char*>(data), size);
+    }
+    // From the stream's position to its end; a memory stream is parsed in place.
+    void LoadFromStream(TStream& stream);
+    // UTF-8 without byte-order mark, CR LF after every line.
+    AnsiString SaveToString() const;
+    void SaveToStream(TStream& stream) const;
+};
+
+// ---- Published properties -------------------------------------------------------
+
+class TXmlPersistent;
+
+enum class TPropKind : uint8_t {
+    Integer,      // int32_t
+    Char,         // char (8-bit character)
+    WChar,        // char16_t
+    Enumeration,  // enumerations and bool
+    Float,        // double, TDateTime
+    String,       // AnsiString, UTF-8
+    WString,      // WideString
+    Set,          // uint32_t bit mask over an enumeration
+    Int64,        // int64_t
+    Class,        // a sub-object, owned by its holder and never replaced
+    Method,       // an event: never persisted
+    Other,        // unsupported: every walk raises an assertion with TypeName
+};
+
+// Names of an enumeration's values, by ordinal.
+struct TEnumInfo {
+    const char* TypeName;
+    std::vector<const char*> Names;
+
+    // Ordinal of the name matching without regard to ASCII case; -1 if none.
+    int IndexOf(std::string_view name) const;
+    const char* NameOf(int64_t ordinal) const;  // "" when out of range
+};
+
+// One published property: its name, kind and type-erased accessors. A missing
+// getter means not readable, a missing setter not writable.
+struct TPropInfo {
+    const char* Name = "";
+    TPropKind Kind = TPropKind::Other;
+    const char* TypeName = "";
+    const TEnumInfo* Enum = nullptr;  // Enumeration and Set
+
+    // Integer, Char, WChar, Enumeration, Set and Int64 go through int64_t.
+    int64_t (*GetOrd)(const TXmlPersistent&) = nullptr;
+    void (*SetOrd)(TXmlPersistent&, int64_t) = nullptr;
+    double (*GetFloat)(const TXmlPersistent&) = nullptr;
+    void (*SetFloat)(TXmlPersistent&, double) = nullptr;
+    const AnsiString& (*GetStr)(const TXmlPersistent&) = nullptr;
+    void (*SetStr)(TXmlPersistent&, AnsiString&&) = nullptr;
+    const WideString& (*GetWStr)(const TXmlPersistent&) = nullptr;
+    void (*SetWStr)(TXmlPersistent&, WideString&&) = nullptr;
+    TXmlPersistent* (*GetObject)(const TXmlPersistent&) = nullptr;
+
+    bool Readable() const
+    {
+        return GetOrd || GetFloat || GetStr || GetWStr || GetObject;
+    }
+    bool Writable() const { return SetOrd || SetFloat || SetStr || SetWStr; }
+};
+
+// A class's name, ancestor, own published properties and virtual constructor.
+class TClassInfo {
+public:
+    using TFactory = std::unique_ptr<TXmlPersistent> (*)();
+    TClassInfo(const char* name, const TClassInfo* parent, std::vector<TPropInfo> ownProps, TFactory factory);
+    TClassInfo(const TClassInfo&) = delete;
+    TClassInfo& operator=(const TClassInfo&) = delete;
+
+    const char* Name() const { return name_; }
+    const TClassInfo* Parent() const { return parent_; }
+    // Ancestors' properties first, then the class's own, in declaration order.
+    const std::vector<TPropInfo>& Properties() const { return props_; }
+    // By name, without regard to ASCII case; null if none.
+    const TPropInfo* FindProperty(std::string_view name) const;
+    bool InheritsFrom(const TClassInfo& other) const;
+    // A new object of this class; null for an abstract class.
+    std::unique_ptr<TXmlPersistent> Create() const { return factory_ ? factory_() : nullptr; }
+
+private:
+    const char* name_;
+    const TClassInfo* parent_;
+    std::vector<TPropInfo> props_;
+    TFactory factory_;
+};
+
+// In the class body: the class's own property table and its virtual accessor.
+#define ZO_PERSISTENT_CLASS(Name)                                      \
+public:                                                                \
+    static const TClassInfo& StaticClassInfo();                        \
+    const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
+
+// In the unit: the published properties in declaration order, e.g.
+//   ZO_PUBLISHED(TSetupRun, TBaseSetupItem,
+//       ZO_PROP(TSetupRun, FileName), ZO_PROP(TSetupRun, Wait))
+#define ZO_PUBLISHED(Name, ParentName, ...)                                          \
+    const TClassInfo& Name::StaticClassInfo()                                         \
+    {                                                                                 \
+        static const TClassInfo info(#Name, &ParentName::StaticClassInfo(), {__VA_ARGS__}, \
+            []() -> std::unique_ptr<TXmlPersistent> { return std::make_unique<Name>(); }); \
+        return info;                                                                  \
+    }
+// The same for a class that cannot be created (its list factory is abstract).
+#define ZO_PUBLISHED_ABSTRACT(Name, ParentName, ...)                                          \
+    const TClassInfo& Name::StaticClassInfo()                                                 \
+    {                                                                                         \
+        static const TClassInfo info(#Name, &ParentName::StaticClassInfo(), {__VA_ARGS__}, nullptr); \
+        return info;                                                                          \
+    }
+
+// Enumeration names for ZO_PROP, declared once per enumeration type:
+//   ZO_ENUM_NAMES(TRegValueType, "rvtString", "rvtDWord");
+template <class E>
+struct TEnumNames;  // specialised by ZO_ENUM_NAMES: static const TEnumInfo& Info()
+#define ZO_ENUM_NAMES(Type, ...)                                      \
+    template <>                                                       \
+    struct TEnumNames<Type> {                                         \
+        static const TEnumInfo& Info()                                \
+        {                                                             \
+            static const TEnumInfo info{#Type, {__VA_ARGS__}};        \
+            return info;                                              \
+        }                                                             \
+    }
+const TEnumInfo& BooleanEnumInfo();  // "False", "True"
+
+namespace zo_detail {
+
+template <auto Member>
+struct TField;
+template <class C, class T, T C::*Member>
+struct TField<Member> {
+    using Class = C;
+    using Type = T;
+    static const C& Of(const TXmlPersistent& o) { return static_cast<const C&>(o); }
+    static C& Of(TXmlPersistent& o) { return static_cast<C&>(o); }
+    static const T& Get(const TXmlPersistent& o) { return Of(o).*Member; }
+    static T& Ref(TXmlPersistent& o) { return Of(o).*Member; }
+};
+
+template <class T>
+struct IsOwnedObject : std::false_type {};
+template <class T>
+struct IsOwnedObject<std::unique_ptr<T>> : std::true_type {};
+template <class T>
+struct IsOwnedObject<const std::unique_ptr<T>> : std::true_type {};
+
+template <auto Member>
+TPropInfo MakeProp(const char* name)
+{
+    using F = TField<Member>;
+    using T = typename F::Type;
+    TPropInfo p;
+    p.Name = name;
+    if constexpr (IsOwnedObject<T>::value) {
+        p.Kind = TPropKind::Class;
+        p.TypeName = "class";
+        p.GetObject = [](const TXmlPersistent& o) -> TXmlPersistent* { return F::Get(o).get(); };
+    } else if constexpr (std::is_same_v<T, WideString>) {
+        p.Kind = TPropKind::WString;
+        p.TypeName = "WideString";
+        p.GetWStr = [](const TXmlPersistent& o) -> const WideString& { return F::Get(o); };
+        p.SetWStr = [](TXmlPersistent& o, WideString&& v) { F::Ref(o) = std::move(v); };
+    } else if constexpr (std::is_same_v<T, AnsiString>) {
+        p.Kind = TPropKind::String;
+        p.TypeName = "AnsiString";
+        p.GetStr = [](const TXmlPersistent& o) -> const AnsiString& { return F::Get(o); };
+        p.SetStr = [](TXmlPersistent& o, AnsiString&& v) { F::Ref(o) = std::move(v); };
+    } else if constexpr (std::is_same_v<T, double>) {
+        p.Kind = TPropKind::Float;
+        p.TypeName = "Double";
+        p.GetFloat = [](const TXmlPersistent& o) { return F::Get(o); };
+        p.SetFloat = [](TXmlPersistent& o, double v) { F::Ref(o) = v; };
+    } else if constexpr (std::is_same_v<T, bool>) {
+        p.Kind = TPropKind::Enumeration;
+        p.TypeName = "Boolean";
+        p.Enum = &BooleanEnumInfo();
+        p.GetOrd = [](const TXmlPersistent& o) -> int64_t { return F::Get(o) ? 1 : 0; };
+        p.SetOrd = [](TXmlPersistent& o, int64_t v) { F::Ref(o) = v != 0; };
+    } else if constexpr (std::is_enum_v<T>) {
+        p.Kind = TPropKind::Enumeration;
+        p.Enum = &TEnumNames<T>::Info();
+        p.TypeName = p.Enum->TypeName;
+        p.GetOrd = [](const TXmlPersistent& o) -> int64_t { return static_cast<int64_t>(F::Get(o)); };
+        p.SetOrd = [](TXmlPersistent& o, int64_t v) { F::Ref(o) = static_cast<T>(v); };
+    } else if constexpr (std::is_same_v<T, char> || std::is_same_v<T, char16_t>) {
+        p.Kind = std::is_same_v<T, char> ? TPropKind::Char : TPropKind::WChar;
+        p.TypeName = std::is_same_v<T, char> ? "AnsiChar" : "WideChar";
+        p.GetOrd = [](const TXmlPersistent& o) -> int64_t {
+            return static_cast<int64_t>(static_cast<std::make_unsigned_t<T>>(F::Get(o)));
+        };
+        p.SetOrd = [](TXmlPersistent& o, int64_t v) { F::Ref(o) = static_cast<T>(v); };
+    } else if constexpr (std::is_same_v<T, int32_t>) {
+        p.Kind = TPropKind::Integer;
+        p.TypeName = "Integer";
+        p.GetOrd = [](const TXmlPersistent& o) -> int64_t { return F::Get(o); };
+        p.SetOrd = [](TXmlPersistent& o, int64_t v) { F::Ref(o) = static_cast<int32_t>(v); };
+    } else if constexpr (std::is_same_v<T, int64_t>) {
+        p.Kind = TPropKind::Int64;
+        p.TypeName = "Int64";
+        p.GetOrd = [](const TXmlPersistent& o) -> int64_t { return F::Get(o); };
+        p.SetOrd = [](TXmlPersistent& o, int64_t v) { F::Ref(o) = v; };
+    } else {
+        static_assert(sizeof(T) == 0, "no published-property kind for this field type");
+    }
+    return p;
+}
+
+// A set: a uint32_t field whose bit n stands for the enumeration value n.
+template <auto Member>
+TPropInfo MakeSetProp(const char* name, const TEnumInfo& info)
+{
+    using F = TField<Member>;
+    static_assert(std::is_same_v<typename F::Type, uint32_t>, "a set is a uint32_t bit mask");
+    TPropInfo p;
+    p.Name = name;
+    p.Kind = TPropKind::Set;
+    p.TypeName = info.TypeName;
+    p.Enum = &info;
+    p.GetOrd = [](const TXmlPersistent& o) -> int64_t { return F::Get(o); };
+    p.SetOrd = [](TXmlPersistent& o, int64_t v) { F::Ref(o) = static_cast<uint32_t>(v); };
+    return p;
+}
+
+}  // namespace zo_detail
+
+// A field published under its own name; the kind follows the field's type.
+#define ZO_PROP(Class, Field) ::zo_detail::MakeProp<&Class::Field>(#Field)
+// A field published without a write accessor (saved, never loaded).
+#define ZO_PROP_READONLY(Class, Field) \
+    [] { TPropInfo p = ZO_PROP(Class, Field); p.SetOrd = nullptr; p.SetFloat = nullptr; \
+         p.SetStr = nullptr; p.SetWStr = nullptr; return p; }()
+#define ZO_SET_PROP(Class, Field, EnumInfo) ::zo_detail::MakeSetProp<&Class::Field>(#Field, EnumInfo)
+
+// ---- Persistent objects ---------------------------------------------------------
+
+// Base of every configuration object: its published properties give XML and
+// JSON persistence, copying and comparison. The context argument is handed
+// unchanged to every nested load or save.
+class TXmlPersistent {
+public:
+    TXmlPersistent() = default;
+    virtual ~TXmlPersistent() = default;
+    TXmlPersistent(const TXmlPersistent&) = delete;
+    TXmlPersistent& operator=(const TXmlPersistent&) = delete;
+
+    static const TClassInfo& StaticClassInfo();
+    virtual const TClassInfo& ClassInfo() const { return StaticClassInfo(); }
+    WideString ClassName() const;
+
+    // Copies every property that the source publishes under the same name;
+    // sub-objects are assigned, never replaced. A null source raises EConvertError.
+    virtual void Assign(const TXmlPersistent* source);
+    void Assign(const TXmlPersistent& source) { Assign(&source); }
+    // A new object of the same class, assigned from this one.
+    virtual std::unique_ptr<TXmlPersistent> Clone() const;
+    template <class T>
+    std::unique_ptr<T> CloneAs() const
+    {
+        return std::unique_ptr<T>(static_cast<T*>(Clone().release()));
+    }
+    // Saves the source as XML and loads this object from it.
+    virtual void AssignByXml(const TXmlPersistent& source);
+    // Same class and every property equal (lists: also every item).
+    virtual bool IsEqual(const TXmlPersistent* other) const;
+
+    virtual void LoadFromJson(const nlohmann::json& object, int context = 0);
+    virtual void LoadFromFile(const WideString& fileName, int context = 0);
+    virtual void LoadFromNode(const TXmlNode& node, int context = 0);
+    // From the stream's position to its end; input without an element changes nothing.
+    virtual void LoadFromStream(TStream& stream, int context = 0);
+    virtual void SaveToJson(nlohmann::json& object, int context = 0) const;
+    // Indented, non-ASCII characters escaped.
+    virtual void SaveToJsonFile(const WideString& fileName, int context = 0) const;
+    // Creates the missing folders of the file's folder part.
+    virtual void SaveToFile(const WideString& fileName, int context = 0) const;
+    virtual void SaveToNode(TXmlNode& node, int context = 0) const;
+    // A document whose root is named by the class, written at the stream's position.
+    virtual void SaveToStream(TStream& stream, int context = 0) const;
+};
+
+// A persistent list that owns its items, written as an "Items" element whose
+// children are named by the items' classes.
+class TXmlObjectList : public TXmlPersistent {
+    ZO_PERSISTENT_CLASS(TXmlObjectList)
+public:
+    // A new item for an element or JSON member of that class name; null skips it.
+    virtual std::unique_ptr<TXmlPersistent> CreateItem(const WideString& className) = 0;
+    virtual void Clear() { items_.clear(); }
+    virtual bool IsEqualItems(const TXmlObjectList* other) const;
+
+    int Count() const { return static_cast<int>(items_.size()); }
+    // A negative index counts from the end; out of range raises EListError.
+    TXmlPersistent* Items(int index) const;
+    // Takes ownership; returns the item.
+    TXmlPersistent* Add(std::unique_ptr<TXmlPersistent> item);
+    void Delete(int index);
+
+    void Assign(const TXmlPersistent* source) override;
+    using TXmlPersistent::Assign;
+    bool IsEqual(const TXmlPersistent* other) const override;
+    void LoadFromJson(const nlohmann::json& object, int context = 0) override;
+    void LoadFromNode(const TXmlNode& node, int context = 0) override;
+    void SaveToJson(nlohmann::json& object, int context = 0) const override;
+    void SaveToJsonFile(const WideString& fileName, int context = 0) const override;
+    void SaveToNode(TXmlNode& node, int context = 0) const override;
+
+protected:
+    // The class every item must have; null accepts any. Assign converts items
+    // of other classes through CreateItem and Assign instead of cloning them.
+    virtual const TClassInfo* ItemClass() const { return nullptr; }
+
+    std::vector<std::unique_ptr<TXmlPersistent>> items_;
+};
+
+// A list whose items are all of class T: CreateItem makes a T whatever the
+// class name, Items is typed, and range-for visits T*.
+template <class T>
+class TXmlTypedList : public TXmlObjectList {
+public:
+    std::unique_ptr<TXmlPersistent> CreateItem(const WideString&) override { return std::make_unique<T>(); }
+    T* Items(int index) const { return static_cast<T*>(TXmlObjectList::Items(index)); }
+    T* Add(std::unique_ptr<T> item) { return static_cast<T*>(TXmlObjectList::Add(std::move(item))); }
+    T* Add() { return Add(std::make_unique<T>()); }
+
+    class iterator {
+    public:
+        using Inner = std::vector<std::unique_ptr<TXmlPersistent>>::const_iterator;
+        explicit iterator(Inner it) : it_(it) {}
+        T* operator*() const { return static_cast<T*>(it_->get()); }
+        iterator& operator++() { ++it_; return *this; }
+        bool operator==(const iterator& other) const { return it_ == other.it_; }
+        bool operator!=(const iterator& other) const { return it_ != other.it_; }
+
+    private:
+        Inner it_;
+    };
+    iterator begin() const { return iterator(items_.begin()); }
+    iterator end() const { return iterator(items_.end()); }
+
+protected:
+    const TClassInfo* ItemClass() const override { return &T::StaticClassInfo(); }
+};
+
+// ---- Template bodies ------------------------------------------------------------
+
+[[noreturn]] void RaiseListIndexError(int index);
+
+template <class T, class Slot>
+T* TXmlKeyList<T, Slot>::Items(int index) const
+{
+    if (index < 0 || index >= Count()) RaiseListIndexError(index);
+    return Ptr(items_[static_cast<size_t>(index)]);
+}
+
+// ASCII case-insensitive equality of escaped names.
+bool XmlNameEquals(std::string_view a, std::string_view b);
+
+template <class T, class Slot>
+int TXmlKeyList<T, Slot>::IndexOfEncodedName(std::string_view encoded) const
+{
+    for (size_t i = 0; i < items_.size(); ++i)
+        if (XmlNameEquals(Ptr(items_[i])->Name, encoded)) return static_cast<int>(i);
+    return -1;
+}
+
+template <class T, class Slot>
+T* TXmlKeyList<T, Slot>::FindByName(const WideString& name) const
+{
+    int i = IndexOfName(name);
+    return i < 0 ? nullptr : Ptr(items_[static_cast<size_t>(i)]);
+}
+
+template <class T, class Slot>
+void TXmlKeyList<T, Slot>::Delete(int index)
+{
+    Items(index);  // range check
+    items_.erase(items_.begin() + index);
+}
