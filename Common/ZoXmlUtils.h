@@ -17,6 +17,8 @@
 #include "ZoTypes.h"
 
 ZO_DECLARE_ERROR(EXmlException, Exception);
+// The JSON form of persistent objects; members keep their insertion order.
+using TJsonObject = nlohmann::ordered_json;
 // "List index out of bounds (%d)"
 ZO_DECLARE_ERROR(EListError, Exception);
 
@@ -396,12 +398,12 @@ public:
     // Same class and every property equal (lists: also every item).
     virtual bool IsEqual(const TXmlPersistent* other) const;
 
-    virtual void LoadFromJson(const nlohmann::json& object, int context = 0);
+    virtual void LoadFromJson(const TJsonObject& object, int context = 0);
     virtual void LoadFromFile(const WideString& fileName, int context = 0);
     virtual void LoadFromNode(const TXmlNode& node, int context = 0);
     // From the stream's position to its end; input without an element changes nothing.
     virtual void LoadFromStream(TStream& stream, int context = 0);
-    virtual void SaveToJson(nlohmann::json& object, int context = 0) const;
+    virtual void SaveToJson(TJsonObject& object, int context = 0) const;
     // Indented, non-ASCII characters escaped.
     virtual void SaveToJsonFile(const WideString& fileName, int context = 0) const;
     // Creates the missing folders of the file's folder part.
@@ -431,9 +433,9 @@ public:
     void Assign(const TXmlPersistent* source) override;
     using TXmlPersistent::Assign;
     bool IsEqual(const TXmlPersistent* other) const override;
-    void LoadFromJson(const nlohmann::json& object, int context = 0) override;
+    void LoadFromJson(const TJsonObject& object, int context = 0) override;
     void LoadFromNode(const TXmlNode& node, int context = 0) override;
-    void SaveToJson(nlohmann::json& object, int context = 0) const override;
+    void SaveToJson(TJsonObject& object, int context = 0) const override;
     void SaveToJsonFile(const WideString& fileName, int context = 0) const override;
     void SaveToNode(TXmlNode& node, int context = 0) const override;
 

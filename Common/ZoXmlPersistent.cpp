@@ -1,0 +1,522 @@
+// Object persistence over XML: the property walks, Assign, Clone, IsEqual and
+// the persistent object list.
+#include <cstring>
+
+#include "ZoSysUtils.h"
+#include "ZoXmlPersistentImpl.h"
+#include "ZoXmlUtils.h"
+
+using namespace zo_persist;
+
+namespace {
+constexpr const char* kUnit = "Common/ZoXmlUtils";
+}
+
+// ---- Property tables ---------------------------------------------------------------
+
+int TEnumInfo::IndexOf(std::string_view name) const
+{
+    for (size_t i = 0; i < Names.size(); ++i)
+        if (XmlNameEquals(Names[i], name)) return static_cast<int>(i);
+    return -1;
+}
+
+const char* TEnumInfo::NameOf(int64_t ordinal) const
+{
+    return ordinal >= 0 && static_cast<uint64_t>(ordinal) < Names.size() ? Names[static_cast<size_t>(ordinal)] : "";
+}
+
+const TEnumInfo& BooleanEnumInfo()
+{
+    static const TEnumInfo info{"Boolean", {"False", "True"}};
+    return info;
+}
+
+TClassInfo::TClassInfo(const char* name, const TClassInfo* parent, std::vector<TPropInfo> ownProps, TFactory factory)
+    : name_(name), parent_(parent), factory_(factory)
+{
+    if (parent_) props_ = parent_->props_;
+    props_.insert(props_.end(), ownProps.begin(), ownProps.end());
+}
+
+const TPropInfo* TClassInfo::FindProperty(std::string_view name) const
+{
+    for (const TPropInfo& p : props_)
+        if (XmlNameEquals(p.Name, name)) return &p;
+    return nullptr;
+}
+
+bool TClassInfo::InheritsFrom(const TClassInfo& other) const
+{
+    for (const TClassInfo* c = this; c; c = c->parent_)
+        if (c == &other) return true;
+    return false;
+}
+
+const TClassInfo& TXmlPersistent::StaticClassInfo()
+{
+    static const TClassInfo info("TXmlPersistent", nullptr, {}, nullptr);
+    return info;
+}
+
+ZO_PUBLISHED_ABSTRACT(TXmlObjectList, TXmlPersistent)
+
+// ---- Value conversions shared by the walks ----------------------------------------
+
+namespace zo_persist {
+
+void RaiseUnsupportedKind(const TPropInfo& p)
+{
+    AssertFailure(WideOf(p.TypeName), kUnit, __LINE__);
+}
+
+AnsiString SetToText(const TPropInfo& p, int64_t bits)
+{
+    AnsiString out;
+    for (size_t i = 0; i < p.Enum->Names.size() && i < 32; ++i) {
+        if (!(bits & (int64_t{1} << i))) continue;
+        if (!out.empty()) out += ',';
+        out += p.Enum->Names[i];
+    }
+    return out;
+}
+
+std::optional<int64_t> TextToSet(const TPropInfo& p, std::string_view text)
+{
+    size_t b = 0, e = text.size();
+    while (b < e && text[b] == ' ') ++b;
+    while (e > b && text[e - 1] == ' ') --e;
+    if (b < e && text[b] == '[' && text[e - 1] == ']') {
+        ++b;
+        --e;
+    }
+    int64_t bits = 0;
+    while (b < e) {
+        size_t comma = text.find(',', b);
+        if (comma == std::string_view::npos || comma > e) comma = e;
+        size_t s = b, t = comma;
+        while (s < t && text[s] == ' ') ++s;
+        while (t > s && text[t - 1] == ' ') --t;
+        if (s < t) {
+            int i = p.Enum->IndexOf(text.substr(s, t - s));
+            if (i < 0 || i >= 32) return std::nullopt;
+            bits |= int64_t{1} << i;
+        }
+        b = comma + 1;
+    }
+    return bits;
+}
+
+// Ordinal kinds from text: integer conversion, enumeration names, set names.
+void LoadOrdinal(const TPropInfo& p, TXmlPersistent& obj, std::string_view text)
+{
+    switch (p.Kind) {
+    case TPropKind::Enumeration: {
+        if (text.empty()) return;
+        int i = p.Enum->IndexOf(text);
+        p.SetOrd(obj, i < 0 ? 0 : i);
+        return;
+    }
+    case TPropKind::Set:
+        if (auto bits = TextToSet(p, text)) p.SetOrd(obj, *bits);
+        return;
+    case TPropKind::Int64:
+        if (auto v = FastInt(text)) {
+            p.SetOrd(obj, *v);
+        } else if (auto v64 = TryStrToInt64(FromUtf8(AnsiString(text)))) {
+            p.SetOrd(obj, *v64);
+        }
+        return;
+    default:  // Integer, Char, WChar
+        if (auto v = FastInt(text); v && *v >= INT32_MIN && *v <= INT32_MAX) {
+            p.SetOrd(obj, *v);
+        } else if (auto v32 = TryStrToInt(FromUtf8(AnsiString(text)))) {
+            p.SetOrd(obj, *v32);
+        }
+        return;
+    }
+}
+
+std::optional<int64_t> FastInt(std::string_view text)
+{
+    // Plain decimal only; everything else goes through the full conversion.
+    size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && text[i] == '-') {
+        negative = true;
+        ++i;
+    }
+    if (i == text.size() || text.size() - i > 18) return std::nullopt;
+    int64_t v = 0;
+    for (; i < text.size(); ++i) {
+        char c = text[i];
+        if (c < '0' || c > '9') return std::nullopt;
+        v = v * 10 + (c - '0');
+    }
+    return negative ? -v : v;
+}
+
+AnsiString OrdinalText(const TPropInfo& p, const TXmlPersistent& obj)
+{
+    int64_t v = p.GetOrd(obj);
+    switch (p.Kind) {
+    case TPropKind::Enumeration: return p.Enum->NameOf(v);
+    case TPropKind::Set: return SetToText(p, v);
+    default: return std::to_string(v);
+    }
+}
+
+}  // namespace zo_persist
+
+// ---- XML walks ---------------------------------------------------------------------
+
+namespace {
+
+void SaveProperty(const TPropInfo& p, const TXmlPersistent& obj, TXmlNode& node, int context)
+{
+    switch (p.Kind) {
+    case TPropKind::Method:
+        return;
+    case TPropKind::Other:
+        RaiseUnsupportedKind(p);
+    case TPropKind::Class: {
+        TXmlPersistent* sub = p.GetObject ? p.GetObject(obj) : nullptr;
+        if (!sub) return;
+        TXmlNode* child = node.FindChildEncoded(p.Name);
+        if (!child) {
+            child = node.Nodes.Add(std::make_unique<TXmlNode>(&node));
+            child->Name = p.Name;
+        }
+        sub->SaveToNode(*child, context);
+        return;
+    }
+    default:
+        break;
+    }
+    if (!p.Readable()) return;
+    TXmlAttribute* a = node.Attributes.FindOrAddEncoded(p.Name);
+    switch (p.Kind) {
+    case TPropKind::Float: a->SetFloat(p.GetFloat(obj)); break;
+    case TPropKind::String: a->Value = XmlEncode(FromUtf8(p.GetStr(obj))); a->IsCData = false; break;
+    case TPropKind::WString: a->Value = XmlEncode(p.GetWStr(obj)); a->IsCData = false; break;
+    default: a->Value = OrdinalText(p, obj); a->IsCData = false; break;
+    }
+}
+
+// Text of an attribute for the ordinal and float conversions: the stored bytes
+// when they hold no reference, else the decoded text as UTF-8.
+std::string_view PlainText(const TXmlAttribute& a, AnsiString& scratch)
+{
+    if (a.IsCData || a.Value.find('&') == AnsiString::npos) return a.Value;
+    scratch = ToUtf8(XmlDecode(a.Value));
+    return scratch;
+}
+
+void LoadScalar(const TPropInfo& p, TXmlPersistent& obj, const TXmlAttribute& a)
+{
+    AnsiString scratch;
+    switch (p.Kind) {
+    case TPropKind::WString:
+        p.SetWStr(obj, a.GetValue());
+        return;
+    case TPropKind::String:
+        p.SetStr(obj, ToUtf8(a.GetValue()));
+        return;
+    case TPropKind::Float: {
+        std::string_view text = PlainText(a, scratch);
+        if (auto v = TryStrToFloat(FromUtf8(AnsiString(text)))) p.SetFloat(obj, *v);
+        return;
+    }
+    default:
+        LoadOrdinal(p, obj, PlainText(a, scratch));
+        return;
+    }
+}
+
+}  // namespace
+
+void TXmlPersistent::SaveToNode(TXmlNode& node, int context) const
+{
+    for (const TPropInfo& p : ClassInfo().Properties()) SaveProperty(p, *this, node, context);
+}
+
+void TXmlPersistent::LoadFromNode(const TXmlNode& node, int context)
+{
+    // Files written by this system list the attributes in property order, so the
+    // next unmatched attribute is tried first. Every attribute before it has
+    // matched an earlier (differently named) property, so a hit there is also
+    // the first attribute of that name.
+    const TXmlAttributeList& attrs = node.Attributes;
+    int next = 0;
+    bool inOrder = true;
+    for (const TPropInfo& p : ClassInfo().Properties()) {
+        switch (p.Kind) {
+        case TPropKind::Method:
+            continue;
+        case TPropKind::Other:
+            RaiseUnsupportedKind(p);
+        case TPropKind::Class: {
+            TXmlPersistent* sub = p.GetObject ? p.GetObject(*this) : nullptr;
+            const TXmlNode* child = sub ? node.FindChildEncoded(p.Name) : nullptr;
+            if (child) sub->LoadFromNode(*child, context);
+            continue;
+        }
+        default:
+            break;
+        }
+        if (!p.Writable()) continue;
+        int i = -1;
+        if (inOrder && next < attrs.Count() && XmlNameEquals(attrs.Items(next)->Name, p.Name)) {
+            i = next++;
+        } else {
+            i = attrs.IndexOfEncodedName(p.Name);
+            if (i >= 0) inOrder = false;
+        }
+        if (i >= 0) LoadScalar(p, *this, *attrs.Items(i));
+    }
+}
+
+void TXmlPersistent::SaveToStream(TStream& stream, int context) const
+{
+    TXmlDocument doc;
+    doc.Root->Name = ClassInfo().Name();
+    SaveToNode(*doc.Root, context);
+    doc.SaveToStream(stream);
+}
+
+void TXmlPersistent::LoadFromStream(TStream& stream, int context)
+{
+    TXmlDocument doc;
+    doc.LoadFromStream(stream);
+    if (doc.Root) LoadFromNode(*doc.Root, context);
+}
+
+void TXmlPersistent::SaveToFile(const WideString& fileName, int context) const
+{
+    TZoFilefn::ForceFileDir(fileName);
+    TFileStream file(fileName, TFileStream::fmCreate);
+    SaveToStream(file, context);
+    file.Close();
+}
+
+void TXmlPersistent::LoadFromFile(const WideString& fileName, int context)
+{
+    TFileStream file(fileName, TFileStream::fmOpenRead);
+    LoadFromStream(file, context);
+}
+
+// ---- Copying and comparison -----------------------------------------------------
+
+WideString TXmlPersistent::ClassName() const
+{
+    return WideOf(ClassInfo().Name());
+}
+
+namespace {
+
+// Copies one property from a source property of the same name. Kinds that
+// differ go through the text form, as a save and load would.
+void AssignProperty(const TPropInfo& p, TXmlPersistent& obj, const TPropInfo& sp, const TXmlPersistent& src)
+{
+    if (sp.Kind == TPropKind::Other) RaiseUnsupportedKind(sp);
+    if (sp.Kind == TPropKind::Method || sp.Kind == TPropKind::Class || !sp.Readable()) return;
+    if (p.Kind == sp.Kind) {
+        switch (p.Kind) {
+        case TPropKind::Float: p.SetFloat(obj, sp.GetFloat(src)); return;
+        case TPropKind::String: p.SetStr(obj, AnsiString(sp.GetStr(src))); return;
+        case TPropKind::WString: p.SetWStr(obj, WideString(sp.GetWStr(src))); return;
+        case TPropKind::Enumeration:
+            if (p.Enum == sp.Enum) {
+                p.SetOrd(obj, sp.GetOrd(src));
+            } else {
+                LoadOrdinal(p, obj, sp.Enum->NameOf(sp.GetOrd(src)));
+            }
+            return;
+        case TPropKind::Set:
+            if (p.Enum == sp.Enum) {
+                p.SetOrd(obj, sp.GetOrd(src));
+            } else if (auto bits = TextToSet(p, SetToText(sp, sp.GetOrd(src)))) {
+                p.SetOrd(obj, *bits);
+            }
+            return;
+        default: p.SetOrd(obj, sp.GetOrd(src)); return;
+        }
+    }
+    // Different kinds: through the text form.
+    TXmlAttribute a;
+    switch (sp.Kind) {
+    case TPropKind::Float: a.SetFloat(sp.GetFloat(src)); break;
+    case TPropKind::String: a.Value = XmlEncode(FromUtf8(sp.GetStr(src))); break;
+    case TPropKind::WString: a.Value = XmlEncode(sp.GetWStr(src)); break;
+    default: a.Value = OrdinalText(sp, src); break;
+    }
+    LoadScalar(p, obj, a);
+}
+
+}  // namespace
+
+void TXmlPersistent::Assign(const TXmlPersistent* source)
+{
+    if (!source) throw EConvertError(u"Cannot assign a nil to a " + ClassName());
+    if (source == this) return;
+    const TClassInfo& sourceInfo = source->ClassInfo();
+    for (const TPropInfo& p : ClassInfo().Properties()) {
+        if (p.Kind == TPropKind::Other) RaiseUnsupportedKind(p);
+        if (p.Kind == TPropKind::Method) continue;
+        if (p.Kind != TPropKind::Class && !p.Writable()) continue;
+        const TPropInfo* sp = sourceInfo.FindProperty(p.Name);
+        if (!sp) continue;
+        if (p.Kind == TPropKind::Class) {
+            if (sp->Kind != TPropKind::Class) continue;
+            TXmlPersistent* sub = p.GetObject(*this);
+            TXmlPersistent* sourceSub = sp->GetObject(*source);
+            if (sub && sourceSub) sub->Assign(sourceSub);
+            continue;
+        }
+        AssignProperty(p, *this, *sp, *source);
+    }
+}
+
+std::unique_ptr<TXmlPersistent> TXmlPersistent::Clone() const
+{
+    std::unique_ptr<TXmlPersistent> copy = ClassInfo().Create();
+    ZO_ASSERT(copy != nullptr, kUnit);
+    copy->Assign(this);
+    ZO_ASSERT(std::strcmp(copy->ClassInfo().Name(), ClassInfo().Name()) == 0, kUnit);
+    return copy;
+}
+
+void TXmlPersistent::AssignByXml(const TXmlPersistent& source)
+{
+    TMemoryStream stream;
+    source.SaveToStream(stream);
+    stream.SetPosition(0);
+    LoadFromStream(stream);
+}
+
+bool TXmlPersistent::IsEqual(const TXmlPersistent* other) const
+{
+    if (!other || &other->ClassInfo() != &ClassInfo()) return false;
+    for (const TPropInfo& p : ClassInfo().Properties()) {
+        if (p.Kind == TPropKind::Other) RaiseUnsupportedKind(p);
+        if (p.Kind == TPropKind::Method) continue;
+        if (p.Kind == TPropKind::Class) {
+            TXmlPersistent* a = p.GetObject(*this);
+            TXmlPersistent* b = p.GetObject(*other);
+            if (a && b && !a->IsEqual(b)) return false;
+            continue;
+        }
+        if (!p.Writable() || !p.Readable()) continue;
+        switch (p.Kind) {
+        case TPropKind::Float:
+            if (p.GetFloat(*this) != p.GetFloat(*other)) return false;
+            break;
+        case TPropKind::String:
+            if (p.GetStr(*this) != p.GetStr(*other)) return false;
+            break;
+        case TPropKind::WString:
+            if (p.GetWStr(*this) != p.GetWStr(*other)) return false;
+            break;
+        default:
+            if (p.GetOrd(*this) != p.GetOrd(*other)) return false;
+            break;
+        }
+    }
+    return true;
+}
+
+// ---- Object list -------------------------------------------------------------------
+
+TXmlPersistent* TXmlObjectList::Items(int index) const
+{
+    int i = index < 0 ? index + Count() : index;
+    if (i < 0 || i >= Count()) RaiseListIndexError(index);
+    return items_[static_cast<size_t>(i)].get();
+}
+
+TXmlPersistent* TXmlObjectList::Add(std::unique_ptr<TXmlPersistent> item)
+{
+    ZO_ASSERT(item != nullptr, kUnit);
+    const TClassInfo* itemClass = ItemClass();
+    if (itemClass && !item->ClassInfo().InheritsFrom(*itemClass))
+        throw EConvertError(u"Cannot assign a " + item->ClassName() + u" to a " + ClassName());
+    return items_.emplace_back(std::move(item)).get();
+}
+
+void TXmlObjectList::Delete(int index)
+{
+    int i = index < 0 ? index + Count() : index;
+    if (i < 0 || i >= Count()) RaiseListIndexError(index);
+    items_.erase(items_.begin() + i);
+}
+
+void TXmlObjectList::Assign(const TXmlPersistent* source)
+{
+    if (source == this) return;  // clearing first would lose every item
+    TXmlPersistent::Assign(source);
+    const auto* list = dynamic_cast<const TXmlObjectList*>(source);
+    if (!list) return;
+    Clear();
+    const TClassInfo* itemClass = ItemClass();
+    for (const auto& item : list->items_) {
+        if (!itemClass || item->ClassInfo().InheritsFrom(*itemClass)) {
+            Add(item->Clone());
+        } else if (auto converted = CreateItem(item->ClassName())) {
+            // An item of a foreign class is copied by property names.
+            converted->Assign(item.get());
+            Add(std::move(converted));
+        }
+    }
+}
+
+bool TXmlObjectList::IsEqualItems(const TXmlObjectList* other) const
+{
+    if (!other || other->Count() != Count()) return false;
+    for (size_t i = 0; i < items_.size(); ++i)
+        if (!items_[i]->IsEqual(other->items_[i].get())) return false;
+    return true;
+}
+
+bool TXmlObjectList::IsEqual(const TXmlPersistent* other) const
+{
+    // Items count too: two lists with different items are not equal.
+    return TXmlPersistent::IsEqual(other) && IsEqualItems(static_cast<const TXmlObjectList*>(other));
+}
+
+void TXmlObjectList::SaveToNode(TXmlNode& node, int context) const
+{
+    TXmlPersistent::SaveToNode(node, context);
+    TXmlNode* itemsNode = node.FindChildEncoded("Items");
+    if (!itemsNode) {
+        itemsNode = node.Nodes.Add(std::make_unique<TXmlNode>(&node));
+        itemsNode->Name = "Items";
+    }
+    itemsNode->Nodes.Clear();
+    for (const auto& item : items_) {
+        TXmlNode* child = itemsNode->Nodes.Add(std::make_unique<TXmlNode>(itemsNode));
+        child->Name = item->ClassInfo().Name();
+        item->SaveToNode(*child, context);
+    }
+}
+
+void TXmlObjectList::LoadFromNode(const TXmlNode& node, int context)
+{
+    TXmlPersistent::LoadFromNode(node, context);
+    Clear();
+    const TXmlNode* container = node.FindChildEncoded("Items");
+    if (!container) container = &node;
+    items_.reserve(static_cast<size_t>(container->Nodes.Count()));
+    // Item elements usually share one name: decode it once.
+    const AnsiString* lastName = nullptr;
+    WideString className;
+    for (const auto& child : container->Nodes) {
+        if (!lastName || *lastName != child->Name) {
+            className = child->GetName();
+            lastName = &child->Name;
+        }
+        std::unique_ptr<TXmlPersistent> item = CreateItem(className);
+        if (!item) continue;
+        item->LoadFromNode(*child, context);
+        Add(std::move(item));
+    }
+}
