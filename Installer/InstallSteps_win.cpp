@@ -1,0 +1,547 @@
+#include "InstallSteps_win.h"
+
+#include <objbase.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "FileDataClasses.h"
+#include "SetupFn.h"
+#include "SetupProject.h"
+#include "ZoPlatform.h"
+#include "ZoSysUtils.h"
+#include "ZoWinHandles_win.h"
+#include "ZoWinUtils_win.h"
+
+namespace {
+
+const wchar_t* W(const WideString& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
+
+WideString SysErrorMessage(DWORD code)
+{
+    wchar_t* text = nullptr;
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                 FORMAT_MESSAGE_IGNORE_INSERTS,
+                             nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    WideString message;
+    if (n && text) message.assign(reinterpret_cast<const char16_t*>(text), n);
+    if (text) LocalFree(text);
+    while (!message.empty() && (message.back() == u'\r' || message.back() == u'\n' || message.back() == u' '))
+        message.pop_back();
+    if (message.empty()) message = FormatText(u"System error.  Code: %s.", {IntToStr(code)});
+    return message;
+}
+
+WideString MessageOf(const std::exception& e)
+{
+    if (auto* own = dynamic_cast<const Exception*>(&e)) return own->Message();
+    return FromUtf8(e.what());
+}
+
+// The hourglass for the whole application while an old uninstaller runs.
+class TWaitCursor {
+public:
+    TWaitCursor() : previous_(SetCursor(LoadCursorW(nullptr, IDC_WAIT))) {}
+    ~TWaitCursor() { SetCursor(previous_ ? previous_ : LoadCursorW(nullptr, IDC_ARROW)); }
+    TWaitCursor(const TWaitCursor&) = delete;
+    TWaitCursor& operator=(const TWaitCursor&) = delete;
+
+private:
+    HCURSOR previous_;
+};
+
+// A string value of an open key; empty when missing or not a string.
+WideString ReadRegString(HKEY key, const wchar_t* name)
+{
+    DWORD type = 0, size = 0;
+    if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return WideString();
+    if ((type != REG_SZ && type != REG_EXPAND_SZ) || size == 0) return WideString();
+    std::vector<wchar_t> buf(size / sizeof(wchar_t) + 1, L'\0');
+    DWORD got = static_cast<DWORD>(buf.size() * sizeof(wchar_t));
+    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buf.data()), &got) != ERROR_SUCCESS)
+        return WideString();
+    buf.back() = L'\0';
+    return WideString(reinterpret_cast<const char16_t*>(buf.data()));
+}
+
+void WriteRegString(HKEY key, const WideString& name, const WideString& data)
+{
+    if (RegSetValueExW(key, W(name), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                       static_cast<DWORD>((data.size() + 1) * sizeof(char16_t))) != ERROR_SUCCESS)
+        throw ERegistryException(FormatText(u"Failed to set data for '%s'", {name}));
+}
+
+void WriteRegDWord(HKEY key, const WideString& name, uint32_t value)
+{
+    DWORD v = value;
+    if (RegSetValueExW(key, W(name), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), sizeof v) != ERROR_SUCCESS)
+        throw ERegistryException(FormatText(u"Failed to set data for '%s'", {name}));
+}
+
+// "C:\x", "\\server\share" and "\x" are kept as typed; "x" and "C:x" are
+// resolved against the current folder.
+WideString AbsoluteDir(const WideString& dir)
+{
+    bool driveRooted = dir.size() >= 3 && dir[1] == u':' && dir[2] == u'\\';
+    if (driveRooted || (!dir.empty() && dir[0] == u'\\')) return dir;
+    wchar_t buf[MAX_PATH + 1] = {};
+    DWORD n = GetFullPathNameW(W(dir), MAX_PATH, buf, nullptr);
+    if (n == 0 || n > MAX_PATH) return dir;
+    return WideString(reinterpret_cast<const char16_t*>(buf), n);
+}
+
+// Writes a decoded image to a file created anew.
+uint64_t WriteImageFile(const WideString& path, TFileImage image)
+{
+    TUniqueFile file(CreateFileW(W(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+        throw EFCreateError(FormatText(u"Cannot create file \"%s\". %s", {path, SysErrorMessage(GetLastError())}));
+    auto writeFailed = [&] {
+        return EStreamError(FormatText(u"Cannot write file \"%s\". %s", {path, SysErrorMessage(GetLastError())}));
+    };
+    uint64_t size = DecodeImage(image, [&](const uint8_t* data, size_t count) {
+        DWORD written = 0;
+        if (!WriteFile(file.Get(), data, static_cast<DWORD>(count), &written, nullptr) || written != count)
+            throw writeFailed();
+    });
+    if (!CloseHandle(file.Release())) throw writeFailed();
+    return size;
+}
+
+bool IsPng(const TBytes& bytes)
+{
+    static const uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    return bytes.size() >= 8 && std::memcmp(bytes.data(), signature, 8) == 0;
+}
+
+void SaveEncoded(TMemoryStream& stream, const WideString& fileName)
+{
+    TSetupfn::EncodeStream(&stream);
+    TFileStream file(fileName, TFileStream::fmCreate);
+    file.WriteBuffer(stream.Memory(), stream.Bytes().size());
+    file.Close();
+}
+
+}  // namespace
+
+// ---- Destination check ----------------------------------------------------------
+
+TDirCheck ValidateInstallDir(const WideString& destText, TInstallView& view)
+{
+    auto refuse = [&](TDirCheck outcome, const WideString& message) {
+        if (view.Silent()) {
+            TZoSysfn::WriteConsoleLine(message);
+            view.EndProcess(ecBadDestination);
+        }
+        view.ShowInfo(message);
+        return outcome;
+    };
+
+    InstallDir = Trim(destText);
+    if (InstallDir.empty()) return refuse(TDirCheck::Empty, u"安装目录不能为空，请重新输入。");
+    InstallDir = WithTrailingBackslash(AbsoluteDir(InstallDir));
+
+    if (!DirExists(InstallDir)) {
+        try {
+            ForceDirs(InstallDir);
+        } catch (const Exception&) {
+            // the check below reports it
+        }
+        if (!DirExists(InstallDir))
+            return refuse(TDirCheck::CannotCreate, FormatText(u"创建安装目录失败：%s，请重新输入。", {InstallDir}));
+    }
+
+    WideString probe = InstallDir + TZoStrfn::NewGuidString();
+    bool written;
+    {
+        TUniqueFile file(CreateFileW(W(probe), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                     nullptr));
+        written = file.Valid();
+    }
+    DeleteFileW(W(probe));
+    if (!written)
+        return refuse(TDirCheck::NotWritable, FormatText(u"尝试在安装目录写入文件失败：%s，请重新输入。", {InstallDir}));
+    return TDirCheck::Ok;
+}
+
+// ---- Image decoding ---------------------------------------------------------------
+
+uint64_t DecodeImage(TFileImage image, const std::function<void(const uint8_t*, size_t)>& sink)
+{
+    if (image.empty()) return 0;  // the encoded form of nothing is nothing
+    constexpr size_t inChunk = 64 * 1024, outChunk = 256 * 1024;
+    std::vector<uint8_t> in(inChunk), out(outChunk);
+
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) throw EDecompressionError(u"Error");
+    struct TInflateEnd {
+        z_stream* z;
+        ~TInflateEnd() { inflateEnd(z); }
+    } end{&z};
+
+    uint64_t total = 0;
+    size_t offset = 0;
+    int rc = Z_OK;
+    while (rc != Z_STREAM_END) {
+        if (z.avail_in == 0) {
+            if (offset == image.size()) throw EDecompressionError(u"Error");  // truncated
+            size_t n = std::min(inChunk, image.size() - offset);
+            // Unscramble: byte i of the image was XORed with i mod 255.
+            uint8_t key = static_cast<uint8_t>(offset % 255);
+            for (size_t i = 0; i < n; ++i) {
+                in[i] = image[offset + i] ^ key;
+                key = key == 254 ? 0 : static_cast<uint8_t>(key + 1);
+            }
+            offset += n;
+            z.next_in = in.data();
+            z.avail_in = static_cast<uInt>(n);
+        }
+        z.next_out = out.data();
+        z.avail_out = static_cast<uInt>(out.size());
+        rc = inflate(&z, Z_NO_FLUSH);
+        if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) throw EDecompressionError(u"Error");
+        size_t produced = out.size() - z.avail_out;
+        if (rc == Z_BUF_ERROR && produced == 0 && z.avail_in != 0) throw EDecompressionError(u"Error");
+        total += produced;
+        if (produced && sink) sink(out.data(), produced);
+    }
+    return total;
+}
+
+// ---- The sequence ---------------------------------------------------------------
+
+TInstallSequence::TInstallSequence(TSetupScript& script, HMODULE resourceModule, TInstallView& view, TBytes iconPng)
+    : script_(script), module_(resourceModule), view_(view), iconPng_(std::move(iconPng))
+{
+}
+
+void TInstallSequence::Fail(int exitCode, const WideString& line)
+{
+    TZoSysfn::WriteConsoleLine(line);
+    view_.EndProcess(exitCode);
+    std::_Exit(exitCode);  // not reached: EndProcess does not return
+}
+
+bool TInstallSequence::Run()
+{
+    try {
+        view_.SetProgressMax(script_.FileList->Count() + script_.RegList->Count() + script_.ShortCutList->Count());
+        view_.SetStatus(u"正在检查旧版本");
+        view_.PumpMessages();
+        UninstallPreviousVersion();
+        CloseRunningPrograms();
+        view_.SetStatus(u"正在安装");
+        view_.PumpMessages();
+        InstallFiles();
+        WriteRegistryEntries();
+        CreateShortcuts();
+        WriteUninstallData();
+        RegisterUninstall();
+        RunWaitEntries();
+        view_.ShowFinished();
+        VisitGotoUrl();
+        return true;
+    } catch (const std::exception& e) {
+        WideString message = MessageOf(e);
+        if (view_.Silent()) Fail(ecInstallFailed, FormatText(u"安装失败：%s", {message}));
+        view_.ShowInfo(message);
+        return false;
+    }
+}
+
+void TInstallSequence::UninstallPreviousVersion()
+{
+    for (const char16_t* suffix : {u"_is1", u"_mw"}) {
+        TUniqueHKey key;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, W(UninstallKeyPath(script_.BaseInfo->GUID, suffix)), 0,
+                          KEY_ALL_ACCESS, key.Put()) != ERROR_SUCCESS) {
+            key.Release();  // a failed open leaves no key to close
+            continue;
+        }
+        WideString command = ReadRegString(key.Get(), L"QuietUninstallString");
+        if (command.empty()) continue;
+        TWaitCursor cursor;
+        TZoWinfn::RunAndWait(command);
+        Sleep(uninstallPauseMs);
+    }
+}
+
+void TInstallSequence::CloseRunningPrograms()
+{
+    WideString own = NamePart(ArgAt(0));
+    for (const TSetupFile* file : *script_.FileList) {
+        WideString name = NamePart(file->SourceMask);
+        size_t dot = name.rfind(u'.');
+        if (dot == WideString::npos || !TextEquals(name.substr(dot), u".exe") || TextEquals(name, own)) continue;
+        // A name with blanks must be quoted, or taskkill sees several names.
+        WideString target = name.find(u' ') == WideString::npos ? name : u"\"" + name + u"\"";
+        TZoWinfn::RunHidden(u"taskkill /F /IM " + target);
+        Sleep(killPauseMs);
+    }
+}
+
+void TInstallSequence::InstallFiles()
+{
+    std::span<const uint8_t> block;
+    TFileDataList index;
+    try {
+        block = TFileDataList::ModuleBlock(module_);
+        index.LoadIndexFromBlock(block.data(), block.size());
+    } catch (const std::exception& e) {
+        throw EPackageError(FormatText(u"安装包已损坏，无法读取文件索引：%s", {MessageOf(e)}));
+    }
+
+    for (const TSetupFile* entry : *script_.FileList) {
+        view_.StepProgress();
+        view_.PumpMessages();
+
+        TFileImage image;
+        if (entry->FileBytes > 0) {
+            const TFileData* record = index.FindByGUID(entry->ResID);
+            if (!record)
+                throw EPackageError(FormatText(u"安装包已损坏，缺少文件 %s 的数据。", {entry->SourceMask}));
+            try {
+                image = TFileDataList::ImageOf(*record, block.data(), block.size());
+                // Checked before the target is touched: a damaged image must not
+                // replace a good file with part of one.
+                DecodeImage(image, nullptr);
+            } catch (const std::exception&) {
+                throw EPackageError(FormatText(u"安装包已损坏，文件 %s 的数据无法解压。", {entry->SourceMask}));
+            }
+        }
+
+        WideString path = WithTrailingBackslash(TSetupfn::ExpandConstants(entry->DestDir)) + entry->SourceMask;
+        view_.SetDetail(path);
+        WriteInstalledFile(*entry, image, path);
+    }
+}
+
+void TInstallSequence::WriteInstalledFile(const TSetupFile& entry, TFileImage content, const WideString& path)
+{
+    for (int attempt = 1;; ++attempt) {
+        WideString reason;
+        try {
+            TZoFilefn::ForceFileDir(path);
+            if (WriteImageFile(path, content) > 0) {
+                TDateTime now = NowLocal();
+                FileTimes times;
+                times.CreationTime = now;
+                times.LastWriteTime = entry.LastWriteDate;
+                times.LastAccessTime = now;
+                TZoFilefn::SetFileTimes(path, times);  // times that cannot be set stay as they are
+            }
+            return;
+        } catch (const std::exception& e) {
+            reason = MessageOf(e);
+        }
+
+        if (view_.Silent()) {
+            // A file may be held a moment longer by a program just ended.
+            if (attempt < silentWriteAttempts) {
+                Sleep(silentRetryPauseMs);
+                continue;
+            }
+            Fail(ecFileNotWritten, FormatText(u"复制文件失败：%s（%s）", {path, reason}));
+        }
+        switch (view_.ShowCopyFileFailure(path, reason)) {
+        case mrRetry:
+            continue;
+        case mrIgnore:
+            return;
+        default:
+            view_.EndProcess(ecSuccess);
+        }
+    }
+}
+
+void TInstallSequence::WriteRegistryEntries()
+{
+    view_.SetDetail(u"正在修改注册表......");
+    for (const TSetupReg* entry : *script_.RegList) {
+        view_.StepProgress();
+        view_.PumpMessages();
+
+        WideString subKey = TSetupfn::ExpandConstants(entry->SubKey);
+        WideString name = TSetupfn::ExpandConstants(entry->ValueName);
+        WideString data = TSetupfn::ExpandConstants(entry->ValueData);
+        size_t start = subKey.find_first_not_of(u'\\');
+        subKey = start == WideString::npos ? WideString() : subKey.substr(start);
+
+        TUniqueHKey key;
+        if (RegCreateKeyExW(reinterpret_cast<HKEY>(RootKeyHandle(entry->RootKey)), W(subKey), 0, nullptr, 0,
+                            KEY_ALL_ACCESS, nullptr, key.Put(), nullptr) != ERROR_SUCCESS) {
+            key.Release();
+            continue;  // no access, for example HKEY_LOCAL_MACHINE without rights
+        }
+        switch (entry->ValueType) {
+        case TRegValueType::rvtString:
+            WriteRegString(key.Get(), name, data);
+            break;
+        case TRegValueType::rvtDWord: {
+            auto value = TryStrToInt(data);
+            if (!value) throw EConvertError(FormatText(u"'%s' is not a valid integer value", {data}));
+            WriteRegDWord(key.Get(), name, static_cast<uint32_t>(*value));
+            break;
+        }
+        default:
+            break;
+        }
+    }
+}
+
+void TInstallSequence::CreateShortcuts()
+{
+    view_.SetDetail(u"正在创建快捷方式......");
+    for (const TSetupShortCut* entry : *script_.ShortCutList) {
+        view_.StepProgress();
+        view_.PumpMessages();
+
+        WideString target = TSetupfn::ExpandConstants(entry->DstFile);
+        WideString icon = TSetupfn::ExpandConstants(entry->IconFile);
+        WideString name = TSetupfn::ExpandConstants(entry->Name);
+        WideString workDir = TSetupfn::ExpandConstants(entry->WorkDir);
+        WideString saveDir = TSetupfn::ExpandConstants(entry->SaveDir);
+        WideString linkPath = WithTrailingBackslash(saveDir) + name + u".lnk";
+
+        TComPtr<IShellLinkW> link;
+        HRESULT hr = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
+                                      IID_IShellLinkW, link.PutVoid());
+        if (FAILED(hr)) throw EOleSysError(SysErrorMessage(static_cast<DWORD>(hr)));
+        TComPtr<IPersistFile> file = link.As<IPersistFile>(IID_IPersistFile);
+        if (!file) throw EOleSysError(u"Interface not supported");
+
+        link->SetPath(W(target));
+        link->SetWorkingDirectory(W(workDir));
+        if (!icon.empty()) link->SetIconLocation(W(icon), 0);
+        file->Save(W(linkPath), TRUE);  // fails, unreported, when SaveDir does not exist
+    }
+    view_.ProgressToMax();
+}
+
+void TInstallSequence::WriteUninstallData()
+{
+    if (!IsPng(iconPng_)) AssertFailure(u"Assertion failure", "Installer/MainFrm", 952);
+    TMemoryStream stream;
+    script_.SaveToStream(stream);
+    SaveEncoded(stream, InstallDir + u"Uninstall.da1");
+    stream.Clear();
+    stream.WriteBuffer(iconPng_.data(), iconPng_.size());
+    SaveEncoded(stream, InstallDir + u"Uninstall.da2");
+}
+
+void TInstallSequence::RegisterUninstall()
+{
+    const TSetupBaseInfo& info = *script_.BaseInfo;
+    TVersionNumbers version = info.DecodeVersion();
+    uint64_t size = 0;
+    for (const TSetupFile* file : *script_.FileList) size += static_cast<uint64_t>(std::max(file->FileBytes, 0));
+
+    TUniqueHKey key;
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, W(UninstallKeyPath(info.GUID, u"_mw")), 0, nullptr, 0, KEY_ALL_ACCESS,
+                        nullptr, key.Put(), nullptr) != ERROR_SUCCESS) {
+        key.Release();
+        return;  // no rights: no registration, and no message
+    }
+    SYSTEMTIME today;
+    GetLocalTime(&today);
+    char date[16];
+    std::snprintf(date, sizeof date, "%04u%02u%02u", today.wYear, today.wMonth, today.wDay);
+    WideString dir = WithoutTrailingBackslash(InstallDir);
+
+    // Wide values: a title or folder outside the ANSI code page stays intact.
+    HKEY k = key.Get();
+    WriteRegString(k, u"DisplayName", FormatText(u"%s 版本 %s", {info.AppTitle, info.Version}));
+    WriteRegString(k, u"DisplayVersion", info.Version);
+    WriteRegDWord(k, u"EstimatedSize", static_cast<uint32_t>(std::min<uint64_t>(size, 0xFFFFFFFFu)));
+    WriteRegString(k, u"HelpLink", info.CompanyUrl);
+    WriteRegString(k, u"InstallDate", WideOf(date));
+    WriteRegString(k, u"InstallLocation", InstallDir);
+    WriteRegDWord(k, u"MajorVersion", static_cast<uint32_t>(version.Major));
+    WriteRegDWord(k, u"MinorVersion", static_cast<uint32_t>(version.Minor));
+    WriteRegDWord(k, u"NoModify", 1);
+    WriteRegDWord(k, u"NoRepair", 1);
+    WriteRegString(k, u"Publisher", info.CompanyName);
+    WriteRegString(k, u"QuietUninstallString", FormatText(u"\"%s\\Uninstall.exe\" /SILENT", {dir}));
+    WriteRegString(k, u"UninstallString", FormatText(u"\"%s\\Uninstall.exe\"", {dir}));
+    WriteRegString(k, u"URLInfoAbout", info.CompanyUrl);
+    WriteRegString(k, u"URLUpdateInfo", info.CompanyUrl);
+    WriteRegDWord(k, u"VersionMajor", static_cast<uint32_t>(version.Major));
+    WriteRegDWord(k, u"VersionMinor", static_cast<uint32_t>(version.Minor));
+}
+
+void TInstallSequence::RunWaitEntries()
+{
+    for (const TSetupRun* entry : *script_.RunList) {
+        if (!entry->Wait) continue;
+        WideString fileName = TSetupfn::ExpandConstants(entry->FileName);
+        WideString params = TSetupfn::ExpandConstants(entry->Params);
+        WideString workDir = TSetupfn::ExpandConstants(entry->WorkDir);
+        view_.SetDetail(FormatText(u"正在运行程序：%s", {fileName}));
+        view_.PumpMessages();
+        SetCurrentDirectoryW(W(workDir));  // a failure is ignored
+        TZoWinfn::RunAndWait(u"\"" + fileName + u"\" " + params);
+    }
+}
+
+void TInstallSequence::VisitGotoUrl()
+{
+    const TSetupBaseInfo& info = *script_.BaseInfo;
+    if (info.GotoUrl.empty()) return;
+    WideString url = AppendChannelCode(info.GotoUrl);
+    switch (info.GotoUrlMode) {
+    case TGotoUrlMode::gumSilent:
+        view_.SetDetail(u"正在验证安装......");
+        view_.PumpMessages();
+        if (silentVisit) {
+            try {
+                silentVisit(url);
+            } catch (const std::exception&) {
+                // the visit is a courtesy; nothing depends on it
+            }
+        }
+        break;
+    case TGotoUrlMode::gumByBrowser:
+        TZoWinfn::OpenUrl(url);
+        break;
+    default:
+        break;
+    }
+}
+
+// ---- Outside the sequence ----------------------------------------------------------
+
+void LaunchRunEntries(const TSetupScript& script)
+{
+    for (const TSetupRun* entry : *script.RunList) {
+        if (entry->Wait) continue;
+        TZoWinfn::ShellRun(nullptr, WideString(), TSetupfn::ExpandConstants(entry->FileName),
+                           TSetupfn::ExpandConstants(entry->Params), TSetupfn::ExpandConstants(entry->WorkDir),
+                           SW_SHOW, true);
+    }
+}
+
+WideString AppendChannelCode(const WideString& url, const WideString& programPath)
+{
+    WideString name = NameWithoutExt(programPath);
+    size_t bar = name.find(u'_');
+    if (bar == WideString::npos) return url;
+    WideString digits;
+    for (size_t i = bar + 1; i < name.size() && name[i] >= u'0' && name[i] <= u'9'; ++i) digits += name[i];
+    if (digits.empty()) return url;
+    return url + (url.find(u'?') != WideString::npos ? u"&" : u"?") + u"rcode=" + digits;
+}
+
+WideString AppendChannelCode(const WideString& url) { return AppendChannelCode(url, ArgAt(0)); }
+
+WideString UninstallKeyPath(const WideString& guid, const WideString& suffix)
+{
+    return u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + guid + suffix;
+}

@@ -1,0 +1,108 @@
+// The install steps: everything btnInstallClick does between the installing
+// look and the finished look, on the UI thread, talking to the front end only
+// through TInstallView.
+//
+// For the main window:
+//   - ValidateInstallDir(edtDestDir text, view) is step 1; on false stay idle
+//     (focus edtDestDir for TDirCheck::Empty; with "/Auto" restore the idle look).
+//     With "/Silent" a failed check has already ended the process.
+//   - After the download (online mode), construct a TInstallSequence over the
+//     script, the resource module and the icon's PNG bytes, and call Run():
+//     steps 5 to 17. Run calls view.ShowFinished() for the finished look. When
+//     an error ends the sequence, Run has already reported it (silent: one line
+//     and exit code ecInstallFailed; window: ShowInfo with the message) and
+//     returns false: let the user close the window then.
+//   - The run-and-exit message handler calls LaunchRunEntries(script).
+//   - TInstallView::SetProgressMax also sets the position to 0.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <span>
+
+#include "InstallView.h"
+#include "ZoTypes.h"
+
+class TSetupScript;
+class TSetupFile;
+
+ZO_DECLARE_ERROR(ERegistryException, Exception);
+ZO_DECLARE_ERROR(EOleSysError, Exception);
+
+// The installer's exit codes; the README's table lists them.
+enum TInstallExitCode : int {
+    ecSuccess = 0,         // installed, or the user chose to quit
+    ecBadDestination = 2,  // "/Silent": the destination failed its check
+    ecDownloadFailed = 3,  // "/Silent": the full package could not be downloaded
+    ecFileNotWritten = 4,  // "/Silent": a file could not be written after retries
+    ecInstallFailed = 5,   // "/Silent": an error ended the install sequence
+};
+
+enum class TDirCheck { Ok, Empty, CannotCreate, NotWritable };
+
+// Checks and prepares the destination; on Ok, InstallDir holds it with a
+// trailing backslash. A relative destination is taken below the current
+// folder and made absolute, so everything registered later names a real path.
+TDirCheck ValidateInstallDir(const WideString& destText, TInstallView& view);
+
+// An encoded file image as it lies in the package (empty: an empty file).
+using TFileImage = std::span<const uint8_t>;
+
+// Decodes an encoded image (scrambled zlib) piece by piece into sink, so a file
+// of any size needs only a fixed amount of memory. sink may be empty to check
+// the image without output. Returns the decoded size; raises
+// EDecompressionError "Error" for damaged data.
+uint64_t DecodeImage(TFileImage image, const std::function<void(const uint8_t*, size_t)>& sink);
+
+class TInstallSequence {
+public:
+    TInstallSequence(TSetupScript& script, HMODULE resourceModule, TInstallView& view, TBytes iconPng);
+    TInstallSequence(const TInstallSequence&) = delete;
+    TInstallSequence& operator=(const TInstallSequence&) = delete;
+
+    // Steps 5 to 17; false when an error ended the sequence (already reported).
+    bool Run();
+
+    void UninstallPreviousVersion();
+    void CloseRunningPrograms();
+    void InstallFiles();
+    // Writes one file with its times; on failure the copy-failure dialog
+    // decides (retry, ignore, or end the process with 0). Silent: a few
+    // retries, then one line and ecFileNotWritten.
+    void WriteInstalledFile(const TSetupFile& entry, TFileImage content, const WideString& path);
+    void WriteRegistryEntries();
+    void CreateShortcuts();
+    void WriteUninstallData();
+    void RegisterUninstall();
+    void RunWaitEntries();
+    void VisitGotoUrl();
+
+    // Pauses after an old uninstaller and after each taskkill.
+    DWORD uninstallPauseMs = 2000;
+    DWORD killPauseMs = 300;
+    // Without a person: attempts at one file, and the pause between them.
+    int silentWriteAttempts = 4;
+    DWORD silentRetryPauseMs = 1000;
+    // The request of a gumSilent completion visit (an HTTP GET, 5000 ms connect
+    // time-out, the answer discarded); errors are swallowed. Empty: no request.
+    std::function<void(const WideString& url)> silentVisit;
+
+private:
+    [[noreturn]] void Fail(int exitCode, const WideString& line);
+
+    TSetupScript& script_;
+    HMODULE module_;
+    TInstallView& view_;
+    TBytes iconPng_;
+};
+
+// Starts the run entries that are not waited for; the installer's last act.
+void LaunchRunEntries(const TSetupScript& script);
+
+// url with "?rcode=N" (or "&rcode=N") for a program named like Name_N....exe.
+WideString AppendChannelCode(const WideString& url, const WideString& programPath);
+WideString AppendChannelCode(const WideString& url);  // for the running program
+
+// "Software\Microsoft\Windows\CurrentVersion\Uninstall\" + guid + suffix.
+WideString UninstallKeyPath(const WideString& guid, const WideString& suffix);

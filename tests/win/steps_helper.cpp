@@ -1,0 +1,28 @@
+// A stand-in for the programs the install steps start: an old uninstaller, a
+// run entry, a running product to be ended.
+//   steps_helper LOG TAG [PATH]  appends "TAG|current folder|yes/no/-" to LOG,
+//                                where yes/no says whether PATH exists
+//   steps_helper --sleep         waits a minute (until it is ended)
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc >= 2 && std::wstring(argv[1]) == L"--sleep") {
+        Sleep(60000);
+        return 0;
+    }
+    if (argc < 3) return 2;
+    wchar_t cwd[MAX_PATH + 1] = {};
+    GetCurrentDirectoryW(MAX_PATH, cwd);
+    std::wstring exists = L"-";
+    if (argc >= 4) exists = GetFileAttributesW(argv[3]) == INVALID_FILE_ATTRIBUTES ? L"no" : L"yes";
+    std::wstring line = std::wstring(argv[2]) + L"|" + cwd + L"|" + exists + L"\n";
+    FILE* f = _wfopen(argv[1], L"ab");
+    if (!f) return 3;
+    std::fputs(std::string(line.begin(), line.end()).c_str(), f);  // ASCII paths in the tests
+    std::fclose(f);
+    return 0;
+}
