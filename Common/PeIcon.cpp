@@ -1,0 +1,235 @@
+#include "PeIcon.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+
+#include "ZoSysUtils.h"
+
+namespace {
+
+constexpr uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+// An icon larger than this is a mistake, and its pixels would cost time to check.
+constexpr uint32_t kMaxSide = 4096;
+
+uint32_t Be32(const uint8_t* p) { return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3]; }
+uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t Le32(const uint8_t* p) { return Le16(p) | (uint32_t(Le16(p + 2)) << 16); }
+void PutLe16(TBytes& b, uint16_t v) { b.push_back(uint8_t(v)); b.push_back(uint8_t(v >> 8)); }
+void PutLe32(TBytes& b, uint32_t v) { PutLe16(b, uint16_t(v)); PutLe16(b, uint16_t(v >> 16)); }
+
+[[noreturn]] void Bad(const char* why) { throw EImageError(u"not a valid PNG image: " + FromUtf8(why)); }
+
+// Bytes of filtered image data: per row a filter byte and the packed pixels,
+// over the seven passes when interlaced.
+uint64_t ExpectedDataSize(const TPngInfo& p, unsigned channels)
+{
+    const uint64_t bitsPerPixel = uint64_t(channels) * p.BitDepth;
+    auto rows = [&](uint64_t w, uint64_t h) { return w && h ? h * (1 + (w * bitsPerPixel + 7) / 8) : 0; };
+    if (!p.Interlaced) return rows(p.Width, p.Height);
+    static const int start[7][2] = {{0, 0}, {4, 0}, {0, 4}, {2, 0}, {0, 2}, {1, 0}, {0, 1}};
+    static const int step[7][2] = {{8, 8}, {8, 8}, {4, 8}, {4, 4}, {2, 4}, {2, 2}, {1, 2}};
+    uint64_t total = 0;
+    for (int i = 0; i < 7; ++i) {
+        uint64_t w = p.Width > uint32_t(start[i][0]) ? (p.Width - start[i][0] + step[i][0] - 1) / step[i][0] : 0;
+        uint64_t h = p.Height > uint32_t(start[i][1]) ? (p.Height - start[i][1] + step[i][1] - 1) / step[i][1] : 0;
+        total += rows(w, h);
+    }
+    return total;
+}
+
+}  // namespace
+
+TPngInfo CheckPng(const uint8_t* data, size_t size)
+{
+    if (size < 8 || std::memcmp(data, kSignature, 8) != 0) Bad("no PNG signature");
+    TPngInfo info;
+    unsigned channels = 0;
+    bool seenHeader = false, seenPalette = false, seenData = false, dataEnded = false, seenEnd = false;
+    z_stream z{};
+    bool inflating = false;
+    struct End { z_stream* z; bool* on; ~End() { if (*on) inflateEnd(z); } } end{&z, &inflating};
+    uint64_t inflated = 0, expected = 0;
+    bool streamEnded = false;
+    uint8_t sink[16384];
+
+    size_t at = 8;
+    while (!seenEnd) {
+        if (size - at < 12) Bad("cut off before its end chunk");
+        uint32_t length = Be32(data + at);
+        if (length > 0x7FFFFFFF || length > size - at - 12) Bad("a chunk runs past the end of the file");
+        const uint8_t* type = data + at + 4;
+        const uint8_t* body = data + at + 8;
+        for (int i = 0; i < 4; ++i)
+            if (!((type[i] >= 'A' && type[i] <= 'Z') || (type[i] >= 'a' && type[i] <= 'z'))) Bad("damaged chunk type");
+        uint32_t crc = static_cast<uint32_t>(crc32(crc32(0, type, 4), body, length));
+        if (crc != Be32(body + length)) Bad("a chunk checksum does not match (damaged file)");
+        const bool critical = !(type[0] & 0x20);
+        if (!seenHeader && std::memcmp(type, "IHDR", 4) != 0) Bad("the first chunk is not the image header");
+
+        if (std::memcmp(type, "IHDR", 4) == 0) {
+            if (seenHeader || length != 13) Bad("damaged image header");
+            seenHeader = true;
+            info.Width = Be32(body);
+            info.Height = Be32(body + 4);
+            info.BitDepth = body[8];
+            info.ColorType = body[9];
+            if (body[10] != 0 || body[11] != 0 || body[12] > 1) Bad("unknown compression, filter or interlace method");
+            info.Interlaced = body[12] == 1;
+            if (info.Width == 0 || info.Height == 0) Bad("zero width or height");
+            if (info.Width > kMaxSide || info.Height > kMaxSide)
+                throw EImageError(u"the icon image is larger than 4096 x 4096 pixels");
+            const uint8_t d = info.BitDepth;
+            switch (info.ColorType) {
+            case 0: channels = 1; if (d != 1 && d != 2 && d != 4 && d != 8 && d != 16) Bad("bad bit depth"); break;
+            case 2: channels = 3; if (d != 8 && d != 16) Bad("bad bit depth"); break;
+            case 3: channels = 1; if (d != 1 && d != 2 && d != 4 && d != 8) Bad("bad bit depth"); break;
+            case 4: channels = 2; if (d != 8 && d != 16) Bad("bad bit depth"); break;
+            case 6: channels = 4; if (d != 8 && d != 16) Bad("bad bit depth"); break;
+            default: Bad("unknown colour type");
+            }
+            expected = ExpectedDataSize(info, channels);
+        } else if (std::memcmp(type, "PLTE", 4) == 0) {
+            if (seenData || seenPalette || length == 0 || length % 3 || length > 768) Bad("damaged palette");
+            seenPalette = true;
+        } else if (std::memcmp(type, "IDAT", 4) == 0) {
+            if (dataEnded) Bad("image data chunks are not together");
+            if (info.ColorType == 3 && !seenPalette) Bad("a palette image without palette");
+            if (!inflating) {
+                if (inflateInit(&z) != Z_OK) Bad("out of memory");
+                inflating = true;
+            }
+            seenData = true;
+            z.next_in = const_cast<uint8_t*>(body);
+            z.avail_in = length;
+            while (z.avail_in > 0) {
+                if (streamEnded) Bad("data after the end of the compressed image");
+                z.next_out = sink;
+                z.avail_out = sizeof sink;
+                int r = inflate(&z, Z_NO_FLUSH);
+                if (r != Z_OK && r != Z_STREAM_END && !(r == Z_BUF_ERROR && z.avail_out == 0)) Bad("damaged image data");
+                inflated += sizeof sink - z.avail_out;
+                if (inflated > expected) Bad("more image data than the header calls for");
+                if (r == Z_STREAM_END) streamEnded = true;
+            }
+        } else if (std::memcmp(type, "IEND", 4) == 0) {
+            seenEnd = true;
+        } else if (critical) {
+            Bad("an unknown critical chunk");
+        }
+        if (seenData && std::memcmp(type, "IDAT", 4) != 0) dataEnded = true;
+        at += 12 + size_t(length);
+    }
+    if (!seenData) Bad("no image data");
+    if (!streamEnded || inflated != expected) Bad("the image data is cut off");
+    return info;
+}
+
+TBytes EncodePng(uint32_t width, uint32_t height, const uint8_t* rgba)
+{
+    TBytes raw;
+    raw.reserve(size_t(height) * (1 + 4 * size_t(width)));
+    for (uint32_t y = 0; y < height; ++y) {
+        raw.push_back(0);  // no filter
+        raw.insert(raw.end(), rgba + size_t(y) * width * 4, rgba + size_t(y + 1) * width * 4);
+    }
+    uLongf packedSize = compressBound(static_cast<uLong>(raw.size()));
+    TBytes packed(packedSize);
+    if (compress2(packed.data(), &packedSize, raw.data(), static_cast<uLong>(raw.size()), 9) != Z_OK)
+        throw ECompressionError(u"Error");
+    packed.resize(packedSize);
+
+    TBytes png(kSignature, kSignature + 8);
+    auto chunk = [&](const char* type, const TBytes& body) {
+        for (int s = 24; s >= 0; s -= 8) png.push_back(uint8_t(body.size() >> s));
+        size_t typeAt = png.size();
+        png.insert(png.end(), type, type + 4);
+        png.insert(png.end(), body.begin(), body.end());
+        uint32_t crc = static_cast<uint32_t>(crc32(0, &png[typeAt], static_cast<uInt>(4 + body.size())));
+        for (int s = 24; s >= 0; s -= 8) png.push_back(uint8_t(crc >> s));
+    };
+    TBytes header;
+    for (uint32_t v : {width, height})
+        for (int s = 24; s >= 0; s -= 8) header.push_back(uint8_t(v >> s));
+    header.insert(header.end(), {8, 6, 0, 0, 0});  // 8-bit RGBA, deflate, no interlace
+    chunk("IHDR", header);
+    chunk("IDAT", packed);
+    chunk("IEND", {});
+    return png;
+}
+
+namespace {
+
+struct TGroupEntry {
+    uint8_t width, height, colors;
+    uint16_t planes, bitCount;
+    uint32_t bytes;
+    uint16_t id;
+};
+
+std::vector<TGroupEntry> ParseGroup(const TBytes& g)
+{
+    std::vector<TGroupEntry> entries;
+    if (g.size() < 6 || Le16(&g[2]) != 1) return entries;
+    size_t count = std::min<size_t>(Le16(&g[4]), (g.size() - 6) / 14);
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t* e = &g[6 + 14 * i];
+        entries.push_back({e[0], e[1], e[2], Le16(e + 4), Le16(e + 6), Le32(e + 8), Le16(e + 12)});
+    }
+    return entries;
+}
+
+}  // namespace
+
+void SetExplorerIcon(TPeImage& pe, const TBytes& png)
+{
+    const TPngInfo info = CheckPng(png);
+    auto groups = pe.ResourcesOfType(pe::RT_GROUP_ICON);
+    TResName groupName = groups.empty() ? TResName(1) : groups.front()->Name;
+
+    // Icon images still used by the other groups stay.
+    std::set<uint16_t> kept, used;
+    for (const TPeResource* r : pe.ResourcesOfType(pe::RT_ICON))
+        if (r->Name.IsId()) used.insert(r->Name.Id());
+    for (const TPeResource* g : groups)
+        if (!(g->Name == groupName))
+            for (const auto& e : ParseGroup(pe.ReadResource(*g))) kept.insert(e.id);
+    if (const TPeResource* old = pe.FindResource(pe::RT_GROUP_ICON, groupName))
+        for (const auto& e : ParseGroup(pe.ReadResource(*old)))
+            if (!kept.count(e.id)) {
+                pe.RemoveResource(pe::RT_ICON, e.id);
+                used.erase(e.id);
+            }
+    uint16_t id = 1;
+    while (used.count(id)) ++id;
+
+    pe.SetResource(pe::RT_ICON, id, png);
+    TBytes group;
+    PutLe16(group, 0);  // reserved
+    PutLe16(group, 1);  // icon
+    PutLe16(group, 1);  // one image
+    group.push_back(info.Width >= 256 ? 0 : uint8_t(info.Width));
+    group.push_back(info.Height >= 256 ? 0 : uint8_t(info.Height));
+    group.push_back(0);  // colours: not a palette icon
+    group.push_back(0);
+    PutLe16(group, 1);   // planes
+    PutLe16(group, 32);  // bits per pixel
+    PutLe32(group, static_cast<uint32_t>(png.size()));
+    PutLe16(group, id);
+    pe.SetResource(pe::RT_GROUP_ICON, groupName, std::move(group));
+}
+
+std::vector<TIconEntry> ExplorerIcon(const TPeImage& pe)
+{
+    std::vector<TIconEntry> icon;
+    auto groups = pe.ResourcesOfType(pe::RT_GROUP_ICON);
+    if (groups.empty()) return icon;
+    for (const auto& e : ParseGroup(pe.ReadResource(*groups.front()))) {
+        TIconEntry entry{e.width ? e.width : 256u, e.height ? e.height : 256u, e.bitCount, e.id, {}};
+        if (const TPeResource* image = pe.FindResource(pe::RT_ICON, e.id)) entry.Image = pe.ReadResource(*image);
+        icon.push_back(std::move(entry));
+    }
+    return icon;
+}
