@@ -1,10 +1,16 @@
 // Windows side of the system utilities.
 #include <windows.h>
+#include <shellapi.h>
+#include <tlhelp32.h>
 
 #include <cmath>
+#include <cstring>
+#include <vector>
 
 #include "ZoPlatform.h"
 #include "ZoSysUtils.h"
+#include "ZoWinHandles_win.h"
+#include "ZoWinUtils_win.h"
 
 namespace {
 const wchar_t* W(const WideString& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
@@ -19,9 +25,9 @@ void TZoSysfn::WriteConsoleLine(const WideString& text)
 
 bool TZoFilefn::SetFileTimes(const WideString& file, const FileTimes& times)
 {
-    HANDLE h = CreateFileW(W(file), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                           nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
+    TUniqueFile h(CreateFileW(W(file), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!h) return false;
     auto convert = [](TDateTime t, FILETIME& utc) {
         if (std::fabs(t) < 1e-12) return false;
         TCalendarTime c = DecodeDateTime(t);
@@ -39,7 +45,146 @@ bool TZoFilefn::SetFileTimes(const WideString& file, const FileTimes& times)
     FILETIME c, a, w;
     bool hc = convert(times.CreationTime, c), ha = convert(times.LastAccessTime, a),
          hw = convert(times.LastWriteTime, w);
-    BOOL ok = SetFileTime(h, hc ? &c : nullptr, ha ? &a : nullptr, hw ? &w : nullptr);
-    CloseHandle(h);
-    return ok != 0;
+    return SetFileTime(h.Get(), hc ? &c : nullptr, ha ? &a : nullptr, hw ? &w : nullptr) != 0;
+}
+
+// ---- Processes and the shell ------------------------------------------------
+
+namespace {
+
+// The platform's command-line buffer must be writable.
+std::vector<wchar_t> CommandBuffer(const WideString& commandLine)
+{
+    std::vector<wchar_t> buf(commandLine.begin(), commandLine.end());
+    buf.push_back(L'\0');
+    return buf;
+}
+
+int32_t WaitAndClose(PROCESS_INFORMATION& pi)
+{
+    TUniqueHandle process(pi.hProcess), thread(pi.hThread);
+    WaitForSingleObject(process.Get(), INFINITE);
+    DWORD code = 1;
+    GetExitCodeProcess(process.Get(), &code);
+    return static_cast<int32_t>(code);
+}
+
+}  // namespace
+
+int32_t TZoWinfn::RunAndWait(const WideString& commandLine)
+{
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESHOWWINDOW;
+    si.wShowWindow = SW_SHOWNORMAL;
+    PROCESS_INFORMATION pi{};
+    std::vector<wchar_t> cmd = CommandBuffer(commandLine);
+    if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, CREATE_NEW_CONSOLE | NORMAL_PRIORITY_CLASS,
+                        nullptr, nullptr, &si, &pi))
+        return 1;
+    return WaitAndClose(pi);
+}
+
+int32_t TZoWinfn::RunHidden(const WideString& commandLine)
+{
+    // Every supported system is of the NT family.
+    SECURITY_ATTRIBUTES sa{};
+    sa.nLength = sizeof sa;
+    sa.bInheritHandle = TRUE;
+    TUniqueHandle readEnd, writeEnd;
+    {
+        HANDLE r = nullptr, w = nullptr;
+        if (CreatePipe(&r, &w, &sa, 0)) {
+            readEnd.Reset(r);
+            writeEnd.Reset(w);
+        }
+    }
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+    si.wShowWindow = SW_HIDE;
+    si.hStdOutput = writeEnd.Get();
+    si.hStdError = writeEnd.Get();
+    si.hStdInput = nullptr;
+    PROCESS_INFORMATION pi{};
+    std::vector<wchar_t> cmd = CommandBuffer(commandLine);
+    if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr, nullptr, &si,
+                        &pi))
+        return 1;
+    TUniqueHandle process(pi.hProcess), thread(pi.hThread);
+
+    constexpr DWORD chunkSize = 1024;
+    char buffer[chunkSize + 1];  // one spare zero: the text always ends inside the buffer
+    DWORD waited;
+    do {
+        waited = WaitForSingleObject(process.Get(), 300);
+        DWORD available = 0;
+        if (readEnd && PeekNamedPipe(readEnd.Get(), buffer, chunkSize, &available, nullptr, nullptr) &&
+            available >= 1) {
+            std::memset(buffer, 0, sizeof buffer);
+            DWORD got = 0;
+            ReadFile(readEnd.Get(), buffer, available, &got, nullptr);
+            WideString text = ZoPlatform::AnsiToWide(AnsiString(buffer));
+            // The chunk's last byte (usually the line feed) is dropped.
+            if (text.size() > available - 1) text.resize(available - 1);
+            TZoSysfn::WriteConsoleLine(text);
+        }
+    } while (waited == WAIT_TIMEOUT);
+
+    DWORD code = 1;
+    GetExitCodeProcess(process.Get(), &code);
+    return static_cast<int32_t>(code);
+}
+
+int32_t TZoWinfn::ShellRun(HWND owner, const WideString& verb, const WideString& file, const WideString& params,
+                           const WideString& dir, int32_t showCmd, bool bringToFront)
+{
+    auto result = reinterpret_cast<INT_PTR>(ShellExecuteW(owner, W(verb), W(file), W(params), W(dir), showCmd));
+    if (!bringToFront) return static_cast<int32_t>(result);
+
+    Sleep(300);
+    WideString name = NamePart(file);
+    TUniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (snapshot.Get() == INVALID_HANDLE_VALUE) snapshot.Release();
+    if (snapshot) {
+        PROCESSENTRY32W entry{};
+        entry.dwSize = sizeof entry;
+        for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more; more = Process32NextW(snapshot.Get(), &entry)) {
+            entry.szExeFile[MAX_PATH - 1] = L'\0';
+            if (TextEquals(WideString(reinterpret_cast<const char16_t*>(entry.szExeFile)), name)) {
+                AllowSetForegroundWindow(entry.th32ProcessID);
+                break;
+            }
+        }
+    }
+    return static_cast<int32_t>(result);
+}
+
+WideString TZoWinfn::GetTempDir()
+{
+    wchar_t buf[MAX_PATH + 1] = {};
+    DWORD n = GetTempPathW(MAX_PATH, buf);
+    if (n == 0 || n > MAX_PATH) return WideString();
+    return WithTrailingBackslash(TZoFilefn::GetLongPath(WideString(reinterpret_cast<const char16_t*>(buf))));
+}
+
+int32_t TZoWinfn::ShowMessageBox(HWND owner, const WideString& text, const WideString& caption, UINT type)
+{
+    return MessageBoxW(owner, W(text), W(caption), type);
+}
+
+int32_t TZoWinfn::ShowInfoBox(HWND owner, const WideString& text, const WideString& caption)
+{
+    return ShowMessageBox(owner, text, caption, MB_ICONINFORMATION | MB_OK);
+}
+
+int32_t TZoWinfn::ShellOpen(const WideString& target)
+{
+    return ShellRun(nullptr, WideString(), target, WideString(), WideString(), SW_SHOW, false);
+}
+
+void TZoWinfn::OpenUrl(const WideString& address)
+{
+    if (ShellOpen(address) <= 32)
+        ShellRun(nullptr, WideString(), u"iexplore.exe", address, WideString(), SW_SHOW, false);
 }
