@@ -1,0 +1,306 @@
+#include "ZoHttpResponse.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "ZoHttpText.h"
+#include "ZoSysUtils.h"
+
+using namespace ZoHttpText;
+
+namespace {
+
+const char16_t* const kHeadTooLarge = u"Response header too large.";
+
+[[noreturn]] void RaiseClosed() { throw EZoConnClosedGracefully(u"Connection Closed Gracefully."); }
+
+// A Content-Length value: decimal digits, or a list of equal ones (some
+// proxies join repeated fields). Anything else is refused rather than guessed.
+int64_t ParseContentLength(const std::vector<AnsiString>& values)
+{
+    int64_t result = -1;
+    for (const AnsiString& value : values) {
+        std::string_view rest(value);
+        for (;;) {
+            size_t comma = rest.find(',');
+            std::string_view item = Trim(rest.substr(0, comma));
+            bool ok = !item.empty() && item.size() <= 18 && std::all_of(item.begin(), item.end(), IsDigit);
+            int64_t n = 0;
+            for (char c : item) n = n * 10 + (c - '0');
+            if (!ok || (result >= 0 && n != result))
+                throw EZoHttpError(u"Invalid Content-Length: " + WideOf(value.substr(0, 64)));
+            result = n;
+            if (comma == std::string_view::npos) break;
+            rest.remove_prefix(comma + 1);
+        }
+    }
+    return result;
+}
+
+}  // namespace
+
+AnsiString TZoHttpResponse::Value(const char* name) const
+{
+    for (const TZoHttpHeader& h : Headers)
+        if (SameText(h.Name, name)) return h.Value;
+    return {};
+}
+
+bool TZoHttpResponse::Has(const char* name) const
+{
+    for (const TZoHttpHeader& h : Headers)
+        if (SameText(h.Name, name)) return true;
+    return false;
+}
+
+std::vector<AnsiString> TZoHttpResponse::Values(const char* name) const
+{
+    std::vector<AnsiString> out;
+    for (const TZoHttpHeader& h : Headers)
+        if (SameText(h.Name, name)) out.push_back(h.Value);
+    return out;
+}
+
+TZoBodyFraming BodyFramingOf(const TZoHttpResponse& response, bool forConnect)
+{
+    TZoBodyFraming f;
+    int code = response.StatusCode;
+    if ((code >= 100 && code < 200) || code == 204 || code == 304) return f;
+    if (forConnect && code >= 200 && code < 300) return f;
+    if (ContainsText(response.Value("Transfer-Encoding"), "chunked")) {
+        f.Kind = TZoBodyFraming::bfChunked;
+        return f;
+    }
+    if (response.Has("Content-Length")) {
+        f.Kind = TZoBodyFraming::bfLength;
+        f.Length = ParseContentLength(response.Values("Content-Length"));
+        return f;
+    }
+    f.Kind = TZoBodyFraming::bfUntilClose;
+    return f;
+}
+
+TZoHttpReader::TZoHttpReader(TZoByteSource& source) : source_(source), buffer_(kBlockSize) {}
+
+size_t TZoHttpReader::Fill(int timeoutMs)
+{
+    if (deadline_) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline_ - Clock::now()).count();
+        if (left <= 0) throw EZoReadTimeout(u"Read timed out.");
+        if (timeoutMs < 0 || left < timeoutMs) timeoutMs = static_cast<int>(left);
+    }
+    begin_ = end_ = 0;
+    size_t n = source_.Receive(buffer_.data(), buffer_.size(), timeoutMs);
+    end_ = n;
+    if (n > 0) headGotNothing_ = false;
+    return n;
+}
+
+// One line without its CR LF (a bare LF ends a line too). False when the
+// connection ended before the line began.
+bool TZoHttpReader::ReadLine(AnsiString& line, size_t maxLength, int timeoutMs)
+{
+    line.clear();
+    bool started = false;
+    for (;;) {
+        if (begin_ == end_ && Fill(timeoutMs) == 0) {
+            if (!started) return false;
+            RaiseClosed();
+        }
+        started = true;
+        const uint8_t* from = buffer_.data() + begin_;
+        size_t avail = end_ - begin_;
+        auto nl = static_cast<const uint8_t*>(std::memchr(from, '\n', avail));
+        size_t n = nl ? static_cast<size_t>(nl - from) : avail;
+        if (line.size() + n > maxLength + 1) throw EZoHttpError(kHeadTooLarge);
+        line.append(reinterpret_cast<const char*>(from), n);
+        begin_ += n;
+        if (nl) {
+            ++begin_;
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            if (line.size() > maxLength) throw EZoHttpError(kHeadTooLarge);
+            return true;
+        }
+    }
+}
+
+TZoHttpResponse TZoHttpReader::ReadHead(int timeoutMs)
+{
+    headGotNothing_ = Buffered() == 0;
+    TZoHttpResponse r;
+    AnsiString line;
+    size_t used = 0;
+    // Blank lines left over from a previous message are skipped.
+    do {
+        if (used >= kMaxHeadBytes) throw EZoHttpError(kHeadTooLarge);
+        if (!ReadLine(line, kMaxHeadBytes - used, timeoutMs)) RaiseClosed();
+        used += line.size() + 1;
+    } while (line.empty());
+    r.StatusLine = line;
+
+    std::string_view rest(line);
+    size_t sp = rest.find(' ');
+    std::string_view version = rest.substr(0, sp);
+    r.Http10 = version == "HTTP/1.0";
+    if (sp != std::string_view::npos) {
+        rest.remove_prefix(sp);
+        while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
+        std::string_view code = rest.substr(0, rest.find(' '));
+        if (code.size() == 3 && std::all_of(code.begin(), code.end(), IsDigit))
+            r.StatusCode = (code[0] - '0') * 100 + (code[1] - '0') * 10 + (code[2] - '0');
+    }
+
+    for (;;) {
+        if (used >= kMaxHeadBytes) throw EZoHttpError(kHeadTooLarge);
+        if (!ReadLine(line, kMaxHeadBytes - used, timeoutMs)) RaiseClosed();
+        used += line.size() + 1;
+        if (line.empty()) break;
+        if (IsBlank(line[0])) {  // an obsolete folded continuation
+            if (!r.Headers.empty()) {
+                r.Headers.back().Value += ' ';
+                r.Headers.back().Value += Trim(line);
+            }
+            continue;
+        }
+        size_t colon = line.find(':');
+        if (colon == AnsiString::npos) continue;
+        std::string_view name = Trim(std::string_view(line).substr(0, colon));
+        if (name.empty()) continue;
+        r.Headers.push_back({AnsiString(name), AnsiString(Trim(std::string_view(line).substr(colon + 1)))});
+    }
+    return r;
+}
+
+void TZoHttpReader::Consume(size_t n, TStream* dest)
+{
+    if (budget_ >= 0) {
+        if (static_cast<int64_t>(n) > budget_) throw EZoHttpError(u"Discarded body too long.");
+        budget_ -= static_cast<int64_t>(n);
+    }
+    if (dest) dest->WriteBuffer(buffer_.data() + begin_, n);
+    begin_ += n;
+}
+
+void TZoHttpReader::ReadCount(int64_t count, TStream* dest, TZoWorkSink* sink, int timeoutMs)
+{
+    int64_t done = 0;
+    while (done < count) {
+        if (begin_ == end_ && Fill(timeoutMs) == 0) RaiseClosed();
+        size_t take = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(Buffered()), count - done));
+        Consume(take, dest);
+        done += static_cast<int64_t>(take);
+        if (sink) sink->Work(done);
+    }
+}
+
+void TZoHttpReader::ReadUntilClose(TStream* dest, TZoWorkSink* sink, int timeoutMs)
+{
+    int64_t done = 0;
+    for (;;) {
+        if (begin_ == end_ && Fill(timeoutMs) == 0) return;
+        size_t take = Buffered();
+        Consume(take, dest);
+        done += static_cast<int64_t>(take);
+        if (sink) sink->Work(done);
+    }
+}
+
+// Each chunk is a read of its own, announced with its size.
+void TZoHttpReader::ReadChunked(TStream* dest, TZoWorkSink* sink, int timeoutMs)
+{
+    AnsiString line;
+    for (;;) {
+        if (!ReadLine(line, kMaxChunkLine, timeoutMs)) RaiseClosed();
+        std::string_view size = Trim(std::string_view(line).substr(0, line.find(';')));
+        int64_t n = 0;
+        bool ok = !size.empty() && size.size() <= 15;
+        for (char c : size) {
+            int digit = IsDigit(c) ? c - '0' : (Lower(c) >= 'a' && Lower(c) <= 'f') ? Lower(c) - 'a' + 10 : -1;
+            if (digit < 0) ok = false;
+            n = n * 16 + (digit < 0 ? 0 : digit);
+        }
+        if (!ok) throw EZoHttpError(u"Invalid chunk size: " + WideOf(line.substr(0, 64)));
+        if (n == 0) break;
+        if (sink) sink->WorkBegin(n);
+        try {
+            ReadCount(n, dest, sink, timeoutMs);
+        } catch (...) {
+            if (sink) sink->WorkEnd();
+            throw;
+        }
+        if (sink) sink->WorkEnd();
+        if (!ReadLine(line, 1, timeoutMs)) RaiseClosed();
+        if (!line.empty()) throw EZoHttpError(u"Invalid chunk: missing line end after the data.");
+    }
+    // Trailer fields are read and ignored; a server that closes right after
+    // the last chunk has still delivered the whole body.
+    size_t used = 0;
+    for (;;) {
+        if (used >= kMaxHeadBytes) throw EZoHttpError(kHeadTooLarge);
+        if (!ReadLine(line, kMaxHeadBytes - used, timeoutMs)) return;
+        used += line.size() + 1;
+        if (line.empty()) return;
+    }
+}
+
+void TZoHttpReader::ReadBody(const TZoBodyFraming& framing, TStream& dest, TZoWorkSink* sink, int timeoutMs)
+{
+    switch (framing.Kind) {
+    case TZoBodyFraming::bfNone:
+        return;
+    case TZoBodyFraming::bfChunked:
+        ReadChunked(&dest, sink, timeoutMs);
+        return;
+    case TZoBodyFraming::bfLength:
+    case TZoBodyFraming::bfUntilClose:
+        break;
+    }
+    bool framed = framing.Kind == TZoBodyFraming::bfLength;
+    // A memory destination grows once instead of doubling its way up; the
+    // size is a server's claim, so only plausible sizes are reserved.
+    if (auto* mem = dynamic_cast<TMemoryStream*>(&dest); mem && framed && framing.Length <= (int64_t{1} << 30)) {
+        try {
+            mem->Bytes().reserve(static_cast<size_t>(mem->Position() + framing.Length));
+        } catch (const std::bad_alloc&) {
+        }
+    }
+    if (sink) sink->WorkBegin(framed ? framing.Length : 0);
+    try {
+        if (framed)
+            ReadCount(framing.Length, &dest, sink, timeoutMs);
+        else
+            ReadUntilClose(&dest, sink, timeoutMs);
+    } catch (...) {
+        if (sink) sink->WorkEnd();
+        throw;
+    }
+    if (sink) sink->WorkEnd();
+}
+
+bool TZoHttpReader::DiscardBody(const TZoBodyFraming& framing, int timeoutMs, int64_t maxBytes, int totalMs)
+{
+    budget_ = maxBytes;
+    deadline_ = Clock::now() + std::chrono::milliseconds(totalMs);
+    bool complete = true;
+    try {
+        switch (framing.Kind) {
+        case TZoBodyFraming::bfNone:
+            break;
+        case TZoBodyFraming::bfLength:
+            ReadCount(framing.Length, nullptr, nullptr, timeoutMs);
+            break;
+        case TZoBodyFraming::bfChunked:
+            ReadChunked(nullptr, nullptr, timeoutMs);
+            break;
+        case TZoBodyFraming::bfUntilClose:
+            ReadUntilClose(nullptr, nullptr, timeoutMs);
+            complete = false;  // the server has closed
+            break;
+        }
+    } catch (const Exception&) {
+        complete = false;
+    }
+    budget_ = -1;
+    deadline_.reset();
+    return complete;
+}
