@@ -33,6 +33,7 @@ WideString TTestPackage::AddRawImage(const std::string& encoded)
 
 HMODULE TTestPackage::Module()
 {
+    if (module_) return module_.Get();
     writer_->Finish();
     return ModuleWithBlock(block_.Bytes());
 }
