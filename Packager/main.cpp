@@ -1,11 +1,25 @@
 // zosetup-pack: the packaging tool's command line.
+#include <chrono>
 #include <cstdio>
-#include <cstring>
+#include <filesystem>
+#include <iostream>
 #include <string>
+#include <vector>
 
+#include "Inspect.h"
+#include "NewProject.h"
+#include "PeResources.h"
+#include "ProjectBuilder.h"
 #include "SetupFn.h"
 #include "ZoStream.h"
 #include "ZoSysUtils.h"
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -13,50 +27,216 @@ const char kUsage[] =
     "usage: zosetup-pack COMMAND ...\n"
     "\n"
     "commands:\n"
+    "  build PROJECT.xml [-o DIR] [--stub PATH] [-j N] [--quiet]\n"
+    "                   build the full installer (and the online installer when the project's\n"
+    "                   BuildMiniSetup is set) into DIR, by default the project's folder;\n"
+    "                   the stub is the installer program zosetup.exe, by default the one\n"
+    "                   beside this tool or in the build tree; -j: compressing threads\n"
+    "  inspect INSTALLER.exe [--script] [--extract DIR]\n"
+    "                   show the mode, resources and contents of an installer; --script\n"
+    "                   prints its setup script, --extract writes every product file below DIR\n"
+    "  new PROJECT.xml  write a starting project (with an icon, an agreement and a files folder)\n"
     "  encode IN OUT    encode a file with the package codec (zlib level 9 + scrambling)\n"
     "  decode IN OUT    decode a file in the package codec, e.g. Uninstall.da1\n"
     "  --help           show this text\n";
 
-WideString Arg(const char* s) { return FromUtf8(s); }
+class TUsageError : public std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
 
-int Codec(bool encode, const char* in, const char* out)
+bool StderrIsTerminal()
+{
+#ifdef _WIN32
+    return _isatty(_fileno(stderr));
+#else
+    return isatty(fileno(stderr));
+#endif
+}
+
+std::string Size(uint64_t bytes)
+{
+    char buf[32];
+    if (bytes >= 10ull << 20)
+        std::snprintf(buf, sizeof buf, "%.1f MB", bytes / 1048576.0);
+    else if (bytes >= 10ull << 10)
+        std::snprintf(buf, sizeof buf, "%.1f KB", bytes / 1024.0);
+    else
+        std::snprintf(buf, sizeof buf, "%llu bytes", static_cast<unsigned long long>(bytes));
+    return buf;
+}
+
+// A one-line bar on the terminal, redrawn at most ten times a second.
+class TProgressBar {
+public:
+    void Update(uint64_t done, uint64_t total)
+    {
+        auto now = std::chrono::steady_clock::now();
+        if (done < total && now - last_ < std::chrono::milliseconds(100)) return;
+        last_ = now;
+        const int width = 30;
+        int filled = total ? static_cast<int>(width * done / total) : width;
+        std::string bar(static_cast<size_t>(filled), '#');
+        bar.resize(width, '.');
+        std::fprintf(stderr, "\r[%s] %3d%%  %s of %s ", bar.c_str(), total ? static_cast<int>(100 * done / total) : 100,
+                     Size(done).c_str(), Size(total).c_str());
+        std::fflush(stderr);
+        drawn_ = true;
+    }
+    void Clear()
+    {
+        if (drawn_) std::fprintf(stderr, "\r%60s\r", "");
+        drawn_ = false;
+    }
+
+private:
+    std::chrono::steady_clock::time_point last_{};
+    bool drawn_ = false;
+};
+
+int Codec(bool encode, const WideString& in, const WideString& out)
 {
     TMemoryStream data;
-    data.LoadFromFile(Arg(in));
+    data.LoadFromFile(in);
     if (encode)
         TSetupfn::EncodeStream(&data);
     else
         TSetupfn::DecodeStream(&data);
     // Write beside the target and rename, so a failure leaves nothing half-written.
-    std::string tmp = std::string(out) + ".part";
-    data.SaveToFile(Arg(tmp.c_str()));
-    if (std::rename(tmp.c_str(), out) != 0) {
-        std::remove(tmp.c_str());
-        throw EInOutError(FormatText(u"Cannot write file \"%s\".", {Arg(out)}));
+    const WideString tmp = out + u".part";
+    data.SaveToFile(tmp);
+    std::error_code ec;
+    std::filesystem::rename(std::filesystem::path(tmp), std::filesystem::path(out), ec);
+    if (ec) {
+        std::filesystem::remove(std::filesystem::path(tmp), ec);
+        throw EInOutError(FormatText(u"Cannot write file \"%s\".", {out}));
     }
     return 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv)
+int Build(const std::vector<WideString>& args)
 {
-    if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
-        std::fputs(kUsage, argc < 2 ? stderr : stdout);
-        return argc < 2 ? 2 : 0;
+    TBuildOptions options;
+    bool quiet = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const WideString& a = args[i];
+        auto value = [&]() -> const WideString& {
+            if (i + 1 >= args.size()) throw TUsageError("build: " + ToUtf8(a) + " needs a value");
+            return args[++i];
+        };
+        if (a == u"-o" || a == u"--output")
+            options.OutputDir = value();
+        else if (a == u"--stub")
+            options.StubFile = value();
+        else if (a == u"-j" || a == u"--threads") {
+            auto n = TryStrToInt(value());
+            if (!n || *n < 1 || *n > 256) throw TUsageError("build: -j needs a number of threads from 1 to 256");
+            options.Threads = static_cast<unsigned>(*n);
+        } else if (a == u"-q" || a == u"--quiet")
+            quiet = true;
+        else if (!a.empty() && a[0] == u'-')
+            throw TUsageError("build: unknown option " + ToUtf8(a));
+        else if (options.ProjectFile.empty())
+            options.ProjectFile = a;
+        else
+            throw TUsageError("build: only one project file");
     }
-    std::string command = argv[1];
+    if (options.ProjectFile.empty()) throw TUsageError("build: which project file?");
+
+    TProgressBar bar;
+    if (!quiet && StderrIsTerminal()) options.Progress = [&](uint64_t done, uint64_t total) { bar.Update(done, total); };
+    const auto start = std::chrono::steady_clock::now();
+    TBuildResult r;
     try {
-        if ((command == "encode" || command == "decode") && argc == 4)
-            return Codec(command == "encode", argv[2], argv[3]);
-        std::fprintf(stderr, "zosetup-pack: unknown command or wrong arguments: %s (see --help)\n", argv[1]);
+        r = TProjectBuilder::Build(options);
+    } catch (...) {
+        bar.Clear();
+        throw;
+    }
+    bar.Clear();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (!quiet) {
+        std::printf("built %s: %llu files, %s in, %s out, %.2f s\n", ToUtf8(r.FullSetup).c_str(),
+                    static_cast<unsigned long long>(r.Files), Size(r.BytesIn).c_str(), Size(r.FullBytes).c_str(),
+                    seconds);
+        if (!r.OnlineSetup.empty())
+            std::printf("built %s: online installer, %s\n", ToUtf8(r.OnlineSetup).c_str(), Size(r.OnlineBytes).c_str());
+    }
+    return 0;
+}
+
+int Inspect(const std::vector<WideString>& args)
+{
+    TInspectOptions options;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == u"--script")
+            options.Script = true;
+        else if (args[i] == u"--extract") {
+            if (i + 1 >= args.size()) throw TUsageError("inspect: --extract needs a folder");
+            options.ExtractDir = args[++i];
+        } else if (!args[i].empty() && args[i][0] == u'-')
+            throw TUsageError("inspect: unknown option " + ToUtf8(args[i]));
+        else if (options.File.empty())
+            options.File = args[i];
+        else
+            throw TUsageError("inspect: only one file");
+    }
+    if (options.File.empty()) throw TUsageError("inspect: which installer?");
+    try {
+        InspectInstaller(options, std::cout);
+    } catch (const Exception& e) {
+        std::cout.flush();
+        throw EPackageError(options.File + u": " + e.Message());
+    }
+    return 0;
+}
+
+int Run(const std::vector<WideString>& args)
+{
+    if (args.empty() || args[0] == u"--help" || args[0] == u"-h") {
+        std::fputs(kUsage, args.empty() ? stderr : stdout);
+        return args.empty() ? 2 : 0;
+    }
+    const WideString& command = args[0];
+    const std::vector<WideString> rest(args.begin() + 1, args.end());
+    try {
+        if (command == u"build") return Build(rest);
+        if (command == u"inspect") return Inspect(rest);
+        if (command == u"new" && rest.size() == 1) {
+            WriteNewProject(rest[0]);
+            std::printf("wrote %s with icon.png, license.txt and files/ beside it\n", ToUtf8(rest[0]).c_str());
+            return 0;
+        }
+        if ((command == u"encode" || command == u"decode") && rest.size() == 2)
+            return Codec(command == u"encode", rest[0], rest[1]);
+        throw TUsageError("unknown command or wrong arguments: " + ToUtf8(command));
+    } catch (const TUsageError& e) {
+        std::fprintf(stderr, "zosetup-pack: %s (see --help)\n", e.what());
         return 2;
     } catch (const EDecompressionError&) {
         std::fprintf(stderr, "zosetup-pack: %s: not in the package codec's encoded form (damaged or foreign data)\n",
-                     argv[2]);
+                     ToUtf8(rest.empty() ? command : rest[0]).c_str());
         return 1;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "zosetup-pack: %s\n", e.what());
         return 1;
     }
 }
+
+}  // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** argv)
+{
+    SetConsoleOutputCP(CP_UTF8);
+    std::vector<WideString> args;
+    for (int i = 1; i < argc; ++i) args.emplace_back(reinterpret_cast<const char16_t*>(argv[i]));
+    return Run(args);
+}
+#else
+int main(int argc, char** argv)
+{
+    std::vector<WideString> args;
+    for (int i = 1; i < argc; ++i) args.push_back(FromUtf8(argv[i]));
+    return Run(args);
+}
+#endif

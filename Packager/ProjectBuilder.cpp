@@ -1,0 +1,453 @@
+#include "ProjectBuilder.h"
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <system_error>
+#include <thread>
+
+#include "NameGuid.h"
+#include "PackageWriter.h"
+#include "PeIcon.h"
+#include "PeResources.h"
+#include "PeVersion.h"
+#include "SetupFn.h"
+#include "ZoPlatform.h"
+#include "ZoSysUtils.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Project paths are written Windows-style; on Linux the separators turn round.
+fs::path ToPath(WideString text)
+{
+#ifndef _WIN32
+    std::replace(text.begin(), text.end(), u'\\', u'/');
+#endif
+    return fs::path(text);
+}
+
+WideString FromPath(const fs::path& p) { return p.u16string(); }
+
+[[noreturn]] void Fail(const WideString& file, const WideString& what)
+{
+    throw EPackageError(file.empty() ? what : file + u": " + what);
+}
+
+TBytes ReadWholeFile(const fs::path& file, const char16_t* what)
+{
+    try {
+        TMemoryStream data;
+        data.LoadFromFile(FromPath(file));
+        return std::move(data.Bytes());
+    } catch (const Exception& e) {
+        Fail(FromPath(file), FormatText(u"cannot read the %s: %s", {what, e.Message()}));
+    }
+}
+
+TBytes Encoded(TBytes plain)
+{
+    TMemoryStream s{std::move(plain)};
+    TSetupfn::EncodeStream(&s);
+    return std::move(s.Bytes());
+}
+
+TBytes EncodedScript(const TSetupScript& script)
+{
+    TMemoryStream s;
+    script.SaveToStream(s);
+    TSetupfn::EncodeStream(&s);
+    return std::move(s.Bytes());
+}
+
+bool HasWildcard(const WideString& mask) { return mask.find_first_of(u"*?") != WideString::npos; }
+
+std::vector<WideString> SplitMasks(const WideString& masks)
+{
+    std::vector<WideString> list;
+    size_t start = 0;
+    for (;;) {
+        size_t end = masks.find(u';', start);
+        WideString m = Trim(masks.substr(start, end == WideString::npos ? WideString::npos : end - start));
+        if (!m.empty()) list.push_back(m);
+        if (end == WideString::npos) break;
+        start = end + 1;
+    }
+    if (list.empty()) list.push_back(u"*");
+    return list;
+}
+
+// "{app}\\bin" + "x.dll" -> "{APP}\BIN\X.DLL": the key that two entries must not share.
+WideString DestinationKey(const WideString& destDir, const WideString& name)
+{
+    WideString key = WideUpperCase(WithTrailingBackslash(destDir) + name);
+    return ReplaceText(key, u"\\\\", u"\\", rfReplaceAll);
+}
+
+TDateTime ModificationTime(const fs::path& file)
+{
+    auto stamp = fs::last_write_time(file);
+    auto sys = std::chrono::file_clock::to_sys(stamp);
+    return UnixTimeToLocalDateTime(std::chrono::duration_cast<std::chrono::seconds>(sys.time_since_epoch()).count());
+}
+
+struct TFound {
+    WideString relative;  // below the entry's source folder, with backslashes
+    fs::path file;
+};
+
+// The real files one file entry names, sorted by their path below the source folder.
+std::vector<TFound> ResolveEntry(const TSetupFile& entry, const fs::path& projectDir)
+{
+    const fs::path sourceDir = projectDir / ToPath(entry.SourcePath);
+    std::map<WideString, TFound> found;  // by upper-case relative path: sorted, no doubles
+    for (const WideString& mask : SplitMasks(entry.SourceMask)) {
+        size_t cut = mask.find_last_of(u"\\/");
+        WideString sub = cut == WideString::npos ? u"" : mask.substr(0, cut + 1);
+        WideString pattern = cut == WideString::npos ? mask : mask.substr(cut + 1);
+        std::replace(sub.begin(), sub.end(), u'/', u'\\');
+        const fs::path dir = sub.empty() ? sourceDir : sourceDir / ToPath(sub);
+        if (!HasWildcard(pattern)) {
+            fs::path file = dir / ToPath(pattern);
+            std::error_code ec;
+            if (!fs::is_regular_file(file, ec)) Fail(FromPath(file), u"missing source file");
+            found[WideUpperCase(sub + pattern)] = {sub + pattern, file};
+            continue;
+        }
+        std::error_code ec;
+        if (!fs::is_directory(dir, ec)) Fail(FromPath(dir), u"missing source folder");
+        size_t matched = 0;
+        auto visit = [&](const fs::directory_entry& e) {
+            std::error_code ignored;
+            if (!e.is_regular_file(ignored)) return;
+            WideString name = FromPath(e.path().filename());
+            if (!MatchesMask(name, pattern)) return;
+            WideString rel = FromPath(e.path().lexically_relative(dir));
+            std::replace(rel.begin(), rel.end(), u'/', u'\\');
+            rel = sub + rel;
+            found[WideUpperCase(rel)] = {rel, e.path()};
+            ++matched;
+        };
+        try {
+            if (entry.IncludeSubPath)
+                for (const auto& e : fs::recursive_directory_iterator(dir)) visit(e);
+            else
+                for (const auto& e : fs::directory_iterator(dir)) visit(e);
+        } catch (const fs::filesystem_error& e) {
+            Fail(FromPath(dir), u"cannot list the source folder: " + FromUtf8(e.code().message()));
+        }
+        if (matched == 0) Fail(FromPath(dir), FormatText(u"the mask \"%s\" matches no file", {mask}));
+    }
+    std::vector<TFound> list;
+    for (auto& [key, f] : found) list.push_back(std::move(f));
+    return list;
+}
+
+fs::path ToolFolder()
+{
+    WideString self = ZoPlatform::ModuleFileName();
+    return self.empty() ? fs::path() : ToPath(self).parent_path();
+}
+
+// Version numbers of the installer's version resource from "major.minor.release.build".
+std::array<uint16_t, 4> VersionWords(const TSetupBaseInfo& info)
+{
+    TVersionNumbers v = info.DecodeVersion();
+    auto word = [](int32_t n) { return static_cast<uint16_t>(std::clamp<int32_t>(n, 0, 0xFFFF)); };
+    return {word(v.Major), word(v.Minor), word(v.Release), word(v.Build)};
+}
+
+TBytes VersionResource(const TSetupBaseInfo& info, const WideString& fileName)
+{
+    TVersionInfo v;
+    v.FileVersion = v.ProductVersion = VersionWords(info);
+    const WideString product = info.ProductName.empty() ? info.AppTitle : info.ProductName;
+    const WideString description = info.InstallFileDescription.empty() ? product : info.InstallFileDescription;
+    auto add = [&](const char16_t* name, const WideString& text) {
+        if (!text.empty()) v.Strings.emplace_back(name, text);
+    };
+    add(u"CompanyName", info.CompanyName);
+    add(u"FileDescription", description);
+    add(u"FileVersion", info.Version);
+    add(u"LegalCopyright", info.LegalCopyright);
+    add(u"OriginalFilename", fileName);
+    add(u"ProductName", product);
+    add(u"ProductVersion", info.Version);
+    return BuildVersionResource(v);
+}
+
+// An output written under a temporary name and renamed when everything is
+// done, so a failed build leaves no half installer behind.
+class TPendingOutput {
+public:
+    explicit TPendingOutput(fs::path target) : target_(std::move(target)), temp_(target_)
+    {
+        temp_ += ".part";
+    }
+    ~TPendingOutput()
+    {
+        std::error_code ec;
+        if (!committed_) fs::remove(temp_, ec);
+    }
+    TPendingOutput(const TPendingOutput&) = delete;
+    TPendingOutput& operator=(const TPendingOutput&) = delete;
+
+    WideString Temp() const { return FromPath(temp_); }
+    void Commit()
+    {
+        std::error_code ec;
+        fs::rename(temp_, target_, ec);
+        if (ec) {  // some systems will not rename over an existing file
+            std::error_code ignored;
+            fs::remove(target_, ignored);
+            fs::rename(temp_, target_, ec);
+        }
+        if (ec) Fail(FromPath(target_), u"cannot write the installer: " + FromUtf8(ec.message()));
+        committed_ = true;
+    }
+
+private:
+    fs::path target_, temp_;
+    bool committed_ = false;
+};
+
+uint64_t FileSizeOf(const WideString& file)
+{
+    std::error_code ec;
+    auto n = fs::file_size(ToPath(file), ec);
+    return ec ? 0 : n;
+}
+
+}  // namespace
+
+bool IsUsableResourceName(const WideString& name)
+{
+    if (name.empty() || name.size() > 255) return false;
+    for (char16_t c : name)
+        if (c <= u' ' || c > u'~') return false;
+    // "#123" would be read as the number 123.
+    return !(name[0] == u'#' && name.size() > 1 && name[1] >= u'0' && name[1] <= u'9');
+}
+
+bool MatchesMask(const WideString& name, const WideString& mask)
+{
+    if (mask == u"*.*" || mask == u"*") return true;
+    const WideString n = WideUpperCase(name), m = WideUpperCase(mask);
+    // Greedy match with one backtrack point at the last star.
+    size_t i = 0, j = 0, star = WideString::npos, mark = 0;
+    while (i < n.size()) {
+        if (j < m.size() && (m[j] == u'?' || m[j] == n[i])) {
+            ++i;
+            ++j;
+        } else if (j < m.size() && m[j] == u'*') {
+            star = j++;
+            mark = i;
+        } else if (star != WideString::npos) {
+            j = star + 1;
+            i = ++mark;
+        } else {
+            return false;
+        }
+    }
+    while (j < m.size() && m[j] == u'*') ++j;
+    return j == m.size();
+}
+
+std::vector<WideString> TProjectBuilder::StubCandidates()
+{
+    std::vector<WideString> list;
+    fs::path tool = ToolFolder();
+    if (tool.empty()) return list;
+    list.push_back(FromPath(tool / "zosetup.exe"));
+    list.push_back(FromPath((tool / ".." / "Installer" / "zosetup.exe").lexically_normal()));
+    list.push_back(FromPath((tool / ".." / ".." / "win" / "Installer" / "zosetup.exe").lexically_normal()));
+    return list;
+}
+
+std::unique_ptr<TSetupScript> TProjectBuilder::LoadProject(const WideString& projectFile,
+                                                          std::vector<WideString>* files)
+{
+    auto script = std::make_unique<TSetupScript>();
+    TSetupBaseInfo& info = *script->BaseInfo;
+    // A GUID the project does not carry would change on every build, and with
+    // it the product's identity and every resource name.
+    info.GUID.clear();
+    const WideString madeUpGuidVar = script->VarList->FindVar(u"{GUID}")->VarValue;
+    try {
+        script->LoadFromFile(projectFile);
+    } catch (const Exception& e) {
+        Fail(projectFile, e.Message());
+    }
+    if (Trim(info.GUID).empty())
+        Fail(projectFile, u"the project has no GUID in BaseInfo; give it one (zosetup-pack new writes a project with one)");
+    if (TSetupVar* v = script->VarList->FindVar(u"{GUID}"); v && v->VarValue == madeUpGuidVar) v->VarValue = info.GUID;
+
+    const TSetupVarList& vars = *script->VarList;
+    for (TSetupFile* f : *script->FileList) f->ExpandVariables(vars);
+    for (TSetupReg* r : *script->RegList) r->ExpandVariables(vars);
+    for (TSetupShortCut* s : *script->ShortCutList) s->ExpandVariables(vars);
+    for (TSetupRun* r : *script->RunList) r->ExpandVariables(vars);
+    for (TSetupSwiper* s : *script->SwiperList) s->ExpandVariables(vars);
+
+    // One entry per real file.
+    const fs::path projectDir = ToPath(projectFile).parent_path();
+    TSetupFileList expanded;
+    std::map<WideString, WideString> destinations;  // key -> source, to find two entries writing one file
+    for (TSetupFile* entry : *script->FileList) {
+        for (TFound& f : ResolveEntry(*entry, projectDir)) {
+            const WideString source = FromPath(f.file);
+            const WideString key = DestinationKey(entry->DestDir, f.relative);
+            auto [it, fresh] = destinations.emplace(key, source);
+            if (!fresh)
+                Fail(source, FormatText(u"installs to the same place as %s (%s)",
+                                        {it->second, WithTrailingBackslash(entry->DestDir) + f.relative}));
+            std::error_code ec;
+            uintmax_t size = fs::file_size(f.file, ec);
+            if (ec) Fail(source, u"cannot read the file: " + FromUtf8(ec.message()));
+            if (size > 0x7FFFFFFF) Fail(source, u"the file reaches 2 GiB; an installer cannot carry it");
+            TSetupFile* out = expanded.Add();
+            out->Assign(entry);
+            out->SourceMask = f.relative;
+            out->IncludeSubPath = false;
+            out->FileBytes = static_cast<int32_t>(size);
+            out->LastWriteDate = ModificationTime(f.file);
+            out->ResID = NameBasedGuid(info.GUID, key);
+            if (files) files->push_back(source);
+        }
+    }
+    script->FileList->Assign(&expanded);
+    return script;
+}
+
+TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
+{
+    std::vector<WideString> sources;
+    std::unique_ptr<TSetupScript> script = LoadProject(options.ProjectFile, &sources);
+    TSetupBaseInfo& info = *script->BaseInfo;
+    const TSetupVarList& vars = *script->VarList;
+    const fs::path projectDir = ToPath(options.ProjectFile).parent_path();
+    const WideString& project = options.ProjectFile;
+
+    // ---- Icon and agreement: the installer cannot start without its icon.
+    const WideString iconFile = vars.Expand(info.IconFile);
+    if (Trim(iconFile).empty()) Fail(project, u"BaseInfo names no IconFile (a PNG image); the installer needs its icon");
+    const fs::path iconPath = projectDir / ToPath(iconFile);
+    const TBytes png = ReadWholeFile(iconPath, u"icon");
+    try {
+        CheckPng(png);
+    } catch (const EImageError& e) {
+        Fail(FromPath(iconPath), e.Message());
+    }
+    if (info.IconResID.empty()) info.IconResID = NameBasedGuid(info.GUID, u"IconResID");
+    if (!IsUsableResourceName(info.IconResID))
+        Fail(project, FormatText(u"IconResID \"%s\" is not a usable resource name (ASCII letters, digits and "
+                                 u"punctuation, not \"#\" and a number)", {info.IconResID}));
+
+    TBytes license;
+    const WideString licenseFile = vars.Expand(info.LicenseFile);
+    if (!Trim(licenseFile).empty()) {
+        license = ReadWholeFile(projectDir / ToPath(licenseFile), u"agreement");
+        if (info.LicenseResID.empty()) info.LicenseResID = NameBasedGuid(info.GUID, u"LicenseResID");
+        if (!IsUsableResourceName(info.LicenseResID))
+            Fail(project, FormatText(u"LicenseResID \"%s\" is not a usable resource name", {info.LicenseResID}));
+    } else if (!info.LicenseResID.empty()) {
+        Fail(project, u"LicenseResID is set but no LicenseFile names the agreement text");
+    }
+    if (info.BuildMiniSetup && Trim(info.FullDownloadUrl).empty())
+        Fail(project, u"BuildMiniSetup is set but FullDownloadUrl is empty: the online installer would have nothing to download");
+
+    // ---- Outputs.
+    const fs::path outDir = options.OutputDir.empty() ? projectDir : ToPath(options.OutputDir);
+    const WideString baseName = NameWithoutExt(FromPath(ToPath(project).filename()));
+    WideString fullName = vars.Expand(info.FullSetupFile), onlineName = vars.Expand(info.MiniSetupFile);
+    if (Trim(fullName).empty()) fullName = baseName + u"-setup.exe";
+    if (Trim(onlineName).empty()) onlineName = baseName + u"-online.exe";
+    const fs::path fullPath = outDir / ToPath(fullName), onlinePath = outDir / ToPath(onlineName);
+    if (info.BuildMiniSetup && fullPath.lexically_normal() == onlinePath.lexically_normal())
+        Fail(project, u"FullSetupFile and MiniSetupFile name the same file");
+
+    // ---- The stub.
+    WideString stubFile = options.StubFile;
+    if (stubFile.empty()) {
+        for (const WideString& c : StubCandidates()) {
+            std::error_code ec;
+            if (fs::is_regular_file(ToPath(c), ec)) {
+                stubFile = c;
+                break;
+            }
+        }
+        if (stubFile.empty()) Fail(u"", u"no installer stub zosetup.exe found beside the tool or in the build tree; give one with --stub");
+    }
+    std::unique_ptr<TPeImage> pe;
+    try {
+        pe = std::make_unique<TPeImage>(TPeImage::FromFile(stubFile));
+        if (pe->IsSigned())
+            Fail(stubFile, u"the stub carries an Authenticode signature; build from the unsigned stub and sign the installers afterwards");
+    } catch (const EPeFormatError& e) {
+        Fail(stubFile, e.Message());
+    } catch (const EStreamError& e) {
+        Fail(u"", e.Message());
+    }
+
+    // ---- Resources shared by both installers.
+    for (const char16_t* name : {FullScriptResourceName, OnlineScriptResourceName, FileDataResourceWide})
+        pe->RemoveResource(pe::RT_RCDATA, name);
+    pe->SetResource(pe::RT_RCDATA, info.IconResID, Encoded(png));
+    if (!info.LicenseResID.empty()) pe->SetResource(pe::RT_RCDATA, info.LicenseResID, Encoded(license));
+    SetExplorerIcon(*pe, png);
+    const TBytes encodedScript = EncodedScript(*script);
+
+    std::error_code ec;
+    fs::create_directories(outDir, ec);
+    if (ec) Fail(FromPath(outDir), u"cannot create the output folder: " + FromUtf8(ec.message()));
+
+    // ---- The full installer, its file block streamed in last.
+    std::vector<TPackInput> inputs;
+    uint64_t total = 0;
+    for (int i = 0; i < script->FileList->Count(); ++i) {
+        const TSetupFile& f = *script->FileList->Items(i);
+        inputs.push_back({sources[static_cast<size_t>(i)], f.ResID, static_cast<uint64_t>(f.FileBytes)});
+        total += static_cast<uint64_t>(f.FileBytes);
+    }
+    unsigned threads = options.Threads ? options.Threads : std::max(1u, std::thread::hardware_concurrency());
+    TBuildResult result;
+    TPendingOutput full(fullPath);
+    pe->SetResource(pe::RT_RCDATA, FullScriptResourceName, encodedScript);
+    pe->SetResource(pe::RT_VERSION, 1, VersionResource(info, FromPath(fullPath.filename())), 0x0804);
+    TPackTotals totals;
+    TStreamedResource block{pe::RT_RCDATA, FileDataResourceWide, 0, [&](TStream& out) {
+                                totals = TPackageBlockWriter(threads).Write(inputs, out, [&](uint64_t done) {
+                                    if (options.Progress) options.Progress(done, total);
+                                });
+                                return totals.BlockSize;
+                            }};
+    try {
+        pe->SaveToFile(full.Temp(), &block);
+    } catch (const EPeFormatError& e) {
+        Fail(stubFile, e.Message());
+    }
+    result.Files = totals.Files;
+    result.BytesIn = totals.BytesIn;
+
+    // ---- The online installer: the same script under the other name, no files.
+    std::unique_ptr<TPendingOutput> online;
+    if (info.BuildMiniSetup) {
+        online = std::make_unique<TPendingOutput>(onlinePath);
+        pe->RemoveResource(pe::RT_RCDATA, FullScriptResourceName);
+        pe->SetResource(pe::RT_RCDATA, OnlineScriptResourceName, encodedScript);
+        pe->SetResource(pe::RT_VERSION, 1, VersionResource(info, FromPath(onlinePath.filename())), 0x0804);
+        pe->SaveToFile(online->Temp());
+    }
+
+    full.Commit();
+    result.FullSetup = FromPath(fullPath);
+    result.FullBytes = FileSizeOf(result.FullSetup);
+    if (online) {
+        online->Commit();
+        result.OnlineSetup = FromPath(onlinePath);
+        result.OnlineBytes = FileSizeOf(result.OnlineSetup);
+    }
+    return result;
+}

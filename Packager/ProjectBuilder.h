@@ -1,0 +1,54 @@
+// Builds the full installer, and on request the online installer, from a
+// project: a setup script whose file entries name files on this machine.
+#pragma once
+
+#include <functional>
+#include <vector>
+
+#include "SetupProject.h"
+#include "ZoTypes.h"
+
+// The three names every installer knows (RCDATA, names as 8-bit strings).
+inline constexpr const char16_t* FullScriptResourceName = u"{54682D66-DEF6-4E5B-8AB5-70FFDF2C0E3A}";
+inline constexpr const char16_t* OnlineScriptResourceName = u"{F907FF9D-0131-45D9-9469-A2CD78FB4793}";
+inline constexpr const char16_t* FileDataResourceWide = u"{24B4534B-E580-4F42-BEAB-A2818FDE92C0}";
+
+struct TBuildOptions {
+    WideString ProjectFile;
+    WideString OutputDir;  // empty: the project's folder
+    WideString StubFile;   // empty: DefaultStubFile()
+    unsigned Threads = 0;  // 0: one per core
+    // Plain bytes done and in all, while the product files are compressed.
+    std::function<void(uint64_t done, uint64_t total)> Progress;
+};
+
+struct TBuildResult {
+    WideString FullSetup;   // the files written
+    WideString OnlineSetup; // empty unless BuildMiniSetup
+    uint64_t Files = 0;     // product files
+    uint64_t BytesIn = 0;   // their plain bytes
+    uint64_t FullBytes = 0, OnlineBytes = 0;
+};
+
+class TProjectBuilder {
+public:
+    // Everything is checked before the first output byte; a failure raises an
+    // Exception whose message names the file at fault, and leaves no output.
+    static TBuildResult Build(const TBuildOptions& options);
+
+    // The project loaded with its variables applied to every item, its GUID
+    // checked, and each file entry expanded into one entry per real file
+    // (sorted, ResID, FileBytes and LastWriteDate filled in). files receives
+    // the source of each entry of the new file list, in order.
+    static std::unique_ptr<TSetupScript> LoadProject(const WideString& projectFile,
+                                                     std::vector<WideString>* files = nullptr);
+
+    // Where the installer stub is looked for when --stub is not given: beside
+    // the tool, then in the build tree's Windows build.
+    static std::vector<WideString> StubCandidates();
+};
+
+// A resource name the installer can find with an 8-bit name on any code page.
+bool IsUsableResourceName(const WideString& name);
+// Windows wildcard match without regard to case; "*.*" matches every name.
+bool MatchesMask(const WideString& name, const WideString& mask);
