@@ -93,6 +93,15 @@ TDateTime ModificationTime(const fs::path& file)
     return UnixTimeToLocalDateTime(std::chrono::duration_cast<std::chrono::seconds>(sys.time_since_epoch()).count());
 }
 
+// Projects come from Windows, where names match in any letter case.
+fs::path FindIgnoringCase(const fs::path& dir, const WideString& name)
+{
+    std::error_code ec;
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+        if (TextEquals(FromPath(it->path().filename()), name) && it->is_regular_file(ec)) return it->path();
+    return {};
+}
+
 struct TFound {
     WideString relative;  // below the entry's source folder, with backslashes
     fs::path file;
@@ -112,7 +121,8 @@ std::vector<TFound> ResolveEntry(const TSetupFile& entry, const fs::path& projec
         if (!HasWildcard(pattern)) {
             fs::path file = dir / ToPath(pattern);
             std::error_code ec;
-            if (!fs::is_regular_file(file, ec)) Fail(FromPath(file), u"missing source file");
+            if (!fs::is_regular_file(file, ec)) file = FindIgnoringCase(dir, pattern);
+            if (file.empty()) Fail(FromPath(dir / ToPath(pattern)), u"missing source file");
             found[WideUpperCase(sub + pattern)] = {sub + pattern, file};
             continue;
         }
