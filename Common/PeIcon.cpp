@@ -186,26 +186,26 @@ std::vector<TGroupEntry> ParseGroup(const TBytes& g)
 void SetExplorerIcon(TPeImage& pe, const TBytes& png)
 {
     const TPngInfo info = CheckPng(png);
-    auto groups = pe.ResourcesOfType(pe::RT_GROUP_ICON);
+    auto groups = pe.ResourcesOfType(pe::kGroupIcon);
     TResName groupName = groups.empty() ? TResName(1) : groups.front()->Name;
 
     // Icon images still used by the other groups stay.
     std::set<uint16_t> kept, used;
-    for (const TPeResource* r : pe.ResourcesOfType(pe::RT_ICON))
+    for (const TPeResource* r : pe.ResourcesOfType(pe::kIcon))
         if (r->Name.IsId()) used.insert(r->Name.Id());
     for (const TPeResource* g : groups)
         if (!(g->Name == groupName))
             for (const auto& e : ParseGroup(pe.ReadResource(*g))) kept.insert(e.id);
-    if (const TPeResource* old = pe.FindResource(pe::RT_GROUP_ICON, groupName))
+    if (const TPeResource* old = pe.Find(pe::kGroupIcon, groupName))
         for (const auto& e : ParseGroup(pe.ReadResource(*old)))
             if (!kept.count(e.id)) {
-                pe.RemoveResource(pe::RT_ICON, e.id);
+                pe.RemoveResource(pe::kIcon, e.id);
                 used.erase(e.id);
             }
     uint16_t id = 1;
     while (used.count(id)) ++id;
 
-    pe.SetResource(pe::RT_ICON, id, png);
+    pe.SetResource(pe::kIcon, id, png);
     TBytes group;
     PutLe16(group, 0);  // reserved
     PutLe16(group, 1);  // icon
@@ -218,17 +218,17 @@ void SetExplorerIcon(TPeImage& pe, const TBytes& png)
     PutLe16(group, 32);  // bits per pixel
     PutLe32(group, static_cast<uint32_t>(png.size()));
     PutLe16(group, id);
-    pe.SetResource(pe::RT_GROUP_ICON, groupName, std::move(group));
+    pe.SetResource(pe::kGroupIcon, groupName, std::move(group));
 }
 
 std::vector<TIconEntry> ExplorerIcon(const TPeImage& pe)
 {
     std::vector<TIconEntry> icon;
-    auto groups = pe.ResourcesOfType(pe::RT_GROUP_ICON);
+    auto groups = pe.ResourcesOfType(pe::kGroupIcon);
     if (groups.empty()) return icon;
     for (const auto& e : ParseGroup(pe.ReadResource(*groups.front()))) {
         TIconEntry entry{e.width ? e.width : 256u, e.height ? e.height : 256u, e.bitCount, e.id, {}};
-        if (const TPeResource* image = pe.FindResource(pe::RT_ICON, e.id)) entry.Image = pe.ReadResource(*image);
+        if (const TPeResource* image = pe.Find(pe::kIcon, e.id)) entry.Image = pe.ReadResource(*image);
         icon.push_back(std::move(entry));
     }
     return icon;

@@ -300,7 +300,7 @@ void TPeImage::ParseResources()
                      resources_.end());
 }
 
-const TPeResource* TPeImage::FindResource(const TResName& type, const TResName& name) const
+const TPeResource* TPeImage::Find(const TResName& type, const TResName& name) const
 {
     const TPeResource* found = nullptr;
     for (const TPeResource& r : resources_) {

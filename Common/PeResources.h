@@ -15,11 +15,11 @@
 ZO_DECLARE_ERROR(EPeFormatError, Exception);
 
 namespace pe {
-constexpr uint16_t RT_ICON = 3;
-constexpr uint16_t RT_RCDATA = 10;
-constexpr uint16_t RT_GROUP_ICON = 14;
-constexpr uint16_t RT_VERSION = 16;
-constexpr uint16_t RT_MANIFEST = 24;
+constexpr uint16_t kIcon = 3;
+constexpr uint16_t kRcData = 10;
+constexpr uint16_t kGroupIcon = 14;
+constexpr uint16_t kVersion = 16;
+constexpr uint16_t kManifest = 24;
 }  // namespace pe
 
 // A resource type or name: a 16-bit number or a string. Strings are kept
@@ -118,7 +118,7 @@ public:
     const std::vector<TPeResource>& Resources() const { return resources_; }
     // The resource of that type and name, language neutral first, else the
     // lowest language; null when there is none.
-    const TPeResource* FindResource(const TResName& type, const TResName& name) const;
+    const TPeResource* Find(const TResName& type, const TResName& name) const;
     std::vector<const TPeResource*> ResourcesOfType(const TResName& type) const;
     TBytes ReadResource(const TPeResource& resource) const;
     // Reads part of a resource's bytes, for resources too big to hold.

@@ -67,7 +67,7 @@ int32_t Le32(const uint8_t* p) { return static_cast<int32_t>(p[0] | (p[1] << 8) 
 
 void Extract(const TPeImage& pe, const TSetupScript& script, const WideString& dir, std::ostream& out)
 {
-    const TPeResource* block = pe.FindResource(pe::RT_RCDATA, FileDataResourceWide);
+    const TPeResource* block = pe.Find(pe::kRcData, FileDataResourceWide);
     if (!block) throw EPackageError(u"the installer carries no product files (an online installer downloads them)");
     const uint64_t size = block->Size;
     if (size < 4) throw EPackageError(u"the file-data block is damaged: too short for its trailer");
@@ -151,8 +151,8 @@ void InspectInstaller(const TInspectOptions& options, std::ostream& out)
                       pe.CheckSum(), sum);
     out << checksum << "signed: " << (pe.IsSigned() ? "yes (Authenticode)" : "no") << "\n";
 
-    const TPeResource* full = pe.FindResource(pe::RT_RCDATA, FullScriptResourceName);
-    const TPeResource* online = pe.FindResource(pe::RT_RCDATA, OnlineScriptResourceName);
+    const TPeResource* full = pe.Find(pe::kRcData, FullScriptResourceName);
+    const TPeResource* online = pe.Find(pe::kRcData, OnlineScriptResourceName);
     const TPeResource* scriptRes = full ? full : online;
     out << "mode: "
         << (full ? "full package" : online ? "online installer" : "none: no setup script, the installer would end at once")
@@ -173,7 +173,7 @@ void InspectInstaller(const TInspectOptions& options, std::ostream& out)
     out << "resources:\n";
     for (const TPeResource& r : pe.Resources()) {
         std::string role;
-        if (r.Type == TResName(pe::RT_RCDATA) && !r.Name.IsId()) {
+        if (r.Type == TResName(pe::kRcData) && !r.Name.IsId()) {
             const WideString& n = r.Name.Name();
             if (n == FullScriptResourceName) role = "full setup script";
             else if (n == OnlineScriptResourceName) role = "online setup script";
@@ -187,7 +187,7 @@ void InspectInstaller(const TInspectOptions& options, std::ostream& out)
             << (role.empty() ? "" : "  (" + role + ")") << "\n";
     }
 
-    if (const TPeResource* v = pe.FindResource(pe::RT_VERSION, 1)) {
+    if (const TPeResource* v = pe.Find(pe::kVersion, 1)) {
         try {
             TVersionInfo version = ParseVersionResource(pe.ReadResource(*v));
             out << "version resource:";
@@ -211,9 +211,9 @@ void InspectInstaller(const TInspectOptions& options, std::ostream& out)
         out << "contents: " << script->FileList->Count() << " files (" << bytes << " bytes), " << script->RegList->Count()
             << " registry values, " << script->ShortCutList->Count() << " shortcuts, " << script->RunList->Count()
             << " programs to run\n";
-        if (info->IconResID.empty() || !pe.FindResource(pe::RT_RCDATA, info->IconResID))
+        if (info->IconResID.empty() || !pe.Find(pe::kRcData, info->IconResID))
             out << "warning: the icon resource the script names is missing; the installer will not start\n";
-        if (!info->LicenseResID.empty() && !pe.FindResource(pe::RT_RCDATA, info->LicenseResID))
+        if (!info->LicenseResID.empty() && !pe.Find(pe::kRcData, info->LicenseResID))
             out << "warning: the agreement resource the script names is missing; the installer will not start\n";
     }
     if (!options.ExtractDir.empty()) {

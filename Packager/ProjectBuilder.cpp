@@ -403,9 +403,9 @@ TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
 
     // ---- Resources shared by both installers.
     for (const char16_t* name : {FullScriptResourceName, OnlineScriptResourceName, FileDataResourceWide})
-        pe->RemoveResource(pe::RT_RCDATA, name);
-    pe->SetResource(pe::RT_RCDATA, info.IconResID, Encoded(png));
-    if (!info.LicenseResID.empty()) pe->SetResource(pe::RT_RCDATA, info.LicenseResID, Encoded(license));
+        pe->RemoveResource(pe::kRcData, name);
+    pe->SetResource(pe::kRcData, info.IconResID, Encoded(png));
+    if (!info.LicenseResID.empty()) pe->SetResource(pe::kRcData, info.LicenseResID, Encoded(license));
     SetExplorerIcon(*pe, png);
     const TBytes encodedScript = EncodedScript(*script);
 
@@ -424,10 +424,10 @@ TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
     unsigned threads = options.Threads ? options.Threads : std::max(1u, std::thread::hardware_concurrency());
     TBuildResult result;
     TPendingOutput full(fullPath);
-    pe->SetResource(pe::RT_RCDATA, FullScriptResourceName, encodedScript);
-    pe->SetResource(pe::RT_VERSION, 1, VersionResource(info, FromPath(fullPath.filename())), 0x0804);
+    pe->SetResource(pe::kRcData, FullScriptResourceName, encodedScript);
+    pe->SetResource(pe::kVersion, 1, VersionResource(info, FromPath(fullPath.filename())), 0x0804);
     TPackTotals totals;
-    TStreamedResource block{pe::RT_RCDATA, FileDataResourceWide, 0, [&](TStream& out) {
+    TStreamedResource block{pe::kRcData, FileDataResourceWide, 0, [&](TStream& out) {
                                 totals = TPackageBlockWriter(threads).Write(inputs, out, [&](uint64_t done) {
                                     if (options.Progress) options.Progress(done, total);
                                 });
@@ -445,9 +445,9 @@ TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
     std::unique_ptr<TPendingOutput> online;
     if (info.BuildMiniSetup) {
         online = std::make_unique<TPendingOutput>(onlinePath);
-        pe->RemoveResource(pe::RT_RCDATA, FullScriptResourceName);
-        pe->SetResource(pe::RT_RCDATA, OnlineScriptResourceName, encodedScript);
-        pe->SetResource(pe::RT_VERSION, 1, VersionResource(info, FromPath(onlinePath.filename())), 0x0804);
+        pe->RemoveResource(pe::kRcData, FullScriptResourceName);
+        pe->SetResource(pe::kRcData, OnlineScriptResourceName, encodedScript);
+        pe->SetResource(pe::kVersion, 1, VersionResource(info, FromPath(onlinePath.filename())), 0x0804);
         pe->SaveToFile(online->Temp());
     }
 

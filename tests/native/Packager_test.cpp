@@ -87,7 +87,7 @@ struct TProject {
 
 std::unique_ptr<TSetupScript> ScriptOf(const TPeImage& pe, const char16_t* name)
 {
-    const TPeResource* r = pe.FindResource(pe::RT_RCDATA, name);
+    const TPeResource* r = pe.Find(pe::kRcData, name);
     if (!r) return nullptr;
     TMemoryStream xml{Decoded(pe.ReadResource(*r))};
     auto script = std::make_unique<TSetupScript>();
@@ -108,7 +108,7 @@ TEST(PackagerBuild, FullInstallerCarriesTheExpandedScriptFilesIconAndAgreement)
 
     TPeImage pe = TPeImage::FromFile(r.FullSetup);
     EXPECT_EQ(pe.CheckSum(), pe.ComputeCheckSum());
-    EXPECT_EQ(pe.FindResource(pe::RT_RCDATA, OnlineScriptResourceName), nullptr);
+    EXPECT_EQ(pe.Find(pe::kRcData, OnlineScriptResourceName), nullptr);
     auto script = ScriptOf(pe, FullScriptResourceName);
     ASSERT_NE(script, nullptr);
     const TSetupFileList& files = *script->FileList;
@@ -131,7 +131,7 @@ TEST(PackagerBuild, FullInstallerCarriesTheExpandedScriptFilesIconAndAgreement)
     EXPECT_EQ(script->BaseInfo->GUID, kGuid);
 
     // Every image decodes to its file; icon and agreement decode to theirs.
-    const TPeResource* block = pe.FindResource(pe::RT_RCDATA, FileDataResourceWide);
+    const TPeResource* block = pe.Find(pe::kRcData, FileDataResourceWide);
     ASSERT_NE(block, nullptr);
     TBytes blockBytes = pe.ReadResource(*block);
     TFileDataList index;
@@ -142,14 +142,14 @@ TEST(PackagerBuild, FullInstallerCarriesTheExpandedScriptFilesIconAndAgreement)
     EXPECT_EQ(Decoded(c->Image.Bytes()), Bytes(std::string(100000, 'c')));
     const WideString& iconId = script->BaseInfo->IconResID;
     ASSERT_FALSE(iconId.empty());
-    EXPECT_EQ(Decoded(pe.ReadResource(*pe.FindResource(pe::RT_RCDATA, iconId))), Png());
-    EXPECT_EQ(Str(Decoded(pe.ReadResource(*pe.FindResource(pe::RT_RCDATA, script->BaseInfo->LicenseResID)))),
+    EXPECT_EQ(Decoded(pe.ReadResource(*pe.Find(pe::kRcData, iconId))), Png());
+    EXPECT_EQ(Str(Decoded(pe.ReadResource(*pe.Find(pe::kRcData, script->BaseInfo->LicenseResID)))),
               "\xEF\xBB\xBF用户协议\r\n第二行\r\n");
 
     auto icon = ExplorerIcon(pe);
     ASSERT_EQ(icon.size(), 1u);
     EXPECT_EQ(icon[0].Image, Png());
-    TVersionInfo version = ParseVersionResource(pe.ReadResource(*pe.FindResource(pe::RT_VERSION, 1)));
+    TVersionInfo version = ParseVersionResource(pe.ReadResource(*pe.Find(pe::kVersion, 1)));
     EXPECT_EQ(version.FileVersion, (std::array<uint16_t, 4>{2, 5, 1, 300}));
     EXPECT_EQ(*version.Find(u"ProductName"), u"Zo Demo");
     EXPECT_EQ(*version.Find(u"LegalCopyright"), u"(c) Zo");
@@ -170,15 +170,15 @@ TEST(PackagerBuild, OnlineInstallerHasTheScriptIconAndAgreementButNoFiles)
     TBuildResult r = TProjectBuilder::Build(p.options);
     ASSERT_FALSE(r.OnlineSetup.empty());
     TPeImage pe = TPeImage::FromFile(r.OnlineSetup);
-    EXPECT_EQ(pe.FindResource(pe::RT_RCDATA, FullScriptResourceName), nullptr);
-    EXPECT_EQ(pe.FindResource(pe::RT_RCDATA, FileDataResourceWide), nullptr);
+    EXPECT_EQ(pe.Find(pe::kRcData, FullScriptResourceName), nullptr);
+    EXPECT_EQ(pe.Find(pe::kRcData, FileDataResourceWide), nullptr);
     auto script = ScriptOf(pe, OnlineScriptResourceName);
     ASSERT_NE(script, nullptr);
-    EXPECT_NE(pe.FindResource(pe::RT_RCDATA, script->BaseInfo->IconResID), nullptr);
-    EXPECT_NE(pe.FindResource(pe::RT_RCDATA, script->BaseInfo->LicenseResID), nullptr);
+    EXPECT_NE(pe.Find(pe::kRcData, script->BaseInfo->IconResID), nullptr);
+    EXPECT_NE(pe.Find(pe::kRcData, script->BaseInfo->LicenseResID), nullptr);
     EXPECT_LT(r.OnlineBytes, 20000u);
     TPeImage full = TPeImage::FromFile(r.FullSetup);
-    EXPECT_EQ(full.FindResource(pe::RT_RCDATA, OnlineScriptResourceName), nullptr);
+    EXPECT_EQ(full.Find(pe::kRcData, OnlineScriptResourceName), nullptr);
     EXPECT_EQ(full.Sections().size(), TPeImage::FromFile(first.FullSetup).Sections().size())
         << "rebuilding over an installer replaces its resource section";
 }
@@ -292,7 +292,7 @@ TEST(PackagerInspect, SaysWhatIsWrongWithForeignAndDamagedFiles)
 
     // A script resource that does not decode.
     TPeImage pe = TPeImage::FromFile(p.options.StubFile);
-    pe.SetResource(pe::RT_RCDATA, FullScriptResourceName, Bytes("garbage"));
+    pe.SetResource(pe::kRcData, FullScriptResourceName, Bytes("garbage"));
     TMemoryStream damaged{pe.Save()};
     damaged.SaveToFile(p.dir.Wide("damaged.exe"));
     try {

@@ -86,8 +86,8 @@ TEST(ExplorerIcon, ReplacesTheFirstGroupWithThePngAndReadsBack)
     ASSERT_EQ(icon.size(), 1u);
     EXPECT_EQ(icon[0].Width, 256u);
     EXPECT_EQ(icon[0].Image, large);
-    EXPECT_EQ(twice.ResourcesOfType(pe::RT_GROUP_ICON).size(), 1u);
-    EXPECT_EQ(twice.ResourcesOfType(pe::RT_ICON).size(), 1u);
+    EXPECT_EQ(twice.ResourcesOfType(pe::kGroupIcon).size(), 1u);
+    EXPECT_EQ(twice.ResourcesOfType(pe::kIcon).size(), 1u);
 
     EXPECT_THROW(SetExplorerIcon(twice, TBytes{1, 2, 3}), EImageError);
 }
@@ -109,7 +109,7 @@ TEST(VersionResource, RoundTripsAndReadsTheResourceCompilersForm)
     EXPECT_EQ(back.Strings, info.Strings);
 
     TPeImage tiny = TPeImage::FromBytes(Fixture("tiny64.exe"));
-    TVersionInfo compiled = ParseVersionResource(tiny.ReadResource(*tiny.FindResource(pe::RT_VERSION, 1)));
+    TVersionInfo compiled = ParseVersionResource(tiny.ReadResource(*tiny.Find(pe::kVersion, 1)));
     EXPECT_EQ(compiled.FileVersion, (std::array<uint16_t, 4>{1, 2, 3, 4}));
     EXPECT_EQ(compiled.Language, 0x0409);
     ASSERT_NE(compiled.Find(u"FileDescription"), nullptr);

@@ -37,19 +37,19 @@ TEST_P(PeFixtures, ReadsWhatTheResourceCompilerWrote)
     EXPECT_EQ(pe.Is64(), std::string(GetParam()) != "tiny32.exe");
     EXPECT_EQ(pe.CheckSum(), pe.ComputeCheckSum()) << "the linker's checksum is the one we compute";
 
-    const TPeResource* hello = pe.FindResource(pe::RT_RCDATA, u"hello");
+    const TPeResource* hello = pe.Find(pe::kRcData, u"hello");
     ASSERT_NE(hello, nullptr) << "string names are found in any letter case";
     EXPECT_EQ(hello->Name.Name(), u"HELLO");
     EXPECT_EQ(pe.ReadResource(*hello), Text("hello, resources"));
-    const TPeResource* seven = pe.FindResource(pe::RT_RCDATA, 7);
+    const TPeResource* seven = pe.Find(pe::kRcData, 7);
     ASSERT_NE(seven, nullptr);
     EXPECT_EQ(pe.ReadResource(*seven), (TBytes{1, 0, 2, 0, 3, 0}));
-    ASSERT_NE(pe.FindResource(pe::RT_MANIFEST, 1), nullptr);
-    ASSERT_NE(pe.FindResource(pe::RT_VERSION, 1), nullptr);
-    EXPECT_EQ(pe.FindResource(pe::RT_RCDATA, 8), nullptr);
+    ASSERT_NE(pe.Find(pe::kManifest, 1), nullptr);
+    ASSERT_NE(pe.Find(pe::kVersion, 1), nullptr);
+    EXPECT_EQ(pe.Find(pe::kRcData, 8), nullptr);
 
     // Directory order: within RCDATA the named resource precedes the numbered one.
-    auto rcdata = pe.ResourcesOfType(pe::RT_RCDATA);
+    auto rcdata = pe.ResourcesOfType(pe::kRcData);
     ASSERT_EQ(rcdata.size(), 2u);
     EXPECT_FALSE(rcdata[0]->Name.IsId());
     EXPECT_TRUE(rcdata[1]->Name.IsId());
@@ -60,23 +60,23 @@ TEST_P(PeFixtures, RewritesResourcesAndKeepsEverythingElse)
     const TBytes original = Fixture(GetParam());
     TPeImage before = TPeImage::FromBytes(original);
     TPeImage pe = TPeImage::FromBytes(original);
-    pe.SetResource(pe::RT_RCDATA, u"{54682d66-def6-4e5b-8ab5-70ffdf2c0e3a}", Text("script"));
-    pe.SetResource(pe::RT_RCDATA, u"HELLO", Text("replaced"));
-    EXPECT_EQ(pe.RemoveResource(pe::RT_RCDATA, 7), 1u);
+    pe.SetResource(pe::kRcData, u"{54682d66-def6-4e5b-8ab5-70ffdf2c0e3a}", Text("script"));
+    pe.SetResource(pe::kRcData, u"HELLO", Text("replaced"));
+    EXPECT_EQ(pe.RemoveResource(pe::kRcData, 7), 1u);
     TBytes big = RandomBytes(300000, 5);
-    pe.SetResource(pe::RT_RCDATA, 300, big);
+    pe.SetResource(pe::kRcData, 300, big);
     const TBytes saved = pe.Save();
 
     TPeImage after = TPeImage::FromBytes(saved);
     EXPECT_EQ(after.CheckSum(), after.ComputeCheckSum());
-    EXPECT_EQ(after.ReadResource(*after.FindResource(pe::RT_RCDATA, u"{54682D66-DEF6-4E5B-8AB5-70FFDF2C0E3A}")),
+    EXPECT_EQ(after.ReadResource(*after.Find(pe::kRcData, u"{54682D66-DEF6-4E5B-8AB5-70FFDF2C0E3A}")),
               Text("script"));
-    EXPECT_EQ(after.ReadResource(*after.FindResource(pe::RT_RCDATA, u"HELLO")), Text("replaced"));
-    EXPECT_EQ(after.ReadResource(*after.FindResource(pe::RT_RCDATA, 300)), big);
-    EXPECT_EQ(after.FindResource(pe::RT_RCDATA, 7), nullptr);
+    EXPECT_EQ(after.ReadResource(*after.Find(pe::kRcData, u"HELLO")), Text("replaced"));
+    EXPECT_EQ(after.ReadResource(*after.Find(pe::kRcData, 300)), big);
+    EXPECT_EQ(after.Find(pe::kRcData, 7), nullptr);
     // The manifest and the version information travel unchanged.
-    for (uint16_t type : {pe::RT_MANIFEST, pe::RT_VERSION})
-        EXPECT_EQ(after.ReadResource(*after.FindResource(type, 1)), before.ReadResource(*before.FindResource(type, 1)));
+    for (uint16_t type : {pe::kManifest, pe::kVersion})
+        EXPECT_EQ(after.ReadResource(*after.Find(type, 1)), before.ReadResource(*before.Find(type, 1)));
 
     // Every other section keeps its bytes and address.
     for (const TPeSection& s : before.Sections()) {
@@ -103,14 +103,14 @@ TEST_P(PeFixtures, RewritesResourcesAndKeepsEverythingElse)
 TEST_P(PeFixtures, RepackingReplacesTheResourceSectionInPlace)
 {
     TPeImage first = TPeImage::FromBytes(Fixture(GetParam()));
-    first.SetResource(pe::RT_RCDATA, u"A", RandomBytes(5000, 1));
+    first.SetResource(pe::kRcData, u"A", RandomBytes(5000, 1));
     TPeImage second = TPeImage::FromBytes(first.Save());
-    second.SetResource(pe::RT_RCDATA, u"A", RandomBytes(100, 2));
+    second.SetResource(pe::kRcData, u"A", RandomBytes(100, 2));
     const TBytes twice = second.Save();
     TPeImage third = TPeImage::FromBytes(twice);
     EXPECT_EQ(third.Sections().size(), second.Sections().size()) << "no second resource section";
     EXPECT_LT(twice.size(), second.FileSize()) << "the smaller resource shrinks the file";
-    EXPECT_EQ(third.ReadResource(*third.FindResource(pe::RT_RCDATA, u"A")), RandomBytes(100, 2));
+    EXPECT_EQ(third.ReadResource(*third.Find(pe::kRcData, u"A")), RandomBytes(100, 2));
     EXPECT_EQ(third.CheckSum(), third.ComputeCheckSum());
 }
 
@@ -122,7 +122,7 @@ TEST(PeResources, MovesTheSymbolTableBehindTheNewSection)
     TPeImage before = TPeImage::FromBytes(original);
     ASSERT_NE(before.SymbolTable(), 0u);
     TPeImage pe = TPeImage::FromBytes(original);
-    pe.SetResource(pe::RT_RCDATA, u"X", RandomBytes(10000, 3));
+    pe.SetResource(pe::kRcData, u"X", RandomBytes(10000, 3));
     const TBytes saved = pe.Save();
     TPeImage after = TPeImage::FromBytes(saved);
     EXPECT_EQ(after.Sections().size(), before.Sections().size() + 1);
@@ -135,20 +135,20 @@ TEST(PeResources, StreamsTheLastResourceStraightIntoTheFile)
 {
     TTempFolder dir;
     TPeImage pe = TPeImage::FromBytes(Fixture("tiny64.exe"));
-    pe.SetResource(pe::RT_RCDATA, u"SMALL", Text("s"));
+    pe.SetResource(pe::kRcData, u"SMALL", Text("s"));
     const TBytes payload = RandomBytes(3 << 20, 9);
-    TStreamedResource streamed{pe::RT_RCDATA, u"{24B4534B-E580-4F42-BEAB-A2818FDE92C0}", 0, [&](TStream& out) {
+    TStreamedResource streamed{pe::kRcData, u"{24B4534B-E580-4F42-BEAB-A2818FDE92C0}", 0, [&](TStream& out) {
                                    for (size_t at = 0; at < payload.size(); at += 65536)
                                        out.WriteBuffer(&payload[at], std::min<size_t>(65536, payload.size() - at));
                                    return uint64_t(payload.size());
                                }};
     pe.SaveToFile(dir.Wide("out.exe"), &streamed);
     TPeImage after = TPeImage::FromFile(dir.Wide("out.exe"));
-    const TPeResource* block = after.FindResource(pe::RT_RCDATA, u"{24B4534B-E580-4F42-BEAB-A2818FDE92C0}");
+    const TPeResource* block = after.Find(pe::kRcData, u"{24B4534B-E580-4F42-BEAB-A2818FDE92C0}");
     ASSERT_NE(block, nullptr);
     EXPECT_EQ(block->Size, payload.size());
     EXPECT_EQ(after.ReadResource(*block), payload);
-    EXPECT_EQ(after.ReadResource(*after.FindResource(pe::RT_RCDATA, u"SMALL")), Text("s"));
+    EXPECT_EQ(after.ReadResource(*after.Find(pe::kRcData, u"SMALL")), Text("s"));
     EXPECT_EQ(after.CheckSum(), after.ComputeCheckSum());
     uint8_t tail[16];
     after.ReadResourcePart(*block, payload.size() - 16, tail, 16);
@@ -169,7 +169,7 @@ TEST(PeResources, RefusesToBreakASignature)
     bytes.resize(bytes.size() + 8);
     TPeImage pe = TPeImage::FromBytes(bytes);
     EXPECT_TRUE(pe.IsSigned());
-    pe.SetResource(pe::RT_RCDATA, u"A", Text("a"));
+    pe.SetResource(pe::kRcData, u"A", Text("a"));
     try {
         pe.Save();
         FAIL() << "a signed file was rewritten";
@@ -207,9 +207,9 @@ TEST(PeResources, DamagedFilesGiveErrorsNotCrashes)
         try {
             TPeImage pe = TPeImage::FromBytes(std::move(bytes));
             for (const auto& r : pe.Resources()) pe.ReadResource(r);
-            pe.SetResource(pe::RT_RCDATA, u"A", TBytes{1});
+            pe.SetResource(pe::kRcData, u"A", TBytes{1});
             TPeImage again = TPeImage::FromBytes(pe.Save());
-            EXPECT_NE(again.FindResource(pe::RT_RCDATA, u"A"), nullptr);
+            EXPECT_NE(again.Find(pe::kRcData, u"A"), nullptr);
         } catch (const EPeFormatError&) {
         }
     };
@@ -233,9 +233,9 @@ TEST(PeResources, NamesCompareWithoutCaseAndSortNamesFirst)
     EXPECT_THROW(TResName(u""), EPeFormatError);
 
     TPeImage pe = TPeImage::FromBytes(Fixture("tiny32.exe"));
-    pe.SetResource(pe::RT_RCDATA, u"mixed{Case}", Text("x"));
+    pe.SetResource(pe::kRcData, u"mixed{Case}", Text("x"));
     TPeImage after = TPeImage::FromBytes(pe.Save());
-    const TPeResource* r = after.FindResource(pe::RT_RCDATA, u"MIXED{case}");
+    const TPeResource* r = after.Find(pe::kRcData, u"MIXED{case}");
     ASSERT_NE(r, nullptr);
     EXPECT_EQ(r->Name.Name(), u"MIXED{CASE}");
 }
