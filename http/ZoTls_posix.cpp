@@ -5,7 +5,8 @@
 
 #include <arpa/inet.h>
 #include <atomic>
-#include <cerrno>
+#include <exception>
+#include <utility>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
@@ -26,7 +27,7 @@ struct SslFree {
     void operator()(SSL* s) const { SSL_free(s); }
 };
 
-// The reason of the newest OpenSSL error on this thread, or of errno.
+// The reason of the newest OpenSSL error on this thread.
 WideString ErrorReason(int sslError)
 {
     unsigned long e = ERR_peek_last_error();
@@ -47,8 +48,7 @@ public:
     void Connect(int timeoutMs)
     {
         for (;;) {
-            ERR_clear_error();
-            int r = SSL_connect(ssl_.get());
+            int r = Call([&] { return SSL_connect(ssl_.get()); });
             if (r == 1) return;
             int error = SSL_get_error(ssl_.get(), r);
             if (!WaitFor(error, timeoutMs))
@@ -60,18 +60,13 @@ public:
     {
         int chunk = size > 0x40000000 ? 0x40000000 : static_cast<int>(size);
         for (;;) {
-            ERR_clear_error();
-            errno = 0;
-            int r = SSL_read(ssl_.get(), buffer, chunk);
+            int r = Call([&] { return SSL_read(ssl_.get(), buffer, chunk); });
             if (r > 0) return static_cast<size_t>(r);
             int error = SSL_get_error(ssl_.get(), r);
             if (error == SSL_ERROR_ZERO_RETURN) return 0;
             // A peer that simply closes the socket ends the stream too; a
             // truncated body is caught by the framing above.
-            if (error == SSL_ERROR_SYSCALL && ERR_peek_last_error() == 0) {
-                if (errno != 0 && errno != EAGAIN && errno != EWOULDBLOCK) RaiseSocketError(errno);
-                return 0;
-            }
+            if (error == SSL_ERROR_SYSCALL && ERR_peek_last_error() == 0) return 0;
             if (!WaitFor(error, timeoutMs)) throw EZoTlsError(u"TLS read failed: " + ErrorReason(error));
         }
     }
@@ -81,8 +76,7 @@ public:
         auto p = static_cast<const char*>(data);
         while (size > 0) {
             int chunk = size > 0x40000000 ? 0x40000000 : static_cast<int>(size);
-            ERR_clear_error();
-            int r = SSL_write(ssl_.get(), p, chunk);
+            int r = Call([&] { return SSL_write(ssl_.get(), p, chunk); });
             if (r > 0) {
                 p += r;
                 size -= static_cast<size_t>(r);
@@ -98,9 +92,51 @@ public:
         ERR_clear_error();
         SSL_shutdown(ssl_.get());
         ERR_clear_error();
+        socketError_ = nullptr;
     }
 
+    // The socket BIO: OpenSSL reads and writes through our socket, so a
+    // closed peer raises no SIGPIPE and socket errors keep their own text.
+    static int BioWrite(BIO* bio, const char* data, int size)
+    {
+        auto* self = static_cast<TOpenSslSession*>(BIO_get_data(bio));
+        BIO_clear_retry_flags(bio);
+        try {
+            ptrdiff_t n = self->socket_.TrySend(data, static_cast<size_t>(size));
+            if (n >= 0) return static_cast<int>(n);
+            BIO_set_retry_write(bio);
+        } catch (...) {
+            self->socketError_ = std::current_exception();
+        }
+        return -1;
+    }
+    static int BioRead(BIO* bio, char* data, int size)
+    {
+        auto* self = static_cast<TOpenSslSession*>(BIO_get_data(bio));
+        BIO_clear_retry_flags(bio);
+        try {
+            ptrdiff_t n = self->socket_.TryReceive(data, static_cast<size_t>(size));
+            if (n >= 0) return static_cast<int>(n);
+            BIO_set_retry_read(bio);
+        } catch (...) {
+            self->socketError_ = std::current_exception();
+        }
+        return -1;
+    }
+    static long BioCtrl(BIO*, int cmd, long, void*) { return cmd == BIO_CTRL_FLUSH ? 1 : 0; }
+
 private:
+    // Runs one OpenSSL call; a socket error met inside it is raised here.
+    template <typename F>
+    int Call(F f)
+    {
+        ERR_clear_error();
+        socketError_ = nullptr;
+        int r = f();
+        if (r <= 0 && socketError_) std::rethrow_exception(std::exchange(socketError_, nullptr));
+        return r;
+    }
+
     // Waits for the socket when OpenSSL asks for it; false for real errors.
     bool WaitFor(int error, int timeoutMs)
     {
@@ -117,7 +153,32 @@ private:
 
     TZoSocket& socket_;
     std::unique_ptr<SSL, SslFree> ssl_;
+    std::exception_ptr socketError_;
 };
+
+struct BioMethodFree {
+    void operator()(BIO_METHOD* m) const { BIO_meth_free(m); }
+};
+
+// The method table of our socket BIO, made once for the process.
+BIO_METHOD* SocketBioMethod()
+{
+    static std::unique_ptr<BIO_METHOD, BioMethodFree> method = [] {
+        std::unique_ptr<BIO_METHOD, BioMethodFree> m(BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK,
+                                                                  "zosetup socket"));
+        if (m) {
+            BIO_meth_set_write(m.get(), &TOpenSslSession::BioWrite);
+            BIO_meth_set_read(m.get(), &TOpenSslSession::BioRead);
+            BIO_meth_set_ctrl(m.get(), &TOpenSslSession::BioCtrl);
+            BIO_meth_set_create(m.get(), [](BIO* b) {
+                BIO_set_init(b, 1);
+                return 1;
+            });
+        }
+        return m;
+    }();
+    return method.get();
+}
 
 bool IsIpLiteral(const AnsiString& host)
 {
@@ -154,10 +215,16 @@ std::unique_ptr<TZoTlsSession> TZoTlsLayer::Handshake(TZoSocket& socket, const A
         context_ = std::move(context);
     }
     SSL* ssl = SSL_new(context_->ctx.get());
-    if (!ssl) throw EZoTlsLoadError(u"Could not load SSL library.");
+    BIO_METHOD* method = SocketBioMethod();
+    if (!ssl || !method) {
+        SSL_free(ssl);
+        throw EZoTlsLoadError(u"Could not load SSL library.");
+    }
     auto session = std::make_unique<TOpenSslSession>(socket, ssl);
-    if (SSL_set_fd(ssl, static_cast<int>(socket.Handle())) != 1)
-        throw EZoTlsError(u"TLS handshake failed: " + ErrorReason(SSL_ERROR_SSL));
+    BIO* bio = BIO_new(method);
+    if (!bio) throw EZoTlsLoadError(u"Could not load SSL library.");
+    BIO_set_data(bio, session.get());
+    SSL_set_bio(ssl, bio, bio);  // the SSL object owns the BIO from here
     // Name the server for virtual hosts; addresses are not names.
     if (!IsIpLiteral(host)) SSL_set_tlsext_host_name(ssl, host.c_str());
     session->Connect(timeoutMs);
