@@ -276,8 +276,9 @@ std::vector<WideString> TProjectBuilder::StubCandidates()
     return list;
 }
 
-std::unique_ptr<TSetupScript> TProjectBuilder::LoadProject(const WideString& projectFile,
-                                                          std::vector<WideString>* files)
+std::unique_ptr<TSetupScript> TProjectBuilder::LoadProject(
+    const WideString& projectFile, std::vector<WideString>* files,
+    const std::vector<std::pair<WideString, WideString>>& variables)
 {
     auto script = std::make_unique<TSetupScript>();
     TSetupBaseInfo& info = *script->BaseInfo;
@@ -293,6 +294,11 @@ std::unique_ptr<TSetupScript> TProjectBuilder::LoadProject(const WideString& pro
     if (Trim(info.GUID).empty())
         Fail(projectFile, u"the project has no GUID in BaseInfo; give it one (zosetup-pack new writes a project with one)");
     if (TSetupVar* v = script->VarList->FindVar(u"{GUID}"); v && v->VarValue == madeUpGuidVar) v->VarValue = info.GUID;
+    for (const auto& [name, value] : variables) {
+        TSetupVar* v = script->VarList->GetOrAddVar(name);
+        v->VarValue = value;
+        v->Checked = true;
+    }
 
     const TSetupVarList& vars = *script->VarList;
     for (TSetupFile* f : *script->FileList) f->ExpandVariables(vars);
@@ -334,7 +340,7 @@ std::unique_ptr<TSetupScript> TProjectBuilder::LoadProject(const WideString& pro
 TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
 {
     std::vector<WideString> sources;
-    std::unique_ptr<TSetupScript> script = LoadProject(options.ProjectFile, &sources);
+    std::unique_ptr<TSetupScript> script = LoadProject(options.ProjectFile, &sources, options.Variables);
     TSetupBaseInfo& info = *script->BaseInfo;
     const TSetupVarList& vars = *script->VarList;
     const fs::path projectDir = ToPath(options.ProjectFile).parent_path();

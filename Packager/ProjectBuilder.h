@@ -18,6 +18,8 @@ struct TBuildOptions {
     WideString OutputDir;  // empty: the project's folder
     WideString StubFile;   // empty: DefaultStubFile()
     unsigned Threads = 0;  // 0: one per core
+    // Variables set from the command line: they replace the project's values.
+    std::vector<std::pair<WideString, WideString>> Variables;
     // Plain bytes done and in all, while the product files are compressed.
     std::function<void(uint64_t done, uint64_t total)> Progress;
 };
@@ -40,8 +42,9 @@ public:
     // checked, and each file entry expanded into one entry per real file
     // (sorted, ResID, FileBytes and LastWriteDate filled in). files receives
     // the source of each entry of the new file list, in order.
-    static std::unique_ptr<TSetupScript> LoadProject(const WideString& projectFile,
-                                                     std::vector<WideString>* files = nullptr);
+    static std::unique_ptr<TSetupScript> LoadProject(
+        const WideString& projectFile, std::vector<WideString>* files = nullptr,
+        const std::vector<std::pair<WideString, WideString>>& variables = {});
 
     // Where the installer stub is looked for when --stub is not given: beside
     // the tool, then in the build tree's Windows build.

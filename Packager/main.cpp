@@ -27,11 +27,12 @@ const char kUsage[] =
     "usage: zosetup-pack COMMAND ...\n"
     "\n"
     "commands:\n"
-    "  build PROJECT.xml [-o DIR] [--stub PATH] [-j N] [--quiet]\n"
+    "  build PROJECT.xml [-o DIR] [--stub PATH] [--var NAME=VALUE] [-j N] [--quiet]\n"
     "                   build the full installer (and the online installer when the project's\n"
     "                   BuildMiniSetup is set) into DIR, by default the project's folder;\n"
     "                   the stub is the installer program zosetup.exe, by default the one\n"
-    "                   beside this tool or in the build tree; -j: compressing threads\n"
+    "                   beside this tool or in the build tree; --var sets a project variable\n"
+    "                   ({NAME} or NAME); -j: compressing threads (default: one per core)\n"
     "  inspect INSTALLER.exe [--script] [--extract DIR]\n"
     "                   show the mode, resources and contents of an installer; --script\n"
     "                   prints its setup script, --extract writes every product file below DIR\n"
@@ -127,6 +128,14 @@ int Build(const std::vector<WideString>& args)
             options.OutputDir = value();
         else if (a == u"--stub")
             options.StubFile = value();
+        else if (a == u"--var") {
+            const WideString& v = value();
+            size_t eq = v.find(u'=');
+            if (eq == WideString::npos || eq == 0) throw TUsageError("build: --var needs NAME=VALUE, e.g. {BuildDir}=out");
+            WideString name = v.substr(0, eq);
+            if (name.front() != u'{') name = u"{" + name + u"}";
+            options.Variables.emplace_back(name, v.substr(eq + 1));
+        }
         else if (a == u"-j" || a == u"--threads") {
             auto n = TryStrToInt(value());
             if (!n || *n < 1 || *n > 256) throw TUsageError("build: -j needs a number of threads from 1 to 256");
