@@ -3,6 +3,8 @@
 //   steps_helper LOG TAG [PATH]  appends "TAG|current folder|yes/no/-" to LOG,
 //                                where yes/no says whether PATH exists
 //   steps_helper --sleep         waits a minute (until it is ended)
+//   steps_helper /SILENT         as an uninstaller: logs "uninstall" to
+//                                uninstall-log.txt beside itself
 #include <windows.h>
 
 #include <cstdio>
@@ -14,13 +16,22 @@ int wmain(int argc, wchar_t** argv)
         Sleep(60000);
         return 0;
     }
-    if (argc < 3) return 2;
+    std::wstring log = argc >= 2 ? argv[1] : L"", tag = argc >= 3 ? argv[2] : L"";
+    if (argc == 2 && log == L"/SILENT") {
+        wchar_t self[MAX_PATH + 1] = {};
+        GetModuleFileNameW(nullptr, self, MAX_PATH);
+        log = self;
+        log = log.substr(0, log.find_last_of(L'\\') + 1) + L"uninstall-log.txt";
+        tag = L"uninstall";
+    } else if (argc < 3) {
+        return 2;
+    }
     wchar_t cwd[MAX_PATH + 1] = {};
     GetCurrentDirectoryW(MAX_PATH, cwd);
     std::wstring exists = L"-";
     if (argc >= 4) exists = GetFileAttributesW(argv[3]) == INVALID_FILE_ATTRIBUTES ? L"no" : L"yes";
-    std::wstring line = std::wstring(argv[2]) + L"|" + cwd + L"|" + exists + L"\n";
-    FILE* f = _wfopen(argv[1], L"ab");
+    std::wstring line = tag + L"|" + cwd + L"|" + exists + L"\n";
+    FILE* f = _wfopen(log.c_str(), L"ab");
     if (!f) return 3;
     std::fputs(std::string(line.begin(), line.end()).c_str(), f);  // ASCII paths in the tests
     std::fclose(f);
