@@ -1,22 +1,31 @@
 // The installer program's entry.
 #include <windows.h>
 
-#include "PackageResources_win.h"
+#include <memory>
+
+#include "MainFrm_win.h"
 #include "SetupFn.h"
 #include "ZoSysUtils.h"
 #include "ZoWinHandles_win.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
+    // Unit start-up: COM for this thread (single-threaded apartment) and the
+    // folders behind the path constants.
     TComApartment com;
     InitFolderValues();
-    TUniqueModule resourceModule(OpenOwnModule());
-    TMemoryStream script;
-    if (HasPackageResource(resourceModule.Get(), FullScriptResource))
-        ReadPackageResource(resourceModule.Get(), WideOf(FullScriptResource), &script);
-    else if (HasPackageResource(resourceModule.Get(), OnlineScriptResource))
-        ReadPackageResource(resourceModule.Get(), WideOf(OnlineScriptResource), &script);
-    else
-        ExitProcess(0);
+    if (IsCommandLineSwitch(u"/Silent"))
+        Application.SetExceptionHandler([](const WideString& text) { TZoSysfn::WriteConsoleLine(text); });
+
+    std::unique_ptr<TMainForm> mainForm;
+    try {
+        mainForm = std::make_unique<TMainForm>();
+    } catch (const std::exception& e) {
+        // The installer's own resources are damaged: say so and end.
+        Application.HandleException(e);
+        return ecDamagedPackage;
+    }
+    Application.Run();
+    mainForm.reset();
     return 0;
 }

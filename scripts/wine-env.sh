@@ -27,6 +27,9 @@ _zo_make_pristine() {
     done
     wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
     wine reg add 'HKCU\Software\Wine\DllOverrides' /v winemenubuilder.exe /d "" /f >/dev/null 2>&1
+    # No window manager runs in Xvfb: unmanaged windows hide and close at once
+    # instead of waiting 2 s for a window-manager state that never comes.
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
     wineserver -w
     # User folders are links into the Linux home folder: make them real folders of the prefix.
     for d in "$ZO_PRISTINE_PREFIX"/drive_c/users/*/; do

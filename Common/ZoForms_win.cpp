@@ -1,0 +1,976 @@
+#include "ZoForms_win.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+
+#include "ZoGraphics_win.h"
+#include "ZoSkin_win.h"
+#include "ZoSysUtils.h"
+
+TApplication Application;
+
+namespace {
+
+const wchar_t* W(const WideString& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
+const wchar_t* const ControlClass = L"ZoControl";
+
+// Every live form, to find the form of a message's window in the loop.
+std::vector<TCustomForm*>& LiveForms()
+{
+    static std::vector<TCustomForm*> forms;
+    return forms;
+}
+
+HINSTANCE Instance() { return GetModuleHandleW(nullptr); }
+
+LRESULT CALLBACK ControlWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
+{
+    auto* control = reinterpret_cast<TControl*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (!control && msg == WM_NCCREATE) {
+        control = static_cast<TControl*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(control));
+        control->AttachHandle(hwnd);
+    }
+    if (!control) return DefWindowProcW(hwnd, msg, wp, lp);
+    try {
+        return control->WndProc(msg, wp, lp);
+    } catch (const std::exception& e) {
+        Application.HandleException(e);
+        return 0;
+    }
+}
+
+LRESULT CALLBACK FormWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
+{
+    auto* form = reinterpret_cast<TCustomForm*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (!form && msg == WM_NCCREATE) {
+        form = static_cast<TCustomForm*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(form));
+        form->AttachHandle(hwnd);
+    }
+    if (!form) return DefWindowProcW(hwnd, msg, wp, lp);
+    try {
+        return form->WndProc(msg, wp, lp);
+    } catch (const std::exception& e) {
+        Application.HandleException(e);
+        return 0;
+    }
+}
+
+void RegisterFormClass(const wchar_t* name)
+{
+    WNDCLASSEXW wc{};
+    if (GetClassInfoExW(Instance(), name, &wc)) return;
+    wc.cbSize = sizeof wc;
+    wc.style = CS_DBLCLKS;
+    wc.lpfnWndProc = FormWndProc;
+    wc.hInstance = Instance();
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.hIcon = LoadIconW(Instance(), MAKEINTRESOURCEW(1));
+    wc.lpszClassName = name;
+    RegisterClassExW(&wc);
+}
+
+bool IsSystemControl(TControlKind kind)
+{
+    switch (kind) {
+    case TControlKind::Label:
+    case TControlKind::Edit:
+    case TControlKind::Memo:
+    case TControlKind::Button:
+    case TControlKind::CheckBox:
+        return true;
+    default:
+        return false;
+    }
+}
+
+RECT ClientRect(HWND hwnd)
+{
+    RECT r{};
+    GetClientRect(hwnd, &r);
+    return r;
+}
+
+}  // namespace
+
+void RegisterZoWindowClasses()
+{
+    static bool done = false;
+    if (done) return;
+    done = true;
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = ControlWndProc;
+    wc.hInstance = Instance();
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.lpszClassName = ControlClass;
+    RegisterClassExW(&wc);
+}
+
+WideString ErrorText(const std::exception& error)
+{
+    if (auto* own = dynamic_cast<const Exception*>(&error)) return own->Message();
+    return FromUtf8(error.what());
+}
+
+// ---- TApplication ----------------------------------------------------------------
+
+WideString TApplication::Title() const { return title_.empty() ? NameWithoutExt(ArgAt(0)) : title_; }
+
+void TApplication::Terminate() { PostQuitMessage(0); }
+
+bool TApplication::Dispatch(MSG& msg)
+{
+    if (msg.message == WM_QUIT) {
+        terminated_ = true;
+        return false;
+    }
+    if (msg.message == WM_KEYDOWN || msg.message == WM_SYSKEYDOWN) {
+        if (TCustomForm* form = TCustomForm::FromWindow(msg.hwnd); form && form->PreTranslate(msg)) return true;
+    }
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+    return true;
+}
+
+void TApplication::ProcessMessages()
+{
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) Dispatch(msg);
+}
+
+void TApplication::HandleMessage()
+{
+    MSG msg;
+    BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+    if (got <= 0) {
+        terminated_ = true;
+        return;
+    }
+    Dispatch(msg);
+}
+
+void TApplication::Run()
+{
+    while (!terminated_) HandleMessage();
+}
+
+void TApplication::HandleException(const std::exception& error)
+{
+    WideString text = ErrorText(error);
+    if (onException_) {
+        onException_(text);
+        return;
+    }
+    MessageBoxW(GetActiveWindow(), W(text), W(Title()), MB_OK | MB_ICONSTOP);
+}
+
+HCURSOR TApplication::HandCursor() const { return LoadCursorW(nullptr, MAKEINTRESOURCEW(32649)); }
+
+// ---- TControl ---------------------------------------------------------------------
+
+TControl::TControl(TCustomForm* form, const TControlSpec& spec) : form_(form), spec_(spec)
+{
+    RegisterZoWindowClasses();
+    DWORD style = WS_CHILD | WS_CLIPSIBLINGS | (spec.visible ? WS_VISIBLE : 0);
+    DWORD exStyle = 0;
+    const wchar_t* cls = ControlClass;
+    switch (spec.kind) {
+    case TControlKind::Panel:
+        style |= WS_CLIPCHILDREN | (spec.border ? WS_BORDER : 0);
+        exStyle |= WS_EX_CONTROLPARENT;
+        break;
+    case TControlKind::Label:
+        cls = L"STATIC";
+        style |= SS_NOPREFIX | (spec.link ? SS_NOTIFY : 0);
+        if (spec.textAlign == TTextAlign::Centre)
+            style |= SS_CENTER;
+        else
+            style |= spec.vcentre ? SS_LEFT : SS_LEFTNOWORDWRAP;
+        if (spec.vcentre) style |= SS_CENTERIMAGE;
+        break;
+    case TControlKind::Edit:
+        cls = L"EDIT";
+        style |= ES_AUTOHSCROLL | WS_TABSTOP | (spec.border ? WS_BORDER : 0);
+        break;
+    case TControlKind::Memo:
+        cls = L"EDIT";
+        style |= ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL | WS_TABSTOP;
+        exStyle |= WS_EX_CLIENTEDGE;
+        break;
+    case TControlKind::Button:
+    case TControlKind::CheckBox:
+        cls = L"BUTTON";
+        style |= BS_OWNERDRAW | WS_TABSTOP;
+        break;
+    default:
+        break;
+    }
+    if (spec.tabStop) style |= WS_TABSTOP;
+    handle_ = CreateWindowExW(exStyle, cls, W(spec.text), style, spec.left, spec.top, spec.width, spec.height,
+                              ParentHandle(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), Instance(),
+                              this);
+    if (!handle_) throw EOSError(FormatText(u"Error creating window %s (%s)", {WideOf(spec.name), IntToStr(GetLastError())}));
+    if (IsSystemControl(spec.kind)) {
+        SetWindowLongPtrW(handle_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+        baseProc_ = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrW(handle_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ControlWndProc)));
+    }
+    // Made in order, stacked in order: the first control is the top one and
+    // the first in the tab order.
+    SetWindowPos(handle_, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    font_ = form->FontHandle(spec.font ? *spec.font : form->Font());
+    SendMessageW(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    if (spec.kind == TControlKind::Edit) SendMessageW(handle_, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELONG(3, 3));
+    if (spec.kind == TControlKind::Memo) SendMessageW(handle_, EM_SETLIMITTEXT, 0, 0);
+    if (spec.kind == TControlKind::ProgressBar) SetText(ZoSkin::PercentText(position_, max_));
+    if (spec.autoSize) ApplyAutoSize();
+    if (spec.anchors & akRight) {
+        RECT pr = ClientRect(ParentHandle());
+        rightGap_ = pr.right - (spec_.left + spec_.width);
+    }
+}
+
+HWND TControl::ParentHandle() const { return spec_.parent ? spec_.parent->Handle() : form_->Handle(); }
+
+void TControl::SetBounds(int left, int top, int width, int height)
+{
+    spec_.left = left;
+    spec_.top = top;
+    spec_.width = width;
+    spec_.height = height;
+    MoveWindow(handle_, left, top, width, height, TRUE);
+    if (spec_.anchors & akRight) rightGap_ = ClientRect(ParentHandle()).right - (left + width);
+}
+
+RECT TControl::WindowBounds() const
+{
+    RECT r{};
+    GetWindowRect(handle_, &r);
+    MapWindowPoints(nullptr, ParentHandle(), reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+void TControl::SetVisible(bool visible)
+{
+    spec_.visible = visible;
+    if (!visible && (GetFocus() == handle_ || IsChild(handle_, GetFocus()))) {
+        // Hiding the focused control would leave the keys nowhere.
+        ::SetFocus(form_->Handle());
+    }
+    ShowWindow(handle_, visible ? SW_SHOWNA : SW_HIDE);
+}
+
+bool TControl::Enabled() const { return IsWindowEnabled(handle_) != 0; }
+
+void TControl::SetEnabled(bool enabled)
+{
+    EnableWindow(handle_, enabled);
+    Invalidate();
+}
+
+void TControl::SetFocus() { ::SetFocus(handle_); }
+
+WideString TControl::Text() const
+{
+    int n = GetWindowTextLengthW(handle_);
+    std::vector<wchar_t> buf(static_cast<size_t>(n) + 1);
+    int got = GetWindowTextW(handle_, buf.data(), n + 1);
+    return WideString(reinterpret_cast<const char16_t*>(buf.data()), static_cast<size_t>(std::max(got, 0)));
+}
+
+void TControl::SetText(const WideString& text)
+{
+    SetWindowTextW(handle_, W(text));
+    if (spec_.autoSize) ApplyAutoSize();
+    if (spec_.kind == TControlKind::Button || spec_.kind == TControlKind::CheckBox) Invalidate();
+}
+
+void TControl::Invalidate() { InvalidateRect(handle_, nullptr, TRUE); }
+
+void TControl::Repaint() { RedrawWindow(handle_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW); }
+
+void TControl::SetChecked(bool checked)
+{
+    checked_ = checked;
+    Invalidate();
+}
+
+void TControl::SetMax(int maximum)
+{
+    max_ = std::max(maximum, 0);
+    position_ = std::clamp(position_, 0, max_);
+    SetText(ZoSkin::PercentText(position_, max_));
+    Invalidate();
+}
+
+void TControl::SetPosition(int position)
+{
+    position_ = std::clamp(position, 0, max_);
+    SetText(ZoSkin::PercentText(position_, max_));
+    Invalidate();
+}
+
+void TControl::SetPicture(std::shared_ptr<TPicture> picture)
+{
+    picture_ = std::move(picture);
+    Repaint();
+}
+
+COLORREF TControl::Color() const
+{
+    if (spec_.color != clDefault) return spec_.color;
+    return spec_.parent ? spec_.parent->Color() : form_->Color();
+}
+
+COLORREF TControl::FontColor() const
+{
+    return spec_.fontColor != clDefault ? spec_.fontColor : GetSysColor(COLOR_WINDOWTEXT);
+}
+
+void TControl::ApplyAutoSize()
+{
+    WideString text = Text();
+    TWindowDC dc(handle_);
+    TSelectObject select(dc.Get(), font_);
+    RECT r{0, 0, 0, 0};
+    DrawTextW(dc.Get(), W(text), static_cast<int>(text.size()), &r, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+    SetBounds(spec_.left, spec_.top, r.right, r.bottom);
+}
+
+void TControl::Realign()
+{
+    RECT rest = ClientRect(handle_);
+    InflateRect(&rest, -spec_.innerBorder, -spec_.innerBorder);
+    RECT full = ClientRect(handle_);
+    for (auto& c : form_->Components()) {
+        if (c->Parent() != this) continue;
+        const TControlSpec& s = c->Spec();
+        switch (s.align) {
+        case TAlign::Top:
+            c->SetBounds(rest.left, rest.top, rest.right - rest.left, s.height);
+            rest.top += s.height;
+            break;
+        case TAlign::Bottom:
+            c->SetBounds(rest.left, rest.bottom - s.height, rest.right - rest.left, s.height);
+            rest.bottom -= s.height;
+            break;
+        default:
+            if ((s.anchors & akRight) && !(s.anchors & akLeft)) {
+                int gap = c->rightGap_;
+                c->SetBounds(full.right - gap - s.width, s.top, s.width, s.height);
+            }
+            break;
+        }
+    }
+    for (auto& c : form_->Components())
+        if (c->Parent() == this && c->Spec().align == TAlign::Client)
+            c->SetBounds(rest.left, rest.top, std::max(0L, rest.right - rest.left), std::max(0L, rest.bottom - rest.top));
+}
+
+void TControl::TrackHot()
+{
+    if (hot_) return;
+    hot_ = true;
+    TRACKMOUSEEVENT t{};
+    t.cbSize = sizeof t;
+    t.dwFlags = TME_LEAVE;
+    t.hwndTrack = handle_;
+    TrackMouseEvent(&t);
+    Invalidate();
+}
+
+void TControl::Paint(HDC dc, const RECT& area)
+{
+    switch (spec_.kind) {
+    case TControlKind::Panel:
+        ZoSkin::FillSolid(dc, area, Color());
+        break;
+    case TControlKind::Image:
+        ZoSkin::FillSolid(dc, area, Color());
+        if (picture_) picture_->DrawCentred(dc, area);
+        if (painter_) painter_(dc, area, Color(), hot_, pressed_ && hot_);
+        break;
+    case TControlKind::ProgressBar:
+        ZoSkin::PaintProgress(dc, area, position_, max_, font_, Color());
+        break;
+    case TControlKind::Bevel: {
+        ZoSkin::FillSolid(dc, area, Color());
+        RECT dark{area.left, area.top, area.right, area.top + 1}, light{area.left, area.top + 1, area.right,
+                                                                          area.top + 2};
+        ZoSkin::FillSolid(dc, dark, GetSysColor(COLOR_BTNSHADOW));
+        ZoSkin::FillSolid(dc, light, GetSysColor(COLOR_BTNHIGHLIGHT));
+        break;
+    }
+    case TControlKind::Button:
+    case TControlKind::CheckBox: {
+        ZoSkin::TButtonState state;
+        state.hot = hot_;
+        state.pressed = SendMessageW(handle_, BM_GETSTATE, 0, 0) & BST_PUSHED;
+        state.enabled = Enabled();
+        state.focused = GetFocus() == handle_ && form_->KeyboardCues();
+        if (spec_.kind == TControlKind::Button)
+            ZoSkin::PaintButton(dc, area, Text(), font_, Color(), state);
+        else
+            ZoSkin::PaintCheckBox(dc, area, Text(), font_, Color(), FontColor(), checked_, state);
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void TControl::PaintBuffered(HDC dc, const RECT& area)
+{
+    if (!doubleBuffered_ || area.right <= area.left || area.bottom <= area.top) {
+        Paint(dc, area);
+        return;
+    }
+    TUniqueMemoryDC memory(CreateCompatibleDC(dc));
+    TUniqueBitmap bitmap(CreateCompatibleBitmap(dc, area.right - area.left, area.bottom - area.top));
+    if (!memory || !bitmap) {
+        Paint(dc, area);
+        return;
+    }
+    {
+        TSelectObject select(memory.Get(), bitmap.Get());
+        SetWindowOrgEx(memory.Get(), area.left, area.top, nullptr);
+        Paint(memory.Get(), area);
+        SetWindowOrgEx(memory.Get(), 0, 0, nullptr);
+        BitBlt(dc, area.left, area.top, area.right - area.left, area.bottom - area.top, memory.Get(), 0, 0, SRCCOPY);
+    }
+}
+
+LRESULT TControl::WndProc(UINT msg, WPARAM wp, LPARAM lp)
+{
+    auto base = [&] {
+        return baseProc_ ? CallWindowProcW(baseProc_, handle_, msg, wp, lp) : DefWindowProcW(handle_, msg, wp, lp);
+    };
+    switch (msg) {
+    case WM_ERASEBKGND:
+        if (!baseProc_) return 1;
+        break;
+    case WM_PAINT:
+        if (!baseProc_) {
+            TPaintScope ps(handle_);
+            PaintBuffered(ps.DC(), ClientRect(handle_));
+            return 0;
+        }
+        break;
+    case WM_NCPAINT:
+        if (spec_.border) {
+            // A flat frame in a soft grey-blue instead of the black default.
+            LRESULT r = base();
+            HDC dc = GetWindowDC(handle_);
+            RECT wr{};
+            GetWindowRect(handle_, &wr);
+            OffsetRect(&wr, -wr.left, -wr.top);
+            TUniqueBrush brush(CreateSolidBrush(spec_.kind == TControlKind::Panel ? RGB(0, 120, 200)
+                                                                                   : RGB(171, 186, 201)));
+            FrameRect(dc, &wr, brush.Get());
+            ReleaseDC(handle_, dc);
+            return r;
+        }
+        break;
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN:
+        if (OnMouseDown && !baseProc_) {
+            OnMouseDown();
+            return 0;
+        }
+        if (spec_.kind == TControlKind::Image && msg == WM_LBUTTONDOWN && OnClick) {
+            pressed_ = true;
+            SetCapture(handle_);
+            Invalidate();
+            return 0;
+        }
+        break;
+    case WM_LBUTTONUP:
+        if (spec_.kind == TControlKind::Image && pressed_) {
+            pressed_ = false;
+            ReleaseCapture();
+            Invalidate();
+            POINT pt{static_cast<short>(LOWORD(lp)), static_cast<short>(HIWORD(lp))};
+            RECT cr = ClientRect(handle_);
+            if (PtInRect(&cr, pt) && OnClick) OnClick();
+            return 0;
+        }
+        break;
+    case WM_CAPTURECHANGED:
+        if (pressed_ && reinterpret_cast<HWND>(lp) != handle_) {
+            pressed_ = false;
+            Invalidate();
+        }
+        break;
+    case WM_MOUSEMOVE:
+        if (spec_.kind == TControlKind::Image || spec_.kind == TControlKind::Button ||
+            spec_.kind == TControlKind::CheckBox)
+            TrackHot();
+        break;
+    case WM_MOUSELEAVE:
+        hot_ = false;
+        Invalidate();
+        break;
+    case WM_SETFOCUS:
+    case WM_KILLFOCUS:
+        if (spec_.kind == TControlKind::Button || spec_.kind == TControlKind::CheckBox) Invalidate();
+        break;
+    case WM_SIZE:
+        if (spec_.kind == TControlKind::Panel) Realign();
+        if (!baseProc_) Invalidate();
+        break;
+    case WM_COMMAND:
+    case WM_DRAWITEM:
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORBTN:
+    case WM_SETCURSOR:
+        if (spec_.kind == TControlKind::Panel) {
+            LRESULT result = 0;
+            if (form_->ChildNotify(msg, wp, lp, result)) return result;
+        }
+        break;
+    case BM_GETCHECK:
+        if (spec_.kind == TControlKind::CheckBox) return checked_ ? BST_CHECKED : BST_UNCHECKED;
+        break;
+    case BM_SETCHECK:
+        if (spec_.kind == TControlKind::CheckBox) {
+            SetChecked(wp == BST_CHECKED);
+            return 0;
+        }
+        break;
+    case PBM_SETPOS:
+        if (spec_.kind == TControlKind::ProgressBar) {
+            int old = position_;
+            SetPosition(static_cast<int>(wp));
+            return old;
+        }
+        break;
+    case PBM_GETPOS:
+        if (spec_.kind == TControlKind::ProgressBar) return position_;
+        break;
+    case PBM_SETRANGE32:
+        if (spec_.kind == TControlKind::ProgressBar) {
+            SetMax(static_cast<int>(lp));
+            return 0;
+        }
+        break;
+    case PBM_GETRANGE:
+        if (spec_.kind == TControlKind::ProgressBar) return wp ? 0 : max_;
+        break;
+    default:
+        break;
+    }
+    return base();
+}
+
+// ---- TCustomForm ------------------------------------------------------------------
+
+TCustomForm::TCustomForm(TCustomForm* owner, const TFormSpec& spec) : owner_(owner), spec_(spec)
+{
+    RegisterZoWindowClasses();
+    RegisterFormClass(spec.className);
+    DWORD style = WS_CLIPCHILDREN, exStyle = WS_EX_CONTROLPARENT;
+    switch (spec.border) {
+    case TBorderStyle::None:
+        style |= WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX;
+        break;
+    case TBorderStyle::Sizeable:
+        style |= WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | (spec.minimizeBox ? WS_MINIMIZEBOX : 0) |
+                 (spec.maximizeBox ? WS_MAXIMIZEBOX : 0);
+        break;
+    case TBorderStyle::Dialog:
+        style |= WS_POPUP | WS_CAPTION | WS_SYSMENU;
+        exStyle |= WS_EX_DLGMODALFRAME;
+        break;
+    }
+    if (spec.appWindow) exStyle |= WS_EX_APPWINDOW;
+    RECT r{0, 0, spec.clientWidth, spec.clientHeight};
+    AdjustWindowRectEx(&r, style, FALSE, exStyle);
+    background_.Reset(CreateSolidBrush(spec.color));
+    LiveForms().push_back(this);
+    handle_ = CreateWindowExW(exStyle, spec.className, W(spec.caption), style, CW_USEDEFAULT, CW_USEDEFAULT,
+                              r.right - r.left, r.bottom - r.top, owner ? owner->Handle() : nullptr, nullptr,
+                              Instance(), this);
+    if (!handle_) {
+        LiveForms().erase(std::find(LiveForms().begin(), LiveForms().end(), this));
+        throw EOSError(FormatText(u"Error creating window %s (%s)",
+                                  {WideString(reinterpret_cast<const char16_t*>(spec.className)), IntToStr(GetLastError())}));
+    }
+}
+
+TCustomForm::~TCustomForm()
+{
+    destroying_ = true;
+    if (handle_) DestroyWindow(handle_);
+    auto& forms = LiveForms();
+    forms.erase(std::remove(forms.begin(), forms.end(), this), forms.end());
+    if (Application.MainForm() == this) Application.SetMainForm(nullptr);
+}
+
+TCustomForm* TCustomForm::FromWindow(HWND window)
+{
+    HWND root = GetAncestor(window, GA_ROOT);
+    for (TCustomForm* f : LiveForms())
+        if (f->handle_ == root) return f;
+    return nullptr;
+}
+
+TControl* TCustomForm::AddControl(const TControlSpec& spec)
+{
+    components_.push_back(std::make_unique<TControl>(this, spec));
+    TControl* c = components_.back().get();
+    c->SetDoubleBuffered(doubleBuffered_);
+    if (spec.align != TAlign::None) {
+        if (spec.parent)
+            spec.parent->Realign();
+        else
+            Realign();
+    }
+    return c;
+}
+
+TControl* TCustomForm::ControlById(int id) const
+{
+    for (auto& c : components_)
+        if (c->Id() == id) return c.get();
+    return nullptr;
+}
+
+TControl* TCustomForm::ControlByHandle(HWND handle) const
+{
+    for (auto& c : components_)
+        if (c->Handle() == handle) return c.get();
+    return nullptr;
+}
+
+int TCustomForm::ClientWidth() const { return ClientRect(handle_).right; }
+int TCustomForm::ClientHeight() const { return ClientRect(handle_).bottom; }
+
+int TCustomForm::Width() const
+{
+    RECT r{};
+    GetWindowRect(handle_, &r);
+    return r.right - r.left;
+}
+
+HFONT TCustomForm::FontHandle(const TFontSpec& font)
+{
+    auto key = std::make_tuple(font.face, font.height, font.bold, font.underline);
+    auto found = fonts_.find(key);
+    if (found != fonts_.end()) return found->second.Get();
+    HFONT made = CreateFontW(-font.height, 0, 0, 0, font.bold ? FW_BOLD : FW_NORMAL, FALSE, font.underline, FALSE,
+                             DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY,
+                             DEFAULT_PITCH, W(font.face));
+    fonts_.emplace(key, TUniqueFont(made));
+    return made;
+}
+
+WideString TCustomForm::Caption() const
+{
+    wchar_t buf[512] = {};
+    int n = GetWindowTextW(handle_, buf, 512);
+    return WideString(reinterpret_cast<const char16_t*>(buf), static_cast<size_t>(std::max(n, 0)));
+}
+
+void TCustomForm::SetCaption(const WideString& caption) { SetWindowTextW(handle_, W(caption)); }
+
+void TCustomForm::CentreOnScreen()
+{
+    RECT wr{};
+    GetWindowRect(handle_, &wr);
+    int w = wr.right - wr.left, h = wr.bottom - wr.top;
+    int sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
+    SetWindowPos(handle_, nullptr, (sw - w) / 2, (sh - h) / 2, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TCustomForm::Show()
+{
+    if (!shownOnce_) {
+        shownOnce_ = true;
+        CentreOnScreen();
+    }
+    ShowWindow(handle_, SW_SHOW);
+    SetForegroundWindow(handle_);
+    UpdateWindow(handle_);
+    FormShow();
+}
+
+void TCustomForm::Hide() { ShowWindow(handle_, SW_HIDE); }
+
+void TCustomForm::Close()
+{
+    if (modal_) {
+        modalResult_ = kModalCancel;
+        return;
+    }
+    if (!CloseQuery()) return;
+    Hide();
+    if (Application.MainForm() == this) Application.Terminate();
+}
+
+HWND TCustomForm::OwnerHandle() const { return reinterpret_cast<HWND>(GetWindowLongPtrW(handle_, GWLP_HWNDPARENT)); }
+
+void TCustomForm::SetOwnerHandle(HWND owner)
+{
+    SetWindowLongPtrW(handle_, GWLP_HWNDPARENT, reinterpret_cast<LONG_PTR>(owner));
+}
+
+void TCustomForm::Realign()
+{
+    RECT rest = ClientRect(handle_);
+    for (auto& c : components_) {
+        if (c->Parent()) continue;
+        const TControlSpec& s = c->Spec();
+        if (s.align == TAlign::Top) {
+            c->SetBounds(rest.left, rest.top, rest.right - rest.left, s.height);
+            rest.top += s.height;
+        } else if (s.align == TAlign::Bottom) {
+            c->SetBounds(rest.left, rest.bottom - s.height, rest.right - rest.left, s.height);
+            rest.bottom -= s.height;
+        }
+    }
+    for (auto& c : components_)
+        if (!c->Parent() && c->Spec().align == TAlign::Client)
+            c->SetBounds(rest.left, rest.top, std::max(0L, rest.right - rest.left), std::max(0L, rest.bottom - rest.top));
+}
+
+int TCustomForm::ShowModal()
+{
+    // The toolkit's own modal show: every other window of the program is disabled.
+    if (Visible() || !IsWindowEnabled(handle_) || modal_)
+        throw EInvalidOperation(u"Cannot make a visible window modal");
+    std::vector<HWND> disabled;
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND w, LPARAM list) -> BOOL {
+            if (IsWindowVisible(w) && IsWindowEnabled(w)) reinterpret_cast<std::vector<HWND>*>(list)->push_back(w);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&disabled));
+    disabled.erase(std::remove(disabled.begin(), disabled.end(), handle_), disabled.end());
+    for (HWND w : disabled) EnableWindow(w, FALSE);
+    HWND active = GetActiveWindow();
+    modal_ = true;
+    Application.ModalStarted();
+    int result = 0;
+    try {
+        result = RunModalLoop();
+    } catch (...) {
+        for (HWND w : disabled) EnableWindow(w, TRUE);
+        Hide();
+        modal_ = false;
+        Application.ModalFinished();
+        throw;
+    }
+    for (HWND w : disabled) EnableWindow(w, TRUE);
+    Hide();
+    if (active && IsWindow(active)) SetActiveWindow(active);
+    modal_ = false;
+    Application.ModalFinished();
+    return result;
+}
+
+int TCustomForm::RunModalLoop()
+{
+    Show();
+    modalResult_ = 0;
+    do {
+        Application.HandleMessage();
+        if (Application.Terminated()) {
+            modalResult_ = kModalCancel;
+        } else if (modalResult_ != 0) {
+            try {
+                if (!CloseQuery()) modalResult_ = 0;
+            } catch (const std::exception& e) {
+                modalResult_ = 0;
+                Application.HandleException(e);
+            }
+        }
+    } while (modalResult_ == 0);
+    return modalResult_;
+}
+
+bool TCustomForm::PreTranslate(MSG& msg)
+{
+    if (spec_.keyPreview) {
+        bool alt = msg.message == WM_SYSKEYDOWN || GetKeyState(VK_MENU) < 0;
+        KeyDown(static_cast<WORD>(msg.wParam), alt);
+    }
+    return DialogKey(msg);
+}
+
+bool TCustomForm::DialogKey(const MSG& msg)
+{
+    if (msg.message != WM_KEYDOWN) return false;
+    HWND focus = GetFocus();
+    TControl* focused = ControlByHandle(focus);
+    switch (msg.wParam) {
+    case VK_TAB: {
+        if (GetKeyState(VK_CONTROL) < 0) return false;
+        keyboardCues_ = true;
+        HWND next = GetNextDlgTabItem(handle_, focus && IsChild(handle_, focus) ? focus : nullptr,
+                                      GetKeyState(VK_SHIFT) < 0);
+        if (next) ::SetFocus(next);
+        return true;
+    }
+    case VK_RETURN:
+        if (focused && focused->Kind() == TControlKind::Memo && !(GetWindowLongW(focus, GWL_STYLE) & ES_READONLY))
+            return false;
+        if (focused && focused->Kind() == TControlKind::Button) {
+            Clicked(focused);
+            return true;
+        }
+        for (auto& c : components_)
+            if (c->Spec().defaultButton && IsWindowVisible(c->Handle()) && c->Enabled()) {
+                Clicked(c.get());
+                return true;
+            }
+        return false;
+    case VK_ESCAPE:
+        for (auto& c : components_)
+            if (c->Spec().cancelButton && IsWindowVisible(c->Handle()) && c->Enabled()) {
+                Clicked(c.get());
+                return true;
+            }
+        return false;
+    default:
+        return false;
+    }
+}
+
+void TCustomForm::Clicked(TControl* control)
+{
+    if (control->Kind() == TControlKind::CheckBox) control->SetChecked(!control->Checked());
+    if (control->Spec().modalResult) modalResult_ = control->Spec().modalResult;
+    if (control->OnClick) {
+        try {
+            control->OnClick();
+        } catch (const std::exception& e) {
+            Application.HandleException(e);
+        }
+    }
+}
+
+bool TCustomForm::ChildNotify(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result)
+{
+    switch (msg) {
+    case WM_COMMAND: {
+        TControl* c = ControlByHandle(reinterpret_cast<HWND>(lp));
+        if (!c) return false;
+        WORD code = HIWORD(wp);
+        bool button = c->Kind() == TControlKind::Button || c->Kind() == TControlKind::CheckBox;
+        if ((button && code == BN_CLICKED) || (c->Kind() == TControlKind::Label && code == STN_CLICKED)) {
+            Clicked(c);
+            result = 0;
+            return true;
+        }
+        return false;
+    }
+    case WM_DRAWITEM: {
+        auto* item = reinterpret_cast<DRAWITEMSTRUCT*>(lp);
+        TControl* c = ControlByHandle(item->hwndItem);
+        if (!c) return false;
+        c->PaintBuffered(item->hDC, item->rcItem);
+        result = TRUE;
+        return true;
+    }
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORBTN: {
+        TControl* c = ControlByHandle(reinterpret_cast<HWND>(lp));
+        if (!c) return false;
+        HDC dc = reinterpret_cast<HDC>(wp);
+        COLORREF back = c->Kind() == TControlKind::Memo || c->Kind() == TControlKind::Edit
+                            ? (c->Spec().color != clDefault ? c->Spec().color : GetSysColor(COLOR_WINDOW))
+                            : c->Color();
+        SetTextColor(dc, c->FontColor());
+        SetBkColor(dc, back);
+        auto found = brushes_.find(back);
+        if (found == brushes_.end()) found = brushes_.emplace(back, TUniqueBrush(CreateSolidBrush(back))).first;
+        result = reinterpret_cast<LRESULT>(found->second.Get());
+        return true;
+    }
+    case WM_SETCURSOR: {
+        TControl* c = ControlByHandle(reinterpret_cast<HWND>(wp));
+        if (c && c->Spec().link && LOWORD(lp) == HTCLIENT) {
+            SetCursor(Application.HandCursor());
+            result = TRUE;
+            return true;
+        }
+        return false;
+    }
+    default:
+        return false;
+    }
+}
+
+bool TCustomForm::HandleMessage(UINT, WPARAM, LPARAM, LRESULT&) { return false; }
+
+LRESULT TCustomForm::WndProc(UINT msg, WPARAM wp, LPARAM lp)
+{
+    LRESULT result = 0;
+    if (HandleMessage(msg, wp, lp, result)) return result;
+    switch (msg) {
+    case WM_ERASEBKGND: {
+        RECT r = ClientRect(handle_);
+        FillRect(reinterpret_cast<HDC>(wp), &r, background_.Get());
+        return 1;
+    }
+    case WM_COMMAND:
+    case WM_DRAWITEM:
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORBTN:
+    case WM_SETCURSOR:
+        if (ChildNotify(msg, wp, lp, result)) return result;
+        break;
+    case WM_CLOSE:
+        Close();
+        return 0;
+    case WM_SIZE:
+        Realign();
+        break;
+    case WM_ACTIVATE:
+        if (LOWORD(wp) == WA_INACTIVE) {
+            HWND focus = GetFocus();
+            if (focus && IsChild(handle_, focus)) savedFocus_ = focus;
+        } else {
+            // Activation gives the focus back to the control that had it, or
+            // to the first control in the tab order.
+            HWND target = savedFocus_ && IsWindow(savedFocus_) && IsChild(handle_, savedFocus_) &&
+                                  IsWindowVisible(savedFocus_)
+                              ? savedFocus_
+                              : GetNextDlgTabItem(handle_, nullptr, FALSE);
+            if (target) {
+                ::SetFocus(target);
+                return 0;
+            }
+        }
+        break;
+    case WM_WINDOWPOSCHANGING:
+        if (spec_.screenSnap) {
+            // Snap to the work area's edges within 10 pixels.
+            auto* pos = reinterpret_cast<WINDOWPOS*>(lp);
+            RECT wr{};
+            GetWindowRect(handle_, &wr);
+            int w = wr.right - wr.left, h = wr.bottom - wr.top;
+            bool moveOnly = (pos->flags & SWP_NOSIZE) || (pos->cx == w && pos->cy == h);
+            if (!(pos->flags & SWP_NOMOVE) && moveOnly && IsWindowVisible(handle_)) {
+                RECT wa{};
+                SystemParametersInfoW(SPI_GETWORKAREA, 0, &wa, 0);
+                if (std::abs(pos->x - wa.left) < 10) pos->x = wa.left;
+                if (std::abs(pos->x + w - wa.right) < 10) pos->x = wa.right - w;
+                if (std::abs(pos->y - wa.top) < 10) pos->y = wa.top;
+                if (std::abs(pos->y + h - wa.bottom) < 10) pos->y = wa.bottom - h;
+            }
+        }
+        break;
+    default:
+        break;
+    }
+    return DefWindowProcW(handle_, msg, wp, lp);
+}

@@ -1,0 +1,324 @@
+// A small window layer over plain Win32: the application object with its
+// message loop, forms (top-level windows) and their controls (real child
+// windows with stable control IDs). Forms dispatch to named handlers; the
+// controls paint in the flat "Athen" look of ZoSkin_win.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <tuple>
+#include <vector>
+
+#include "ZoTypes.h"
+#include "ZoWinHandles_win.h"
+
+class TCustomForm;
+class TPicture;
+
+ZO_DECLARE_ERROR(EInvalidOperation, Exception);
+
+// Modal results the layer itself sets (the close box and Esc give Cancel).
+constexpr int kModalOk = 1;
+constexpr int kModalCancel = 2;
+
+// ---- Application ----------------------------------------------------------------
+
+class TApplication {
+public:
+    // The title the window captions and message boxes use: the executable's
+    // file name without its extension unless set.
+    WideString Title() const;
+    void SetTitle(const WideString& title) { title_ = title; }
+
+    bool Terminated() const { return terminated_; }
+    void Terminate();
+    // Handles every pending message once, then returns.
+    void ProcessMessages();
+    // Waits for one message and handles it.
+    void HandleMessage();
+    // The message loop: runs until Terminate or WM_QUIT.
+    void Run();
+
+    // The default error report: a message box with the error text, or the
+    // handler set by SetExceptionHandler (the silent mode's console line).
+    void HandleException(const std::exception& error);
+    void SetExceptionHandler(std::function<void(const WideString&)> handler) { onException_ = std::move(handler); }
+
+    void ModalStarted() { ++modalLevel_; }
+    void ModalFinished() { --modalLevel_; }
+    int ModalLevel() const { return modalLevel_; }
+
+    TCustomForm* MainForm() const { return mainForm_; }
+    void SetMainForm(TCustomForm* form) { mainForm_ = form; }
+
+    HCURSOR HandCursor() const;
+
+private:
+    bool Dispatch(MSG& msg);
+
+    WideString title_;
+    bool terminated_ = false;
+    int modalLevel_ = 0;
+    TCustomForm* mainForm_ = nullptr;
+    std::function<void(const WideString&)> onException_;
+};
+
+extern TApplication Application;
+
+// Text of an error for a person: the message of ours, what() otherwise.
+WideString ErrorText(const std::exception& error);
+
+// ---- Controls -------------------------------------------------------------------
+
+enum class TControlKind { Panel, Label, Image, Edit, Memo, Button, CheckBox, ProgressBar, Bevel };
+enum class TAlign { None, Top, Bottom, Client };
+enum TAnchor : int { akLeft = 1, akTop = 2, akRight = 4, akBottom = 8 };
+enum class TTextAlign { Left, Centre };
+
+struct TFontSpec {
+    WideString face = u"Tahoma";
+    int height = 12;  // character height in pixels
+    bool bold = false;
+    bool underline = false;
+};
+
+constexpr COLORREF clDefault = CLR_INVALID;
+
+class TControl;
+
+// The design of one control; the form makes its window from it.
+struct TControlSpec {
+    TControlKind kind = TControlKind::Label;
+    int id = 0;
+    const char* name = "";
+    TControl* parent = nullptr;  // null: the form itself
+    int left = 0, top = 0, width = 0, height = 0;
+    WideString text = {};
+    const TFontSpec* font = nullptr;  // null: the form's font
+    COLORREF color = clDefault;       // background; labels take their parent's
+    COLORREF fontColor = clDefault;   // text; default the window-text colour
+    bool visible = true;
+    bool tabStop = false;
+    TTextAlign textAlign = TTextAlign::Left;
+    bool vcentre = false;   // labels: one line, centred vertically
+    bool autoSize = false;  // labels: width and height from the text
+    bool link = false;      // labels: clickable, hand cursor
+    bool border = false;    // panels and edits: a flat 1-pixel frame
+    TAlign align = TAlign::None;
+    int anchors = akLeft | akTop;
+    int innerBorder = 0;  // panels: space kept free at every edge for aligned children
+    bool defaultButton = false;
+    bool cancelButton = false;
+    int modalResult = 0;  // buttons: set on the form when clicked
+};
+
+// Paints the content of an image control without a picture (the corner glyphs).
+using TPainter = std::function<void(HDC dc, const RECT& area, COLORREF background, bool hot, bool pressed)>;
+
+class TControl {
+public:
+    TControl(TCustomForm* form, const TControlSpec& spec);
+    TControl(const TControl&) = delete;
+    TControl& operator=(const TControl&) = delete;
+
+    HWND Handle() const { return handle_; }
+    int Id() const { return spec_.id; }
+    const char* Name() const { return spec_.name; }
+    TControlKind Kind() const { return spec_.kind; }
+    const TControlSpec& Spec() const { return spec_; }
+    TCustomForm* Form() const { return form_; }
+    TControl* Parent() const { return spec_.parent; }
+    HWND ParentHandle() const;
+
+    int Left() const { return spec_.left; }
+    int Top() const { return spec_.top; }
+    int Width() const { return spec_.width; }
+    int Height() const { return spec_.height; }
+    void SetBounds(int left, int top, int width, int height);
+    void SetLeft(int left) { SetBounds(left, spec_.top, spec_.width, spec_.height); }
+    void SetWidth(int width) { SetBounds(spec_.left, spec_.top, width, spec_.height); }
+    // Bounds within the parent's client area, from the window itself.
+    RECT WindowBounds() const;
+
+    bool Visible() const { return spec_.visible; }
+    void SetVisible(bool visible);
+    void Show() { SetVisible(true); }
+    void Hide() { SetVisible(false); }
+    bool Enabled() const;
+    void SetEnabled(bool enabled);
+    void SetFocus();
+
+    WideString Text() const;
+    void SetText(const WideString& text);
+    // Paints the control at once, without waiting for the message loop.
+    void Repaint();
+    void Invalidate();
+
+    bool Checked() const { return checked_; }
+    void SetChecked(bool checked);
+
+    void SetMax(int maximum);
+    int Max() const { return max_; }
+    void SetPosition(int position);
+    int Position() const { return position_; }
+
+    void SetPicture(std::shared_ptr<TPicture> picture);
+    void SetPainter(TPainter painter) { painter_ = std::move(painter); }
+
+    COLORREF Color() const;  // own background, or the parent's
+    COLORREF FontColor() const;
+    HFONT Font() const { return font_; }
+    bool DoubleBuffered() const { return doubleBuffered_; }
+    void SetDoubleBuffered(bool on) { doubleBuffered_ = on; }
+    bool Hot() const { return hot_; }
+    bool Pressed() const { return pressed_; }
+
+    std::function<void()> OnClick;
+    std::function<void()> OnMouseDown;
+
+    // Window procedure of the layer's own classes and of subclassed buttons.
+    LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp);
+    // The window procedure learns the handle before CreateWindowExW returns it.
+    void AttachHandle(HWND handle) { handle_ = handle; }
+    void Paint(HDC dc, const RECT& area);  // the content, in client coordinates
+    void ApplyAutoSize();
+    void Realign();  // aligned and anchored children after a size change
+
+private:
+    friend class TCustomForm;
+    void TrackHot();
+    void PaintBuffered(HDC dc, const RECT& area);
+
+    TCustomForm* form_;
+    TControlSpec spec_;
+    HWND handle_ = nullptr;
+    WNDPROC baseProc_ = nullptr;  // subclassed system controls
+    HFONT font_ = nullptr;
+    bool checked_ = false;
+    int max_ = 100;
+    int position_ = 0;
+    bool hot_ = false;
+    bool pressed_ = false;
+    bool doubleBuffered_ = false;
+    int rightGap_ = 0;  // anchored right: distance to the parent's right edge
+    std::shared_ptr<TPicture> picture_;
+    TPainter painter_;
+};
+
+// ---- Forms ----------------------------------------------------------------------
+
+enum class TBorderStyle { None, Sizeable, Dialog };
+
+// How a form is made; TBaseForm fills in the common defaults.
+struct TFormSpec {
+    const wchar_t* className = L"TForm";  // the window class: the form's class name
+    WideString caption;
+    int clientWidth = 588, clientHeight = 369;
+    TBorderStyle border = TBorderStyle::Sizeable;
+    bool minimizeBox = true, maximizeBox = true;
+    bool appWindow = false;  // a taskbar button of its own (the main window)
+    TFontSpec font;
+    COLORREF color = GetSysColor(COLOR_BTNFACE);
+    bool keyPreview = true;
+    bool screenSnap = true;
+};
+
+class TCustomForm {
+public:
+    TCustomForm(TCustomForm* owner, const TFormSpec& spec);
+    virtual ~TCustomForm();
+    TCustomForm(const TCustomForm&) = delete;
+    TCustomForm& operator=(const TCustomForm&) = delete;
+
+    HWND Handle() const { return handle_; }
+    TCustomForm* Owner() const { return owner_; }
+    const TFormSpec& FormSpec() const { return spec_; }
+
+    TControl* AddControl(const TControlSpec& spec);
+    TControl* ControlById(int id) const;
+    TControl* ControlByHandle(HWND handle) const;
+    // Every control, in the order the form made them (the ownership order).
+    const std::vector<std::unique_ptr<TControl>>& Components() const { return components_; }
+
+    int ClientWidth() const;
+    int ClientHeight() const;
+    int Width() const;
+    COLORREF Color() const { return spec_.color; }
+    HFONT FontHandle(const TFontSpec& font);
+    const TFontSpec& Font() const { return spec_.font; }
+    WideString Caption() const;
+    void SetCaption(const WideString& caption);
+
+    bool Visible() const { return IsWindowVisible(handle_) != 0; }
+    void Show();
+    void Hide();
+    void Close();  // modal: modal result Cancel; otherwise the close query, then hide or end
+    bool DoubleBuffered() const { return doubleBuffered_; }
+    void SetDoubleBuffered(bool on) { doubleBuffered_ = on; }
+    // Focus marks show once the keyboard has moved the focus, as in Windows.
+    bool KeyboardCues() const { return keyboardCues_; }
+
+    int ModalResult() const { return modalResult_; }
+    void SetModalResult(int result) { modalResult_ = result; }
+    bool IsModal() const { return modal_; }
+    void SetModal(bool modal) { modal_ = modal; }
+    HWND OwnerHandle() const;
+    void SetOwnerHandle(HWND owner);
+
+    // Shows the form modally; the modal result.
+    virtual int ShowModal();
+    // Asked before the form closes; false keeps it open.
+    virtual bool CloseQuery() { return true; }
+    // Key preview: every key press in the form comes here first.
+    virtual void KeyDown(WORD key, bool alt) { (void)key, (void)alt; }
+    // Tab, Enter and Esc: moving the focus, default and cancel buttons. True when handled.
+    virtual bool DialogKey(const MSG& msg);
+    // Form-specific messages (private messages, ...); true when handled.
+    virtual bool HandleMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
+    virtual void FormShow() {}
+
+    // From the message loop: key preview and dialog keys; true when the
+    // message was used up.
+    bool PreTranslate(MSG& msg);
+
+    LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp);
+    void AttachHandle(HWND handle) { handle_ = handle; }
+    // Notifications that controls and panels pass up: WM_COMMAND, WM_DRAWITEM,
+    // WM_CTLCOLOR*, WM_SETCURSOR. True when handled.
+    bool ChildNotify(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
+
+    // The form that owns a window (its top-level ancestor), or null.
+    static TCustomForm* FromWindow(HWND window);
+
+    // Shows the form and handles messages until a modal result is set and
+    // the close query agrees; the caller hides it. The modal result.
+    int RunModalLoop();
+
+protected:
+    void CentreOnScreen();
+    void Realign();
+
+private:
+    void Clicked(TControl* control);
+
+    TCustomForm* owner_;
+    TFormSpec spec_;
+    HWND handle_ = nullptr;
+    std::vector<std::unique_ptr<TControl>> components_;
+    std::map<std::tuple<WideString, int, bool, bool>, TUniqueFont> fonts_;
+    std::map<COLORREF, TUniqueBrush> brushes_;
+    HWND savedFocus_ = nullptr;
+    TUniqueBrush background_;
+    int modalResult_ = 0;
+    bool modal_ = false;
+    bool shownOnce_ = false;
+    bool doubleBuffered_ = false;
+    bool destroying_ = false;
+    bool keyboardCues_ = false;
+};
+
+// Registers the layer's window classes once; called by the first form.
+void RegisterZoWindowClasses();

@@ -1,0 +1,50 @@
+// Pictures and anti-aliased drawing through the GDI+ flat interface: PNG
+// decoding for the product icon and the few smooth shapes of the skin.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+
+#include "ZoTypes.h"
+
+// A decoded picture with its alpha channel.
+class TPicture {
+public:
+    ~TPicture();
+    TPicture(const TPicture&) = delete;
+    TPicture& operator=(const TPicture&) = delete;
+
+    // Raises EPackageError when the bytes are not a PNG image GDI+ can decode.
+    static std::shared_ptr<TPicture> FromPng(const TBytes& bytes);
+    // 32-bit ARGB pixels, rows top-down (width * height values).
+    static std::shared_ptr<TPicture> FromPixels(int width, int height, const uint32_t* argb);
+    // Encodes the picture as PNG (the uninstaller's copy of the icon).
+    TBytes ToPng() const;
+
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+    // Centred in area; scaled down proportionally when larger, never up.
+    void DrawCentred(HDC dc, const RECT& area) const;
+
+private:
+    TPicture() = default;
+    void* image_ = nullptr;  // GpBitmap*
+    int width_ = 0, height_ = 0;
+};
+
+// True when the bytes start with the PNG signature.
+bool IsPngSignature(const TBytes& bytes);
+
+namespace ZoDraw {
+// Colours here are 0xAARRGGBB.
+void FillRoundRect(HDC dc, float x, float y, float w, float h, float radius, uint32_t argb);
+void FrameRoundRect(HDC dc, float x, float y, float w, float h, float radius, float penWidth, uint32_t argb);
+void Line(HDC dc, float x1, float y1, float x2, float y2, float width, uint32_t argb);
+// A poly-line with round joins (the check mark).
+void PolyLine(HDC dc, const float* xy, int points, float width, uint32_t argb);
+inline uint32_t Argb(COLORREF c, uint8_t alpha = 255)
+{
+    return (uint32_t(alpha) << 24) | (uint32_t(GetRValue(c)) << 16) | (uint32_t(GetGValue(c)) << 8) | GetBValue(c);
+}
+}  // namespace ZoDraw

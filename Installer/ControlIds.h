@@ -1,0 +1,41 @@
+// Control IDs of the installer's windows: stable numbers that the windows,
+// the UI test driver and the tests share.
+#pragma once
+
+enum TControlId : int {
+    // TMainForm
+    idTntPanel2 = 100,
+    idImgBackground = 101,
+    idLblAppTitle = 102,
+    idLblVersion = 103,
+    idImgMinimize = 104,
+    idImgClose = 105,
+    idImgIcon = 106,
+    idBtnInstall = 107,
+    idPnlBottom = 108,
+    idLblDestDir = 109,
+    idEdtDestDir = 110,
+    idBtnDestDir = 111,
+    idCbLicense = 112,
+    idLblLicense = 113,
+    idLblProxy = 114,
+    idLblWait = 115,
+    idPbProgress = 116,
+    idLblDetail = 117,
+    idBtnRunApp = 118,
+
+    // TBaseDialogForm: OK and Cancel keep the system's numbers.
+    idBtnOk = 1,
+    idBtnCancel = 2,
+    idPnlButtons = 200,
+    idBvlButtons = 201,
+    idBtnApply = 202,
+    idPnlBkClient = 203,
+
+    // TLicenseForm
+    idMemLicense = 300,
+};
+
+// Window class names: each window's class is named after its class.
+#define ZO_MAINFORM_CLASS L"TMainForm"
+#define ZO_LICENSEFORM_CLASS L"TLicenseForm"

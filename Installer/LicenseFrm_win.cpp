@@ -1,0 +1,32 @@
+#include "LicenseFrm_win.h"
+
+#include <memory>
+
+#include "ControlIds.h"
+
+namespace {
+TFormSpec LicenseFormSpec()
+{
+    TFormSpec spec = BaseFormSpec(ZO_LICENSEFORM_CLASS);
+    spec.caption = u"用户许可协议";
+    spec.border = TBorderStyle::Sizeable;
+    spec.minimizeBox = false;
+    spec.maximizeBox = true;
+    spec.clientWidth = 784;
+    spec.clientHeight = 461;
+    return spec;
+}
+}  // namespace
+
+TLicenseForm::TLicenseForm(TCustomForm* owner) : TBaseForm(owner, LicenseFormSpec())
+{
+    memLicense = AddControl({.kind = TControlKind::Memo, .id = idMemLicense, .name = "memLicense",
+                             .align = TAlign::Client});
+}
+
+void TLicenseForm::ShowLicense(TCustomForm* owner, const WideString& text)
+{
+    auto form = std::make_unique<TLicenseForm>(owner);
+    form->memLicense->SetText(text);
+    form->ShowModal();
+}

@@ -1,0 +1,455 @@
+#include "MainFrm_win.h"
+
+#include "ControlIds.h"
+#include "InstallSteps_win.h"
+#include "LicenseFrm_win.h"
+#include "LicenseText.h"
+#include "PackageResources_win.h"
+#include "SetupFn.h"
+#include "SetupProject.h"
+#include "ZoGraphics_win.h"
+#include "ZoIndyUtils.h"
+#include "ZoSkin_win.h"
+#include "ZoSysUtils.h"
+#include "ZoVclUtils_win.h"
+#include "ZoWinUtils_win.h"
+
+std::function<bool(TMainForm&)> TMainForm::DownloadFullPackageHook;
+std::function<void(TMainForm&)> TMainForm::ProxySettingsHook;
+
+namespace {
+
+const wchar_t* W(const WideString& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
+
+TFormSpec MainFormSpec()
+{
+    TFormSpec spec = BaseFormSpec(ZO_MAINFORM_CLASS);
+    spec.caption = u"MainForm";
+    spec.border = TBorderStyle::None;
+    spec.clientWidth = 750;
+    spec.clientHeight = 480;
+    spec.appWindow = true;
+    return spec;
+}
+
+// Runs one start-up step; an error becomes one sentence naming what is damaged.
+template <typename Step>
+void StartupStep(const char16_t* what, Step step)
+{
+    try {
+        step();
+    } catch (const std::exception& e) {
+        throw EPackageError(FormatText(u"安装程序已损坏，%s：%s", {what, ErrorText(e)}));
+    }
+}
+
+const TFontSpec fontTitle{u"微软雅黑", 37, false, false};
+const TFontSpec fontVersion{u"微软雅黑", 21, false, false};
+const TFontSpec fontBigButton{u"微软雅黑", 27, false, false};
+const TFontSpec fontSmallButton{u"微软雅黑", 16, false, false};
+const TFontSpec fontDestDir{u"Tahoma", 19, false, false};
+const TFontSpec fontEdit{u"Tahoma", 16, false, false};
+const TFontSpec fontLink{u"Tahoma", 12, false, true};
+const TFontSpec fontWait{u"Tahoma", 21, false, false};
+const TFontSpec fontProgress{u"Tahoma", 11, true, false};
+const COLORREF clWhite = RGB(255, 255, 255);
+const COLORREF clLink = RGB(0, 0, 255);
+
+}  // namespace
+
+bool IsCommandLineSwitch(const WideString& name)
+{
+    if (ArgCount() != 1) return false;
+    WideString arg = ArgAt(1);
+    return CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, W(arg), static_cast<int>(arg.size()), W(name),
+                          static_cast<int>(name.size())) == CSTR_EQUAL;
+}
+
+// ---- Construction ---------------------------------------------------------------
+
+TMainForm::TMainForm() : TBaseForm(nullptr, MainFormSpec())
+{
+    Application.SetMainForm(this);
+    CreateControls();
+    // The skin ("Athen") is built into the skinned controls.
+    script = std::make_unique<TSetupScript>();
+    proxySettings = std::make_unique<TZoHttpProxy>();
+
+    for (TControl* c : {imgIcon, lblAppTitle, lblVersion, btnInstall}) c->SetLeft((ClientWidth() - c->Width()) / 2);
+    installState = TInstallState::Idle;
+
+    resourceModule.Reset(OpenOwnModule());
+    {
+        TMemoryStream stream;
+        StartupStep(u"安装脚本无法解码", [&] { SelectInstallMode(&stream); });
+        StartupStep(u"安装脚本无法读取", [&] {
+            stream.SetPosition(0);
+            script->LoadFromStream(stream);
+        });
+    }
+    const TSetupBaseInfo& info = *script->BaseInfo;
+    AppTitleValue = info.AppTitle;
+    lblAppTitle->SetText(info.AppTitle);
+    lblVersion->SetText(FormatText(u"版本：%s", {info.Version}));
+    edtDestDir->SetText(TSetupfn::ExpandConstants(info.DefInstallPath));
+    lblProxy->SetVisible(!fullPackage);
+    ReadEarlierInstallLocation();
+    StartupStep(u"产品图标无法读取", [&] { LoadIcon(); });
+    StartupStep(u"用户许可协议无法读取", [&] { LoadLicenseText(); });
+
+    btnDestDir->SetLeft(Width() - btnDestDir->Width() - 16);
+    edtDestDir->SetWidth(btnDestDir->Left() - edtDestDir->Left() - 8);
+    UpdateInstallButton();
+    ApplyCommandLine();
+}
+
+TMainForm::~TMainForm()
+{
+    resourceModule.Reset();
+    if (!downloadedPackage.empty()) {
+        DWORD a = GetFileAttributesW(W(downloadedPackage));
+        if (a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW(W(downloadedPackage));
+    }
+}
+
+void TMainForm::CreateControls()
+{
+    auto drag = [this] { DragWindow(); };
+    TntPanel2 = AddControl({.kind = TControlKind::Panel, .id = idTntPanel2, .name = "TntPanel2",
+                            .color = ZoSkin::Blue, .border = true, .align = TAlign::Client});
+    // Stacking follows creation: the bottom strip and the install button come
+    // first (tab order), the background image last (beneath everything).
+    pnlBottom = AddControl({.kind = TControlKind::Panel, .id = idPnlBottom, .name = "pnlBottom",
+                            .parent = TntPanel2, .top = 378, .width = 748, .height = 100, .color = clWhite,
+                            .align = TAlign::Bottom});
+    btnInstall = AddControl({.kind = TControlKind::Button, .id = idBtnInstall, .name = "btnInstall",
+                             .parent = TntPanel2, .left = 264, .top = 280, .width = 200, .height = 50,
+                             .text = u"立即安装", .font = &fontBigButton});
+    lblAppTitle = AddControl({.kind = TControlKind::Label, .id = idLblAppTitle, .name = "lblAppTitle",
+                              .parent = TntPanel2, .left = 8, .top = 168, .width = 737, .height = 57,
+                              .font = &fontTitle, .fontColor = clWhite, .textAlign = TTextAlign::Centre,
+                              .vcentre = true});
+    lblVersion = AddControl({.kind = TControlKind::Label, .id = idLblVersion, .name = "lblVersion",
+                             .parent = TntPanel2, .left = 8, .top = 232, .width = 737, .height = 33,
+                             .font = &fontVersion, .fontColor = clWhite, .textAlign = TTextAlign::Centre,
+                             .vcentre = true});
+    imgMinimize = AddControl({.kind = TControlKind::Image, .id = idImgMinimize, .name = "imgMinimize",
+                              .parent = TntPanel2, .left = 682, .top = 2, .width = 32, .height = 32});
+    imgClose = AddControl({.kind = TControlKind::Image, .id = idImgClose, .name = "imgClose", .parent = TntPanel2,
+                           .left = 714, .top = 2, .width = 32, .height = 32});
+    imgIcon = AddControl({.kind = TControlKind::Image, .id = idImgIcon, .name = "imgIcon", .parent = TntPanel2,
+                          .left = 320, .top = 48, .width = 96, .height = 96});
+    imgBackground = AddControl({.kind = TControlKind::Image, .id = idImgBackground, .name = "imgBackground",
+                                .parent = TntPanel2, .width = 748, .height = 378});
+
+    edtDestDir = AddControl({.kind = TControlKind::Edit, .id = idEdtDestDir, .name = "edtDestDir",
+                             .parent = pnlBottom, .left = 108, .top = 25, .width = 112, .height = 25,
+                             .font = &fontEdit, .border = true});
+    btnDestDir = AddControl({.kind = TControlKind::Button, .id = idBtnDestDir, .name = "btnDestDir",
+                             .parent = pnlBottom, .left = 224, .top = 23, .width = 89, .height = 29,
+                             .text = u"浏览...", .font = &fontSmallButton});
+    btnRunApp = AddControl({.kind = TControlKind::Button, .id = idBtnRunApp, .name = "btnRunApp",
+                            .parent = pnlBottom, .left = 536, .top = 23, .width = 200, .height = 50,
+                            .text = u"立即体验", .font = &fontBigButton, .visible = false});
+    cbLicense = AddControl({.kind = TControlKind::CheckBox, .id = idCbLicense, .name = "cbLicense",
+                            .parent = pnlBottom, .left = 108, .top = 62, .width = 42, .height = 16,
+                            .text = u"同意"});
+    lblDestDir = AddControl({.kind = TControlKind::Label, .id = idLblDestDir, .name = "lblDestDir",
+                             .parent = pnlBottom, .left = 12, .top = 26, .width = 95, .height = 23,
+                             .text = u"安装目录：", .font = &fontDestDir, .autoSize = true});
+    lblLicense = AddControl({.kind = TControlKind::Label, .id = idLblLicense, .name = "lblLicense",
+                             .parent = pnlBottom, .left = 151, .top = 63, .width = 72, .height = 14,
+                             .text = u"用户许可协议", .font = &fontLink, .fontColor = clLink, .autoSize = true,
+                             .link = true});
+    lblProxy = AddControl({.kind = TControlKind::Label, .id = idLblProxy, .name = "lblProxy", .parent = pnlBottom,
+                           .left = 239, .top = 63, .width = 84, .height = 14, .text = u"代理服务器设置",
+                           .font = &fontLink, .fontColor = clLink, .visible = false, .autoSize = true,
+                           .link = true});
+    lblWait = AddControl({.kind = TControlKind::Label, .id = idLblWait, .name = "lblWait", .parent = pnlBottom,
+                          .left = 364, .top = 11, .width = 149, .height = 25, .text = u"请等待", .font = &fontWait,
+                          .visible = false, .textAlign = TTextAlign::Centre, .vcentre = true});
+    pbProgress = AddControl({.kind = TControlKind::ProgressBar, .id = idPbProgress, .name = "pbProgress",
+                             .parent = pnlBottom, .left = 360, .top = 42, .width = 150, .height = 17,
+                             .font = &fontProgress, .visible = false});
+    lblDetail = AddControl({.kind = TControlKind::Label, .id = idLblDetail, .name = "lblDetail",
+                            .parent = pnlBottom, .left = 361, .top = 63, .width = 36, .height = 14,
+                            .text = u"请等待", .visible = false});
+    cbLicense->SetChecked(true);
+
+    imgMinimize->SetPainter(ZoSkin::PaintMinimizeGlyph);
+    imgClose->SetPainter(ZoSkin::PaintCloseGlyph);
+    for (TControl* c : {imgBackground, imgIcon, pnlBottom}) c->OnMouseDown = drag;
+    imgMinimize->OnClick = [this] { imgMinimizeClick(); };
+    imgClose->OnClick = [this] { imgCloseClick(); };
+    btnDestDir->OnClick = [this] { btnDestDirClick(); };
+    cbLicense->OnClick = [this] { cbLicenseClick(); };
+    lblLicense->OnClick = [this] { lblLicenseClick(); };
+    lblProxy->OnClick = [this] { lblProxyClick(); };
+    btnInstall->OnClick = [this] { btnInstallClick(); };
+    btnRunApp->OnClick = [this] { btnRunAppClick(); };
+    // The passive labels (title, version, destination caption, status lines)
+    // let the mouse through to the background or the strip beneath, which drag.
+}
+
+bool TMainForm::HasPackageResource(const AnsiString& name) const
+{
+    return ::HasPackageResource(resourceModule.Get(), name);
+}
+
+bool TMainForm::ReadPackageResource(const WideString& name, TMemoryStream* target) const
+{
+    return ::ReadPackageResource(resourceModule.Get(), name, target);
+}
+
+void TMainForm::SelectInstallMode(TMemoryStream* target)
+{
+    if (HasPackageResource(FullScriptResource)) {
+        fullPackage = true;
+        ReadPackageResource(WideOf(FullScriptResource), target);
+    } else if (HasPackageResource(OnlineScriptResource)) {
+        fullPackage = false;
+        ReadPackageResource(WideOf(OnlineScriptResource), target);
+    } else {
+        ExitProcess(0);
+    }
+}
+
+void TMainForm::ReadEarlierInstallLocation()
+{
+    WideString path = UninstallKeyPath(script->BaseInfo->GUID, u"_mw");
+    TUniqueHKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, W(path), 0, KEY_READ, key.Put()) != ERROR_SUCCESS) return;
+    DWORD type = 0, size = 0;
+    if (RegQueryValueExW(key.Get(), L"InstallLocation", nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return;
+    if (type != REG_SZ && type != REG_EXPAND_SZ) return;
+    std::vector<wchar_t> buf(size / sizeof(wchar_t) + 1, L'\0');
+    DWORD got = static_cast<DWORD>((buf.size() - 1) * sizeof(wchar_t));
+    if (RegQueryValueExW(key.Get(), L"InstallLocation", nullptr, &type, reinterpret_cast<BYTE*>(buf.data()), &got) !=
+        ERROR_SUCCESS)
+        return;
+    edtDestDir->SetText(WideString(reinterpret_cast<const char16_t*>(buf.data())));
+}
+
+void TMainForm::LoadIcon()
+{
+    TMemoryStream stream;
+    ReadPackageResource(script->BaseInfo->IconResID, &stream);
+    stream.SetPosition(0);
+    iconPng_ = stream.Bytes();
+    imgIcon->SetPicture(TPicture::FromPng(iconPng_));
+}
+
+void TMainForm::LoadLicenseText()
+{
+    const WideString& name = script->BaseInfo->LicenseResID;
+    if (name.empty()) {
+        cbLicense->Hide();
+        lblLicense->Hide();
+        return;
+    }
+    TMemoryStream stream;
+    ReadPackageResource(name, &stream);
+    licenseText = DecodeLicenseText(stream.Bytes());
+}
+
+void TMainForm::UpdateInstallButton() { btnInstall->SetEnabled(cbLicense->Checked()); }
+
+void TMainForm::ApplyCommandLine()
+{
+    silentMode = IsCommandLineSwitch(u"/Silent");
+    autoMode = IsCommandLineSwitch(u"/Auto");
+    if (silentMode) {
+        // No one is there: reports are lines on standard output, and a run
+        // that stops before the end ends the process with its code.
+        Application.SetExceptionHandler([](const WideString& text) { TZoSysfn::WriteConsoleLine(text); });
+        try {
+            btnInstallClick();
+        } catch (const std::exception& e) {
+            TZoSysfn::WriteConsoleLine(ErrorText(e));
+            EndProcess(ecInstallFailed);
+        }
+        if (installState != TInstallState::Finished)
+            EndProcess(!fullPackage && !sequenceFailed_ ? ecDownloadFailed : ecInstallFailed);
+        return;
+    }
+    if (autoMode) {
+        ShowInstallingLook();
+        lblWait->SetLeft((pnlBottom->Width() - lblWait->Width()) / 2);
+        Show();
+        UpdateWindow(Handle());
+        try {
+            btnInstallClick();
+        } catch (const std::exception& e) {
+            Application.HandleException(e);
+        }
+        return;
+    }
+    Show();
+    UpdateWindow(Handle());
+}
+
+void TMainForm::TntFormShow() { btnInstall->SetFocus(); }
+
+// ---- Window looks -----------------------------------------------------------------
+
+void TMainForm::ShowInstallingLook()
+{
+    lblAppTitle->SetText(u"正在安装");
+    for (TControl* c : {lblVersion, btnInstall, lblDestDir, edtDestDir, btnDestDir, cbLicense, lblLicense, lblProxy})
+        c->Hide();
+    pbProgress->SetBounds(16, pbProgress->Top(), pnlBottom->Width() - 32, pbProgress->Height());
+    pbProgress->Show();
+    lblWait->SetBounds(pbProgress->Left(), lblWait->Top(), pbProgress->Width(), lblWait->Height());
+    lblWait->Show();
+    lblDetail->SetBounds(pbProgress->Left(), lblDetail->Top(), pbProgress->Width(), lblDetail->Height());
+    lblDetail->SetText(WideString());
+    lblDetail->Show();
+}
+
+void TMainForm::RestoreIdlePage()
+{
+    installState = TInstallState::Idle;
+    for (TControl* c : {lblWait, pbProgress, lblDetail}) c->Hide();
+    lblAppTitle->SetText(script->BaseInfo->AppTitle);
+    for (TControl* c : {lblVersion, btnInstall, lblDestDir, edtDestDir, btnDestDir}) c->Show();
+    bool agreement = !script->BaseInfo->LicenseResID.empty();
+    cbLicense->SetVisible(agreement);
+    lblLicense->SetVisible(agreement);
+    lblProxy->SetVisible(!fullPackage);
+}
+
+void TMainForm::ShowFinished()
+{
+    installState = TInstallState::Finished;
+    lblAppTitle->SetText(u"安装完成");
+    for (TControl* c : {pbProgress, lblWait, lblDetail}) c->Hide();
+    btnRunApp->SetLeft((pnlBottom->Width() - btnRunApp->Width()) / 2);
+    btnRunApp->Show();
+    btnRunApp->SetFocus();
+}
+
+// ---- Install sequence ---------------------------------------------------------------
+// The click, the destination check and the run-and-exit message; the steps
+// themselves are TInstallSequence's.
+
+bool TMainForm::ValidateInstallDir()
+{
+    TDirCheck check = ::ValidateInstallDir(edtDestDir->Text(), *this);
+    if (check == TDirCheck::Empty) edtDestDir->SetFocus();
+    return check == TDirCheck::Ok;
+}
+
+void TMainForm::btnInstallClick()
+{
+    if (!ValidateInstallDir()) {
+        // "/Auto" set the installing look before the check: give the idle one back.
+        if (autoMode) RestoreIdlePage();
+        return;
+    }
+    installState = TInstallState::Installing;
+    ShowInstallingLook();
+    if (!fullPackage) {
+        if (!DownloadFullPackageHook || !DownloadFullPackageHook(*this)) {
+            if (installState == TInstallState::Installing) RestoreIdlePage();
+            return;
+        }
+    }
+    TInstallSequence sequence(*script, resourceModule.Get(), *this, iconPng_);
+    if (!sequence.Run()) {
+        sequenceFailed_ = true;
+        return;
+    }
+    if (silentMode || autoMode) btnRunAppClick();
+}
+
+void TMainForm::btnRunAppClick() { PostMessageW(Handle(), WM_RUN_AND_EXIT, 0, 0); }
+
+void TMainForm::RunAndExit()
+{
+    LaunchRunEntries(*script);
+    EndProcess(ecSuccess);
+}
+
+// ---- Other handlers ---------------------------------------------------------------
+
+void TMainForm::btnDestDirClick()
+{
+    WideString path = Trim(edtDestDir->Text());
+    if (TZoVclfn::SelectDirectory(Handle(), u"选择安装目录", path)) edtDestDir->SetText(path);
+}
+
+void TMainForm::cbLicenseClick() { UpdateInstallButton(); }
+
+void TMainForm::lblLicenseClick() { TLicenseForm::ShowLicense(this, licenseText); }
+
+void TMainForm::lblProxyClick()
+{
+    if (ProxySettingsHook) ProxySettingsHook(*this);
+}
+
+void TMainForm::imgCloseClick()
+{
+    if (installState != TInstallState::Installing || sequenceFailed_) PostMessageW(Handle(), WM_CLOSE, 0, 0);
+}
+
+void TMainForm::imgMinimizeClick() { ShowWindow(Handle(), SW_MINIMIZE); }
+
+void TMainForm::DragWindow()
+{
+    ReleaseCapture();
+    SendMessageW(Handle(), WM_SYSCOMMAND, 0xF012, 0);
+}
+
+bool TMainForm::CloseQuery()
+{
+    // Closing in the middle of the sequence would free what the steps use.
+    return installState != TInstallState::Installing || sequenceFailed_;
+}
+
+bool TMainForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result)
+{
+    (void)wp, (void)lp;
+    if (msg == WM_RUN_AND_EXIT) {
+        RunAndExit();
+        result = 0;
+        return true;
+    }
+    return false;
+}
+
+// ---- TInstallView -------------------------------------------------------------------
+
+void TMainForm::SetStatus(const WideString& text) { lblWait->SetText(text); }
+
+void TMainForm::SetDetail(const WideString& text)
+{
+    lblDetail->SetText(text);
+    lblDetail->Repaint();
+}
+
+void TMainForm::SetProgressMax(int maximum)
+{
+    pbProgress->SetMax(maximum);
+    pbProgress->SetPosition(0);
+}
+
+void TMainForm::StepProgress() { pbProgress->SetPosition(pbProgress->Position() + 1); }
+
+void TMainForm::ProgressToMax() { pbProgress->SetPosition(pbProgress->Max()); }
+
+void TMainForm::PumpMessages() { Application.ProcessMessages(); }
+
+void TMainForm::ShowInfo(const WideString& text)
+{
+    if (silentMode)
+        TZoSysfn::WriteConsoleLine(text);
+    else
+        TZoVclfn::ShowInfo(Handle(), text);
+}
+
+int TMainForm::ShowCopyFileFailure(const WideString& path, const WideString& reason)
+{
+    // The plain system box until the copy-failure window is in; same results.
+    WideString text = path + u"\r\n" + reason;
+    return TZoWinfn::ShowMessageBox(Handle(), text, Application.Title(), MB_ABORTRETRYIGNORE | MB_ICONWARNING);
+}

@@ -1,0 +1,126 @@
+// The installer's one window: built from the setup script at start-up, driven
+// by the user or by "/Silent" and "/Auto", and the front end of the install
+// steps (TInstallView).
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "BaseFrm_win.h"
+#include "InstallView.h"
+#include "ZoStream.h"
+#include "ZoWinHandles_win.h"
+
+class TSetupScript;
+class TZoHttpProxy;
+
+enum class TInstallState : uint8_t { Idle = 0, Installing = 1, Finished = 2 };
+
+// The private message that starts the product and ends the installer.
+constexpr UINT WM_RUN_AND_EXIT = WM_USER + 1;
+
+// Exit code of a start-up that found the installer's own resources damaged
+// (the other codes are the install steps' TInstallExitCode).
+constexpr int ecDamagedPackage = 6;
+
+// True when the command line is exactly one argument equal to name, ignoring
+// letter case ("/Silent", "/Auto").
+bool IsCommandLineSwitch(const WideString& name);
+
+class TMainForm : public TBaseForm, public TInstallView {
+public:
+    TMainForm();
+    ~TMainForm() override;
+
+    // ---- Fields the install steps and the download share -------------------
+    std::unique_ptr<TZoHttpProxy> proxySettings;
+    TUniqueModule resourceModule;
+    TInstallState installState = TInstallState::Idle;
+    bool autoMode = false;
+    bool fullPackage = false;
+    bool silentMode = false;
+    WideString licenseText;
+    std::unique_ptr<TSetupScript> script;
+    WideString downloadedPackage;
+
+    // The online mode's download of the full package and the proxy window live
+    // in their own units, which plug in here.
+    static std::function<bool(TMainForm&)> DownloadFullPackageHook;
+    static std::function<void(TMainForm&)> ProxySettingsHook;
+
+    // ---- Controls ---------------------------------------------------------
+    TControl* TntPanel2;
+    TControl* imgBackground;
+    TControl* lblAppTitle;
+    TControl* lblVersion;
+    TControl* imgMinimize;
+    TControl* imgClose;
+    TControl* imgIcon;
+    TControl* btnInstall;
+    TControl* pnlBottom;
+    TControl* lblDestDir;
+    TControl* edtDestDir;
+    TControl* btnDestDir;
+    TControl* cbLicense;
+    TControl* lblLicense;
+    TControl* lblProxy;
+    TControl* lblWait;
+    TControl* pbProgress;
+    TControl* lblDetail;
+    TControl* btnRunApp;
+
+    // ---- Resources of the resource module -----------------------------------
+    bool HasPackageResource(const AnsiString& name) const;
+    bool ReadPackageResource(const WideString& name, TMemoryStream* target) const;
+    void SelectInstallMode(TMemoryStream* target);
+
+    // ---- Construction steps and handlers -----------------------------------
+    void LoadIcon();
+    void LoadLicenseText();
+    void UpdateInstallButton();
+    void ApplyCommandLine();
+    void RestoreIdlePage();
+    bool ValidateInstallDir();
+
+    void btnInstallClick();
+    void btnRunAppClick();
+    void btnDestDirClick();
+    void cbLicenseClick();
+    void lblLicenseClick();
+    void lblProxyClick();
+    void imgCloseClick();
+    void imgMinimizeClick();
+    void DragWindow();
+    void TntFormShow();
+
+    // ---- TInstallView -----------------------------------------------------
+    bool Silent() const override { return silentMode; }
+    void* OwnerWindow() const override { return silentMode ? nullptr : Handle(); }
+    void SetStatus(const WideString& text) override;
+    void SetDetail(const WideString& text) override;
+    void SetProgressMax(int maximum) override;
+    void StepProgress() override;
+    void ProgressToMax() override;
+    void PumpMessages() override;
+    void ShowInfo(const WideString& text) override;
+    int ShowCopyFileFailure(const WideString& path, const WideString& reason) override;
+    void ShowFinished() override;
+
+    // The icon as the package holds it (a PNG), for the uninstaller's copy.
+    const TBytes& IconPng() const { return iconPng_; }
+
+protected:
+    bool CloseQuery() override;
+    bool HandleMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) override;
+    void FormShow() override { TntFormShow(); }
+
+private:
+    void CreateControls();
+    void ShowInstallingLook();
+    void ReadEarlierInstallLocation();
+    void RunAndExit();
+
+    TBytes iconPng_;
+    // An error ended the install sequence: the window may be closed again.
+    bool sequenceFailed_ = false;
+};

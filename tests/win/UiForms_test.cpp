@@ -1,0 +1,245 @@
+// The window layer: the dialog frame, the modal show over an owner, the
+// agreement window and the folder picker, with real windows.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <atomic>
+#include <thread>
+
+#include "BaseDialogFrm_win.h"
+#include "ControlIds.h"
+#include "LicenseFrm_win.h"
+#include "TestSupport.h"
+#include "ZoSysUtils.h"
+#include "ZoVclUtils_win.h"
+
+namespace {
+
+constexpr UINT WM_PROBE = WM_APP + 7;
+
+// A dialog that, once its modal loop runs, records what the owner looks like
+// and then does what the test asks (press a key, close).
+class TProbeDialog : public TBaseDialogForm {
+public:
+    explicit TProbeDialog(TCustomForm* owner) : TBaseDialogForm(owner, BaseDialogFormSpec()) {}
+    std::function<void()> probe;
+
+protected:
+    bool HandleMessage(UINT msg, WPARAM, LPARAM, LRESULT& result) override
+    {
+        if (msg != WM_PROBE) return false;
+        if (probe) probe();
+        result = 0;
+        return true;
+    }
+};
+
+class TPlainForm : public TBaseForm {
+public:
+    TPlainForm() : TBaseForm(nullptr, BaseFormSpec()) {}
+};
+
+void PostKey(HWND target, WPARAM vk)
+{
+    PostMessageW(target, WM_KEYDOWN, vk, 1);
+    PostMessageW(target, WM_KEYUP, vk, LPARAM(0xC0000001));
+}
+
+}  // namespace
+
+TEST(DialogFrame, OkAndCancelSitAtTheRightEdgeApplyIsHidden)
+{
+    TProbeDialog dialog(nullptr);
+    EXPECT_EQ(dialog.ClientWidth(), 475);
+    EXPECT_EQ(dialog.ClientHeight(), 340);
+    EXPECT_EQ(dialog.btnCancel->Left(), 392);
+    EXPECT_EQ(dialog.btnOk->Left(), 309);
+    EXPECT_EQ(dialog.btnOk->WindowBounds().left, 309);
+    EXPECT_TRUE(dialog.btnOk->Visible());
+    EXPECT_TRUE(dialog.btnCancel->Visible());
+    EXPECT_FALSE(dialog.btnApply->Visible());
+    EXPECT_EQ(dialog.pnlButtons->WindowBounds().top, 340 - 41);
+    EXPECT_EQ(dialog.Caption(), u"BaseDialogForm");
+    // The client panel keeps 8 pixels free for its content.
+    RECT client = dialog.pnlBkClient->WindowBounds();
+    EXPECT_EQ(client.bottom - client.top, 340 - 41);
+}
+
+TEST(DialogFrame, EnterMeansOkAndEscMeansCancel)
+{
+    TPlainForm owner;
+    owner.Show();
+    for (auto [key, expected] : {std::pair{VK_RETURN, 1}, std::pair{VK_ESCAPE, 2}}) {
+        TProbeDialog dialog(&owner);
+        dialog.probe = [&] { PostKey(dialog.btnOk->Handle(), key); };
+        PostMessageW(dialog.Handle(), WM_PROBE, 0, 0);
+        EXPECT_EQ(dialog.ShowModal(), expected);
+        EXPECT_FALSE(dialog.Visible());
+    }
+}
+
+TEST(ModalShow, DisablesOnlyTheOwnersTopLevelWindowWhileOpen)
+{
+    TPlainForm owner, bystander;
+    owner.Show();
+    bystander.Show();
+    TProbeDialog dialog(nullptr);
+    bool ownerEnabledDuring = true, bystanderEnabledDuring = false;
+    HWND ownerDuring = nullptr;
+    dialog.probe = [&] {
+        ownerEnabledDuring = IsWindowEnabled(owner.Handle());
+        bystanderEnabledDuring = IsWindowEnabled(bystander.Handle());
+        ownerDuring = dialog.OwnerHandle();
+        dialog.Close();
+    };
+    PostMessageW(dialog.Handle(), WM_PROBE, 0, 0);
+    // Any control of the owner will do: the walk goes up to its top-level window.
+    TControl* inner = owner.AddControl({.kind = TControlKind::Panel, .id = 1, .name = "p", .width = 10, .height = 10});
+    EXPECT_EQ(TZoVclfn::ShowModalOver(&dialog, inner->Handle()), 2);
+    EXPECT_FALSE(ownerEnabledDuring);
+    EXPECT_TRUE(bystanderEnabledDuring);
+    EXPECT_EQ(ownerDuring, owner.Handle());
+    EXPECT_TRUE(IsWindowEnabled(owner.Handle()));
+    EXPECT_EQ(dialog.OwnerHandle(), nullptr);  // the previous owner is back
+    EXPECT_FALSE(dialog.IsModal());
+}
+
+TEST(ModalShow, RefusesAVisibleWindowAndANonWindowOwner)
+{
+    TPlainForm owner;
+    TProbeDialog dialog(nullptr);
+    dialog.Show();
+    try {
+        TZoVclfn::ShowModalOver(&dialog, owner.Handle());
+        ADD_FAILURE() << "no error";
+    } catch (const EInvalidOperation& e) {
+        EXPECT_EQ(e.Message(), u"Cannot make a visible window modal");
+    }
+    EXPECT_EQ(dialog.OwnerHandle(), nullptr);
+    EXPECT_TRUE(IsWindowEnabled(owner.Handle()));
+    dialog.Hide();
+    try {
+        TZoVclfn::ShowModalOver(&dialog, nullptr);
+        ADD_FAILURE() << "no error";
+    } catch (const EAssertionFailed& e) {
+        EXPECT_EQ(e.Message(), u"Assertion failure (Common/ZoVclUtils, line 1070)");
+    }
+}
+
+TEST(LicenseWindow, ShowsTheTextReadOnlyAndGrowsWithTheWindow)
+{
+    TPlainForm owner;
+    TLicenseForm form(&owner);
+    EXPECT_EQ(form.Caption(), u"用户许可协议");
+    EXPECT_EQ(form.ClientWidth(), 784);
+    EXPECT_EQ(form.ClientHeight(), 461);
+    LONG style = GetWindowLongW(form.Handle(), GWL_STYLE);
+    EXPECT_TRUE(style & WS_MAXIMIZEBOX);
+    EXPECT_FALSE(style & WS_MINIMIZEBOX);
+    EXPECT_TRUE(style & WS_THICKFRAME);
+
+    LONG memo = GetWindowLongW(form.memLicense->Handle(), GWL_STYLE);
+    EXPECT_TRUE(memo & ES_READONLY);
+    EXPECT_TRUE(memo & WS_VSCROLL);
+    EXPECT_FALSE(memo & WS_HSCROLL);  // lines wrap
+    RECT r = form.memLicense->WindowBounds();
+    EXPECT_EQ(r.right - r.left, 784);
+    EXPECT_EQ(r.bottom - r.top, 461);
+
+    // A long text survives whole (the edit's default limit is 32K characters).
+    WideString text;
+    for (int i = 0; i < 5000; ++i) text += u"第" + IntToStr(i) + u"条 许可\r\n";
+    form.memLicense->SetText(text);
+    EXPECT_EQ(form.memLicense->Text(), text);
+
+    form.Show();
+    ShowWindow(form.Handle(), SW_MAXIMIZE);
+    r = form.memLicense->WindowBounds();
+    EXPECT_EQ(r.right - r.left, form.ClientWidth());
+    EXPECT_EQ(r.bottom - r.top, form.ClientHeight());
+    EXPECT_GT(form.ClientWidth(), 784);
+}
+
+// Presses a button of the folder browser (a #32770 window of this process) as soon as it shows.
+class TBrowserPresser {
+public:
+    explicit TBrowserPresser(WPARAM button)
+        : thread_([this, button] {
+              for (int i = 0; i < 200 && !done_; ++i) {
+                  if (HWND w = FindBrowser()) {
+                      Sleep(300);
+                      PostMessageW(w, WM_COMMAND, button, 0);
+                      return;
+                  }
+                  Sleep(50);
+              }
+          })
+    {
+    }
+    ~TBrowserPresser()
+    {
+        done_ = true;
+        thread_.join();
+    }
+
+private:
+    static HWND FindBrowser()
+    {
+        struct Search {
+            DWORD pid;
+            HWND found;
+        } s{GetCurrentProcessId(), nullptr};
+        EnumWindows(
+            [](HWND w, LPARAM p) -> BOOL {
+                auto* s = reinterpret_cast<Search*>(p);
+                wchar_t cls[64] = {};
+                GetClassNameW(w, cls, 64);
+                DWORD pid = 0;
+                GetWindowThreadProcessId(w, &pid);
+                if (pid == s->pid && IsWindowVisible(w) && lstrcmpW(cls, L"#32770") == 0) {
+                    s->found = w;
+                    return FALSE;
+                }
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&s));
+        return s.found;
+    }
+
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
+
+TEST(FolderPicker, OpensOnAnExistingFolderAndReturnsItWithABackslash)
+{
+    TTempFolder folder;
+    WideString path = folder.Wide();
+    WideString chosen = WithoutTrailingBackslash(path);
+    bool ok;
+    {
+        TBrowserPresser press(IDOK);
+        ok = TZoVclfn::SelectDirectory(nullptr, u"选择安装目录", chosen);
+    }
+    ASSERT_TRUE(ok);
+    EXPECT_TRUE(TextEquals(chosen, WithTrailingBackslash(path))) << ToUtf8(chosen);
+}
+
+TEST(FolderPicker, CancelLeavesTheCallersPathAlone)
+{
+    WideString path = u"C:\\keep\\";
+    {
+        TBrowserPresser press(IDCANCEL);
+        EXPECT_FALSE(TZoVclfn::SelectDirectory(nullptr, u"x", path));
+    }
+    EXPECT_EQ(path, u"C:\\keep\\");
+
+    // A path that names no folder is not handed to the browser.
+    TZoPathDialog dialog;
+    dialog.Path = u"C:\\no\\such\\folder";
+    {
+        TBrowserPresser press(IDCANCEL);
+        EXPECT_FALSE(dialog.Execute(nullptr));
+    }
+    EXPECT_EQ(dialog.Path, u"");
+}

@@ -1,0 +1,121 @@
+// The process and shell utilities against real child processes.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <chrono>
+#include <string>
+
+#include "TestSupport.h"
+#include "ZoSysUtils.h"
+#include "ZoWinHandles_win.h"
+#include "ZoWinUtils_win.h"
+
+namespace {
+
+WideString ChildPath()
+{
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    return DirPart(WideString(reinterpret_cast<const char16_t*>(self))) + u"ui_child.exe";
+}
+
+WideString ChildCommand(const std::string& args) { return u"\"" + ChildPath() + u"\" " + FromUtf8(args); }
+
+// Captures what this process writes to its standard output handle.
+class TCapturedStdout {
+public:
+    TCapturedStdout() : file_(folder_.Path() / "out.txt")
+    {
+        saved_ = GetStdHandle(STD_OUTPUT_HANDLE);
+        handle_.Reset(CreateFileW(file_.wstring().c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                  0, nullptr));
+        SetStdHandle(STD_OUTPUT_HANDLE, handle_.Get());
+    }
+    ~TCapturedStdout() { SetStdHandle(STD_OUTPUT_HANDLE, saved_); }
+    std::string Text()
+    {
+        SetStdHandle(STD_OUTPUT_HANDLE, saved_);
+        handle_.Reset();
+        return ReadFileBytes(file_);
+    }
+
+private:
+    TTempFolder folder_;
+    std::filesystem::path file_;
+    TUniqueFile handle_;
+    HANDLE saved_;
+};
+
+}  // namespace
+
+TEST(ProcessUtilities, RunAndWaitReturnsTheExitCodeOrOneWhenNothingStarts)
+{
+    EXPECT_EQ(TZoWinfn::RunAndWait(ChildCommand("exit 7")), 7);
+    EXPECT_EQ(TZoWinfn::RunAndWait(ChildCommand("exit 0")), 0);
+    EXPECT_EQ(TZoWinfn::RunAndWait(ChildCommand("exit -3")), -3);
+    EXPECT_EQ(TZoWinfn::RunAndWait(u"\"C:\\no such folder\\missing.exe\" x"), 1);
+    EXPECT_EQ(TZoWinfn::RunHidden(u"C:\\no such folder\\missing.exe"), 1);
+}
+
+TEST(ProcessUtilities, RunHiddenRelaysEachChunkWithoutItsLastByte)
+{
+    {
+        TCapturedStdout out;
+        EXPECT_EQ(TZoWinfn::RunHidden(ChildCommand("exit 5")), 5);
+        EXPECT_EQ(out.Text(), "");  // nothing printed, nothing relayed
+    }
+    {
+        TCapturedStdout out;
+        EXPECT_EQ(TZoWinfn::RunHidden(ChildCommand("print ab\\r\\n")), 0);
+        EXPECT_EQ(out.Text(), "ab\r\r\n");  // the LF dropped, CR LF appended
+    }
+    {
+        // 3000 bytes arrive at once: relayed 1024 at a time, one chunk per wait.
+        TCapturedStdout out;
+        EXPECT_EQ(TZoWinfn::RunHidden(ChildCommand("big 3000")), 0);
+        std::string text = out.Text();
+        std::string expected;
+        for (int i = 0; i < 3000; ++i) expected += char('0' + i % 10);
+        // Whatever the chunking, each relayed chunk is a prefix run of the
+        // output less its last byte, followed by CR LF; nothing else appears.
+        size_t pos = 0, consumed = 0;
+        int chunks = 0;
+        while (pos < text.size()) {
+            size_t end = text.find("\r\n", pos);
+            ASSERT_NE(end, std::string::npos);
+            std::string line = text.substr(pos, end - pos);
+            ASSERT_LE(line.size(), 1023u);
+            EXPECT_EQ(line, expected.substr(consumed, line.size()));
+            consumed += line.size() + 1;
+            pos = end + 2;
+            ++chunks;
+        }
+        EXPECT_GE(chunks, 1);
+        EXPECT_LE(consumed, 3000u);
+    }
+}
+
+TEST(ProcessUtilities, ShellRunWithBringToFrontWaitsAtLeast300ms)
+{
+    auto start = std::chrono::steady_clock::now();
+    TZoWinfn::ShellRun(nullptr, u"", u"C:\\no such folder\\Tool.EXE", u"", u"", SW_HIDE, true);
+    auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    EXPECT_GE(elapsed.count(), 295);
+}
+
+TEST(ProcessUtilities, ShellResultsAbove32MeanSuccess)
+{
+    EXPECT_LE(TZoWinfn::ShellOpen(u"C:\\no such folder\\nothing.zzz"), 32);
+    WideString temp = TZoWinfn::GetTempDir();
+    EXPECT_GT(TZoWinfn::ShellRun(nullptr, u"", ChildPath(), u"exit 0", temp, SW_HIDE, false), 32);
+}
+
+TEST(ShellUtilities, TempDirIsAnExistingFolderWithTrailingBackslash)
+{
+    WideString temp = TZoWinfn::GetTempDir();
+    ASSERT_FALSE(temp.empty());
+    EXPECT_EQ(temp.back(), u'\\');
+    EXPECT_TRUE(DirExists(temp));
+    EXPECT_EQ(temp.find(u'~'), WideString::npos);  // the long form
+}

@@ -1,0 +1,259 @@
+// Drives the installer's windows from outside, as a person would, for the
+// window tests: finds a window by class, reads texts and positions of its
+// controls by control ID, presses controls, and finds and answers message
+// boxes (class #32770). One command per run; output is UTF-8 on stdout.
+//
+//   ui_driver wait CLASS [ms]        a visible window of the class; exit 1 on time-out
+//   ui_driver gone CLASS [ms]        no visible window of the class any more
+//   ui_driver geom ID [CLASS]        "left top width height visible enabled" in the parent
+//   ui_driver text ID [CLASS]        the control's text
+//   ui_driver settext ID TEXT [CLASS]
+//   ui_driver click ID [CLASS]       buttons: BM_CLICK; others: a left click in the middle
+//   ui_driver checked ID [CLASS]     1 or 0
+//   ui_driver focus [CLASS]          the ID of the focused control
+//   ui_driver enabled CLASS          1 when the window is enabled
+//   ui_driver caption CLASS          the window's caption
+//   ui_driver rect CLASS             "left top width height" of the window on screen
+//   ui_driver close CLASS            posts WM_CLOSE
+//   ui_driver maximize CLASS         maximises the window
+//   ui_driver msgbox [ms]            the text of a message box
+//   ui_driver msgbox-press ID [ms]   presses a message box button (1 = OK)
+//   ui_driver key CLASS VK           a key press sent to the window's focused control
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+const wchar_t* const kMainClass = L"TMainForm";
+
+void PrintUtf8(const std::wstring& text)
+{
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), int(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(size_t(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), int(text.size()), out.data(), n, nullptr, nullptr);
+    out += '\n';
+    std::fwrite(out.data(), 1, out.size(), stdout);
+}
+
+std::wstring TextOf(HWND w)
+{
+    int n = int(SendMessageW(w, WM_GETTEXTLENGTH, 0, 0));
+    std::wstring s(size_t(n) + 1, L'\0');
+    n = int(SendMessageW(w, WM_GETTEXT, WPARAM(n + 1), LPARAM(s.data())));
+    s.resize(size_t(std::max(n, 0)));
+    return s;
+}
+
+std::wstring ClassOf(HWND w)
+{
+    wchar_t buf[256] = {};
+    GetClassNameW(w, buf, 256);
+    return buf;
+}
+
+HWND FindVisible(const wchar_t* cls)
+{
+    struct Search {
+        const wchar_t* cls;
+        HWND found;
+    } s{cls, nullptr};
+    EnumWindows(
+        [](HWND w, LPARAM p) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(p);
+            if (IsWindowVisible(w) && ClassOf(w) == s->cls) {
+                s->found = w;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        LPARAM(&s));
+    return s.found;
+}
+
+HWND WaitFor(const wchar_t* cls, int ms)
+{
+    for (int waited = 0;; waited += 50) {
+        if (HWND w = FindVisible(cls)) return w;
+        if (waited >= ms) return nullptr;
+        Sleep(50);
+    }
+}
+
+HWND Control(HWND top, int id)
+{
+    struct Search {
+        int id;
+        HWND found;
+    } s{id, nullptr};
+    EnumChildWindows(
+        top,
+        [](HWND w, LPARAM p) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(p);
+            if (GetDlgCtrlID(w) == s->id) {
+                s->found = w;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        LPARAM(&s));
+    return s.found;
+}
+
+// A message box: a visible #32770 window that is not the folder browser.
+HWND FindMessageBox(int ms)
+{
+    for (int waited = 0;; waited += 50) {
+        HWND found = nullptr;
+        EnumWindows(
+            [](HWND w, LPARAM p) -> BOOL {
+                if (IsWindowVisible(w) && ClassOf(w) == L"#32770" && GetDlgItem(w, 0x3741) == nullptr) {
+                    *reinterpret_cast<HWND*>(p) = w;
+                    return FALSE;
+                }
+                return TRUE;
+            },
+            LPARAM(&found));
+        if (found || waited >= ms) return found;
+        Sleep(50);
+    }
+}
+
+std::wstring MessageText(HWND box)
+{
+    // The longest static text is the message (the icon is a static without text).
+    std::wstring best;
+    EnumChildWindows(
+        box,
+        [](HWND w, LPARAM p) -> BOOL {
+            auto* best = reinterpret_cast<std::wstring*>(p);
+            if (_wcsicmp(ClassOf(w).c_str(), L"Static") == 0) {
+                std::wstring t = TextOf(w);
+                if (t.size() > best->size()) *best = t;
+            }
+            return TRUE;
+        },
+        LPARAM(&best));
+    return best;
+}
+
+int Fail(const char* what)
+{
+    std::fprintf(stderr, "ui_driver: %s\n", what);
+    return 1;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    _setmode(_fileno(stdout), _O_BINARY);
+    if (argc < 2) return Fail("no command");
+    std::wstring cmd = argv[1];
+    auto arg = [&](int i, const wchar_t* fallback = nullptr) -> const wchar_t* {
+        return i < argc ? argv[i] : fallback;
+    };
+    auto number = [&](int i, int fallback) { return i < argc ? _wtoi(argv[i]) : fallback; };
+
+    if (cmd == L"wait") return WaitFor(arg(2, kMainClass), number(3, 10000)) ? 0 : Fail("no such window");
+    if (cmd == L"gone") {
+        for (int waited = 0; waited <= number(3, 10000); waited += 50) {
+            if (!FindVisible(arg(2, kMainClass))) return 0;
+            Sleep(50);
+        }
+        return Fail("the window is still there");
+    }
+    if (cmd == L"msgbox" || cmd == L"msgbox-press") {
+        bool press = cmd == L"msgbox-press";
+        HWND box = FindMessageBox(number(press ? 3 : 2, 5000));
+        if (!box) return Fail("no message box");
+        if (!press) {
+            PrintUtf8(MessageText(box));
+            return 0;
+        }
+        HWND button = GetDlgItem(box, number(2, IDOK));
+        if (!button) return Fail("no such button");
+        PostMessageW(button, BM_CLICK, 0, 0);
+        return 0;
+    }
+
+    // Commands on a window or one of its controls.
+    bool onControl = cmd == L"geom" || cmd == L"text" || cmd == L"settext" || cmd == L"click" || cmd == L"checked";
+    const wchar_t* cls = onControl ? arg(cmd == L"settext" ? 4 : 3, kMainClass) : arg(2, kMainClass);
+    HWND top = WaitFor(cls, 5000);
+    if (!top) return Fail("no such window");
+    if (cmd == L"enabled") {
+        std::printf("%d\n", IsWindowEnabled(top) ? 1 : 0);
+        return 0;
+    }
+    if (cmd == L"caption") {
+        PrintUtf8(TextOf(top));
+        return 0;
+    }
+    if (cmd == L"rect") {
+        RECT r{};
+        GetWindowRect(top, &r);
+        std::printf("%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
+        return 0;
+    }
+    if (cmd == L"close") {
+        PostMessageW(top, WM_CLOSE, 0, 0);
+        return 0;
+    }
+    if (cmd == L"maximize") {
+        ShowWindow(top, SW_MAXIMIZE);
+        return 0;
+    }
+    if (cmd == L"focus") {
+        DWORD thread = GetWindowThreadProcessId(top, nullptr);
+        GUITHREADINFO info{};
+        info.cbSize = sizeof info;
+        if (!GetGUIThreadInfo(thread, &info)) return Fail("no thread information");
+        std::printf("%d\n", info.hwndFocus ? GetDlgCtrlID(info.hwndFocus) : 0);
+        return 0;
+    }
+    if (cmd == L"key") {
+        DWORD thread = GetWindowThreadProcessId(top, nullptr);
+        GUITHREADINFO info{};
+        info.cbSize = sizeof info;
+        GetGUIThreadInfo(thread, &info);
+        HWND target = info.hwndFocus ? info.hwndFocus : top;
+        UINT vk = UINT(number(3, VK_RETURN));
+        PostMessageW(target, WM_KEYDOWN, vk, 1);
+        PostMessageW(target, WM_KEYUP, vk, LPARAM(0xC0000001));
+        return 0;
+    }
+    if (!onControl) return Fail("unknown command");
+
+    HWND c = Control(top, number(2, 0));
+    if (!c) return Fail("no such control");
+    if (cmd == L"geom") {
+        RECT r{};
+        GetWindowRect(c, &r);
+        MapWindowPoints(nullptr, GetParent(c), reinterpret_cast<POINT*>(&r), 2);
+        std::printf("%ld %ld %ld %ld %d %d\n", r.left, r.top, r.right - r.left, r.bottom - r.top,
+                    (GetWindowLongW(c, GWL_STYLE) & WS_VISIBLE) ? 1 : 0, IsWindowEnabled(c) ? 1 : 0);
+    } else if (cmd == L"text") {
+        PrintUtf8(TextOf(c));
+    } else if (cmd == L"settext") {
+        SendMessageW(c, WM_SETTEXT, 0, LPARAM(arg(3, L"")));
+    } else if (cmd == L"checked") {
+        std::printf("%d\n", SendMessageW(c, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0);
+    } else if (cmd == L"click") {
+        if (_wcsicmp(ClassOf(c).c_str(), L"Button") == 0) {
+            PostMessageW(c, BM_CLICK, 0, 0);
+        } else {
+            RECT r{};
+            GetClientRect(c, &r);
+            LPARAM at = MAKELPARAM(r.right / 2, r.bottom / 2);
+            PostMessageW(c, WM_LBUTTONDOWN, MK_LBUTTON, at);
+            PostMessageW(c, WM_LBUTTONUP, 0, at);
+        }
+    }
+    return 0;
+}

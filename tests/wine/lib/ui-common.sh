@@ -1,0 +1,86 @@
+# Shared by the window tests (tests/wine/ui_*.sh): test installers made from
+# the stub, the UI driver, and running an installer in the background.
+#   ZO_WIN_BUILD   the Windows build folder (default build/win)
+set -uo pipefail
+ZO_ROOT="${ZO_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)}"
+cd "$ZO_ROOT"
+WIN_BUILD="${ZO_WIN_BUILD:-build/win}"
+STUB="$WIN_BUILD/Installer/zosetup.exe"
+DRIVER="$WIN_BUILD/tests/win/ui_driver.exe"
+MAKEPKG="$WIN_BUILD/tests/win/ui_makepkg.exe"
+ARTIFACTS="$ZO_ROOT/build/artifacts"
+source "$ZO_ROOT/scripts/wine-env.sh"
+for f in "$STUB" "$DRIVER" "$MAKEPKG"; do
+  [ -f "$f" ] || { echo "missing $f (build the Windows targets first)"; exit 1; }
+done
+# Unmanaged windows close at once without a window manager (also set in new prefixes).
+wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+
+WORK=$(mktemp -d "$ZO_ROOT/build/ui-test.XXXXXX")
+mkdir -p "$ARTIFACTS"
+failures=0
+APP_PID=""
+
+cleanup() {
+  [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+check() {  # description, expected, actual
+  if [ "$2" = "$3" ]; then
+    echo "ok: $1"
+  else
+    echo "FAIL: $1: expected [$2], got [$3]"
+    failures=$((failures + 1))
+  fi
+}
+
+contains() {  # description, needle, haystack
+  case "$3" in
+    *"$2"*) echo "ok: $1" ;;
+    *) echo "FAIL: $1: [$3] lacks [$2]"; failures=$((failures + 1)) ;;
+  esac
+}
+
+pkg() {  # name, ui_makepkg options... -> $WORK/name.exe
+  local name=$1; shift
+  wine "$MAKEPKG" "$STUB" "$WORK/$name.exe" "$@" || { echo "FAIL: making $name"; exit 1; }
+}
+
+drv() { wine "$DRIVER" "$@" 2>/dev/null | tr -d '\r'; }
+
+start_app() {  # name, arguments... : runs it in the background, waits for its window
+  local name=$1; shift
+  (cd "$WORK" && exec wine "$name.exe" "$@" >"$WORK/$name.out" 2>/dev/null) &
+  APP_PID=$!
+}
+
+wait_app() {  # sets RC to the exit code of the background installer (time-out 20 s gives 124)
+  local i
+  for i in $(seq 1 200); do
+    if ! kill -0 "$APP_PID" 2>/dev/null; then
+      wait "$APP_PID"; RC=$?; APP_PID=""; return
+    fi
+    sleep 0.1
+  done
+  kill "$APP_PID" 2>/dev/null; wait "$APP_PID" 2>/dev/null; APP_PID=""; RC=124
+}
+
+run_app() {  # name, arguments... : runs in the foreground; prints the exit code
+  local name=$1; shift
+  (cd "$WORK" && timeout 30 wine "$name.exe" "$@" >"$WORK/$name.out" 2>/dev/null)
+  echo $?
+}
+
+app_out() {  # name: what the installer wrote to standard output (system code page), as UTF-8
+  case "${LANG:-}" in
+    zh_CN*) iconv -f GBK -t UTF-8 <"$WORK/$1.out" 2>/dev/null | tr -d '\r' ;;
+    *) tr -d '\r' <"$WORK/$1.out" ;;
+  esac
+}
+
+finish() {
+  if [ "$failures" -ne 0 ]; then echo "$failures check(s) failed"; exit 1; fi
+  echo "all checks passed"
+}
