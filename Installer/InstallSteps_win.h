@@ -14,6 +14,9 @@
 //     returns false: let the user close the window then.
 //   - The run-and-exit message handler calls LaunchRunEntries(script).
 //   - TInstallView::SetProgressMax also sets the position to 0.
+//   - TInstallView::ShowCopyFileFailure: ::ShowCopyFileFailure(this, path,
+//     reason) of CopyFileFailureFrm_win.h (CopyFileFailureFrm_win.cpp joins
+//     the installer's sources). It is never called with "/Silent".
 #pragma once
 
 #include <windows.h>
