@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# The HTTP client's tests as a Windows program (Winsock, Schannel) under Wine,
+# against the loopback servers of tests/http. The unit-test run under Wine
+# skips them for want of servers; here they get their ports.
+set -uo pipefail
+cd "$(dirname "$0")/../.."
+source scripts/wine-env.sh
+exe=build/win/tests/zocore_tests.exe
+[ -f "$exe" ] || { echo "http: $exe is not built"; exit 1; }
+
+coproc SERVERS { exec python3 tests/http/zo_test_servers.py; }
+if ! read -r -t 60 ports <&"${SERVERS[0]}"; then
+  echo "http: the test servers did not start"
+  exit 1
+fi
+export ZO_HTTP_PORTS="$ports"
+timeout 600 wine "$exe" --gtest_filter='Http*' --gtest_brief=1
+status=$?
+exec {SERVERS[1]}>&-   # the servers end when their input closes
+wait "$SERVERS_PID" 2>/dev/null
+exit $status
