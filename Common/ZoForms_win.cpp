@@ -844,6 +844,8 @@ bool TCustomForm::DialogKey(const MSG& msg)
 
 void TCustomForm::Clicked(TControl* control)
 {
+    // A hidden or disabled control gives no click, also not a programmatic one.
+    if (!IsWindowVisible(control->Handle()) || !IsWindowEnabled(control->Handle())) return;
     if (control->Kind() == TControlKind::CheckBox) control->SetChecked(!control->Checked());
     if (control->Spec().modalResult) modalResult_ = control->Spec().modalResult;
     if (control->OnClick) {

@@ -1,6 +1,7 @@
 #include "MainFrm_win.h"
 
 #include "ControlIds.h"
+#include "CopyFileFailureFrm_win.h"
 #include "InstallSteps_win.h"
 #include "LicenseFrm_win.h"
 #include "LicenseText.h"
@@ -449,7 +450,5 @@ void TMainForm::ShowInfo(const WideString& text)
 
 int TMainForm::ShowCopyFileFailure(const WideString& path, const WideString& reason)
 {
-    // The plain system box until the copy-failure window is in; same results.
-    WideString text = path + u"\r\n" + reason;
-    return TZoWinfn::ShowMessageBox(Handle(), text, Application.Title(), MB_ABORTRETRYIGNORE | MB_ICONWARNING);
+    return ::ShowCopyFileFailure(this, path, reason);
 }
