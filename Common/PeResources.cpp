@@ -522,8 +522,17 @@ void TPeImage::Write(TStream& out, const TStreamedResource* streamed) const
     if (IsSigned())
         Fail("the file carries an Authenticode signature; add resources to the unsigned file and sign afterwards");
     if (numberOfDirs_ < 3) Fail("the file has no resource directory entry in its optional header");
-    for (const TPeSection& s : sections_)
+    // The loader wants the sections in address order, aligned, apart, and
+    // after the headers; a new section placed after a damaged table would not load.
+    if (uint64_t(sectionTable_) + 40ull * sections_.size() > sizeOfHeaders_)
+        Fail("damaged PE file: the section table lies outside the headers");
+    uint64_t vaFloor = sizeOfHeaders_;
+    for (const TPeSection& s : sections_) {
         if (s.RawSize != 0 && s.RawPointer < sizeOfHeaders_) Fail("damaged PE file: a section overlaps the headers");
+        if (s.VirtualAddress < vaFloor || s.VirtualAddress % sectionAlignment_ != 0)
+            Fail("damaged PE file: sections overlap or are out of order");
+        vaFloor = uint64_t(s.VirtualAddress) + std::max<uint64_t>(std::max(s.VirtualSize, s.RawSize), 1);
+    }
 
     // ---- Layout of the new resource section.
     Layout layout;

@@ -196,6 +196,19 @@ TEST(PeResources, RejectsWhatIsNotAPeFileWithAClearError)
     TBytes farPe = Fixture("tiny64.exe");
     farPe[0x3F] = 0x7F;
     EXPECT_EQ(message(farPe), "not a PE file: the PE header lies past the end of the file");
+
+    // A file whose section table is zeroed still reads, but is not rewritten:
+    // a section placed after it would not load.
+    TBytes zeroed = Fixture("tiny64.exe");
+    uint32_t table = Get32(zeroed, 0x3C) + 24 + 240;
+    std::fill(zeroed.begin() + table, zeroed.begin() + table + 6 * 40, 0);
+    TPeImage pe = TPeImage::FromBytes(zeroed);
+    try {
+        pe.Save();
+        ADD_FAILURE() << "a damaged section table was rewritten";
+    } catch (const EPeFormatError& e) {
+        EXPECT_STREQ(e.what(), "damaged PE file: sections overlap or are out of order");
+    }
 }
 
 TEST(PeResources, DamagedFilesGiveErrorsNotCrashes)
