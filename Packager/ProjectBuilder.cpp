@@ -407,6 +407,23 @@ TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
         Fail(u"", e.Message());
     }
 
+    // ---- An output must never replace what the build reads.
+    {
+        auto same = [](const fs::path& a, const fs::path& b) {
+            std::error_code e1, e2;
+            fs::path ca = fs::weakly_canonical(a, e1), cb = fs::weakly_canonical(b, e2);
+            return !e1 && !e2 && TextEquals(FromPath(ca), FromPath(cb));
+        };
+        std::vector<fs::path> inputs{ToPath(project), iconPath, ToPath(stubFile)};
+        if (!Trim(licenseFile).empty()) inputs.push_back(projectDir / ToPath(licenseFile));
+        for (const WideString& s : sources) inputs.push_back(ToPath(s));
+        for (const fs::path& out : {fullPath, onlinePath}) {
+            if (&out == &onlinePath && !info.BuildMiniSetup) continue;
+            for (const fs::path& in : inputs)
+                if (same(out, in)) Fail(FromPath(out), u"the installer would overwrite a file the build reads");
+        }
+    }
+
     // ---- Resources shared by both installers.
     for (const char16_t* name : {FullScriptResourceName, OnlineScriptResourceName, FileDataResourceWide})
         pe->RemoveResource(pe::kRcData, name);

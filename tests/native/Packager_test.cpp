@@ -234,6 +234,9 @@ TEST(PackagerBuild, BadInputIsOneClearErrorAndWritesNothing)
              WriteFileBytes(p.dir.Path() / "plain", "x");
              p.options.OutputDir = p.dir.Wide("plain");
          }, "plain: cannot create the output folder"},
+        {"output over an input", [](TProject& p) {
+             p.script.BaseInfo->FullSetupFile = u"..\\files\\A.exe";
+         }, "A.exe: the installer would overwrite a file the build reads"},
         {"output name is a folder", [](TProject& p) { fs::create_directories(p.dir.Path() / "out" / "DemoSetup.exe" / "x"); },
          "DemoSetup.exe: cannot write the installer"},
     };

@@ -116,7 +116,7 @@ TEST(PeLoaderTool, BuiltInstallerDecodesToTheProjectThroughTheLoader)
     TBytes rgba(48 * 48 * 4, 0xC0);
     const TBytes png = EncodePng(48, 48, rgba.data());
     WriteFileBytes(dir.Path() / "icon.png", std::string(png.begin(), png.end()));
-    WriteFileBytes(dir.Path() / "license.txt", "\xFF\xFE" "a\0b\0");
+    WriteFileBytes(dir.Path() / "license.txt", std::string("\xFF\xFE" "a\0b\0", 6));
     fs::create_directories(dir.Path() / "files" / "sub");
     const TBytes big = RandomBytes(1500000, 4);
     WriteFileBytes(dir.Path() / "files" / "big.bin", std::string(big.begin(), big.end()));
