@@ -1,5 +1,6 @@
 // Object persistence over XML: the property walks, Assign, Clone, IsEqual and
 // the persistent object list.
+#include <charconv>
 #include <cstring>
 
 #include "ZoSysUtils.h"
@@ -37,12 +38,13 @@ TClassInfo::TClassInfo(const char* name, const TClassInfo* parent, std::vector<T
 {
     if (parent_) props_ = parent_->props_;
     props_.insert(props_.end(), ownProps.begin(), ownProps.end());
+    for (TPropInfo& p : props_) p.NameLength = static_cast<uint16_t>(std::strlen(p.Name));
 }
 
 const TPropInfo* TClassInfo::FindProperty(std::string_view name) const
 {
     for (const TPropInfo& p : props_)
-        if (XmlNameEquals(p.Name, name)) return &p;
+        if (XmlNameEquals(p.NameView(), name)) return &p;
     return nullptr;
 }
 
@@ -182,11 +184,8 @@ void SaveProperty(const TPropInfo& p, const TXmlPersistent& obj, TXmlNode& node,
     case TPropKind::Class: {
         TXmlPersistent* sub = p.GetObject ? p.GetObject(obj) : nullptr;
         if (!sub) return;
-        TXmlNode* child = node.FindChildEncoded(p.Name);
-        if (!child) {
-            child = node.Nodes.Add(std::make_unique<TXmlNode>(&node));
-            child->Name = p.Name;
-        }
+        TXmlNode* child = node.FindChildEncoded(p.NameView());
+        if (!child) child = node.AddChildEncoded(p.NameView());
         sub->SaveToNode(*child, context);
         return;
     }
@@ -194,7 +193,7 @@ void SaveProperty(const TPropInfo& p, const TXmlPersistent& obj, TXmlNode& node,
         break;
     }
     if (!p.Readable()) return;
-    TXmlAttribute* a = node.Attributes.FindOrAddEncoded(p.Name);
+    TXmlAttribute* a = node.Attributes.FindOrAddEncoded(p.NameView());
     switch (p.Kind) {
     case TPropKind::Float: a->SetFloat(p.GetFloat(obj)); break;
     case TPropKind::String: a->Value = XmlEncode(FromUtf8(p.GetStr(obj))); a->IsCData = false; break;
@@ -207,9 +206,31 @@ void SaveProperty(const TPropInfo& p, const TXmlPersistent& obj, TXmlNode& node,
 // when they hold no reference, else the decoded text as UTF-8.
 std::string_view PlainText(const TXmlAttribute& a, AnsiString& scratch)
 {
-    if (a.IsCData || a.Value.find('&') == AnsiString::npos) return a.Value;
+    if (a.IsCData || a.Value.find('&') == TXmlText::npos) return a.Value;
     scratch = ToUtf8(XmlDecode(a.Value));
     return scratch;
+}
+
+WideString WideValue(const TXmlAttribute& a)
+{
+    WideString out;
+    if (a.IsCData) {
+        AppendUtf8(out, a.Value.data(), a.Value.size());
+        return out;
+    }
+    if (AppendUtf8Plain(out, a.Value.data(), a.Value.size())) return out;
+    return XmlDecode(a.Value);  // references to resolve
+}
+
+// The float conversion: plain numbers directly, anything else by the full rules.
+std::optional<double> ParseFloat(std::string_view text)
+{
+    if (!text.empty() && ((text[0] >= '0' && text[0] <= '9') || text[0] == '-' || text[0] == '.')) {
+        double v = 0;
+        auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+        if (ec == std::errc() && end == text.data() + text.size()) return v;
+    }
+    return TryStrToFloat(FromUtf8(AnsiString(text)));
 }
 
 void LoadScalar(const TPropInfo& p, TXmlPersistent& obj, const TXmlAttribute& a)
@@ -217,16 +238,14 @@ void LoadScalar(const TPropInfo& p, TXmlPersistent& obj, const TXmlAttribute& a)
     AnsiString scratch;
     switch (p.Kind) {
     case TPropKind::WString:
-        p.SetWStr(obj, a.GetValue());
+        p.SetWStr(obj, WideValue(a));
         return;
     case TPropKind::String:
-        p.SetStr(obj, ToUtf8(a.GetValue()));
+        p.SetStr(obj, ToUtf8(WideValue(a)));
         return;
-    case TPropKind::Float: {
-        std::string_view text = PlainText(a, scratch);
-        if (auto v = TryStrToFloat(FromUtf8(AnsiString(text)))) p.SetFloat(obj, *v);
+    case TPropKind::Float:
+        if (auto v = ParseFloat(PlainText(a, scratch))) p.SetFloat(obj, *v);
         return;
-    }
     default:
         LoadOrdinal(p, obj, PlainText(a, scratch));
         return;
@@ -257,7 +276,7 @@ void TXmlPersistent::LoadFromNode(const TXmlNode& node, int context)
             RaiseUnsupportedKind(p);
         case TPropKind::Class: {
             TXmlPersistent* sub = p.GetObject ? p.GetObject(*this) : nullptr;
-            const TXmlNode* child = sub ? node.FindChildEncoded(p.Name) : nullptr;
+            const TXmlNode* child = sub ? node.FindChildEncoded(p.NameView()) : nullptr;
             if (child) sub->LoadFromNode(*child, context);
             continue;
         }
@@ -266,10 +285,10 @@ void TXmlPersistent::LoadFromNode(const TXmlNode& node, int context)
         }
         if (!p.Writable()) continue;
         int i = -1;
-        if (inOrder && next < attrs.Count() && XmlNameEquals(attrs.Items(next)->Name, p.Name)) {
+        if (inOrder && next < attrs.Count() && XmlNameEquals(attrs.Items(next)->Name, p.NameView())) {
             i = next++;
         } else {
-            i = attrs.IndexOfEncodedName(p.Name);
+            i = attrs.IndexOfEncodedName(p.NameView());
             if (i >= 0) inOrder = false;
         }
         if (i >= 0) LoadScalar(p, *this, *attrs.Items(i));
@@ -279,7 +298,7 @@ void TXmlPersistent::LoadFromNode(const TXmlNode& node, int context)
 void TXmlPersistent::SaveToStream(TStream& stream, int context) const
 {
     TXmlDocument doc;
-    doc.Root->Name = ClassInfo().Name();
+    doc.Root->Name.assign(ClassInfo().Name());
     SaveToNode(*doc.Root, context);
     doc.SaveToStream(stream);
 }
@@ -364,7 +383,7 @@ void TXmlPersistent::Assign(const TXmlPersistent* source)
         if (p.Kind == TPropKind::Other) RaiseUnsupportedKind(p);
         if (p.Kind == TPropKind::Method) continue;
         if (p.Kind != TPropKind::Class && !p.Writable()) continue;
-        const TPropInfo* sp = sourceInfo.FindProperty(p.Name);
+        const TPropInfo* sp = sourceInfo.FindProperty(p.NameView());
         if (!sp) continue;
         if (p.Kind == TPropKind::Class) {
             if (sp->Kind != TPropKind::Class) continue;
@@ -487,16 +506,9 @@ void TXmlObjectList::SaveToNode(TXmlNode& node, int context) const
 {
     TXmlPersistent::SaveToNode(node, context);
     TXmlNode* itemsNode = node.FindChildEncoded("Items");
-    if (!itemsNode) {
-        itemsNode = node.Nodes.Add(std::make_unique<TXmlNode>(&node));
-        itemsNode->Name = "Items";
-    }
+    if (!itemsNode) itemsNode = node.AddChildEncoded("Items");
     itemsNode->Nodes.Clear();
-    for (const auto& item : items_) {
-        TXmlNode* child = itemsNode->Nodes.Add(std::make_unique<TXmlNode>(itemsNode));
-        child->Name = item->ClassInfo().Name();
-        item->SaveToNode(*child, context);
-    }
+    for (const auto& item : items_) item->SaveToNode(*itemsNode->AddChildEncoded(item->ClassInfo().Name()), context);
 }
 
 void TXmlObjectList::LoadFromNode(const TXmlNode& node, int context)
@@ -507,7 +519,7 @@ void TXmlObjectList::LoadFromNode(const TXmlNode& node, int context)
     if (!container) container = &node;
     items_.reserve(static_cast<size_t>(container->Nodes.Count()));
     // Item elements usually share one name: decode it once.
-    const AnsiString* lastName = nullptr;
+    const TXmlText* lastName = nullptr;
     WideString className;
     for (const auto& child : container->Nodes) {
         if (!lastName || *lastName != child->Name) {

@@ -6,6 +6,12 @@
 
 #include "ZoXmlUtils.h"
 
+// Appends UTF-8 bytes as UTF-16 (U+FFFD for malformed ones; a NUL ends the text).
+void AppendUtf8(WideString& out, const char* data, size_t n);
+// The same for text without references: false, with out unspecified, when an
+// '&' is met.
+bool AppendUtf8Plain(WideString& out, const char* data, size_t n);
+
 namespace zo_persist {
 
 // An assertion failure whose text is the property's type name.

@@ -2,9 +2,11 @@
 // the writer.
 #include "ZoXmlUtils.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "ZoSysUtils.h"
+#include "ZoXmlPersistentImpl.h"
 
 namespace {
 
@@ -29,17 +31,41 @@ bool EqualsNoCase(std::string_view a, std::string_view b)
     return true;
 }
 
-// Appends UTF-8 bytes as UTF-16. Malformed sequences become U+FFFD; a NUL byte
-// ends the stretch, as the string conversion of the runtime does.
-void AppendUtf8(WideString& out, const char* data, size_t n)
+}  // namespace
+
+namespace {
+
+// Converts UTF-8 to UTF-16 into w, which has room for n code units; returns the
+// end. Malformed sequences become U+FFFD; a NUL byte ends the text, as the
+// runtime's string conversion does. With StopAtAmp, an '&' or a NUL gives null
+// (the caller then takes the full decoding).
+template <bool StopAtAmp>
+char16_t* ConvertUtf8(char16_t* w, const char* data, size_t n)
 {
     const auto* s = reinterpret_cast<const unsigned char*>(data);
     size_t i = 0;
     while (i < n) {
+        // Eight ASCII bytes at a time when none is a NUL (or '&').
+        while (i + 8 <= n) {
+            uint64_t v;
+            std::memcpy(&v, s + i, 8);
+            uint64_t zero = (v - 0x0101010101010101ull) & ~v & 0x8080808080808080ull;
+            uint64_t amp = 0;
+            if constexpr (StopAtAmp) {
+                uint64_t x = v ^ 0x2626262626262626ull;
+                amp = (x - 0x0101010101010101ull) & ~x & 0x8080808080808080ull;
+            }
+            if ((v & 0x8080808080808080ull) | zero | amp) break;
+            for (int k = 0; k < 8; ++k) w[k] = s[i + k];
+            w += 8;
+            i += 8;
+        }
+        if (i >= n) break;
         uint32_t c = s[i];
         if (c < 0x80) {
-            if (c == 0) return;
-            out.push_back(static_cast<char16_t>(c));
+            if (StopAtAmp && (c == '&' || c == 0)) return nullptr;
+            if (c == 0) break;
+            *w++ = static_cast<char16_t>(c);
             ++i;
             continue;
         }
@@ -66,13 +92,36 @@ void AppendUtf8(WideString& out, const char* data, size_t n)
         i += len;
         if (cp >= 0x10000) {
             cp -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+            *w++ = static_cast<char16_t>(0xD800 + (cp >> 10));
+            *w++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
         } else {
-            out.push_back(static_cast<char16_t>(cp));
+            *w++ = static_cast<char16_t>(cp);
         }
     }
+    return w;
 }
+
+}  // namespace
+
+void AppendUtf8(WideString& out, const char* data, size_t n)
+{
+    size_t base = out.size();
+    out.resize(base + n);  // never more code units than bytes
+    char16_t* end = ConvertUtf8<false>(out.data() + base, data, n);
+    out.resize(static_cast<size_t>(end - out.data()));
+}
+
+bool AppendUtf8Plain(WideString& out, const char* data, size_t n)
+{
+    size_t base = out.size();
+    out.resize(base + n);
+    char16_t* end = ConvertUtf8<true>(out.data() + base, data, n);
+    if (!end) return false;
+    out.resize(static_cast<size_t>(end - out.data()));
+    return true;
+}
+
+namespace {
 
 bool IsTrimmed(char c)
 {
@@ -91,6 +140,16 @@ const char* FindByte(const char* from, const char* to, char c)
 {
     if (from >= to) return nullptr;
     return static_cast<const char*>(std::memchr(from, c, static_cast<size_t>(to - from)));
+}
+
+// FindByte for a byte that is usually near: a plain loop over the first
+// bytes saves the call on short names and the blanks between elements.
+inline const char* FindNearByte(const char* from, const char* to, char c)
+{
+    const char* stop = to - from > 24 ? from + 24 : to;
+    for (const char* p = from; p < stop; ++p)
+        if (*p == c) return p;
+    return FindByte(stop, to, c);
 }
 
 const char* FindText(const char* from, const char* to, std::string_view what)
@@ -143,7 +202,6 @@ AnsiString XmlEncode(const WideString& text)
 WideString XmlDecode(std::string_view text)
 {
     WideString out;
-    out.reserve(text.size());
     const char* p = text.data();
     const char* end = p + text.size();
     while (p < end) {
@@ -159,13 +217,13 @@ WideString XmlDecode(std::string_view text)
         ZO_ASSERT(!entity.empty(), kUnit);
         if (entity[0] == '#') {
             std::string_view digits = entity.substr(1);
-            AnsiString number;
-            if (!digits.empty() && (digits[0] == 'x' || digits[0] == 'X'))
-                number = "$" + AnsiString(digits.substr(1));
-            else
-                number = AnsiString(digits);
+            // Hexadecimal goes through the integer conversion's "$" form.
             WideString wide;
-            AppendUtf8(wide, number.data(), number.size());
+            if (!digits.empty() && (digits[0] == 'x' || digits[0] == 'X')) {
+                wide.push_back(u'$');
+                digits.remove_prefix(1);
+            }
+            AppendUtf8(wide, digits.data(), digits.size());
             auto value = TryStrToInt(wide);
             if (!value) throw EConvertError(u"'" + wide + u"' is not a valid integer value");
             out.push_back(static_cast<char16_t>(static_cast<uint32_t>(*value) & 0xFFFF));
@@ -185,11 +243,6 @@ WideString XmlDecode(std::string_view text)
         p = semi + 1;
     }
     return out;
-}
-
-bool XmlNameEquals(std::string_view a, std::string_view b)
-{
-    return EqualsNoCase(a, b);
 }
 
 void RaiseListIndexError(int index)
@@ -251,17 +304,19 @@ TXmlAttribute* TXmlAttributeList::FindOrAddEncoded(std::string_view encodedName)
 void TXmlAttributeList::ParseText(const char* from, const char* to)
 {
     items_.clear();
-    size_t expected = 0;
-    for (const char* p = from; (p = FindByte(p, to, '=')) != nullptr; ++p) ++expected;
-    items_.reserve(expected);
-
+    // The pairs are found first, so the list is sized once.
+    struct TSpan {
+        std::string_view name, value;
+    };
+    thread_local std::vector<TSpan> spans;
+    spans.clear();
     const char* p = from;
-    while (const char* eq = FindByte(p, to, '=')) {
+    while (const char* eq = FindNearByte(p, to, '=')) {
         std::string_view name = TrimView(p, eq);
         ZO_ASSERT(!name.empty(), kUnit);
         // A double quote anywhere after the '=' decides the delimiter.
         char quote = '"';
-        const char* open = FindByte(eq + 1, to, '"');
+        const char* open = eq + 1 < to && eq[1] == '"' ? eq + 1 : FindByte(eq + 1, to, '"');
         if (!open) {
             quote = '\'';
             open = FindByte(eq + 1, to, '\'');
@@ -269,11 +324,21 @@ void TXmlAttributeList::ParseText(const char* from, const char* to)
         ZO_ASSERT(open != nullptr, kUnit);
         const char* close = FindByte(open + 1, to, quote);
         ZO_ASSERT(close != nullptr, kUnit);
-        TXmlAttribute& a = items_.emplace_back();
-        a.Name.assign(name);
-        a.Value.assign(open + 1, static_cast<size_t>(close - open - 1));
+        spans.push_back({name, std::string_view(open + 1, static_cast<size_t>(close - open - 1))});
         p = close + 1;
     }
+    items_.reserve(spans.size());
+    for (const TSpan& span : spans) {
+        TXmlAttribute& a = items_.emplace_back();
+        a.Name.assign(span.name);
+        a.Value.assign(span.value);
+    }
+}
+
+void TXmlAttributeList::Delete(int index)
+{
+    Items(index);  // range check
+    items_.erase(items_.begin() + index);
 }
 
 void TXmlAttributeList::AppendText(AnsiString& out) const
@@ -298,16 +363,55 @@ AnsiString TXmlAttributeList::ToText() const
 
 // ---- Elements ---------------------------------------------------------------------
 
-TXmlNode* TXmlNodeList::Add(std::unique_ptr<TXmlNode> node)
+void TXmlNodeList::Clear()
 {
-    return items_.emplace_back(std::move(node)).get();
+    allocator_type a = items_.get_allocator();
+    for (TXmlNode* node : items_) a.delete_object(node);
+    items_.clear();
+}
+
+void TXmlNodeList::Delete(int index)
+{
+    TXmlNode* node = Items(index);
+    items_.erase(items_.begin() + index);
+    allocator_type(items_.get_allocator()).delete_object(node);
+}
+
+void TXmlNodeList::MakeRoom()
+{
+    // Room first, so a node is never left without an owner.
+    if (items_.size() == items_.capacity()) items_.reserve(std::max<size_t>(4, items_.capacity() * 2));
+}
+
+TXmlNode* TXmlNodeList::Adopt(TXmlNodePtr node)
+{
+    MakeRoom();
+    items_.push_back(node.release());
+    return items_.back();
+}
+
+TXmlNode* TXmlNodeList::Append(TXmlNode* parent)
+{
+    MakeRoom();
+    items_.push_back(allocator_type(items_.get_allocator()).new_object<TXmlNode>(parent));
+    return items_.back();
+}
+
+void TXmlNodeDeleter::operator()(TXmlNode* node) const
+{
+    if (node) TXmlKey::allocator_type(node->Name.get_allocator()).delete_object(node);
 }
 
 TXmlNode* TXmlNode::AddChild(const WideString& name)
 {
-    auto node = std::make_unique<TXmlNode>(this);
-    node->SetName(name);
-    return Nodes.Add(std::move(node));
+    return AddChildEncoded(XmlEncode(name));
+}
+
+TXmlNode* TXmlNode::AddChildEncoded(std::string_view encodedName)
+{
+    TXmlNode* node = Nodes.Append(this);
+    node->Name.assign(encodedName);
+    return node;
 }
 
 TXmlNode* TXmlNode::FindChild(const WideString& name) const
@@ -329,8 +433,8 @@ TXmlNode* TXmlNode::ChildByName(const WideString& name)
 
 AnsiString TXmlNode::TagText() const
 {
-    if (Attributes.Empty()) return Name;
-    AnsiString out = Name;
+    AnsiString out(Name);
+    if (Attributes.Empty()) return out;
     out += ' ';
     Attributes.AppendText(out);
     return out;
@@ -348,32 +452,51 @@ WideString TXmlNode::GetText() const
 
 // ---- Document ---------------------------------------------------------------------
 
-TXmlDocument::TXmlDocument() : Root(std::make_unique<TXmlNode>()) {}
+TXmlDocument::TXmlDocument() : arena_(std::in_place, 1024), Root(NewNode(nullptr)) {}
 
 TXmlDocument::TXmlDocument(const WideString& rootName) : TXmlDocument()
 {
     Root->SetName(rootName);
 }
 
+TXmlDocument::~TXmlDocument()
+{
+    if (Root && Root->Name.get_allocator().resource() == &*arena_) (void)Root.release();
+}
+
+void TXmlDocument::DropTree(size_t nextInput)
+{
+    // A tree made in the arena holds nothing but arena memory: releasing the
+    // arena frees it at once, without visiting every node.
+    if (Root && Root->Name.get_allocator().resource() == &*arena_) (void)Root.release();
+    Root.reset();
+    // A parsed tree takes about four times its text; one block avoids many.
+    arena_.emplace(std::max<size_t>(1024, std::min<size_t>(nextInput, size_t{1} << 28) * 4));
+}
+
+TXmlNode* TXmlDocument::NewNode(TXmlNode* parent)
+{
+    return TXmlKey::allocator_type(&*arena_).new_object<TXmlNode>(parent);
+}
+
 namespace {
 
-// Makes an element from the text between '<' and '>' (a trailing '/' dropped).
-std::unique_ptr<TXmlNode> NodeFromTag(const char* from, const char* to, TXmlNode* parent)
+// Names the element from the text between '<' and '>' (a trailing '/' dropped)
+// and reads its attributes.
+void FillFromTag(TXmlNode& node, const char* from, const char* to)
 {
-    auto node = std::make_unique<TXmlNode>(parent);
     const char* space = FindByte(from, to, ' ');
     std::string_view name = TrimView(from, space ? space : to);
     ZO_ASSERT(!name.empty(), kUnit);
-    node->Name.assign(name);
-    if (space) node->Attributes.ParseText(space, to);
-    return node;
+    node.Name.assign(name);
+    if (space) node.Attributes.ParseText(space, to);
 }
 
 }  // namespace
 
 void TXmlDocument::LoadFromBuffer(const char* data, size_t size)
 {
-    Root.reset();
+    DropTree(data ? size : 0);
     if (!data) return;
     const char* p = data;
     const char* end = data + size;
@@ -386,7 +509,7 @@ void TXmlDocument::LoadFromBuffer(const char* data, size_t size)
 
     while (p < end) {
         if (*p != '<') {
-            const char* next = FindByte(p, end, '<');
+            const char* next = FindNearByte(p, end, '<');
             const char* stop = next ? next : end;
             // The last text run of an element wins; text outside any element is dropped.
             if (current) current->Value.assign(p, static_cast<size_t>(stop - p));
@@ -417,9 +540,11 @@ void TXmlDocument::LoadFromBuffer(const char* data, size_t size)
         } else if (kind != '?') {
             const char* textEnd = gt;
             if (textEnd > p + 1 && textEnd[-1] == '/') --textEnd;
-            auto node = NodeFromTag(p + 1, textEnd, current);
+            // The element joins the tree only once its tag has been read.
+            TXmlNodePtr node(NewNode(current));
+            FillFromTag(*node, p + 1, textEnd);
             if (current) {
-                current = current->Nodes.Add(std::move(node));
+                current = current->Nodes.Adopt(std::move(node));
             } else {
                 Root = std::move(node);  // a later top-level element replaces the root
                 current = Root.get();

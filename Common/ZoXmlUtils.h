@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <memory_resource>
+#include <optional>
 #include <string_view>
 #include <type_traits>
 #include <vector>
@@ -30,12 +32,32 @@ AnsiString XmlEncode(const WideString& text);
 WideString XmlDecode(std::string_view text);
 
 // ---- Document model -----------------------------------------------------------
+//
+// A document keeps its whole tree (elements, attributes and their texts) in
+// one arena that is released with the tree; elements made outside a document
+// use the ordinary heap. Either way a node owns its children.
+
+// The bytes of a name or value in the tree.
+using TXmlText = std::pmr::string;
 
 class TXmlKey {
 public:
+    using allocator_type = std::pmr::polymorphic_allocator<char>;
+    TXmlKey() = default;
+    explicit TXmlKey(const allocator_type& a) : Name(a), Value(a) {}
+    TXmlKey(const TXmlKey& o, const allocator_type& a) : IsCData(o.IsCData), Name(o.Name, a), Value(o.Value, a) {}
+    TXmlKey(TXmlKey&& o, const allocator_type& a)
+        : IsCData(o.IsCData), Name(std::move(o.Name), a), Value(std::move(o.Value), a)
+    {
+    }
+    TXmlKey(const TXmlKey&) = default;
+    TXmlKey(TXmlKey&&) = default;
+    TXmlKey& operator=(const TXmlKey&) = default;
+    TXmlKey& operator=(TXmlKey&&) = default;
+
     bool IsCData = false;  // Value holds raw CDATA text rather than escaped text
-    AnsiString Name;       // UTF-8, escaped
-    AnsiString Value;      // UTF-8, escaped unless IsCData
+    TXmlText Name;         // UTF-8, escaped
+    TXmlText Value;        // UTF-8, escaped unless IsCData
 
     void SetName(const WideString& name) { Name = XmlEncode(name); }
     WideString GetName() const { return XmlDecode(Name); }
@@ -43,6 +65,15 @@ public:
 
 class TXmlAttribute : public TXmlKey {
 public:
+    TXmlAttribute() = default;
+    explicit TXmlAttribute(const allocator_type& a) : TXmlKey(a) {}
+    TXmlAttribute(const TXmlAttribute& o, const allocator_type& a) : TXmlKey(o, a) {}
+    TXmlAttribute(TXmlAttribute&& o, const allocator_type& a) : TXmlKey(std::move(o), a) {}
+    TXmlAttribute(const TXmlAttribute&) = default;
+    TXmlAttribute(TXmlAttribute&&) = default;
+    TXmlAttribute& operator=(const TXmlAttribute&) = default;
+    TXmlAttribute& operator=(TXmlAttribute&&) = default;
+
     WideString GetValue() const;
     void SetValue(const WideString& value);
     void SetInteger(int64_t value);
@@ -51,31 +82,63 @@ public:
 
 class TXmlNode;
 
+// ASCII case-insensitive equality of escaped names.
+inline bool XmlNameEquals(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x == y) continue;
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
+        if (x != y) return false;
+    }
+    return true;
+}
+
+[[noreturn]] void RaiseListIndexError(int index);
+
 // An ordered list that owns its items; duplicate names are allowed. Name
 // lookups compare the escaped UTF-8 names without regard to ASCII case.
 template <class T, class Slot>
 class TXmlKeyList {
 public:
+    using allocator_type = std::pmr::polymorphic_allocator<char>;
+    explicit TXmlKeyList(const allocator_type& a = {}) : items_(a) {}
+
     int Count() const { return static_cast<int>(items_.size()); }
     bool Empty() const { return items_.empty(); }
-    T* Items(int index) const;  // raises EListError when out of range
+    // Raises EListError when out of range.
+    T* Items(int index) const
+    {
+        if (index < 0 || index >= Count()) RaiseListIndexError(index);
+        return Ptr(items_[static_cast<size_t>(index)]);
+    }
     int IndexOfName(const WideString& name) const { return IndexOfEncodedName(XmlEncode(name)); }
-    T* FindByName(const WideString& name) const;
+    T* FindByName(const WideString& name) const
+    {
+        int i = IndexOfName(name);
+        return i < 0 ? nullptr : Ptr(items_[static_cast<size_t>(i)]);
+    }
     // Lookup by a name already in escaped form.
-    int IndexOfEncodedName(std::string_view encoded) const;
-    void Clear() { items_.clear(); }
-    void Delete(int index);
+    int IndexOfEncodedName(std::string_view encoded) const
+    {
+        for (size_t i = 0; i < items_.size(); ++i)
+            if (XmlNameEquals(Ptr(items_[i])->Name, encoded)) return static_cast<int>(i);
+        return -1;
+    }
 
 protected:
     static T* Ptr(const T& item) { return const_cast<T*>(&item); }
-    static T* Ptr(const std::unique_ptr<T>& item) { return item.get(); }
-    std::vector<Slot> items_;
+    static T* Ptr(T* item) { return item; }
+    std::pmr::vector<Slot> items_;
 };
 
 // Attributes are held by value; a pointer to one stays valid until the next
 // Add, FindOrAdd, ParseText or Delete on the same list.
 class TXmlAttributeList : public TXmlKeyList<TXmlAttribute, TXmlAttribute> {
 public:
+    using TXmlKeyList::TXmlKeyList;
     TXmlAttribute* Add(const WideString& name);
     TXmlAttribute* FindOrAdd(const WideString& name);
     TXmlAttribute* FindOrAddEncoded(std::string_view encodedName);
@@ -84,20 +147,39 @@ public:
     // name="value" pairs joined by single spaces, stored bytes unchanged.
     AnsiString ToText() const;
     void AppendText(AnsiString& out) const;
-    void Reserve(size_t count) { items_.reserve(count); }
+    void Clear() { items_.clear(); }
+    void Delete(int index);
 };
 
-class TXmlNodeList : public TXmlKeyList<TXmlNode, std::unique_ptr<TXmlNode>> {
+class TXmlNodeList : public TXmlKeyList<TXmlNode, TXmlNode*> {
 public:
-    TXmlNode* Add(std::unique_ptr<TXmlNode> node);
+    using TXmlKeyList::TXmlKeyList;
+    TXmlNodeList(const TXmlNodeList&) = delete;
+    TXmlNodeList& operator=(const TXmlNodeList&) = delete;
+    ~TXmlNodeList() { Clear(); }
+
+    void Clear();
+    void Delete(int index);
     auto begin() const { return items_.begin(); }
     auto end() const { return items_.end(); }
+
+private:
+    friend class TXmlNode;
+    friend class TXmlDocument;
+    void MakeRoom();
+    TXmlNode* Append(TXmlNode* parent);
+    // Takes a node made with this list's allocator.
+    TXmlNode* Adopt(std::unique_ptr<TXmlNode, struct TXmlNodeDeleter> node);
 };
 
-// An element. Nodes own their children; Parent is a back pointer.
+// An element. Nodes own their children (made with the node's own allocator);
+// Parent is a back pointer.
 class TXmlNode : public TXmlKey {
 public:
-    explicit TXmlNode(TXmlNode* parent = nullptr) : Parent(parent) {}
+    explicit TXmlNode(TXmlNode* parent = nullptr, const allocator_type& a = {})
+        : TXmlKey(a), Attributes(a), Nodes(a), Parent(parent)
+    {
+    }
     TXmlNode(const TXmlNode&) = delete;
     TXmlNode& operator=(const TXmlNode&) = delete;
 
@@ -106,6 +188,7 @@ public:
     TXmlNode* Parent = nullptr;
 
     TXmlNode* AddChild(const WideString& name);
+    TXmlNode* AddChildEncoded(std::string_view encodedName);
     TXmlNode* FindChild(const WideString& name) const;
     TXmlNode* FindChildEncoded(std::string_view encodedName) const;
     TXmlNode* ChildByName(const WideString& name);
@@ -115,14 +198,25 @@ public:
     WideString GetText() const;
 };
 
+// Frees a node with the allocator it was made with.
+struct TXmlNodeDeleter {
+    void operator()(TXmlNode* node) const;
+};
+using TXmlNodePtr = std::unique_ptr<TXmlNode, TXmlNodeDeleter>;
+
 class TXmlDocument {
+    std::optional<std::pmr::monotonic_buffer_resource> arena_;  // outlives Root
+
 public:
     TXmlDocument();                                // root with an empty name
     explicit TXmlDocument(const WideString& rootName);
+    ~TXmlDocument();
+    TXmlDocument(const TXmlDocument&) = delete;
+    TXmlDocument& operator=(const TXmlDocument&) = delete;
 
     bool Indented = true;         // one element per line, four spaces per level
     bool WithDeclaration = true;  // <?xml version="1.0" encoding="utf-8"?>
-    std::unique_ptr<TXmlNode> Root;  // none after loading input without an element
+    TXmlNodePtr Root;             // none after loading input without an element
 
     // Parses the bytes where they lie; only names and values are copied out.
     // Structural errors raise EXmlException "XML 标签不匹配" with Root holding
@@ -137,6 +231,10 @@ public:
     // UTF-8 without byte-order mark, CR LF after every line.
     AnsiString SaveToString() const;
     void SaveToStream(TStream& stream) const;
+
+private:
+    TXmlNode* NewNode(TXmlNode* parent);
+    void DropTree(size_t nextInput);
 };
 
 // ---- Published properties -------------------------------------------------------
@@ -172,6 +270,7 @@ struct TEnumInfo {
 // getter means not readable, a missing setter not writable.
 struct TPropInfo {
     const char* Name = "";
+    uint16_t NameLength = 0;  // filled in by TClassInfo
     TPropKind Kind = TPropKind::Other;
     const char* TypeName = "";
     const TEnumInfo* Enum = nullptr;  // Enumeration and Set
@@ -192,6 +291,7 @@ struct TPropInfo {
         return GetOrd || GetFloat || GetStr || GetWStr || GetObject;
     }
     bool Writable() const { return SetOrd || SetFloat || SetStr || SetWStr; }
+    std::string_view NameView() const { return {Name, NameLength}; }
 };
 
 // A class's name, ancestor, own published properties and virtual constructor.
@@ -475,39 +575,3 @@ public:
 protected:
     const TClassInfo* ItemClass() const override { return &T::StaticClassInfo(); }
 };
-
-// ---- Template bodies ------------------------------------------------------------
-
-[[noreturn]] void RaiseListIndexError(int index);
-
-template <class T, class Slot>
-T* TXmlKeyList<T, Slot>::Items(int index) const
-{
-    if (index < 0 || index >= Count()) RaiseListIndexError(index);
-    return Ptr(items_[static_cast<size_t>(index)]);
-}
-
-// ASCII case-insensitive equality of escaped names.
-bool XmlNameEquals(std::string_view a, std::string_view b);
-
-template <class T, class Slot>
-int TXmlKeyList<T, Slot>::IndexOfEncodedName(std::string_view encoded) const
-{
-    for (size_t i = 0; i < items_.size(); ++i)
-        if (XmlNameEquals(Ptr(items_[i])->Name, encoded)) return static_cast<int>(i);
-    return -1;
-}
-
-template <class T, class Slot>
-T* TXmlKeyList<T, Slot>::FindByName(const WideString& name) const
-{
-    int i = IndexOfName(name);
-    return i < 0 ? nullptr : Ptr(items_[static_cast<size_t>(i)]);
-}
-
-template <class T, class Slot>
-void TXmlKeyList<T, Slot>::Delete(int index)
-{
-    Items(index);  // range check
-    items_.erase(items_.begin() + index);
-}
