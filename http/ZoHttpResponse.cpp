@@ -26,7 +26,8 @@ int64_t ParseContentLength(const std::vector<AnsiString>& values)
             std::string_view item = Trim(rest.substr(0, comma));
             bool ok = !item.empty() && item.size() <= 18 && std::all_of(item.begin(), item.end(), IsDigit);
             int64_t n = 0;
-            for (char c : item) n = n * 10 + (c - '0');
+            if (ok)
+                for (char c : item) n = n * 10 + (c - '0');
             if (!ok || (result >= 0 && n != result))
                 throw EZoHttpError(u"Invalid Content-Length: " + WideOf(value.substr(0, 64)));
             result = n;
@@ -213,11 +214,12 @@ void TZoHttpReader::ReadChunked(TStream* dest, TZoWorkSink* sink, int timeoutMs)
         if (!ReadLine(line, kMaxChunkLine, timeoutMs)) RaiseClosed();
         std::string_view size = Trim(std::string_view(line).substr(0, line.find(';')));
         int64_t n = 0;
-        bool ok = !size.empty() && size.size() <= 15;
-        for (char c : size) {
-            int digit = IsDigit(c) ? c - '0' : (Lower(c) >= 'a' && Lower(c) <= 'f') ? Lower(c) - 'a' + 10 : -1;
-            if (digit < 0) ok = false;
-            n = n * 16 + (digit < 0 ? 0 : digit);
+        bool ok = !size.empty() && size.size() <= 15;  // at most 2^60 - 1
+        for (size_t i = 0; ok && i < size.size(); ++i) {
+            char c = Lower(size[i]);
+            int digit = IsDigit(c) ? c - '0' : (c >= 'a' && c <= 'f') ? c - 'a' + 10 : -1;
+            ok = digit >= 0;
+            n = n * 16 + digit;
         }
         if (!ok) throw EZoHttpError(u"Invalid chunk size: " + WideOf(line.substr(0, 64)));
         if (n == 0) break;
