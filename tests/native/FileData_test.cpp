@@ -210,3 +210,53 @@ TEST(LicenseText, LineBreaksAndShortInputs)
     EXPECT_EQ(DecodeLicenseText(Utf16(u"\n\r", false)), u"\r\n\r\n");
     EXPECT_EQ(DecodeLicenseText(Utf16(u"x\u2028\u2028y", false)), u"x\r\n\r\ny\r\n");
 }
+
+#ifdef _WIN32
+#include "ZoWinHandles_win.h"
+
+namespace {
+struct ResourceUpdateTraits {  // a pending update is discarded unless committed
+    static HANDLE Invalid() { return nullptr; }
+    static void Close(HANDLE h) { EndUpdateResourceW(h, TRUE); }
+};
+}  // namespace
+
+// The block as a resource of a real module: a copy of this test program with
+// the resource added, opened as a data file.
+TEST(FileDataBlock, LoadsFromAModuleResource)
+{
+    TSampleBlock b = MakeBlock();
+    TTempFolder dir;
+    WideString exe = dir.Wide("with-block.exe");
+    auto w = [](const WideString& s) { return reinterpret_cast<LPCWSTR>(s.c_str()); };
+    ASSERT_TRUE(CopyFileW(w(ZoPlatform::ModuleFileName()), w(exe), FALSE));
+    TUniqueAny<HANDLE, ResourceUpdateTraits> update(BeginUpdateResourceW(w(exe), FALSE));
+    ASSERT_TRUE(update);
+    WideString name = FromUtf8(FileDataResourceName);
+    ASSERT_TRUE(UpdateResourceW(update.Get(), MAKEINTRESOURCEW(10), w(name), MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL),
+                                b.block.data(), static_cast<DWORD>(b.block.size())));
+    ASSERT_TRUE(EndUpdateResourceW(update.Release(), FALSE));
+
+    {
+        TUniqueModule module(LoadLibraryExW(w(exe), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+        ASSERT_TRUE(module);
+        TFileDataList all;
+        EXPECT_TRUE(all.LoadFromModule(module.Get()));
+        EXPECT_EQ(Decode(all.FindByGUID(u"{C}")->Image.Bytes()), b.contents[2]);
+        TFileDataList index;
+        EXPECT_TRUE(index.LoadFromModule(module.Get(), false));
+        EXPECT_EQ(index.FindByGUID(u"{C}")->Image.Size(), 0);
+        std::span<const uint8_t> block = TFileDataList::ModuleBlock(module.Get());
+        EXPECT_EQ(Decode(TFileDataList::ImageOf(*index.FindByGUID(u"{A}"), block.data(), block.size())), b.contents[0]);
+    }
+
+    // A module without the resource.
+    TFileDataList none;
+    try {
+        none.LoadFromModule(GetModuleHandleW(nullptr));
+        FAIL();
+    } catch (const EResNotFound& e) {
+        EXPECT_STREQ(e.what(), "Resource {24B4534B-E580-4F42-BEAB-A2818FDE92C0} not found");
+    }
+}
+#endif
