@@ -123,7 +123,11 @@ TZoUrl TZoUrl::Parse(const AnsiString& url)
 
 AnsiString TZoUrl::HostLiteral() const
 {
-    return Host.find(':') != AnsiString::npos ? "[" + Host + "]" : Host;
+    if (Host.find(':') == AnsiString::npos) return Host;
+    AnsiString out(1, '[');
+    out += Host;
+    out += ']';
+    return out;
 }
 
 AnsiString TZoUrl::HostHeader() const

@@ -10,8 +10,12 @@ cd "$(dirname "$0")/.."
 rounds=${1:-5}
 size=$((200 * 1024 * 1024))
 
-cmake -S . -B build/bench-http -DCMAKE_BUILD_TYPE=Release -DZO_BENCH=ON -DZO_TESTS=OFF >/dev/null
-cmake --build build/bench-http --target zo_http_get -j2 >/dev/null
+mkdir -p build/bench-http
+if ! { cmake -S . -B build/bench-http -DCMAKE_BUILD_TYPE=Release -DZO_BENCH=ON -DZO_TESTS=OFF &&
+       cmake --build build/bench-http --target zo_http_get -j2; } >build/bench-http/build.log 2>&1; then
+  cat build/bench-http/build.log
+  exit 1
+fi
 tool=$(find build/bench-http -name zo_http_get -type f -perm -u+x | head -1)
 
 coproc SERVERS { exec python3 tests/http/zo_test_servers.py; }
