@@ -126,7 +126,13 @@ TResName::TResName(const WideString& name) : name_(WideUpperCase(name))
     if (name_.empty()) Fail("a resource name cannot be empty");
 }
 
-WideString TResName::ToString() const { return IsId() ? u"#" + IntToStr(id_) : name_; }
+WideString TResName::ToString() const
+{
+    if (!IsId()) return name_;
+    WideString text = u"#";
+    text += IntToStr(id_);
+    return text;
+}
 
 bool operator<(const TResName& a, const TResName& b)
 {

@@ -16,3 +16,7 @@ for t in $targets; do
   echo "== $t"
   "$exe" --benchmark_min_time=1 "$@"
 done
+
+# The packaging benchmark: zosetup-pack on one and two cores against NSIS makensis.
+echo "== zosetup-pack build"
+scripts/bench-pack.sh

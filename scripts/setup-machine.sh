@@ -12,7 +12,7 @@ packages=(
   # running and looking at Windows programs
   wine wine64 xvfb xdotool imagemagick fonts-wine fonts-wqy-microhei locales procps
   # the benchmark peer
-  nsis curl
+  nsis curl time
 )
 
 missing=()
