@@ -19,6 +19,7 @@
 //   ui_driver msgbox [ms]            the text of a message box
 //   ui_driver msgbox-press ID [ms]   presses a message box button (1 = OK)
 //   ui_driver key CLASS VK           a key press sent to the window's focused control
+// With ZO_UI_EXE set to a program's full path, only that program's windows count.
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
@@ -57,6 +58,26 @@ std::wstring ClassOf(HWND w)
     return buf;
 }
 
+// The windows of the program under test only (ZO_UI_EXE), when it is named.
+bool OfProgramUnderTest(HWND w)
+{
+    static const std::wstring wanted = [] {
+        wchar_t buf[MAX_PATH] = {};
+        DWORD n = GetEnvironmentVariableW(L"ZO_UI_EXE", buf, MAX_PATH);
+        return std::wstring(buf, n < MAX_PATH ? n : 0);
+    }();
+    if (wanted.empty()) return true;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!process) return false;
+    wchar_t image[MAX_PATH] = {};
+    DWORD size = MAX_PATH;
+    BOOL ok = QueryFullProcessImageNameW(process, 0, image, &size);
+    CloseHandle(process);
+    return ok && _wcsicmp(image, wanted.c_str()) == 0;
+}
+
 HWND FindVisible(const wchar_t* cls)
 {
     struct Search {
@@ -66,7 +87,7 @@ HWND FindVisible(const wchar_t* cls)
     EnumWindows(
         [](HWND w, LPARAM p) -> BOOL {
             auto* s = reinterpret_cast<Search*>(p);
-            if (IsWindowVisible(w) && ClassOf(w) == s->cls) {
+            if (IsWindowVisible(w) && ClassOf(w) == s->cls && OfProgramUnderTest(w)) {
                 s->found = w;
                 return FALSE;
             }
@@ -112,7 +133,8 @@ HWND FindMessageBox(int ms)
         HWND found = nullptr;
         EnumWindows(
             [](HWND w, LPARAM p) -> BOOL {
-                if (IsWindowVisible(w) && ClassOf(w) == L"#32770" && GetDlgItem(w, 0x3741) == nullptr) {
+                if (IsWindowVisible(w) && ClassOf(w) == L"#32770" && GetDlgItem(w, 0x3741) == nullptr &&
+                    OfProgramUnderTest(w)) {
                     *reinterpret_cast<HWND*>(p) = w;
                     return FALSE;
                 }

@@ -9,6 +9,7 @@
 //     --license none|utf8|utf16|ansi   the agreement text and its encoding (default utf8)
 //     --raw NAME FILE                  one more resource, bytes as given (not encoded)
 //     --file NAME FILE                 one more resource, encoded
+//     --wait-run FILE PARAMS           a run entry the installation waits for
 //   A full package carries one product file, "readme.txt" in the destination.
 #include <windows.h>
 
@@ -155,7 +156,12 @@ int wmain(int argc, wchar_t** argv)
             icon = AsciiOf(next());
         else if (opt == L"--license")
             license = AsciiOf(next());
-        else if (opt == L"--raw" || opt == L"--file") {
+        else if (opt == L"--wait-run") {
+            TSetupRun* run = script.RunList->Add();
+            run->FileName = next();
+            run->Params = next();
+            run->Wait = true;
+        } else if (opt == L"--raw" || opt == L"--file") {
             WideString name = next(), file = next();
             TBytes bytes = ReadAll(W(file));
             extra.emplace_back(name, opt == L"--raw" ? bytes : Encoded(bytes));

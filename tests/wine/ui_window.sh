@@ -10,7 +10,8 @@ geom() { drv geom "$@"; }
 field() { geom "$1" | cut -d' ' -f"$2"; }  # 1 left, 2 top, 3 width, 4 height, 5 visible, 6 enabled
 
 GUID="{A0000000-0000-4000-8000-0000000000C1}"
-pkg main --title "示例软件" --version 2.3.0 --defdir "{pf}\\ZoDemo\\" --guid "$GUID"
+CHILD=$(winepath -w "$WIN_BUILD/tests/win/ui_child.exe")
+pkg main --title "示例软件" --version 2.3.0 --defdir "{pf}\\ZoDemo\\" --guid "$GUID" --wait-run "$CHILD" "sleep 1500"
 
 # ---- Layout and texts of the idle look
 start_app main
@@ -69,10 +70,19 @@ else
   check "the agreement link opens the agreement window" yes no
 fi
 
-# ---- Installing: the finished look, then the run button ends the installer
+# ---- Installing: the installing look (held by a run entry that takes a while),
+# the finished look, then the run button ends the installer
 dest="C:\\users\\Public\\zo-ui-window-$$"
 drv settext $EDIT "$dest"
 drv click $INSTALL
+for i in $(seq 1 100); do [ "$(field $PROGRESS 5)" = 1 ] && break; sleep 0.05; done
+sleep 0.3
+import -window root "$ARTIFACTS/ui-installing.png"
+check "installing look: pbProgress left 16, width 716" "16 716 1" "$(geom $PROGRESS | cut -d' ' -f1,3,5)"
+check "installing look: status lines take the bar's left and width" "16 716 1|16 716 1" \
+  "$(geom $WAIT | cut -d' ' -f1,3,5)|$(geom $DETAIL | cut -d' ' -f1,3,5)"
+check "installing look: the idle controls are hidden" "0 0 0 0 0" \
+  "$(field $VERSION 5) $(field $INSTALL 5) $(field $EDIT 5) $(field $BROWSE 5) $(field $AGREE 5)"
 for i in $(seq 1 100); do [ "$(drv text $TITLE)" = "安装完成" ] && break; sleep 0.1; done
 check "finished look" "安装完成" "$(drv text $TITLE)"
 check "btnRunApp centred at left 274, shown" "274 1" "$(field $RUNAPP 1) $(field $RUNAPP 5)"

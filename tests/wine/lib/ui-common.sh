@@ -52,6 +52,8 @@ drv() { wine "$DRIVER" "$@" 2>/dev/null | tr -d '\r'; }
 
 start_app() {  # name, arguments... : runs it in the background, waits for its window
   local name=$1; shift
+  # The driver looks at this program's windows only.
+  ZO_UI_EXE=$(winepath -w "$WORK/$name.exe" 2>/dev/null); export ZO_UI_EXE
   (cd "$WORK" && exec wine "$name.exe" "$@" >"$WORK/$name.out" 2>/dev/null) &
   APP_PID=$!
 }
