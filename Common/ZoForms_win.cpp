@@ -933,6 +933,11 @@ LRESULT TCustomForm::WndProc(UINT msg, WPARAM wp, LPARAM lp)
     case WM_CLOSE:
         Close();
         return 0;
+    case WM_SYSCOMMAND:
+        // A window without a caption has no menu to show: Alt must not enter
+        // an invisible menu mode that eats the next keys.
+        if ((wp & 0xFFF0) == SC_KEYMENU && spec_.border == TBorderStyle::None) return 0;
+        break;
     case WM_SIZE:
         Realign();
         break;

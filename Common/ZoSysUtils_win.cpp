@@ -143,21 +143,23 @@ int32_t TZoWinfn::ShellRun(HWND owner, const WideString& verb, const WideString&
     if (!bringToFront) return static_cast<int32_t>(result);
 
     Sleep(300);
+    if (DWORD pid = FindProcessByName(file)) AllowSetForegroundWindow(pid);
+    return static_cast<int32_t>(result);
+}
+
+DWORD TZoWinfn::FindProcessByName(const WideString& file)
+{
     WideString name = NamePart(file);
     TUniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (snapshot.Get() == INVALID_HANDLE_VALUE) snapshot.Release();
-    if (snapshot) {
-        PROCESSENTRY32W entry{};
-        entry.dwSize = sizeof entry;
-        for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more; more = Process32NextW(snapshot.Get(), &entry)) {
-            entry.szExeFile[MAX_PATH - 1] = L'\0';
-            if (TextEquals(WideString(reinterpret_cast<const char16_t*>(entry.szExeFile)), name)) {
-                AllowSetForegroundWindow(entry.th32ProcessID);
-                break;
-            }
-        }
+    if (!snapshot) return 0;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more; more = Process32NextW(snapshot.Get(), &entry)) {
+        entry.szExeFile[MAX_PATH - 1] = L'\0';
+        if (TextEquals(WideString(reinterpret_cast<const char16_t*>(entry.szExeFile)), name)) return entry.th32ProcessID;
     }
-    return static_cast<int32_t>(result);
+    return 0;
 }
 
 WideString TZoWinfn::GetTempDir()

@@ -23,6 +23,10 @@ public:
     static int32_t ShellRun(HWND owner, const WideString& verb, const WideString& file, const WideString& params,
                             const WideString& dir, int32_t showCmd, bool bringToFront);
 
+    // The bring-to-front walk: the first process whose executable file name
+    // equals the name part of file, ignoring case; 0 when none.
+    static DWORD FindProcessByName(const WideString& file);
+
     // The temporary folder in its long form with a trailing backslash; empty on failure.
     static WideString GetTempDir();
 

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include "TestSupport.h"
 #include "ZoSysUtils.h"
@@ -71,28 +72,24 @@ TEST(ProcessUtilities, RunHiddenRelaysEachChunkWithoutItsLastByte)
         EXPECT_EQ(out.Text(), "ab\r\r\n");  // the LF dropped, CR LF appended
     }
     {
-        // 3000 bytes arrive at once: relayed 1024 at a time, one chunk per wait.
+        // 3000 bytes arrive at once and the child lives on: one chunk of at
+        // most 1024 bytes per 300 ms wait, each relayed without its last byte.
         TCapturedStdout out;
-        EXPECT_EQ(TZoWinfn::RunHidden(ChildCommand("big 3000")), 0);
+        EXPECT_EQ(TZoWinfn::RunHidden(ChildCommand("big 3000 1000")), 0);
         std::string text = out.Text();
         std::string expected;
         for (int i = 0; i < 3000; ++i) expected += char('0' + i % 10);
-        // Whatever the chunking, each relayed chunk is a prefix run of the
-        // output less its last byte, followed by CR LF; nothing else appears.
-        size_t pos = 0, consumed = 0;
-        int chunks = 0;
-        while (pos < text.size()) {
+        std::vector<std::string> lines;
+        for (size_t pos = 0; pos < text.size();) {
             size_t end = text.find("\r\n", pos);
             ASSERT_NE(end, std::string::npos);
-            std::string line = text.substr(pos, end - pos);
-            ASSERT_LE(line.size(), 1023u);
-            EXPECT_EQ(line, expected.substr(consumed, line.size()));
-            consumed += line.size() + 1;
+            lines.push_back(text.substr(pos, end - pos));
             pos = end + 2;
-            ++chunks;
         }
-        EXPECT_GE(chunks, 1);
-        EXPECT_LE(consumed, 3000u);
+        ASSERT_EQ(lines.size(), 3u);
+        EXPECT_EQ(lines[0], expected.substr(0, 1023));
+        EXPECT_EQ(lines[1], expected.substr(1024, 1023));
+        EXPECT_EQ(lines[2], expected.substr(2048, 951));
     }
 }
 
@@ -102,6 +99,23 @@ TEST(ProcessUtilities, ShellRunWithBringToFrontWaitsAtLeast300ms)
     TZoWinfn::ShellRun(nullptr, u"", u"C:\\no such folder\\Tool.EXE", u"", u"", SW_HIDE, true);
     auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     EXPECT_GE(elapsed.count(), 295);
+}
+
+TEST(ProcessUtilities, TheBringToFrontWalkMatchesTheNamePartIgnoringCase)
+{
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    WideString cmd = ChildCommand("sleep 3000");
+    std::vector<wchar_t> buf(cmd.begin(), cmd.end());
+    buf.push_back(0);
+    ASSERT_TRUE(CreateProcessW(nullptr, buf.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi));
+    TUniqueHandle process(pi.hProcess), thread(pi.hThread);
+    EXPECT_EQ(TZoWinfn::FindProcessByName(u"C:\\elsewhere\\UI_Child.EXE"), pi.dwProcessId);
+    EXPECT_EQ(TZoWinfn::FindProcessByName(u"D:UI_CHILD.exe"), pi.dwProcessId);  // the name after a colon
+    EXPECT_EQ(TZoWinfn::FindProcessByName(u"ui_child"), 0u);
+    TerminateProcess(process.Get(), 0);
+    WaitForSingleObject(process.Get(), 5000);
 }
 
 TEST(ProcessUtilities, ShellResultsAbove32MeanSuccess)

@@ -3,6 +3,7 @@
 //   ui_child print TEXT    writes TEXT (\r and \n as escapes) to standard output
 //   ui_child big N         writes N bytes "0123456789..." at once
 //   ui_child sleep MS      waits, then ends with 0
+//   ui_child big N MS      writes N bytes, then waits MS before ending
 #include <windows.h>
 
 #include <cstdlib>
@@ -41,6 +42,7 @@ int wmain(int argc, wchar_t** argv)
         std::string out;
         for (int i = 0; i < _wtoi(arg.c_str()); ++i) out += char('0' + i % 10);
         Out(out);
+        if (argc > 3) Sleep(DWORD(_wtoi(argv[3])));
         return 0;
     }
     return 100;
