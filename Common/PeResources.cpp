@@ -523,7 +523,24 @@ uint64_t TPeImage::WriteResourceSection(TStream& out, const Layout& layout, cons
     return total;
 }
 
-void TPeImage::Write(TStream& out, const TStreamedResource* streamed) const
+int TPeImage::InPlaceSection(uint64_t* lastRawEnd) const
+{
+    uint64_t end = sizeOfHeaders_;
+    size_t lastByVa = 0;
+    for (size_t i = 0; i < sections_.size(); ++i) {
+        const TPeSection& s = sections_[i];
+        if (s.RawSize) end = std::max<uint64_t>(end, uint64_t(s.RawPointer) + s.RawSize);
+        if (s.VirtualAddress > sections_[lastByVa].VirtualAddress) lastByVa = i;
+    }
+    if (lastRawEnd) *lastRawEnd = end;
+    const TPeSection& s = sections_[lastByVa];
+    if (resourceRva_ != 0 && s.VirtualAddress == resourceRva_ &&
+        (s.RawSize == 0 || uint64_t(s.RawPointer) + s.RawSize == end))
+        return static_cast<int>(lastByVa);
+    return -1;
+}
+
+void TPeImage::CheckWritable() const
 {
     if (IsSigned())
         Fail("the file carries an Authenticode signature; add resources to the unsigned file and sign afterwards");
@@ -539,6 +556,18 @@ void TPeImage::Write(TStream& out, const TStreamedResource* streamed) const
             Fail("damaged PE file: sections overlap or are out of order");
         vaFloor = uint64_t(s.VirtualAddress) + std::max<uint64_t>(std::max(s.VirtualSize, s.RawSize), 1);
     }
+    if (InPlaceSection(nullptr) < 0) {
+        uint64_t end = sectionTable_ + 40ull * (sections_.size() + 1);
+        uint64_t firstRaw = sizeOfHeaders_;
+        for (const TPeSection& s : sections_)
+            if (s.RawSize) firstRaw = std::min<uint64_t>(firstRaw, s.RawPointer);
+        if (end > firstRaw) Fail("the headers have no room for another section");
+    }
+}
+
+void TPeImage::Write(TStream& out, const TStreamedResource* streamed) const
+{
+    CheckWritable();
 
     // ---- Layout of the new resource section.
     Layout layout;
@@ -610,19 +639,8 @@ void TPeImage::Write(TStream& out, const TStreamedResource* streamed) const
 
     // ---- Placement: replace the resource section in place when it is the
     // last one in the file and in memory, else append a new last section.
-    uint64_t lastRawEnd = sizeOfHeaders_;
-    size_t lastByVa = 0;
-    for (size_t i = 0; i < sections_.size(); ++i) {
-        const TPeSection& s = sections_[i];
-        if (s.RawSize) lastRawEnd = std::max<uint64_t>(lastRawEnd, uint64_t(s.RawPointer) + s.RawSize);
-        if (s.VirtualAddress > sections_[lastByVa].VirtualAddress) lastByVa = i;
-    }
-    int inPlace = -1;
-    if (resourceRva_ != 0) {
-        const TPeSection& s = sections_[lastByVa];
-        if (s.VirtualAddress == resourceRva_ && (s.RawSize == 0 || uint64_t(s.RawPointer) + s.RawSize == lastRawEnd))
-            inPlace = static_cast<int>(lastByVa);
-    }
+    uint64_t lastRawEnd = 0;
+    const int inPlace = InPlaceSection(&lastRawEnd);
     std::vector<TPeSection> newSections = sections_;
     uint32_t sectionIndex;
     uint64_t rsrcRaw;  // file offset of the new section
@@ -631,11 +649,6 @@ void TPeImage::Write(TStream& out, const TStreamedResource* streamed) const
         TPeSection& s = newSections[sectionIndex];
         rsrcRaw = s.RawSize ? s.RawPointer : AlignUp(lastRawEnd, fileAlignment_);
     } else {
-        uint64_t end = sectionTable_ + 40ull * (sections_.size() + 1);
-        uint64_t firstRaw = sizeOfHeaders_;
-        for (const TPeSection& s : sections_)
-            if (s.RawSize) firstRaw = std::min<uint64_t>(firstRaw, s.RawPointer);
-        if (end > firstRaw) Fail("the headers have no room for another section");
         uint64_t vaEnd = 0;
         for (const TPeSection& s : sections_)
             vaEnd = std::max<uint64_t>(vaEnd, uint64_t(s.VirtualAddress) + std::max(s.VirtualSize, s.RawSize));

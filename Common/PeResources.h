@@ -130,6 +130,9 @@ public:
     // Removes every language of the resource; returns how many went.
     size_t RemoveResource(const TResName& type, const TResName& name);
 
+    // Raises EPeFormatError when the file cannot take a rebuilt resource
+    // section: signed, damaged section table, no room for a section header.
+    void CheckWritable() const;
     // Writes the file with its rebuilt resource section; the streamed resource,
     // when given, is placed last. Refuses a signed file.
     TBytes Save() const;
@@ -139,6 +142,9 @@ private:
     struct Layout;
 
     uint64_t RvaToOffset(uint32_t rva, uint32_t size) const;
+    // The resource section's index when it can be rebuilt where it is (last
+    // in the file and in memory), else -1; lastRawEnd: end of the sections' data.
+    int InPlaceSection(uint64_t* lastRawEnd) const;
     void ParseHeaders();
     void ParseResources();
     void Write(TStream& out, const TStreamedResource* streamed) const;

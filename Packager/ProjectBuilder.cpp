@@ -401,6 +401,7 @@ TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
         pe = std::make_unique<TPeImage>(TPeImage::FromFile(stubFile));
         if (pe->IsSigned())
             Fail(stubFile, u"the stub carries an Authenticode signature; build from the unsigned stub and sign the installers afterwards");
+        pe->CheckWritable();
     } catch (const EPeFormatError& e) {
         Fail(stubFile, e.Message());
     } catch (const EStreamError& e) {
@@ -458,8 +459,10 @@ TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
                             }};
     try {
         pe->SaveToFile(full.Temp(), &block);
-    } catch (const EPeFormatError& e) {
-        Fail(stubFile, e.Message());
+    } catch (const EPeFormatError& e) {  // the stub was checked: only sizes are left to fail
+        Fail(project, e.Message());
+    } catch (const EPackageError& e) {
+        Fail(project, e.Message());
     }
     result.Files = totals.Files;
     result.BytesIn = totals.BytesIn;
