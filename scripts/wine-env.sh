@@ -30,6 +30,8 @@ _zo_make_pristine() {
     # No window manager runs in Xvfb: unmanaged windows hide and close at once
     # instead of waiting 2 s for a window-manager state that never comes.
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    # The caption buttons are drawn with Marlett, which Wine does not find by itself here.
+    cp /usr/share/wine/fonts/marlett.ttf "$ZO_PRISTINE_PREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
     wineserver -w
     # User folders are links into the Linux home folder: make them real folders of the prefix.
     for d in "$ZO_PRISTINE_PREFIX"/drive_c/users/*/; do

@@ -15,6 +15,9 @@ for f in "$STUB" "$DRIVER" "$MAKEPKG"; do
 done
 # Unmanaged windows close at once without a window manager (also set in new prefixes).
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+# Caption buttons need Marlett (also copied into new prefixes).
+[ -f "$WINEPREFIX/drive_c/windows/Fonts/marlett.ttf" ] ||
+  cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
 
 WORK=$(mktemp -d "$ZO_ROOT/build/ui-test.XXXXXX")
 mkdir -p "$ARTIFACTS"
