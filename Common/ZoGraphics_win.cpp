@@ -162,6 +162,13 @@ TBytes TPicture::ToPng() const
     return out;
 }
 
+HICON TPicture::CreateIcon() const
+{
+    HICON icon = nullptr;
+    if (GdipCreateHICONFromBitmap(static_cast<GpBitmap*>(image_), &icon) != Ok) return nullptr;
+    return icon;
+}
+
 void TPicture::DrawCentred(HDC dc, const RECT& area) const
 {
     int aw = area.right - area.left, ah = area.bottom - area.top;

@@ -24,6 +24,8 @@ public:
 
     int Width() const { return width_; }
     int Height() const { return height_; }
+    // A window icon of the picture (the caller owns it); null on failure.
+    HICON CreateIcon() const;
     // Centred in area; scaled down proportionally when larger, never up.
     void DrawCentred(HDC dc, const RECT& area) const;
 

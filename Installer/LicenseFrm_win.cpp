@@ -22,6 +22,11 @@ TLicenseForm::TLicenseForm(TCustomForm* owner) : TBaseForm(owner, LicenseFormSpe
 {
     memLicense = AddControl({.kind = TControlKind::Memo, .id = idMemLicense, .name = "memLicense",
                              .align = TAlign::Client});
+    // The owner's icon (the product's) in the caption.
+    if (owner) {
+        LRESULT icon = SendMessageW(owner->Handle(), WM_GETICON, ICON_SMALL, 0);
+        if (icon) SendMessageW(Handle(), WM_SETICON, ICON_SMALL, icon);
+    }
 }
 
 void TLicenseForm::ShowLicense(TCustomForm* owner, const WideString& text)

@@ -106,6 +106,9 @@ TMainForm::TMainForm() : TBaseForm(nullptr, MainFormSpec())
 
 TMainForm::~TMainForm()
 {
+    // The window outlives this object's members by a moment: let go of the icon first.
+    SendMessageW(Handle(), WM_SETICON, ICON_BIG, 0);
+    SendMessageW(Handle(), WM_SETICON, ICON_SMALL, 0);
     resourceModule.Reset();
     if (!downloadedPackage.empty()) {
         DWORD a = GetFileAttributesW(W(downloadedPackage));
@@ -237,7 +240,13 @@ void TMainForm::LoadIcon()
     ReadPackageResource(script->BaseInfo->IconResID, &stream);
     stream.SetPosition(0);
     iconPng_ = stream.Bytes();
-    imgIcon->SetPicture(TPicture::FromPng(iconPng_));
+    std::shared_ptr<TPicture> picture = TPicture::FromPng(iconPng_);
+    imgIcon->SetPicture(picture);
+    windowIcon_.Reset(picture->CreateIcon());
+    if (windowIcon_) {
+        SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(windowIcon_.Get()));
+        SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(windowIcon_.Get()));
+    }
 }
 
 void TMainForm::LoadLicenseText()

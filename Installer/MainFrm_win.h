@@ -121,6 +121,7 @@ private:
     void RunAndExit();
 
     TBytes iconPng_;
+    TUniqueIcon windowIcon_;  // the product icon on the taskbar and in Alt+Tab
     // An error ended the install sequence: the window may be closed again.
     bool sequenceFailed_ = false;
 };
