@@ -576,6 +576,18 @@ void TXmlDocument::LoadFromStream(TStream& stream)
 
 namespace {
 
+// An upper bound of the element's written length, so the output grows once.
+size_t WrittenSize(const TXmlNode& e, size_t depth)
+{
+    size_t n = depth * 4 + 2 * e.Name.size() + e.Value.size() + 20;
+    for (int i = 0; i < e.Attributes.Count(); ++i) {
+        const TXmlAttribute* a = e.Attributes.Items(i);
+        n += a->Name.size() + a->Value.size() + 4;
+    }
+    for (const TXmlNode* child : e.Nodes) n += WrittenSize(*child, depth + 1);
+    return n;
+}
+
 void WriteElement(const TXmlNode& e, AnsiString& indent, bool indented, AnsiString& out)
 {
     auto newline = [&] {
@@ -631,6 +643,7 @@ AnsiString TXmlDocument::SaveToString() const
 {
     // Lines, each followed by CR LF; without indenting the whole tree is one line.
     AnsiString out;
+    out.reserve((Root ? WrittenSize(*Root, 0) : 0) + 64);
     if (WithDeclaration) out += "<?xml version=\"1.0\" encoding=\"utf-8\"?>\r\n";
     if (Root) {
         AnsiString indent;
