@@ -222,6 +222,14 @@ TZoHttpResponse TZoHttpClient::Exchange(const TZoUrl& url, bool& connectAnswer)
         }
         try {
             connection_->Send(GetRequest(url));
+        } catch (const EZoReadTimeout&) {
+            throw;
+        } catch (const EZoSocketError&) {
+            if (!reused) throw;
+            connection_.reset();
+            continue;
+        }
+        try {
             return ReadFinalHead();
         } catch (const EZoReadTimeout&) {
             throw;

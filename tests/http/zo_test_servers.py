@@ -19,6 +19,7 @@ Origin paths:
   /empty, /204, /404    an empty body, No Content, Not Found (with a body)
   /conn                 the number of the connection that carried the request
   /connclose            like /conn, answered with "Connection: close"
+  /dropnext             like /conn, but the next request on the connection gets no answer
   /http10               like /conn, as an HTTP/1.0 server that closes
   /redirect/K           K redirects (absolute Locations), each setting cookie rK=K; the last
                         answer's body is the Cookie header it was asked with
@@ -199,10 +200,11 @@ class OriginHandler(socketserver.StreamRequestHandler):
         if self.broken:
             return
         conn = CONNECTIONS.next()
+        self.drop_next = False
         try:
             while True:
                 head = read_head(self.rfile)
-                if head is None:
+                if head is None or self.drop_next:
                     return
                 keep = self.serve(head, conn)
                 self.wfile.flush()
@@ -244,6 +246,9 @@ class OriginHandler(socketserver.StreamRequestHandler):
             w.write(response("404 Not Found", b"<html>missing</html>"))
         elif path == "/conn":
             w.write(response("200 OK", str(conn).encode()))
+        elif path == "/dropnext":
+            w.write(response("200 OK", str(conn).encode()))
+            self.drop_next = True
         elif path == "/connclose":
             w.write(response("200 OK", str(conn).encode(), ["Connection: close"]))
             return False

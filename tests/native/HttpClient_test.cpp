@@ -138,6 +138,11 @@ TEST(HttpClient, KeepsConnectionsAliveOnlyForTheSameHostAndPort)
     EXPECT_EQ(Fetch(client, s.HttpUrl("/http10")), second);  // an HTTP/1.0 answer ends it too
     std::string third = Fetch(client, s.HttpUrl("/conn"));
     EXPECT_NE(third, second);
+    // A kept connection the server drops on the next request: asked again anew.
+    EXPECT_EQ(Fetch(client, s.HttpUrl("/dropnext")), third);
+    std::string fourth = Fetch(client, s.HttpUrl("/conn"));
+    EXPECT_NE(fourth, third);
+    third = fourth;
 
     std::string tls = Fetch(client, s.HttpsUrl("/conn"));
     EXPECT_NE(tls, third);
