@@ -33,6 +33,8 @@ LRESULT CALLBACK ControlWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
         control->AttachHandle(hwnd);
     }
     if (!control) return DefWindowProcW(hwnd, msg, wp, lp);
+    // The window's last message: nothing may reach the object afterwards.
+    if (msg == WM_NCDESTROY) SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
     try {
         return control->WndProc(msg, wp, lp);
     } catch (const std::exception& e) {
@@ -50,6 +52,7 @@ LRESULT CALLBACK FormWndProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
         form->AttachHandle(hwnd);
     }
     if (!form) return DefWindowProcW(hwnd, msg, wp, lp);
+    if (msg == WM_NCDESTROY) SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
     try {
         return form->WndProc(msg, wp, lp);
     } catch (const std::exception& e) {
