@@ -243,3 +243,28 @@ TEST(FolderPicker, CancelLeavesTheCallersPathAlone)
     }
     EXPECT_EQ(dialog.Path, u"");
 }
+
+TEST(BaseWindow, AltOrTabSchedulesARepaintOfTheWindowAndEveryControl)
+{
+    for (auto [message, key] : {std::pair{UINT(WM_KEYDOWN), WPARAM(VK_TAB)}, std::pair{UINT(WM_SYSKEYDOWN), WPARAM('X')}}) {
+        TProbeDialog form(nullptr);
+        form.Show();
+        UpdateWindow(form.Handle());
+        RedrawWindow(form.Handle(), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+        RECT r;
+        ASSERT_FALSE(GetUpdateRect(form.btnOk->Handle(), &r, FALSE));
+        MSG msg{form.btnCancel->Handle(), message, key, 0, 0, {}};
+        form.PreTranslate(msg);
+        EXPECT_TRUE(GetUpdateRect(form.Handle(), &r, FALSE));
+        for (TControl* c : {form.btnOk, form.btnCancel, form.pnlButtons, form.pnlBkClient})
+            EXPECT_TRUE(GetUpdateRect(c->Handle(), &r, FALSE)) << c->Name();
+    }
+    // Any other key leaves the window alone.
+    TProbeDialog form(nullptr);
+    form.Show();
+    RedrawWindow(form.Handle(), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    MSG msg{form.btnCancel->Handle(), WM_KEYDOWN, 'X', 0, 0, {}};
+    form.PreTranslate(msg);
+    RECT r;
+    EXPECT_FALSE(GetUpdateRect(form.btnOk->Handle(), &r, FALSE));
+}
