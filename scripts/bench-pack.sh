@@ -19,8 +19,10 @@ stub="${ZO_WIN_BUILD:-build/win}/Installer/zosetup.exe"
 [ -f "$stub" ] || stub="tests/native/data/tiny64.exe"  # the stub does not change the work
 
 # A release build of the tool of its own.
-cmake -S . -B build/bench-pack-tool -DCMAKE_BUILD_TYPE=Release -DZO_TESTS=OFF >/dev/null
-cmake --build build/bench-pack-tool --target zosetup-pack -j2 >/dev/null || exit 1
+mkdir -p "$work"
+cmake -S . -B build/bench-pack-tool -DCMAKE_BUILD_TYPE=Release -DZO_TESTS=OFF >"$work/build.log" 2>&1 &&
+  cmake --build build/bench-pack-tool --target zosetup-pack -j2 >>"$work/build.log" 2>&1 ||
+  { tail -20 "$work/build.log"; exit 1; }
 pack="$root/build/bench-pack-tool/Packager/zosetup-pack"
 command -v makensis >/dev/null || { echo "makensis missing (Debian package nsis)"; exit 1; }
 
@@ -54,33 +56,33 @@ EOF
 mkdir -p "$work/nsis"
 bytes_in=$(du -sb "$payload" | cut -f1)
 
-# run NAME OUTPUT COMMAND...: one timed run; appends "seconds peak_kb size" to $work/NAME.runs
+# run NAME OUTPUT COMMAND...: one timed run; appends "seconds peak_kb cpu_seconds size" to $work/NAME.runs
 run() {
   local name=$1 out=$2; shift 2
   rm -f "$out"
-  /usr/bin/time -f "%e %M" -o "$work/time.txt" "$@" >/dev/null 2>"$work/$name.err" || {
+  /usr/bin/time -f "%e %M %U %S" -o "$work/time.txt" "$@" >/dev/null 2>"$work/$name.err" || {
     echo "$name failed:"; cat "$work/$name.err"; exit 1; }
-  echo "$(cat "$work/time.txt") $(stat -c %s "$out")" >>"$work/$name.runs"
+  awk -v size="$(stat -c %s "$out")" '{ print $1, $2, $3 + $4, size }' "$work/time.txt" >>"$work/$name.runs"
 }
 
 rm -f "$work"/*.runs
 for _ in $(seq "$runs"); do
   run pack-1core "$work/one/bench-setup.exe" taskset -c 0 "$pack" build "$work/bench.xml" -o "$work/one" --stub "$stub" -j 1 -q
   run pack-2cores "$work/two/bench-setup.exe" taskset -c 0,1 "$pack" build "$work/bench.xml" -o "$work/two" --stub "$stub" -j 2 -q
-  run nsis "$work/nsis/bench-setup.exe" makensis -V1 "$work/bench.nsi"
+  run nsis "$work/nsis/bench-setup.exe" taskset -c 0 makensis -V1 "$work/bench.nsi"
 done
 cmp -s "$work/one/bench-setup.exe" "$work/two/bench-setup.exe" || { echo "the thread count changed the installer"; exit 1; }
 
 echo
 echo "payload: $((bytes_in / 1048576)) MB in $files files; $runs runs each; load average $(cut -d' ' -f1-3 /proc/loadavg)"
-printf '%-12s %10s %10s %12s %12s %12s\n' "build" "best s" "median s" "MB/s (best)" "output MB" "peak RSS MB"
+printf '%-12s %8s %9s %12s %8s %10s %12s\n' "build" "best s" "median s" "MB/s (best)" "CPU s" "output MB" "peak RSS MB"
 for name in pack-1core pack-2cores nsis; do
   sort -n "$work/$name.runs" | awk -v name="$name" -v bytes="$bytes_in" '
-    { t[NR] = $1; m[NR] = $2; s = $3 }
+    { t[NR] = $1; m[NR] = $2; c[NR] = $3; s = $4 }
     END {
-      best = t[1]; median = t[int((NR + 1) / 2)]; peak = 0
-      for (i = 1; i <= NR; i++) if (m[i] > peak) peak = m[i]
-      printf "%-12s %10.2f %10.2f %12.1f %12.1f %12.1f\n", name, best, median, bytes / 1048576 / best, s / 1048576, peak / 1024
+      best = t[1]; median = t[int((NR + 1) / 2)]; peak = 0; cpu = c[1]
+      for (i = 1; i <= NR; i++) { if (m[i] > peak) peak = m[i]; if (c[i] < cpu) cpu = c[i] }
+      printf "%-12s %8.2f %9.2f %12.1f %8.2f %10.1f %12.1f\n", name, best, median, bytes / 1048576 / best, cpu, s / 1048576, peak / 1024
     }'
 done
 one=$(sort -n "$work/pack-1core.runs" | head -1 | cut -d' ' -f1)
