@@ -37,6 +37,29 @@ check "the installing controls are hidden" "0 0 0 0" \
   "$(field $WAIT 5) $(field $PROGRESS 5) $(field $DETAIL 5) $(field $RUNAPP 5)"
 check "the install button has the focus" $INSTALL "$(drv focus)"
 
+# ---- Dragging: the background and the passive labels move the window, the edit does not
+drag() {  # x y dx dy, relative to the window
+  local wx wy
+  read -r wx wy _ < <(drv rect TMainForm)
+  xdotool mousemove $((wx + $1)) $((wy + $2)) mousedown 1 sleep 0.1 \
+    mousemove $((wx + $1 + $3 / 2)) $((wy + $2 + $4 / 2)) sleep 0.1 \
+    mousemove $((wx + $1 + $3)) $((wy + $2 + $4)) sleep 0.1 mouseup 1
+  sleep 0.3
+}
+moved_by() {  # dx dy of the window since "before"
+  local x y
+  read -r x y _ < <(drv rect TMainForm)
+  echo "$((x - ${before%% *})) $((y - ${before##* }))"
+}
+before=$(drv rect TMainForm | cut -d' ' -f1-2); drag 100 100 40 25
+check "pressing on the background drags the window" "40 25" "$(moved_by)"
+before=$(drv rect TMainForm | cut -d' ' -f1-2); drag 375 200 -30 -20
+check "pressing on the title drags the window" "-30 -20" "$(moved_by)"
+before=$(drv rect TMainForm | cut -d' ' -f1-2); drag 30 440 -10 10
+check "pressing on the white strip drags the window" "-10 10" "$(moved_by)"
+before=$(drv rect TMainForm | cut -d' ' -f1-2); drag 200 416 25 15
+check "pressing on the edit does not drag" "0 0" "$(moved_by)"
+
 # ---- The agreement box drives the install button
 drv click $AGREE; sleep 0.3
 check "unchecking the agreement disables the install button" "0 0" "$(drv checked $AGREE) $(field $INSTALL 6)"
