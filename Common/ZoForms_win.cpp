@@ -83,6 +83,8 @@ bool IsSystemControl(TControlKind kind)
     case TControlKind::Memo:
     case TControlKind::Button:
     case TControlKind::CheckBox:
+    case TControlKind::RadioButton:
+    case TControlKind::SpinEdit:
         return true;
     default:
         return false;
@@ -103,6 +105,8 @@ void RegisterZoWindowClasses()
     static bool done = false;
     if (done) return;
     done = true;
+    INITCOMMONCONTROLSEX cc{sizeof cc, ICC_UPDOWN_CLASS};
+    InitCommonControlsEx(&cc);
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
     wc.lpfnWndProc = ControlWndProc;
@@ -203,8 +207,13 @@ TControl::TControl(TCustomForm* form, const TControlSpec& spec) : form_(form), s
         style |= ES_MULTILINE | ES_READONLY | ES_AUTOVSCROLL | WS_VSCROLL | WS_TABSTOP;
         exStyle |= WS_EX_CLIENTEDGE;
         break;
+    case TControlKind::SpinEdit:
+        cls = L"EDIT";
+        style |= ES_AUTOHSCROLL | ES_NUMBER | WS_TABSTOP | (spec.border ? WS_BORDER : 0);
+        break;
     case TControlKind::Button:
     case TControlKind::CheckBox:
+    case TControlKind::RadioButton:
         cls = L"BUTTON";
         style |= BS_OWNERDRAW | WS_TABSTOP;
         break;
@@ -228,6 +237,14 @@ TControl::TControl(TCustomForm* form, const TControlSpec& spec) : form_(form), s
     SendMessageW(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     if (spec.kind == TControlKind::Edit) SendMessageW(handle_, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELONG(3, 3));
     if (spec.kind == TControlKind::Memo) SendMessageW(handle_, EM_SETLIMITTEXT, 0, 0);
+    if (spec.kind == TControlKind::SpinEdit) {
+        upDown_ = CreateWindowExW(0, UPDOWN_CLASSW, nullptr,
+                                  WS_CHILD | (spec.visible ? WS_VISIBLE : 0) | UDS_SETBUDDYINT | UDS_ALIGNRIGHT |
+                                      UDS_ARROWKEYS | UDS_NOTHOUSANDS | UDS_HOTTRACK,
+                                  0, 0, 0, 0, ParentHandle(), nullptr, Instance(), nullptr);
+        SendMessageW(upDown_, UDM_SETBUDDY, reinterpret_cast<WPARAM>(handle_), 0);
+        SetSpinRange(0, 65535);
+    }
     if (spec.kind == TControlKind::ProgressBar) SetText(ZoSkin::PercentText(position_, max_));
     if (spec.autoSize) ApplyAutoSize();
     if (spec.anchors & akRight) {
@@ -264,6 +281,7 @@ void TControl::SetVisible(bool visible)
         ::SetFocus(form_->Handle());
     }
     ShowWindow(handle_, visible ? SW_SHOWNA : SW_HIDE);
+    if (upDown_) ShowWindow(upDown_, visible ? SW_SHOWNA : SW_HIDE);
 }
 
 bool TControl::Enabled() const { return IsWindowEnabled(handle_) != 0; }
@@ -271,6 +289,7 @@ bool TControl::Enabled() const { return IsWindowEnabled(handle_) != 0; }
 void TControl::SetEnabled(bool enabled)
 {
     EnableWindow(handle_, enabled);
+    if (upDown_) EnableWindow(upDown_, enabled);
     Invalidate();
 }
 
@@ -288,7 +307,7 @@ void TControl::SetText(const WideString& text)
 {
     SetWindowTextW(handle_, W(text));
     if (spec_.autoSize) ApplyAutoSize();
-    if (spec_.kind == TControlKind::Button || spec_.kind == TControlKind::CheckBox) Invalidate();
+    if (IsButtonKind()) Invalidate();
 }
 
 void TControl::Invalidate() { InvalidateRect(handle_, nullptr, TRUE); }
@@ -299,6 +318,17 @@ void TControl::SetChecked(bool checked)
 {
     checked_ = checked;
     Invalidate();
+    if (checked && spec_.kind == TControlKind::RadioButton)
+        for (auto& c : form_->Components())
+            if (c.get() != this && c->Kind() == TControlKind::RadioButton && c->Parent() == Parent() && c->checked_) {
+                c->checked_ = false;
+                c->Invalidate();
+            }
+}
+
+void TControl::SetSpinRange(int minimum, int maximum)
+{
+    if (upDown_) SendMessageW(upDown_, UDM_SETRANGE32, static_cast<WPARAM>(minimum), maximum);
 }
 
 void TControl::SetMax(int maximum)
@@ -408,7 +438,8 @@ void TControl::Paint(HDC dc, const RECT& area)
         break;
     }
     case TControlKind::Button:
-    case TControlKind::CheckBox: {
+    case TControlKind::CheckBox:
+    case TControlKind::RadioButton: {
         ZoSkin::TButtonState state;
         state.hot = hot_;
         state.pressed = SendMessageW(handle_, BM_GETSTATE, 0, 0) & BST_PUSHED;
@@ -416,8 +447,10 @@ void TControl::Paint(HDC dc, const RECT& area)
         state.focused = GetFocus() == handle_ && form_->KeyboardCues();
         if (spec_.kind == TControlKind::Button)
             ZoSkin::PaintButton(dc, area, Text(), font_, Color(), state);
-        else
+        else if (spec_.kind == TControlKind::CheckBox)
             ZoSkin::PaintCheckBox(dc, area, Text(), font_, Color(), FontColor(), checked_, state);
+        else
+            ZoSkin::PaintRadioButton(dc, area, Text(), font_, Color(), FontColor(), checked_, state);
         break;
     }
     default:
@@ -509,9 +542,7 @@ LRESULT TControl::WndProc(UINT msg, WPARAM wp, LPARAM lp)
         }
         break;
     case WM_MOUSEMOVE:
-        if (spec_.kind == TControlKind::Image || spec_.kind == TControlKind::Button ||
-            spec_.kind == TControlKind::CheckBox)
-            TrackHot();
+        if (spec_.kind == TControlKind::Image || IsButtonKind()) TrackHot();
         break;
     case WM_MOUSELEAVE:
         hot_ = false;
@@ -519,7 +550,7 @@ LRESULT TControl::WndProc(UINT msg, WPARAM wp, LPARAM lp)
         break;
     case WM_SETFOCUS:
     case WM_KILLFOCUS:
-        if (spec_.kind == TControlKind::Button || spec_.kind == TControlKind::CheckBox) Invalidate();
+        if (IsButtonKind()) Invalidate();
         break;
     case WM_SIZE:
         if (spec_.kind == TControlKind::Panel) Realign();
@@ -537,10 +568,10 @@ LRESULT TControl::WndProc(UINT msg, WPARAM wp, LPARAM lp)
         }
         break;
     case BM_GETCHECK:
-        if (spec_.kind == TControlKind::CheckBox) return checked_ ? BST_CHECKED : BST_UNCHECKED;
+        if (IsButtonKind() && spec_.kind != TControlKind::Button) return checked_ ? BST_CHECKED : BST_UNCHECKED;
         break;
     case BM_SETCHECK:
-        if (spec_.kind == TControlKind::CheckBox) {
+        if (IsButtonKind() && spec_.kind != TControlKind::Button) {
             SetChecked(wp == BST_CHECKED);
             return 0;
         }
@@ -850,6 +881,7 @@ void TCustomForm::Clicked(TControl* control)
     // A hidden or disabled control gives no click, also not a programmatic one.
     if (!IsWindowVisible(control->Handle()) || !IsWindowEnabled(control->Handle())) return;
     if (control->Kind() == TControlKind::CheckBox) control->SetChecked(!control->Checked());
+    if (control->Kind() == TControlKind::RadioButton) control->SetChecked(true);
     if (control->Spec().modalResult) modalResult_ = control->Spec().modalResult;
     if (control->OnClick) {
         try {
@@ -867,7 +899,7 @@ bool TCustomForm::ChildNotify(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result)
         TControl* c = ControlByHandle(reinterpret_cast<HWND>(lp));
         if (!c) return false;
         WORD code = HIWORD(wp);
-        bool button = c->Kind() == TControlKind::Button || c->Kind() == TControlKind::CheckBox;
+        bool button = c->IsButtonKind();
         if ((button && code == BN_CLICKED) || (c->Kind() == TControlKind::Label && code == STN_CLICKED)) {
             Clicked(c);
             result = 0;
@@ -889,7 +921,8 @@ bool TCustomForm::ChildNotify(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result)
         TControl* c = ControlByHandle(reinterpret_cast<HWND>(lp));
         if (!c) return false;
         HDC dc = reinterpret_cast<HDC>(wp);
-        COLORREF back = c->Kind() == TControlKind::Memo || c->Kind() == TControlKind::Edit
+        COLORREF back = c->Kind() == TControlKind::Memo || c->Kind() == TControlKind::Edit ||
+                                c->Kind() == TControlKind::SpinEdit
                             ? (c->Spec().color != clDefault ? c->Spec().color : GetSysColor(COLOR_WINDOW))
                             : c->Color();
         SetTextColor(dc, c->FontColor());

@@ -73,7 +73,7 @@ WideString ErrorText(const std::exception& error);
 
 // ---- Controls -------------------------------------------------------------------
 
-enum class TControlKind { Panel, Label, Image, Edit, Memo, Button, CheckBox, ProgressBar, Bevel };
+enum class TControlKind { Panel, Label, Image, Edit, Memo, Button, CheckBox, RadioButton, SpinEdit, ProgressBar, Bevel };
 enum class TAlign { None, Top, Bottom, Client };
 enum TAnchor : int { akLeft = 1, akTop = 2, akRight = 4, akBottom = 8 };
 enum class TTextAlign { Left, Centre };
@@ -157,8 +157,12 @@ public:
     void Repaint();
     void Invalidate();
 
+    // Check boxes and radio buttons; checking a radio button unchecks the
+    // other radio buttons of the same parent.
     bool Checked() const { return checked_; }
     void SetChecked(bool checked);
+    // Spin edits: whole numbers within the range, step 1.
+    void SetSpinRange(int minimum, int maximum);
 
     void SetMax(int maximum);
     int Max() const { return max_; }
@@ -174,6 +178,11 @@ public:
     bool DoubleBuffered() const { return doubleBuffered_; }
     void SetDoubleBuffered(bool on) { doubleBuffered_ = on; }
     bool Hot() const { return hot_; }
+    bool IsButtonKind() const
+    {
+        return spec_.kind == TControlKind::Button || spec_.kind == TControlKind::CheckBox ||
+               spec_.kind == TControlKind::RadioButton;
+    }
     bool Pressed() const { return pressed_; }
 
     std::function<void()> OnClick;
@@ -196,6 +205,7 @@ private:
     TControlSpec spec_;
     HWND handle_ = nullptr;
     WNDPROC baseProc_ = nullptr;  // subclassed system controls
+    HWND upDown_ = nullptr;       // a spin edit's arrows (a sibling window)
     HFONT font_ = nullptr;
     bool checked_ = false;
     int max_ = 100;

@@ -101,6 +101,33 @@ void PaintCheckBox(HDC dc, const RECT& area, const WideString& text, HFONT font,
     }
 }
 
+void PaintRadioButton(HDC dc, const RECT& area, const WideString& text, HFONT font, COLORREF background,
+                      COLORREF textColor, bool checked, const TButtonState& state)
+{
+    FillSolid(dc, area, background);
+    const float box = 13.f;
+    float x = float(area.left) + 0.5f, y = float(area.top + (area.bottom - area.top - 13) / 2) + 0.5f;
+    COLORREF accent = state.enabled ? Blue : Mix(Blue, White, 55);
+    COLORREF frame = checked ? accent : (state.hot ? Blue : RGB(150, 160, 172));
+    ZoDraw::FillRoundRect(dc, x - 0.5f, y - 0.5f, box, box, box / 2, ZoDraw::Argb(White));
+    ZoDraw::FrameRoundRect(dc, x, y, box - 1.f, box - 1.f, (box - 1.f) / 2, checked ? 1.6f : 1.f, ZoDraw::Argb(frame));
+    if (checked) ZoDraw::FillRoundRect(dc, x + 3.f, y + 3.f, box - 7.f, box - 7.f, (box - 7.f) / 2, ZoDraw::Argb(accent));
+    RECT r = area;
+    r.left += 13 + 4;
+    Text(dc, r, text, font, state.enabled ? textColor : GetSysColor(COLOR_GRAYTEXT), DT_LEFT | DT_VCENTER | DT_SINGLELINE);
+    if (state.focused) {
+        RECT f = r;
+        TSelectObject select(dc, font);
+        DrawTextW(dc, W(text), static_cast<int>(text.size()), &f, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+        int h = f.bottom - f.top;
+        f.top = r.top + (r.bottom - r.top - h) / 2;
+        f.bottom = f.top + h;
+        InflateRect(&f, 1, 0);
+        SetTextColor(dc, textColor);
+        DrawFocusRect(dc, &f);
+    }
+}
+
 WideString PercentText(int position, int maximum)
 {
     int percent = maximum > 0 ? static_cast<int>(int64_t(std::clamp(position, 0, maximum)) * 100 / maximum) : 0;

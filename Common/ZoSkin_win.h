@@ -24,6 +24,8 @@ void PaintButton(HDC dc, const RECT& area, const WideString& text, HFONT font, C
                  const TButtonState& state);
 void PaintCheckBox(HDC dc, const RECT& area, const WideString& text, HFONT font, COLORREF background,
                    COLORREF textColor, bool checked, const TButtonState& state);
+void PaintRadioButton(HDC dc, const RECT& area, const WideString& text, HFONT font, COLORREF background,
+                      COLORREF textColor, bool checked, const TButtonState& state);
 // The bar with the completed percentage as its caption.
 void PaintProgress(HDC dc, const RECT& area, int position, int maximum, HFONT font, COLORREF background);
 void PaintMinimizeGlyph(HDC dc, const RECT& area, COLORREF background, bool hot, bool pressed);

@@ -268,3 +268,31 @@ TEST(BaseWindow, AltOrTabSchedulesARepaintOfTheWindowAndEveryControl)
     RECT r;
     EXPECT_FALSE(GetUpdateRect(form.btnOk->Handle(), &r, FALSE));
 }
+
+TEST(Controls, RadioButtonsOfOneParentExcludeEachOtherAndSpinEditsStepByOne)
+{
+    TProbeDialog form(nullptr);
+    auto radio = [&](int id, int top) {
+        return form.AddControl({.kind = TControlKind::RadioButton, .id = id, .name = "rb", .parent = form.pnlBkClient,
+                                .left = 40, .top = top, .width = 160, .height = 16, .text = u"选项"});
+    };
+    TControl* a = radio(500, 40);
+    TControl* b = radio(501, 72);
+    form.Show();  // hidden controls give no clicks
+    a->SetChecked(true);
+    SendMessageW(b->Handle(), BM_CLICK, 0, 0);
+    EXPECT_TRUE(b->Checked());
+    EXPECT_FALSE(a->Checked());
+    EXPECT_EQ(SendMessageW(a->Handle(), BM_GETCHECK, 0, 0), BST_UNCHECKED);
+    SendMessageW(a->Handle(), BM_CLICK, 0, 0);
+    EXPECT_TRUE(a->Checked());
+    EXPECT_FALSE(b->Checked());
+
+    TControl* spin = form.AddControl({.kind = TControlKind::SpinEdit, .id = 502, .name = "spin",
+                                      .parent = form.pnlBkClient, .left = 136, .top = 131, .width = 121,
+                                      .height = 22, .border = true});
+    spin->SetText(u"8080");
+    SendMessageW(spin->Handle(), WM_KEYDOWN, VK_UP, 1);
+    EXPECT_EQ(spin->Text(), u"8081");
+    EXPECT_TRUE(GetWindowLongW(spin->Handle(), GWL_STYLE) & ES_NUMBER);
+}
