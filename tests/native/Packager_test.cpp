@@ -6,6 +6,7 @@
 
 #include "FileDataClasses.h"
 #include "Inspect.h"
+#include "NewProject.h"
 #include "PeIcon.h"
 #include "PeResources.h"
 #include "PeVersion.h"
@@ -304,6 +305,22 @@ TEST(PackagerInspect, SaysWhatIsWrongWithForeignAndDamagedFiles)
     } catch (const EPackageError& e) {
         EXPECT_STREQ(e.what(), "the setup script is damaged: it does not decode");
     }
+}
+
+TEST(PackagerNew, StartingProjectBuildsAsItIsAndIsNeverOverwritten)
+{
+    TTempFolder dir;
+    const WideString project = dir.Wide("p/product.xml");
+    WriteNewProject(project);
+    const std::string written = ReadFileBytes(dir.Path() / "p" / "product.xml");
+    TBuildOptions options;
+    options.ProjectFile = project;
+    options.StubFile = FromUtf8(std::string(ZO_SOURCE_DIR) + "/tests/native/data/tiny64.exe");
+    TBuildResult r = TProjectBuilder::Build(options);
+    EXPECT_EQ(r.Files, 1u);
+    EXPECT_EQ(fs::path(r.FullSetup).filename(), "MyProductSetup.exe");
+    EXPECT_THROW(WriteNewProject(project), EPackageError);
+    EXPECT_EQ(ReadFileBytes(dir.Path() / "p" / "product.xml"), written);
 }
 
 TEST(PackagerPaths, ExtractionStaysInsideItsFolder)
