@@ -497,35 +497,47 @@ void TZoSysfn::DecompressStream(TStream* source, TMemoryStream* target)
 {
     ZO_ASSERT(source != nullptr && target != nullptr, kUnit);
     target->Clear();
-    TBytes in = ReadWhole(source);
-    if (in.empty()) return;
+    // A memory stream is inflated where it lies; any other stream is read first.
+    TBytes copy;
+    const uint8_t* in = nullptr;
+    size_t n = 0;
+    if (auto* memory = dynamic_cast<TMemoryStream*>(source)) {
+        in = memory->Memory();
+        n = memory->Bytes().size();
+        memory->SetPosition(static_cast<int64_t>(n));
+    } else {
+        copy = ReadWhole(source);
+        in = copy.data();
+        n = copy.size();
+    }
+    if (n == 0) return;
     z_stream z{};
     if (inflateInit(&z) != Z_OK) throw EDecompressionError(u"Error");
     struct End {
         z_stream* z;
         ~End() { inflateEnd(z); }
     } end{&z};
-    TBytes out(RoundUp256(in.size()));
-    z.next_in = in.data();
-    z.avail_in = static_cast<uInt>(in.size());
+    // Inflate straight into the target's buffer, growing it geometrically so a
+    // highly compressed file does not cost quadratic copying.
+    TBytes& out = target->Bytes();
+    out.resize(RoundUp256(std::max<size_t>(n * 2, 256)));
+    z.next_in = const_cast<Bytef*>(in);
+    z.avail_in = static_cast<uInt>(n);
     while (true) {
         z.next_out = out.data() + z.total_out;
         z.avail_out = static_cast<uInt>(out.size() - z.total_out);
-        uLong before = z.total_out;
-        uInt inBefore = z.avail_in;
         int rc = inflate(&z, Z_FINISH);
         if (rc == Z_STREAM_END) break;
-        // Z_BUF_ERROR with the output full just asks for room; without progress
-        // on either side the input is truncated.
-        if (rc != Z_OK && rc != Z_BUF_ERROR) throw EDecompressionError(u"Error");
-        if (z.avail_out != 0 || (z.total_out == before && z.avail_in == inBefore && z.avail_in == 0))
+        // Z_BUF_ERROR with the output full only asks for room; with room left
+        // the input ended before the stream did.
+        if ((rc != Z_OK && rc != Z_BUF_ERROR) || z.avail_out != 0 || out.size() >= kMaxOutput) {
+            target->Clear();
             throw EDecompressionError(u"Error");
-        if (out.size() >= kMaxOutput) throw EDecompressionError(u"Error");
-        // Grow geometrically so a highly compressed file does not cost quadratic copying.
-        out.resize(std::min(kMaxOutput, out.size() + std::max(RoundUp256(in.size()), out.size())));
+        }
+        out.resize(std::min(kMaxOutput, out.size() * 2));
     }
     out.resize(z.total_out);
-    target->WriteBuffer(out.data(), out.size());
+    target->SetPosition(static_cast<int64_t>(out.size()));
 }
 
 // ---- Holders served through the platform layer ------------------------------

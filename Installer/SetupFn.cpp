@@ -1,5 +1,8 @@
 #include "SetupFn.h"
 
+#include <algorithm>
+#include <array>
+
 #include "ZoPlatform.h"
 #include "ZoSysUtils.h"
 
@@ -11,11 +14,18 @@ WideString InstallDir;
 
 void ScrambleBytes(uint8_t* data, size_t size)
 {
-    // The key runs 0..254 and starts again: period 255, not 256.
-    uint8_t key = 0;
-    for (size_t i = 0; i < size; ++i) {
-        data[i] ^= key;
-        key = key == 254 ? 0 : static_cast<uint8_t>(key + 1);
+    // The key runs 0..254 and starts again: period 255, not 256. A key run of
+    // 64 periods lets the compiler XOR whole words over each block.
+    constexpr size_t kRun = 255 * 64;
+    static const auto key = [] {
+        std::array<uint8_t, kRun> k{};
+        for (size_t i = 0; i < kRun; ++i) k[i] = static_cast<uint8_t>(i % 255);
+        return k;
+    }();
+    for (size_t done = 0; done < size; done += kRun) {
+        size_t n = std::min(kRun, size - done);
+        uint8_t* p = data + done;
+        for (size_t i = 0; i < n; ++i) p[i] ^= key[i];
     }
 }
 
