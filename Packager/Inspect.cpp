@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "FileDataClasses.h"
+#include "PackageResources.h"
 #include "PeIcon.h"
 #include "PeResources.h"
 #include "PeVersion.h"
@@ -160,7 +161,12 @@ void InspectInstaller(const TInspectOptions& options, std::ostream& out)
 
     std::unique_ptr<TSetupScript> script;
     if (scriptRes) {
-        TMemoryStream xml{Decoded(pe.ReadResource(*scriptRes), "setup script")};
+        TMemoryStream xml;
+        try {
+            ReadPackageResource(pe, full ? FullScriptResourceName : OnlineScriptResourceName, &xml);
+        } catch (const EDecompressionError&) {
+            throw EPackageError(u"the setup script is damaged: it does not decode");
+        }
         script = std::make_unique<TSetupScript>();
         script->LoadFromStream(xml);
         if (options.Script) {

@@ -7,6 +7,7 @@
 #include "FileDataClasses.h"
 #include "Inspect.h"
 #include "NewProject.h"
+#include "PackageResources.h"
 #include "PeIcon.h"
 #include "PeResources.h"
 #include "PeVersion.h"
@@ -88,9 +89,9 @@ struct TProject {
 
 std::unique_ptr<TSetupScript> ScriptOf(const TPeImage& pe, const char16_t* name)
 {
-    const TPeResource* r = pe.Find(pe::kRcData, name);
-    if (!r) return nullptr;
-    TMemoryStream xml{Decoded(pe.ReadResource(*r))};
+    if (!HasPackageResource(pe, ToUtf8(name))) return nullptr;
+    TMemoryStream xml;
+    ReadPackageResource(pe, name, &xml);
     auto script = std::make_unique<TSetupScript>();
     script->LoadFromStream(xml);
     return script;
@@ -143,13 +144,16 @@ TEST(PackagerBuild, FullInstallerCarriesTheExpandedScriptFilesIconAndAgreement)
     EXPECT_EQ(Decoded(c->Image.Bytes()), Bytes(std::string(100000, 'c')));
     const WideString& iconId = script->BaseInfo->IconResID;
     ASSERT_FALSE(iconId.empty());
-    EXPECT_EQ(Decoded(pe.ReadResource(*pe.Find(pe::kRcData, iconId))), Png());
+    TMemoryStream icon;
+    ReadPackageResource(pe, iconId, &icon);
+    EXPECT_EQ(icon.Bytes(), Png());
+    EXPECT_THROW(ReadPackageResource(pe, u"{00000000-0000-0000-0000-000000000000}", &icon), EResNotFound);
     EXPECT_EQ(Str(Decoded(pe.ReadResource(*pe.Find(pe::kRcData, script->BaseInfo->LicenseResID)))),
               "\xEF\xBB\xBF用户协议\r\n第二行\r\n");
 
-    auto icon = ExplorerIcon(pe);
-    ASSERT_EQ(icon.size(), 1u);
-    EXPECT_EQ(icon[0].Image, Png());
+    auto explorerIcon = ExplorerIcon(pe);
+    ASSERT_EQ(explorerIcon.size(), 1u);
+    EXPECT_EQ(explorerIcon[0].Image, Png());
     TVersionInfo version = ParseVersionResource(pe.ReadResource(*pe.Find(pe::kVersion, 1)));
     EXPECT_EQ(version.FileVersion, (std::array<uint16_t, 4>{2, 5, 1, 300}));
     EXPECT_EQ(*version.Find(u"ProductName"), u"Zo Demo");
