@@ -1,0 +1,84 @@
+// The online installer's part of the install sequence: the download of the
+// full package that replaces the online script and the resource module, and
+// the silent visit of the completion address.
+//
+// The main window reaches these through InitOnlineSetup (called once at
+// start-up, before the window exists): its download and proxy-link hooks, and
+// the wait cursor of every HTTP request.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <memory>
+
+#include "ZoHttpClient.h"
+#include "ZoTypes.h"
+#include "ZoWinHandles_win.h"
+
+class TMainForm;
+class TSetupScript;
+class TZoHttpProxy;
+
+// What a download asks of the window it runs in.
+class TDownloadView {
+public:
+    virtual ~TDownloadView() = default;
+    // "/Silent": no one is there to answer a dialog.
+    virtual bool Silent() const = 0;
+    virtual void SetProgressMax(int32_t maximum) = 0;  // the position goes back to 0
+    virtual void SetProgressPosition(int32_t position) = 0;
+    virtual void PumpMessages() = 0;
+    // The download failure window; true when the user chose to quit.
+    virtual bool ShowDownloadFailure(const WideString& appTitle, const WideString& url) = 0;
+    // The information box; silent: one line on standard output.
+    virtual void ShowInfo(const WideString& text) = 0;
+    virtual void RestoreIdlePage() = 0;
+    [[noreturn]] virtual void EndProcess(int exitCode) = 0;
+};
+
+// The main window's fields that a download reads and replaces.
+struct TDownloadTarget {
+    TZoHttpProxy& proxySettings;
+    std::unique_ptr<TSetupScript>& script;
+    TUniqueModule& resourceModule;
+    WideString& downloadedPackage;
+};
+
+class TFullPackageDownload {
+public:
+    TFullPackageDownload(TDownloadView& view, const TDownloadTarget& target) : view_(view), target_(target) {}
+    TFullPackageDownload(const TFullPackageDownload&) = delete;
+    TFullPackageDownload& operator=(const TFullPackageDownload&) = delete;
+
+    // Fetches the script's FullDownloadUrl through the window's proxy settings,
+    // saves it as a new "{GUID}.exe" in the temporary folder and switches the
+    // resource module and the script to it. False when nothing can be
+    // installed now: the idle page is back (or, silent, the process has ended
+    // with ecDownloadFailed; "退出安装" ends it with 0). A failed attempt
+    // leaves the script, the resource module and the temporary folder as they were.
+    bool Run();
+
+    // Progress of the transfer on the window's progress bar.
+    void DownloadWorkBegin(TZoHttpClient* sender, TWorkMode mode, int32_t total);
+    void DownloadWork(TZoHttpClient* sender, TWorkMode mode, int32_t count);
+    void DownloadWorkEnd(TZoHttpClient* sender, TWorkMode mode);
+
+private:
+    void OpenPackage(const TMemoryStream& content);
+    void DiscardPackageFile();
+    bool Fail(const WideString& message);
+
+    TDownloadView& view_;
+    TDownloadTarget target_;
+};
+
+// The download for the main window (its hook).
+bool DownloadFullPackage(TMainForm& form);
+
+// The completion visit of gumSilent: one GET with a 5000 ms connect time-out,
+// the answer ignored. Never raises for network trouble.
+void VisitUrlSilently(const WideString& url);
+
+// Connects the main window's download and proxy-link hooks and the HTTP wait cursor.
+void InitOnlineSetup();

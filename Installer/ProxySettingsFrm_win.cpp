@@ -1,0 +1,119 @@
+#include "ProxySettingsFrm_win.h"
+
+#include <algorithm>
+#include <memory>
+#include <optional>
+
+#include "ZoIndyUtils.h"
+#include "ZoSysUtils.h"
+#include "ZoVclUtils_win.h"
+
+namespace {
+
+constexpr int kMaxPort = 65535;
+
+TFormSpec ProxySettingsFormSpec()
+{
+    TFormSpec spec = BaseDialogFormSpec(ZO_PROXYSETTINGSFORM_CLASS);
+    spec.caption = u"代理服务器设置";
+    spec.clientWidth = 430;
+    spec.clientHeight = 304;
+    return spec;
+}
+
+}  // namespace
+
+TIndyProxySettingsForm::TIndyProxySettingsForm(TCustomForm* owner) : TBaseDialogForm(owner, ProxySettingsFormSpec())
+{
+    // Positions are within the area above the button strip, which pnlBkClient fills.
+    auto radio = [&](int id, const char* name, int top, int width, const char16_t* text) {
+        return AddControl({.kind = TControlKind::RadioButton, .id = id, .name = name, .parent = pnlBkClient,
+                           .left = 40, .top = top, .width = width, .height = 16, .text = text});
+    };
+    auto label = [&](int id, const char* name, int left, int top, int width, const char16_t* text) {
+        return AddControl({.kind = TControlKind::Label, .id = id, .name = name, .parent = pnlBkClient, .left = left,
+                           .top = top, .width = width, .height = 14, .text = text});
+    };
+    auto edit = [&](int id, const char* name, int top, int width, TControlKind kind = TControlKind::Edit) {
+        return AddControl({.kind = kind, .id = id, .name = name, .parent = pnlBkClient, .left = 136, .top = top,
+                           .width = width, .height = 22, .border = true});
+    };
+    // Made in tab order.
+    rbNoProxy = radio(idRbNoProxy, "rbNoProxy", 40, 114, u"不使用代理服务器");
+    rbUseProxy = radio(idRbUseProxy, "rbUseProxy", 72, 162, u"使用以下指定的代理服务器");
+    edtProxyAddress = edit(idEdtProxyAddress, "edtProxyAddress", 102, 201);
+    edtProxyPort = edit(idEdtProxyPort, "edtProxyPort", 131, 121, TControlKind::SpinEdit);
+    edtProxyUser = edit(idEdtProxyUser, "edtProxyUser", 160, 201);
+    edtProxyPassword = edit(idEdtProxyPassword, "edtProxyPassword", 190, 201);
+    lblProxyAddress = label(idLblProxyAddress, "lblProxyAddress", 64, 106, 72, u"服务器地址：");
+    lblProxyPort = label(idLblProxyPort, "lblProxyPort", 100, 135, 36, u"端口：");
+    lblProxyUser = label(idLblProxyUser, "lblProxyUser", 88, 164, 48, u"用户名：");
+    lblProxyPassword = label(idLblProxyPassword, "lblProxyPassword", 100, 194, 36, u"密码：");
+    edtProxyPort->SetSpinRange(0, kMaxPort);
+    rbNoProxy->SetChecked(true);
+
+    rbNoProxy->OnClick = [this] { rbNoProxyClick(); };
+    rbUseProxy->OnClick = [this] { rbUseProxyClick(); };
+    btnOk->OnClick = [this] { btnOkClick(); };
+    UpdateControls();
+}
+
+bool TIndyProxySettingsForm::EditProxySettings(TCustomForm* owner, TZoHttpProxy& proxy)
+{
+    auto form = std::make_unique<TIndyProxySettingsForm>(owner);
+    form->LoadFromProxy(proxy);
+    if (form->ShowModal() != kModalOk) return false;
+    form->SaveToProxy(proxy);
+    return true;
+}
+
+void TIndyProxySettingsForm::LoadFromProxy(const TZoHttpProxy& proxy)
+{
+    rbNoProxy->SetChecked(!proxy.Checked);
+    rbUseProxy->SetChecked(proxy.Checked);
+    edtProxyAddress->SetText(proxy.Address);
+    edtProxyPort->SetText(IntToStr(proxy.Port));
+    edtProxyUser->SetText(proxy.UserName);
+    edtProxyPassword->SetText(proxy.Password);
+    UpdateControls();
+}
+
+void TIndyProxySettingsForm::SaveToProxy(TZoHttpProxy& proxy) const
+{
+    proxy.Checked = rbUseProxy->Checked();
+    proxy.Address = Trim(edtProxyAddress->Text());
+    proxy.Port = PortValue();
+    // Credentials are kept exactly as typed: blanks may belong to them.
+    proxy.UserName = edtProxyUser->Text();
+    proxy.Password = edtProxyPassword->Text();
+}
+
+void TIndyProxySettingsForm::UpdateControls()
+{
+    bool use = rbUseProxy->Checked();
+    for (TControl* c : {lblProxyAddress, edtProxyAddress, lblProxyPort, edtProxyPort, lblProxyUser, edtProxyUser,
+                        lblProxyPassword, edtProxyPassword})
+        c->SetEnabled(use);
+}
+
+bool TIndyProxySettingsForm::ValidateInput()
+{
+    if (!rbUseProxy->Checked()) return true;
+    if (!Trim(edtProxyAddress->Text()).empty()) return true;
+    TZoVclfn::ShowInfo(Handle(), u"服务器地址不能为空，请重新输入。");
+    edtProxyAddress->SetFocus();
+    return false;
+}
+
+int TIndyProxySettingsForm::PortValue() const
+{
+    std::optional<int64_t> value = TryStrToInt64(Trim(edtProxyPort->Text()));
+    return value ? static_cast<int>(std::clamp<int64_t>(*value, 0, kMaxPort)) : 0;
+}
+
+void TIndyProxySettingsForm::btnOkClick()
+{
+    // The OK button carries no decision of its own: only valid input closes.
+    SetModalResult(0);
+    if (ValidateInput()) SetModalResult(kModalOk);
+}
