@@ -5,6 +5,7 @@
 #include "InstallSteps_win.h"
 #include "LicenseFrm_win.h"
 #include "LicenseText.h"
+#include "OnlineSetup_win.h"
 #include "PackageResources_win.h"
 #include "SetupFn.h"
 #include "SetupProject.h"
@@ -365,6 +366,7 @@ void TMainForm::btnInstallClick()
         }
     }
     TInstallSequence sequence(*script, resourceModule.Get(), *this, iconPng_);
+    sequence.silentVisit = VisitUrlSilently;
     if (!sequence.Run()) {
         sequenceFailed_ = true;
         return;

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "MainFrm_win.h"
+#include "OnlineSetup_win.h"
 #include "SetupFn.h"
 #include "ZoSysUtils.h"
 #include "ZoWinHandles_win.h"
@@ -14,6 +15,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     // folders behind the path constants.
     TComApartment com;
     InitFolderValues();
+    InitOnlineSetup();
     if (IsCommandLineSwitch(u"/Silent"))
         Application.SetExceptionHandler([](const WideString& text) { TZoSysfn::WriteConsoleLine(text); });
 
