@@ -30,6 +30,15 @@ Origin paths:
   /setcookie            sets a=1 and b=2 (path /), answers 200
   /continue             a 100 Continue before the answer
   /hostile/NAME         broken answers, see HOSTILE below
+  /files/NAME[?slow=MS] the file NAME of the folder $ZO_TEST_FILES with Content-Length;
+                        slow: a pause of MS milliseconds after every 16 KiB
+  /visit...             an empty answer; the request target is remembered
+  /visits               the remembered /visit targets, one a line
+  /__proxy/...          404: only the proxy answers these
+
+Proxy paths (answered by the proxy itself, for http URLs of any port):
+  /__proxy/echo, /__proxy/last-connect   the request head, the last CONNECT head
+  /__proxy/files/NAME   like /files/NAME: a file that only the proxy serves
 """
 import base64
 import json
@@ -115,6 +124,29 @@ class Counter:
 
 
 CONNECTIONS = Counter()
+VISITS = []
+VISITS_LOCK = threading.Lock()
+
+
+def send_file(wfile, name, query):
+    """Serves a file of $ZO_TEST_FILES (404 when absent), optionally slowly."""
+    folder = os.environ.get("ZO_TEST_FILES", "")
+    path = os.path.join(folder, os.path.basename(name))
+    if not folder or not name or not os.path.isfile(path):
+        wfile.write(response("404 Not Found", b"no such file"))
+        return
+    slow = 0
+    for item in query.split("&"):
+        if item.startswith("slow="):
+            slow = int(item[5:]) / 1000.0
+    with open(path, "rb") as f:
+        data = f.read()
+    wfile.write(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % len(data))
+    for i in range(0, len(data), 16384):
+        wfile.write(data[i:i + 16384])
+        if slow:
+            wfile.flush()
+            time.sleep(slow)
 
 
 def hostile(name, w):
@@ -279,6 +311,17 @@ class OriginHandler(socketserver.StreamRequestHandler):
             w.write(response("200 OK", b"after continue"))
         elif parts[:1] == ["hostile"] and len(parts) == 2:
             return hostile(parts[1], w)
+        elif parts[:1] == ["files"] and len(parts) == 2:
+            send_file(w, parts[1], head.target.partition("?")[2])
+        elif path == "/visits":
+            with VISITS_LOCK:
+                w.write(response("200 OK", "".join(v + "\n" for v in VISITS).encode("latin-1")))
+        elif path.startswith("/visit"):
+            with VISITS_LOCK:
+                VISITS.append(head.target)
+            w.write(response("200 OK"))
+        elif parts[:1] == ["__proxy"]:
+            w.write(response("404 Not Found", b"only the proxy answers this"))
         else:
             w.write(response("400 Bad Request", b"unknown path"))
         return True
@@ -330,6 +373,10 @@ class ProxyHandler(socketserver.StreamRequestHandler):
         target = head.target
         if target.startswith("http://") and "/__proxy/" in target:
             what = target.split("/__proxy/", 1)[1]
+            if what.startswith("files/"):
+                name, _, query = what[len("files/"):].partition("?")
+                send_file(self.wfile, name, query)
+                return True
             body = head.raw if what == "echo" else self.server.last_connect
             self.wfile.write(response("200 OK", body))
             return True
