@@ -10,6 +10,7 @@
 //   ui_driver settext ID TEXT [CLASS]
 //   ui_driver click ID [CLASS]       buttons: BM_CLICK; others: a left click in the middle
 //   ui_driver checked ID [CLASS]     1 or 0
+//   ui_driver progress ID [CLASS]    a progress bar's "position maximum"
 //   ui_driver focus [CLASS]          the ID of the focused control
 //   ui_driver enabled CLASS          1 when the window is enabled
 //   ui_driver caption CLASS          the window's caption
@@ -21,6 +22,7 @@
 //   ui_driver key CLASS VK           a key press sent to the window's focused control
 // With ZO_UI_EXE set to a program's full path, only that program's windows count.
 #include <windows.h>
+#include <commctrl.h>
 #include <fcntl.h>
 #include <io.h>
 
@@ -205,7 +207,8 @@ int wmain(int argc, wchar_t** argv)
     }
 
     // Commands on a window or one of its controls.
-    bool onControl = cmd == L"geom" || cmd == L"text" || cmd == L"settext" || cmd == L"click" || cmd == L"checked";
+    bool onControl = cmd == L"geom" || cmd == L"text" || cmd == L"settext" || cmd == L"click" || cmd == L"checked" ||
+                     cmd == L"progress";
     const wchar_t* cls = onControl ? arg(cmd == L"settext" ? 4 : 3, kMainClass) : arg(2, kMainClass);
     HWND top = WaitFor(cls, 5000);
     if (!top) return Fail("no such window");
@@ -264,6 +267,8 @@ int wmain(int argc, wchar_t** argv)
         PrintUtf8(TextOf(c));
     } else if (cmd == L"settext") {
         SendMessageW(c, WM_SETTEXT, 0, LPARAM(arg(3, L"")));
+    } else if (cmd == L"progress") {
+        std::printf("%d %d\n", int(SendMessageW(c, PBM_GETPOS, 0, 0)), int(SendMessageW(c, PBM_GETRANGE, FALSE, 0)));
     } else if (cmd == L"checked") {
         std::printf("%d\n", SendMessageW(c, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0);
     } else if (cmd == L"click") {
