@@ -51,7 +51,7 @@ python3 - "$PRODUCT/icon.png" <<'PY'
 import struct, sys, zlib
 def chunk(kind, data):
     return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
-raw = b"".join(b"\0" + b"\x20\x90\xf0\xff" * 48 for _ in range(48))
+raw = b"".join(b"\0" + b"\xff\x98\x20\xff" * 48 for _ in range(48))
 png = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 48, 48, 8, 6, 0, 0, 0)) \
       + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b"")
 open(sys.argv[1], "wb").write(png)
