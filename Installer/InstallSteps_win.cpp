@@ -7,6 +7,10 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +27,20 @@
 namespace {
 
 const wchar_t* W(const WideString& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
+
+constexpr size_t inChunk = 64 * 1024, outChunk = 256 * 1024;
+
+// The scrambling key 0, 1, ..., 254, 0, 1, ... from any phase for a whole
+// input chunk, so that the unscrambling runs a word at a time.
+const std::vector<uint8_t>& KeyPattern()
+{
+    static const std::vector<uint8_t> pattern = [] {
+        std::vector<uint8_t> p(inChunk + 255);
+        for (size_t i = 0; i < p.size(); ++i) p[i] = static_cast<uint8_t>(i % 255);
+        return p;
+    }();
+    return pattern;
+}
 
 WideString SysErrorMessage(DWORD code)
 {
@@ -85,6 +103,20 @@ void WriteRegDWord(HKEY key, const WideString& name, uint32_t value)
         throw ERegistryException(FormatText(u"Failed to set data for '%s'", {name}));
 }
 
+// A registration whose uninstaller was deleted with its folder: the quoted
+// program of the command is an absolute path that names nothing. (Unquoted
+// commands are left to the system's own search.)
+bool UninstallerIsGone(const WideString& command)
+{
+    if (command.size() < 2 || command[0] != u'"') return false;
+    size_t close = command.find(u'"', 1);
+    if (close == WideString::npos) return false;
+    WideString program = command.substr(1, close - 1);
+    bool absolute = (program.size() >= 3 && program[1] == u':' && program[2] == u'\\') ||
+                    program.rfind(u"\\\\", 0) == 0;
+    return absolute && GetFileAttributesW(W(program)) == INVALID_FILE_ATTRIBUTES;
+}
+
 // "C:\x", "\\server\share" and "\x" are kept as typed; "x" and "C:x" are
 // resolved against the current folder.
 WideString AbsoluteDir(const WideString& dir)
@@ -97,23 +129,42 @@ WideString AbsoluteDir(const WideString& dir)
     return WideString(reinterpret_cast<const char16_t*>(buf), n);
 }
 
-// Writes a decoded image to a file created anew.
-uint64_t WriteImageFile(const WideString& path, TFileImage image)
+// Writes a file created anew from its content: bytes decoded ahead, or an
+// image decoded while it is written.
+uint64_t WriteContentFile(const WideString& path, const TFileContent& content)
 {
     TUniqueFile file(CreateFileW(W(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         throw EFCreateError(FormatText(u"Cannot create file \"%s\". %s", {path, SysErrorMessage(GetLastError())}));
-    auto writeFailed = [&] {
-        return EStreamError(FormatText(u"Cannot write file \"%s\". %s", {path, SysErrorMessage(GetLastError())}));
-    };
-    uint64_t size = DecodeImage(image, [&](const uint8_t* data, size_t count) {
+    auto write = [&](const uint8_t* data, size_t count) {
         DWORD written = 0;
         if (!WriteFile(file.Get(), data, static_cast<DWORD>(count), &written, nullptr) || written != count)
-            throw writeFailed();
-    });
-    if (!CloseHandle(file.Release())) throw writeFailed();
+            throw EStreamError(FormatText(u"Cannot write file \"%s\". %s", {path, SysErrorMessage(GetLastError())}));
+    };
+    uint64_t size = 0;
+    if (content.decoded) {
+        const TBytes& bytes = *content.decoded;
+        for (size_t done = 0; done < bytes.size(); done += outChunk * 16)
+            write(bytes.data() + done, std::min(bytes.size() - done, outChunk * 16));
+        size = bytes.size();
+    } else {
+        try {
+            size = DecodeImage(content.image, write);
+        } catch (const EDecompressionError&) {
+            file.Reset();
+            DeleteFileW(W(path));  // part of a file is worse than none
+            throw;
+        }
+    }
+    if (!CloseHandle(file.Release()))
+        throw EStreamError(FormatText(u"Cannot write file \"%s\". %s", {path, SysErrorMessage(GetLastError())}));
     return size;
+}
+
+EPackageError DamagedImage(const TSetupFile& entry)
+{
+    return EPackageError(FormatText(u"安装包已损坏，文件 %s 的数据无法解压。", {entry.SourceMask}));
 }
 
 bool IsPng(const TBytes& bytes)
@@ -129,6 +180,123 @@ void SaveEncoded(TMemoryStream& stream, const WideString& fileName)
     file.WriteBuffer(stream.Memory(), stream.Bytes().size());
     file.Close();
 }
+
+// Decodes the images of small files ahead, in list order, on a thread of its
+// own, holding at most a budget of decoded bytes; the UI thread takes them in
+// the same order. It touches nothing but the package's memory and its buffers.
+class TImagePrefetcher {
+public:
+    struct TJob {
+        TFileImage image;
+        uint64_t size = 0;  // expected decoded size; 0: not decoded ahead
+    };
+
+    TImagePrefetcher(std::vector<TJob> jobs, uint64_t budget) : jobs_(std::move(jobs)), budget_(budget)
+    {
+        bool any = false;
+        for (TJob& job : jobs_) {
+            bool ahead = job.size > 0 && job.size <= budget_ / 2 && !job.image.empty();
+            states_.push_back(ahead ? TState::Pending : TState::Stream);
+            any = any || ahead;
+        }
+        data_.resize(jobs_.size());
+        if (any) worker_ = std::thread([this] { Work(); });
+    }
+
+    ~TImagePrefetcher()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        if (worker_.joinable()) worker_.join();
+    }
+
+    TImagePrefetcher(const TImagePrefetcher&) = delete;
+    TImagePrefetcher& operator=(const TImagePrefetcher&) = delete;
+
+    // The decoded bytes of job i; false when the caller decodes it itself.
+    // Raises EDecompressionError for a damaged image.
+    // The bytes of the previous take count against the budget until the
+    // next one: by then the caller has written them and let them go.
+    bool Take(size_t i, TBytes& bytes)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        held_ -= taken_;
+        taken_ = 0;
+        changed_.notify_all();
+        changed_.wait(lock, [&] { return states_[i] != TState::Pending; });
+        switch (states_[i]) {
+        case TState::Damaged:
+            throw EDecompressionError(u"Error");
+        case TState::Ready:
+            bytes = std::move(data_[i]);
+            taken_ = jobs_[i].size;
+            states_[i] = TState::Stream;
+            return true;
+        default:
+            return false;
+        }
+    }
+
+private:
+    enum class TState { Stream, Pending, Ready, Damaged };
+    struct TStopped {};
+    struct TTooLong {};
+
+    void Work()
+    {
+        for (size_t i = 0; i < jobs_.size(); ++i) {
+            if (states_[i] != TState::Pending) continue;  // set before the thread started
+            const uint64_t size = jobs_[i].size;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                changed_.wait(lock, [&] { return stop_ || held_ == 0 || held_ + size <= budget_; });
+                if (stop_) return;
+                held_ += size;  // reserved while it is decoded
+            }
+            TBytes bytes;
+            TState state = TState::Ready;
+            try {
+                bytes.reserve(size);
+                DecodeImage(jobs_[i].image, [&](const uint8_t* p, size_t n) {
+                    // An image longer than its entry says is left to the UI
+                    // thread, which needs no memory for it.
+                    if (bytes.size() + n > size) throw TTooLong{};
+                    if (stop_) throw TStopped{};
+                    bytes.insert(bytes.end(), p, p + n);
+                });
+            } catch (const EDecompressionError&) {
+                state = TState::Damaged;
+            } catch (const TTooLong&) {
+                state = TState::Stream;
+            } catch (const std::bad_alloc&) {
+                state = TState::Stream;
+            } catch (const TStopped&) {
+                return;
+            }
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (state == TState::Ready)
+                data_[i] = std::move(bytes);
+            else
+                held_ -= size;
+            states_[i] = state;
+            changed_.notify_all();
+        }
+    }
+
+    std::vector<TJob> jobs_;
+    std::vector<TState> states_;
+    std::vector<TBytes> data_;
+    const uint64_t budget_;
+    uint64_t held_ = 0;   // decoded bytes not yet let go, reserved ones included
+    uint64_t taken_ = 0;  // of them, those of the latest take
+    std::atomic<bool> stop_ = false;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::thread worker_;
+};
 
 }  // namespace
 
@@ -174,10 +342,10 @@ TDirCheck ValidateInstallDir(const WideString& destText, TInstallView& view)
 
 // ---- Image decoding ---------------------------------------------------------------
 
+
 uint64_t DecodeImage(TFileImage image, const std::function<void(const uint8_t*, size_t)>& sink)
 {
     if (image.empty()) return 0;  // the encoded form of nothing is nothing
-    constexpr size_t inChunk = 64 * 1024, outChunk = 256 * 1024;
     std::vector<uint8_t> in(inChunk), out(outChunk);
 
     z_stream z{};
@@ -195,11 +363,17 @@ uint64_t DecodeImage(TFileImage image, const std::function<void(const uint8_t*, 
             if (offset == image.size()) throw EDecompressionError(u"Error");  // truncated
             size_t n = std::min(inChunk, image.size() - offset);
             // Unscramble: byte i of the image was XORed with i mod 255.
-            uint8_t key = static_cast<uint8_t>(offset % 255);
-            for (size_t i = 0; i < n; ++i) {
-                in[i] = image[offset + i] ^ key;
-                key = key == 254 ? 0 : static_cast<uint8_t>(key + 1);
+            const uint8_t* key = KeyPattern().data() + offset % 255;
+            const uint8_t* src = image.data() + offset;
+            size_t i = 0;
+            for (; i + 8 <= n; i += 8) {
+                uint64_t a, k;
+                std::memcpy(&a, src + i, 8);
+                std::memcpy(&k, key + i, 8);
+                a ^= k;
+                std::memcpy(in.data() + i, &a, 8);
             }
+            for (; i < n; ++i) in[i] = src[i] ^ key[i];
             offset += n;
             z.next_in = in.data();
             z.avail_in = static_cast<uInt>(n);
@@ -257,8 +431,9 @@ bool TInstallSequence::Run()
     }
 }
 
-void TInstallSequence::UninstallPreviousVersion()
+int TInstallSequence::UninstallPreviousVersion()
 {
+    int run = 0;
     for (const char16_t* suffix : {u"_is1", u"_mw"}) {
         TUniqueHKey key;
         if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, W(UninstallKeyPath(script_.BaseInfo->GUID, suffix)), 0,
@@ -267,11 +442,13 @@ void TInstallSequence::UninstallPreviousVersion()
             continue;
         }
         WideString command = ReadRegString(key.Get(), L"QuietUninstallString");
-        if (command.empty()) continue;
+        if (command.empty() || UninstallerIsGone(command)) continue;
         TWaitCursor cursor;
         TZoWinfn::RunAndWait(command);
         Sleep(uninstallPauseMs);
+        ++run;
     }
+    return run;
 }
 
 void TInstallSequence::CloseRunningPrograms()
@@ -299,38 +476,51 @@ void TInstallSequence::InstallFiles()
         throw EPackageError(FormatText(u"安装包已损坏，无法读取文件索引：%s", {MessageOf(e)}));
     }
 
-    for (const TSetupFile* entry : *script_.FileList) {
+    // Every entry's image, found before the first file is written.
+    const TSetupFileList& files = *script_.FileList;
+    std::vector<TImagePrefetcher::TJob> jobs(static_cast<size_t>(files.Count()));
+    for (int i = 0; i < files.Count(); ++i) {
+        const TSetupFile& entry = *files.Items(i);
+        if (entry.FileBytes <= 0) continue;
+        const TFileData* record = index.FindByGUID(entry.ResID);
+        if (!record) throw EPackageError(FormatText(u"安装包已损坏，缺少文件 %s 的数据。", {entry.SourceMask}));
+        try {
+            jobs[i].image = TFileDataList::ImageOf(*record, block.data(), block.size());
+        } catch (const std::exception&) {
+            throw DamagedImage(entry);
+        }
+        jobs[i].size = static_cast<uint64_t>(entry.FileBytes);
+    }
+    TImagePrefetcher prefetcher(jobs, prefetchBudget);
+
+    for (int i = 0; i < files.Count(); ++i) {
+        const TSetupFile& entry = *files.Items(i);
         view_.StepProgress();
         view_.PumpMessages();
 
-        TFileImage image;
-        if (entry->FileBytes > 0) {
-            const TFileData* record = index.FindByGUID(entry->ResID);
-            if (!record)
-                throw EPackageError(FormatText(u"安装包已损坏，缺少文件 %s 的数据。", {entry->SourceMask}));
-            try {
-                image = TFileDataList::ImageOf(*record, block.data(), block.size());
-                // Checked before the target is touched: a damaged image must not
-                // replace a good file with part of one.
-                DecodeImage(image, nullptr);
-            } catch (const std::exception&) {
-                throw EPackageError(FormatText(u"安装包已损坏，文件 %s 的数据无法解压。", {entry->SourceMask}));
-            }
+        WideString path = WithTrailingBackslash(TSetupfn::ExpandConstants(entry.DestDir)) + entry.SourceMask;
+        TFileContent content{jobs[i].image};
+        TBytes decoded;
+        try {
+            if (prefetcher.Take(i, decoded))
+                content.decoded = &decoded;
+            else if (!content.image.empty() && GetFileAttributesW(W(path)) != INVALID_FILE_ATTRIBUTES)
+                DecodeImage(content.image, nullptr);  // a file that is there is replaced only by a whole image
+        } catch (const EDecompressionError&) {
+            throw DamagedImage(entry);
         }
-
-        WideString path = WithTrailingBackslash(TSetupfn::ExpandConstants(entry->DestDir)) + entry->SourceMask;
         view_.SetDetail(path);
-        WriteInstalledFile(*entry, image, path);
+        WriteInstalledFile(entry, content, path);
     }
 }
 
-void TInstallSequence::WriteInstalledFile(const TSetupFile& entry, TFileImage content, const WideString& path)
+void TInstallSequence::WriteInstalledFile(const TSetupFile& entry, const TFileContent& content, const WideString& path)
 {
     for (int attempt = 1;; ++attempt) {
         WideString reason;
         try {
             TZoFilefn::ForceFileDir(path);
-            if (WriteImageFile(path, content) > 0) {
+            if (WriteContentFile(path, content) > 0) {
                 TDateTime now = NowLocal();
                 FileTimes times;
                 times.CreationTime = now;
@@ -339,6 +529,8 @@ void TInstallSequence::WriteInstalledFile(const TSetupFile& entry, TFileImage co
                 TZoFilefn::SetFileTimes(path, times);  // times that cannot be set stay as they are
             }
             return;
+        } catch (const EDecompressionError&) {
+            throw DamagedImage(entry);  // the package, not the target: no retry helps
         } catch (const std::exception& e) {
             reason = MessageOf(e);
         }

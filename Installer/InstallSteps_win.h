@@ -58,6 +58,13 @@ using TFileImage = std::span<const uint8_t>;
 // EDecompressionError "Error" for damaged data.
 uint64_t DecodeImage(TFileImage image, const std::function<void(const uint8_t*, size_t)>& sink);
 
+// What one file is written from: its bytes decoded ahead, or else its image,
+// decoded while it is written.
+struct TFileContent {
+    TFileImage image;
+    const TBytes* decoded = nullptr;
+};
+
 class TInstallSequence {
 public:
     TInstallSequence(TSetupScript& script, HMODULE resourceModule, TInstallView& view, TBytes iconPng);
@@ -67,13 +74,15 @@ public:
     // Steps 5 to 17; false when an error ended the sequence (already reported).
     bool Run();
 
-    void UninstallPreviousVersion();
+    // Returns how many earlier uninstallers ran. One whose program is gone
+    // (its folder was deleted) is not waited for.
+    int UninstallPreviousVersion();
     void CloseRunningPrograms();
     void InstallFiles();
     // Writes one file with its times; on failure the copy-failure dialog
     // decides (retry, ignore, or end the process with 0). Silent: a few
     // retries, then one line and ecFileNotWritten.
-    void WriteInstalledFile(const TSetupFile& entry, TFileImage content, const WideString& path);
+    void WriteInstalledFile(const TSetupFile& entry, const TFileContent& content, const WideString& path);
     void WriteRegistryEntries();
     void CreateShortcuts();
     void WriteUninstallData();
@@ -81,6 +90,10 @@ public:
     void RunWaitEntries();
     void VisitGotoUrl();
 
+    // Files up to half this size are decoded ahead on a second thread while
+    // the UI thread writes, holding at most this many decoded bytes; larger
+    // files are decoded as they are written.
+    uint64_t prefetchBudget = 16 << 20;
     // Pauses after an old uninstaller and after each taskkill.
     DWORD uninstallPauseMs = 2000;
     DWORD killPauseMs = 300;

@@ -211,17 +211,29 @@ TEST_F(FileStep, DamagedPackagesStopWithAClearMessageAndTouchNothing)
             EXPECT_NE(e.Message().find(u"a.txt"), WideString::npos);
         }
     }
-    {  // an image that does not decode
+    {  // an image that does not decode: over an old file, and as a new file
         TTestPackage damaged;
         TSetupScript s;
-        TSetupFile* entry = s.FileList->Add();
-        entry->DestDir = u"{app}";
-        entry->SourceMask = u"a.txt";
-        entry->FileBytes = 3;
-        std::string image = Encoded(Bytes(5000, 3));
+        std::string image = Encoded(Bytes(300000, 3));
         image[image.size() / 2] ^= 0x55;
-        entry->ResID = damaged.AddRawImage(image);
-        EXPECT_THROW(TInstallSequence(s, damaged.Module(), view, {}).InstallFiles(), EPackageError);
+        WideString key = damaged.AddRawImage(image);
+        for (const char16_t* name : {u"a.txt", u"fresh.txt"}) {
+            TSetupFile* entry = s.FileList->Add();
+            entry->DestDir = u"{app}";
+            entry->SourceMask = name;
+            entry->FileBytes = 300000;
+            entry->ResID = key;
+        }
+        HMODULE module = damaged.Module();
+        try {
+            TInstallSequence(s, module, view, {}).InstallFiles();
+            FAIL();
+        } catch (const EPackageError& e) {
+            EXPECT_NE(e.Message().find(u"a.txt"), WideString::npos);
+        }
+        s.FileList->Delete(0);
+        EXPECT_THROW(TInstallSequence(s, module, view, {}).InstallFiles(), EPackageError);
+        EXPECT_FALSE(std::filesystem::exists(W(InstallDir + u"fresh.txt")));  // no part of a file left
     }
     {  // an index that does not decode, and a block too short for its trailer
         for (TBytes block : {TBytes{1, 2, 3, 4, 5, 6, 7, 8, 4, 0, 0, 0}, TBytes{9, 9}}) {

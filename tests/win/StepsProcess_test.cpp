@@ -177,21 +177,28 @@ TEST_F(ProcessSteps, PreviousVersionsUninstallInOrderBeforeAnyFileIsWritten)
     // The new installation's own registration replaced the old command.
     EXPECT_EQ(ReadRegValue(HKEY_LOCAL_MACHINE, mw, u"QuietUninstallString").text,
               u"\"" + InstallDir + u"Uninstall.exe\" /SILENT");
+    DeleteRegTree(HKEY_LOCAL_MACHINE, is1);
+    EXPECT_EQ(sequence.UninstallPreviousVersion(), 0) << "this product carries no Uninstall.exe";
 }
 
-TEST_F(ProcessSteps, UninstallValuesThatAreNoTextAreNotRun)
+TEST_F(ProcessSteps, UninstallValuesThatAreNoTextOrNameNoProgramAreNotRun)
 {
     WideString is1 = UninstallKeyPath(script.BaseInfo->GUID, u"_is1");
-    TRegCleanup clean(HKEY_LOCAL_MACHINE, is1);
-    TUniqueHKey k;
-    RegCreateKeyExW(HKEY_LOCAL_MACHINE, W(is1), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, k.Put(), nullptr);
+    WideString mw = UninstallKeyPath(script.BaseInfo->GUID, u"_mw");
+    TRegCleanup clean1(HKEY_LOCAL_MACHINE, is1), clean2(HKEY_LOCAL_MACHINE, mw);
+    TUniqueHKey k1, k2;
+    RegCreateKeyExW(HKEY_LOCAL_MACHINE, W(is1), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, k1.Put(), nullptr);
+    RegCreateKeyExW(HKEY_LOCAL_MACHINE, W(mw), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, k2.Put(), nullptr);
     // A command in binary form: running it would show in the log.
     WideString command = HelperCommand(u"binary");
-    RegSetValueExW(k.Get(), L"QuietUninstallString", 0, REG_BINARY, reinterpret_cast<const BYTE*>(command.c_str()),
+    RegSetValueExW(k1.Get(), L"QuietUninstallString", 0, REG_BINARY, reinterpret_cast<const BYTE*>(command.c_str()),
                    static_cast<DWORD>((command.size() + 1) * 2));
+    // The uninstaller of a folder deleted by hand: nothing to run or wait for.
+    WideString gone = u"\"" + folder.Wide() + u"\\deleted\\Uninstall.exe\" /SILENT";
+    RegSetValueExW(k2.Get(), L"QuietUninstallString", 0, REG_SZ, reinterpret_cast<const BYTE*>(gone.c_str()),
+                   static_cast<DWORD>((gone.size() + 1) * 2));
     TInstallSequence sequence(script, package.Module(), view, {});
-    sequence.uninstallPauseMs = 0;
-    sequence.UninstallPreviousVersion();
+    EXPECT_EQ(sequence.UninstallPreviousVersion(), 0);
     EXPECT_TRUE(LogLines(folder).empty());
 }
 
