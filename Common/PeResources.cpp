@@ -1,6 +1,7 @@
 #include "PeResources.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <map>
 
@@ -392,7 +393,8 @@ public:
     explicit TReadWriteFile(const WideString& fileName) : name_(fileName)
     {
         file_ = OpenFile(fileName, "w+b");
-        if (!file_) throw EFCreateError(FormatText(u"Cannot create file \"%s\".", {fileName}));
+        if (!file_)
+            throw EFCreateError(FormatText(u"Cannot create file \"%s\". %s", {fileName, FromUtf8(std::strerror(errno))}));
     }
     size_t Read(void* buffer, size_t count) override { return std::fread(buffer, 1, count, file_.get()); }
     size_t Write(const void* buffer, size_t count) override { return std::fwrite(buffer, 1, count, file_.get()); }
@@ -656,7 +658,9 @@ void TPeImage::Write(TStream& out, const TStreamedResource* streamed) const
         std::memcpy(s.Name, ".rsrc\0\0\0", 8);
         s.VirtualAddress = static_cast<uint32_t>(AlignUp(vaEnd, sectionAlignment_));
         s.Characteristics = 0x40000040;  // initialised data, readable
-        rsrcRaw = AlignUp(lastRawEnd, fileAlignment_);
+        // On a page boundary in the file, so that loaders map the package's
+        // data from the file instead of reading it all into private memory.
+        rsrcRaw = AlignUp(lastRawEnd, std::max<uint32_t>(fileAlignment_, 4096));
         sectionIndex = static_cast<uint32_t>(newSections.size());
         newSections.push_back(s);
     }
