@@ -649,7 +649,8 @@ void TPeImage::Write(TStream& out, const TStreamedResource* streamed) const
     if (inPlace >= 0) {
         sectionIndex = static_cast<uint32_t>(inPlace);
         TPeSection& s = newSections[sectionIndex];
-        rsrcRaw = s.RawSize ? s.RawPointer : AlignUp(lastRawEnd, fileAlignment_);
+        // Nothing follows it in the file, so it may move up to a page boundary.
+        rsrcRaw = AlignUp(s.RawSize ? s.RawPointer : lastRawEnd, std::max<uint32_t>(fileAlignment_, 4096));
     } else {
         uint64_t vaEnd = 0;
         for (const TPeSection& s : sections_)

@@ -93,6 +93,7 @@ TEST_P(PeFixtures, RewritesResourcesAndKeepsEverythingElse)
     EXPECT_EQ(after.ResourceRva(), rsrc->VirtualAddress);
     EXPECT_EQ(after.ResourceSize(), rsrc->VirtualSize);
     EXPECT_EQ(rsrc->RawSize % 512, 0u);
+    EXPECT_EQ(rsrc->RawPointer % 4096, 0u) << "on a page boundary, so the loader can map it";
     EXPECT_GE(after.SizeOfImage(), rsrc->VirtualAddress + rsrc->VirtualSize);
     EXPECT_EQ(after.SizeOfImage() % 0x1000, 0u);
     uint32_t top = 0;
