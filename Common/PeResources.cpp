@@ -125,6 +125,7 @@ WideString TPeSection::NameText() const
 TResName::TResName(const WideString& name) : name_(WideUpperCase(name))
 {
     if (name_.empty()) Fail("a resource name cannot be empty");
+    if (name_.size() > 0xFFFF) Fail("a resource name cannot be longer than 65535 characters");
 }
 
 WideString TResName::ToString() const
