@@ -9,7 +9,7 @@
 source "$(dirname "$0")/lib/online-common.sh"
 # Control IDs: the main window (Installer/ControlIds.h), the base dialog's OK
 # and Cancel, the failure window and the proxy window (their own headers).
-TITLE=102 INSTALL=107 EDIT=110 PROXYLINK=114 PROGRESS=116 RUNAPP=118 OK=1 CANCEL=2
+TITLE=102 CLOSE=105 INSTALL=107 EDIT=110 PROXYLINK=114 PROGRESS=116 RUNAPP=118 OK=1 CANCEL=2
 LINE1=500 LINE2=501 LINE3=502 MEMURL=503 BROWSER=505 COPY=506
 NOPROXY=600 USEPROXY=601 LBLADDR=602 ADDR=603 LBLPORT=604 PORT=605 LBLUSER=606 USER=607 LBLPASS=608 PASS=609
 FAILURE=TDownloadFailureForm PROXYFORM=TIndyProxySettingsForm
@@ -134,13 +134,16 @@ else
 fi
 
 # ---- The second attempt goes through the proxy (with its credentials) and succeeds
+temp_before=$(temp_packages)
 drv click $INSTALL
 title_is "安装完成" 200 || true
 check "through the proxy: finished look" "安装完成" "$(drv text $TITLE)"
 check "through the proxy: installed into the typed folder" yes "$(installed typed)"
-drv click $RUNAPP
+check "through the proxy: the package waits in the temporary folder" $((temp_before + 1)) "$(temp_packages)"
+drv click $CLOSE  # instead of the run button: the window's tear-down
 wait_app
-check "through the proxy: ends with 0" 0 "$RC"
+check "closing the finished window ends with 0" 0 "$RC"
+check "closing the finished window deletes the downloaded package" "$temp_before" "$(temp_packages)"
 
 # ---- "退出安装" ends the installer at once with 0
 start_app Setup_22
@@ -160,7 +163,7 @@ check "not a package: the message" "安装包错误。" "$(drv msgbox 10000)"
 drv msgbox-press 1
 sleep 0.3
 check "not a package: the first page again" "在线示例 1 1" "$(drv text $TITLE) $(shown_enabled $INSTALL)"
-drv click 105  # imgClose: idle again, so the window closes
+drv click $CLOSE  # idle again, so the window closes
 wait_app
 check "not a package: the window closes normally" 0 "$RC"
 
