@@ -1,0 +1,135 @@
+#include "SelfRemoval_win.h"
+
+#include <windows.h>
+
+#include <vector>
+
+#include "ZoSysUtils.h"
+#include "ZoWinHandles_win.h"
+#include "ZoWinUtils_win.h"
+
+namespace {
+
+const wchar_t* W(const WideString& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
+
+const char16_t* const kSwitch = u"/REMOVE-SELF";
+const char16_t* const kCopyPrefix = u"ZoUninstall-";
+const char16_t* const kRenamedPrefix = u"~Uninstall";
+
+bool StartsWithText(const WideString& text, const WideString& prefix)
+{
+    return text.size() >= prefix.size() && TextEquals(text.substr(0, prefix.size()), prefix);
+}
+
+WideString GuidWithoutBraces()
+{
+    WideString g = TZoStrfn::NewGuidString();
+    return g.size() > 2 ? g.substr(1, g.size() - 2) : g;
+}
+
+void DeleteAtRestart(const WideString& path)
+{
+    MoveFileExW(W(path), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+
+// Deletes a file that may stay in use for a moment; false after the time limit.
+bool DeleteWhenFree(const WideString& path, DWORD limitMs)
+{
+    for (DWORD waited = 0;; waited += 100) {
+        SetFileAttributesW(W(path), FILE_ATTRIBUTE_NORMAL);
+        if (DeleteFileW(W(path))) return true;
+        DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return true;
+        if (waited >= limitMs) return false;
+        Sleep(100);
+    }
+}
+
+// The copies that earlier uninstallations left in the temporary folder; a
+// running one stays (its file cannot be deleted).
+void DeleteEarlierCopies(const WideString& own)
+{
+    const WideString folder = DirPart(own);
+    WIN32_FIND_DATAW found{};
+    TUniqueFind find(FindFirstFileW(W(folder + kCopyPrefix + u"*.exe"), &found));
+    if (!find) return;
+    do {
+        WideString path = folder + reinterpret_cast<const char16_t*>(found.cFileName);
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !TextEquals(path, own)) DeleteFileW(W(path));
+    } while (FindNextFileW(find.Get(), &found));
+}
+
+}  // namespace
+
+bool StartSelfRemoval(const WideString& ownFile, const WideString& folder)
+{
+    const WideString folderArg = folder.empty() ? WideString(u"-") : WithoutTrailingBackslash(folder);
+    WideString renamed = DirPart(ownFile) + kRenamedPrefix + TZoStrfn::NewGuidString() + u".tmp";
+    if (!MoveFileExW(W(ownFile), W(renamed), 0)) renamed = ownFile;
+
+    auto putOff = [&] {
+        DeleteAtRestart(renamed);
+        if (!folder.empty()) DeleteAtRestart(folderArg);
+        return false;
+    };
+    const WideString temp = TZoWinfn::GetTempDir();
+    if (temp.empty()) return putOff();
+    const WideString copy = temp + kCopyPrefix + GuidWithoutBraces() + u".exe";
+    if (!CopyFileW(W(renamed), W(copy), FALSE)) return putOff();
+
+    // The one handle the copy inherits: ours, to wait on. Our standard handles
+    // must not go with it, or whoever reads our output would wait for the copy too.
+    HANDLE self = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &self, SYNCHRONIZE, TRUE, 0)) {
+        DeleteFileW(W(copy));
+        return putOff();
+    }
+    TUniqueHandle selfHandle(self);
+    for (DWORD std : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+        HANDLE h = GetStdHandle(std);
+        if (h && h != INVALID_HANDLE_VALUE) SetHandleInformation(h, HANDLE_FLAG_INHERIT, 0);
+    }
+
+    WideString command = u"\"" + copy + u"\" " + kSwitch + u" " +
+                         IntToStr(static_cast<int64_t>(reinterpret_cast<intptr_t>(self))) + u" \"" + renamed + u"\" \"" +
+                         folderArg + u"\"";
+    std::vector<wchar_t> line(command.begin(), command.end());
+    line.push_back(L'\0');
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, W(temp), &si, &pi)) {
+        DeleteFileW(W(copy));
+        return putOff();
+    }
+    TUniqueHandle process(pi.hProcess), thread(pi.hThread);
+    return true;
+}
+
+bool IsSelfRemovalCommandLine() { return ArgCount() == 4 && ArgAt(1) == kSwitch; }
+
+int RunSelfRemoval()
+{
+    const WideString own = ArgAt(0), target = ArgAt(3), folder = ArgAt(4);
+    // Only the uninstaller's own file in the named folder: this command line
+    // never deletes anything else, whoever writes it.
+    const WideString name = NamePart(target);
+    bool targetOk = (TextEquals(name, u"Uninstall.exe") || StartsWithText(name, kRenamedPrefix)) &&
+                    (folder == u"-" || TextEquals(DirPart(target), WithTrailingBackslash(folder)));
+    if (!targetOk) return 2;
+
+    if (auto handle = TryStrToInt64(ArgAt(2)); handle && *handle > 0) {
+        TUniqueHandle parent(reinterpret_cast<HANDLE>(static_cast<intptr_t>(*handle)));
+        WaitForSingleObject(parent.Get(), 60000);
+    }
+    if (!DeleteWhenFree(target, 20000)) DeleteAtRestart(target);
+    if (folder != u"-" && !RemoveDirectoryW(W(folder))) {
+        // Still in use: it goes when Windows next starts, if it is empty then.
+        DWORD error = GetLastError();
+        if (error != ERROR_DIR_NOT_EMPTY && error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+            DeleteAtRestart(folder);
+    }
+    DeleteEarlierCopies(own);
+    DeleteAtRestart(own);
+    return 0;
+}

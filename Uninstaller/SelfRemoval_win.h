@@ -1,0 +1,34 @@
+// The uninstaller's last act: removing its own file and the install folder.
+//
+// A running program cannot delete its own file: Windows keeps the file of a
+// running program open. It may rename it, though (on the same volume, as
+// Wine does too). So at the end the uninstaller
+//   1. renames itself in place to "~Uninstall{GUID}.tmp": the name
+//      "Uninstall.exe" is free at once, and a newer version's installer that
+//      runs right after this one (the old-version step) never has its new
+//      Uninstall.exe taken for the old one;
+//   2. copies itself to the temporary folder as "ZoUninstall-{GUID}.exe" and
+//      starts the copy (working folder: the temporary folder, so the install
+//      folder is not in use) with
+//        /REMOVE-SELF <handle of this process> "<renamed file>" "<folder>"
+//      passing only that one inheritable handle;
+//   3. ends.
+// The copy waits on the handle until the uninstaller has ended, deletes the
+// renamed file, removes the install folder when it is empty, deletes the
+// copies earlier uninstallations left in the temporary folder, and has its
+// own file deleted when Windows next starts (MoveFileEx with
+// MOVEFILE_DELAY_UNTIL_REBOOT, which needs the administrator's rights that
+// the uninstaller runs with). When the copy cannot be made or started, the
+// renamed file and the folder are marked for deletion at the next start.
+#pragma once
+
+#include "ZoTypes.h"
+
+// folder: the install folder to remove when it is left empty; empty to keep it.
+// False when the removal could only be put off until Windows next starts.
+bool StartSelfRemoval(const WideString& ownFile, const WideString& folder);
+
+// The command line of the copy in the temporary folder.
+bool IsSelfRemovalCommandLine();
+// The copy's whole life; its exit code.
+int RunSelfRemoval();

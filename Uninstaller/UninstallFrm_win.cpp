@@ -1,0 +1,214 @@
+#include "UninstallFrm_win.h"
+
+#include "SetupProject.h"
+#include "ZoGraphics_win.h"
+#include "ZoSkin_win.h"
+#include "ZoSysUtils.h"
+
+namespace {
+
+TFormSpec UninstallFormSpec(const WideString& title)
+{
+    TFormSpec spec = BaseFormSpec(ZO_UNINSTALLFORM_CLASS);
+    spec.caption = FormatText(u"卸载 %s", {title});
+    spec.border = TBorderStyle::None;
+    spec.clientWidth = 750;
+    spec.clientHeight = 480;
+    spec.appWindow = true;
+    return spec;
+}
+
+const TFontSpec fontTitle{u"微软雅黑", 37, false, false};
+const TFontSpec fontVersion{u"微软雅黑", 21, false, false};
+const TFontSpec fontBigButton{u"微软雅黑", 27, false, false};
+const TFontSpec fontPrompt{u"微软雅黑", 19, false, false};
+const TFontSpec fontWait{u"Tahoma", 21, false, false};
+const TFontSpec fontProgress{u"Tahoma", 11, true, false};
+const COLORREF clWhite = RGB(255, 255, 255);
+const COLORREF clGrey = RGB(96, 96, 96);
+
+}  // namespace
+
+TUninstallForm::TUninstallForm(TSetupScript& script, TUninstallPlan plan, const TBytes& iconPng)
+    : TBaseForm(nullptr, UninstallFormSpec(script.BaseInfo->AppTitle)), script_(script), plan_(std::move(plan))
+{
+    Application.SetMainForm(this);
+    CreateControls();
+    for (TControl* c : {imgIcon, lblAppTitle, lblVersion, btnUninstall}) c->SetLeft((ClientWidth() - c->Width()) / 2);
+
+    const TSetupBaseInfo& info = *script_.BaseInfo;
+    lblAppTitle->SetText(info.AppTitle);
+    lblVersion->SetText(FormatText(u"版本：%s", {info.Version}));
+    lblPrompt->SetText(FormatText(u"确定要从您的计算机中删除 %s 及其所有组件吗？", {info.AppTitle}));
+    lblFolder->SetText(FormatText(u"安装目录：%s", {plan_.InstallFolder}));
+    if (!iconPng.empty()) {
+        try {
+            std::shared_ptr<TPicture> picture = TPicture::FromPng(iconPng);
+            imgIcon->SetPicture(picture);
+            windowIcon_.Reset(picture->CreateIcon());
+        } catch (const std::exception&) {
+            // a picture the system cannot show: the window goes without
+        }
+    }
+    if (windowIcon_) {
+        SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(windowIcon_.Get()));
+        SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(windowIcon_.Get()));
+    }
+    Show();
+    UpdateWindow(Handle());
+}
+
+TUninstallForm::~TUninstallForm()
+{
+    SendMessageW(Handle(), WM_SETICON, ICON_BIG, 0);
+    SendMessageW(Handle(), WM_SETICON, ICON_SMALL, 0);
+}
+
+void TUninstallForm::CreateControls()
+{
+    auto drag = [this] { DragWindow(); };
+    TntPanel2 = AddControl({.kind = TControlKind::Panel, .id = idUnTntPanel2, .name = "TntPanel2",
+                            .color = ZoSkin::Blue, .border = true, .align = TAlign::Client});
+    pnlBottom = AddControl({.kind = TControlKind::Panel, .id = idUnPnlBottom, .name = "pnlBottom",
+                            .parent = TntPanel2, .top = 378, .width = 748, .height = 100, .color = clWhite,
+                            .align = TAlign::Bottom});
+    btnUninstall = AddControl({.kind = TControlKind::Button, .id = idUnBtnUninstall, .name = "btnUninstall",
+                               .parent = TntPanel2, .left = 264, .top = 280, .width = 200, .height = 50,
+                               .text = u"立即卸载", .font = &fontBigButton});
+    lblAppTitle = AddControl({.kind = TControlKind::Label, .id = idUnLblAppTitle, .name = "lblAppTitle",
+                              .parent = TntPanel2, .left = 8, .top = 168, .width = 737, .height = 57,
+                              .font = &fontTitle, .fontColor = clWhite, .textAlign = TTextAlign::Centre,
+                              .vcentre = true});
+    lblVersion = AddControl({.kind = TControlKind::Label, .id = idUnLblVersion, .name = "lblVersion",
+                             .parent = TntPanel2, .left = 8, .top = 232, .width = 737, .height = 33,
+                             .font = &fontVersion, .fontColor = clWhite, .textAlign = TTextAlign::Centre,
+                             .vcentre = true});
+    imgMinimize = AddControl({.kind = TControlKind::Image, .id = idUnImgMinimize, .name = "imgMinimize",
+                              .parent = TntPanel2, .left = 682, .top = 2, .width = 32, .height = 32});
+    imgClose = AddControl({.kind = TControlKind::Image, .id = idUnImgClose, .name = "imgClose",
+                           .parent = TntPanel2, .left = 714, .top = 2, .width = 32, .height = 32});
+    imgIcon = AddControl({.kind = TControlKind::Image, .id = idUnImgIcon, .name = "imgIcon", .parent = TntPanel2,
+                          .left = 320, .top = 48, .width = 96, .height = 96});
+    imgBackground = AddControl({.kind = TControlKind::Image, .id = idUnImgBackground, .name = "imgBackground",
+                                .parent = TntPanel2, .width = 748, .height = 378});
+
+    btnFinish = AddControl({.kind = TControlKind::Button, .id = idUnBtnFinish, .name = "btnFinish",
+                            .parent = pnlBottom, .left = 274, .top = 23, .width = 200, .height = 50,
+                            .text = u"完成", .font = &fontBigButton, .visible = false});
+    lblPrompt = AddControl({.kind = TControlKind::Label, .id = idUnLblPrompt, .name = "lblPrompt",
+                            .parent = pnlBottom, .left = 16, .top = 18, .width = 716, .height = 30,
+                            .font = &fontPrompt, .textAlign = TTextAlign::Centre, .vcentre = true});
+    lblFolder = AddControl({.kind = TControlKind::Label, .id = idUnLblFolder, .name = "lblFolder",
+                            .parent = pnlBottom, .left = 16, .top = 58, .width = 716, .height = 20,
+                            .fontColor = clGrey, .textAlign = TTextAlign::Centre, .vcentre = true});
+    lblWait = AddControl({.kind = TControlKind::Label, .id = idUnLblWait, .name = "lblWait", .parent = pnlBottom,
+                          .left = 16, .top = 11, .width = 716, .height = 25, .text = u"请等待", .font = &fontWait,
+                          .visible = false, .textAlign = TTextAlign::Centre, .vcentre = true});
+    pbProgress = AddControl({.kind = TControlKind::ProgressBar, .id = idUnPbProgress, .name = "pbProgress",
+                             .parent = pnlBottom, .left = 16, .top = 42, .width = 716, .height = 17,
+                             .font = &fontProgress, .visible = false});
+    lblDetail = AddControl({.kind = TControlKind::Label, .id = idUnLblDetail, .name = "lblDetail",
+                            .parent = pnlBottom, .left = 16, .top = 63, .width = 716, .height = 14,
+                            .visible = false});
+
+    imgMinimize->SetPainter(ZoSkin::PaintMinimizeGlyph);
+    imgClose->SetPainter(ZoSkin::PaintCloseGlyph);
+    for (TControl* c : {imgBackground, imgIcon, pnlBottom}) c->OnMouseDown = drag;
+    imgMinimize->OnClick = [this] { imgMinimizeClick(); };
+    imgClose->OnClick = [this] { imgCloseClick(); };
+    btnUninstall->OnClick = [this] { btnUninstallClick(); };
+    btnFinish->OnClick = [this] { btnFinishClick(); };
+}
+
+void TUninstallForm::FormShow() { btnUninstall->SetFocus(); }
+
+int TUninstallForm::ExitCode() const
+{
+    if (uninstallState != TUninstallState::Finished) return ucCancelled;
+    return report_.Complete() ? ucRemoved : ucLeftovers;
+}
+
+// ---- Looks --------------------------------------------------------------------------
+
+void TUninstallForm::ShowUninstallingLook()
+{
+    lblAppTitle->SetText(u"正在卸载");
+    for (TControl* c : {lblVersion, btnUninstall, lblPrompt, lblFolder}) c->Hide();
+    lblDetail->SetText(WideString());
+    for (TControl* c : {lblWait, pbProgress, lblDetail}) c->Show();
+}
+
+void TUninstallForm::ShowFinishedLook()
+{
+    lblAppTitle->SetText(u"卸载完成");
+    for (TControl* c : {lblWait, pbProgress, lblDetail}) c->Hide();
+    const TSetupBaseInfo& info = *script_.BaseInfo;
+    if (report_.Complete())
+        lblVersion->SetText(FormatText(u"%s 已从您的计算机中删除。", {info.AppTitle}));
+    else if (report_.RemovedAtRestart == static_cast<int>(report_.Leftovers.size()))
+        lblVersion->SetText(FormatText(u"有 %s 个项目正在使用，将在重新启动计算机后删除。", {IntToStr(report_.RemovedAtRestart)}));
+    else
+        lblVersion->SetText(FormatText(u"有 %s 个项目未能删除，请稍后手动删除。", {IntToStr(report_.Leftovers.size())}));
+    lblVersion->Show();
+    if (!report_.Complete()) {
+        // The first of them, so the user knows where to look.
+        lblFolder->SetText(report_.Leftovers.front());
+        lblFolder->SetBounds(16, 76, 716, 20);
+        lblFolder->Show();
+    }
+    btnFinish->SetLeft((pnlBottom->Width() - btnFinish->Width()) / 2);
+    btnFinish->SetBounds(btnFinish->Left(), report_.Complete() ? 23 : 14, btnFinish->Width(), btnFinish->Height());
+    btnFinish->Show();
+    btnFinish->SetFocus();
+}
+
+// ---- Handlers ---------------------------------------------------------------------
+
+void TUninstallForm::btnUninstallClick()
+{
+    if (uninstallState != TUninstallState::Idle) return;
+    uninstallState = TUninstallState::Uninstalling;
+    ShowUninstallingLook();
+    UpdateWindow(Handle());
+    TUninstallSequence sequence(script_, plan_, *this);
+    report_ = sequence.Run();
+    uninstallState = TUninstallState::Finished;
+    ShowFinishedLook();
+}
+
+void TUninstallForm::btnFinishClick() { PostMessageW(Handle(), WM_CLOSE, 0, 0); }
+
+void TUninstallForm::imgCloseClick()
+{
+    if (uninstallState != TUninstallState::Uninstalling) PostMessageW(Handle(), WM_CLOSE, 0, 0);
+}
+
+void TUninstallForm::imgMinimizeClick() { ShowWindow(Handle(), SW_MINIMIZE); }
+
+void TUninstallForm::DragWindow()
+{
+    ReleaseCapture();
+    SendMessageW(Handle(), WM_SYSCOMMAND, 0xF012, 0);
+}
+
+bool TUninstallForm::CloseQuery() { return uninstallState != TUninstallState::Uninstalling; }
+
+// ---- TUninstallView -----------------------------------------------------------------
+
+void TUninstallForm::SetStatus(const WideString& text) { lblWait->SetText(text); }
+
+void TUninstallForm::SetDetail(const WideString& text)
+{
+    lblDetail->SetText(text);
+    lblDetail->Repaint();
+}
+
+void TUninstallForm::SetProgressMax(int maximum)
+{
+    pbProgress->SetMax(maximum);
+    pbProgress->SetPosition(0);
+}
+
+void TUninstallForm::StepProgress() { pbProgress->SetPosition(pbProgress->Position() + 1); }
+
+void TUninstallForm::PumpMessages() { Application.ProcessMessages(); }

@@ -1,0 +1,92 @@
+// The uninstaller's one window, in the installer's look: icon, product title
+// and version, the question and the install folder, and one large button that
+// starts the removal; then progress, and a finished look with one button
+// that closes it.
+#pragma once
+
+#include <memory>
+
+#include "BaseFrm_win.h"
+#include "UninstallSteps_win.h"
+#include "ZoWinHandles_win.h"
+
+class TSetupScript;
+
+// Control IDs for the UI test driver: the installer's numbers where the role
+// is the same (tests/wine/uninstall_window.sh).
+enum TUninstallControlId : int {
+    idUnTntPanel2 = 100,
+    idUnImgBackground = 101,
+    idUnLblAppTitle = 102,
+    idUnLblVersion = 103,
+    idUnImgMinimize = 104,
+    idUnImgClose = 105,
+    idUnImgIcon = 106,
+    idUnBtnUninstall = 107,
+    idUnPnlBottom = 108,
+    idUnLblWait = 115,
+    idUnPbProgress = 116,
+    idUnLblDetail = 117,
+    idUnBtnFinish = 118,
+    idUnLblPrompt = 120,
+    idUnLblFolder = 121,
+};
+
+#define ZO_UNINSTALLFORM_CLASS L"TUninstallForm"
+
+enum class TUninstallState : uint8_t { Idle = 0, Uninstalling = 1, Finished = 2 };
+
+class TUninstallForm : public TBaseForm, public TUninstallView {
+public:
+    // iconPng may be empty (a damaged "Uninstall.da2"): the window shows no icon.
+    TUninstallForm(TSetupScript& script, TUninstallPlan plan, const TBytes& iconPng);
+    ~TUninstallForm() override;
+
+    TUninstallState uninstallState = TUninstallState::Idle;
+    // ucCancelled until the removal has run, then ucRemoved or ucLeftovers.
+    int ExitCode() const;
+    bool Uninstalled() const { return uninstallState == TUninstallState::Finished; }
+
+    TControl* TntPanel2;
+    TControl* imgBackground;
+    TControl* lblAppTitle;
+    TControl* lblVersion;
+    TControl* imgMinimize;
+    TControl* imgClose;
+    TControl* imgIcon;
+    TControl* btnUninstall;
+    TControl* pnlBottom;
+    TControl* lblPrompt;
+    TControl* lblFolder;
+    TControl* lblWait;
+    TControl* pbProgress;
+    TControl* lblDetail;
+    TControl* btnFinish;
+
+    void btnUninstallClick();
+    void btnFinishClick();
+    void imgCloseClick();
+    void imgMinimizeClick();
+    void DragWindow();
+
+    // ---- TUninstallView
+    void SetStatus(const WideString& text) override;
+    void SetDetail(const WideString& text) override;
+    void SetProgressMax(int maximum) override;
+    void StepProgress() override;
+    void PumpMessages() override;
+
+protected:
+    bool CloseQuery() override;
+    void FormShow() override;
+
+private:
+    void CreateControls();
+    void ShowUninstallingLook();
+    void ShowFinishedLook();
+
+    TSetupScript& script_;
+    TUninstallPlan plan_;
+    TUninstallReport report_;
+    TUniqueIcon windowIcon_;
+};

@@ -1,0 +1,187 @@
+#include "UninstallSteps_win.h"
+
+#include "InstallSteps_win.h"
+#include "SetupProject.h"
+#include "ZoSysUtils.h"
+#include "ZoWinHandles_win.h"
+
+namespace {
+
+const wchar_t* W(const WideString& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
+
+HKEY RootHandle(TRegRootKey root) { return reinterpret_cast<HKEY>(RootKeyHandle(root)); }
+
+bool Gone(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+// The installer's own step needs an install view; it uses none of it.
+class TNoInstallView : public TInstallView {
+public:
+    bool Silent() const override { return true; }
+    void* OwnerWindow() const override { return nullptr; }
+    void SetStatus(const WideString&) override {}
+    void SetDetail(const WideString&) override {}
+    void SetProgressMax(int) override {}
+    void StepProgress() override {}
+    void ProgressToMax() override {}
+    void PumpMessages() override {}
+    void ShowInfo(const WideString&) override {}
+    int ShowCopyFileFailure(const WideString&, const WideString&) override { return mrIgnore; }
+};
+
+bool KeyIsEmpty(HKEY root, const WideString& subKey, bool& exists)
+{
+    TUniqueHKey key;
+    LSTATUS rc = RegOpenKeyExW(root, W(subKey), 0, KEY_READ, key.Put());
+    if (rc != ERROR_SUCCESS) {
+        key.Release();  // a failed open leaves nothing to close
+        exists = !Gone(static_cast<DWORD>(rc));
+        return false;
+    }
+    exists = true;
+    DWORD subKeys = 0, values = 0;
+    if (RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values, nullptr, nullptr,
+                         nullptr, nullptr) != ERROR_SUCCESS)
+        return false;
+    return subKeys == 0 && values == 0;
+}
+
+}  // namespace
+
+WideString RootKeyName(TRegRootKey root)
+{
+    switch (root) {
+    case TRegRootKey::rrkClassesRoot: return u"HKEY_CLASSES_ROOT";
+    case TRegRootKey::rrkLocalMachine: return u"HKEY_LOCAL_MACHINE";
+    case TRegRootKey::rrkUsers: return u"HKEY_USERS";
+    case TRegRootKey::rrkCurrentConfig: return u"HKEY_CURRENT_CONFIG";
+    default: return u"HKEY_CURRENT_USER";
+    }
+}
+
+TUninstallSequence::TUninstallSequence(TSetupScript& script, TUninstallPlan plan, TUninstallView& view)
+    : script_(script), plan_(std::move(plan)), view_(view)
+{
+}
+
+TUninstallReport TUninstallSequence::Run()
+{
+    view_.SetProgressMax(static_cast<int>(plan_.Files.size() + plan_.Shortcuts.size() + plan_.Values.size()) + 1);
+    // One step that fails as a whole (no memory, a system call that throws)
+    // does not stop the others.
+    auto step = [&](void (TUninstallSequence::*s)()) {
+        try {
+            (this->*s)();
+        } catch (const std::exception& e) {
+            report_.Leftovers.push_back(FromUtf8(e.what()));
+        }
+    };
+    view_.SetStatus(u"正在关闭程序");
+    view_.PumpMessages();
+    step(&TUninstallSequence::CloseRunningPrograms);
+    view_.SetStatus(u"正在删除文件");
+    view_.PumpMessages();
+    step(&TUninstallSequence::RemoveFiles);
+    step(&TUninstallSequence::RemoveShortcuts);
+    view_.SetStatus(u"正在清理注册表");
+    view_.PumpMessages();
+    step(&TUninstallSequence::RemoveRegistryValues);
+    view_.SetStatus(u"正在删除卸载信息");
+    view_.PumpMessages();
+    step(&TUninstallSequence::RemoveRegistration);
+    step(&TUninstallSequence::RemoveEmptyFolders);
+    return report_;
+}
+
+void TUninstallSequence::CloseRunningPrograms()
+{
+    TNoInstallView none;
+    TInstallSequence steps(script_, nullptr, none, TBytes());
+    steps.killPauseMs = killPauseMs;
+    steps.CloseRunningPrograms();
+}
+
+bool TUninstallSequence::RemoveFile(const WideString& path)
+{
+    DWORD attributes = GetFileAttributesW(W(path));
+    if (attributes == INVALID_FILE_ATTRIBUTES && Gone(GetLastError())) return true;
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        report_.Leftovers.push_back(path);  // a folder where the product had a file: not ours
+        return false;
+    }
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        SetFileAttributesW(W(path), attributes & ~FILE_ATTRIBUTE_READONLY);
+    for (int attempt = 1; attempt <= deleteAttempts; ++attempt) {
+        if (DeleteFileW(W(path)) || Gone(GetLastError())) return true;
+        if (attempt < deleteAttempts) Sleep(retryPauseMs);
+    }
+    // Still in use: Windows deletes it at its next start (with the rights to do so).
+    if (MoveFileExW(W(path), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) ++report_.RemovedAtRestart;
+    report_.Leftovers.push_back(path);
+    return false;
+}
+
+void TUninstallSequence::RemoveFiles()
+{
+    for (const WideString& path : plan_.Files) {
+        view_.StepProgress();
+        view_.SetDetail(path);
+        view_.PumpMessages();
+        RemoveFile(path);
+    }
+}
+
+void TUninstallSequence::RemoveShortcuts()
+{
+    for (const WideString& path : plan_.Shortcuts) {
+        view_.StepProgress();
+        view_.SetDetail(path);
+        view_.PumpMessages();
+        RemoveFile(path);
+    }
+}
+
+void TUninstallSequence::RemoveRegistryValues()
+{
+    view_.SetDetail(u"正在清理注册表......");
+    for (const TRegValueRef& value : plan_.Values) {
+        view_.StepProgress();
+        view_.PumpMessages();
+        const WideString shown = RootKeyName(value.Root) + u"\\" + value.SubKey + u"\\" + value.Name;
+        TUniqueHKey key;
+        LSTATUS rc = RegOpenKeyExW(RootHandle(value.Root), W(value.SubKey), 0, KEY_SET_VALUE, key.Put());
+        if (rc != ERROR_SUCCESS) {
+            key.Release();
+            if (!Gone(static_cast<DWORD>(rc))) report_.Leftovers.push_back(shown);
+            continue;
+        }
+        rc = RegDeleteValueW(key.Get(), W(value.Name));
+        if (rc != ERROR_SUCCESS && !Gone(static_cast<DWORD>(rc))) report_.Leftovers.push_back(shown);
+    }
+    // Deepest first, so a key emptied by removing its last sub-key goes too.
+    for (const TRegKeyRef& k : plan_.Keys) {
+        bool exists = false;
+        if (!KeyIsEmpty(RootHandle(k.Root), k.SubKey, exists)) continue;
+        LSTATUS rc = RegDeleteKeyW(RootHandle(k.Root), W(k.SubKey));
+        if (rc != ERROR_SUCCESS && !Gone(static_cast<DWORD>(rc)))
+            report_.Leftovers.push_back(RootKeyName(k.Root) + u"\\" + k.SubKey);
+    }
+}
+
+void TUninstallSequence::RemoveRegistration()
+{
+    view_.StepProgress();
+    for (const WideString& file : plan_.DataFiles) RemoveFile(file);
+    const WideString key = UninstallKeyPath(script_.BaseInfo->GUID, u"_mw");
+    LSTATUS rc = RegDeleteTreeW(HKEY_LOCAL_MACHINE, W(key));
+    if (rc != ERROR_SUCCESS && !Gone(static_cast<DWORD>(rc))) report_.Leftovers.push_back(u"HKEY_LOCAL_MACHINE\\" + key);
+}
+
+void TUninstallSequence::RemoveEmptyFolders()
+{
+    for (const WideString& folder : plan_.Folders) {
+        if (RemoveDirectoryW(W(folder)) || Gone(GetLastError())) continue;
+        // A folder that still holds what the user made stays. With files
+        // waiting for the restart it may be empty then: it goes after them.
+        if (report_.RemovedAtRestart > 0) MoveFileExW(W(WithoutTrailingBackslash(folder)), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+    }
+}

@@ -1,0 +1,88 @@
+// The uninstall steps, on the UI thread, talking to their front end (the
+// window, or nothing with "/SILENT") through TUninstallView. Every step goes
+// on after an item it cannot remove: the report lists what stays.
+#pragma once
+
+#include <windows.h>
+
+#include "UninstallPlan.h"
+#include "ZoTypes.h"
+
+class TSetupScript;
+
+// Uninstall.exe's exit codes; the README's table lists them.
+enum TUninstallExitCode : int {
+    ucRemoved = 0,    // uninstalled, nothing left behind
+    ucCancelled = 1,  // the window was closed without uninstalling
+    ucBadData = 2,    // "Uninstall.da1" missing, unreadable or damaged: nothing was removed
+    ucLeftovers = 3,  // uninstalled, but some items could not be removed
+};
+
+class TUninstallView {
+public:
+    virtual ~TUninstallView() = default;
+    virtual void SetStatus(const WideString& text) = 0;
+    virtual void SetDetail(const WideString& text) = 0;
+    virtual void SetProgressMax(int maximum) = 0;  // and the position to 0
+    virtual void StepProgress() = 0;
+    virtual void PumpMessages() = 0;
+};
+
+// "/SILENT": no one is there to see anything.
+class TQuietUninstallView : public TUninstallView {
+public:
+    void SetStatus(const WideString&) override {}
+    void SetDetail(const WideString&) override {}
+    void SetProgressMax(int) override {}
+    void StepProgress() override {}
+    void PumpMessages() override {}
+};
+
+struct TUninstallReport {
+    std::vector<WideString> Leftovers;  // files, shortcuts, registry values and keys that stay
+    int RemovedAtRestart = 0;           // of them, marked for deletion when Windows next starts
+    bool Complete() const { return Leftovers.empty(); }
+};
+
+class TUninstallSequence {
+public:
+    TUninstallSequence(TSetupScript& script, TUninstallPlan plan, TUninstallView& view);
+    TUninstallSequence(const TUninstallSequence&) = delete;
+    TUninstallSequence& operator=(const TUninstallSequence&) = delete;
+
+    // Every step in order; the registration and the data files go after the
+    // product, so an uninstallation cut short can be run again.
+    TUninstallReport Run();
+
+    // The product's executables are ended with taskkill, as the installer does.
+    void CloseRunningPrograms();
+    void RemoveFiles();
+    void RemoveShortcuts();
+    // The values, then the keys they leave empty.
+    void RemoveRegistryValues();
+    // "Uninstall.da1", "Uninstall.da2" and the "_mw" uninstall key.
+    void RemoveRegistration();
+    // Folders left empty; with items waiting for the restart, the rest of the
+    // folders are marked to go after them.
+    void RemoveEmptyFolders();
+
+    const TUninstallPlan& Plan() const { return plan_; }
+    const TUninstallReport& Report() const { return report_; }
+
+    // A file held by a program that was just ended may stay locked a moment.
+    int deleteAttempts = 4;
+    DWORD retryPauseMs = 500;
+    DWORD killPauseMs = 300;
+
+private:
+    // True when the file is gone (or was not there).
+    bool RemoveFile(const WideString& path);
+
+    TSetupScript& script_;
+    TUninstallPlan plan_;
+    TUninstallView& view_;
+    TUninstallReport report_;
+};
+
+// "HKEY_CURRENT_USER\Software\X" for reports.
+WideString RootKeyName(TRegRootKey root);

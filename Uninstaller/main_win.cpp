@@ -1,0 +1,81 @@
+// Uninstall.exe: removes what the installer put on the machine, reading the
+// installed script from "Uninstall.da1" beside itself ({app} is its own
+// folder). Without arguments it shows its window and asks first; with
+// "/SILENT" (any letter case, the one and only argument) it removes
+// everything without a window or a message. The exit codes are
+// TUninstallExitCode's.
+#include <windows.h>
+
+#include <memory>
+
+#include "SelfRemoval_win.h"
+#include "SetupFn.h"
+#include "SetupProject.h"
+#include "UninstallData.h"
+#include "UninstallFrm_win.h"
+#include "UninstallPlan.h"
+#include "UninstallSteps_win.h"
+#include "ZoSysUtils.h"
+#include "ZoWinHandles_win.h"
+#include "ZoWinUtils_win.h"
+
+namespace {
+
+bool IsSilentSwitch()
+{
+    if (ArgCount() != 1) return false;
+    const WideString arg = ArgAt(1), name = u"/SILENT";
+    return CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, reinterpret_cast<const wchar_t*>(arg.c_str()),
+                          static_cast<int>(arg.size()), reinterpret_cast<const wchar_t*>(name.c_str()),
+                          static_cast<int>(name.size())) == CSTR_EQUAL;
+}
+
+int UninstallSilently(TSetupScript& script, TUninstallPlan plan)
+{
+    TQuietUninstallView view;
+    TUninstallSequence sequence(script, std::move(plan), view);
+    TUninstallReport report = sequence.Run();
+    for (const WideString& item : report.Leftovers) TZoSysfn::WriteConsoleLine(u"未能删除：" + item);
+    return report.Complete() ? ucRemoved : ucLeftovers;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
+{
+    if (IsSelfRemovalCommandLine()) return RunSelfRemoval();
+
+    TComApartment com;
+    InitFolderValues();
+    const WideString ownFile = ArgAt(0);
+    InstallDir = WithTrailingBackslash(DirPart(ownFile));
+    const bool silent = IsSilentSwitch();
+
+    std::unique_ptr<TSetupScript> script;
+    try {
+        script = LoadUninstallScript(InstallDir);
+    } catch (const EUninstallDataError& e) {
+        if (silent)
+            TZoSysfn::WriteConsoleLine(e.Message());
+        else
+            TZoWinfn::ShowMessageBox(nullptr, e.Message(), u"卸载", MB_OK | MB_ICONSTOP);
+        return ucBadData;
+    }
+    AppTitleValue = script->BaseInfo->AppTitle;
+    TUninstallPlan plan = TUninstallPlan::FromScript(*script, ownFile, DefaultProtectedFolders());
+    const WideString folder = plan.MayRemoveInstallFolder ? plan.InstallFolder : WideString();
+
+    int code;
+    if (silent) {
+        Application.SetExceptionHandler([](const WideString& text) { TZoSysfn::WriteConsoleLine(text); });
+        code = UninstallSilently(*script, std::move(plan));
+    } else {
+        Application.SetTitle(FormatText(u"卸载 %s", {script->BaseInfo->AppTitle}));
+        TUninstallForm form(*script, std::move(plan), LoadUninstallIcon(InstallDir));
+        Application.Run();
+        code = form.ExitCode();
+        if (!form.Uninstalled()) return code;
+    }
+    StartSelfRemoval(ownFile, folder);
+    return code;
+}

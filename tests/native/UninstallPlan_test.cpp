@@ -1,0 +1,291 @@
+// What the uninstaller removes, worked out from an installed script, and how
+// it reads its two data files.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "PeIcon.h"
+#include "SetupFn.h"
+#include "SetupProject.h"
+#include "TestSupport.h"
+#include "UninstallData.h"
+#include "UninstallPlan.h"
+#include "ZoSysUtils.h"
+
+namespace {
+
+// The program-wide folder values, set for one test and put back afterwards.
+class UninstallPlanTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        saved_ = {ProgramFilesDir, DesktopDir, CommonProgramsDir, AppTitleValue, InstallDir};
+        ProgramFilesDir = u"C:\\Program Files";
+        DesktopDir = u"C:\\Users\\zo\\Desktop\\";
+        CommonProgramsDir = u"C:\\ProgramData\\Start Menu\\Programs\\";
+        AppTitleValue = u"Zo Demo";
+        InstallDir = u"C:\\Program Files\\ZoDemo\\";
+    }
+    void TearDown() override
+    {
+        ProgramFilesDir = saved_[0];
+        DesktopDir = saved_[1];
+        CommonProgramsDir = saved_[2];
+        AppTitleValue = saved_[3];
+        InstallDir = saved_[4];
+    }
+
+    static void AddFile(TSetupScript& s, const WideString& destDir, const WideString& mask)
+    {
+        TSetupFile* f = s.FileList->Add();
+        f->DestDir = destDir;
+        f->SourceMask = mask;
+    }
+    static void AddShortcut(TSetupScript& s, const WideString& saveDir, const WideString& name)
+    {
+        TSetupShortCut* c = s.ShortCutList->Add();
+        c->SaveDir = saveDir;
+        c->Name = name;
+    }
+    static void AddValue(TSetupScript& s, TRegRootKey root, const WideString& key, const WideString& name,
+                         TRegValueType type = TRegValueType::rvtString)
+    {
+        TSetupReg* r = s.RegList->Add();
+        r->RootKey = root;
+        r->SubKey = key;
+        r->ValueName = name;
+        r->ValueType = type;
+    }
+    std::vector<WideString> Protected() const { return {ProgramFilesDir, DesktopDir, CommonProgramsDir}; }
+
+    const WideString own_ = u"C:\\Program Files\\ZoDemo\\Uninstall.exe";
+
+private:
+    std::vector<WideString> saved_;
+};
+
+std::vector<std::string> Utf8(const std::vector<WideString>& list)
+{
+    std::vector<std::string> out;
+    for (const WideString& s : list) out.push_back(ToUtf8(s));
+    return out;
+}
+
+std::vector<std::string> KeysOf(const TUninstallPlan& plan)
+{
+    std::vector<std::string> out;
+    for (const TRegKeyRef& k : plan.Keys) out.push_back(std::to_string(static_cast<int>(k.Root)) + ":" + ToUtf8(k.SubKey));
+    return out;
+}
+
+TEST_F(UninstallPlanTest, FilesAndShortcutsExpandAsAtInstallTimeWithoutTheUninstallerItself)
+{
+    TSetupScript s;
+    AddFile(s, u"{app}", u"ZoDemo.exe");
+    AddFile(s, u"{app}\\", u"docs\\guide.txt");
+    AddFile(s, u"{APP}", u"UNINSTALL.EXE");
+    AddShortcut(s, u"{group}", u"Zo Demo");
+    AddShortcut(s, u"{desktop}", u"Zo Demo");
+    TUninstallPlan plan = TUninstallPlan::FromScript(s, own_, Protected());
+
+    EXPECT_EQ(Utf8(plan.Files), (std::vector<std::string>{"C:\\Program Files\\ZoDemo\\ZoDemo.exe",
+                                                           "C:\\Program Files\\ZoDemo\\docs\\guide.txt"}));
+    EXPECT_EQ(Utf8(plan.Shortcuts),
+              (std::vector<std::string>{"C:\\ProgramData\\Start Menu\\Programs\\Zo Demo\\Zo Demo.lnk",
+                                        "C:\\Users\\zo\\Desktop\\Zo Demo.lnk"}));
+    EXPECT_EQ(Utf8(plan.DataFiles), (std::vector<std::string>{"C:\\Program Files\\ZoDemo\\Uninstall.da1",
+                                                               "C:\\Program Files\\ZoDemo\\Uninstall.da2"}));
+}
+
+TEST_F(UninstallPlanTest, FoldersGoDeepestFirstAndNeverAboveTheInstallFolderOrIntoTheSystemsOwn)
+{
+    TSetupScript s;
+    AddFile(s, u"{app}", u"docs\\deep\\a.txt");
+    AddFile(s, u"{app}", u"docs\\b.txt");
+    AddFile(s, u"{pf}\\ZoShared\\lib", u"x.dll");  // outside the install folder: up to Program Files
+    AddShortcut(s, u"{group}\\Tools", u"Tool");    // the product's start-menu folder and its sub-folder
+    AddShortcut(s, u"{desktop}", u"Zo Demo");      // the desktop itself stays
+    TUninstallPlan plan = TUninstallPlan::FromScript(s, own_, Protected());
+
+    std::vector<std::string> folders = Utf8(plan.Folders);
+    EXPECT_EQ(folders, (std::vector<std::string>{
+                           "C:\\ProgramData\\Start Menu\\Programs\\Zo Demo\\Tools\\",
+                           "C:\\ProgramData\\Start Menu\\Programs\\Zo Demo\\",
+                           "C:\\Program Files\\ZoDemo\\docs\\deep\\",
+                           "C:\\Program Files\\ZoShared\\lib\\",
+                           "C:\\Program Files\\ZoDemo\\docs\\",
+                           "C:\\Program Files\\ZoShared\\",
+                           "C:\\Program Files\\ZoDemo\\",
+                       }));
+    EXPECT_TRUE(plan.MayRemoveInstallFolder);
+}
+
+TEST_F(UninstallPlanTest, AnInstallFolderOfTheSystemsOwnIsNeverRemoved)
+{
+    for (const char16_t* dir : {u"C:\\Program Files\\", u"D:\\", u"C:\\Users\\zo\\Desktop\\"}) {
+        InstallDir = dir;
+        TSetupScript s;
+        AddFile(s, u"{app}", u"a.txt");
+        AddFile(s, u"{app}", u"sub\\b.txt");
+        TUninstallPlan plan = TUninstallPlan::FromScript(s, InstallDir + u"Uninstall.exe", Protected());
+        EXPECT_FALSE(plan.MayRemoveInstallFolder) << ToUtf8(InstallDir);
+        EXPECT_EQ(Utf8(plan.Folders), (std::vector<std::string>{ToUtf8(InstallDir) + "sub\\"})) << ToUtf8(InstallDir);
+    }
+}
+
+TEST_F(UninstallPlanTest, RegistryValuesAndTheProductsOwnKeysDeepestFirst)
+{
+    TSetupScript s;
+    AddValue(s, TRegRootKey::rrkCurrentUser, u"\\Software\\ZoDemo\\Settings", u"Folder");
+    AddValue(s, TRegRootKey::rrkCurrentUser, u"Software\\ZoDemo", u"Count", TRegValueType::rvtDWord);
+    AddValue(s, TRegRootKey::rrkCurrentUser, u"Software\\Microsoft\\Windows\\CurrentVersion\\Run", u"ZoDemo");
+    AddValue(s, TRegRootKey::rrkClassesRoot, u".zodemo\\shell\\open", u"");
+    AddValue(s, TRegRootKey::rrkCurrentUser, u"Software\\Skipped", u"NotWritten",
+             static_cast<TRegValueType>(7));                           // a type that wrote nothing
+    AddValue(s, static_cast<TRegRootKey>(9), u"Software\\Odd", u"X");  // an unknown root wrote below HKCU
+    TUninstallPlan plan = TUninstallPlan::FromScript(s, own_, Protected());
+
+    ASSERT_EQ(plan.Values.size(), 5u);
+    EXPECT_EQ(ToUtf8(plan.Values[0].SubKey), "Software\\ZoDemo\\Settings") << "the leading backslash goes";
+    EXPECT_EQ(plan.Values[4].Root, TRegRootKey::rrkCurrentUser);
+    EXPECT_EQ(KeysOf(plan), (std::vector<std::string>{"1:Software\\ZoDemo\\Settings", "0:.zodemo\\shell\\open",
+                                                      "1:Software\\ZoDemo", "0:.zodemo\\shell", "1:Software\\Odd",
+                                                      "0:.zodemo"}));
+}
+
+TEST(UninstallKeys, TheSystemsOwnKeysAreProtected)
+{
+    using R = TRegRootKey;
+    struct Case {
+        R root;
+        const char16_t* key;
+        bool isProtected;
+    } cases[] = {
+        {R::rrkCurrentUser, u"", true},
+        {R::rrkCurrentUser, u"Software", true},
+        {R::rrkCurrentUser, u"Environment", true},
+        {R::rrkCurrentUser, u"Control Panel\\Desktop", true},
+        {R::rrkCurrentUser, u"Software\\ZoDemo", false},
+        {R::rrkCurrentUser, u"software\\zodemo\\sub", false},
+        {R::rrkLocalMachine, u"Software\\Microsoft", true},
+        {R::rrkLocalMachine, u"Software\\Microsoft\\Office", true},
+        {R::rrkLocalMachine, u"Software\\Microsoft\\Windows\\CurrentVersion\\Run", true},
+        {R::rrkLocalMachine, u"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths", true},
+        {R::rrkLocalMachine, u"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\ZoDemo.exe", false},
+        {R::rrkLocalMachine, u"Software\\Microsoft\\Windows NT\\CurrentVersion\\Fonts", true},
+        {R::rrkLocalMachine, u"Software\\Wow6432Node", true},
+        {R::rrkLocalMachine, u"Software\\Wow6432Node\\Microsoft\\Windows\\CurrentVersion\\Run", true},
+        {R::rrkLocalMachine, u"Software\\Wow6432Node\\ZoDemo", false},
+        {R::rrkLocalMachine, u"Software\\Classes", true},
+        {R::rrkLocalMachine, u"Software\\Classes\\CLSID", true},
+        {R::rrkLocalMachine, u"Software\\Classes\\.zodemo", false},
+        {R::rrkLocalMachine, u"System\\CurrentControlSet\\Services", true},
+        {R::rrkLocalMachine, u"System\\CurrentControlSet\\Services\\ZoDemo", false},
+        {R::rrkClassesRoot, u".zodemo", false},
+        {R::rrkClassesRoot, u"CLSID", true},
+        {R::rrkClassesRoot, u"*", true},
+        {R::rrkClassesRoot, u"CLSID\\{6F1E2D3C-4B5A-4978-8A1B-2C3D4E5F6A7B}", false},
+        {R::rrkUsers, u"S-1-5-21-1", true},
+        {R::rrkUsers, u"S-1-5-21-1\\Software", true},
+        {R::rrkUsers, u"S-1-5-21-1\\Software\\ZoDemo", false},
+        {R::rrkCurrentConfig, u"Software", true},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(IsProtectedKey(c.root, c.key), c.isProtected) << static_cast<int>(c.root) << " " << ToUtf8(c.key);
+}
+
+TEST(UninstallFolders, RootsAndPathsThatAreNotAbsoluteAreNeverRemoved)
+{
+    for (const char16_t* f : {u"C:\\", u"C:", u"\\\\server\\share\\", u"\\\\server\\share", u"relative\\x\\", u"\\", u""})
+        EXPECT_TRUE(IsRootFolder(f)) << ToUtf8(f);
+    for (const char16_t* f : {u"C:\\x\\", u"C:\\x", u"\\\\server\\share\\x\\"}) EXPECT_FALSE(IsRootFolder(f)) << ToUtf8(f);
+}
+
+// ---- The data files ----------------------------------------------------------------
+
+#ifdef _WIN32
+const char16_t* const kSep = u"\\";
+#else
+const char16_t* const kSep = u"/";
+#endif
+
+void WriteEncoded(const std::filesystem::path& file, const TBytes& plain)
+{
+    TMemoryStream s{plain};
+    TSetupfn::EncodeStream(&s);
+    WriteFileBytes(file, std::string(s.Bytes().begin(), s.Bytes().end()));
+}
+
+TBytes ScriptBytes(const TSetupScript& script)
+{
+    TMemoryStream s;
+    script.SaveToStream(s);
+    return s.Bytes();
+}
+
+TEST(UninstallData, TheInstalledScriptLoadsWithItsFilesAndGuid)
+{
+    TTempFolder dir;
+    TSetupScript installed;
+    installed.BaseInfo->AppTitle = u"Zo 演示";
+    installed.FileList->Add()->SourceMask = u"docs\\使用说明.txt";
+    WriteEncoded(dir.Path() / "Uninstall.da1", ScriptBytes(installed));
+
+    auto script = LoadUninstallScript(dir.Wide() + kSep);
+    EXPECT_EQ(script->BaseInfo->GUID, installed.BaseInfo->GUID);
+    EXPECT_EQ(script->BaseInfo->AppTitle, u"Zo 演示");
+    ASSERT_EQ(script->FileList->Count(), 1);
+    EXPECT_EQ(script->FileList->Items(0)->SourceMask, u"docs\\使用说明.txt");
+}
+
+TEST(UninstallData, AMissingOrDamagedScriptIsRefusedWithASentence)
+{
+    TTempFolder dir;
+    const WideString folder = dir.Wide() + kSep;
+    auto messageOf = [&] {
+        try {
+            LoadUninstallScript(folder);
+        } catch (const EUninstallDataError& e) {
+            return ToUtf8(e.Message());
+        }
+        return std::string("loaded");
+    };
+    const std::string file = ToUtf8(folder) + "Uninstall.da1";
+    EXPECT_EQ(messageOf(), "找不到卸载数据文件 " + file + "，无法卸载。");
+
+    const std::string damaged = "卸载数据文件 " + file + " 已损坏，无法卸载。";
+    WriteFileBytes(dir.Path() / "Uninstall.da1", "");
+    EXPECT_EQ(messageOf(), damaged) << "empty";
+    WriteFileBytes(dir.Path() / "Uninstall.da1", std::string(4000, 'x'));
+    EXPECT_EQ(messageOf(), damaged) << "not encoded";
+    TSetupScript installed;
+    TBytes plain = ScriptBytes(installed);
+    TMemoryStream s{plain};
+    TSetupfn::EncodeStream(&s);
+    WriteFileBytes(dir.Path() / "Uninstall.da1", std::string(s.Bytes().begin(), s.Bytes().end() - 9));
+    EXPECT_EQ(messageOf(), damaged) << "cut short";
+    WriteEncoded(dir.Path() / "Uninstall.da1", TBytes(plain.begin(), plain.begin() + plain.size() / 2));
+    EXPECT_EQ(messageOf(), damaged) << "half an XML document";
+    std::string other = "<?xml version=\"1.0\"?><Other/>";
+    WriteEncoded(dir.Path() / "Uninstall.da1", TBytes(other.begin(), other.end()));
+    EXPECT_EQ(messageOf(), damaged) << "a document without the product's GUID";
+}
+
+TEST(UninstallData, TheIconIsAWholePngOrNothing)
+{
+    TTempFolder dir;
+    const WideString folder = dir.Wide() + kSep;
+    EXPECT_TRUE(LoadUninstallIcon(folder).empty()) << "missing";
+
+    std::vector<uint8_t> rgba(4 * 4 * 4, 0x80);
+    TBytes png = EncodePng(4, 4, rgba.data());
+    WriteEncoded(dir.Path() / "Uninstall.da2", png);
+    EXPECT_EQ(LoadUninstallIcon(folder), png);
+
+    WriteEncoded(dir.Path() / "Uninstall.da2", TBytes(png.begin(), png.end() - 5));
+    EXPECT_TRUE(LoadUninstallIcon(folder).empty()) << "a cut PNG";
+    WriteFileBytes(dir.Path() / "Uninstall.da2", "garbage");
+    EXPECT_TRUE(LoadUninstallIcon(folder).empty()) << "not encoded";
+}
+
+}  // namespace
