@@ -223,6 +223,46 @@ private:
     bool committed_ = false;
 };
 
+// Adds {app}\Uninstall.exe to the file list unless an entry installs it
+// already; the registered uninstall command names it.
+void AddUninstaller(TSetupScript& script, std::vector<WideString>& sources, const TBuildOptions& options)
+{
+    TSetupFileList& files = *script.FileList;
+    WideString destDir = u"{app}";
+    for (const TSetupFile* f : files)
+        if (DestinationKey(f->DestDir, u"") == u"{APP}\\") {
+            destDir = f->DestDir;  // the install folder as the project writes it
+            break;
+        }
+    const WideString key = DestinationKey(destDir, u"Uninstall.exe");
+    for (const TSetupFile* f : files)
+        if (DestinationKey(f->DestDir, f->SourceMask) == key) return;
+
+    WideString file = options.UninstallerFile;
+    if (file.empty())
+        for (const WideString& c : TProjectBuilder::UninstallerCandidates()) {
+            std::error_code ec;
+            if (fs::is_regular_file(ToPath(c), ec)) {
+                file = c;
+                break;
+            }
+        }
+    if (file.empty())
+        Fail(options.ProjectFile, u"the file list carries no Uninstall.exe and none was found beside the tool or in "
+                                  u"the build tree; give one with --uninstaller or add it to the file list");
+    std::error_code ec;
+    uintmax_t size = fs::file_size(ToPath(file), ec);
+    if (ec || !fs::is_regular_file(ToPath(file), ec)) Fail(file, u"cannot read the uninstaller");
+    if (size > 0x7FFFFFFF) Fail(file, u"the file reaches 2 GiB; an installer cannot carry it");
+    TSetupFile* entry = files.Add();
+    entry->DestDir = destDir;
+    entry->SourceMask = u"Uninstall.exe";
+    entry->FileBytes = static_cast<int32_t>(size);
+    entry->LastWriteDate = ModificationTime(ToPath(file));
+    entry->ResID = NameBasedGuid(script.BaseInfo->GUID, key);
+    sources.push_back(file);
+}
+
 uint64_t FileSizeOf(const WideString& file)
 {
     std::error_code ec;
@@ -273,6 +313,17 @@ std::vector<WideString> TProjectBuilder::StubCandidates()
     list.push_back(FromPath(tool / "zosetup.exe"));
     list.push_back(FromPath((tool / ".." / "Installer" / "zosetup.exe").lexically_normal()));
     list.push_back(FromPath((tool / ".." / ".." / "win" / "Installer" / "zosetup.exe").lexically_normal()));
+    return list;
+}
+
+std::vector<WideString> TProjectBuilder::UninstallerCandidates()
+{
+    std::vector<WideString> list;
+    fs::path tool = ToolFolder();
+    if (tool.empty()) return list;
+    list.push_back(FromPath(tool / "Uninstall.exe"));
+    list.push_back(FromPath((tool / ".." / "Uninstaller" / "Uninstall.exe").lexically_normal()));
+    list.push_back(FromPath((tool / ".." / ".." / "win" / "Uninstaller" / "Uninstall.exe").lexically_normal()));
     return list;
 }
 
@@ -341,6 +392,7 @@ TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
 {
     std::vector<WideString> sources;
     std::unique_ptr<TSetupScript> script = LoadProject(options.ProjectFile, &sources, options.Variables);
+    if (options.AddUninstaller) AddUninstaller(*script, sources, options);
     TSetupBaseInfo& info = *script->BaseInfo;
     const TSetupVarList& vars = *script->VarList;
     const fs::path projectDir = ToPath(options.ProjectFile).parent_path();

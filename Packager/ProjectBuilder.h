@@ -17,6 +17,10 @@ struct TBuildOptions {
     WideString ProjectFile;
     WideString OutputDir;  // empty: the project's folder
     WideString StubFile;   // empty: DefaultStubFile()
+    // Places Uninstall.exe in the install folder ({app}) unless the file list
+    // already carries one, so every installation can be uninstalled.
+    bool AddUninstaller = false;
+    WideString UninstallerFile;  // empty: the first of UninstallerCandidates() that exists
     unsigned Threads = 0;  // 0: one per core
     // Variables set from the command line: they replace the project's values.
     std::vector<std::pair<WideString, WideString>> Variables;
@@ -49,6 +53,8 @@ public:
     // Where the installer stub is looked for when --stub is not given: beside
     // the tool, then in the build tree's Windows build.
     static std::vector<WideString> StubCandidates();
+    // Where Uninstall.exe is looked for: beside the tool, then in the build tree.
+    static std::vector<WideString> UninstallerCandidates();
 };
 
 // A resource name the installer can find with an 8-bit name on any code page.

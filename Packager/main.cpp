@@ -27,11 +27,13 @@ const char kUsage[] =
     "usage: zosetup-pack COMMAND ...\n"
     "\n"
     "commands:\n"
-    "  build PROJECT.xml [-o DIR] [--stub PATH] [--var NAME=VALUE] [-j N] [--quiet]\n"
+    "  build PROJECT.xml [-o DIR] [--stub PATH] [--uninstaller PATH] [--var NAME=VALUE] [-j N] [--quiet]\n"
     "                   build the full installer (and the online installer when the project's\n"
     "                   BuildMiniSetup is set) into DIR, by default the project's folder;\n"
     "                   the stub is the installer program zosetup.exe, by default the one\n"
-    "                   beside this tool or in the build tree; --var sets a project variable\n"
+    "                   beside this tool or in the build tree; Uninstall.exe (--uninstaller,\n"
+    "                   found the same way) joins {app} unless the file list carries one;\n"
+    "                   --var sets a project variable\n"
     "                   ({NAME} or NAME); -j: compressing threads (default: one per core)\n"
     "  inspect INSTALLER.exe [--script] [--extract DIR]\n"
     "                   show the mode, resources and contents of an installer; --script\n"
@@ -117,6 +119,7 @@ int Codec(bool encode, const WideString& in, const WideString& out)
 int Build(const std::vector<WideString>& args)
 {
     TBuildOptions options;
+    options.AddUninstaller = true;
     bool quiet = false;
     for (size_t i = 0; i < args.size(); ++i) {
         const WideString& a = args[i];
@@ -128,6 +131,8 @@ int Build(const std::vector<WideString>& args)
             options.OutputDir = value();
         else if (a == u"--stub")
             options.StubFile = value();
+        else if (a == u"--uninstaller")
+            options.UninstallerFile = value();
         else if (a == u"--var") {
             const WideString& v = value();
             size_t eq = v.find(u'=');

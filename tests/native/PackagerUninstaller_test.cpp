@@ -1,0 +1,127 @@
+// The packaging tool puts Uninstall.exe into the install folder of every
+// package whose file list does not carry one.
+#include <gtest/gtest.h>
+
+#include "FileDataClasses.h"
+#include "PackageResources.h"
+#include "PeIcon.h"
+#include "PeResources.h"
+#include "ProjectBuilder.h"
+#include "SetupFn.h"
+#include "SetupProject.h"
+#include "TestSupport.h"
+#include "ZoSysUtils.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Str(const TBytes& b) { return std::string(b.begin(), b.end()); }
+
+struct TPlainProject {
+    TTempFolder dir;
+    TSetupScript script;
+    TBuildOptions options;
+    std::string uninstaller = Str(RandomBytes(50000, 7));
+
+    TPlainProject()
+    {
+        TBytes rgba(16 * 16 * 4, 0x80);
+        WriteFileBytes(dir.Path() / "icon.png", Str(EncodePng(16, 16, rgba.data())));
+        fs::create_directories(dir.Path() / "files");
+        WriteFileBytes(dir.Path() / "files" / "app.exe", "program");
+        WriteFileBytes(dir.Path() / "Uninstall.exe", uninstaller);
+        script.BaseInfo->GUID = u"{6A1D3C3E-2B1F-4F7A-9E55-0C0FFEE00002}";
+        script.BaseInfo->IconFile = u"icon.png";
+        AddEntry(u"*.*");
+        options.ProjectFile = dir.Wide("plain.xml");
+        options.OutputDir = dir.Wide("out");
+        options.StubFile = FromUtf8(std::string(ZO_SOURCE_DIR) + "/tests/native/data/tiny64.exe");
+        options.AddUninstaller = true;
+        options.UninstallerFile = dir.Wide("Uninstall.exe");
+    }
+    void AddEntry(const WideString& mask)
+    {
+        TSetupFile* f = script.FileList->Add();
+        f->SourcePath = u"files";
+        f->SourceMask = mask;
+        f->DestDir = u"{app}\\";  // the project's own way of writing the install folder
+    }
+    TBuildResult Build()
+    {
+        script.SaveToFile(options.ProjectFile);
+        return TProjectBuilder::Build(options);
+    }
+};
+
+std::unique_ptr<TSetupScript> BuiltScript(const TPeImage& pe)
+{
+    TMemoryStream xml;
+    ReadPackageResource(pe, FullScriptResourceName, &xml);
+    auto script = std::make_unique<TSetupScript>();
+    script->LoadFromStream(xml);
+    return script;
+}
+
+TEST(PackagerUninstaller, APlainProjectGetsTheUninstallerInItsInstallFolder)
+{
+    TPlainProject p;
+    TBuildResult r = p.Build();
+    EXPECT_EQ(r.Files, 2u);
+
+    TPeImage pe = TPeImage::FromFile(r.FullSetup);
+    auto script = BuiltScript(pe);
+    const TSetupFileList& files = *script->FileList;
+    ASSERT_EQ(files.Count(), 2);
+    const TSetupFile& entry = *files.Items(1);
+    EXPECT_EQ(entry.DestDir, u"{app}\\");
+    EXPECT_EQ(entry.SourceMask, u"Uninstall.exe");
+    EXPECT_EQ(entry.FileBytes, 50000);
+    EXPECT_GT(entry.LastWriteDate, 0);
+
+    TBytes block = pe.ReadResource(*pe.Find(pe::kRcData, FileDataResourceWide));
+    TFileDataList index;
+    index.LoadFromBlock(block.data(), block.size());
+    const TFileData* image = index.FindByGUID(entry.ResID);
+    ASSERT_NE(image, nullptr);
+    TMemoryStream plain{image->Image.Bytes()};
+    TSetupfn::DecodeStream(&plain);
+    EXPECT_EQ(Str(plain.Bytes()), p.uninstaller);
+}
+
+TEST(PackagerUninstaller, AProjectThatCarriesItsOwnUninstallerKeepsIt)
+{
+    TPlainProject p;
+    WriteFileBytes(p.dir.Path() / "files" / "UNINSTALL.EXE", "the product's own");
+    p.options.UninstallerFile = p.dir.Wide("no-such-file.exe");  // not needed, so not read
+    TBuildResult r = p.Build();
+    auto script = BuiltScript(TPeImage::FromFile(r.FullSetup));
+    ASSERT_EQ(script->FileList->Count(), 2);
+    EXPECT_EQ(script->FileList->Items(0)->SourceMask, u"app.exe");
+    EXPECT_EQ(script->FileList->Items(1)->SourceMask, u"UNINSTALL.EXE");
+    EXPECT_EQ(script->FileList->Items(1)->FileBytes, 17);
+}
+
+TEST(PackagerUninstaller, AnUnreadableUninstallerStopsTheBuildBeforeAnyOutput)
+{
+    TPlainProject p;
+    p.options.UninstallerFile = p.dir.Wide("no-such-file.exe");
+    try {
+        p.Build();
+        FAIL() << "built without an uninstaller";
+    } catch (const EPackageError& e) {
+        EXPECT_NE(ToUtf8(e.Message()).find("no-such-file.exe: cannot read the uninstaller"), std::string::npos)
+            << ToUtf8(e.Message());
+    }
+    EXPECT_FALSE(fs::exists(p.dir.Path() / "out"));
+}
+
+TEST(PackagerUninstaller, OnlyTheToolAddsItWhenAsked)
+{
+    TPlainProject p;
+    p.options.AddUninstaller = false;
+    auto script = BuiltScript(TPeImage::FromFile(p.Build().FullSetup));
+    EXPECT_EQ(script->FileList->Count(), 1);
+}
+
+}  // namespace
