@@ -11,7 +11,7 @@ field() { geom "$1" | cut -d' ' -f"$2"; }  # 1 left, 2 top, 3 width, 4 height, 5
 
 GUID="{A0000000-0000-4000-8000-0000000000C1}"
 CHILD=$(winepath -w "$WIN_BUILD/tests/win/ui_child.exe")
-pkg main --title "示例软件" --version 2.3.0 --defdir "{pf}\\ZoDemo\\" --guid "$GUID" --wait-run "$CHILD" "sleep 1500"
+pkg main --title "示例软件" --version 2.3.0 --defdir "{pf}\\ZoDemo\\" --guid "$GUID" --wait-run "$CHILD" "sleep 6000"
 
 # ---- Layout and texts of the idle look
 start_app main
@@ -106,7 +106,7 @@ check "installing look: status lines take the bar's left and width" "16 716 1|16
   "$(geom $WAIT | cut -d' ' -f1,3,5)|$(geom $DETAIL | cut -d' ' -f1,3,5)"
 check "installing look: the idle controls are hidden" "0 0 0 0 0" \
   "$(field $VERSION 5) $(field $INSTALL 5) $(field $EDIT 5) $(field $BROWSE 5) $(field $AGREE 5)"
-for i in $(seq 1 100); do [ "$(drv text $TITLE)" = "安装完成" ] && break; sleep 0.1; done
+for i in $(seq 1 300); do [ "$(drv text $TITLE)" = "安装完成" ] && break; sleep 0.1; done
 check "finished look" "安装完成" "$(drv text $TITLE)"
 check "btnRunApp centred at left 274, shown" "274 1" "$(field $RUNAPP 1) $(field $RUNAPP 5)"
 check "progress and status lines hidden again" "0 0 0" "$(field $PROGRESS 5) $(field $WAIT 5) $(field $DETAIL 5)"
