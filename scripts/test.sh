@@ -10,7 +10,9 @@ passed=0
 step() {  # name, command...
   local name=$1; shift
   echo "=== $name"
+  local t0=$SECONDS
   if "$@"; then passed=$((passed + 1)); else failed+=("$name"); echo "*** FAILED: $name"; fi
+  echo "--- $name: $((SECONDS - t0)) s"
 }
 
 step "native unit tests" ctest --test-dir build/native --output-on-failure -j 2
