@@ -7,10 +7,6 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <atomic>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -129,36 +125,29 @@ WideString AbsoluteDir(const WideString& dir)
     return WideString(reinterpret_cast<const char16_t*>(buf), n);
 }
 
-// Writes a file created anew from its content: bytes decoded ahead, or an
-// image decoded while it is written.
-uint64_t WriteContentFile(const WideString& path, const TFileContent& content)
+// Writes a file created anew from its encoded image, decoded as it is written.
+uint64_t WriteImageFile(const WideString& path, TFileImage image)
 {
     TUniqueFile file(CreateFileW(W(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         throw EFCreateError(FormatText(u"Cannot create file \"%s\". %s", {path, SysErrorMessage(GetLastError())}));
-    auto write = [&](const uint8_t* data, size_t count) {
-        DWORD written = 0;
-        if (!WriteFile(file.Get(), data, static_cast<DWORD>(count), &written, nullptr) || written != count)
-            throw EStreamError(FormatText(u"Cannot write file \"%s\". %s", {path, SysErrorMessage(GetLastError())}));
+    auto writeFailed = [&] {
+        return EStreamError(FormatText(u"Cannot write file \"%s\". %s", {path, SysErrorMessage(GetLastError())}));
     };
-    uint64_t size = 0;
-    if (content.decoded) {
-        const TBytes& bytes = *content.decoded;
-        for (size_t done = 0; done < bytes.size(); done += outChunk * 16)
-            write(bytes.data() + done, std::min(bytes.size() - done, outChunk * 16));
-        size = bytes.size();
-    } else {
-        try {
-            size = DecodeImage(content.image, write);
-        } catch (const EDecompressionError&) {
-            file.Reset();
-            DeleteFileW(W(path));  // part of a file is worse than none
-            throw;
-        }
+    uint64_t size;
+    try {
+        size = DecodeImage(image, [&](const uint8_t* data, size_t count) {
+            DWORD written = 0;
+            if (!WriteFile(file.Get(), data, static_cast<DWORD>(count), &written, nullptr) || written != count)
+                throw writeFailed();
+        });
+    } catch (const EDecompressionError&) {
+        file.Reset();
+        DeleteFileW(W(path));  // part of a file is worse than none
+        throw;
     }
-    if (!CloseHandle(file.Release()))
-        throw EStreamError(FormatText(u"Cannot write file \"%s\". %s", {path, SysErrorMessage(GetLastError())}));
+    if (!CloseHandle(file.Release())) throw writeFailed();
     return size;
 }
 
@@ -180,123 +169,6 @@ void SaveEncoded(TMemoryStream& stream, const WideString& fileName)
     file.WriteBuffer(stream.Memory(), stream.Bytes().size());
     file.Close();
 }
-
-// Decodes the images of small files ahead, in list order, on a thread of its
-// own, holding at most a budget of decoded bytes; the UI thread takes them in
-// the same order. It touches nothing but the package's memory and its buffers.
-class TImagePrefetcher {
-public:
-    struct TJob {
-        TFileImage image;
-        uint64_t size = 0;  // expected decoded size; 0: not decoded ahead
-    };
-
-    TImagePrefetcher(std::vector<TJob> jobs, uint64_t budget) : jobs_(std::move(jobs)), budget_(budget)
-    {
-        bool any = false;
-        for (TJob& job : jobs_) {
-            bool ahead = job.size > 0 && job.size <= budget_ / 2 && !job.image.empty();
-            states_.push_back(ahead ? TState::Pending : TState::Stream);
-            any = any || ahead;
-        }
-        data_.resize(jobs_.size());
-        if (any) worker_ = std::thread([this] { Work(); });
-    }
-
-    ~TImagePrefetcher()
-    {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stop_ = true;
-        }
-        changed_.notify_all();
-        if (worker_.joinable()) worker_.join();
-    }
-
-    TImagePrefetcher(const TImagePrefetcher&) = delete;
-    TImagePrefetcher& operator=(const TImagePrefetcher&) = delete;
-
-    // The decoded bytes of job i; false when the caller decodes it itself.
-    // Raises EDecompressionError for a damaged image.
-    // The bytes of the previous take count against the budget until the
-    // next one: by then the caller has written them and let them go.
-    bool Take(size_t i, TBytes& bytes)
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        held_ -= taken_;
-        taken_ = 0;
-        changed_.notify_all();
-        changed_.wait(lock, [&] { return states_[i] != TState::Pending; });
-        switch (states_[i]) {
-        case TState::Damaged:
-            throw EDecompressionError(u"Error");
-        case TState::Ready:
-            bytes = std::move(data_[i]);
-            taken_ = jobs_[i].size;
-            states_[i] = TState::Stream;
-            return true;
-        default:
-            return false;
-        }
-    }
-
-private:
-    enum class TState { Stream, Pending, Ready, Damaged };
-    struct TStopped {};
-    struct TTooLong {};
-
-    void Work()
-    {
-        for (size_t i = 0; i < jobs_.size(); ++i) {
-            if (states_[i] != TState::Pending) continue;  // set before the thread started
-            const uint64_t size = jobs_[i].size;
-            {
-                std::unique_lock<std::mutex> lock(mutex_);
-                changed_.wait(lock, [&] { return stop_ || held_ == 0 || held_ + size <= budget_; });
-                if (stop_) return;
-                held_ += size;  // reserved while it is decoded
-            }
-            TBytes bytes;
-            TState state = TState::Ready;
-            try {
-                bytes.reserve(size);
-                DecodeImage(jobs_[i].image, [&](const uint8_t* p, size_t n) {
-                    // An image longer than its entry says is left to the UI
-                    // thread, which needs no memory for it.
-                    if (bytes.size() + n > size) throw TTooLong{};
-                    if (stop_) throw TStopped{};
-                    bytes.insert(bytes.end(), p, p + n);
-                });
-            } catch (const EDecompressionError&) {
-                state = TState::Damaged;
-            } catch (const TTooLong&) {
-                state = TState::Stream;
-            } catch (const std::bad_alloc&) {
-                state = TState::Stream;
-            } catch (const TStopped&) {
-                return;
-            }
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (state == TState::Ready)
-                data_[i] = std::move(bytes);
-            else
-                held_ -= size;
-            states_[i] = state;
-            changed_.notify_all();
-        }
-    }
-
-    std::vector<TJob> jobs_;
-    std::vector<TState> states_;
-    std::vector<TBytes> data_;
-    const uint64_t budget_;
-    uint64_t held_ = 0;   // decoded bytes not yet let go, reserved ones included
-    uint64_t taken_ = 0;  // of them, those of the latest take
-    std::atomic<bool> stop_ = false;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::thread worker_;
-};
 
 }  // namespace
 
@@ -478,20 +350,18 @@ void TInstallSequence::InstallFiles()
 
     // Every entry's image, found before the first file is written.
     const TSetupFileList& files = *script_.FileList;
-    std::vector<TImagePrefetcher::TJob> jobs(static_cast<size_t>(files.Count()));
+    std::vector<TFileImage> images(static_cast<size_t>(files.Count()));
     for (int i = 0; i < files.Count(); ++i) {
         const TSetupFile& entry = *files.Items(i);
         if (entry.FileBytes <= 0) continue;
         const TFileData* record = index.FindByGUID(entry.ResID);
         if (!record) throw EPackageError(FormatText(u"安装包已损坏，缺少文件 %s 的数据。", {entry.SourceMask}));
         try {
-            jobs[i].image = TFileDataList::ImageOf(*record, block.data(), block.size());
+            images[i] = TFileDataList::ImageOf(*record, block.data(), block.size());
         } catch (const std::exception&) {
             throw DamagedImage(entry);
         }
-        jobs[i].size = static_cast<uint64_t>(entry.FileBytes);
     }
-    TImagePrefetcher prefetcher(jobs, prefetchBudget);
 
     for (int i = 0; i < files.Count(); ++i) {
         const TSetupFile& entry = *files.Items(i);
@@ -499,28 +369,27 @@ void TInstallSequence::InstallFiles()
         view_.PumpMessages();
 
         WideString path = WithTrailingBackslash(TSetupfn::ExpandConstants(entry.DestDir)) + entry.SourceMask;
-        TFileContent content{jobs[i].image};
-        TBytes decoded;
-        try {
-            if (prefetcher.Take(i, decoded))
-                content.decoded = &decoded;
-            else if (!content.image.empty() && GetFileAttributesW(W(path)) != INVALID_FILE_ATTRIBUTES)
-                DecodeImage(content.image, nullptr);  // a file that is there is replaced only by a whole image
-        } catch (const EDecompressionError&) {
-            throw DamagedImage(entry);
+        // A file that is there already is replaced only by an image known to be
+        // whole; a new file is checked while it is written.
+        if (!images[i].empty() && GetFileAttributesW(W(path)) != INVALID_FILE_ATTRIBUTES) {
+            try {
+                DecodeImage(images[i], nullptr);
+            } catch (const EDecompressionError&) {
+                throw DamagedImage(entry);
+            }
         }
         view_.SetDetail(path);
-        WriteInstalledFile(entry, content, path);
+        WriteInstalledFile(entry, images[i], path);
     }
 }
 
-void TInstallSequence::WriteInstalledFile(const TSetupFile& entry, const TFileContent& content, const WideString& path)
+void TInstallSequence::WriteInstalledFile(const TSetupFile& entry, TFileImage content, const WideString& path)
 {
     for (int attempt = 1;; ++attempt) {
         WideString reason;
         try {
             TZoFilefn::ForceFileDir(path);
-            if (WriteContentFile(path, content) > 0) {
+            if (WriteImageFile(path, content) > 0) {
                 TDateTime now = NowLocal();
                 FileTimes times;
                 times.CreationTime = now;

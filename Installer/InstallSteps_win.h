@@ -58,13 +58,6 @@ using TFileImage = std::span<const uint8_t>;
 // EDecompressionError "Error" for damaged data.
 uint64_t DecodeImage(TFileImage image, const std::function<void(const uint8_t*, size_t)>& sink);
 
-// What one file is written from: its bytes decoded ahead, or else its image,
-// decoded while it is written.
-struct TFileContent {
-    TFileImage image;
-    const TBytes* decoded = nullptr;
-};
-
 class TInstallSequence {
 public:
     TInstallSequence(TSetupScript& script, HMODULE resourceModule, TInstallView& view, TBytes iconPng);
@@ -82,7 +75,7 @@ public:
     // Writes one file with its times; on failure the copy-failure dialog
     // decides (retry, ignore, or end the process with 0). Silent: a few
     // retries, then one line and ecFileNotWritten.
-    void WriteInstalledFile(const TSetupFile& entry, const TFileContent& content, const WideString& path);
+    void WriteInstalledFile(const TSetupFile& entry, TFileImage content, const WideString& path);
     void WriteRegistryEntries();
     void CreateShortcuts();
     void WriteUninstallData();
@@ -90,10 +83,6 @@ public:
     void RunWaitEntries();
     void VisitGotoUrl();
 
-    // Files up to half this size are decoded ahead on a second thread while
-    // the UI thread writes, holding at most this many decoded bytes; larger
-    // files are decoded as they are written.
-    uint64_t prefetchBudget = 16 << 20;
     // Pauses after an old uninstaller and after each taskkill.
     DWORD uninstallPauseMs = 2000;
     DWORD killPauseMs = 300;

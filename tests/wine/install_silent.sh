@@ -77,6 +77,9 @@ sleep 1
 
 write_project 2.5.1.0 ""
 setup=$(build_installer "$proj/project.xml")
+# The product data on a page boundary: mapped from the file, not read into private memory.
+check "the package's resource section starts on a page boundary" 0 \
+  "$(( 0x$(x86_64-w64-mingw32-objdump -h "$setup" | awk '$2 == ".rsrc" { last = $6 } END { print last }') % 4096 ))"
 check "the first installation succeeds" 0 "$(run_installer "$setup" /Silent)"
 
 # ---- Files ----------------------------------------------------------------------------
