@@ -5,7 +5,10 @@
 #   ZO_NATIVE_BUILD  the native build folder (default build/native)
 source "$(dirname "${BASH_SOURCE[0]}")/ui-common.sh"
 PACK="${ZO_NATIVE_BUILD:-build/native}/Packager/zosetup-pack"
-[ -f "$PACK" ] || { echo "missing $PACK (build the native targets first)"; exit 1; }
+UNINSTALLER="$WIN_BUILD/Uninstaller/Uninstall.exe"
+for f in "$PACK" "$UNINSTALLER"; do
+  [ -f "$f" ] || { echo "missing $f (build the native and Windows targets first)"; exit 1; }
+done
 wine_up >/dev/null 2>&1
 
 # Files the servers hand out (/files/NAME, and /__proxy/files/NAME through a proxy).
@@ -77,7 +80,7 @@ online_pkg() {  # name, online file name (without .exe), download URL, completio
   </Items></FileList>
 </TSetupScript>
 XML
-  "$PACK" build "$dir/project.xml" -o "$dir" --stub "$STUB" --quiet >/dev/null || { echo "FAIL: building $name"; exit 1; }
+  "$PACK" build "$dir/project.xml" -o "$dir" --stub "$STUB" --uninstaller "$UNINSTALLER" --quiet >/dev/null || { echo "FAIL: building $name"; exit 1; }
   cp "$dir/Online.exe" "$WORK/$online.exe"
 }
 
