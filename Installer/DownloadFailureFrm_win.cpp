@@ -10,11 +10,11 @@ namespace {
 
 TFormSpec DownloadFailureFormSpec()
 {
-    TFormSpec spec = BaseDialogFormSpec(ZO_DOWNLOADFAILUREFORM_CLASS);
-    spec.caption = u"在线安装失败";
-    spec.clientWidth = 534;
-    spec.clientHeight = 261;
-    return spec;
+    TFormSpec design = BaseDialogFormSpec(ZO_DOWNLOADFAILUREFORM_CLASS);
+    design.caption = u"在线安装失败";
+    design.clientWidth = 534;
+    design.clientHeight = 261;
+    return design;
 }
 
 // The clipboard for the span of one operation.

@@ -14,11 +14,11 @@ constexpr int kMaxPort = 65535;
 
 TFormSpec ProxySettingsFormSpec()
 {
-    TFormSpec spec = BaseDialogFormSpec(ZO_PROXYSETTINGSFORM_CLASS);
-    spec.caption = u"代理服务器设置";
-    spec.clientWidth = 430;
-    spec.clientHeight = 304;
-    return spec;
+    TFormSpec design = BaseDialogFormSpec(ZO_PROXYSETTINGSFORM_CLASS);
+    design.caption = u"代理服务器设置";
+    design.clientWidth = 430;
+    design.clientHeight = 304;
+    return design;
 }
 
 }  // namespace
