@@ -179,9 +179,19 @@ void TUninstallSequence::RemoveRegistration()
 void TUninstallSequence::RemoveEmptyFolders()
 {
     for (const WideString& folder : plan_.Folders) {
-        if (RemoveDirectoryW(W(folder)) || Gone(GetLastError())) continue;
-        // A folder that still holds what the user made stays. With files
-        // waiting for the restart it may be empty then: it goes after them.
-        if (report_.RemovedAtRestart > 0) MoveFileExW(W(WithoutTrailingBackslash(folder)), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        if (RemoveDirectoryW(W(folder))) continue;
+        DWORD error = GetLastError();
+        if (Gone(error)) continue;
+        const WideString path = WithoutTrailingBackslash(folder);
+        if (error != ERROR_DIR_NOT_EMPTY) {
+            // Empty but in use (a program's current folder, say): it goes
+            // when Windows next starts.
+            if (MoveFileExW(W(path), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) ++report_.RemovedAtRestart;
+            report_.Leftovers.push_back(folder);
+        } else if (report_.RemovedAtRestart > 0) {
+            // It may hold only what waits for the restart: it goes after them.
+            // What the user made keeps it then too.
+            MoveFileExW(W(path), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+        }
     }
 }

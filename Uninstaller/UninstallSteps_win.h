@@ -62,8 +62,9 @@ public:
     void RemoveRegistryValues();
     // "Uninstall.da1", "Uninstall.da2" and the "_mw" uninstall key.
     void RemoveRegistration();
-    // Folders left empty; with items waiting for the restart, the rest of the
-    // folders are marked to go after them.
+    // Folders left empty. An empty one in use is reported and marked for the
+    // restart; with items waiting for the restart, the folders that still
+    // hold something are marked to go after them (if empty by then).
     void RemoveEmptyFolders();
 
     const TUninstallPlan& Plan() const { return plan_; }

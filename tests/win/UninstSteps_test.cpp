@@ -20,6 +20,13 @@ namespace {
 
 const wchar_t* W(const WideString& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
 
+std::vector<std::string> Utf8(const std::vector<WideString>& list)
+{
+    std::vector<std::string> out;
+    for (const WideString& s : list) out.push_back(ToUtf8(s));
+    return out;
+}
+
 bool Exists(const WideString& path) { return GetFileAttributesW(W(path)) != INVALID_FILE_ATTRIBUTES; }
 
 void Write(const WideString& path, const std::string& bytes)
@@ -162,23 +169,28 @@ TEST_F(UninstallSteps, WhatIsAlreadyGoneIsNoErrorAndReadOnlyFilesGoToo)
     EXPECT_FALSE(Exists(InstallDir + u"readonly.txt"));
 }
 
-TEST_F(UninstallSteps, AFileInUseIsReportedAndEverythingElseStillGoes)
+TEST_F(UninstallSteps, WhatIsInUseIsReportedAndEverythingElseStillGoes)
 {
     AddFile(u"busy.dll");
     AddFile(u"free.dll");
+    AddFile(u"held\\x.txt");
     AddValue(regKey, u"Value");
     TUniqueFile busy(CreateFileW(W(InstallDir + u"busy.dll"), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(busy.Valid());
+    // A folder open without leave to delete it, as a program's current folder is.
+    TUniqueFile held(CreateFileW(W(InstallDir + u"held"), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_TRUE(held.Valid());
 
     TUninstallReport report = Uninstall([](TUninstallSequence& s) { s.deleteAttempts = 2; });
 
-    ASSERT_EQ(report.Leftovers.size(), 1u);
-    EXPECT_EQ(report.Leftovers[0], InstallDir + u"busy.dll");
-    EXPECT_EQ(report.RemovedAtRestart, 1) << "marked for the next start of Windows";
+    EXPECT_EQ(Utf8(report.Leftovers), (std::vector<std::string>{ToUtf8(InstallDir) + "busy.dll",
+                                                                 ToUtf8(InstallDir) + "held\\"}));
+    EXPECT_EQ(report.RemovedAtRestart, 2) << "marked for the next start of Windows";
     EXPECT_FALSE(Exists(InstallDir + u"free.dll"));
+    EXPECT_FALSE(Exists(InstallDir + u"held\\x.txt"));
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, regKey));
     EXPECT_TRUE(Exists(InstallDir + u"busy.dll"));
-    busy.Reset();
 }
 
 TEST_F(UninstallSteps, TheRegistrationGoesAndTheSystemsKeysStayEvenWhenEmpty)
