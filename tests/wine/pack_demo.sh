@@ -13,8 +13,9 @@ PACK="${ZO_NATIVE_BUILD:-build/native}/Packager/zosetup-pack"
 WINPACK="$WIN_BUILD/Packager/zosetup-pack.exe"
 STUB="$WIN_BUILD/Installer/zosetup.exe"
 DEMO_EXE="$WIN_BUILD/samples/demo/ZoDemo.exe"
+UNINSTALLER="$WIN_BUILD/Uninstaller/Uninstall.exe"
 DRIVER="$WIN_BUILD/tests/win/ui_driver.exe"
-for f in "$PACK" "$WINPACK" "$STUB" "$DEMO_EXE"; do
+for f in "$PACK" "$WINPACK" "$STUB" "$DEMO_EXE" "$UNINSTALLER"; do
   [ -f "$f" ] || { echo "missing $f (build the native and Windows targets first)"; exit 1; }
 done
 source scripts/wine-env.sh
@@ -46,11 +47,11 @@ check "a second build gives the same bytes" \
   "$PACK" build samples/demo/demo.xml -o "$WORK/again" --stub "$STUB" --var "BuildDir=$build_dir" -q -j 1
 check "... also on one thread" cmp -s "$WORK/linux/ZoDemoSetup.exe" "$WORK/again/ZoDemoSetup.exe"
 
-# ---- Extraction gives back every product file.
+# ---- Extraction gives back every product file (the project names the uninstaller).
 "$PACK" inspect "$WORK/linux/ZoDemoSetup.exe" --extract "$WORK/x" >"$WORK/inspect.txt"
 mkdir -p "$WORK/expected"
 cp -r samples/demo/files/. "$WORK/expected/"
-cp "$DEMO_EXE" "$WORK/expected/"
+cp "$DEMO_EXE" "$UNINSTALLER" "$WORK/expected/"
 check "extraction gives the source tree byte for byte" diff -r "$WORK/expected" "$WORK/x"
 check "inspect names the mode" grep -q "^mode: full package" "$WORK/inspect.txt"
 check "the online installer is in online mode" \
