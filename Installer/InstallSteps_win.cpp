@@ -15,6 +15,7 @@
 #include "FileDataClasses.h"
 #include "SetupFn.h"
 #include "SetupProject.h"
+#include "ZoIndyUtils.h"
 #include "ZoPlatform.h"
 #include "ZoSysUtils.h"
 #include "ZoWinHandles_win.h"
@@ -267,6 +268,14 @@ uint64_t DecodeImage(TFileImage image, const std::function<void(const uint8_t*, 
 TInstallSequence::TInstallSequence(TSetupScript& script, HMODULE resourceModule, TInstallView& view, TBytes iconPng)
     : script_(script), module_(resourceModule), view_(view), iconPng_(std::move(iconPng))
 {
+    silentVisit = [](const WideString& url) {
+        TZoHttp http;
+        http.SetConnectTimeout(5000);
+        // A server that takes the connection and never answers must not keep
+        // the installer from ending.
+        http.SetReadTimeout(10000);
+        http.Get(url);  // the answer is not looked at; Get reports failure only by its result
+    };
 }
 
 void TInstallSequence::Fail(int exitCode, const WideString& line)

@@ -89,8 +89,9 @@ public:
     // Without a person: attempts at one file, and the pause between them.
     int silentWriteAttempts = 4;
     DWORD silentRetryPauseMs = 1000;
-    // The request of a gumSilent completion visit (an HTTP GET, 5000 ms connect
-    // time-out, the answer discarded); errors are swallowed. Empty: no request.
+    // The request of a gumSilent completion visit: a TZoHttp GET through the
+    // process-wide proxy, 5000 ms to connect, 10000 ms for each read, the
+    // answer discarded; errors are swallowed.
     std::function<void(const WideString& url)> silentVisit;
 
 private:

@@ -24,7 +24,7 @@ head -c 70000 /dev/zero | tr '\0' 'z' >"$proj/files/sub/deep/data.txt"
 cp "$HELPER" "$proj/files/prod.exe"
 cp "$HELPER" "$proj/files/Uninstall.exe"
 # A product file named like the installer itself: the installer must not end itself.
-cp "$HELPER" "$proj/files/ZOE2ESETUP.EXE"
+cp "$HELPER" "$proj/files/ZOE2ESETUP_77.EXE"
 touch -d "2021-03-14 15:09:26" "$proj/files/bin/tool.dll"
 touch -d "2019-11-02 08:00:00" "$proj/files/sub/deep/data.txt"
 python3 - "$proj/icon.png" <<'PY'
@@ -42,7 +42,7 @@ write_project() {  # version, extra registry items
 <?xml version="1.0" encoding="utf-8"?>
 <TSetupScript>
   <BaseInfo AppTitle="ZoE2E Product" CompanyName="Zo Soft" CompanyUrl="https://zo.example/" DefInstallPath="$WINAPP"
-            FullSetupFile="ZoE2ESetup.exe" GotoUrl="http://127.0.0.1:9/done" GotoUrlMode="gumSilent" GUID="$GUID"
+            FullSetupFile="ZoE2ESetup_77.exe" GotoUrl="http://127.0.0.1:$PORT/done?from=setup" GotoUrlMode="gumSilent" GUID="$GUID"
             IconFile="icon.png" Version="$1"/>
   <FileList><Items>
     <TSetupFile DestDir="{app}" IncludeSubPath="True" SourceMask="*.*" SourcePath="files"/>
@@ -63,6 +63,28 @@ write_project() {  # version, extra registry items
 </TSetupScript>
 EOF
 }
+
+# The completion address: a loopback server that notes what it is asked for.
+python3 - "$WORK/visits.txt" "$WORK/port" <<'PY' &
+import http.server, sys
+class Handler(http.server.BaseHTTPRequestHandler):
+    def do_GET(self):
+        open(sys.argv[1], "a").write(self.path + "\n")
+        self.send_response(200)
+        self.send_header("Content-Length", "2")
+        self.end_headers()
+        self.wfile.write(b"ok")
+    def log_message(self, *args):
+        pass
+server = http.server.HTTPServer(("127.0.0.1", 0), Handler)
+open(sys.argv[2], "w").write(str(server.server_port))
+server.timeout = 1
+for _ in range(300):  # five minutes at most
+    server.handle_request()
+PY
+BG_PIDS+=($!)
+for i in $(seq 1 50); do [ -s "$WORK/port" ] && break; sleep 0.1; done
+PORT=$(cat "$WORK/port")
 
 # ---- An earlier version and a running copy of the product ------------------------------
 mkdir -p "$ROOT/old" "$ROOT/running"
@@ -99,6 +121,8 @@ for i in $(seq 1 50); do grep -q '^started' "$ROOT/log.txt" 2>/dev/null && break
 check "the other run entry started at the end in its folder" "started|$WINAPP\\bin|-" \
   "$(tr -d '\r' <"$ROOT/log.txt" | grep '^started')"
 check "the running product was ended" ended "$(kill -0 "$running" 2>/dev/null && echo running || echo ended)"
+check "the completion address was visited with the channel code of the installer's name" \
+  "/done?from=setup&rcode=77" "$(head -1 "$WORK/visits.txt" 2>/dev/null)"
 
 # ---- Registry, shortcuts, uninstall data ----------------------------------------------------
 check "string value with {app} expanded" "$WINAPP\\" "$(reg_value "$REGKEY" Folder)"
