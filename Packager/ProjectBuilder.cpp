@@ -501,7 +501,10 @@ TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
     TBuildResult result;
     TPendingOutput full(fullPath);
     pe->SetResource(pe::kRcData, FullScriptResourceName, encodedScript);
-    pe->SetResource(pe::kVersion, 1, VersionResource(info, FromPath(fullPath.filename())), 0x0804);
+    // The stub's own version resource is the one replaced, whatever its name.
+    auto versions = pe->ResourcesOfType(pe::kVersion);
+    const TResName versionName = versions.empty() ? TResName(1) : versions.front()->Name;
+    pe->SetResource(pe::kVersion, versionName, VersionResource(info, FromPath(fullPath.filename())), 0x0804);
     TPackTotals totals;
     TStreamedResource block{pe::kRcData, FileDataResourceWide, 0, [&](TStream& out) {
                                 totals = TPackageBlockWriter(threads).Write(inputs, out, [&](uint64_t done) {
@@ -525,7 +528,7 @@ TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
         online = std::make_unique<TPendingOutput>(onlinePath);
         pe->RemoveResource(pe::kRcData, FullScriptResourceName);
         pe->SetResource(pe::kRcData, OnlineScriptResourceName, encodedScript);
-        pe->SetResource(pe::kVersion, 1, VersionResource(info, FromPath(onlinePath.filename())), 0x0804);
+        pe->SetResource(pe::kVersion, versionName, VersionResource(info, FromPath(onlinePath.filename())), 0x0804);
         pe->SaveToFile(online->Temp());
     }
 
