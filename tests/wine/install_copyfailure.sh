@@ -28,6 +28,9 @@ trap 'unlock; cleanup' EXIT
 
 proj="$WORK/proj"
 mkdir -p "$proj/files"
+# A stand-in uninstaller: an earlier version's real one would remove the
+# files before each installation.
+cp "$HELPER" "$proj/files/Uninstall.exe"
 python3 - "$proj/icon.png" <<'PY'
 import struct, sys, zlib
 def chunk(kind, data):
@@ -48,6 +51,7 @@ build() {  # version: both files say which version they come from
   <FileList><Items>
     <TSetupFile DestDir="{app}" SourceMask="locked.txt" SourcePath="files"/>
     <TSetupFile DestDir="{app}" SourceMask="next.txt" SourcePath="files"/>
+    <TSetupFile DestDir="{app}" SourceMask="Uninstall.exe" SourcePath="files"/>
   </Items></FileList>
 </TSetupScript>
 EOF
