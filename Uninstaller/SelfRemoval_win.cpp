@@ -119,8 +119,13 @@ int RunSelfRemoval()
     if (!targetOk) return 2;
 
     if (auto handle = TryStrToInt64(ArgAt(2)); handle && *handle > 0) {
-        TUniqueHandle parent(reinterpret_cast<HANDLE>(static_cast<intptr_t>(*handle)));
-        WaitForSingleObject(parent.Get(), 60000);
+        // Only a process handle is waited on (and closed): a number that names
+        // nothing we inherited is passed over, and the deletion below waits.
+        HANDLE h = reinterpret_cast<HANDLE>(static_cast<intptr_t>(*handle));
+        if (GetProcessId(h) != 0) {
+            TUniqueHandle parent(h);
+            WaitForSingleObject(parent.Get(), 60000);
+        }
     }
     if (!DeleteWhenFree(target, 20000)) DeleteAtRestart(target);
     if (folder != u"-" && !RemoveDirectoryW(W(folder))) {
@@ -129,7 +134,9 @@ int RunSelfRemoval()
         if (error != ERROR_DIR_NOT_EMPTY && error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
             DeleteAtRestart(folder);
     }
-    DeleteEarlierCopies(own);
-    DeleteAtRestart(own);
+    if (StartsWithText(NamePart(own), kCopyPrefix)) {
+        DeleteEarlierCopies(own);
+        DeleteAtRestart(own);
+    }
     return 0;
 }
