@@ -1,5 +1,7 @@
 #include "UninstallSteps_win.h"
 
+#include <tlhelp32.h>
+
 #include "InstallSteps_win.h"
 #include "SetupProject.h"
 #include "ZoSysUtils.h"
@@ -27,6 +29,29 @@ public:
     void ShowInfo(const WideString&) override {}
     int ShowCopyFileFailure(const WideString&, const WideString&) override { return mrIgnore; }
 };
+
+// The file name of the program that started this one: an upgrading
+// installer waits for us, and may share its name with a product file.
+WideString ParentProgramName()
+{
+    TUniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (snapshot.Get() == INVALID_HANDLE_VALUE) snapshot.Release();
+    if (!snapshot) return WideString();
+    std::vector<PROCESSENTRY32W> processes;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more; more = Process32NextW(snapshot.Get(), &entry))
+        processes.push_back(entry);
+    DWORD parent = 0;
+    for (const PROCESSENTRY32W& p : processes)
+        if (p.th32ProcessID == GetCurrentProcessId()) parent = p.th32ParentProcessID;
+    for (PROCESSENTRY32W& p : processes)
+        if (parent != 0 && p.th32ProcessID == parent) {
+            p.szExeFile[MAX_PATH - 1] = L'\0';
+            return WideString(reinterpret_cast<const char16_t*>(p.szExeFile));
+        }
+    return WideString();
+}
 
 bool KeyIsEmpty(HKEY root, const WideString& subKey, bool& exists)
 {
@@ -94,8 +119,14 @@ TUninstallReport TUninstallSequence::Run()
 
 void TUninstallSequence::CloseRunningPrograms()
 {
+    // The installer's own step, over the product's files less one named like
+    // the program that started us: ending it would end an upgrade midway.
+    const WideString parent = ParentProgramName();
+    TSetupScript programs;
+    for (const TSetupFile* f : *script_.FileList)
+        if (parent.empty() || !TextEquals(NamePart(f->SourceMask), parent)) programs.FileList->Add()->Assign(f);
     TNoInstallView none;
-    TInstallSequence steps(script_, nullptr, none, TBytes());
+    TInstallSequence steps(programs, nullptr, none, TBytes());
     steps.killPauseMs = killPauseMs;
     steps.CloseRunningPrograms();
 }

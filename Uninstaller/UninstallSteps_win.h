@@ -54,7 +54,8 @@ public:
     // product, so an uninstallation cut short can be run again.
     TUninstallReport Run();
 
-    // The product's executables are ended with taskkill, as the installer does.
+    // The product's executables are ended with taskkill, as the installer
+    // does; never one named like the program that started the uninstaller.
     void CloseRunningPrograms();
     void RemoveFiles();
     void RemoveShortcuts();

@@ -74,12 +74,17 @@ check "the copy's command line refuses another file" 2 \
 check "and the file stays" precious "$(cat "$C/keep/precious.txt")"
 
 # ---- An upgrade: the newer installer runs the old uninstaller first ----------------------------
-check "the first version installs" 0 "$(install_demo "$V1")"
+# The old version carries a program named like the installer: its uninstaller
+# must not end the installer that waits for it.
+V1DIR=$(prepare_demo 2.5.1.0)
+cp "$WIN_BUILD/samples/demo/ZoDemo.exe" "$V1DIR/files/ZoDemoSetup.exe"
+build_demo "$V1DIR" "$WORK/v1b"
+check "the first version installs" 0 "$(install_demo "$WORK/v1b")"
 V3DIR=$(prepare_demo 3.0.0.0)
 rm -rf "$V3DIR/files/data"
 printf 'what is new\r\n' >"$V3DIR/files/changes.txt"
 build_demo "$V3DIR" "$WORK/v3"
-check "the newer version installs over it" 0 "$(install_demo "$WORK/v3")"
+check "the newer version installs over it, not ended by the old uninstaller" 0 "$(install_demo "$WORK/v3")"
 wait_copy_done "$APP"  # the old uninstaller's copy finishes after the old uninstaller
 check "a file only the old version had is gone, with its folder" "no no" \
   "$([ -e "$APP/data/sample.dat" ] && echo yes || echo no) $([ -e "$APP/data" ] && echo yes || echo no)"
