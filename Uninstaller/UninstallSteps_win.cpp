@@ -53,16 +53,14 @@ WideString ParentProgramName()
     return WideString();
 }
 
-bool KeyIsEmpty(HKEY root, const WideString& subKey, bool& exists)
+// False also when the key is not there.
+bool KeyIsEmpty(HKEY root, const WideString& subKey)
 {
     TUniqueHKey key;
-    LSTATUS rc = RegOpenKeyExW(root, W(subKey), 0, KEY_READ, key.Put());
-    if (rc != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(root, W(subKey), 0, KEY_READ, key.Put()) != ERROR_SUCCESS) {
         key.Release();  // a failed open leaves nothing to close
-        exists = !Gone(static_cast<DWORD>(rc));
         return false;
     }
-    exists = true;
     DWORD subKeys = 0, values = 0;
     if (RegQueryInfoKeyW(key.Get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr, &values, nullptr, nullptr,
                          nullptr, nullptr) != ERROR_SUCCESS)
@@ -190,8 +188,7 @@ void TUninstallSequence::RemoveRegistryValues()
     }
     // Deepest first, so a key emptied by removing its last sub-key goes too.
     for (const TRegKeyRef& k : plan_.Keys) {
-        bool exists = false;
-        if (!KeyIsEmpty(RootHandle(k.Root), k.SubKey, exists)) continue;
+        if (!KeyIsEmpty(RootHandle(k.Root), k.SubKey)) continue;
         LSTATUS rc = RegDeleteKeyW(RootHandle(k.Root), W(k.SubKey));
         if (rc != ERROR_SUCCESS && !Gone(static_cast<DWORD>(rc)))
             report_.Leftovers.push_back(RootKeyName(k.Root) + u"\\" + k.SubKey);
