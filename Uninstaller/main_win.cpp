@@ -47,7 +47,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 
     TComApartment com;
     InitFolderValues();
-    const WideString ownFile = ArgAt(0);
+    // The long form: a short path (PROGRA~1) would not be recognised as one of
+    // the folders that must stay.
+    WideString ownFile = TZoFilefn::GetLongPath(ArgAt(0));
+    if (ownFile.empty()) ownFile = ArgAt(0);
     InstallDir = WithTrailingBackslash(DirPart(ownFile));
     const bool silent = IsSilentSwitch();
 
