@@ -17,6 +17,8 @@ files="${ZO_BENCH_FILES:-300}"
 work="$root/build/bench-pack"
 stub="${ZO_WIN_BUILD:-build/win}/Installer/zosetup.exe"
 [ -f "$stub" ] || stub="tests/native/data/tiny64.exe"  # the stub does not change the work
+uninstaller="${ZO_WIN_BUILD:-build/win}/Uninstaller/Uninstall.exe"
+[ -f "$uninstaller" ] || uninstaller="tests/native/data/tiny64.exe"  # nor does the uninstaller
 
 # A release build of the tool of its own.
 mkdir -p "$work"
@@ -67,8 +69,8 @@ run() {
 
 rm -f "$work"/*.runs
 for _ in $(seq "$runs"); do
-  run pack-1core "$work/one/bench-setup.exe" taskset -c 0 "$pack" build "$work/bench.xml" -o "$work/one" --stub "$stub" -j 1 -q
-  run pack-2cores "$work/two/bench-setup.exe" taskset -c 0,1 "$pack" build "$work/bench.xml" -o "$work/two" --stub "$stub" -j 2 -q
+  run pack-1core "$work/one/bench-setup.exe" taskset -c 0 "$pack" build "$work/bench.xml" -o "$work/one" --stub "$stub" --uninstaller "$uninstaller" -j 1 -q
+  run pack-2cores "$work/two/bench-setup.exe" taskset -c 0,1 "$pack" build "$work/bench.xml" -o "$work/two" --stub "$stub" --uninstaller "$uninstaller" -j 2 -q
   run nsis "$work/nsis/bench-setup.exe" taskset -c 0 makensis -V1 "$work/bench.nsi"
 done
 cmp -s "$work/one/bench-setup.exe" "$work/two/bench-setup.exe" || { echo "the thread count changed the installer"; exit 1; }
