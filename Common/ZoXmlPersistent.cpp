@@ -1,5 +1,7 @@
 // Object persistence over XML: the property walks, Assign, Clone, IsEqual and
 // the persistent object list.
+#include <algorithm>
+#include <cfloat>
 #include <charconv>
 #include <cstring>
 
@@ -15,10 +17,18 @@ constexpr const char* kUnit = "Common/ZoXmlUtils";
 
 // ---- Property tables ---------------------------------------------------------------
 
+TEnumInfo::TEnumInfo(const char* typeName, std::initializer_list<const char*> names)
+    : TypeName(typeName), Names(names), NameViews(names.begin(), names.end())
+{
+}
+
 int TEnumInfo::IndexOf(std::string_view name) const
 {
-    for (size_t i = 0; i < Names.size(); ++i)
-        if (XmlNameEquals(Names[i], name)) return static_cast<int>(i);
+    for (size_t i = 0; i < NameViews.size(); ++i) {
+        std::string_view n = NameViews[i];
+        if (n.size() == name.size() && (SameBytes(n.data(), name.data(), n.size()) || XmlNameEquals(n, name)))
+            return static_cast<int>(i);
+    }
     return -1;
 }
 
@@ -39,6 +49,9 @@ TClassInfo::TClassInfo(const char* name, const TClassInfo* parent, std::vector<T
     if (parent_) props_ = parent_->props_;
     props_.insert(props_.end(), ownProps.begin(), ownProps.end());
     for (TPropInfo& p : props_) p.NameLength = static_cast<uint16_t>(std::strlen(p.Name));
+    for (size_t i = 0; i < props_.size(); ++i)
+        for (size_t k = 0; k < i; ++k)
+            if (XmlNameEquals(props_[i].NameView(), props_[k].NameView())) distinctNames_ = false;
 }
 
 const TPropInfo* TClassInfo::FindProperty(std::string_view name) const
@@ -202,15 +215,6 @@ void SaveProperty(const TPropInfo& p, const TXmlPersistent& obj, TXmlNode& node,
     }
 }
 
-// Text of an attribute for the ordinal and float conversions: the stored bytes
-// when they hold no reference, else the decoded text as UTF-8.
-std::string_view PlainText(const TXmlAttribute& a, AnsiString& scratch)
-{
-    if (a.IsCData || a.Value.find('&') == TXmlText::npos) return a.Value;
-    scratch = ToUtf8(XmlDecode(a.Value));
-    return scratch;
-}
-
 WideString WideValue(const TXmlAttribute& a)
 {
     WideString out;
@@ -218,14 +222,48 @@ WideString WideValue(const TXmlAttribute& a)
         AppendUtf8(out, a.Value.data(), a.Value.size());
         return out;
     }
-    if (AppendUtf8Plain(out, a.Value.data(), a.Value.size())) return out;
+    if (DecodePlain(a.Value, out)) return out;
     return XmlDecode(a.Value);  // references to resolve
+}
+
+// Plain decimal text ([-]digits[.digits], at most 19 digits) whose digits make
+// an integer below 2^53: its value is that integer divided by an exact power of
+// ten, and one division rounds it exactly as the full conversion does.
+std::optional<double> ExactDecimal(std::string_view text)
+{
+#if FLT_EVAL_METHOD == 0
+    static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,
+                                         1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19};
+    const char* s = text.data();
+    const char* end = s + text.size();
+    bool negative = s < end && *s == '-';
+    if (negative) ++s;
+    auto isDigit = [](char c) { return static_cast<unsigned>(c - '0') <= 9; };
+    uint64_t digits = 0;  // wraps past 19 digits, which are refused below
+    const char* whole = s;
+    while (s < end && isDigit(*s)) digits = digits * 10 + static_cast<uint64_t>(*s++ - '0');
+    size_t wholeCount = static_cast<size_t>(s - whole);
+    size_t fraction = 0;
+    if (s < end && *s == '.') {
+        const char* first = ++s;
+        while (s < end && isDigit(*s)) digits = digits * 10 + static_cast<uint64_t>(*s++ - '0');
+        fraction = static_cast<size_t>(s - first);
+        if (fraction == 0) return std::nullopt;
+    }
+    if (s != end || wholeCount == 0 || wholeCount + fraction > 19 || digits > (uint64_t{1} << 53)) return std::nullopt;
+    double v = static_cast<double>(digits) / kPowers[fraction];
+    return negative ? -v : v;
+#else
+    (void)text;
+    return std::nullopt;
+#endif
 }
 
 // The float conversion: plain numbers directly, anything else by the full rules.
 std::optional<double> ParseFloat(std::string_view text)
 {
     if (!text.empty() && ((text[0] >= '0' && text[0] <= '9') || text[0] == '-' || text[0] == '.')) {
+        if (auto exact = ExactDecimal(text)) return exact;
         double v = 0;
         auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
         if (ec == std::errc() && end == text.data() + text.size()) return v;
@@ -233,9 +271,18 @@ std::optional<double> ParseFloat(std::string_view text)
     return TryStrToFloat(FromUtf8(AnsiString(text)));
 }
 
+// Ordinals and floats from the attribute's text as UTF-8.
+void LoadFromText(const TPropInfo& p, TXmlPersistent& obj, std::string_view text)
+{
+    if (p.Kind == TPropKind::Float) {
+        if (auto v = ParseFloat(text)) p.SetFloat(obj, *v);
+    } else {
+        LoadOrdinal(p, obj, text);
+    }
+}
+
 void LoadScalar(const TPropInfo& p, TXmlPersistent& obj, const TXmlAttribute& a)
 {
-    AnsiString scratch;
     switch (p.Kind) {
     case TPropKind::WString:
         p.SetWStr(obj, WideValue(a));
@@ -243,12 +290,14 @@ void LoadScalar(const TPropInfo& p, TXmlPersistent& obj, const TXmlAttribute& a)
     case TPropKind::String:
         p.SetStr(obj, ToUtf8(WideValue(a)));
         return;
-    case TPropKind::Float:
-        if (auto v = ParseFloat(PlainText(a, scratch))) p.SetFloat(obj, *v);
-        return;
     default:
-        LoadOrdinal(p, obj, PlainText(a, scratch));
-        return;
+        break;
+    }
+    // The stored bytes serve unless they hold references to resolve.
+    if (a.IsCData || a.Value.find('&') == TXmlText::npos) {
+        LoadFromText(p, obj, a.Value);
+    } else {
+        LoadFromText(p, obj, ToUtf8(XmlDecode(a.Value)));
     }
 }
 
@@ -259,16 +308,26 @@ void TXmlPersistent::SaveToNode(TXmlNode& node, int context) const
     for (const TPropInfo& p : ClassInfo().Properties()) SaveProperty(p, *this, node, context);
 }
 
+namespace {
+
+inline bool SameName(std::string_view a, std::string_view b)
+{
+    return a.size() == b.size() && (SameBytes(a.data(), b.data(), a.size()) || XmlNameEquals(a, b));
+}
+
+}  // namespace
+
 void TXmlPersistent::LoadFromNode(const TXmlNode& node, int context)
 {
     // Files written by this system list the attributes in property order, so the
     // next unmatched attribute is tried first. Every attribute before it has
-    // matched an earlier (differently named) property, so a hit there is also
-    // the first attribute of that name.
-    const TXmlAttributeList& attrs = node.Attributes;
-    int next = 0;
-    bool inOrder = true;
-    for (const TPropInfo& p : ClassInfo().Properties()) {
+    // matched an earlier property, of another name when the class has no two
+    // of one name, so a hit there is also the first attribute of that name.
+    const TClassInfo& info = ClassInfo();
+    std::span<const TXmlAttribute> attrs = node.Attributes.All();
+    size_t next = 0;
+    bool inOrder = info.DistinctNames();
+    for (const TPropInfo& p : info.Properties()) {
         switch (p.Kind) {
         case TPropKind::Method:
             continue;
@@ -284,14 +343,20 @@ void TXmlPersistent::LoadFromNode(const TXmlNode& node, int context)
             break;
         }
         if (!p.Writable()) continue;
-        int i = -1;
-        if (inOrder && next < attrs.Count() && XmlNameEquals(attrs.Items(next)->Name, p.NameView())) {
-            i = next++;
+        std::string_view name = p.NameView();
+        const TXmlAttribute* found = nullptr;
+        if (inOrder && next < attrs.size() && SameName(attrs[next].Name, name)) {
+            found = &attrs[next++];
         } else {
-            i = attrs.IndexOfEncodedName(p.NameView());
-            if (i >= 0) inOrder = false;
+            for (const TXmlAttribute& a : attrs) {
+                if (XmlNameEquals(a.Name, name)) {
+                    found = &a;
+                    inOrder = false;
+                    break;
+                }
+            }
         }
-        if (i >= 0) LoadScalar(p, *this, *attrs.Items(i));
+        if (found) LoadScalar(p, *this, *found);
     }
 }
 
@@ -305,8 +370,30 @@ void TXmlPersistent::SaveToStream(TStream& stream, int context) const
 
 void TXmlPersistent::LoadFromStream(TStream& stream, int context)
 {
+    // The document refers to the bytes it parses: a memory stream's own (the
+    // stream outlives this call), or a copy of any other stream's, declared
+    // before the document so that it outlives the tree.
+    TMemoryStream copy;
+    const char* data = nullptr;
+    size_t size = 0;
+    auto* memory = dynamic_cast<TMemoryStream*>(&stream);
+    if (memory) {
+        int64_t end = memory->Size();
+        int64_t pos = std::min(memory->Position(), end);
+        data = reinterpret_cast<const char*>(memory->Memory()) + pos;
+        size = static_cast<size_t>(end - pos);
+    } else {
+        int64_t remaining = stream.Size() - stream.Position();
+        if (remaining > 0) {
+            copy.SetSize(remaining);
+            copy.SetSize(static_cast<int64_t>(stream.Read(copy.Memory(), static_cast<size_t>(remaining))));
+        }
+        data = reinterpret_cast<const char*>(copy.Memory());
+        size = static_cast<size_t>(copy.Size());
+    }
     TXmlDocument doc;
-    doc.LoadFromStream(stream);
+    TXmlTreeAccess::ParseInPlace(doc, data, size);
+    if (memory) memory->SetPosition(memory->Size());
     if (doc.Root) LoadFromNode(*doc.Root, context);
 }
 

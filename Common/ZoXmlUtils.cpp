@@ -3,7 +3,15 @@
 #include "ZoXmlUtils.h"
 
 #include <algorithm>
+#include <array>
+#include <atomic>
+#include <bit>
 #include <cstring>
+#include <ostream>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "ZoSysUtils.h"
 #include "ZoXmlPersistentImpl.h"
@@ -33,7 +41,116 @@ bool EqualsNoCase(std::string_view a, std::string_view b)
 
 }  // namespace
 
+// ---- Texts of the tree ------------------------------------------------------------
+
+TXmlText& TXmlText::operator=(TXmlText&& other) noexcept
+{
+    if (this != &other) {
+        Free();
+        data_ = other.data_;
+        size_ = other.size_;
+        other.Forget();
+    }
+    return *this;
+}
+
 namespace {
+std::atomic<size_t> ownedTexts{0};
+}
+
+size_t TXmlText::OwnedCount() noexcept
+{
+    return ownedTexts.load(std::memory_order_relaxed);
+}
+
+void TXmlText::FreeOwned() noexcept
+{
+    delete[] data_;
+    ownedTexts.fetch_sub(1, std::memory_order_relaxed);
+}
+
+void TXmlText::assign(std::string_view text)
+{
+    if (text.empty()) {
+        clear();
+        return;
+    }
+    // The copy comes first: the text may be a part of this one.
+    char* copy = new char[text.size()];
+    std::memcpy(copy, text.data(), text.size());
+    Free();
+    ownedTexts.fetch_add(1, std::memory_order_relaxed);
+    data_ = copy;
+    size_ = text.size() | kOwned;
+}
+
+std::ostream& operator<<(std::ostream& out, const TXmlText& text)
+{
+    return out << text.view();
+}
+
+// ---- UTF-8 to UTF-16 ----------------------------------------------------------------
+
+namespace {
+
+// Widens the ASCII bytes at the start of s (at most n) into w, stopping before
+// the first byte that is not ASCII, is a NUL or (with StopAtAmp) an '&'.
+// Returns the number of bytes widened.
+template <bool StopAtAmp>
+size_t WidenAscii(char16_t* w, const unsigned char* s, size_t n)
+{
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i amp = _mm_set1_epi8('&');
+    while (i + 16 <= n) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        __m128i stop = _mm_cmpeq_epi8(v, zero);
+        if constexpr (StopAtAmp) stop = _mm_or_si128(stop, _mm_cmpeq_epi8(v, amp));
+        // The sign bit marks bytes of 0x80 and above.
+        int mask = _mm_movemask_epi8(_mm_or_si128(stop, v));
+        if (mask) {
+            int k = std::countr_zero(static_cast<unsigned>(mask));
+            for (int j = 0; j < k; ++j) w[i + static_cast<size_t>(j)] = s[i + static_cast<size_t>(j)];
+            return i + static_cast<size_t>(k);
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(w + i), _mm_unpacklo_epi8(v, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(w + i + 8), _mm_unpackhi_epi8(v, zero));
+        i += 16;
+    }
+    // The rest in one step when it is all plain: the last 16 bytes, or for a
+    // shorter text the first and the last 8, overlapping bytes already done,
+    // which are written again unchanged.
+    auto plain = [&](__m128i v) {
+        __m128i stop = _mm_cmpeq_epi8(v, zero);
+        if constexpr (StopAtAmp) stop = _mm_or_si128(stop, _mm_cmpeq_epi8(v, amp));
+        return _mm_or_si128(stop, v);
+    };
+    if (n >= 16) {
+        if (i == n) return n;
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + n - 16));
+        if (_mm_movemask_epi8(plain(v)) == 0) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(w + n - 16), _mm_unpacklo_epi8(v, zero));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(w + n - 8), _mm_unpackhi_epi8(v, zero));
+            return n;
+        }
+    } else if (n >= 8) {
+        __m128i head = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s));
+        __m128i tail = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + n - 8));
+        if ((_mm_movemask_epi8(_mm_or_si128(plain(head), plain(tail))) & 0xFF) == 0) {
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(w), _mm_unpacklo_epi8(head, zero));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(w + n - 8), _mm_unpacklo_epi8(tail, zero));
+            return n;
+        }
+    }
+#endif
+    for (; i < n; ++i) {
+        unsigned char c = s[i];
+        if (c >= 0x80 || c == 0 || (StopAtAmp && c == '&')) break;
+        w[i] = c;
+    }
+    return i;
+}
 
 // Converts UTF-8 to UTF-16 into w, which has room for n code units; returns the
 // end. Malformed sequences become U+FFFD; a NUL byte ends the text, as the
@@ -45,29 +162,14 @@ char16_t* ConvertUtf8(char16_t* w, const char* data, size_t n)
     const auto* s = reinterpret_cast<const unsigned char*>(data);
     size_t i = 0;
     while (i < n) {
-        // Eight ASCII bytes at a time when none is a NUL (or '&').
-        while (i + 8 <= n) {
-            uint64_t v;
-            std::memcpy(&v, s + i, 8);
-            uint64_t zero = (v - 0x0101010101010101ull) & ~v & 0x8080808080808080ull;
-            uint64_t amp = 0;
-            if constexpr (StopAtAmp) {
-                uint64_t x = v ^ 0x2626262626262626ull;
-                amp = (x - 0x0101010101010101ull) & ~x & 0x8080808080808080ull;
-            }
-            if ((v & 0x8080808080808080ull) | zero | amp) break;
-            for (int k = 0; k < 8; ++k) w[k] = s[i + k];
-            w += 8;
-            i += 8;
-        }
+        size_t ascii = WidenAscii<StopAtAmp>(w, s + i, n - i);
+        w += ascii;
+        i += ascii;
         if (i >= n) break;
         uint32_t c = s[i];
-        if (c < 0x80) {
-            if (StopAtAmp && (c == '&' || c == 0)) return nullptr;
-            if (c == 0) break;
-            *w++ = static_cast<char16_t>(c);
-            ++i;
-            continue;
+        if (c < 0x80) {  // a NUL, or an '&' with StopAtAmp
+            if (StopAtAmp) return nullptr;
+            break;
         }
         size_t len = (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
         uint32_t cp = 0xFFFD;
@@ -111,11 +213,19 @@ void AppendUtf8(WideString& out, const char* data, size_t n)
     out.resize(static_cast<size_t>(end - out.data()));
 }
 
-bool AppendUtf8Plain(WideString& out, const char* data, size_t n)
+bool DecodePlain(std::string_view text, WideString& out)
 {
-    size_t base = out.size();
-    out.resize(base + n);
-    char16_t* end = ConvertUtf8<true>(out.data() + base, data, n);
+    // Short texts are converted on the stack and copied once into a string of
+    // their exact length; longer ones in place.
+    char16_t buffer[256];
+    if (text.size() <= std::size(buffer)) {
+        char16_t* end = ConvertUtf8<true>(buffer, text.data(), text.size());
+        if (!end) return false;
+        out = WideString(buffer, static_cast<size_t>(end - buffer));
+        return true;
+    }
+    out.resize(text.size());
+    char16_t* end = ConvertUtf8<true>(out.data(), text.data(), text.size());
     if (!end) return false;
     out.resize(static_cast<size_t>(end - out.data()));
     return true;
@@ -157,6 +267,119 @@ const char* FindText(const char* from, const char* to, std::string_view what)
     std::string_view hay(from, static_cast<size_t>(to - from));
     size_t at = hay.find(what);
     return at == std::string_view::npos ? nullptr : from + at;
+}
+
+// The first '"' or '>' in [from, to), or null.
+inline const char* FindQuoteOrTagEnd(const char* from, const char* to)
+{
+#if defined(__SSE2__)
+    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i gt = _mm_set1_epi8('>');
+    while (to - from >= 16) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+        int mask = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, gt)));
+        if (mask) return from + std::countr_zero(static_cast<unsigned>(mask));
+        from += 16;
+    }
+#endif
+    for (; from < to; ++from)
+        if (*from == '"' || *from == '>') return from;
+    return nullptr;
+}
+
+// The attribute rules on the tag text [from, to): pairs are appended to spans.
+void ScanAttributes(const char* from, const char* to, std::vector<TAttrSpan>& spans)
+{
+    const char* p = from;
+    while (const char* eq = FindNearByte(p, to, '=')) {
+        std::string_view name = TrimView(p, eq);
+        ZO_ASSERT(!name.empty(), kUnit);
+        // A double quote anywhere after the '=' decides the delimiter.
+        char quote = '"';
+        const char* open = eq + 1 < to && eq[1] == '"' ? eq + 1 : FindByte(eq + 1, to, '"');
+        if (!open) {
+            quote = '\'';
+            open = FindByte(eq + 1, to, '\'');
+        }
+        ZO_ASSERT(open != nullptr, kUnit);
+        const char* close = FindByte(open + 1, to, quote);
+        ZO_ASSERT(close != nullptr, kUnit);
+        spans.push_back({name, std::string_view(open + 1, static_cast<size_t>(close - open - 1))});
+        p = close + 1;
+    }
+}
+
+// Classes of bytes in a start tag written the way this system writes them.
+enum : uint8_t { kNameByte = 0, kBlankByte = 1, kSpecialByte = 2 };
+constexpr std::array<uint8_t, 256> kTagBytes = [] {
+    std::array<uint8_t, 256> t{};
+    for (int c = 0; c <= ' '; ++c) t[static_cast<size_t>(c)] = kBlankByte;
+    for (char c : {'>', '/', '=', '"', '\''}) t[static_cast<unsigned char>(c)] = kSpecialByte;
+    return t;
+}();
+
+inline uint8_t TagByte(char c)
+{
+    return kTagBytes[static_cast<unsigned char>(c)];
+}
+
+// The first byte in [from, to) that is not a name byte, or to.
+inline const char* SkipNameBytes(const char* from, const char* to)
+{
+#if defined(__SSE2__)
+    const __m128i space = _mm_set1_epi8(' ');
+    while (to - from >= 16) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+        __m128i stop = _mm_cmpeq_epi8(_mm_min_epu8(v, space), v);  // 32 or below
+        stop = _mm_or_si128(stop, _mm_cmpeq_epi8(v, _mm_set1_epi8('=')));
+        stop = _mm_or_si128(stop, _mm_cmpeq_epi8(v, _mm_set1_epi8('"')));
+        stop = _mm_or_si128(stop, _mm_cmpeq_epi8(v, _mm_set1_epi8('>')));
+        stop = _mm_or_si128(stop, _mm_cmpeq_epi8(v, _mm_set1_epi8('/')));
+        stop = _mm_or_si128(stop, _mm_cmpeq_epi8(v, _mm_set1_epi8('\'')));
+        int mask = _mm_movemask_epi8(stop);
+        if (mask) return from + std::countr_zero(static_cast<unsigned>(mask));
+        from += 16;
+    }
+#endif
+    while (from < to && TagByte(*from) == kNameByte) ++from;
+    return from;
+}
+
+constexpr size_t kMaxPlainAttributes = 64;
+
+// Reads the start tag at p ('<' followed by a name byte) when it has the form
+// this system writes: a name, blanks and name="value" pairs, then '>' or "/>",
+// with names free of blanks, quotes, '=', '/' and '>', and values free of '>'.
+// Returns its '>', or null for any other form, which the general rules then
+// read (and raise its errors). For the forms it accepts both give the same
+// name and attributes.
+const char* ReadPlainStartTag(const char* p, const char* end, std::string_view& name, TAttrSpan* spans,
+                              size_t& count)
+{
+    const char* q = SkipNameBytes(p + 1, end);
+    if (q == p + 1 || q >= end) return nullptr;
+    name = std::string_view(p + 1, static_cast<size_t>(q - p - 1));
+    count = 0;
+    if (*q == ' ') {
+        for (;;) {
+            if (end - q > 1 && q[0] == ' ' && TagByte(q[1]) != kBlankByte) ++q;  // the usual single blank
+            while (q < end && TagByte(*q) == kBlankByte) ++q;
+            if (q >= end) return nullptr;
+            if (*q == '>' || *q == '/') break;
+            const char* attrName = q;
+            q = SkipNameBytes(q, end);
+            if (q + 1 >= end || *q != '=' || q[1] != '"' || q == attrName || count == kMaxPlainAttributes)
+                return nullptr;
+            const char* close = FindQuoteOrTagEnd(q + 2, end);
+            if (!close || *close != '"') return nullptr;
+            spans[count++] = {std::string_view(attrName, static_cast<size_t>(q - attrName)),
+                              std::string_view(q + 2, static_cast<size_t>(close - q - 2))};
+            q = close + 1;
+        }
+    }
+    if (*q == '>') return q;
+    if (*q == '/' && q + 1 < end && q[1] == '>') return q + 1;
+    return nullptr;
 }
 
 }  // namespace
@@ -304,31 +527,10 @@ TXmlAttribute* TXmlAttributeList::FindOrAddEncoded(std::string_view encodedName)
 void TXmlAttributeList::ParseText(const char* from, const char* to)
 {
     items_.clear();
-    // The pairs are found first, so the list is sized once.
-    struct TSpan {
-        std::string_view name, value;
-    };
-    thread_local std::vector<TSpan> spans;
-    spans.clear();
-    const char* p = from;
-    while (const char* eq = FindNearByte(p, to, '=')) {
-        std::string_view name = TrimView(p, eq);
-        ZO_ASSERT(!name.empty(), kUnit);
-        // A double quote anywhere after the '=' decides the delimiter.
-        char quote = '"';
-        const char* open = eq + 1 < to && eq[1] == '"' ? eq + 1 : FindByte(eq + 1, to, '"');
-        if (!open) {
-            quote = '\'';
-            open = FindByte(eq + 1, to, '\'');
-        }
-        ZO_ASSERT(open != nullptr, kUnit);
-        const char* close = FindByte(open + 1, to, quote);
-        ZO_ASSERT(close != nullptr, kUnit);
-        spans.push_back({name, std::string_view(open + 1, static_cast<size_t>(close - open - 1))});
-        p = close + 1;
-    }
+    std::vector<TAttrSpan> spans;
+    ScanAttributes(from, to, spans);
     items_.reserve(spans.size());
-    for (const TSpan& span : spans) {
+    for (const TAttrSpan& span : spans) {
         TXmlAttribute& a = items_.emplace_back();
         a.Name.assign(span.name);
         a.Value.assign(span.value);
@@ -399,7 +601,7 @@ TXmlNode* TXmlNodeList::Append(TXmlNode* parent)
 
 void TXmlNodeDeleter::operator()(TXmlNode* node) const
 {
-    if (node) TXmlKey::allocator_type(node->Name.get_allocator()).delete_object(node);
+    if (node) TXmlNode::allocator_type(node->Nodes.get_allocator()).delete_object(node);
 }
 
 TXmlNode* TXmlNode::AddChild(const WideString& name)
@@ -452,6 +654,47 @@ WideString TXmlNode::GetText() const
 
 // ---- Document ---------------------------------------------------------------------
 
+namespace {
+
+bool MadeIn(const TXmlNode& node, std::pmr::memory_resource* arena)
+{
+    return node.Nodes.get_allocator().resource() == arena;
+}
+
+}  // namespace
+
+// The arena holds the nodes, their lists and the parsed bytes; what it cannot
+// free is a text that owns its bytes, so those are visited first (without
+// recursion: a parsed tree may be very deep).
+void TXmlTreeAccess::ReleaseOwnedTexts(TXmlNode& root)
+{
+    std::vector<TXmlNode*> pending{&root};
+    while (!pending.empty()) {
+        TXmlNode* node = pending.back();
+        pending.pop_back();
+        node->Name.clear();
+        node->Value.clear();
+        for (TXmlAttribute& a : node->Attributes.items_) {
+            if (a.Name.Owned()) a.Name.clear();
+            if (a.Value.Owned()) a.Value.clear();
+        }
+        for (TXmlNode* child : node->Nodes) pending.push_back(child);
+    }
+}
+
+void TXmlTreeAccess::SetViews(TXmlAttributeList& list, const TAttrSpan* spans, size_t count)
+{
+    list.items_.reserve(count);
+    for (size_t i = 0; i < count; ++i)
+        list.items_.emplace_back(spans[i].name, spans[i].value, TXmlViewOf{});
+}
+
+void TXmlTreeAccess::ParseInPlace(TXmlDocument& doc, const char* data, size_t size)
+{
+    doc.DropTree(data ? size : 0);
+    if (data) doc.ParseInPlace(data, size);
+}
+
 TXmlDocument::TXmlDocument() : arena_(std::in_place, 1024), Root(NewNode(nullptr)) {}
 
 TXmlDocument::TXmlDocument(const WideString& rootName) : TXmlDocument()
@@ -461,50 +704,63 @@ TXmlDocument::TXmlDocument(const WideString& rootName) : TXmlDocument()
 
 TXmlDocument::~TXmlDocument()
 {
-    if (Root && Root->Name.get_allocator().resource() == &*arena_) (void)Root.release();
+    if (Root && MadeIn(*Root, &*arena_)) {
+        if (TXmlText::OwnedCount() != 0) TXmlTreeAccess::ReleaseOwnedTexts(*Root);
+        (void)Root.release();
+    }
 }
 
 void TXmlDocument::DropTree(size_t nextInput)
 {
-    // A tree made in the arena holds nothing but arena memory: releasing the
-    // arena frees it at once, without visiting every node.
-    if (Root && Root->Name.get_allocator().resource() == &*arena_) (void)Root.release();
+    // A tree made in the arena holds nothing else once its own texts are
+    // freed: releasing the arena frees it at once, without destroying every node.
+    if (Root && MadeIn(*Root, &*arena_)) {
+        if (TXmlText::OwnedCount() != 0) TXmlTreeAccess::ReleaseOwnedTexts(*Root);
+        (void)Root.release();
+    }
     Root.reset();
-    // A parsed tree takes about four times its text; one block avoids many.
-    arena_.emplace(std::max<size_t>(1024, std::min<size_t>(nextInput, size_t{1} << 28) * 4));
+    // A parsed tree takes about twice its text; one block avoids many.
+    arena_.emplace(std::max<size_t>(1024, std::min<size_t>(nextInput, size_t{1} << 28) * 2));
 }
 
 TXmlNode* TXmlDocument::NewNode(TXmlNode* parent)
 {
-    return TXmlKey::allocator_type(&*arena_).new_object<TXmlNode>(parent);
+    return TXmlNode::allocator_type(&*arena_).new_object<TXmlNode>(parent);
 }
-
-namespace {
-
-// Names the element from the text between '<' and '>' (a trailing '/' dropped)
-// and reads its attributes.
-void FillFromTag(TXmlNode& node, const char* from, const char* to)
-{
-    const char* space = FindByte(from, to, ' ');
-    std::string_view name = TrimView(from, space ? space : to);
-    ZO_ASSERT(!name.empty(), kUnit);
-    node.Name.assign(name);
-    if (space) node.Attributes.ParseText(space, to);
-}
-
-}  // namespace
 
 void TXmlDocument::LoadFromBuffer(const char* data, size_t size)
 {
-    DropTree(data ? size : 0);
-    if (!data) return;
+    if (!data || size == 0) {
+        DropTree(0);
+        return;
+    }
+    DropTree(size * 3 / 2);
+    // The tree refers to the document's own copy of the bytes.
+    char* copy = static_cast<char*>(arena_->allocate(size, 1));
+    std::memcpy(copy, data, size);
+    ParseInPlace(copy, size);
+}
+
+void TXmlDocument::ParseInPlace(const char* data, size_t size)
+{
     const char* p = data;
     const char* end = data + size;
     TXmlNode* current = nullptr;
+    TAttrSpan spans[kMaxPlainAttributes];
+    std::vector<TAttrSpan> generalSpans;
 
     auto closeCurrent = [&current] {
         if (!current) RaiseTagMismatch();
         current = current->Parent;
+    };
+    // The element joins the tree only once its tag has been read.
+    auto attach = [&](TXmlNodePtr node) {
+        if (current) {
+            current = current->Nodes.Adopt(std::move(node));
+        } else {
+            Root = std::move(node);  // a later top-level element replaces the root
+            current = Root.get();
+        }
     };
 
     while (p < end) {
@@ -512,15 +768,28 @@ void TXmlDocument::LoadFromBuffer(const char* data, size_t size)
             const char* next = FindNearByte(p, end, '<');
             const char* stop = next ? next : end;
             // The last text run of an element wins; text outside any element is dropped.
-            if (current) current->Value.assign(p, static_cast<size_t>(stop - p));
+            if (current) current->Value.SetView(std::string_view(p, static_cast<size_t>(stop - p)));
             p = stop;
             continue;
+        }
+        if (p + 1 < end && p[1] != '!' && p[1] != '/' && p[1] != '?') {
+            std::string_view name;
+            size_t count = 0;
+            if (const char* gt = ReadPlainStartTag(p, end, name, spans, count)) {
+                TXmlNodePtr node(NewNode(current));
+                node->Name.SetView(name);
+                if (count) TXmlTreeAccess::SetViews(node->Attributes, spans, count);
+                attach(std::move(node));
+                if (gt[-1] == '/') closeCurrent();
+                p = gt + 1;
+                continue;
+            }
         }
         if (end - p >= 9 && std::memcmp(p, "<![CDATA[", 9) == 0) {
             const char* close = FindText(p + 9, end, "]]>");
             if (!close) RaiseTagMismatch();
             if (current && close > p + 9) {
-                current->Value.assign(p + 9, static_cast<size_t>(close - p - 9));
+                current->Value.SetView(std::string_view(p + 9, static_cast<size_t>(close - p - 9)));
                 current->IsCData = true;
             }
             p = close + 3;
@@ -538,17 +807,21 @@ void TXmlDocument::LoadFromBuffer(const char* data, size_t size)
         if (kind == '/') {
             closeCurrent();
         } else if (kind != '?') {
-            const char* textEnd = gt;
-            if (textEnd > p + 1 && textEnd[-1] == '/') --textEnd;
-            // The element joins the tree only once its tag has been read.
+            // The general rules for the text between '<' and '>', a trailing '/' dropped.
+            const char* from = p + 1;
+            const char* to = gt;
+            if (to > from && to[-1] == '/') --to;
             TXmlNodePtr node(NewNode(current));
-            FillFromTag(*node, p + 1, textEnd);
-            if (current) {
-                current = current->Nodes.Adopt(std::move(node));
-            } else {
-                Root = std::move(node);  // a later top-level element replaces the root
-                current = Root.get();
+            const char* space = FindByte(from, to, ' ');
+            std::string_view name = TrimView(from, space ? space : to);
+            ZO_ASSERT(!name.empty(), kUnit);
+            node->Name.SetView(name);
+            if (space) {
+                generalSpans.clear();
+                ScanAttributes(space, to, generalSpans);
+                TXmlTreeAccess::SetViews(node->Attributes, generalSpans.data(), generalSpans.size());
             }
+            attach(std::move(node));
         }
         if (kind != '?' && gt[-1] == '/') closeCurrent();
         p = gt + 1;
@@ -580,10 +853,7 @@ namespace {
 size_t WrittenSize(const TXmlNode& e, size_t depth)
 {
     size_t n = depth * 4 + 2 * e.Name.size() + e.Value.size() + 20;
-    for (int i = 0; i < e.Attributes.Count(); ++i) {
-        const TXmlAttribute* a = e.Attributes.Items(i);
-        n += a->Name.size() + a->Value.size() + 4;
-    }
+    for (const TXmlAttribute& a : e.Attributes.All()) n += a.Name.size() + a.Value.size() + 4;
     for (const TXmlNode* child : e.Nodes) n += WrittenSize(*child, depth + 1);
     return n;
 }

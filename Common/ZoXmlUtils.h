@@ -6,9 +6,11 @@
 #pragma once
 
 #include <cstdint>
+#include <iosfwd>
 #include <memory>
 #include <memory_resource>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <type_traits>
 #include <vector>
@@ -33,27 +35,95 @@ WideString XmlDecode(std::string_view text);
 
 // ---- Document model -----------------------------------------------------------
 //
-// A document keeps its whole tree (elements, attributes and their texts) in
-// one arena that is released with the tree; elements made outside a document
-// use the ordinary heap. Either way a node owns its children.
+// A document keeps its elements and attributes in one arena that is released
+// with the tree; elements made outside a document use the ordinary heap.
+// Either way a node owns its children.
 
-// The bytes of a name or value in the tree.
-using TXmlText = std::pmr::string;
+// Selects the constructors whose texts refer to bytes that outlive them.
+struct TXmlViewOf {};
+
+// The bytes of a name or value. What the parser reads stays where it lies (in
+// the document's copy of the input) and is only referred to; text set through
+// this class is copied and owned. Copies of a text always own their bytes.
+class TXmlText {
+public:
+    static constexpr size_t npos = std::string_view::npos;
+
+    TXmlText() noexcept = default;
+    TXmlText(std::string_view text, TXmlViewOf) noexcept : data_(text.data()), size_(text.size()) {}
+    TXmlText(const TXmlText& other) { assign(other.view()); }
+    TXmlText(TXmlText&& other) noexcept : data_(other.data_), size_(other.size_) { other.Forget(); }
+    TXmlText& operator=(const TXmlText& other)
+    {
+        if (this != &other) assign(other.view());
+        return *this;
+    }
+    TXmlText& operator=(TXmlText&& other) noexcept;
+    TXmlText& operator=(std::string_view text)
+    {
+        assign(text);
+        return *this;
+    }
+    TXmlText& operator=(const char* text) { return *this = std::string_view(text); }
+    ~TXmlText() { Free(); }
+
+    // Copies the bytes.
+    void assign(std::string_view text);
+    void assign(const char* data, size_t size) { assign(std::string_view(data, size)); }
+    void clear() noexcept
+    {
+        Free();
+        Forget();
+    }
+    // Refers to bytes that outlive this text and stay unchanged; nothing is copied.
+    void SetView(std::string_view text) noexcept
+    {
+        Free();
+        data_ = text.data();
+        size_ = text.size();
+    }
+    bool Owned() const noexcept { return (size_ & kOwned) != 0; }
+    // How many texts own their bytes right now, in the whole process. While
+    // none does, a document's tree holds none either and its arena is
+    // released without visiting the tree.
+    static size_t OwnedCount() noexcept;
+
+    const char* data() const noexcept { return data_; }
+    size_t size() const noexcept { return static_cast<size_t>(size_ & ~kOwned); }
+    bool empty() const noexcept { return size() == 0; }
+    std::string_view view() const noexcept { return {data_, size()}; }
+    operator std::string_view() const noexcept { return view(); }
+    char operator[](size_t i) const noexcept { return data_[i]; }
+    size_t find(char c, size_t from = 0) const noexcept { return view().find(c, from); }
+
+    friend bool operator==(const TXmlText& a, const TXmlText& b) noexcept { return a.view() == b.view(); }
+    friend bool operator==(const TXmlText& a, std::string_view b) noexcept { return a.view() == b; }
+    friend bool operator==(const TXmlText& a, const char* b) noexcept { return a.view() == std::string_view(b); }
+
+private:
+    void Free() noexcept
+    {
+        if (Owned()) FreeOwned();
+    }
+    void FreeOwned() noexcept;
+    void Forget() noexcept
+    {
+        data_ = "";
+        size_ = 0;
+    }
+    static constexpr uint64_t kOwned = uint64_t{1} << 63;
+    const char* data_ = "";
+    uint64_t size_ = 0;  // the length, with kOwned set when the bytes are this text's own
+};
+std::ostream& operator<<(std::ostream& out, const TXmlText& text);
 
 class TXmlKey {
 public:
-    using allocator_type = std::pmr::polymorphic_allocator<char>;
     TXmlKey() = default;
-    explicit TXmlKey(const allocator_type& a) : Name(a), Value(a) {}
-    TXmlKey(const TXmlKey& o, const allocator_type& a) : IsCData(o.IsCData), Name(o.Name, a), Value(o.Value, a) {}
-    TXmlKey(TXmlKey&& o, const allocator_type& a)
-        : IsCData(o.IsCData), Name(std::move(o.Name), a), Value(std::move(o.Value), a)
+    TXmlKey(std::string_view name, std::string_view value, TXmlViewOf v) noexcept
+        : Name(name, v), Value(value, v)
     {
     }
-    TXmlKey(const TXmlKey&) = default;
-    TXmlKey(TXmlKey&&) = default;
-    TXmlKey& operator=(const TXmlKey&) = default;
-    TXmlKey& operator=(TXmlKey&&) = default;
 
     bool IsCData = false;  // Value holds raw CDATA text rather than escaped text
     TXmlText Name;         // UTF-8, escaped
@@ -65,14 +135,8 @@ public:
 
 class TXmlAttribute : public TXmlKey {
 public:
+    using TXmlKey::TXmlKey;
     TXmlAttribute() = default;
-    explicit TXmlAttribute(const allocator_type& a) : TXmlKey(a) {}
-    TXmlAttribute(const TXmlAttribute& o, const allocator_type& a) : TXmlKey(o, a) {}
-    TXmlAttribute(TXmlAttribute&& o, const allocator_type& a) : TXmlKey(std::move(o), a) {}
-    TXmlAttribute(const TXmlAttribute&) = default;
-    TXmlAttribute(TXmlAttribute&&) = default;
-    TXmlAttribute& operator=(const TXmlAttribute&) = default;
-    TXmlAttribute& operator=(TXmlAttribute&&) = default;
 
     WideString GetValue() const;
     void SetValue(const WideString& value);
@@ -127,6 +191,7 @@ public:
             if (XmlNameEquals(Ptr(items_[i])->Name, encoded)) return static_cast<int>(i);
         return -1;
     }
+    allocator_type get_allocator() const { return items_.get_allocator(); }
 
 protected:
     static T* Ptr(const T& item) { return const_cast<T*>(&item); }
@@ -149,6 +214,11 @@ public:
     void AppendText(AnsiString& out) const;
     void Clear() { items_.clear(); }
     void Delete(int index);
+    // All attributes in order, for walks that read them.
+    std::span<const TXmlAttribute> All() const { return items_; }
+
+private:
+    friend struct TXmlTreeAccess;
 };
 
 class TXmlNodeList : public TXmlKeyList<TXmlNode, TXmlNode*> {
@@ -176,8 +246,9 @@ private:
 // Parent is a back pointer.
 class TXmlNode : public TXmlKey {
 public:
+    using allocator_type = std::pmr::polymorphic_allocator<char>;
     explicit TXmlNode(TXmlNode* parent = nullptr, const allocator_type& a = {})
-        : TXmlKey(a), Attributes(a), Nodes(a), Parent(parent)
+        : Attributes(a), Nodes(a), Parent(parent)
     {
     }
     TXmlNode(const TXmlNode&) = delete;
@@ -218,21 +289,24 @@ public:
     bool WithDeclaration = true;  // <?xml version="1.0" encoding="utf-8"?>
     TXmlNodePtr Root;             // none after loading input without an element
 
-    // Parses the bytes where they lie; only names and values are copied out.
-    // Structural errors raise EXmlException "XML 标签不匹配" with Root holding
-    // what was parsed so far.
+    // Parses a copy of the bytes kept with the tree. Structural errors raise
+    // EXmlException "XML 标签不匹配" with Root holding what was parsed so far.
     void LoadFromBuffer(const char* data, size_t size);
     void LoadFromBuffer(const uint8_t* data, size_t size)
     {
         LoadFromBuffer(reinterpret_cast<const char*>(data), size);
     }
-    // From the stream's position to its end; a memory stream is parsed in place.
+    // From the stream's position to its end.
     void LoadFromStream(TStream& stream);
     // UTF-8 without byte-order mark, CR LF after every line.
     AnsiString SaveToString() const;
     void SaveToStream(TStream& stream) const;
 
 private:
+    friend struct TXmlTreeAccess;
+    // Parses the bytes where they lie: the tree refers to them, so they must
+    // outlive it and stay unchanged.
+    void ParseInPlace(const char* data, size_t size);
     TXmlNode* NewNode(TXmlNode* parent);
     void DropTree(size_t nextInput);
 };
@@ -258,8 +332,11 @@ enum class TPropKind : uint8_t {
 
 // Names of an enumeration's values, by ordinal.
 struct TEnumInfo {
+    TEnumInfo(const char* typeName, std::initializer_list<const char*> names);
+
     const char* TypeName;
     std::vector<const char*> Names;
+    std::vector<std::string_view> NameViews;  // the same names with their lengths
 
     // Ordinal of the name matching without regard to ASCII case; -1 if none.
     int IndexOf(std::string_view name) const;
@@ -308,6 +385,8 @@ public:
     const std::vector<TPropInfo>& Properties() const { return props_; }
     // By name, without regard to ASCII case; null if none.
     const TPropInfo* FindProperty(std::string_view name) const;
+    // No two properties share a name (without regard to ASCII case).
+    bool DistinctNames() const { return distinctNames_; }
     bool InheritsFrom(const TClassInfo& other) const;
     // A new object of this class; null for an abstract class.
     std::unique_ptr<TXmlPersistent> Create() const { return factory_ ? factory_() : nullptr; }
@@ -317,6 +396,7 @@ private:
     const TClassInfo* parent_;
     std::vector<TPropInfo> props_;
     TFactory factory_;
+    bool distinctNames_ = true;
 };
 
 // In the class body: the class's own property table and its virtual accessor.

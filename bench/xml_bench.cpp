@@ -57,6 +57,26 @@ void BM_ScriptLoad(benchmark::State& state)
 }
 BENCHMARK(BM_ScriptLoad)->Unit(benchmark::kMillisecond);
 
+// The property walk alone: the objects filled from a tree parsed beforehand.
+void BM_ScriptWalk(benchmark::State& state)
+{
+    const TBytes& bytes = ScriptBytes();
+    TXmlDocument doc;
+    doc.LoadFromBuffer(bytes.data(), bytes.size());
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto script = std::make_unique<TSetupScript>();
+        state.ResumeTiming();
+        script->LoadFromNode(*doc.Root);
+        benchmark::DoNotOptimize(script->FileList->Count());
+        state.PauseTiming();
+        script.reset();
+        state.ResumeTiming();
+    }
+    SetBytes(state);
+}
+BENCHMARK(BM_ScriptWalk)->Unit(benchmark::kMillisecond);
+
 void BM_XmlParse(benchmark::State& state)
 {
     const TBytes& bytes = ScriptBytes();
