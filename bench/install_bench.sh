@@ -46,7 +46,9 @@ if [ ! -f "$work/zosetup/BenchSetup.exe" ] || [ "$stub" -nt "$work/zosetup/Bench
   </Items></FileList>
 </TSetupScript>
 EOF
-  "$pack" build "$work/zosetup/bench.xml" -o "$work/zosetup" --stub "$stub" --quiet || exit 1
+  uninstaller="$(dirname "$(dirname "$stub")")/Uninstaller/Uninstall.exe"
+  "$pack" build "$work/zosetup/bench.xml" -o "$work/zosetup" --stub "$stub" --quiet \
+    $([ -f "$uninstaller" ] && echo "--uninstaller $uninstaller") || exit 1
 fi
 if [ ! -f "$work/nsis/nsis-bench.exe" ]; then
   mkdir -p "$work/nsis"
