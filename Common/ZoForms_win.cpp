@@ -178,29 +178,29 @@ HCURSOR TApplication::HandCursor() const { return LoadCursorW(nullptr, MAKEINTRE
 
 // ---- TControl ---------------------------------------------------------------------
 
-TControl::TControl(TCustomForm* form, const TControlSpec& spec) : form_(form), spec_(spec)
+TControl::TControl(TCustomForm* form, const TControlSpec& desc) : form_(form), spec_(desc)
 {
     RegisterZoWindowClasses();
-    DWORD style = WS_CHILD | WS_CLIPSIBLINGS | (spec.visible ? WS_VISIBLE : 0);
+    DWORD style = WS_CHILD | WS_CLIPSIBLINGS | (desc.visible ? WS_VISIBLE : 0);
     DWORD exStyle = 0;
     const wchar_t* cls = ControlClass;
-    switch (spec.kind) {
+    switch (desc.kind) {
     case TControlKind::Panel:
-        style |= WS_CLIPCHILDREN | (spec.border ? WS_BORDER : 0);
+        style |= WS_CLIPCHILDREN | (desc.border ? WS_BORDER : 0);
         exStyle |= WS_EX_CONTROLPARENT;
         break;
     case TControlKind::Label:
         cls = L"STATIC";
-        style |= SS_NOPREFIX | (spec.link ? SS_NOTIFY : 0);
-        if (spec.textAlign == TTextAlign::Centre)
+        style |= SS_NOPREFIX | (desc.link ? SS_NOTIFY : 0);
+        if (desc.textAlign == TTextAlign::Centre)
             style |= SS_CENTER;
         else
-            style |= spec.vcentre ? SS_LEFT : SS_LEFTNOWORDWRAP;
-        if (spec.vcentre) style |= SS_CENTERIMAGE;
+            style |= desc.vcentre ? SS_LEFT : SS_LEFTNOWORDWRAP;
+        if (desc.vcentre) style |= SS_CENTERIMAGE;
         break;
     case TControlKind::Edit:
         cls = L"EDIT";
-        style |= ES_AUTOHSCROLL | WS_TABSTOP | (spec.border ? WS_BORDER : 0);
+        style |= ES_AUTOHSCROLL | WS_TABSTOP | (desc.border ? WS_BORDER : 0);
         break;
     case TControlKind::Memo:
         cls = L"EDIT";
@@ -209,7 +209,7 @@ TControl::TControl(TCustomForm* form, const TControlSpec& spec) : form_(form), s
         break;
     case TControlKind::SpinEdit:
         cls = L"EDIT";
-        style |= ES_AUTOHSCROLL | ES_NUMBER | WS_TABSTOP | (spec.border ? WS_BORDER : 0);
+        style |= ES_AUTOHSCROLL | ES_NUMBER | WS_TABSTOP | (desc.border ? WS_BORDER : 0);
         break;
     case TControlKind::Button:
     case TControlKind::CheckBox:
@@ -220,12 +220,12 @@ TControl::TControl(TCustomForm* form, const TControlSpec& spec) : form_(form), s
     default:
         break;
     }
-    if (spec.tabStop) style |= WS_TABSTOP;
-    handle_ = CreateWindowExW(exStyle, cls, W(spec.text), style, spec.left, spec.top, spec.width, spec.height,
-                              ParentHandle(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), Instance(),
+    if (desc.tabStop) style |= WS_TABSTOP;
+    handle_ = CreateWindowExW(exStyle, cls, W(desc.text), style, desc.left, desc.top, desc.width, desc.height,
+                              ParentHandle(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(desc.id)), Instance(),
                               this);
-    if (!handle_) throw EOSError(FormatText(u"Error creating window %s (%s)", {WideOf(spec.name), IntToStr(GetLastError())}));
-    if (IsSystemControl(spec.kind)) {
+    if (!handle_) throw EOSError(FormatText(u"Error creating window %s (%s)", {WideOf(desc.name), IntToStr(GetLastError())}));
+    if (IsSystemControl(desc.kind)) {
         SetWindowLongPtrW(handle_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
         baseProc_ = reinterpret_cast<WNDPROC>(
             SetWindowLongPtrW(handle_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ControlWndProc)));
@@ -233,21 +233,21 @@ TControl::TControl(TCustomForm* form, const TControlSpec& spec) : form_(form), s
     // Made in order, stacked in order: the first control is the top one and
     // the first in the tab order.
     SetWindowPos(handle_, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    font_ = form->FontHandle(spec.font ? *spec.font : form->Font());
+    font_ = form->FontHandle(desc.font ? *desc.font : form->Font());
     SendMessageW(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
-    if (spec.kind == TControlKind::Edit) SendMessageW(handle_, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELONG(3, 3));
-    if (spec.kind == TControlKind::Memo) SendMessageW(handle_, EM_SETLIMITTEXT, 0, 0);
-    if (spec.kind == TControlKind::SpinEdit) {
+    if (desc.kind == TControlKind::Edit) SendMessageW(handle_, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELONG(3, 3));
+    if (desc.kind == TControlKind::Memo) SendMessageW(handle_, EM_SETLIMITTEXT, 0, 0);
+    if (desc.kind == TControlKind::SpinEdit) {
         upDown_ = CreateWindowExW(0, UPDOWN_CLASSW, nullptr,
-                                  WS_CHILD | (spec.visible ? WS_VISIBLE : 0) | UDS_SETBUDDYINT | UDS_ALIGNRIGHT |
+                                  WS_CHILD | (desc.visible ? WS_VISIBLE : 0) | UDS_SETBUDDYINT | UDS_ALIGNRIGHT |
                                       UDS_ARROWKEYS | UDS_NOTHOUSANDS | UDS_HOTTRACK,
                                   0, 0, 0, 0, ParentHandle(), nullptr, Instance(), nullptr);
         SendMessageW(upDown_, UDM_SETBUDDY, reinterpret_cast<WPARAM>(handle_), 0);
         SetSpinRange(0, 65535);
     }
-    if (spec.kind == TControlKind::ProgressBar) SetText(ZoSkin::PercentText(position_, max_));
-    if (spec.autoSize) ApplyAutoSize();
-    if (spec.anchors & akRight) {
+    if (desc.kind == TControlKind::ProgressBar) SetText(ZoSkin::PercentText(position_, max_));
+    if (desc.autoSize) ApplyAutoSize();
+    if (desc.anchors & akRight) {
         RECT pr = ClientRect(ParentHandle());
         rightGap_ = pr.right - (spec_.left + spec_.width);
     }
@@ -380,7 +380,7 @@ void TControl::Realign()
     RECT full = ClientRect(handle_);
     for (auto& c : form_->Components()) {
         if (c->Parent() != this) continue;
-        const TControlSpec& s = c->Spec();
+        const TControlSpec& s = c->Desc();
         switch (s.align) {
         case TAlign::Top:
             c->SetBounds(rest.left, rest.top, rest.right - rest.left, s.height);
@@ -399,7 +399,7 @@ void TControl::Realign()
         }
     }
     for (auto& c : form_->Components())
-        if (c->Parent() == this && c->Spec().align == TAlign::Client)
+        if (c->Parent() == this && c->Desc().align == TAlign::Client)
             c->SetBounds(rest.left, rest.top, std::max(0L, rest.right - rest.left), std::max(0L, rest.bottom - rest.top));
 }
 
@@ -603,36 +603,36 @@ LRESULT TControl::WndProc(UINT msg, WPARAM wp, LPARAM lp)
 
 // ---- TCustomForm ------------------------------------------------------------------
 
-TCustomForm::TCustomForm(TCustomForm* owner, const TFormSpec& spec) : owner_(owner), spec_(spec)
+TCustomForm::TCustomForm(TCustomForm* owner, const TFormSpec& desc) : owner_(owner), spec_(desc)
 {
     RegisterZoWindowClasses();
-    RegisterFormClass(spec.className);
+    RegisterFormClass(desc.className);
     DWORD style = WS_CLIPCHILDREN, exStyle = WS_EX_CONTROLPARENT;
-    switch (spec.border) {
+    switch (desc.border) {
     case TBorderStyle::None:
         style |= WS_POPUP | WS_SYSMENU | WS_MINIMIZEBOX;
         break;
     case TBorderStyle::Sizeable:
-        style |= WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | (spec.minimizeBox ? WS_MINIMIZEBOX : 0) |
-                 (spec.maximizeBox ? WS_MAXIMIZEBOX : 0);
+        style |= WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | (desc.minimizeBox ? WS_MINIMIZEBOX : 0) |
+                 (desc.maximizeBox ? WS_MAXIMIZEBOX : 0);
         break;
     case TBorderStyle::Dialog:
         style |= WS_POPUP | WS_CAPTION | WS_SYSMENU;
         exStyle |= WS_EX_DLGMODALFRAME;
         break;
     }
-    if (spec.appWindow) exStyle |= WS_EX_APPWINDOW;
-    RECT r{0, 0, spec.clientWidth, spec.clientHeight};
+    if (desc.appWindow) exStyle |= WS_EX_APPWINDOW;
+    RECT r{0, 0, desc.clientWidth, desc.clientHeight};
     AdjustWindowRectEx(&r, style, FALSE, exStyle);
-    background_.Reset(CreateSolidBrush(spec.color));
+    background_.Reset(CreateSolidBrush(desc.color));
     LiveForms().push_back(this);
-    handle_ = CreateWindowExW(exStyle, spec.className, W(spec.caption), style, CW_USEDEFAULT, CW_USEDEFAULT,
+    handle_ = CreateWindowExW(exStyle, desc.className, W(desc.caption), style, CW_USEDEFAULT, CW_USEDEFAULT,
                               r.right - r.left, r.bottom - r.top, owner ? owner->Handle() : nullptr, nullptr,
                               Instance(), this);
     if (!handle_) {
         LiveForms().erase(std::find(LiveForms().begin(), LiveForms().end(), this));
         throw EOSError(FormatText(u"Error creating window %s (%s)",
-                                  {WideString(reinterpret_cast<const char16_t*>(spec.className)), IntToStr(GetLastError())}));
+                                  {WideString(reinterpret_cast<const char16_t*>(desc.className)), IntToStr(GetLastError())}));
     }
 }
 
@@ -653,14 +653,14 @@ TCustomForm* TCustomForm::FromWindow(HWND window)
     return nullptr;
 }
 
-TControl* TCustomForm::AddControl(const TControlSpec& spec)
+TControl* TCustomForm::AddControl(const TControlSpec& desc)
 {
-    components_.push_back(std::make_unique<TControl>(this, spec));
+    components_.push_back(std::make_unique<TControl>(this, desc));
     TControl* c = components_.back().get();
     c->SetDoubleBuffered(doubleBuffered_);
-    if (spec.align != TAlign::None) {
-        if (spec.parent)
-            spec.parent->Realign();
+    if (desc.align != TAlign::None) {
+        if (desc.parent)
+            desc.parent->Realign();
         else
             Realign();
     }
@@ -758,7 +758,7 @@ void TCustomForm::Realign()
     RECT rest = ClientRect(handle_);
     for (auto& c : components_) {
         if (c->Parent()) continue;
-        const TControlSpec& s = c->Spec();
+        const TControlSpec& s = c->Desc();
         if (s.align == TAlign::Top) {
             c->SetBounds(rest.left, rest.top, rest.right - rest.left, s.height);
             rest.top += s.height;
@@ -768,7 +768,7 @@ void TCustomForm::Realign()
         }
     }
     for (auto& c : components_)
-        if (!c->Parent() && c->Spec().align == TAlign::Client)
+        if (!c->Parent() && c->Desc().align == TAlign::Client)
             c->SetBounds(rest.left, rest.top, std::max(0L, rest.right - rest.left), std::max(0L, rest.bottom - rest.top));
 }
 
@@ -859,14 +859,14 @@ bool TCustomForm::DialogKey(const MSG& msg)
             return true;
         }
         for (auto& c : components_)
-            if (c->Spec().defaultButton && IsWindowVisible(c->Handle()) && c->Enabled()) {
+            if (c->Desc().defaultButton && IsWindowVisible(c->Handle()) && c->Enabled()) {
                 Clicked(c.get());
                 return true;
             }
         return false;
     case VK_ESCAPE:
         for (auto& c : components_)
-            if (c->Spec().cancelButton && IsWindowVisible(c->Handle()) && c->Enabled()) {
+            if (c->Desc().cancelButton && IsWindowVisible(c->Handle()) && c->Enabled()) {
                 Clicked(c.get());
                 return true;
             }
@@ -882,7 +882,7 @@ void TCustomForm::Clicked(TControl* control)
     if (!IsWindowVisible(control->Handle()) || !IsWindowEnabled(control->Handle())) return;
     if (control->Kind() == TControlKind::CheckBox) control->SetChecked(!control->Checked());
     if (control->Kind() == TControlKind::RadioButton) control->SetChecked(true);
-    if (control->Spec().modalResult) modalResult_ = control->Spec().modalResult;
+    if (control->Desc().modalResult) modalResult_ = control->Desc().modalResult;
     if (control->OnClick) {
         try {
             control->OnClick();
@@ -923,7 +923,7 @@ bool TCustomForm::ChildNotify(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result)
         HDC dc = reinterpret_cast<HDC>(wp);
         COLORREF back = c->Kind() == TControlKind::Memo || c->Kind() == TControlKind::Edit ||
                                 c->Kind() == TControlKind::SpinEdit
-                            ? (c->Spec().color != clDefault ? c->Spec().color : GetSysColor(COLOR_WINDOW))
+                            ? (c->Desc().color != clDefault ? c->Desc().color : GetSysColor(COLOR_WINDOW))
                             : c->Color();
         SetTextColor(dc, c->FontColor());
         SetBkColor(dc, back);
@@ -934,7 +934,7 @@ bool TCustomForm::ChildNotify(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result)
     }
     case WM_SETCURSOR: {
         TControl* c = ControlByHandle(reinterpret_cast<HWND>(wp));
-        if (c && c->Spec().link && LOWORD(lp) == HTCLIENT) {
+        if (c && c->Desc().link && LOWORD(lp) == HTCLIENT) {
             SetCursor(Application.HandCursor());
             result = TRUE;
             return true;

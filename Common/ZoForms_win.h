@@ -120,7 +120,7 @@ using TPainter = std::function<void(HDC dc, const RECT& area, COLORREF backgroun
 
 class TControl {
 public:
-    TControl(TCustomForm* form, const TControlSpec& spec);
+    TControl(TCustomForm* form, const TControlSpec& desc);
     TControl(const TControl&) = delete;
     TControl& operator=(const TControl&) = delete;
 
@@ -128,7 +128,7 @@ public:
     int Id() const { return spec_.id; }
     const char* Name() const { return spec_.name; }
     TControlKind Kind() const { return spec_.kind; }
-    const TControlSpec& Spec() const { return spec_; }
+    const TControlSpec& Desc() const { return spec_; }
     TCustomForm* Form() const { return form_; }
     TControl* Parent() const { return spec_.parent; }
     HWND ParentHandle() const;
@@ -238,7 +238,7 @@ struct TFormSpec {
 
 class TCustomForm {
 public:
-    TCustomForm(TCustomForm* owner, const TFormSpec& spec);
+    TCustomForm(TCustomForm* owner, const TFormSpec& desc);
     virtual ~TCustomForm();
     TCustomForm(const TCustomForm&) = delete;
     TCustomForm& operator=(const TCustomForm&) = delete;
@@ -247,7 +247,7 @@ public:
     TCustomForm* Owner() const { return owner_; }
     const TFormSpec& FormSpec() const { return spec_; }
 
-    TControl* AddControl(const TControlSpec& spec);
+    TControl* AddControl(const TControlSpec& desc);
     TControl* ControlById(int id) const;
     TControl* ControlByHandle(HWND handle) const;
     // Every control, in the order the form made them (the ownership order).

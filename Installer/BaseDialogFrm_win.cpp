@@ -4,16 +4,16 @@
 
 TFormSpec BaseDialogFormSpec(const wchar_t* className)
 {
-    TFormSpec spec = BaseFormSpec(className);
-    spec.caption = u"BaseDialogForm";
-    spec.border = TBorderStyle::Dialog;
-    spec.minimizeBox = spec.maximizeBox = false;
-    spec.clientWidth = 475;
-    spec.clientHeight = 340;
-    return spec;
+    TFormSpec desc = BaseFormSpec(className);
+    desc.caption = u"BaseDialogForm";
+    desc.border = TBorderStyle::Dialog;
+    desc.minimizeBox = desc.maximizeBox = false;
+    desc.clientWidth = 475;
+    desc.clientHeight = 340;
+    return desc;
 }
 
-TBaseDialogForm::TBaseDialogForm(TCustomForm* owner, const TFormSpec& spec) : TBaseForm(owner, spec)
+TBaseDialogForm::TBaseDialogForm(TCustomForm* owner, const TFormSpec& desc) : TBaseForm(owner, desc)
 {
     static const TFontSpec buttonFont{u"Tahoma", 12, false, false};
     pnlButtons = AddControl({.kind = TControlKind::Panel, .id = idPnlButtons, .name = "pnlButtons", .height = 41,

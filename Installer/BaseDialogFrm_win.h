@@ -10,7 +10,7 @@ TFormSpec BaseDialogFormSpec(const wchar_t* className = L"TBaseDialogForm");
 
 class TBaseDialogForm : public TBaseForm {
 public:
-    TBaseDialogForm(TCustomForm* owner, const TFormSpec& spec);
+    TBaseDialogForm(TCustomForm* owner, const TFormSpec& desc);
 
     TControl* pnlButtons;
     TControl* bvlButtons;

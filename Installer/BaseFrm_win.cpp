@@ -4,19 +4,19 @@
 
 TFormSpec BaseFormSpec(const wchar_t* className)
 {
-    TFormSpec spec;
-    spec.className = className;
-    spec.caption = u"BaseForm";
-    spec.clientWidth = 588;
-    spec.clientHeight = 369;
-    spec.font = TFontSpec{u"Tahoma", 12, false, false};
-    spec.color = GetSysColor(COLOR_BTNFACE);
-    spec.keyPreview = true;
-    spec.screenSnap = true;
-    return spec;
+    TFormSpec desc;
+    desc.className = className;
+    desc.caption = u"BaseForm";
+    desc.clientWidth = 588;
+    desc.clientHeight = 369;
+    desc.font = TFontSpec{u"Tahoma", 12, false, false};
+    desc.color = GetSysColor(COLOR_BTNFACE);
+    desc.keyPreview = true;
+    desc.screenSnap = true;
+    return desc;
 }
 
-TBaseForm::TBaseForm(TCustomForm* owner, const TFormSpec& spec) : TCustomForm(owner, spec)
+TBaseForm::TBaseForm(TCustomForm* owner, const TFormSpec& desc) : TCustomForm(owner, desc)
 {
     TZoVclfn::EnableDoubleBuffering(this);
 }

@@ -10,7 +10,7 @@ TFormSpec BaseFormSpec(const wchar_t* className = L"TBaseForm");
 
 class TBaseForm : public TCustomForm {
 public:
-    TBaseForm(TCustomForm* owner, const TFormSpec& spec);
+    TBaseForm(TCustomForm* owner, const TFormSpec& desc);
 
     // Over the owner when there is one (TZoVclfn::ShowModalOver), else the
     // toolkit's modal show.

@@ -8,13 +8,13 @@
 namespace {
 TFormSpec CopyFileFailureFormSpec()
 {
-    TFormSpec spec = BaseFormSpec(ZO_COPYFILEFAILUREFORM_CLASS);
-    spec.caption = u"复制文件失败";
-    spec.border = TBorderStyle::Dialog;
-    spec.minimizeBox = spec.maximizeBox = false;
-    spec.clientWidth = 572;
-    spec.clientHeight = 268;
-    return spec;
+    TFormSpec desc = BaseFormSpec(ZO_COPYFILEFAILUREFORM_CLASS);
+    desc.caption = u"复制文件失败";
+    desc.border = TBorderStyle::Dialog;
+    desc.minimizeBox = desc.maximizeBox = false;
+    desc.clientWidth = 572;
+    desc.clientHeight = 268;
+    return desc;
 }
 }  // namespace
 

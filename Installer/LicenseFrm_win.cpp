@@ -7,14 +7,14 @@
 namespace {
 TFormSpec LicenseFormSpec()
 {
-    TFormSpec spec = BaseFormSpec(ZO_LICENSEFORM_CLASS);
-    spec.caption = u"用户许可协议";
-    spec.border = TBorderStyle::Sizeable;
-    spec.minimizeBox = false;
-    spec.maximizeBox = true;
-    spec.clientWidth = 784;
-    spec.clientHeight = 461;
-    return spec;
+    TFormSpec desc = BaseFormSpec(ZO_LICENSEFORM_CLASS);
+    desc.caption = u"用户许可协议";
+    desc.border = TBorderStyle::Sizeable;
+    desc.minimizeBox = false;
+    desc.maximizeBox = true;
+    desc.clientWidth = 784;
+    desc.clientHeight = 461;
+    return desc;
 }
 }  // namespace
 

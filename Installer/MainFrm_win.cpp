@@ -25,13 +25,13 @@ const wchar_t* W(const WideString& s) { return reinterpret_cast<const wchar_t*>(
 
 TFormSpec MainFormSpec()
 {
-    TFormSpec spec = BaseFormSpec(ZO_MAINFORM_CLASS);
-    spec.caption = u"MainForm";
-    spec.border = TBorderStyle::None;
-    spec.clientWidth = 750;
-    spec.clientHeight = 480;
-    spec.appWindow = true;
-    return spec;
+    TFormSpec desc = BaseFormSpec(ZO_MAINFORM_CLASS);
+    desc.caption = u"MainForm";
+    desc.border = TBorderStyle::None;
+    desc.clientWidth = 750;
+    desc.clientHeight = 480;
+    desc.appWindow = true;
+    return desc;
 }
 
 // Runs one start-up step; an error becomes one sentence naming what is damaged.

@@ -9,13 +9,13 @@ namespace {
 
 TFormSpec UninstallFormSpec(const WideString& title)
 {
-    TFormSpec spec = BaseFormSpec(ZO_UNINSTALLFORM_CLASS);
-    spec.caption = FormatText(u"卸载 %s", {title});
-    spec.border = TBorderStyle::None;
-    spec.clientWidth = 750;
-    spec.clientHeight = 480;
-    spec.appWindow = true;
-    return spec;
+    TFormSpec desc = BaseFormSpec(ZO_UNINSTALLFORM_CLASS);
+    desc.caption = FormatText(u"卸载 %s", {title});
+    desc.border = TBorderStyle::None;
+    desc.clientWidth = 750;
+    desc.clientHeight = 480;
+    desc.appWindow = true;
+    return desc;
 }
 
 const TFontSpec fontTitle{u"微软雅黑", 37, false, false};
