@@ -10,7 +10,7 @@ packages=(
   # Windows cross build
   g++-mingw-w64-x86-64 mingw-w64 binutils-mingw-w64-x86-64 libz-mingw-w64-dev
   # running and looking at Windows programs
-  wine wine64 xvfb xdotool imagemagick fonts-wine fonts-wqy-microhei locales procps
+  wine wine64 xvfb x11-utils xdotool imagemagick fonts-wine fonts-wqy-microhei locales procps
   # the benchmark peer
   nsis curl time
 )

@@ -7,22 +7,26 @@ root=$(pwd)
 failed=()
 passed=0
 
+# Every step has a time limit, so a program that hangs fails its own step
+# instead of the whole run.
 step() {  # name, command...
   local name=$1; shift
   echo "=== $name"
   local t0=$SECONDS
-  if "$@"; then passed=$((passed + 1)); else failed+=("$name"); echo "*** FAILED: $name"; fi
+  local limit=(timeout -k 20 "${ZO_STEP_SECONDS:-900}")
+  [ "$(type -t "$1")" = function ] && limit=()  # a shell function keeps its own limits
+  if "${limit[@]}" "$@"; then passed=$((passed + 1)); else failed+=("$name"); echo "*** FAILED: $name"; fi
   echo "--- $name: $((SECONDS - t0)) s"
 }
 
-step "native unit tests" ctest --test-dir build/native --output-on-failure -j 2
+step "native unit tests" ctest --test-dir build/native --output-on-failure -j 2 --timeout 300
 step "unit tests under ASan and UBSan" env ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --test-dir build/asan --output-on-failure -j 2
+  ctest --test-dir build/asan --output-on-failure -j 2 --timeout 300
 
 source scripts/wine-env.sh
-wine_up
+wine_up || { echo "*** no virtual display: the Windows tests cannot run"; exit 1; }
 trap wine_down EXIT
-step "unit tests under Wine" ctest --test-dir build/win --output-on-failure
+step "unit tests under Wine" ctest --test-dir build/win --output-on-failure --timeout 300
 for t in tests/wine/*.sh; do
   [ -e "$t" ] || continue
   step "wine: $(basename "$t" .sh)" bash "$t"
@@ -32,7 +36,7 @@ trap - EXIT
 
 fuzz_quietly() {  # the fuzzer's log is shown only when it finds something
   local log="build/fuzz/work/$(basename "$1").log"
-  if "$@" >"$log" 2>&1; then grep -E '^Done|DONE' "$log" | tail -1; else tail -40 "$log"; return 1; fi
+  if timeout -k 20 300 "$@" >"$log" 2>&1; then grep -E '^Done|DONE' "$log" | tail -1; else tail -40 "$log"; return 1; fi
 }
 for f in build/fuzz/tests/fuzz/fuzz_*; do
   [ -x "$f" ] || continue

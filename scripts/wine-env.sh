@@ -10,7 +10,10 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export ZO_PRISTINE_PREFIX="$ZO_ROOT/build/wine/pristine"
 export WINEPREFIX="${WINEPREFIX:-$ZO_ROOT/build/wine/prefix}"
-export DISPLAY="${ZO_DISPLAY:-:99}"
+# ZO_DISPLAY names the virtual display the tests run on; wine_up starts one on a
+# free display number when it is unset or does not answer, and exports it to
+# the scripts it runs.
+[ -n "${ZO_DISPLAY:-}" ] && export DISPLAY="$ZO_DISPLAY"
 if locale -a 2>/dev/null | grep -qi '^zh_CN.utf8$'; then export LANG=zh_CN.UTF-8; fi
 
 _zo_make_pristine() {
@@ -49,13 +52,39 @@ wine_fresh_prefix() {  # DIR
   cp -a "$ZO_PRISTINE_PREFIX" "$1"
 }
 
+_zo_display_answers() {  # DISPLAY
+  [ -n "$1" ] && xdpyinfo -display "$1" >/dev/null 2>&1
+}
+
+_zo_start_xvfb() {
+  # Xvfb picks a free number itself and writes it once it accepts clients, so a
+  # stale lock or socket left by an earlier run never stands in for a server.
+  local numfile i
+  numfile=$(mktemp)
+  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$numfile" >/dev/null 2>&1 &
+  ZO_XVFB_PID=$!
+  for i in $(seq 100); do
+    [ -s "$numfile" ] && break
+    kill -0 "$ZO_XVFB_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  if [ ! -s "$numfile" ]; then
+    rm -f "$numfile"
+    echo "wine: Xvfb did not start" >&2
+    return 1
+  fi
+  export ZO_DISPLAY=":$(tr -dc 0-9 <"$numfile")"
+  export DISPLAY="$ZO_DISPLAY"
+  rm -f "$numfile"
+}
+
 wine_up() {
   _zo_make_pristine
   [ -d "$WINEPREFIX" ] || cp -a "$ZO_PRISTINE_PREFIX" "$WINEPREFIX"
-  if ! xdpyinfo -display "$DISPLAY" >/dev/null 2>&1 && ! [ -e "/tmp/.X11-unix/X${DISPLAY#:}" ]; then
-    Xvfb "$DISPLAY" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-    ZO_XVFB_PID=$!
-    sleep 1
+  if _zo_display_answers "${ZO_DISPLAY:-}"; then
+    export DISPLAY="$ZO_DISPLAY"
+  else
+    _zo_start_xvfb || return 1
   fi
   wineserver -p
   wine wineboot </dev/null >/dev/null 2>&1 &

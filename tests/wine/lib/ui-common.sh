@@ -10,6 +10,8 @@ DRIVER="$WIN_BUILD/tests/win/ui_driver.exe"
 MAKEPKG="$WIN_BUILD/tests/win/ui_makepkg.exe"
 ARTIFACTS="$ZO_ROOT/build/artifacts"
 source "$ZO_ROOT/scripts/wine-env.sh"
+# Run on its own, the test brings up its own virtual display.
+_zo_display_answers "${ZO_DISPLAY:-}" || _zo_start_xvfb || exit 1
 for f in "$STUB" "$DRIVER" "$MAKEPKG"; do
   [ -f "$f" ] || { echo "missing $f (build the Windows targets first)"; exit 1; }
 done
@@ -26,6 +28,7 @@ APP_PID=""
 
 cleanup() {
   [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null
+  if [ -n "${ZO_XVFB_PID:-}" ]; then wineserver -k 2>/dev/null; kill "$ZO_XVFB_PID" 2>/dev/null; fi
   rm -rf "$WORK"
 }
 trap cleanup EXIT
