@@ -152,25 +152,6 @@ void LoadOrdinal(const TPropInfo& p, TXmlPersistent& obj, std::string_view text)
     }
 }
 
-std::optional<int64_t> FastInt(std::string_view text)
-{
-    // Plain decimal only; everything else goes through the full conversion.
-    size_t i = 0;
-    bool negative = false;
-    if (i < text.size() && text[i] == '-') {
-        negative = true;
-        ++i;
-    }
-    if (i == text.size() || text.size() - i > 18) return std::nullopt;
-    int64_t v = 0;
-    for (; i < text.size(); ++i) {
-        char c = text[i];
-        if (c < '0' || c > '9') return std::nullopt;
-        v = v * 10 + (c - '0');
-    }
-    return negative ? -v : v;
-}
-
 AnsiString OrdinalText(const TPropInfo& p, const TXmlPersistent& obj)
 {
     int64_t v = p.GetOrd(obj);
@@ -217,13 +198,40 @@ void SaveProperty(const TPropInfo& p, const TXmlPersistent& obj, TXmlNode& node,
 
 WideString WideValue(const TXmlAttribute& a)
 {
+    size_t n = a.Value.size();
+    if (!a.IsCData && n <= 256) {
+        // ASCII without references, the usual text, widens in one pass.
+        char16_t buffer[256];
+        if (WidenAscii<true>(buffer, reinterpret_cast<const unsigned char*>(a.Value.data()), n) == n)
+            return WideString(buffer, n);
+    }
     WideString out;
     if (a.IsCData) {
-        AppendUtf8(out, a.Value.data(), a.Value.size());
+        AppendUtf8(out, a.Value.data(), n);
         return out;
     }
     if (DecodePlain(a.Value, out)) return out;
     return XmlDecode(a.Value);  // references to resolve
+}
+
+// An '&' in the text: references to resolve before a conversion.
+inline bool HasAmpersand(std::string_view text)
+{
+    size_t n = text.size();
+    if (n > 16) return text.find('&') != std::string_view::npos;
+    if (n >= 8) {
+        // The first and the last 8 bytes, each tested for an '&' byte at once.
+        auto hasAmp = [](const char* p) {
+            uint64_t v;
+            std::memcpy(&v, p, 8);
+            v ^= 0x2626262626262626ull;
+            return ((v - 0x0101010101010101ull) & ~v & 0x8080808080808080ull) != 0;
+        };
+        return hasAmp(text.data()) || hasAmp(text.data() + n - 8);
+    }
+    for (char c : text)
+        if (c == '&') return true;
+    return false;
 }
 
 // Plain decimal text ([-]digits[.digits], at most 19 digits) whose digits make
@@ -281,7 +289,7 @@ void LoadFromText(const TPropInfo& p, TXmlPersistent& obj, std::string_view text
     }
 }
 
-void LoadScalar(const TPropInfo& p, TXmlPersistent& obj, const TXmlAttribute& a)
+[[gnu::always_inline]] inline void LoadScalar(const TPropInfo& p, TXmlPersistent& obj, const TXmlAttribute& a)
 {
     switch (p.Kind) {
     case TPropKind::WString:
@@ -294,7 +302,7 @@ void LoadScalar(const TPropInfo& p, TXmlPersistent& obj, const TXmlAttribute& a)
         break;
     }
     // The stored bytes serve unless they hold references to resolve.
-    if (a.IsCData || a.Value.find('&') == TXmlText::npos) {
+    if (a.IsCData || !HasAmpersand(a.Value)) {
         LoadFromText(p, obj, a.Value);
     } else {
         LoadFromText(p, obj, ToUtf8(XmlDecode(a.Value)));
@@ -328,19 +336,14 @@ void TXmlPersistent::LoadFromNode(const TXmlNode& node, int context)
     size_t next = 0;
     bool inOrder = info.DistinctNames();
     for (const TPropInfo& p : info.Properties()) {
-        switch (p.Kind) {
-        case TPropKind::Method:
+        if (p.Kind >= TPropKind::Class) {
+            if (p.Kind == TPropKind::Other) RaiseUnsupportedKind(p);
+            if (p.Kind == TPropKind::Class) {
+                TXmlPersistent* sub = p.GetObject ? p.GetObject(*this) : nullptr;
+                const TXmlNode* child = sub ? node.FindChildEncoded(p.NameView()) : nullptr;
+                if (child) sub->LoadFromNode(*child, context);
+            }
             continue;
-        case TPropKind::Other:
-            RaiseUnsupportedKind(p);
-        case TPropKind::Class: {
-            TXmlPersistent* sub = p.GetObject ? p.GetObject(*this) : nullptr;
-            const TXmlNode* child = sub ? node.FindChildEncoded(p.NameView()) : nullptr;
-            if (child) sub->LoadFromNode(*child, context);
-            continue;
-        }
-        default:
-            break;
         }
         if (!p.Writable()) continue;
         std::string_view name = p.NameView();

@@ -1,4 +1,4 @@
-// The XML tree: escaping, the parser that works on the caller's buffer, and
+// The XML tree: escaping, the parser that reads its bytes in place, and
 // the writer.
 #include "ZoXmlUtils.h"
 
@@ -92,65 +92,6 @@ std::ostream& operator<<(std::ostream& out, const TXmlText& text)
 // ---- UTF-8 to UTF-16 ----------------------------------------------------------------
 
 namespace {
-
-// Widens the ASCII bytes at the start of s (at most n) into w, stopping before
-// the first byte that is not ASCII, is a NUL or (with StopAtAmp) an '&'.
-// Returns the number of bytes widened.
-template <bool StopAtAmp>
-size_t WidenAscii(char16_t* w, const unsigned char* s, size_t n)
-{
-    size_t i = 0;
-#if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i amp = _mm_set1_epi8('&');
-    while (i + 16 <= n) {
-        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
-        __m128i stop = _mm_cmpeq_epi8(v, zero);
-        if constexpr (StopAtAmp) stop = _mm_or_si128(stop, _mm_cmpeq_epi8(v, amp));
-        // The sign bit marks bytes of 0x80 and above.
-        int mask = _mm_movemask_epi8(_mm_or_si128(stop, v));
-        if (mask) {
-            int k = std::countr_zero(static_cast<unsigned>(mask));
-            for (int j = 0; j < k; ++j) w[i + static_cast<size_t>(j)] = s[i + static_cast<size_t>(j)];
-            return i + static_cast<size_t>(k);
-        }
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(w + i), _mm_unpacklo_epi8(v, zero));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(w + i + 8), _mm_unpackhi_epi8(v, zero));
-        i += 16;
-    }
-    // The rest in one step when it is all plain: the last 16 bytes, or for a
-    // shorter text the first and the last 8, overlapping bytes already done,
-    // which are written again unchanged.
-    auto plain = [&](__m128i v) {
-        __m128i stop = _mm_cmpeq_epi8(v, zero);
-        if constexpr (StopAtAmp) stop = _mm_or_si128(stop, _mm_cmpeq_epi8(v, amp));
-        return _mm_or_si128(stop, v);
-    };
-    if (n >= 16) {
-        if (i == n) return n;
-        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + n - 16));
-        if (_mm_movemask_epi8(plain(v)) == 0) {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(w + n - 16), _mm_unpacklo_epi8(v, zero));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(w + n - 8), _mm_unpackhi_epi8(v, zero));
-            return n;
-        }
-    } else if (n >= 8) {
-        __m128i head = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s));
-        __m128i tail = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(s + n - 8));
-        if ((_mm_movemask_epi8(_mm_or_si128(plain(head), plain(tail))) & 0xFF) == 0) {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(w), _mm_unpacklo_epi8(head, zero));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(w + n - 8), _mm_unpacklo_epi8(tail, zero));
-            return n;
-        }
-    }
-#endif
-    for (; i < n; ++i) {
-        unsigned char c = s[i];
-        if (c >= 0x80 || c == 0 || (StopAtAmp && c == '&')) break;
-        w[i] = c;
-    }
-    return i;
-}
 
 // Converts UTF-8 to UTF-16 into w, which has room for n code units; returns the
 // end. Malformed sequences become U+FFFD; a NUL byte ends the text, as the

@@ -325,6 +325,7 @@ enum class TPropKind : uint8_t {
     WString,      // WideString
     Set,          // uint32_t bit mask over an enumeration
     Int64,        // int64_t
+    // The kinds above are scalars, held in attributes; those below are not.
     Class,        // a sub-object, owned by its holder and never replaced
     Method,       // an event: never persisted
     Other,        // unsupported: every walk raises an assertion with TypeName
