@@ -1,0 +1,92 @@
+#!/usr/bin/env python3
+"""Checks on the link probe (link_probe.cpp) and the launcher's own safety net.
+
+    link_check.py PROBE.exe LAUNCHER.py
+"""
+import importlib.util
+import os
+import struct
+import sys
+import tempfile
+
+failures = 0
+
+
+def check(ok, what):
+    global failures
+    print(("ok: " if ok else "FAIL: ") + what)
+    if not ok:
+        failures += 1
+
+
+def load_launcher(path):
+    spec = importlib.util.spec_from_file_location("pe_gc_link", path)
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module
+
+
+def unwind_table_offset(image):
+    """File offset and entry count of the exception table."""
+    pe = struct.unpack_from("<I", image, 0x3C)[0]
+    sections_count, optional_size = struct.unpack_from("<H12xH", image, pe + 6)
+    optional = pe + 24
+    rva, size = struct.unpack_from("<II", image, optional + 112 + 3 * 8)
+    for i in range(sections_count):
+        at = optional + optional_size + 40 * i
+        vsize, srva, raw_size, raw_at = struct.unpack_from("<IIII", image, at + 8)
+        if srva <= rva < srva + vsize:
+            return raw_at + rva - srva, size // 12
+    raise ValueError("no exception table")
+
+
+def rejects(launcher, image, what):
+    """The launcher's check must refuse this damaged copy of the probe."""
+    with tempfile.NamedTemporaryFile(suffix=".exe", delete=False) as f:
+        f.write(image)
+    try:
+        launcher.check_unwind_table(f.name)
+        check(False, "the unwind check refuses " + what)
+    except launcher.LinkError:
+        check(True, "the unwind check refuses " + what)
+    finally:
+        os.remove(f.name)
+
+
+def main(probe, launcher_path):
+    with open(probe, "rb") as f:
+        image = f.read()
+    launcher = load_launcher(launcher_path)
+
+    check(b"link probe: used code kept" in image, "code that runs stays")
+    check(b"link probe: unused code kept" not in image, "code nothing calls is removed")
+    # With the stream code an unused function reaches, the probe is about 800 KB.
+    check(len(image) < 512 * 1024, "the stream code only unused code reaches is removed (%d bytes)" % len(image))
+
+    try:
+        launcher.check_unwind_table(probe)
+        check(True, "the probe's unwind table describes its code")
+    except launcher.LinkError as e:
+        check(False, "the probe's unwind table describes its code: %s" % e)
+
+    at, count = unwind_table_offset(image)
+    check(count > 10, "the probe has unwind entries")
+    damaged = bytearray(image)
+    struct.pack_into("<II", damaged, at + 12 * (count // 2), 0, 0)  # a removed function's entry
+    rejects(launcher, bytes(damaged), "an entry for code that is not there")
+    damaged = bytearray(image)
+    first = bytes(damaged[at:at + 12])
+    damaged[at:at + 12] = damaged[at + 12:at + 24]
+    damaged[at + 12:at + 24] = first
+    rejects(launcher, bytes(damaged), "entries out of order")
+    damaged = bytearray(image)
+    begin, end, unwind = struct.unpack_from("<III", damaged, at)
+    struct.pack_into("<III", damaged, at, begin, end, begin)  # unwind data pointing into code
+    rejects(launcher, bytes(damaged), "an entry without unwind information")
+
+    print("%d failures" % failures)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1], sys.argv[2]))
