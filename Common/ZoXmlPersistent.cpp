@@ -43,8 +43,9 @@ const TEnumInfo& BooleanEnumInfo()
     return info;
 }
 
-TClassInfo::TClassInfo(const char* name, const TClassInfo* parent, std::vector<TPropInfo> ownProps, TFactory factory)
-    : name_(name), parent_(parent), factory_(factory)
+TClassInfo::TClassInfo(const char* name, const TClassInfo* parent, std::vector<TPropInfo> ownProps, TFactory factory,
+                       const std::type_info* type, bool loadsByWalk)
+    : name_(name), parent_(parent), factory_(factory), type_(type), loadsByWalk_(loadsByWalk)
 {
     if (parent_) props_ = parent_->props_;
     props_.insert(props_.end(), ownProps.begin(), ownProps.end());
@@ -61,6 +62,12 @@ const TPropInfo* TClassInfo::FindProperty(std::string_view name) const
     return nullptr;
 }
 
+bool TClassInfo::LoadsByWalk(const TXmlPersistent& object) const
+{
+    // A class that publishes no table of its own reports its ancestor's.
+    return loadsByWalk_ && type_ && typeid(object) == *type_;
+}
+
 bool TClassInfo::InheritsFrom(const TClassInfo& other) const
 {
     for (const TClassInfo* c = this; c; c = c->parent_)
@@ -70,7 +77,7 @@ bool TClassInfo::InheritsFrom(const TClassInfo& other) const
 
 const TClassInfo& TXmlPersistent::StaticClassInfo()
 {
-    static const TClassInfo info("TXmlPersistent", nullptr, {}, nullptr);
+    static const TClassInfo info("TXmlPersistent", nullptr, {}, nullptr, &typeid(TXmlPersistent), true);
     return info;
 }
 
@@ -123,33 +130,29 @@ std::optional<int64_t> TextToSet(const TPropInfo& p, std::string_view text)
 }
 
 // Ordinal kinds from text: integer conversion, enumeration names, set names.
-void LoadOrdinal(const TPropInfo& p, TXmlPersistent& obj, std::string_view text)
+std::optional<int64_t> OrdinalOf(const TPropInfo& p, std::string_view text)
 {
     switch (p.Kind) {
     case TPropKind::Enumeration: {
-        if (text.empty()) return;
+        if (text.empty()) return std::nullopt;
         int i = p.Enum->IndexOf(text);
-        p.SetOrd(obj, i < 0 ? 0 : i);
-        return;
+        return i < 0 ? 0 : i;
     }
     case TPropKind::Set:
-        if (auto bits = TextToSet(p, text)) p.SetOrd(obj, *bits);
-        return;
+        return TextToSet(p, text);
     case TPropKind::Int64:
-        if (auto v = FastInt(text)) {
-            p.SetOrd(obj, *v);
-        } else if (auto v64 = TryStrToInt64(FromUtf8(AnsiString(text)))) {
-            p.SetOrd(obj, *v64);
-        }
-        return;
+        if (auto v = FastInt(text)) return v;
+        return TryStrToInt64(FromUtf8(AnsiString(text)));
     default:  // Integer, Char, WChar
-        if (auto v = FastInt(text); v && *v >= INT32_MIN && *v <= INT32_MAX) {
-            p.SetOrd(obj, *v);
-        } else if (auto v32 = TryStrToInt(FromUtf8(AnsiString(text)))) {
-            p.SetOrd(obj, *v32);
-        }
-        return;
+        if (auto v = FastInt(text); v && *v >= INT32_MIN && *v <= INT32_MAX) return v;
+        if (auto v32 = TryStrToInt(FromUtf8(AnsiString(text)))) return *v32;
+        return std::nullopt;
     }
+}
+
+void LoadOrdinal(const TPropInfo& p, TXmlPersistent& obj, std::string_view text)
+{
+    if (auto v = OrdinalOf(p, text)) p.SetOrd(obj, *v);
 }
 
 AnsiString OrdinalText(const TPropInfo& p, const TXmlPersistent& obj)
@@ -160,6 +163,35 @@ AnsiString OrdinalText(const TPropInfo& p, const TXmlPersistent& obj)
     case TPropKind::Set: return SetToText(p, v);
     default: return std::to_string(v);
     }
+}
+
+WideString WideText(std::string_view text, bool isCData)
+{
+    size_t n = text.size();
+    if (!isCData && n <= 256) {
+        // ASCII without references, the usual text, widens in one pass.
+        char16_t buffer[256];
+        if (WidenAscii<true>(buffer, reinterpret_cast<const unsigned char*>(text.data()), n) == n)
+            return WideString(buffer, n);
+    }
+    WideString out;
+    if (isCData) {
+        AppendUtf8(out, text.data(), n);
+        return out;
+    }
+    if (DecodePlain(text, out)) return out;
+    return XmlDecode(text);  // references to resolve
+}
+
+std::optional<double> FloatOf(std::string_view text)
+{
+    if (!text.empty() && ((text[0] >= '0' && text[0] <= '9') || text[0] == '-' || text[0] == '.')) {
+        if (auto exact = ExactDecimal(text)) return exact;
+        double v = 0;
+        auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+        if (ec == std::errc() && end == text.data() + text.size()) return v;
+    }
+    return TryStrToFloat(FromUtf8(AnsiString(text)));
 }
 
 }  // namespace zo_persist
@@ -196,117 +228,9 @@ void SaveProperty(const TPropInfo& p, const TXmlPersistent& obj, TXmlNode& node,
     }
 }
 
-WideString WideValue(const TXmlAttribute& a)
+inline void LoadScalar(const TPropInfo& p, TXmlPersistent& obj, const TXmlAttribute& a)
 {
-    size_t n = a.Value.size();
-    if (!a.IsCData && n <= 256) {
-        // ASCII without references, the usual text, widens in one pass.
-        char16_t buffer[256];
-        if (WidenAscii<true>(buffer, reinterpret_cast<const unsigned char*>(a.Value.data()), n) == n)
-            return WideString(buffer, n);
-    }
-    WideString out;
-    if (a.IsCData) {
-        AppendUtf8(out, a.Value.data(), n);
-        return out;
-    }
-    if (DecodePlain(a.Value, out)) return out;
-    return XmlDecode(a.Value);  // references to resolve
-}
-
-// An '&' in the text: references to resolve before a conversion.
-inline bool HasAmpersand(std::string_view text)
-{
-    size_t n = text.size();
-    if (n > 16) return text.find('&') != std::string_view::npos;
-    if (n >= 8) {
-        // The first and the last 8 bytes, each tested for an '&' byte at once.
-        auto hasAmp = [](const char* p) {
-            uint64_t v;
-            std::memcpy(&v, p, 8);
-            v ^= 0x2626262626262626ull;
-            return ((v - 0x0101010101010101ull) & ~v & 0x8080808080808080ull) != 0;
-        };
-        return hasAmp(text.data()) || hasAmp(text.data() + n - 8);
-    }
-    for (char c : text)
-        if (c == '&') return true;
-    return false;
-}
-
-// Plain decimal text ([-]digits[.digits], at most 19 digits) whose digits make
-// an integer below 2^53: its value is that integer divided by an exact power of
-// ten, and one division rounds it exactly as the full conversion does.
-std::optional<double> ExactDecimal(std::string_view text)
-{
-#if FLT_EVAL_METHOD == 0
-    static constexpr double kPowers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,
-                                         1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19};
-    const char* s = text.data();
-    const char* end = s + text.size();
-    bool negative = s < end && *s == '-';
-    if (negative) ++s;
-    auto isDigit = [](char c) { return static_cast<unsigned>(c - '0') <= 9; };
-    uint64_t digits = 0;  // wraps past 19 digits, which are refused below
-    const char* whole = s;
-    while (s < end && isDigit(*s)) digits = digits * 10 + static_cast<uint64_t>(*s++ - '0');
-    size_t wholeCount = static_cast<size_t>(s - whole);
-    size_t fraction = 0;
-    if (s < end && *s == '.') {
-        const char* first = ++s;
-        while (s < end && isDigit(*s)) digits = digits * 10 + static_cast<uint64_t>(*s++ - '0');
-        fraction = static_cast<size_t>(s - first);
-        if (fraction == 0) return std::nullopt;
-    }
-    if (s != end || wholeCount == 0 || wholeCount + fraction > 19 || digits > (uint64_t{1} << 53)) return std::nullopt;
-    double v = static_cast<double>(digits) / kPowers[fraction];
-    return negative ? -v : v;
-#else
-    (void)text;
-    return std::nullopt;
-#endif
-}
-
-// The float conversion: plain numbers directly, anything else by the full rules.
-std::optional<double> ParseFloat(std::string_view text)
-{
-    if (!text.empty() && ((text[0] >= '0' && text[0] <= '9') || text[0] == '-' || text[0] == '.')) {
-        if (auto exact = ExactDecimal(text)) return exact;
-        double v = 0;
-        auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-        if (ec == std::errc() && end == text.data() + text.size()) return v;
-    }
-    return TryStrToFloat(FromUtf8(AnsiString(text)));
-}
-
-// Ordinals and floats from the attribute's text as UTF-8.
-void LoadFromText(const TPropInfo& p, TXmlPersistent& obj, std::string_view text)
-{
-    if (p.Kind == TPropKind::Float) {
-        if (auto v = ParseFloat(text)) p.SetFloat(obj, *v);
-    } else {
-        LoadOrdinal(p, obj, text);
-    }
-}
-
-[[gnu::always_inline]] inline void LoadScalar(const TPropInfo& p, TXmlPersistent& obj, const TXmlAttribute& a)
-{
-    switch (p.Kind) {
-    case TPropKind::WString:
-        p.SetWStr(obj, WideValue(a));
-        return;
-    case TPropKind::String:
-        p.SetStr(obj, ToUtf8(WideValue(a)));
-        return;
-    default:
-        break;
-    }
-    // The stored bytes serve unless they hold references to resolve.
-    if (a.IsCData || !HasAmpersand(a.Value)) {
-        LoadFromText(p, obj, a.Value);
-    } else {
-        LoadFromText(p, obj, ToUtf8(XmlDecode(a.Value)));
-    }
+    ReadScalar(p, a.Value, a.IsCData, TStoreSink{p, obj});
 }
 
 }  // namespace
@@ -316,21 +240,8 @@ void TXmlPersistent::SaveToNode(TXmlNode& node, int context) const
     for (const TPropInfo& p : ClassInfo().Properties()) SaveProperty(p, *this, node, context);
 }
 
-namespace {
-
-inline bool SameName(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && (SameBytes(a.data(), b.data(), a.size()) || XmlNameEquals(a, b));
-}
-
-}  // namespace
-
 void TXmlPersistent::LoadFromNode(const TXmlNode& node, int context)
 {
-    // Files written by this system list the attributes in property order, so the
-    // next unmatched attribute is tried first. Every attribute before it has
-    // matched an earlier property, of another name when the class has no two
-    // of one name, so a hit there is also the first attribute of that name.
     const TClassInfo& info = ClassInfo();
     std::span<const TXmlAttribute> attrs = node.Attributes.All();
     size_t next = 0;
@@ -346,20 +257,8 @@ void TXmlPersistent::LoadFromNode(const TXmlNode& node, int context)
             continue;
         }
         if (!p.Writable()) continue;
-        std::string_view name = p.NameView();
-        const TXmlAttribute* found = nullptr;
-        if (inOrder && next < attrs.size() && SameName(attrs[next].Name, name)) {
-            found = &attrs[next++];
-        } else {
-            for (const TXmlAttribute& a : attrs) {
-                if (XmlNameEquals(a.Name, name)) {
-                    found = &a;
-                    inOrder = false;
-                    break;
-                }
-            }
-        }
-        if (found) LoadScalar(p, *this, *found);
+        if (const TXmlAttribute* found = FindPropertyAttribute(attrs, p.NameView(), next, inOrder))
+            LoadScalar(p, *this, *found);
     }
 }
 
@@ -393,6 +292,12 @@ void TXmlPersistent::LoadFromStream(TStream& stream, int context)
         }
         data = reinterpret_cast<const char*>(copy.Memory());
         size = static_cast<size_t>(copy.Size());
+    }
+    // The written form goes straight into the objects; any other form, and any
+    // error, is left to the tree, which gives the same result or raises.
+    if (ClassInfo().LoadsByWalk(*this) && TXmlTreeAccess::LoadDirect(*this, data, size)) {
+        if (memory) memory->SetPosition(memory->Size());
+        return;
     }
     TXmlDocument doc;
     TXmlTreeAccess::ParseInPlace(doc, data, size);

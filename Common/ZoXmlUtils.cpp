@@ -16,6 +16,8 @@
 #include "ZoSysUtils.h"
 #include "ZoXmlPersistentImpl.h"
 
+using namespace zo_scan;
+
 namespace {
 
 constexpr const char* kUnit = "Common/ZoXmlUtils";
@@ -187,47 +189,6 @@ std::string_view TrimView(const char* from, const char* to)
     return {from, static_cast<size_t>(to - from)};
 }
 
-const char* FindByte(const char* from, const char* to, char c)
-{
-    if (from >= to) return nullptr;
-    return static_cast<const char*>(std::memchr(from, c, static_cast<size_t>(to - from)));
-}
-
-// FindByte for a byte that is usually near: a plain loop over the first
-// bytes saves the call on short names and the blanks between elements.
-inline const char* FindNearByte(const char* from, const char* to, char c)
-{
-    const char* stop = to - from > 24 ? from + 24 : to;
-    for (const char* p = from; p < stop; ++p)
-        if (*p == c) return p;
-    return FindByte(stop, to, c);
-}
-
-const char* FindText(const char* from, const char* to, std::string_view what)
-{
-    std::string_view hay(from, static_cast<size_t>(to - from));
-    size_t at = hay.find(what);
-    return at == std::string_view::npos ? nullptr : from + at;
-}
-
-// The first '"' or '>' in [from, to), or null.
-inline const char* FindQuoteOrTagEnd(const char* from, const char* to)
-{
-#if defined(__SSE2__)
-    const __m128i quote = _mm_set1_epi8('"');
-    const __m128i gt = _mm_set1_epi8('>');
-    while (to - from >= 16) {
-        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-        int mask = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, gt)));
-        if (mask) return from + std::countr_zero(static_cast<unsigned>(mask));
-        from += 16;
-    }
-#endif
-    for (; from < to; ++from)
-        if (*from == '"' || *from == '>') return from;
-    return nullptr;
-}
-
 // The attribute rules on the tag text [from, to): pairs are appended to spans.
 void ScanAttributes(const char* from, const char* to, std::vector<TAttrSpan>& spans)
 {
@@ -248,79 +209,6 @@ void ScanAttributes(const char* from, const char* to, std::vector<TAttrSpan>& sp
         spans.push_back({name, std::string_view(open + 1, static_cast<size_t>(close - open - 1))});
         p = close + 1;
     }
-}
-
-// Classes of bytes in a start tag written the way this system writes them.
-enum : uint8_t { kNameByte = 0, kBlankByte = 1, kSpecialByte = 2 };
-constexpr std::array<uint8_t, 256> kTagBytes = [] {
-    std::array<uint8_t, 256> t{};
-    for (int c = 0; c <= ' '; ++c) t[static_cast<size_t>(c)] = kBlankByte;
-    for (char c : {'>', '/', '=', '"', '\''}) t[static_cast<unsigned char>(c)] = kSpecialByte;
-    return t;
-}();
-
-inline uint8_t TagByte(char c)
-{
-    return kTagBytes[static_cast<unsigned char>(c)];
-}
-
-// The first byte in [from, to) that is not a name byte, or to.
-inline const char* SkipNameBytes(const char* from, const char* to)
-{
-#if defined(__SSE2__)
-    const __m128i space = _mm_set1_epi8(' ');
-    while (to - from >= 16) {
-        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-        __m128i stop = _mm_cmpeq_epi8(_mm_min_epu8(v, space), v);  // 32 or below
-        stop = _mm_or_si128(stop, _mm_cmpeq_epi8(v, _mm_set1_epi8('=')));
-        stop = _mm_or_si128(stop, _mm_cmpeq_epi8(v, _mm_set1_epi8('"')));
-        stop = _mm_or_si128(stop, _mm_cmpeq_epi8(v, _mm_set1_epi8('>')));
-        stop = _mm_or_si128(stop, _mm_cmpeq_epi8(v, _mm_set1_epi8('/')));
-        stop = _mm_or_si128(stop, _mm_cmpeq_epi8(v, _mm_set1_epi8('\'')));
-        int mask = _mm_movemask_epi8(stop);
-        if (mask) return from + std::countr_zero(static_cast<unsigned>(mask));
-        from += 16;
-    }
-#endif
-    while (from < to && TagByte(*from) == kNameByte) ++from;
-    return from;
-}
-
-constexpr size_t kMaxPlainAttributes = 64;
-
-// Reads the start tag at p ('<' followed by a name byte) when it has the form
-// this system writes: a name, blanks and name="value" pairs, then '>' or "/>",
-// with names free of blanks, quotes, '=', '/' and '>', and values free of '>'.
-// Returns its '>', or null for any other form, which the general rules then
-// read (and raise its errors). For the forms it accepts both give the same
-// name and attributes.
-const char* ReadPlainStartTag(const char* p, const char* end, std::string_view& name, TAttrSpan* spans,
-                              size_t& count)
-{
-    const char* q = SkipNameBytes(p + 1, end);
-    if (q == p + 1 || q >= end) return nullptr;
-    name = std::string_view(p + 1, static_cast<size_t>(q - p - 1));
-    count = 0;
-    if (*q == ' ') {
-        for (;;) {
-            if (end - q > 1 && q[0] == ' ' && TagByte(q[1]) != kBlankByte) ++q;  // the usual single blank
-            while (q < end && TagByte(*q) == kBlankByte) ++q;
-            if (q >= end) return nullptr;
-            if (*q == '>' || *q == '/') break;
-            const char* attrName = q;
-            q = SkipNameBytes(q, end);
-            if (q + 1 >= end || *q != '=' || q[1] != '"' || q == attrName || count == kMaxPlainAttributes)
-                return nullptr;
-            const char* close = FindQuoteOrTagEnd(q + 2, end);
-            if (!close || *close != '"') return nullptr;
-            spans[count++] = {std::string_view(attrName, static_cast<size_t>(q - attrName)),
-                              std::string_view(q + 2, static_cast<size_t>(close - q - 2))};
-            q = close + 1;
-        }
-    }
-    if (*q == '>') return q;
-    if (*q == '/' && q + 1 < end && q[1] == '>') return q + 1;
-    return nullptr;
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <span>
 #include <string_view>
 #include <type_traits>
+#include <typeinfo>
 #include <vector>
 
 #include <nlohmann/json_fwd.hpp>
@@ -362,6 +363,8 @@ struct TPropInfo {
     void (*SetStr)(TXmlPersistent&, AnsiString&&) = nullptr;
     const WideString& (*GetWStr)(const TXmlPersistent&) = nullptr;
     void (*SetWStr)(TXmlPersistent&, WideString&&) = nullptr;
+    // The field itself, for a load that builds the text in place; null when not writable.
+    WideString& (*RefWStr)(TXmlPersistent&) = nullptr;
     TXmlPersistent* (*GetObject)(const TXmlPersistent&) = nullptr;
 
     bool Readable() const
@@ -376,7 +379,8 @@ struct TPropInfo {
 class TClassInfo {
 public:
     using TFactory = std::unique_ptr<TXmlPersistent> (*)();
-    TClassInfo(const char* name, const TClassInfo* parent, std::vector<TPropInfo> ownProps, TFactory factory);
+    TClassInfo(const char* name, const TClassInfo* parent, std::vector<TPropInfo> ownProps, TFactory factory,
+               const std::type_info* type = nullptr, bool loadsByWalk = false);
     TClassInfo(const TClassInfo&) = delete;
     TClassInfo& operator=(const TClassInfo&) = delete;
 
@@ -391,12 +395,18 @@ public:
     bool InheritsFrom(const TClassInfo& other) const;
     // A new object of this class; null for an abstract class.
     std::unique_ptr<TXmlPersistent> Create() const { return factory_ ? factory_() : nullptr; }
+    // An object of exactly this class loads by the inherited walks alone (the
+    // class overrides no LoadFromNode of its own), so a stream load may read
+    // the document straight into it.
+    bool LoadsByWalk(const TXmlPersistent& object) const;
 
 private:
     const char* name_;
     const TClassInfo* parent_;
     std::vector<TPropInfo> props_;
     TFactory factory_;
+    const std::type_info* type_;
+    bool loadsByWalk_;
     bool distinctNames_ = true;
 };
 
@@ -413,7 +423,8 @@ public:                                                                \
     const TClassInfo& Name::StaticClassInfo()                                         \
     {                                                                                 \
         static const TClassInfo info(#Name, &ParentName::StaticClassInfo(), {__VA_ARGS__}, \
-            []() -> std::unique_ptr<TXmlPersistent> { return std::make_unique<Name>(); }); \
+            []() -> std::unique_ptr<TXmlPersistent> { return std::make_unique<Name>(); }, \
+            &typeid(Name), ::zo_detail::LoadsByWalk<Name>());                         \
         return info;                                                                  \
     }
 // The same for a class that cannot be created (its list factory is abstract).
@@ -476,6 +487,7 @@ TPropInfo MakeProp(const char* name)
         p.TypeName = "WideString";
         p.GetWStr = [](const TXmlPersistent& o) -> const WideString& { return F::Get(o); };
         p.SetWStr = [](TXmlPersistent& o, WideString&& v) { F::Ref(o) = std::move(v); };
+        p.RefWStr = [](TXmlPersistent& o) -> WideString& { return F::Ref(o); };
     } else if constexpr (std::is_same_v<T, AnsiString>) {
         p.Kind = TPropKind::String;
         p.TypeName = "AnsiString";
@@ -544,7 +556,7 @@ TPropInfo MakeSetProp(const char* name, const TEnumInfo& info)
 // A field published without a write accessor (saved, never loaded).
 #define ZO_PROP_READONLY(Class, Field) \
     [] { TPropInfo p = ZO_PROP(Class, Field); p.SetOrd = nullptr; p.SetFloat = nullptr; \
-         p.SetStr = nullptr; p.SetWStr = nullptr; return p; }()
+         p.SetStr = nullptr; p.SetWStr = nullptr; p.RefWStr = nullptr; return p; }()
 #define ZO_SET_PROP(Class, Field, EnumInfo) ::zo_detail::MakeSetProp<&Class::Field>(#Field, EnumInfo)
 
 // ---- Persistent objects ---------------------------------------------------------
@@ -621,6 +633,7 @@ public:
     void SaveToNode(TXmlNode& node, int context = 0) const override;
 
 protected:
+    friend struct TXmlTreeAccess;
     // The class every item must have; null accepts any. Assign converts items
     // of other classes through CreateItem and Assign instead of cloning them.
     virtual const TClassInfo* ItemClass() const { return nullptr; }
@@ -656,3 +669,17 @@ public:
 protected:
     const TClassInfo* ItemClass() const override { return &T::StaticClassInfo(); }
 };
+
+namespace zo_detail {
+
+// The class C declares no LoadFromNode of its own: the one it has is the
+// object's or the list's walk.
+template <class C>
+constexpr bool LoadsByWalk()
+{
+    using F = decltype(&C::LoadFromNode);
+    return std::is_same_v<F, void (TXmlPersistent::*)(const TXmlNode&, int)> ||
+           std::is_same_v<F, void (TXmlObjectList::*)(const TXmlNode&, int)>;
+}
+
+}  // namespace zo_detail
