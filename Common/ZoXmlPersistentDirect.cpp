@@ -133,6 +133,17 @@ inline const char* ScanValue(const char* s, const char* end, char16_t* w, bool& 
     return nullptr;
 }
 
+// The length with its bound (kWideBuffer) hidden from the compiler, which
+// would otherwise copy the text with a string instruction that is slow to
+// start instead of calling memcpy.
+inline size_t Unbounded(size_t n)
+{
+#if defined(__GNUC__)
+    __asm__("" : "+r"(n));
+#endif
+    return n;
+}
+
 // The first '<' in [from, to), or null.
 inline const char* FindTagStart(const char* from, const char* to)
 {
@@ -158,12 +169,33 @@ inline bool SameWords(const char* s, uint64_t first, uint64_t last, size_t n)
     return a == first && b == last;
 }
 
+inline uint32_t ReadWord32(const char* s)
+{
+    uint32_t v;
+    std::memcpy(&v, s, 4);
+    return v;
+}
+
 // The usual forms of plain text (ASCII without references) converted by the
 // load rules; false leaves the text to ReadScalar.
-inline bool StorePlainScalar(const TPropInfo& p, TXmlPersistent& obj, std::string_view text)
+inline bool StorePlainScalar(const TPropInfo& p, TXmlPersistent& obj, std::string_view text,
+                             const TEnumInfo* boolean)
 {
     switch (p.Kind) {
     case TPropKind::Enumeration:
+        if (p.Enum == boolean) {
+            // "True" and "False" as written.
+            uint32_t head = 0;
+            if (text.size() >= 4) std::memcpy(&head, text.data(), 4);
+            if (text.size() == 4 && head == ReadWord32("True")) {
+                p.SetOrd(obj, 1);
+                return true;
+            }
+            if (text.size() == 5 && head == ReadWord32("Fals") && text[4] == 'e') {
+                p.SetOrd(obj, 0);
+                return true;
+            }
+        }
         if (!text.empty()) {
             // The names as written first, then in any case.
             const std::vector<std::string_view>& names = p.Enum->NameViews;
@@ -208,10 +240,11 @@ struct TLoadPlan {
     const TClassInfo* info = nullptr;
     std::vector<const TPropInfo*> scalars;  // the loaded scalar properties in order
     struct TWritten {
-        std::string text;  // ' Name="', the way a property's attribute begins
-        uint64_t first = 0, last = 0;  // its first and last 8 bytes, when it has 8 to 16
+        const TPropInfo* prop = nullptr;
+        std::string text;              // ' Name="', the way its attribute begins
+        uint64_t first = 0, last = 0;  // the first and last 8 bytes of text, when it has 8 to 16
     };
-    std::vector<TWritten> written;
+    std::vector<TWritten> written;  // the same properties with their attributes' beginnings
     bool supported = true;                  // no property of a kind the walks refuse
     bool hasObjects = false;
     bool isList = false;
@@ -257,11 +290,14 @@ private:
     TAttrSpan spans_[kMaxPlainAttributes];
     size_t count_ = 0;
     bool selfClosed_ = false;
-    // The last item name and its decoded form.
+    // The last item name and its decoded form; the last item class a list took.
     std::string_view itemName_;
     WideString itemClass_;
+    const TXmlObjectList* checkedList_ = nullptr;
+    const TClassInfo* checkedClass_ = nullptr;
     std::vector<std::unique_ptr<TLoadPlan>> plans_;
     const TLoadPlan* lastPlan_ = nullptr;
+    const TEnumInfo* boolean_ = &BooleanEnumInfo();
     char16_t wide_[kWideBuffer + 16];
 
     std::vector<TPendingValue> values_;
@@ -368,6 +404,7 @@ const TLoadPlan* TDirectLoad::PlanOf(const TXmlPersistent& obj)
         if (p.Kind < TPropKind::Class && p.Writable()) {
             plan->scalars.push_back(&p);
             TLoadPlan::TWritten& w = plan->written.emplace_back();
+            w.prop = &p;
             w.text = " " + std::string(p.NameView()) + "=\"";
             if (w.text.size() >= 8 && w.text.size() <= 16) {
                 std::memcpy(&w.first, w.text.data(), 8);
@@ -401,9 +438,10 @@ bool TDirectLoad::ReadAttributesInOrder(TXmlPersistent& obj, const TLoadPlan& pl
     // Every property in order as ' Name="value"', then '>' or "/>": exactly
     // what the tag rules read, each attribute the first of its name.
     if (!plan.info->DistinctNames()) return false;
-    for (size_t i = 0; i < plan.scalars.size(); ++i) {
-        const TPropInfo* p = plan.scalars[i];
-        const TLoadPlan::TWritten& written = plan.written[i];
+    const TLoadPlan::TWritten* const last = plan.written.data() + plan.written.size();
+    for (const TLoadPlan::TWritten* w = plan.written.data(); w != last; ++w) {
+        const TLoadPlan::TWritten& written = *w;
+        const TPropInfo* p = written.prop;
         size_t len = written.text.size();
         if (static_cast<size_t>(end_ - q) <= len) return false;
         if (written.first ? !SameWords(q, written.first, written.last, len) : !SameBytes(q, written.text.data(), len))
@@ -418,15 +456,15 @@ bool TDirectLoad::ReadAttributesInOrder(TXmlPersistent& obj, const TLoadPlan& pl
             if (!plain) {
                 p->SetWStr(obj, WideText(std::string_view(value, n), false));
             } else if (p->RefWStr) {
-                p->RefWStr(obj).assign(wide_, n);
+                p->RefWStr(obj).assign(wide_, Unbounded(n));
             } else {
-                p->SetWStr(obj, WideString(wide_, n));
+                p->SetWStr(obj, WideString(wide_, Unbounded(n)));
             }
         } else {
             close = ScanValue<false>(value, end_, nullptr, plain);
             if (!close) return false;
             std::string_view text(value, static_cast<size_t>(close - value));
-            if (!plain || !StorePlainScalar(*p, obj, text)) ReadScalar(*p, text, false, TStoreSink{*p, obj});
+            if (!plain || !StorePlainScalar(*p, obj, text, boolean_)) ReadScalar(*p, text, false, TStoreSink{*p, obj});
         }
         q = close + 1;
     }
@@ -497,14 +535,21 @@ bool TDirectLoad::LoadChildren(TXmlPersistent& obj, const TLoadPlan& plan, bool 
 std::unique_ptr<TXmlPersistent> TDirectLoad::NewItem(TXmlObjectList& list, bool& ok)
 {
     // Item elements usually share one name: it is decoded once.
-    if (itemClass_.empty() || name_ != itemName_) {
+    if (itemClass_.empty() || name_.data() != itemName_.data() || name_.size() != itemName_.size()) {
         itemClass_ = XmlDecode(name_);
         itemName_ = name_;
     }
     std::unique_ptr<TXmlPersistent> item = list.CreateItem(itemClass_);
+    ok = true;
+    if (!item) return item;
     // An item of a class the list refuses makes the load raise.
-    const TClassInfo* itemClass = TXmlTreeAccess::ItemClass(list);
-    ok = !item || !itemClass || item->ClassInfo().InheritsFrom(*itemClass);
+    const TClassInfo& info = item->ClassInfo();
+    if (&list != checkedList_ || &info != checkedClass_) {
+        const TClassInfo* itemClass = TXmlTreeAccess::ItemClass(list);
+        ok = !itemClass || info.InheritsFrom(*itemClass);
+        checkedList_ = ok ? &list : nullptr;
+        checkedClass_ = &info;
+    }
     return item;
 }
 
@@ -524,8 +569,14 @@ bool TDirectLoad::LoadItems(TXmlObjectList& list, bool pending, int depth)
                     open = false;
                     break;
                 case kStartTag: {
-                    const char* afterName = ReadName();
-                    if (!afterName) return false;
+                    // Usually the name of the item before.
+                    const char* afterName = p_ + 1 + itemName_.size();
+                    if (!itemName_.empty() && afterName < end_ && TagByte(*afterName) != kNameByte &&
+                        SameBytes(p_ + 1, itemName_.data(), itemName_.size())) {
+                        name_ = itemName_;
+                    } else if (!(afterName = ReadName())) {
+                        return false;
+                    }
                     bool ok = false;
                     std::unique_ptr<TXmlPersistent> item = NewItem(list, ok);
                     if (!ok) return false;
