@@ -87,8 +87,10 @@ wine_up() {
     _zo_start_xvfb || return 1
   fi
   wineserver -p
-  wine wineboot </dev/null >/dev/null 2>&1 &
-  sleep 1
+  # The prefix's services start now, with no output of ours to inherit, and
+  # not in the middle of the first test.
+  timeout 120 wine wineboot </dev/null >/dev/null 2>&1
+  return 0
 }
 
 wine_down() {
