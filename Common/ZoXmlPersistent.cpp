@@ -62,12 +62,6 @@ const TPropInfo* TClassInfo::FindProperty(std::string_view name) const
     return nullptr;
 }
 
-bool TClassInfo::LoadsByWalk(const TXmlPersistent& object) const
-{
-    // A class that publishes no table of its own reports its ancestor's.
-    return loadsByWalk_ && type_ && typeid(object) == *type_;
-}
-
 bool TClassInfo::InheritsFrom(const TClassInfo& other) const
 {
     for (const TClassInfo* c = this; c; c = c->parent_)

@@ -272,16 +272,18 @@ private:
     bool ReadEndTag();
     // Passes over the element whose start tag was just read.
     bool SkipElement();
-    const TLoadPlan* PlanOf(const TXmlPersistent& obj);
+    const TLoadPlan* PlanOf(const TXmlPersistent& obj, const TClassInfo& info);
     // Loads obj from the element at p_ (its name read, ending at afterName).
-    bool LoadObject(TXmlPersistent& obj, const char* afterName, bool pending, int depth);
+    bool LoadObject(TXmlPersistent& obj, const TClassInfo& info, const char* afterName, bool pending, int depth);
     // The attributes of a new object in the written form, read straight into
     // it; false (p_ unmoved) for any other form.
     bool ReadAttributesInOrder(TXmlPersistent& obj, const TLoadPlan& plan, const char* q);
     void StoreFromSpans(TXmlPersistent& obj, const TLoadPlan& plan, bool pending);
     bool LoadChildren(TXmlPersistent& obj, const TLoadPlan& plan, bool pending, int depth);
     bool LoadItems(TXmlObjectList& list, bool pending, int depth);
-    std::unique_ptr<TXmlPersistent> NewItem(TXmlObjectList& list, bool& ok);
+    // The list's new item for the element name just read, with its class; ok
+    // is false when the list refuses the item's class.
+    std::unique_ptr<TXmlPersistent> NewItem(TXmlObjectList& list, const TClassInfo*& info, bool& ok);
 
     const char* p_;
     const char* end_;
@@ -387,9 +389,8 @@ bool TDirectLoad::SkipElement()
     return true;
 }
 
-const TLoadPlan* TDirectLoad::PlanOf(const TXmlPersistent& obj)
+const TLoadPlan* TDirectLoad::PlanOf(const TXmlPersistent& obj, const TClassInfo& info)
 {
-    const TClassInfo& info = obj.ClassInfo();
     if (!info.LoadsByWalk(obj)) return nullptr;
     if (lastPlan_ && lastPlan_->info == &info) return lastPlan_;
     for (const auto& plan : plans_) {
@@ -420,16 +421,17 @@ const TLoadPlan* TDirectLoad::PlanOf(const TXmlPersistent& obj)
     return lastPlan_;
 }
 
-bool TDirectLoad::LoadObject(TXmlPersistent& obj, const char* afterName, bool pending, int depth)
+bool TDirectLoad::LoadObject(TXmlPersistent& obj, const TClassInfo& info, const char* afterName, bool pending,
+                             int depth)
 {
-    const TLoadPlan* plan = PlanOf(obj);
+    const TLoadPlan* plan = PlanOf(obj, info);
     if (!plan || !plan->supported || depth > kMaxDepth) return false;
     if (pending || !ReadAttributesInOrder(obj, *plan, afterName)) {
         if (!ReadStartTag()) return false;
         StoreFromSpans(obj, *plan, pending);
     }
     if (plan->isList) return LoadItems(static_cast<TXmlObjectList&>(obj), pending, depth);
-    if (!plan->hasObjects) return SkipElement();
+    if (!plan->hasObjects) return selfClosed_ || SkipElement();
     return LoadChildren(obj, *plan, pending, depth);
 }
 
@@ -522,7 +524,8 @@ bool TDirectLoad::LoadChildren(TXmlPersistent& obj, const TLoadPlan& plan, bool 
                 loaded |= uint64_t{1} << i;
                 break;
             }
-            bool ok = sub ? LoadObject(*sub, afterName, pending, depth + 1) : ReadStartTag() && SkipElement();
+            bool ok = sub ? LoadObject(*sub, sub->ClassInfo(), afterName, pending, depth + 1)
+                          : ReadStartTag() && SkipElement();
             if (!ok) return false;
             break;
         }
@@ -532,7 +535,7 @@ bool TDirectLoad::LoadChildren(TXmlPersistent& obj, const TLoadPlan& plan, bool 
     }
 }
 
-std::unique_ptr<TXmlPersistent> TDirectLoad::NewItem(TXmlObjectList& list, bool& ok)
+std::unique_ptr<TXmlPersistent> TDirectLoad::NewItem(TXmlObjectList& list, const TClassInfo*& itemInfo, bool& ok)
 {
     // Item elements usually share one name: it is decoded once.
     if (itemClass_.empty() || name_.data() != itemName_.data() || name_.size() != itemName_.size()) {
@@ -544,6 +547,7 @@ std::unique_ptr<TXmlPersistent> TDirectLoad::NewItem(TXmlObjectList& list, bool&
     if (!item) return item;
     // An item of a class the list refuses makes the load raise.
     const TClassInfo& info = item->ClassInfo();
+    itemInfo = &info;
     if (&list != checkedList_ || &info != checkedClass_) {
         const TClassInfo* itemClass = TXmlTreeAccess::ItemClass(list);
         ok = !itemClass || info.InheritsFrom(*itemClass);
@@ -578,13 +582,14 @@ bool TDirectLoad::LoadItems(TXmlObjectList& list, bool pending, int depth)
                         return false;
                     }
                     bool ok = false;
-                    std::unique_ptr<TXmlPersistent> item = NewItem(list, ok);
+                    const TClassInfo* info = nullptr;
+                    std::unique_ptr<TXmlPersistent> item = NewItem(list, info, ok);
                     if (!ok) return false;
                     if (!item) {
                         if (!ReadStartTag() || !SkipElement()) return false;
                         break;
                     }
-                    if (!LoadObject(*item, afterName, false, depth + 1)) return false;
+                    if (!LoadObject(*item, *info, afterName, false, depth + 1)) return false;
                     items.push_back(std::move(item));
                     break;
                 }
@@ -612,7 +617,7 @@ bool TDirectLoad::Read(TXmlPersistent& target)
             return true;  // no element: nothing changes
         case kStartTag: {
             const char* afterName = ReadName();
-            if (!afterName || !LoadObject(target, afterName, true, 0)) return false;
+            if (!afterName || !LoadObject(target, target.ClassInfo(), afterName, true, 0)) return false;
             // A later top-level element would replace the root; an end tag is an error.
             return NextTag() == kEnd;
         }

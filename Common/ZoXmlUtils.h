@@ -670,6 +670,12 @@ protected:
     const TClassInfo* ItemClass() const override { return &T::StaticClassInfo(); }
 };
 
+inline bool TClassInfo::LoadsByWalk(const TXmlPersistent& object) const
+{
+    // A class that publishes no table of its own reports its ancestor's.
+    return loadsByWalk_ && type_ && typeid(object) == *type_;
+}
+
 namespace zo_detail {
 
 // The class C declares no LoadFromNode of its own: the one it has is the

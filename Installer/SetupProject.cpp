@@ -103,6 +103,13 @@ intptr_t RootKeyHandle(TRegRootKey key)
 
 TSetupBaseInfo::TSetupBaseInfo() : GUID(TZoStrfn::NewGuidString()) {}
 
+TSetupFile::TSetupFile() = default;
+TSetupReg::TSetupReg() = default;
+TSetupShortCut::TSetupShortCut() = default;
+TSetupRun::TSetupRun() = default;
+TSetupSwiper::TSetupSwiper() = default;
+TSetupVar::TSetupVar() = default;
+
 TVersionNumbers TSetupBaseInfo::DecodeVersion() const
 {
     TVersionNumbers v;

@@ -61,6 +61,9 @@ public:
     TVersionNumbers DecodeVersion() const;
 };
 
+// The item classes define their constructors out of line: a new item
+// (make_unique, as a list creates it) is then built by its constructor alone,
+// instead of being zeroed whole first. Every field has its initialiser.
 class TBaseSetupItem : public TXmlPersistent {
     ZO_PERSISTENT_CLASS(TBaseSetupItem)
 public:
@@ -74,6 +77,8 @@ public:
 class TSetupFile : public TBaseSetupItem {
     ZO_PERSISTENT_CLASS(TSetupFile)
 public:
+    TSetupFile();
+
     WideString DestDir;
     int32_t FileBytes = 0;
     bool IncludeSubPath = false;
@@ -88,6 +93,8 @@ public:
 class TSetupReg : public TBaseSetupItem {
     ZO_PERSISTENT_CLASS(TSetupReg)
 public:
+    TSetupReg();
+
     TRegRootKey RootKey = TRegRootKey::rrkClassesRoot;
     WideString SubKey;
     WideString ValueData;
@@ -100,6 +107,8 @@ public:
 class TSetupShortCut : public TBaseSetupItem {
     ZO_PERSISTENT_CLASS(TSetupShortCut)
 public:
+    TSetupShortCut();
+
     WideString DstFile;
     WideString IconFile;
     WideString Name;  // without ".lnk"
@@ -112,6 +121,8 @@ public:
 class TSetupRun : public TBaseSetupItem {
     ZO_PERSISTENT_CLASS(TSetupRun)
 public:
+    TSetupRun();
+
     WideString FileName;
     WideString Params;
     bool Wait = false;  // run during the installation and wait, else start at the end
@@ -123,6 +134,8 @@ public:
 class TSetupSwiper : public TBaseSetupItem {
     ZO_PERSISTENT_CLASS(TSetupSwiper)
 public:
+    TSetupSwiper();
+
     WideString FileName;
     WideString ResID;
 
@@ -132,6 +145,8 @@ public:
 class TSetupVar : public TXmlPersistent {
     ZO_PERSISTENT_CLASS(TSetupVar)
 public:
+    TSetupVar();
+
     bool Checked = true;
     WideString VarName;  // braces included, e.g. "{AppTitle}"
     WideString VarValue;
