@@ -406,7 +406,10 @@ const TLoadPlan* TDirectLoad::PlanOf(const TXmlPersistent& obj, const TClassInfo
             plan->scalars.push_back(&p);
             TLoadPlan::TWritten& w = plan->written.emplace_back();
             w.prop = &p;
-            w.text = " " + std::string(p.NameView()) + "=\"";
+            w.text.reserve(p.NameLength + 3u);
+            w.text += ' ';
+            w.text += p.NameView();
+            w.text += "=\"";
             if (w.text.size() >= 8 && w.text.size() <= 16) {
                 std::memcpy(&w.first, w.text.data(), 8);
                 std::memcpy(&w.last, w.text.data() + w.text.size() - 8, 8);
