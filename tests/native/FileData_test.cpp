@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include "FileDataClasses.h"
@@ -46,8 +47,8 @@ TBytes BlockWithIndex(const TFileDataList& index, size_t imageBytes)
     TMemoryStream s;
     index.SaveToStream(s);
     TSetupfn::EncodeStream(&s);
-    TBytes block(imageBytes, 0xAB);
-    block.insert(block.end(), s.Bytes().begin(), s.Bytes().end());
+    TBytes block(imageBytes + s.Bytes().size(), 0xAB);
+    std::copy(s.Bytes().begin(), s.Bytes().end(), block.begin() + static_cast<ptrdiff_t>(imageBytes));
     uint32_t n = static_cast<uint32_t>(s.Size());
     for (int i = 0; i < 4; ++i) block.push_back(static_cast<uint8_t>(n >> (8 * i)));
     return block;
