@@ -7,7 +7,6 @@
 #include <atomic>
 #include <bit>
 #include <cstring>
-#include <ostream>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -84,11 +83,6 @@ void TXmlText::assign(std::string_view text)
     ownedTexts.fetch_add(1, std::memory_order_relaxed);
     data_ = copy;
     size_ = text.size() | kOwned;
-}
-
-std::ostream& operator<<(std::ostream& out, const TXmlText& text)
-{
-    return out << text.view();
 }
 
 // ---- UTF-8 to UTF-16 ----------------------------------------------------------------

@@ -6,7 +6,6 @@
 #pragma once
 
 #include <cstdint>
-#include <iosfwd>
 #include <memory>
 #include <memory_resource>
 #include <optional>
@@ -116,7 +115,6 @@ private:
     const char* data_ = "";
     uint64_t size_ = 0;  // the length, with kOwned set when the bytes are this text's own
 };
-std::ostream& operator<<(std::ostream& out, const TXmlText& text);
 
 class TXmlKey {
 public:
