@@ -91,6 +91,9 @@ check "the window says what failed" "复制文件失败" "$(drv caption TCopyFil
 contains "the window names the file" "文件：$WINAPP\\locked.txt" "$(drv text 406 TCopyFileFailureForm)"
 contains "the window gives the reason" "失败原因：Cannot create file" "$(drv text 406 TCopyFileFailureForm)"
 check "Retry has the focus" 402 "$(drv focus TCopyFileFailureForm)"
+drv click 105; sleep 0.5  # the main window's close image, while the installation runs
+check "the close image does nothing during the installation" "yes yes" \
+  "$(kill -0 "$AUTO_PID" 2>/dev/null && echo yes || echo no) $(drv wait TCopyFileFailureForm 100 >/dev/null && echo yes || echo no)"
 drv key TCopyFileFailureForm 27
 wait_auto
 check "after Ignore the installation finishes" 0 "$AUTO_RC"
