@@ -10,6 +10,7 @@ setup="$out/ZoDemoSetup.exe"
 [ -f "$setup" ] || { echo "demo-install: $setup is missing (run scripts/demo.sh)"; exit 1; }
 source scripts/wine-env.sh
 wine_up >/dev/null 2>&1 || true  # a server that already runs is fine
+trap wine_down EXIT  # the prefix stays on disk; the server and our display go
 
 guid=$(grep -o 'GUID="{[^"]*}"' samples/demo/demo.xml | head -1 | cut -d'"' -f2)
 key="HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\${guid}_mw"
