@@ -23,7 +23,8 @@ wine_up >/dev/null 2>&1
 
 WORK=$(mktemp -d "$ZO_ROOT/build/pack-test.XXXXXX")
 APP_PID=""
-trap '[ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null; rm -rf "$WORK"' EXIT
+trap '[ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null; rm -rf "$WORK"
+  if [ -n "${ZO_XVFB_PID:-}" ]; then wineserver -k 2>/dev/null; kill "$ZO_XVFB_PID" 2>/dev/null; fi' EXIT
 failures=0
 check() {  # description, command...
   local what=$1; shift

@@ -33,6 +33,8 @@ cleanup() {
   for p in "${BG_PIDS[@]}"; do kill "$p" 2>/dev/null; done
   for k in "${CLEAN_KEYS[@]}"; do wine reg delete "$k" /f >/dev/null 2>&1; done
   rm -rf "$WORK" "$ROOT"
+  # A display this test started for itself (run on its own) goes with it.
+  if [ -n "${ZO_XVFB_PID:-}" ]; then wineserver -k 2>/dev/null; kill "$ZO_XVFB_PID" 2>/dev/null; fi
 }
 trap cleanup EXIT
 
