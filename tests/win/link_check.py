@@ -20,9 +20,9 @@ def check(ok, what):
 
 
 def load_launcher(path):
-    spec = importlib.util.spec_from_file_location("pe_gc_link", path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("pe_gc_link", path)
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 
