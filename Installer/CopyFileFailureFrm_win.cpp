@@ -2,16 +2,16 @@
 
 #include <memory>
 
+#include "BaseDialogFrm_win.h"
 #include "InstallView.h"
 #include "ZoSysUtils.h"
 
 namespace {
 TFormSpec CopyFileFailureFormSpec()
 {
-    TFormSpec desc = BaseFormSpec(ZO_COPYFILEFAILUREFORM_CLASS);
+    // A dialog frame; its button strip is its own.
+    TFormSpec desc = BaseDialogFormSpec(ZO_COPYFILEFAILUREFORM_CLASS);
     desc.caption = u"复制文件失败";
-    desc.border = TBorderStyle::Dialog;
-    desc.minimizeBox = desc.maximizeBox = false;
     desc.clientWidth = 572;
     desc.clientHeight = 268;
     return desc;

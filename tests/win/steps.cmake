@@ -21,6 +21,7 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/Common/ZoWinUtils_win.h)
     target_sources(steps_tests PRIVATE
       StepsDialog_test.cpp
       ${CMAKE_SOURCE_DIR}/Installer/BaseFrm_win.cpp
+      ${CMAKE_SOURCE_DIR}/Installer/BaseDialogFrm_win.cpp
       ${CMAKE_SOURCE_DIR}/Installer/CopyFileFailureFrm_win.cpp
     )
   endif()
