@@ -4,13 +4,10 @@
 
 #include <windows.h>
 
+#include "PackageFormat.h"
 #include "ZoStream.h"
 #include "ZoTypes.h"
 
-// Program-wide resource names (RCDATA, looked up as 8-bit names, braces included).
-inline constexpr const char* FullScriptResource = "{54682D66-DEF6-4E5B-8AB5-70FFDF2C0E3A}";
-inline constexpr const char* OnlineScriptResource = "{F907FF9D-0131-45D9-9469-A2CD78FB4793}";
-inline constexpr const char* FileDataResource = "{24B4534B-E580-4F42-BEAB-A2818FDE92C0}";
 
 // True when the module holds an RCDATA resource of that name; nothing is loaded.
 bool HasPackageResource(HMODULE module, const AnsiString& name);

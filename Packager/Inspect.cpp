@@ -68,7 +68,7 @@ int32_t Le32(const uint8_t* p) { return static_cast<int32_t>(p[0] | (p[1] << 8) 
 
 void Extract(const TPeImage& pe, const TSetupScript& script, const WideString& dir, std::ostream& out)
 {
-    const TPeResource* block = pe.Find(pe::kRcData, FileDataResourceWide);
+    const TPeResource* block = pe.Find(pe::kRcData, FileDataResourceW);
     if (!block) throw EPackageError(u"the installer carries no product files (an online installer downloads them)");
     const uint64_t size = block->Size;
     if (size < 4) throw EPackageError(u"the file-data block is damaged: too short for its trailer");
@@ -152,8 +152,8 @@ void InspectInstaller(const TInspectOptions& options, std::ostream& out)
                       pe.CheckSum(), sum);
     out << checksum << "signed: " << (pe.IsSigned() ? "yes (Authenticode)" : "no") << "\n";
 
-    const TPeResource* full = pe.Find(pe::kRcData, FullScriptResourceName);
-    const TPeResource* online = pe.Find(pe::kRcData, OnlineScriptResourceName);
+    const TPeResource* full = pe.Find(pe::kRcData, FullScriptResourceW);
+    const TPeResource* online = pe.Find(pe::kRcData, OnlineScriptResourceW);
     const TPeResource* scriptRes = full ? full : online;
     out << "mode: "
         << (full ? "full package" : online ? "online installer" : "none: no setup script, the installer would end at once")
@@ -163,7 +163,7 @@ void InspectInstaller(const TInspectOptions& options, std::ostream& out)
     if (scriptRes) {
         TMemoryStream xml;
         try {
-            ReadPackageResource(pe, full ? FullScriptResourceName : OnlineScriptResourceName, &xml);
+            ReadPackageResource(pe, full ? FullScriptResourceW : OnlineScriptResourceW, &xml);
         } catch (const EDecompressionError&) {
             throw EPackageError(u"the setup script is damaged: it does not decode");
         }
@@ -181,9 +181,9 @@ void InspectInstaller(const TInspectOptions& options, std::ostream& out)
         std::string role;
         if (r.Type == TResName(pe::kRcData) && !r.Name.IsId()) {
             const WideString& n = r.Name.Name();
-            if (n == FullScriptResourceName) role = "full setup script";
-            else if (n == OnlineScriptResourceName) role = "online setup script";
-            else if (n == FileDataResourceWide) role = "product files";
+            if (n == FullScriptResourceW) role = "full setup script";
+            else if (n == OnlineScriptResourceW) role = "online setup script";
+            else if (n == FileDataResourceW) role = "product files";
             else if (info && n == WideUpperCase(info->IconResID)) role = "product icon";
             else if (info && n == WideUpperCase(info->LicenseResID)) role = "user agreement";
         }

@@ -478,7 +478,7 @@ TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
     }
 
     // ---- Resources shared by both installers.
-    for (const char16_t* name : {FullScriptResourceName, OnlineScriptResourceName, FileDataResourceWide})
+    for (const char16_t* name : {FullScriptResourceW, OnlineScriptResourceW, FileDataResourceW})
         pe->RemoveResource(pe::kRcData, name);
     pe->SetResource(pe::kRcData, info.IconResID, Encoded(png));
     if (!info.LicenseResID.empty()) pe->SetResource(pe::kRcData, info.LicenseResID, Encoded(license));
@@ -500,13 +500,13 @@ TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
     unsigned threads = options.Threads ? options.Threads : std::max(1u, std::thread::hardware_concurrency());
     TBuildResult result;
     TPendingOutput full(fullPath);
-    pe->SetResource(pe::kRcData, FullScriptResourceName, encodedScript);
+    pe->SetResource(pe::kRcData, FullScriptResourceW, encodedScript);
     // The stub's own version resource is the one replaced, whatever its name.
     auto versions = pe->ResourcesOfType(pe::kVersion);
     const TResName versionName = versions.empty() ? TResName(1) : versions.front()->Name;
     pe->SetResource(pe::kVersion, versionName, VersionResource(info, FromPath(fullPath.filename())), 0x0804);
     TPackTotals totals;
-    TStreamedResource block{pe::kRcData, FileDataResourceWide, 0, [&](TStream& out) {
+    TStreamedResource block{pe::kRcData, FileDataResourceW, 0, [&](TStream& out) {
                                 totals = TPackageBlockWriter(threads).Write(inputs, out, [&](uint64_t done) {
                                     if (options.Progress) options.Progress(done, total);
                                 });
@@ -526,8 +526,8 @@ TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
     std::unique_ptr<TPendingOutput> online;
     if (info.BuildMiniSetup) {
         online = std::make_unique<TPendingOutput>(onlinePath);
-        pe->RemoveResource(pe::kRcData, FullScriptResourceName);
-        pe->SetResource(pe::kRcData, OnlineScriptResourceName, encodedScript);
+        pe->RemoveResource(pe::kRcData, FullScriptResourceW);
+        pe->SetResource(pe::kRcData, OnlineScriptResourceW, encodedScript);
         pe->SetResource(pe::kVersion, versionName, VersionResource(info, FromPath(onlinePath.filename())), 0x0804);
         pe->SaveToFile(online->Temp());
     }

@@ -5,13 +5,10 @@
 #include <functional>
 #include <vector>
 
+#include "PackageFormat.h"
 #include "SetupProject.h"
 #include "ZoTypes.h"
 
-// The three names every installer knows (RCDATA, names as 8-bit strings).
-inline constexpr const char16_t* FullScriptResourceName = u"{54682D66-DEF6-4E5B-8AB5-70FFDF2C0E3A}";
-inline constexpr const char16_t* OnlineScriptResourceName = u"{F907FF9D-0131-45D9-9469-A2CD78FB4793}";
-inline constexpr const char16_t* FileDataResourceWide = u"{24B4534B-E580-4F42-BEAB-A2818FDE92C0}";
 
 struct TBuildOptions {
     WideString ProjectFile;

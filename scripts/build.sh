@@ -9,9 +9,15 @@ cd "$(dirname "$0")/.."
 jobs=$(nproc)
 only="${1:-all}"
 
+# ccache, where present, shares compiled objects between the four builds' runs
+# and between work trees.
+launcher=()
+command -v ccache >/dev/null && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$(dirname "$(pwd)")}"
+
 configure() {  # dir, extra cmake arguments...
   local dir=$1; shift
-  [ -f "$dir/CMakeCache.txt" ] || cmake -S . -B "$dir" -G "Unix Makefiles" "$@" >/dev/null
+  [ -f "$dir/CMakeCache.txt" ] || cmake -S . -B "$dir" -G "Unix Makefiles" "${launcher[@]}" "$@" >/dev/null
 }
 
 if [ "$only" = all ] || [ "$only" = native ]; then

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # native build and tests
-  cmake make g++ clang libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev
+  cmake make ccache g++ clang libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev
   zlib1g-dev libssl-dev nlohmann-json3-dev libpugixml-dev python3 openssl osslsigncode
   # Windows cross build
   g++-mingw-w64-x86-64 mingw-w64 binutils-mingw-w64-x86-64 libz-mingw-w64-dev

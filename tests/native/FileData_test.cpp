@@ -233,7 +233,7 @@ TEST(FileDataBlock, LoadsFromAModuleResource)
     ASSERT_TRUE(CopyFileW(w(ZoPlatform::ModuleFileName()), w(exe), FALSE));
     TUniqueAny<HANDLE, ResourceUpdateTraits> update(BeginUpdateResourceW(w(exe), FALSE));
     ASSERT_TRUE(update);
-    WideString name = FromUtf8(FileDataResourceName);
+    WideString name = FromUtf8(FileDataResource);
     ASSERT_TRUE(UpdateResourceW(update.Get(), MAKEINTRESOURCEW(10), w(name), MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL),
                                 b.block.data(), static_cast<DWORD>(b.block.size())));
     ASSERT_TRUE(EndUpdateResourceW(update.Release(), FALSE));

@@ -57,7 +57,7 @@ struct TPlainProject {
 std::unique_ptr<TSetupScript> BuiltScript(const TPeImage& pe)
 {
     TMemoryStream xml;
-    ReadPackageResource(pe, FullScriptResourceName, &xml);
+    ReadPackageResource(pe, FullScriptResourceW, &xml);
     auto script = std::make_unique<TSetupScript>();
     script->LoadFromStream(xml);
     return script;
@@ -79,7 +79,7 @@ TEST(PackagerUninstaller, APlainProjectGetsTheUninstallerInItsInstallFolder)
     EXPECT_EQ(entry.FileBytes, 50000);
     EXPECT_GT(entry.LastWriteDate, 0);
 
-    TBytes block = pe.ReadResource(*pe.Find(pe::kRcData, FileDataResourceWide));
+    TBytes block = pe.ReadResource(*pe.Find(pe::kRcData, FileDataResourceW));
     TFileDataList index;
     index.LoadFromBlock(block.data(), block.size());
     const TFileData* image = index.FindByGUID(entry.ResID);

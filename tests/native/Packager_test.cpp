@@ -110,8 +110,8 @@ TEST(PackagerBuild, FullInstallerCarriesTheExpandedScriptFilesIconAndAgreement)
 
     TPeImage pe = TPeImage::FromFile(r.FullSetup);
     EXPECT_EQ(pe.CheckSum(), pe.ComputeCheckSum());
-    EXPECT_EQ(pe.Find(pe::kRcData, OnlineScriptResourceName), nullptr);
-    auto script = ScriptOf(pe, FullScriptResourceName);
+    EXPECT_EQ(pe.Find(pe::kRcData, OnlineScriptResourceW), nullptr);
+    auto script = ScriptOf(pe, FullScriptResourceW);
     ASSERT_NE(script, nullptr);
     const TSetupFileList& files = *script->FileList;
     ASSERT_EQ(files.Count(), 4);
@@ -133,7 +133,7 @@ TEST(PackagerBuild, FullInstallerCarriesTheExpandedScriptFilesIconAndAgreement)
     EXPECT_EQ(script->BaseInfo->GUID, kGuid);
 
     // Every image decodes to its file; icon and agreement decode to theirs.
-    const TPeResource* block = pe.Find(pe::kRcData, FileDataResourceWide);
+    const TPeResource* block = pe.Find(pe::kRcData, FileDataResourceW);
     ASSERT_NE(block, nullptr);
     TBytes blockBytes = pe.ReadResource(*block);
     TFileDataList index;
@@ -175,15 +175,15 @@ TEST(PackagerBuild, OnlineInstallerHasTheScriptIconAndAgreementButNoFiles)
     TBuildResult r = TProjectBuilder::Build(p.options);
     ASSERT_FALSE(r.OnlineSetup.empty());
     TPeImage pe = TPeImage::FromFile(r.OnlineSetup);
-    EXPECT_EQ(pe.Find(pe::kRcData, FullScriptResourceName), nullptr);
-    EXPECT_EQ(pe.Find(pe::kRcData, FileDataResourceWide), nullptr);
-    auto script = ScriptOf(pe, OnlineScriptResourceName);
+    EXPECT_EQ(pe.Find(pe::kRcData, FullScriptResourceW), nullptr);
+    EXPECT_EQ(pe.Find(pe::kRcData, FileDataResourceW), nullptr);
+    auto script = ScriptOf(pe, OnlineScriptResourceW);
     ASSERT_NE(script, nullptr);
     EXPECT_NE(pe.Find(pe::kRcData, script->BaseInfo->IconResID), nullptr);
     EXPECT_NE(pe.Find(pe::kRcData, script->BaseInfo->LicenseResID), nullptr);
     EXPECT_LT(r.OnlineBytes, 20000u);
     TPeImage full = TPeImage::FromFile(r.FullSetup);
-    EXPECT_EQ(full.Find(pe::kRcData, OnlineScriptResourceName), nullptr);
+    EXPECT_EQ(full.Find(pe::kRcData, OnlineScriptResourceW), nullptr);
     EXPECT_EQ(full.Sections().size(), TPeImage::FromFile(first.FullSetup).Sections().size())
         << "rebuilding over an installer replaces its resource section";
 }
@@ -300,7 +300,7 @@ TEST(PackagerInspect, SaysWhatIsWrongWithForeignAndDamagedFiles)
 
     // A script resource that does not decode.
     TPeImage pe = TPeImage::FromFile(p.options.StubFile);
-    pe.SetResource(pe::kRcData, FullScriptResourceName, Bytes("garbage"));
+    pe.SetResource(pe::kRcData, FullScriptResourceW, Bytes("garbage"));
     TMemoryStream damaged{pe.Save()};
     damaged.SaveToFile(p.dir.Wide("damaged.exe"));
     try {

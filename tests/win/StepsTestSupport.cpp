@@ -45,7 +45,7 @@ HMODULE TTestPackage::ModuleWithBlock(const TBytes& block)
     if (!CopyFileW(W(host), W(path), FALSE)) throw std::runtime_error("cannot copy steps_host.dll");
     HANDLE update = BeginUpdateResourceW(W(path), FALSE);
     if (!update) throw std::runtime_error("BeginUpdateResource failed");
-    WideString name = WideOf(FileDataResourceName);
+    WideString name = WideOf(FileDataResource);
     UpdateResourceW(update, RT_RCDATA, W(name), MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL),
                     const_cast<uint8_t*>(block.data()), static_cast<DWORD>(block.size()));
     if (!EndUpdateResourceW(update, FALSE)) throw std::runtime_error("EndUpdateResource failed");

@@ -4,16 +4,14 @@
 add_library(online_host SHARED steps_host.c)
 set_target_properties(online_host PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
 
-# The installer's units, without its entry: the download unit reaches the main window.
-file(GLOB zo_online_units CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/Installer/*_win.cpp)
-list(REMOVE_ITEM zo_online_units ${CMAKE_SOURCE_DIR}/Installer/main_win.cpp)
 file(GLOB zo_online_tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/Online*_test.cpp)
-add_executable(online_tests ${zo_online_tests} ${zo_online_units}
+add_executable(online_tests ${zo_online_tests}
   OnlineTestSupport.cpp
   ${CMAKE_SOURCE_DIR}/tests/native/TestSupport.cpp
 )
 target_include_directories(online_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/native)
-target_link_libraries(online_tests PRIVATE zocore ${ZO_GTEST})
+# The installer's units, without its entry: the download unit reaches the main window.
+target_link_libraries(online_tests PRIVATE zoinstaller ${ZO_GTEST})
 set_target_properties(online_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
 add_dependencies(online_tests online_host)
 add_test(NAME online_tests COMMAND online_tests WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})

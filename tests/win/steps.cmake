@@ -1,33 +1,20 @@
 # Tests of the install steps, run under Wine: the steps against real files,
 # registry keys, shell links and processes of the prefix, and the copy-failure
 # window under the virtual display.
-# (Each part is built once the units it needs are in the tree.)
-if(EXISTS ${CMAKE_SOURCE_DIR}/Common/ZoWinUtils_win.h)
-  add_library(steps_host SHARED steps_host.c)
-  set_target_properties(steps_host PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+add_library(steps_host SHARED steps_host.c)
+set_target_properties(steps_host PROPERTIES PREFIX "" RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
 
-  add_executable(steps_helper steps_helper.cpp)
-  target_link_options(steps_helper PRIVATE -municode)
-  set_target_properties(steps_helper PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+add_executable(steps_helper steps_helper.cpp)
+target_link_options(steps_helper PRIVATE -municode)
+set_target_properties(steps_helper PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
 
-  file(GLOB zo_steps_tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/Steps*_test.cpp)
-  list(REMOVE_ITEM zo_steps_tests ${CMAKE_CURRENT_SOURCE_DIR}/StepsDialog_test.cpp)
-  add_executable(steps_tests ${zo_steps_tests}
-    StepsTestSupport.cpp
-    ${CMAKE_SOURCE_DIR}/tests/native/TestSupport.cpp
-    ${CMAKE_SOURCE_DIR}/Installer/InstallSteps_win.cpp
-  )
-  if(EXISTS ${CMAKE_SOURCE_DIR}/Installer/BaseFrm_win.cpp AND EXISTS ${CMAKE_SOURCE_DIR}/Common/ZoForms_win.cpp)
-    target_sources(steps_tests PRIVATE
-      StepsDialog_test.cpp
-      ${CMAKE_SOURCE_DIR}/Installer/BaseFrm_win.cpp
-      ${CMAKE_SOURCE_DIR}/Installer/BaseDialogFrm_win.cpp
-      ${CMAKE_SOURCE_DIR}/Installer/CopyFileFailureFrm_win.cpp
-    )
-  endif()
-  target_include_directories(steps_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/native)
-  target_link_libraries(steps_tests PRIVATE zocore ${ZO_GTEST} ole32 shell32 uuid)
-  set_target_properties(steps_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
-  add_dependencies(steps_tests steps_host steps_helper)
-  add_test(NAME steps_tests COMMAND steps_tests)
-endif()
+file(GLOB zo_steps_tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/Steps*_test.cpp)
+add_executable(steps_tests ${zo_steps_tests}
+  StepsTestSupport.cpp
+  ${CMAKE_SOURCE_DIR}/tests/native/TestSupport.cpp
+)
+target_include_directories(steps_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/native)
+target_link_libraries(steps_tests PRIVATE zoinstaller ${ZO_GTEST})
+set_target_properties(steps_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+add_dependencies(steps_tests steps_host steps_helper)
+add_test(NAME steps_tests COMMAND steps_tests)

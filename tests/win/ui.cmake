@@ -5,7 +5,7 @@ add_executable(ui_driver ui_driver.cpp)
 target_link_options(ui_driver PRIVATE -municode)
 
 add_executable(ui_makepkg ui_makepkg.cpp)
-target_link_libraries(ui_makepkg PRIVATE zocore)
+target_link_libraries(ui_makepkg PRIVATE zoformat zoforms)
 target_link_options(ui_makepkg PRIVATE -municode)
 
 add_executable(ui_child ui_child.cpp)
@@ -14,12 +14,11 @@ target_link_options(ui_child PRIVATE -municode)
 file(GLOB zo_ui_tests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/Ui*_test.cpp)
 add_executable(ui_tests ${zo_ui_tests}
   ${CMAKE_SOURCE_DIR}/tests/native/TestSupport.cpp
-  ${CMAKE_SOURCE_DIR}/Installer/BaseFrm_win.cpp
-  ${CMAKE_SOURCE_DIR}/Installer/BaseDialogFrm_win.cpp
   ${CMAKE_SOURCE_DIR}/Installer/LicenseFrm_win.cpp
 )
 target_include_directories(ui_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/native)
-target_link_libraries(ui_tests PRIVATE zocore ${ZO_GTEST})
+target_include_directories(ui_tests PRIVATE ${CMAKE_SOURCE_DIR}/Installer)
+target_link_libraries(ui_tests PRIVATE zoforms zoformat ${ZO_GTEST})
 add_dependencies(ui_tests ui_child)
 set_target_properties(ui_driver ui_makepkg ui_child ui_tests PROPERTIES
   RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})

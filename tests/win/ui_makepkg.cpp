@@ -204,7 +204,7 @@ int wmain(int argc, wchar_t** argv)
     bool ok = true;
     if (scriptKind == "full" || scriptKind == "both") {
         ok &= Put(update, WideOf(kFullScript), encodedScript);
-        ok &= Put(update, WideOf(FileDataResourceName), block.Bytes());
+        ok &= Put(update, WideOf(FileDataResource), block.Bytes());
     }
     if (scriptKind == "online" || scriptKind == "both") {
         // The online script differs by title, so a test sees which one was read.

@@ -7,7 +7,7 @@
 # attempt succeeds; a 200 page that is not a package gives "安装包错误。".
 # Screenshots: build/artifacts/online-failure.png, online-proxy.png.
 source "$(dirname "$0")/lib/online-common.sh"
-# Control IDs: the main window (Installer/ControlIds.h), the base dialog's OK
+# Control IDs: the main window (Forms/ControlIds.h), the base dialog's OK
 # and Cancel, the failure window and the proxy window (their own headers).
 TITLE=102 CLOSE=105 INSTALL=107 EDIT=110 PROXYLINK=114 PROGRESS=116 RUNAPP=118 OK=1 CANCEL=2
 LINE1=500 LINE2=501 LINE3=502 MEMURL=503 BROWSER=505 COPY=506

@@ -3,7 +3,7 @@
 # link, the destination check, the agreement window, an installation through
 # to the finished look, and screenshots of the idle and agreement windows.
 source "$(dirname "$0")/lib/ui-common.sh"
-# Control IDs (Installer/ControlIds.h).
+# Control IDs (Forms/ControlIds.h).
 TITLE=102 VERSION=103 MINIMIZE=104 CLOSE=105 ICON=106 INSTALL=107 PNLBOTTOM=108 DESTLABEL=109
 EDIT=110 BROWSE=111 AGREE=112 LICENSE=113 PROXY=114 WAIT=115 PROGRESS=116 DETAIL=117 RUNAPP=118 MEMO=300
 geom() { drv geom "$@"; }

@@ -1,19 +1,14 @@
-// The package index: where each encoded file image lies in the file-data block.
-//
-// Block layout: the images (each at its Offset, Bytes long), then the index (a
-// TFileDataList saved as XML and encoded), then the index length N as a signed
-// 32-bit little-endian integer in the last 4 bytes. Offsets count from the
-// block's first byte; the block stays below 2 GiB.
+// The package index: where each encoded file image lies in the file-data block
+// (its layout is drawn in PackageFormat.h).
 #pragma once
 
 #include <cstdint>
 #include <span>
 
+#include "PackageFormat.h"
 #include "ZoStream.h"
 #include "ZoXmlUtils.h"
 
-// The RCDATA resource that holds the block.
-inline constexpr const char* FileDataResourceName = "{24B4534B-E580-4F42-BEAB-A2818FDE92C0}";
 
 class TFileData : public TXmlPersistent {
     ZO_PERSISTENT_CLASS(TFileData)

@@ -8,10 +8,10 @@ std::span<const uint8_t> TFileDataList::ModuleBlock(void* module)
 {
     HMODULE m = static_cast<HMODULE>(module);
     // A resource's memory belongs to the module: nothing here needs releasing.
-    HRSRC info = FindResourceA(m, FileDataResourceName, MAKEINTRESOURCEA(10) /* RT_RCDATA */);
+    HRSRC info = FindResourceA(m, FileDataResource, MAKEINTRESOURCEA(10) /* RT_RCDATA */);
     HGLOBAL handle = info ? LoadResource(m, info) : nullptr;
     const void* data = handle ? LockResource(handle) : nullptr;
-    if (!data) throw EResNotFound(FormatText(u"Resource %s not found", {WideOf(FileDataResourceName)}));
+    if (!data) throw EResNotFound(FormatText(u"Resource %s not found", {WideOf(FileDataResource)}));
     return {static_cast<const uint8_t*>(data), static_cast<size_t>(SizeofResource(m, info))};
 }
 
