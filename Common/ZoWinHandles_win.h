@@ -8,6 +8,8 @@
 #include <windows.h>
 #include <objbase.h>
 #include <shlobj.h>
+#include <bcrypt.h>
+#include <wincrypt.h>
 
 #include <utility>
 
@@ -97,6 +99,22 @@ struct Socket {
     static SOCKET Invalid() { return INVALID_SOCKET; }
     static void Close(SOCKET s) { ::closesocket(s); }
 };
+struct CertContext {
+    static PCCERT_CONTEXT Invalid() { return nullptr; }
+    static void Close(PCCERT_CONTEXT c) { ::CertFreeCertificateContext(c); }
+};
+struct CertChain {
+    static PCCERT_CHAIN_CONTEXT Invalid() { return nullptr; }
+    static void Close(PCCERT_CHAIN_CONTEXT c) { ::CertFreeCertificateChain(c); }
+};
+struct Algorithm {  // a CNG algorithm provider
+    static BCRYPT_ALG_HANDLE Invalid() { return nullptr; }
+    static void Close(BCRYPT_ALG_HANDLE a) { ::BCryptCloseAlgorithmProvider(a, 0); }
+};
+struct Hash {  // a CNG hash object
+    static BCRYPT_HASH_HANDLE Invalid() { return nullptr; }
+    static void Close(BCRYPT_HASH_HANDLE h) { ::BCryptDestroyHash(h); }
+};
 }  // namespace ZoWinTraits
 
 using TUniqueHandle = TUniqueAny<HANDLE, ZoWinTraits::Handle>;
@@ -114,6 +132,10 @@ using TUniqueIcon = TUniqueAny<HICON, ZoWinTraits::Icon>;
 using TUniqueWindow = TUniqueAny<HWND, ZoWinTraits::Window>;
 using TUniqueCoTaskMem = TUniqueAny<void*, ZoWinTraits::CoTaskMem>;
 using TUniqueSocket = TUniqueAny<SOCKET, ZoWinTraits::Socket>;
+using TUniqueCertContext = TUniqueAny<PCCERT_CONTEXT, ZoWinTraits::CertContext>;
+using TUniqueCertChain = TUniqueAny<PCCERT_CHAIN_CONTEXT, ZoWinTraits::CertChain>;
+using TUniqueAlgorithm = TUniqueAny<BCRYPT_ALG_HANDLE, ZoWinTraits::Algorithm>;
+using TUniqueHash = TUniqueAny<BCRYPT_HASH_HANDLE, ZoWinTraits::Hash>;
 
 // A device context borrowed from a window with GetDC; given back with ReleaseDC.
 class TWindowDC {

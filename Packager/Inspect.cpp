@@ -6,6 +6,7 @@
 
 #include "FileDataClasses.h"
 #include "PackageResources.h"
+#include "PeDigest.h"
 #include "PeIcon.h"
 #include "PeResources.h"
 #include "PeVersion.h"
@@ -137,6 +138,28 @@ WideString ExtractionPath(const WideString& destDir, const WideString& sourceMas
     return clean;
 }
 
+namespace {
+
+// The two ends of the pin: the digest a full package has, the one an online
+// installer expects, so a publisher can compare them.
+void WriteDigests(const TPeImage& pe, const WideString& file, bool full, std::ostream& out)
+{
+    if (full) out << "image digest (SHA-256): " << DigestToHex(PeImageDigest(*FileSource(file))) << "\n";
+    const TPeResource* pin = pe.Find(pe::kRcData, FullDigestResourceW);
+    if (!pin) {
+        if (!full) out << "pinned full-package digest: none (any package the address delivers is installed)\n";
+        return;
+    }
+    TBytes bytes = pe.ReadResource(*pin);
+    if (bytes.size() != std::tuple_size_v<TSha256Digest>)
+        throw EPackageError(u"the pinned full-package digest is damaged: not 32 bytes");
+    TSha256Digest digest;
+    std::copy(bytes.begin(), bytes.end(), digest.begin());
+    out << "pinned full-package digest (SHA-256): " << DigestToHex(digest) << "\n";
+}
+
+}  // namespace
+
 void InspectInstaller(const TInspectOptions& options, std::ostream& out)
 {
     TPeImage pe = TPeImage::FromFile(options.File);
@@ -158,6 +181,7 @@ void InspectInstaller(const TInspectOptions& options, std::ostream& out)
     out << "mode: "
         << (full ? "full package" : online ? "online installer" : "none: no setup script, the installer would end at once")
         << "\n";
+    WriteDigests(pe, options.File, full != nullptr, out);
 
     std::unique_ptr<TSetupScript> script;
     if (scriptRes) {
@@ -184,6 +208,7 @@ void InspectInstaller(const TInspectOptions& options, std::ostream& out)
             if (n == FullScriptResourceW) role = "full setup script";
             else if (n == OnlineScriptResourceW) role = "online setup script";
             else if (n == FileDataResourceW) role = "product files";
+            else if (n == FullDigestResourceW) role = "pinned full-package digest";
             else if (info && n == WideUpperCase(info->IconResID)) role = "product icon";
             else if (info && n == WideUpperCase(info->LicenseResID)) role = "user agreement";
         }

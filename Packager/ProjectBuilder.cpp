@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "NameGuid.h"
+#include "PackageDigest.h"
 #include "PackageWriter.h"
 #include "PeIcon.h"
 #include "PeResources.h"
@@ -478,7 +479,7 @@ TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
     }
 
     // ---- Resources shared by both installers.
-    for (const char16_t* name : {FullScriptResourceW, OnlineScriptResourceW, FileDataResourceW})
+    for (const char16_t* name : {FullScriptResourceW, OnlineScriptResourceW, FileDataResourceW, FullDigestResourceW})
         pe->RemoveResource(pe::kRcData, name);
     pe->SetResource(pe::kRcData, info.IconResID, Encoded(png));
     if (!info.LicenseResID.empty()) pe->SetResource(pe::kRcData, info.LicenseResID, Encoded(license));
@@ -512,8 +513,12 @@ TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
                                 });
                                 return totals.BlockSize;
                             }};
+    // The online installer pins the full one as written: sealed before the
+    // online one is built.
+    TSha256Digest fullDigest{};
     try {
         pe->SaveToFile(full.Temp(), &block);
+        fullDigest = SealFullPackage(full.Temp());
     } catch (const EPeFormatError& e) {  // the stub was checked: only sizes are left to fail
         Fail(project, e.Message());
     } catch (const EPackageError& e) {
@@ -528,6 +533,7 @@ TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
         online = std::make_unique<TPendingOutput>(onlinePath);
         pe->RemoveResource(pe::kRcData, FullScriptResourceW);
         pe->SetResource(pe::kRcData, OnlineScriptResourceW, encodedScript);
+        pe->SetResource(pe::kRcData, FullDigestResourceW, TBytes(fullDigest.begin(), fullDigest.end()));
         pe->SetResource(pe::kVersion, versionName, VersionResource(info, FromPath(onlinePath.filename())), 0x0804);
         pe->SaveToFile(online->Temp());
     }

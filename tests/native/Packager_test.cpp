@@ -8,6 +8,7 @@
 #include "Inspect.h"
 #include "NewProject.h"
 #include "PackageResources.h"
+#include "PeDigest.h"
 #include "PeIcon.h"
 #include "PeResources.h"
 #include "PeVersion.h"
@@ -184,6 +185,20 @@ TEST(PackagerBuild, OnlineInstallerHasTheScriptIconAndAgreementButNoFiles)
     EXPECT_LT(r.OnlineBytes, 20000u);
     TPeImage full = TPeImage::FromFile(r.FullSetup);
     EXPECT_EQ(full.Find(pe::kRcData, OnlineScriptResourceW), nullptr);
+    EXPECT_EQ(full.Find(pe::kRcData, FullDigestResourceW), nullptr);
+    // The online installer pins the full one of its own build, and inspect
+    // shows both ends.
+    const TPeResource* pin = pe.Find(pe::kRcData, FullDigestResourceW);
+    ASSERT_NE(pin, nullptr);
+    const TSha256Digest digest = PeImageDigest(*FileSource(r.FullSetup));
+    EXPECT_EQ(pe.ReadResource(*pin), TBytes(digest.begin(), digest.end()));
+    EXPECT_EQ(r.FullBytes % 8, 0u);
+    std::ostringstream fullReport, onlineReport;
+    InspectInstaller({r.FullSetup, false, u""}, fullReport);
+    InspectInstaller({r.OnlineSetup, false, u""}, onlineReport);
+    EXPECT_NE(fullReport.str().find("image digest (SHA-256): " + DigestToHex(digest)), std::string::npos);
+    EXPECT_NE(onlineReport.str().find("pinned full-package digest (SHA-256): " + DigestToHex(digest)),
+              std::string::npos);
     EXPECT_EQ(full.Sections().size(), TPeImage::FromFile(first.FullSetup).Sections().size())
         << "rebuilding over an installer replaces its resource section";
 }

@@ -1,0 +1,170 @@
+// The image digest that pins a full package: checked against a reference
+// computed independently (Python's hashlib over the same byte ranges, and
+// the digest osslsigncode reports for a file it signed), before and after
+// signing; and the pin the packaging tool writes into an online installer.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <memory>
+#include <sstream>
+
+#include "Inspect.h"
+#include "PackageDigest.h"
+#include "PackageFormat.h"
+#include "PeDigest.h"
+#include "PeResources.h"
+#include "TestSupport.h"
+#include "ZoHash.h"
+#include "ZoSysUtils.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kTiny64 = std::string(ZO_SOURCE_DIR) + "/tests/native/data/tiny64.exe";
+const std::string kTiny32 = std::string(ZO_SOURCE_DIR) + "/tests/native/data/tiny32.exe";
+
+// Standard output of a shell command; empty when it failed.
+std::string Run(const std::string& command)
+{
+    std::string out;
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+    if (!pipe) return out;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe.get())) > 0) out.append(buffer, n);
+    return out;
+}
+
+// The reference: the PE headers read by Python, the ranges hashed by hashlib.
+std::string ReferenceDigest(const fs::path& file)
+{
+    static const char* script =
+        "import hashlib, struct, sys\n"
+        "d = open(sys.argv[1], 'rb').read()\n"
+        "opt = struct.unpack_from('<I', d, 0x3c)[0] + 24\n"
+        "dirs = opt + (112 if struct.unpack_from('<H', d, opt)[0] == 0x20b else 96)\n"
+        "cs, ce = opt + 64, dirs + 32\n"
+        "off, size = struct.unpack_from('<II', d, ce)\n"
+        "keep = d[:cs] + d[cs + 4:ce] + (d[ce + 8:off] + d[off + size:] if size else d[ce + 8:])\n"
+        "print(hashlib.sha256(keep).hexdigest(), end='')\n";
+    std::string path = (fs::temp_directory_path() / "zo-digest-ref.py").string();
+    WriteFileBytes(path, script);
+    return Run("python3 " + path + " '" + file.string() + "'");
+}
+
+std::string Digest(const fs::path& file) { return DigestToHex(PeImageDigest(*FileSource(FromUtf8(file.string())))); }
+
+// A signing certificate made for the test, and the files it signs.
+struct TSigner {
+    TTempFolder dir;
+    bool ok = false;
+    TSigner()
+    {
+        ok = std::system(("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj '/CN=zosetup test signer' -keyout '" +
+                          (dir.Path() / "key.pem").string() + "' -out '" + (dir.Path() / "cert.pem").string() +
+                          "' >/dev/null 2>&1")
+                             .c_str()) == 0;
+    }
+    bool Sign(const fs::path& in, const fs::path& out) const
+    {
+        return std::system(("osslsigncode sign -certs '" + (dir.Path() / "cert.pem").string() + "' -key '" +
+                            (dir.Path() / "key.pem").string() + "' -h sha256 -n zotest -in '" + in.string() +
+                            "' -out '" + out.string() + "' >/dev/null 2>&1")
+                               .c_str()) == 0;
+    }
+    // The digest osslsigncode computes of a signed file, lower case.
+    static std::string Calculated(const fs::path& signedFile)
+    {
+        std::string out = Run("osslsigncode verify -in '" + signedFile.string() + "' 2>/dev/null");
+        auto at = out.find("Calculated message digest : ");
+        if (at == std::string::npos) return "none in: " + out;
+        std::string hex = out.substr(at + 28, 64);
+        for (char& c : hex) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return hex;
+    }
+};
+
+}  // namespace
+
+TEST(PeDigest, MatchesAnIndependentReferenceForPe32AndPe32Plus)
+{
+    for (const std::string& f : {kTiny64, kTiny32}) {
+        SCOPED_TRACE(f);
+        EXPECT_EQ(Digest(f), ReferenceDigest(f));
+    }
+    // SHA-256 itself, against the published test vector.
+    EXPECT_EQ(DigestToHex(TZoSha256::Of("abc", 3)), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+}
+
+TEST(PeDigest, SurvivesSigningAndChangesWithAnyOtherByte)
+{
+    TSigner signer;
+    ASSERT_TRUE(signer.ok) << "openssl could not make a certificate";
+    TTempFolder dir;
+    const fs::path unsignedFile = dir.Path() / "a.exe", signedFile = dir.Path() / "a-signed.exe";
+    fs::copy_file(kTiny64, unsignedFile);
+    ASSERT_EQ(fs::file_size(unsignedFile) % 8, 0u);
+    ASSERT_TRUE(signer.Sign(unsignedFile, signedFile));
+    ASSERT_TRUE(TPeImage::FromFile(FromUtf8(signedFile.string())).IsSigned());
+
+    const std::string digest = Digest(unsignedFile);
+    EXPECT_EQ(Digest(signedFile), digest) << "signing must not change the digest";
+    EXPECT_EQ(ReferenceDigest(signedFile), digest);
+    EXPECT_EQ(TSigner::Calculated(signedFile), digest) << "osslsigncode hashes the same bytes";
+
+    // Signing twice (a second signature replaces the first) keeps it too.
+    const fs::path resigned = dir.Path() / "a-resigned.exe";
+    ASSERT_TRUE(signer.Sign(signedFile, resigned));
+    EXPECT_EQ(Digest(resigned), digest);
+
+    // A byte in the code, one in the headers, or data appended after the
+    // signature: another digest.
+    std::string bytes = ReadFileBytes(signedFile);
+    const size_t timeStamp = (static_cast<uint8_t>(bytes[0x3c]) | static_cast<uint8_t>(bytes[0x3d]) << 8) + 8;
+    for (size_t at : {size_t(0x400), timeStamp}) {
+        std::string changed = bytes;
+        changed[at] ^= 1;
+        WriteFileBytes(dir.Path() / "changed.exe", changed);
+        EXPECT_NE(Digest(dir.Path() / "changed.exe"), digest) << at;
+    }
+    WriteFileBytes(dir.Path() / "appended.exe", bytes + "appended");
+    EXPECT_NE(Digest(dir.Path() / "appended.exe"), digest);
+}
+
+TEST(PeDigest, RefusesWhatIsNoImageOrHasItsCertificateTableOutside)
+{
+    auto digestOf = [](std::string bytes) {
+        return PeImageDigest(*MemorySource(TBytes(bytes.begin(), bytes.end())));
+    };
+    EXPECT_THROW(digestOf("<html>not found</html>"), EPeFormatError);
+    EXPECT_THROW(digestOf(""), EPeFormatError);
+    std::string pe = ReadFileBytes(kTiny64);
+    EXPECT_THROW(digestOf(pe.substr(0, 0x90)), EPeFormatError) << "cut inside the headers";
+    // A certificate-table entry that points past the end of the file.
+    uint32_t opt = static_cast<uint8_t>(pe[0x3c]) | static_cast<uint8_t>(pe[0x3d]) << 8;
+    size_t entry = opt + 24 + 112 + 32;
+    std::string bad = pe;
+    bad[entry + 1] = 0x7F;  // offset 0x7F00
+    bad[entry + 4] = 0x10;  // 16 bytes
+    EXPECT_THROW(digestOf(bad), EPeFormatError);
+}
+
+TEST(PeDigest, SealingPadsToEightBytesAndKeepsTheChecksumRight)
+{
+    TTempFolder dir;
+    const fs::path file = dir.Path() / "full.exe";
+    WriteFileBytes(file, ReadFileBytes(kTiny64) + "odd");  // an overlay of 3 bytes
+    const WideString name = FromUtf8(file.string());
+    const std::string digest = DigestToHex(SealFullPackage(name));
+    EXPECT_EQ(fs::file_size(file) % 8, 0u);
+    EXPECT_EQ(fs::file_size(file), 4608u + 8);
+    TPeImage pe = TPeImage::FromFile(name);
+    EXPECT_EQ(pe.CheckSum(), pe.ComputeCheckSum());
+    EXPECT_EQ(digest, ReferenceDigest(file));
+    // A file already a multiple of 8 stays as it is.
+    const std::string before = ReadFileBytes(file);
+    EXPECT_EQ(DigestToHex(SealFullPackage(name)), digest);
+    EXPECT_EQ(ReadFileBytes(file), before);
+}
