@@ -270,6 +270,10 @@ struct TXmlTreeAccess {
     static void ReleaseOwnedTexts(TXmlNode& root);
     // Fills an empty list with attributes that refer to the spans' bytes.
     static void SetViews(TXmlAttributeList& list, const TAttrSpan* spans, size_t count);
+    // A new element in the document's arena, not yet in the tree.
+    static TXmlNodePtr NewNode(TXmlDocument& doc, TXmlNode* parent) { return TXmlNodePtr(doc.NewNode(parent)); }
+    // Appends a node made with the parent's allocator to its children.
+    static TXmlNode* Adopt(TXmlNode& parent, TXmlNodePtr node) { return parent.Nodes.Adopt(std::move(node)); }
 
     // Reads the document [data, data + size) straight into the object when it
     // has a form the direct reading knows; false leaves everything unchanged

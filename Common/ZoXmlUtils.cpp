@@ -22,9 +22,9 @@ namespace {
 constexpr const char* kUnit = "Common/ZoXmlUtils";
 const char16_t* const kTagMismatch = u"XML 标签不匹配";
 
-[[noreturn]] void RaiseTagMismatch()
+[[noreturn]] void RaiseTagMismatch(size_t offset = EXmlException::npos)
 {
-    throw EXmlException(kTagMismatch);
+    throw EXmlException(kTagMismatch, offset);
 }
 
 inline char AsciiLower(char c)
@@ -535,6 +535,7 @@ TXmlDocument::~TXmlDocument()
 
 void TXmlDocument::DropTree(size_t nextInput)
 {
+    input_ = {};
     // A tree made in the arena holds nothing else once its own texts are
     // freed: releasing the arena frees it at once, without destroying every node.
     if (Root && MadeIn(*Root, &*arena_)) {
@@ -566,14 +567,16 @@ void TXmlDocument::LoadFromBuffer(const char* data, size_t size)
 
 void TXmlDocument::ParseInPlace(const char* data, size_t size)
 {
+    input_ = std::string_view(data, size);
     const char* p = data;
     const char* end = data + size;
     TXmlNode* current = nullptr;
     TAttrSpan spans[kMaxPlainAttributes];
     std::vector<TAttrSpan> generalSpans;
+    auto at = [&p, data] { return static_cast<size_t>(p - data); };
 
-    auto closeCurrent = [&current] {
-        if (!current) RaiseTagMismatch();
+    auto closeCurrent = [&current, &at] {
+        if (!current) RaiseTagMismatch(at());
         current = current->Parent;
     };
     // The element joins the tree only once its tag has been read.
@@ -610,7 +613,7 @@ void TXmlDocument::ParseInPlace(const char* data, size_t size)
         }
         if (end - p >= 9 && std::memcmp(p, "<![CDATA[", 9) == 0) {
             const char* close = FindText(p + 9, end, "]]>");
-            if (!close) RaiseTagMismatch();
+            if (!close) RaiseTagMismatch(at());
             if (current && close > p + 9) {
                 current->Value.SetView(std::string_view(p + 9, static_cast<size_t>(close - p - 9)));
                 current->IsCData = true;
@@ -619,11 +622,11 @@ void TXmlDocument::ParseInPlace(const char* data, size_t size)
             continue;
         }
         const char* gt = FindByte(p + 1, end, '>');
-        if (!gt) RaiseTagMismatch();
+        if (!gt) RaiseTagMismatch(at());
         char kind = p[1];
         if (kind == '!') {
             const char* close = FindText(p, end, "-->");
-            if (!close) RaiseTagMismatch();
+            if (!close) RaiseTagMismatch(at());
             p = close + 3;
             continue;
         }

@@ -20,7 +20,25 @@
 #include "ZoStream.h"
 #include "ZoTypes.h"
 
-ZO_DECLARE_ERROR(EXmlException, Exception);
+// The XML unit's error. A parser that knows where in its bytes the fault lies
+// says so (Offset); XmlPositionAt turns that into a line and a column.
+class EXmlException : public Exception {
+public:
+    static constexpr size_t npos = static_cast<size_t>(-1);
+    explicit EXmlException(WideString message, size_t offset = npos) : Exception(std::move(message)), offset_(offset) {}
+    size_t Offset() const noexcept { return offset_; }
+
+private:
+    size_t offset_;
+};
+
+// A place in a text: line and column from 1, the column counted in characters.
+struct TXmlPosition {
+    int Line = 0;
+    int Column = 0;
+};
+// The place of the byte at offset in the UTF-8 text (offsets past the end give the end).
+TXmlPosition XmlPositionAt(std::string_view text, size_t offset);
 // The JSON form of persistent objects; members keep their insertion order.
 using TJsonObject = nlohmann::ordered_json;
 // "List index out of bounds (%d)"
@@ -235,6 +253,7 @@ public:
 private:
     friend class TXmlNode;
     friend class TXmlDocument;
+    friend struct TXmlTreeAccess;
     void MakeRoom();
     TXmlNode* Append(TXmlNode* parent);
     // Takes a node made with this list's allocator.
@@ -297,6 +316,18 @@ public:
     }
     // From the stream's position to its end.
     void LoadFromStream(TStream& stream);
+    // Parses a copy of the bytes by the rules of XML itself (well-formed, no
+    // DTD; what the lenient parser lets pass, such as an end tag naming
+    // another element or a missing root end tag, is refused). Every fault
+    // raises EXmlException with one sentence and its Offset. A document that
+    // passes gives the tree LoadFromBuffer would give, except that white
+    // space between child elements does not replace an element's text.
+    void LoadStrict(const char* data, size_t size);
+    // The loaded bytes the tree refers to (empty for a tree built in code).
+    std::string_view Input() const { return input_; }
+    // Where a name or value of the tree lies in Input(); npos for a text set
+    // in code.
+    size_t OffsetOf(const TXmlText& text) const;
     // UTF-8 without byte-order mark, CR LF after every line.
     AnsiString SaveToString() const;
     void SaveToStream(TStream& stream) const;
@@ -308,6 +339,7 @@ private:
     void ParseInPlace(const char* data, size_t size);
     TXmlNode* NewNode(TXmlNode* parent);
     void DropTree(size_t nextInput);
+    std::string_view input_;
 };
 
 // ---- Published properties -------------------------------------------------------
@@ -372,6 +404,11 @@ struct TPropInfo {
     bool Writable() const { return SetOrd || SetFloat || SetStr || SetWStr; }
     std::string_view NameView() const { return {Name, NameLength}; }
 };
+
+// Why an attribute's escaped text is no value of the property's type ("is not
+// a Boolean: write True or False"); none when it is one. Stricter than a load,
+// which keeps the default for a text that does not convert.
+std::optional<std::string> XmlValueProblem(const TPropInfo& p, std::string_view text);
 
 // A class's name, ancestor, own published properties and virtual constructor.
 class TClassInfo {
