@@ -61,7 +61,9 @@ bool ForceDirs(const WideString& path)
 {
     if (path.empty()) throw EInOutError(u"Unable to create directory");
     WideString rest = WithoutTrailingBackslash(path);
-    if (rest.size() < 3 || DirExists(rest)) return true;
+    // A drive ("C:") or the root needs no creation; any other name does, however short.
+    const bool root = rest.empty() || (rest.size() == 2 && rest[1] == u':');
+    if (root || DirExists(rest)) return true;
     WideString parent = DirPart(rest);
     if (parent == rest) return true;
     // A parent that is empty (a relative name) needs no creation.

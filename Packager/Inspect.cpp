@@ -1,5 +1,6 @@
 #include "Inspect.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <filesystem>
@@ -98,8 +99,15 @@ void Extract(const TPeImage& pe, const TSetupScript& script, const WideString& d
             if (content.size() != uint64_t(f->FileBytes))
                 throw EPackageError(FormatText(u"the image of %s does not have the size the script gives", {rel}));
         }
-        const WideString target = WithTrailingBackslash(dir) + rel;
-        TZoFilefn::ForceFileDir(target);
+        WideString native = rel;
+#ifndef _WIN32
+        std::replace(native.begin(), native.end(), u'\\', u'/');
+#endif
+        const fs::path targetPath = fs::path(dir) / fs::path(native);
+        std::error_code ec;
+        fs::create_directories(targetPath.parent_path(), ec);
+        if (ec) throw EPackageError(FormatText(u"cannot create the folder %s: %s", {targetPath.parent_path().u16string(), FromUtf8(ec.message())}));
+        const WideString target = targetPath.u16string();
         TMemoryStream data{std::move(content)};
         data.SaveToFile(target);
         if (f->LastWriteDate != 0) TZoFilefn::SetFileTimes(target, {0, f->LastWriteDate, 0});

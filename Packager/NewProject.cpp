@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "PeIcon.h"
+#include "ProjectCheck.h"
 #include "SetupProject.h"
 #include "ZoSysUtils.h"
 
@@ -53,38 +54,56 @@ void WriteNewProject(const WideString& projectFile)
     std::error_code ec;
     if (fs::exists(project, ec))
         throw EPackageError(projectFile + u": the file exists already; choose another name or edit it");
+    // The product is named after the project: a second project is a second
+    // product, with its own folder, title and identity.
+    const WideString name = project.stem().u16string();
+    if (Trim(name).empty() || !WindowsNameProblem(name).empty() || name.find_first_of(u"{}") != WideString::npos)
+        throw EPackageError(projectFile + u": name the project as the product, with a name Windows can hold "
+                                              u"(it becomes the title, the folder and the program's name)");
     const fs::path dir = project.parent_path();
     if (!dir.empty()) fs::create_directories(dir, ec);
 
     TSetupScript script;
     TSetupBaseInfo& info = *script.BaseInfo;
-    const WideString title = u"我的产品";
-    info.AppTitle = title;
-    info.ProductName = title;
+    info.AppTitle = name;
+    info.ProductName = name;
     info.Version = u"1.0.0.0";
-    info.DefInstallPath = u"{pf}\\MyProduct";
+    info.DefInstallPath = u"{pf}\\" + name;
     info.IconFile = u"icon.png";
     info.LicenseFile = u"license.txt";
-    info.FullSetupFile = u"MyProductSetup.exe";
-    info.MiniSetupFile = u"MyProductSetup-online.exe";
-    info.InstallFileDescription = title + u" 安装程序";
-    script.VarList->GetOrAddVar(u"{AppTitle}")->VarValue = title;
-    script.VarList->GetOrAddVar(u"{GUID}")->VarValue = info.GUID;
+    info.FullSetupFile = name + u"-setup.exe";
+    info.MiniSetupFile = name + u"-online.exe";
+    info.InstallFileDescription = name + u" 安装程序";
+    info.UninstallFileDescription = name + u" 卸载程序";
+    // {AppTitle}, {Version}, {GUID} and the like come from BaseInfo; only
+    // what it does not hold is a variable here.
+    script.VarList->Clear();
+    script.VarList->GetOrAddVar(u"{MainExeName}")->VarValue = name;
 
     TSetupFile* files = script.FileList->Add();
     files->SourcePath = u"files";
     files->SourceMask = u"*.*";
     files->IncludeSubPath = true;
     files->DestDir = u"{app}";
-    TSetupShortCut* link = script.ShortCutList->Add();
-    link->Name = u"{AppTitle} 说明";
-    link->DstFile = u"{app}\\readme.txt";
-    link->SaveDir = u"{desktop}";
-    link->WorkDir = u"{app}";
+    TSetupRun* run = script.RunList->Add();  // started by the finished window's button
+    run->FileName = u"{app}\\{MainExeName}.exe";
+    run->WorkDir = u"{app}";
+    auto shortcut = [&](const WideString& title, const WideString& target, const WideString& folder) {
+        TSetupShortCut* link = script.ShortCutList->Add();
+        link->Name = title;
+        link->DstFile = target;
+        link->IconFile = target;
+        link->SaveDir = folder;
+        link->WorkDir = u"{app}";
+    };
+    shortcut(u"{AppTitle}", u"{app}\\{MainExeName}.exe", u"{desktop}");
+    shortcut(u"{AppTitle}", u"{app}\\{MainExeName}.exe", u"{group}");
+    shortcut(u"卸载 {AppTitle}", u"{app}\\Uninstall.exe", u"{group}");
 
     WriteIfMissing(dir / "icon.png", PlaceholderIcon());
     WriteIfMissing(dir / "license.txt", Utf8WithMark("用户协议\r\n\r\n在这里写下产品的用户协议。\r\n"));
     fs::create_directories(dir / "files", ec);
-    WriteIfMissing(dir / "files" / "readme.txt", Utf8WithMark("把产品的文件放进这个文件夹。\r\n"));
+    WriteIfMissing(dir / "files" / "readme.txt",
+                   Utf8WithMark(("把产品的文件放进这个文件夹，主程序名为 " + ToUtf8(name) + ".exe。\r\n").c_str()));
     script.SaveToFile(projectFile);
 }

@@ -4,12 +4,14 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <system_error>
 #include <thread>
 
 #include "NameGuid.h"
 #include "PackageDigest.h"
 #include "PackageWriter.h"
+#include "ProjectCheck.h"
 #include "PeIcon.h"
 #include "PeResources.h"
 #include "PeVersion.h"
@@ -271,6 +273,43 @@ uint64_t FileSizeOf(const WideString& file)
     return ec ? 0 : n;
 }
 
+// BaseInfo's values as variables, for the names the project does not define
+// itself: the title and the rest are then written once.
+void AddBaseInfoVariables(TSetupScript& script)
+{
+    const TSetupBaseInfo& i = *script.BaseInfo;
+    const std::pair<const char16_t*, const WideString*> derived[] = {
+        {u"{AppTitle}", &i.AppTitle},          {u"{Version}", &i.Version},
+        {u"{GUID}", &i.GUID},                  {u"{Copyright}", &i.LegalCopyright},
+        {u"{CompanyName}", &i.CompanyName},    {u"{CompanyUrl}", &i.CompanyUrl},
+        {u"{DefaultFolder}", &i.DefInstallPath}};
+    for (const auto& [name, value] : derived)
+        if (!script.VarList->FindVar(name)) script.VarList->GetOrAddVar(name)->VarValue = *value;
+}
+
+WideString VariableNames(const TSetupVarList& vars)
+{
+    WideString list;
+    for (const TSetupVar* v : vars) list += (list.empty() ? u"" : u", ") + v->VarName;
+    return list;
+}
+
+// Programs to run and shortcut targets in the install folder that no file entry installs.
+std::vector<WideString> MissingTargets(const TSetupScript& script)
+{
+    std::set<WideString> installed;
+    for (const TSetupFile* f : *script.FileList) installed.insert(DestinationKey(f->DestDir, f->SourceMask));
+    std::vector<WideString> warnings;
+    auto check = [&](const WideString& target, const char16_t* what) {
+        const WideString key = DestinationKey(u"", target).substr(1);  // no leading separator
+        if (key.starts_with(u"{APP}\\") && !installed.count(key))
+            warnings.push_back(FormatText(u"%s %s, which the package does not install", {what, target}));
+    };
+    for (const TSetupRun* r : *script.RunList) check(r->FileName, u"RunList starts");
+    for (const TSetupShortCut* s : *script.ShortCutList) check(s->DstFile, u"a shortcut leads to");
+    return warnings;
+}
+
 }  // namespace
 
 bool IsUsableResourceName(const WideString& name)
@@ -332,22 +371,25 @@ std::unique_ptr<TSetupScript> TProjectBuilder::LoadProject(
     const WideString& projectFile, std::vector<WideString>* files,
     const std::vector<std::pair<WideString, WideString>>& variables)
 {
+    const TProjectDocument doc(projectFile);
     auto script = std::make_unique<TSetupScript>();
     TSetupBaseInfo& info = *script->BaseInfo;
     // A GUID the project does not carry would change on every build, and with
-    // it the product's identity and every resource name.
+    // it the product's identity and every resource name. Variables are the
+    // project's own and those its BaseInfo gives, never made-up defaults.
     info.GUID.clear();
-    const WideString madeUpGuidVar = script->VarList->FindVar(u"{GUID}")->VarValue;
-    try {
-        script->LoadFromFile(projectFile);
-    } catch (const Exception& e) {
-        Fail(projectFile, e.Message());
-    }
+    script->VarList->Clear();
+    doc.LoadInto(*script);
+    const TXmlNode* base = doc.Element("BaseInfo");
     if (Trim(info.GUID).empty())
-        Fail(projectFile, u"the project has no GUID in BaseInfo; give it one (zosetup-pack new writes a project with one)");
-    if (TSetupVar* v = script->VarList->FindVar(u"{GUID}"); v && v->VarValue == madeUpGuidVar) v->VarValue = info.GUID;
+        doc.Fail(base, "GUID", u"the project has no GUID in BaseInfo; give it one (zosetup-pack new writes a project with one)");
+    if (Trim(info.AppTitle).empty())
+        doc.Fail(base, "AppTitle", u"AppTitle is empty: the installer shows it as its title and names the start-menu folder after it");
+    AddBaseInfoVariables(*script);
     for (const auto& [name, value] : variables) {
-        TSetupVar* v = script->VarList->GetOrAddVar(name);
+        TSetupVar* v = script->VarList->FindVar(name);
+        if (!v) doc.Fail(doc.Element("VarList"), nullptr, FormatText(u"--var %s: the project has no variable %s (it has %s)",
+                                                                      {name, name, VariableNames(*script->VarList)}));
         v->VarValue = value;
         v->Checked = true;
     }
@@ -358,14 +400,20 @@ std::unique_ptr<TSetupScript> TProjectBuilder::LoadProject(
     for (TSetupShortCut* s : *script->ShortCutList) s->ExpandVariables(vars);
     for (TSetupRun* r : *script->RunList) r->ExpandVariables(vars);
     for (TSetupSwiper* s : *script->SwiperList) s->ExpandVariables(vars);
+    CheckProjectValues(doc, *script);
 
     // One entry per real file.
     const fs::path projectDir = ToPath(projectFile).parent_path();
+    const std::vector<const TXmlNode*> entries = doc.Items("FileList");
     TSetupFileList expanded;
     std::map<WideString, WideString> destinations;  // key -> source, to find two entries writing one file
-    for (TSetupFile* entry : *script->FileList) {
+    for (int e = 0; e < script->FileList->Count(); ++e) {
+        const TSetupFile* entry = script->FileList->Items(e);
         for (TFound& f : ResolveEntry(*entry, projectDir)) {
             const WideString source = FromPath(f.file);
+            if (WideString problem = InstallPathProblem(f.relative); !problem.empty())
+                doc.Fail(entries[static_cast<size_t>(e)], "SourceMask",
+                         FormatText(u"the file %s cannot be installed: %s", {source, problem}));
             const WideString key = DestinationKey(entry->DestDir, f.relative);
             auto [it, fresh] = destinations.emplace(key, source);
             if (!fresh)
@@ -394,6 +442,8 @@ TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
     std::vector<WideString> sources;
     std::unique_ptr<TSetupScript> script = LoadProject(options.ProjectFile, &sources, options.Variables);
     if (options.AddUninstaller) AddUninstaller(*script, sources, options);
+    TBuildResult result;
+    result.Warnings = MissingTargets(*script);
     TSetupBaseInfo& info = *script->BaseInfo;
     const TSetupVarList& vars = *script->VarList;
     const fs::path projectDir = ToPath(options.ProjectFile).parent_path();
@@ -471,11 +521,11 @@ TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
         std::vector<fs::path> inputs{ToPath(project), iconPath, ToPath(stubFile)};
         if (!Trim(licenseFile).empty()) inputs.push_back(projectDir / ToPath(licenseFile));
         for (const WideString& s : sources) inputs.push_back(ToPath(s));
-        for (const fs::path& out : {fullPath, onlinePath}) {
-            if (&out == &onlinePath && !info.BuildMiniSetup) continue;
+        std::vector<const fs::path*> outputs{&fullPath};
+        if (info.BuildMiniSetup) outputs.push_back(&onlinePath);
+        for (const fs::path* out : outputs)
             for (const fs::path& in : inputs)
-                if (same(out, in)) Fail(FromPath(out), u"the installer would overwrite a file the build reads");
-        }
+                if (same(*out, in)) Fail(FromPath(*out), u"the installer would overwrite a file the build reads");
     }
 
     // ---- Resources shared by both installers.
@@ -486,9 +536,15 @@ TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
     SetExplorerIcon(*pe, png);
     const TBytes encodedScript = EncodedScript(*script);
 
-    std::error_code ec;
-    fs::create_directories(outDir, ec);
-    if (ec) Fail(FromPath(outDir), u"cannot create the output folder: " + FromUtf8(ec.message()));
+    // The output names may carry folders of their own (out\Setup.exe).
+    for (const fs::path* out : {&fullPath, &onlinePath}) {
+        if (out == &onlinePath && !info.BuildMiniSetup) continue;
+        const fs::path dir = out->parent_path();
+        std::error_code ec;
+        if (dir.empty() || fs::is_directory(dir, ec)) continue;
+        fs::create_directories(dir, ec);
+        if (ec) Fail(FromPath(dir), u"cannot create the output folder: " + FromUtf8(ec.message()));
+    }
 
     // ---- The full installer, its file block streamed in last.
     std::vector<TPackInput> inputs;
@@ -499,7 +555,6 @@ TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
         total += static_cast<uint64_t>(f.FileBytes);
     }
     unsigned threads = options.Threads ? options.Threads : std::max(1u, std::thread::hardware_concurrency());
-    TBuildResult result;
     TPendingOutput full(fullPath);
     pe->SetResource(pe::kRcData, FullScriptResourceW, encodedScript);
     // The stub's own version resource is the one replaced, whatever its name.
@@ -524,7 +579,8 @@ TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
     } catch (const EPackageError& e) {
         Fail(project, e.Message());
     }
-    result.Files = totals.Files;
+    // Every entry counts, empty files (which carry no image) included, as inspect counts them.
+    result.Files = static_cast<uint64_t>(script->FileList->Count());
     result.BytesIn = totals.BytesIn;
 
     // ---- The online installer: the same script under the other name, no files.

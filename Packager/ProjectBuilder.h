@@ -28,9 +28,12 @@ struct TBuildOptions {
 struct TBuildResult {
     WideString FullSetup;   // the files written
     WideString OnlineSetup; // empty unless BuildMiniSetup
-    uint64_t Files = 0;     // product files
+    uint64_t Files = 0;     // product file entries, empty files included
     uint64_t BytesIn = 0;   // their plain bytes
     uint64_t FullBytes = 0, OnlineBytes = 0;
+    // What builds but will not work as meant, one line each (a program to run
+    // that the package does not install).
+    std::vector<WideString> Warnings;
 };
 
 class TProjectBuilder {

@@ -3,13 +3,16 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "BuildProgress.h"
 #include "Inspect.h"
 #include "NewProject.h"
 #include "PeResources.h"
 #include "ProjectBuilder.h"
+#include "ProjectCheck.h"
 #include "SetupFn.h"
 #include "ZoStream.h"
 #include "ZoSysUtils.h"
@@ -41,6 +44,7 @@ const char kUsage[] =
     "  new PROJECT.xml  write a starting project (with an icon, an agreement and a files folder)\n"
     "  encode IN OUT    encode a file with the package codec (zlib level 9 + scrambling)\n"
     "  decode IN OUT    decode a file in the package codec, e.g. Uninstall.da1\n"
+    "  --version        show the tool's version\n"
     "  --help           show this text\n";
 
 class TUsageError : public std::runtime_error {
@@ -55,46 +59,6 @@ bool StderrIsTerminal()
     return isatty(fileno(stderr));
 #endif
 }
-
-std::string Size(uint64_t bytes)
-{
-    char buf[32];
-    if (bytes >= 10ull << 20)
-        std::snprintf(buf, sizeof buf, "%.1f MB", bytes / 1048576.0);
-    else if (bytes >= 10ull << 10)
-        std::snprintf(buf, sizeof buf, "%.1f KB", bytes / 1024.0);
-    else
-        std::snprintf(buf, sizeof buf, "%llu bytes", static_cast<unsigned long long>(bytes));
-    return buf;
-}
-
-// A one-line bar on the terminal, redrawn at most ten times a second.
-class TProgressBar {
-public:
-    void Update(uint64_t done, uint64_t total)
-    {
-        auto now = std::chrono::steady_clock::now();
-        if (done < total && now - last_ < std::chrono::milliseconds(100)) return;
-        last_ = now;
-        const int width = 30;
-        int filled = total ? static_cast<int>(width * done / total) : width;
-        std::string bar(static_cast<size_t>(filled), '#');
-        bar.resize(width, '.');
-        std::fprintf(stderr, "\r[%s] %3d%%  %s of %s ", bar.c_str(), total ? static_cast<int>(100 * done / total) : 100,
-                     Size(done).c_str(), Size(total).c_str());
-        std::fflush(stderr);
-        drawn_ = true;
-    }
-    void Clear()
-    {
-        if (drawn_) std::fprintf(stderr, "\r%60s\r", "");
-        drawn_ = false;
-    }
-
-private:
-    std::chrono::steady_clock::time_point last_{};
-    bool drawn_ = false;
-};
 
 int Codec(bool encode, const WideString& in, const WideString& out)
 {
@@ -156,24 +120,29 @@ int Build(const std::vector<WideString>& args)
     }
     if (options.ProjectFile.empty()) throw TUsageError("build: which project file?");
 
-    TProgressBar bar;
-    if (!quiet && StderrIsTerminal()) options.Progress = [&](uint64_t done, uint64_t total) { bar.Update(done, total); };
+    std::optional<TBuildProgress> progress;
+    if (!quiet) {
+        progress.emplace(stderr, StderrIsTerminal());
+        options.Progress = [&](uint64_t done, uint64_t total) { progress->Update(done, total); };
+    }
     const auto start = std::chrono::steady_clock::now();
     TBuildResult r;
     try {
         r = TProjectBuilder::Build(options);
     } catch (...) {
-        bar.Clear();
+        if (progress) progress->Stop();
         throw;
     }
-    bar.Clear();
+    if (progress) progress->Stop();
+    for (const WideString& w : r.Warnings)
+        std::fprintf(stderr, "zosetup-pack: %s: warning: %s\n", ToUtf8(options.ProjectFile).c_str(), ToUtf8(w).c_str());
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (!quiet) {
         std::printf("built %s: %llu files, %s in, %s out, %.2f s\n", ToUtf8(r.FullSetup).c_str(),
-                    static_cast<unsigned long long>(r.Files), Size(r.BytesIn).c_str(), Size(r.FullBytes).c_str(),
+                    static_cast<unsigned long long>(r.Files), SizeText(r.BytesIn).c_str(), SizeText(r.FullBytes).c_str(),
                     seconds);
         if (!r.OnlineSetup.empty())
-            std::printf("built %s: online installer, %s\n", ToUtf8(r.OnlineSetup).c_str(), Size(r.OnlineBytes).c_str());
+            std::printf("built %s: online installer, %s\n", ToUtf8(r.OnlineSetup).c_str(), SizeText(r.OnlineBytes).c_str());
     }
     return 0;
 }
@@ -206,6 +175,10 @@ int Inspect(const std::vector<WideString>& args)
 
 int Run(const std::vector<WideString>& args)
 {
+    if (!args.empty() && args[0] == u"--version") {
+        std::printf("zosetup-pack %s\n", ZO_PACK_VERSION);
+        return 0;
+    }
     if (args.empty() || args[0] == u"--help" || args[0] == u"-h") {
         std::fputs(kUsage, args.empty() ? stderr : stdout);
         return args.empty() ? 2 : 0;
@@ -223,6 +196,9 @@ int Run(const std::vector<WideString>& args)
         if ((command == u"encode" || command == u"decode") && rest.size() == 2)
             return Codec(command == u"encode", rest[0], rest[1]);
         throw TUsageError("unknown command or wrong arguments: " + ToUtf8(command));
+    } catch (const EProjectError& e) {
+        std::fprintf(stderr, "%s\n", e.what());  // FILE:LINE:COLUMN: as compilers write it, for editors to follow
+        return 1;
     } catch (const TUsageError& e) {
         std::fprintf(stderr, "zosetup-pack: %s (see --help)\n", e.what());
         return 2;

@@ -33,6 +33,7 @@ struct TPlainProject {
         WriteFileBytes(dir.Path() / "Uninstall.exe", uninstaller);
         script.BaseInfo->GUID = u"{6A1D3C3E-2B1F-4F7A-9E55-0C0FFEE00002}";
         script.BaseInfo->IconFile = u"icon.png";
+        script.BaseInfo->AppTitle = u"Plain";
         AddEntry(u"*.*");
         options.ProjectFile = dir.Wide("plain.xml");
         options.OutputDir = dir.Wide("out");

@@ -104,7 +104,7 @@ TEST(PackagerBuild, FullInstallerCarriesTheExpandedScriptFilesIconAndAgreement)
     const auto stamp = fs::file_time_type::clock::now() - std::chrono::hours(24 * 400);
     fs::last_write_time(p.dir.Path() / "files" / "b.txt", stamp);
     TBuildResult r = TProjectBuilder::Build(p.options);
-    EXPECT_EQ(r.Files, 3u) << "the empty file has no image";
+    EXPECT_EQ(r.Files, 4u) << "every entry counts, the empty one too, as inspect counts them";
     EXPECT_EQ(r.BytesIn, 3u + 70000 + 100000);
     EXPECT_EQ(fs::path(r.FullSetup).filename(), "DemoSetup.exe") << "variables apply to the output name";
     EXPECT_TRUE(r.OnlineSetup.empty());
@@ -326,20 +326,69 @@ TEST(PackagerInspect, SaysWhatIsWrongWithForeignAndDamagedFiles)
     }
 }
 
-TEST(PackagerNew, StartingProjectBuildsAsItIsAndIsNeverOverwritten)
+TEST(PackagerNew, StartingProjectIsNamedAfterItsFileBuildsAndIsNeverOverwritten)
 {
     TTempFolder dir;
-    const WideString project = dir.Wide("p/product.xml");
+    const WideString project = dir.Wide("p/Hello.xml");
     WriteNewProject(project);
-    const std::string written = ReadFileBytes(dir.Path() / "p" / "product.xml");
+    const std::string written = ReadFileBytes(dir.Path() / "p" / "Hello.xml");
+    WriteFileBytes(dir.Path() / "p" / "files" / "Hello.exe", "MZ");
     TBuildOptions options;
     options.ProjectFile = project;
     options.StubFile = FromUtf8(std::string(ZO_SOURCE_DIR) + "/tests/native/data/tiny64.exe");
+    options.AddUninstaller = true;
+    options.UninstallerFile = options.StubFile;
     TBuildResult r = TProjectBuilder::Build(options);
-    EXPECT_EQ(r.Files, 1u);
-    EXPECT_EQ(fs::path(r.FullSetup).filename(), "MyProductSetup.exe");
+    EXPECT_EQ(r.Files, 3u) << "readme.txt, Hello.exe and Uninstall.exe";
+    EXPECT_EQ(fs::path(r.FullSetup).filename(), "Hello-setup.exe");
+    EXPECT_TRUE(r.Warnings.empty()) << ToUtf8(r.Warnings.front());
+
+    auto script = ScriptOf(TPeImage::FromFile(r.FullSetup), FullScriptResourceW);
+    ASSERT_NE(script, nullptr);
+    const TSetupBaseInfo& info = *script->BaseInfo;
+    EXPECT_EQ(info.AppTitle, u"Hello");
+    EXPECT_EQ(info.DefInstallPath, u"{pf}\\Hello");
+    EXPECT_EQ(info.MiniSetupFile, u"Hello-online.exe");
+    ASSERT_EQ(script->RunList->Count(), 1);
+    EXPECT_EQ(script->RunList->Items(0)->FileName, u"{app}\\Hello.exe") << "the finished window starts the program";
+    EXPECT_FALSE(script->RunList->Items(0)->Wait);
+    ASSERT_EQ(script->ShortCutList->Count(), 3);
+    std::set<std::pair<WideString, WideString>> links;
+    for (const TSetupShortCut* s : *script->ShortCutList) links.insert({s->SaveDir + u"|" + s->Name, s->DstFile});
+    const std::set<std::pair<WideString, WideString>> expected = {
+        {u"{desktop}|Hello", u"{app}\\Hello.exe"},
+        {u"{group}|Hello", u"{app}\\Hello.exe"},
+        {u"{group}|卸载 Hello", u"{app}\\Uninstall.exe"}};
+    EXPECT_EQ(links, expected);
+
+    // The title is written once: renamed in BaseInfo, it is renamed everywhere.
+    std::string renamed = written;
+    renamed.replace(renamed.find("AppTitle=\"Hello\""), 16, "AppTitle=\"Hi\"");
+    EXPECT_NE(renamed.find("VarValue=\"Hello\""), std::string::npos) << "{MainExeName} keeps the program's name";
+    WriteFileBytes(dir.Path() / "p" / "Hello.xml", renamed);
+    auto loaded = TProjectBuilder::LoadProject(project);
+    EXPECT_EQ(loaded->ShortCutList->Items(0)->Name, u"Hi");
+    WriteFileBytes(dir.Path() / "p" / "Hello.xml", written);
+
+    // Another project is another product.
+    WriteNewProject(dir.Wide("p/Other.xml"));
+    auto other = TProjectBuilder::LoadProject(dir.Wide("p/Other.xml"));
+    EXPECT_NE(other->BaseInfo->GUID, info.GUID);
+    EXPECT_EQ(other->BaseInfo->DefInstallPath, u"{pf}\\Other");
+
     EXPECT_THROW(WriteNewProject(project), EPackageError);
-    EXPECT_EQ(ReadFileBytes(dir.Path() / "p" / "product.xml"), written);
+    EXPECT_EQ(ReadFileBytes(dir.Path() / "p" / "Hello.xml"), written);
+    EXPECT_THROW(WriteNewProject(dir.Wide("p/CON.xml")), EPackageError) << "the name becomes a folder";
+}
+
+TEST(PackagerBuild, OutputNamesMayCarryFoldersOfTheirOwn)
+{
+    TProject p;
+    p.script.BaseInfo->FullSetupFile = u"dist\\1.0\\S.exe";
+    p.Save();
+    TBuildResult r = TProjectBuilder::Build(p.options);
+    EXPECT_TRUE(fs::is_regular_file(p.Out("dist") / "1.0" / "S.exe")) << ToUtf8(r.FullSetup);
+    EXPECT_FALSE(fs::exists(p.Out("dist") / "1.0" / "S.exe.part"));
 }
 
 TEST(PackagerPaths, ExtractionStaysInsideItsFolder)

@@ -35,6 +35,21 @@ TEST(Paths, ForceDirsCreatesEveryLevel)
     EXPECT_THROW(ForceDirs(u""), EInOutError);
 }
 
+// Only a drive ("C:") is taken for a root: a relative folder of one or two
+// letters is created like any other.
+TEST(Paths, ForceDirsCreatesShortRelativeNames)
+{
+    TTempFolder tmp;
+    const auto before = std::filesystem::current_path();
+    std::filesystem::current_path(tmp.Path());
+    const bool made = ForceDirs(u"ex") && ForceDirs(u"x\\y");
+    std::filesystem::current_path(before);
+    EXPECT_TRUE(made);
+    EXPECT_TRUE(std::filesystem::is_directory(tmp.Path() / "ex"));
+    EXPECT_TRUE(std::filesystem::is_directory(tmp.Path() / "x" / "y"));
+    EXPECT_TRUE(ForceDirs(u"C:"));
+}
+
 TEST(Strings, ReplaceTextFlags)
 {
     EXPECT_EQ(ReplaceText(u"aXbxc", u"x", u"-", 0), u"aXb-c");
