@@ -40,7 +40,13 @@ size_t TXmlDocument::OffsetOf(const TXmlText& text) const
 
 namespace {
 
-std::string Quoted(std::string_view s) { return std::string(s); }
+// Pieces appended into one message (GCC warns wrongly about some chains of +).
+std::string Cat(std::initializer_list<std::string_view> parts)
+{
+    std::string out;
+    for (std::string_view p : parts) out += p;
+    return out;
+}
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
@@ -194,9 +200,9 @@ private:
                 value = value * static_cast<unsigned>(base) + static_cast<unsigned>(d < 0 ? 0 : d);
             }
             if (!ok || !IsXmlChar(static_cast<uint32_t>(value)))
-                Fail(amp, "&" + Quoted(name) + "; names no character XML allows");
+                Fail(amp, Cat({"&", name, "; names no character XML allows"}));
         } else if (name != "lt" && name != "gt" && name != "amp" && name != "quot" && name != "apos") {
-            Fail(amp, "unknown entity &" + Quoted(name) + "; (XML knows &lt; &gt; &amp; &quot; &apos; and &#N;)");
+            Fail(amp, Cat({"unknown entity &", name, "; (XML knows &lt; &gt; &amp; &quot; &apos; and &#N;)"}));
         }
         p_ = q + 1;
     }
@@ -218,7 +224,7 @@ private:
         if (!declaration && target.size() == 3 && XmlNameEquals(target, "xml"))
             Fail(at, "the XML declaration <?xml ...?> may only stand at the very beginning of the file");
         const char* close = FindText(p_, end_, "?>");
-        if (!close) Fail(at, "the processing instruction <?" + Quoted(target) + " is not closed with ?>");
+        if (!close) Fail(at, Cat({"the processing instruction <?", target, " is not closed with ?>"}));
         p_ = close + 2;
     }
 
@@ -253,11 +259,11 @@ private:
         ++p_;
         std::string_view name = Name();
         if (name.empty()) Fail(at, "a '<' that starts no tag: write &lt; for a less-than sign");
-        const std::string tag = "<" + Quoted(name) + ">";
+        const std::string tag = Cat({"<", name, ">"});
         spans_.clear();
         for (;;) {
             bool space = SkipSpace();
-            if (p_ == end_) Fail(at, "the tag " + tag + " is not closed with '>'");
+            if (p_ == end_) Fail(at, Cat({"the tag ", tag, " is not closed with '>'"}));
             if (*p_ == '>') {
                 ++p_;
                 empty = false;
@@ -269,36 +275,36 @@ private:
                     empty = true;
                     break;
                 }
-                Fail(p_, "'/' in the tag " + tag + " must be followed by '>'");
+                Fail(p_, Cat({"'/' in the tag ", tag, " must be followed by '>'"}));
             }
-            if (*p_ == '<') Fail(at, "the tag " + tag + " is not closed with '>' before the next '<'");
+            if (*p_ == '<') Fail(at, Cat({"the tag ", tag, " is not closed with '>' before the next '<'"}));
             if (!space && !spans_.empty())
-                Fail(p_, "the value of " + Quoted(spans_.back().name) + " (\"" + Quoted(spans_.back().value) +
-                             "\") is followed by " + CharText(p_) + " without a space: a quote may be missing");
+                Fail(p_, Cat({"the value of ", spans_.back().name, " (\"", spans_.back().value, "\") is followed by ",
+                              CharText(p_), " without a space: a quote may be missing"}));
             const char* attrAt = p_;
             std::string_view attr = Name();
-            if (attr.empty()) Fail(p_, "unexpected " + CharText(p_) + " in the tag " + tag);
+            if (attr.empty()) Fail(p_, Cat({"unexpected ", CharText(p_), " in the tag ", tag}));
             SkipSpace();
             if (p_ == end_ || *p_ != '=')
-                Fail(attrAt, "the attribute " + Quoted(attr) + " has no value (write " + Quoted(attr) + "=\"...\")");
+                Fail(attrAt, Cat({"the attribute ", attr, " has no value (write ", attr, "=\"...\")"}));
             ++p_;
             SkipSpace();
             if (p_ == end_ || (*p_ != '"' && *p_ != '\''))
-                Fail(p_ < end_ ? p_ : attrAt, "the value of the attribute " + Quoted(attr) + " must be in quotes");
+                Fail(p_ < end_ ? p_ : attrAt, Cat({"the value of the attribute ", attr, " must be in quotes"}));
             const char quote = *p_++;
             const char* value = p_;
             while (p_ < end_ && *p_ != quote) {
                 if (*p_ == '<')
-                    Fail(value - 1, "the value of the attribute " + Quoted(attr) +
-                                        " runs into a '<': its closing quote is missing (or write &lt;)");
+                    Fail(value - 1, Cat({"the value of the attribute ", attr,
+                                         " runs into a '<': its closing quote is missing (or write &lt;)"}));
                 if (*p_ == '&')
                     Reference();
                 else
                     ++p_;
             }
-            if (p_ == end_) Fail(value - 1, "the value of the attribute " + Quoted(attr) + " has no closing quote");
+            if (p_ == end_) Fail(value - 1, Cat({"the value of the attribute ", attr, " has no closing quote"}));
             for (const TAttrSpan& s : spans_)
-                if (s.name == attr) Fail(attrAt, "the attribute " + Quoted(attr) + " appears twice in " + tag);
+                if (s.name == attr) Fail(attrAt, Cat({"the attribute ", attr, " appears twice in ", tag}));
             spans_.push_back({attr, std::string_view(value, static_cast<size_t>(p_ - value))});
             ++p_;
         }
@@ -353,12 +359,11 @@ private:
                 p_ += 2;
                 std::string_view name = Name();
                 SkipSpace();
-                if (p_ == end_ || *p_ != '>') Fail(at, "the end tag </" + Quoted(name) + "> is not closed with '>'");
+                if (p_ == end_ || *p_ != '>') Fail(at, Cat({"the end tag </", name, "> is not closed with '>'"}));
                 ++p_;
                 const TOpen& top = open.back();
                 if (name != top.name)
-                    Fail(at, "the end tag </" + Quoted(name) + "> does not match <" + Quoted(top.name) + "> of " +
-                                 Place(top.at));
+                    Fail(at, Cat({"the end tag </", name, "> does not match <", top.name, "> of ", Place(top.at)}));
                 open.pop_back();
             } else {
                 const char* at = p_;
@@ -368,8 +373,8 @@ private:
             }
         } while (!open.empty() && p_ < end_);
         if (!open.empty())
-            Fail(end_, "the file ends inside <" + Quoted(open.back().name) + "> of " + Place(open.back().at) +
-                           ": its end tag is missing");
+            Fail(end_, Cat({"the file ends inside <", open.back().name, "> of ", Place(open.back().at),
+                            ": its end tag is missing"}));
     }
 
     TXmlDocument& doc_;

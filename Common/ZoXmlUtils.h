@@ -319,8 +319,8 @@ public:
     // Parses a copy of the bytes by the rules of XML itself (well-formed, no
     // DTD; what the lenient parser lets pass, such as an end tag naming
     // another element or a missing root end tag, is refused). Every fault
-    // raises EXmlException with one sentence and its Offset. A document that
-    // passes gives the tree LoadFromBuffer would give, except that white
+    // raises EXmlException with one sentence and its Offset. The tree is read
+    // as XML means it (the lenient parser misreads a few valid forms); white
     // space between child elements does not replace an element's text.
     void LoadStrict(const char* data, size_t size);
     // The loaded bytes the tree refers to (empty for a tree built in code).

@@ -14,6 +14,14 @@ constexpr const char* kRoot = "TSetupScript";
 
 WideString W(std::string_view utf8) { return FromUtf8(AnsiString(utf8)); }
 
+// Pieces appended into one message (GCC warns wrongly about some chains of +).
+std::string Cat(std::initializer_list<std::string_view> parts)
+{
+    std::string out;
+    for (std::string_view p : parts) out += p;
+    return out;
+}
+
 // Letters that differ, for a "did you mean" among known names.
 size_t Distance(std::string_view a, std::string_view b)
 {
@@ -43,10 +51,10 @@ std::string Suggestion(std::string_view name, const std::vector<std::string_view
             best = k;
         }
     }
-    if (!best.empty()) return " (did you mean " + std::string(best) + "?)";
+    if (!best.empty()) return Cat({" (did you mean ", best, "?)"});
     std::string list;
     for (std::string_view k : known) list += (list.empty() ? "" : ", ") + std::string(k);
-    return list.empty() ? "" : " (known: " + list + ")";
+    return list.empty() ? "" : Cat({" (known: ", list, ")"});
 }
 
 bool IsBlank(std::string_view text)
@@ -77,15 +85,14 @@ public:
         std::vector<std::string_view> children;
         for (const TPropInfo& p : info.Properties())
             if (p.Kind == TPropKind::Class) children.push_back(p.NameView());
-        for (size_t i = 0; i < static_cast<size_t>(node.Nodes.Count()); ++i) {
-            const TXmlNode& child = *node.Nodes.Items(static_cast<int>(i));
+        for (int i = 0; i < node.Nodes.Count(); ++i) {
+            const TXmlNode& child = *node.Nodes.Items(i);
             const TPropInfo* p = info.FindProperty(child.Name);
             if (!p || p->Kind != TPropKind::Class)
-                Fail(&child, "unknown element <" + std::string(child.Name) + "> in <" + std::string(node.Name) + ">" +
-                                 Suggestion(child.Name, children));
-            for (size_t k = 0; k < i; ++k)
-                if (XmlNameEquals(node.Nodes.Items(static_cast<int>(k))->Name, child.Name))
-                    Fail(&child, "<" + std::string(child.Name) + "> appears twice in <" + std::string(node.Name) + ">");
+                Fail(&child, Cat({"unknown element <", child.Name, "> in <", node.Name, ">", Suggestion(child.Name, children)}));
+            for (int k = 0; k < i; ++k)
+                if (XmlNameEquals(node.Nodes.Items(k)->Name, child.Name))
+                    Fail(&child, Cat({"<", child.Name, "> appears twice in <", node.Name, ">"}));
             const TXmlPersistent* sub = p->GetObject(object);
             if (const auto* list = dynamic_cast<const TXmlObjectList*>(sub))
                 List(child, *list);
@@ -95,9 +102,10 @@ public:
     }
 
 private:
-    [[noreturn]] void Fail(const TXmlNode* node, const std::string& what, const char* attribute = nullptr) const
+    [[noreturn]] void Fail(const TXmlNode* node, const std::string& what, std::string_view attribute = {}) const
     {
-        doc_.Fail(node, attribute, W(what));
+        const std::string name(attribute);
+        doc_.Fail(node, attribute.empty() ? nullptr : name.c_str(), W(what));
     }
 
     void Attributes(const TXmlNode& node, const TClassInfo& info) const
@@ -108,51 +116,51 @@ private:
         auto all = node.Attributes.All();
         for (size_t i = 0; i < all.size(); ++i) {
             const TXmlAttribute& a = all[i];
-            const std::string name(a.Name);
             const TPropInfo* p = info.FindProperty(a.Name);
             if (!p || p->Kind >= TPropKind::Class)
-                Fail(&node, "unknown attribute " + name + " of <" + std::string(node.Name) + ">" + Suggestion(a.Name, known),
-                     name.c_str());
+                Fail(&node, Cat({"unknown attribute ", a.Name, " of <", node.Name, ">", Suggestion(a.Name, known)}), a.Name);
             for (size_t k = 0; k < i; ++k)
                 if (XmlNameEquals(all[k].Name, a.Name))
-                    Fail(&node, "the attribute " + name + " appears twice in <" + std::string(node.Name) + ">", name.c_str());
+                    Fail(&node, Cat({"the attribute ", a.Name, " appears twice in <", node.Name, ">"}), a.Name);
             if (auto problem = XmlValueProblem(*p, a.Value))
-                Fail(&node, name + "=\"" + std::string(a.Value) + "\" " + *problem, name.c_str());
+                Fail(&node, Cat({a.Name, "=\"", a.Value, "\" ", *problem}), a.Name);
         }
     }
 
     void NoText(const TXmlNode& node) const
     {
         if ((node.IsCData && !node.Value.empty()) || !IsBlank(node.Value))
-            Fail(&node, "text inside <" + std::string(node.Name) + "> means nothing to a project; values are attributes");
+            Fail(&node, Cat({"text inside <", node.Name, "> means nothing to a project; values are attributes"}));
+    }
+
+    void NoAttributes(const TXmlNode& node) const
+    {
+        if (node.Attributes.Empty()) return;
+        const TXmlAttribute& a = node.Attributes.All()[0];
+        Fail(&node, Cat({"unknown attribute ", a.Name, " of <", node.Name, ">"}), a.Name);
     }
 
     // A list holds one element Items, whose children are the items, each named by the item class.
     void List(const TXmlNode& node, const TXmlObjectList& list) const
     {
-        if (!node.Attributes.Empty())
-            Fail(&node, "unknown attribute " + std::string(node.Attributes.All()[0].Name) + " of <" +
-                            std::string(node.Name) + ">", std::string(node.Attributes.All()[0].Name).c_str());
+        NoAttributes(node);
         NoText(node);
         auto proto = const_cast<TXmlObjectList&>(list).CreateItem(u"");
-        const std::string itemName = proto->ClassInfo().Name();
+        const std::string_view itemName = proto->ClassInfo().Name();
         const TXmlNode* items = nullptr;
         for (const TXmlNode* child : node.Nodes) {
             if (!XmlNameEquals(child->Name, "Items"))
-                Fail(child, "<" + std::string(node.Name) + "> holds one element <Items>, and the <" + itemName +
-                                "> elements inside it, not <" + std::string(child->Name) + ">");
-            if (items) Fail(child, "<Items> appears twice in <" + std::string(node.Name) + ">");
+                Fail(child, Cat({"<", node.Name, "> holds one element <Items>, and the <", itemName,
+                                 "> elements inside it, not <", child->Name, ">"}));
+            if (items) Fail(child, Cat({"<Items> appears twice in <", node.Name, ">"}));
             items = child;
         }
         if (!items) return;
-        if (!items->Attributes.Empty())
-            Fail(items, "unknown attribute " + std::string(items->Attributes.All()[0].Name) + " of <Items>",
-                 std::string(items->Attributes.All()[0].Name).c_str());
+        NoAttributes(*items);
         NoText(*items);
         for (const TXmlNode* item : items->Nodes) {
             if (!XmlNameEquals(item->Name, itemName))
-                Fail(item, "<" + std::string(node.Name) + "> holds <" + itemName + "> elements, not <" +
-                               std::string(item->Name) + ">");
+                Fail(item, Cat({"<", node.Name, "> holds <", itemName, "> elements, not <", item->Name, ">"}));
             Object(*item, *proto);
         }
     }
@@ -180,7 +188,7 @@ TProjectDocument::TProjectDocument(const WideString& file) : file_(file)
     const TXmlNode& root = *doc_.Root;
     if (!XmlNameEquals(root.Name, kRoot))
         Fail(&root, nullptr,
-             W("not a zosetup project: its root element is <" + std::string(root.Name) + ">, a project's is <" + kRoot + ">"));
+             W(Cat({"not a zosetup project: its root element is <", root.Name, ">, a project's is <", kRoot, ">"})));
     TSetupScript prototype;
     TSchemaCheck(*this).Object(root, prototype);
 }

@@ -1,7 +1,8 @@
 // The XML parser on arbitrary bytes, alone and under a setup script load:
 // an error with a message or a tree, never a crash or a hang. A stream load
 // (which reads the written form straight into the objects) must end exactly
-// as the tree and its walk end: the same error, the same script.
+// as the tree and its walk end: the same error, the same script. The strict
+// reading gives a tree or an error with its place inside the input.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -53,6 +54,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             (void)doc.Root->GetText();
         }
     } catch (const Exception&) {
+    }
+    // The strict reading: a tree, or one error that says where it lies.
+    try {
+        TXmlDocument strict;
+        strict.LoadStrict(reinterpret_cast<const char*>(data), size);
+        (void)strict.SaveToString();
+    } catch (const EXmlException& e) {
+        if (e.Offset() > size) std::abort();
+        (void)XmlPositionAt(std::string_view(reinterpret_cast<const char*>(data), size), e.Offset());
     }
     try {
         TSetupScript script;

@@ -170,6 +170,9 @@ TEST(PackagerCheck, EachMistakeIsOneLineAtItsPlaceAndWritesNothing)
 
 TEST(PackagerCheck, FilesWindowsCannotHoldAreRefusedByName)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows cannot hold such a file in the first place";
+#endif
     THandWritten p;
     p.Write(kProject);
     WriteFileBytes(p.dir.Path() / "files" / "sub" / "what?.txt", "?");
