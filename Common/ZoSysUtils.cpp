@@ -4,12 +4,15 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <limits>
 
+#include "ZoCaseFoldTable.h"
 #include "ZoPlatform.h"
 
 static const char* const kUnit = "Common/ZoSysUtils";
@@ -89,9 +92,40 @@ WideString WideLowerCase(const WideString& text)
     return r;
 }
 
+static uint32_t FoldCodePoint(uint32_t c)
+{
+    if (c < 0x80) return c >= 'A' && c <= 'Z' ? c + 32 : c;
+    // The last run that starts at or before c.
+    const TCaseFoldRun* run = std::upper_bound(std::begin(kCaseFoldRuns), std::end(kCaseFoldRuns), c,
+                                               [](uint32_t v, const TCaseFoldRun& r) { return v < r.first; });
+    if (run == std::begin(kCaseFoldRuns)) return c;
+    --run;
+    uint32_t offset = c - run->first;
+    if (offset % run->stride != 0 || offset / run->stride >= run->count) return c;
+    return static_cast<uint32_t>(static_cast<int64_t>(c) + run->delta);
+}
+
+WideString FoldCase(const WideString& text)
+{
+    WideString r = text;
+    for (size_t i = 0; i < r.size(); ++i) {
+        char16_t c = r[i];
+        if (c < 0x80) {
+            if (c >= u'A' && c <= u'Z') r[i] = static_cast<char16_t>(c + 32);
+        } else if (c >= 0xD800 && c <= 0xDBFF && i + 1 < r.size() && r[i + 1] >= 0xDC00 && r[i + 1] <= 0xDFFF) {
+            uint32_t f = FoldCodePoint(0x10000 + ((c - 0xD800u) << 10) + (r[i + 1] - 0xDC00u)) - 0x10000;
+            r[i] = static_cast<char16_t>(0xD800 + (f >> 10));
+            r[++i] = static_cast<char16_t>(0xDC00 + (f & 0x3FF));
+        } else {
+            r[i] = static_cast<char16_t>(FoldCodePoint(c));
+        }
+    }
+    return r;
+}
+
 bool TextEquals(const WideString& a, const WideString& b)
 {
-    return a.size() == b.size() && WideUpperCase(a) == WideUpperCase(b);
+    return a.size() == b.size() && (a == b || FoldCase(a) == FoldCase(b));
 }
 
 WideString Trim(const WideString& text)
@@ -131,8 +165,9 @@ WideString ReplaceText(const WideString& text, const WideString& oldText, const 
 {
     if (oldText.empty()) return text;
     const bool ignoreCase = flags & rfIgnoreCase;
-    const WideString hay = ignoreCase ? WideUpperCase(text) : text;
-    const WideString needle = ignoreCase ? WideUpperCase(oldText) : oldText;
+    // Folding keeps every character's length, so positions in hay are positions in text.
+    const WideString hay = ignoreCase ? FoldCase(text) : text;
+    const WideString needle = ignoreCase ? FoldCase(oldText) : oldText;
     WideString out;
     size_t from = 0;
     while (true) {
@@ -378,8 +413,9 @@ std::optional<double> TryStrToFloat(const WideString& text)
         a += static_cast<char>(c);
     }
     char* end = nullptr;
+    errno = 0;
     double v = std::strtod(a.c_str(), &end);
-    if (end == a.c_str() || *end != 0) return std::nullopt;
+    if (end == a.c_str() || *end != 0 || errno == ERANGE || !std::isfinite(v)) return std::nullopt;
     return v;
 }
 
@@ -405,8 +441,18 @@ TDateTime EncodeDateTime(const TCalendarTime& t)
     return days >= 0 ? days + frac : days - frac;
 }
 
+// 0001-01-01 and the end of 9999-12-31 as day counts.
+static const double kMinDateTime = -693593.0, kMaxDateTimeEnd = 2958466.0;
+
 TCalendarTime DecodeDateTime(TDateTime value)
 {
+    if (std::optional<TCalendarTime> t = TryDecodeDateTime(value)) return *t;
+    throw EConvertError(u"Invalid date");
+}
+
+std::optional<TCalendarTime> TryDecodeDateTime(TDateTime value)
+{
+    if (!std::isfinite(value) || value <= kMinDateTime - 1 || value >= kMaxDateTimeEnd) return std::nullopt;
     double whole = std::trunc(value);
     double frac = std::fabs(value - whole);
     int64_t ms = static_cast<int64_t>(std::llround(frac * 86400000.0));

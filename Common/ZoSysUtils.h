@@ -19,8 +19,13 @@ WideString WithoutTrailingBackslash(const WideString& path);
 bool DirExists(const WideString& path);
 bool ForceDirs(const WideString& path);
 
-WideString WideUpperCase(const WideString& text);
-WideString WideLowerCase(const WideString& text);
+WideString WideUpperCase(const WideString& text);  // ASCII letters only
+WideString WideLowerCase(const WideString& text);  // ASCII letters only
+// Unicode's simple case folding ("Ä" and "ä", "ẞ" and "ß", "Σ", "σ" and "ς"),
+// from one table on every platform, so a name matches the same way on
+// Windows and in the native build. The length in code units never changes.
+WideString FoldCase(const WideString& text);
+// Equality ignoring letter case, by FoldCase.
 bool TextEquals(const WideString& a, const WideString& b);
 WideString Trim(const WideString& text);
 
@@ -50,6 +55,8 @@ std::optional<int64_t> TryStrToInt64(const WideString& text);
 WideString IntToStr(int64_t value);
 // Floats in the general format with 15 significant digits, '.' as separator.
 WideString FloatToStrG15(double value);
+// None for text that is not a number, and for a number a double cannot hold
+// (1e400, 1e-400) or that is not finite.
 std::optional<double> TryStrToFloat(const WideString& text);
 
 // ---- Date-times: days since 30 December 1899, time of day as fraction ---------
@@ -59,6 +66,10 @@ struct TCalendarTime {
     int year, month, day, hour, minute, second, millisecond;
 };
 TDateTime EncodeDateTime(const TCalendarTime& t);
+// Years 1 to 9999, as the toolkit and the system's calendar functions take
+// them; none for anything else, and for values that are not finite.
+std::optional<TCalendarTime> TryDecodeDateTime(TDateTime value);
+// Raises EConvertError "Invalid date" where TryDecodeDateTime gives none.
 TCalendarTime DecodeDateTime(TDateTime value);
 // Seconds since the Unix epoch, interpreted in the local time zone.
 TDateTime UnixTimeToLocalDateTime(int64_t unixSeconds);

@@ -20,8 +20,10 @@ bool TZoFilefn::SetFileTimes(const WideString& file, const FileTimes& times)
     std::string path = ZoPlatform::NativePath(file);
     struct stat st;
     if (stat(path.c_str(), &st) != 0) return false;
-    auto toUnix = [](TDateTime t) {
-        TCalendarTime c = DecodeDateTime(t);
+    auto toUnix = [](TDateTime t, time_t unchanged) {
+        std::optional<TCalendarTime> decoded = TryDecodeDateTime(t);
+        if (!decoded) return unchanged;  // no date the system can hold
+        const TCalendarTime& c = *decoded;
         std::tm tm{};
         tm.tm_year = c.year - 1900;
         tm.tm_mon = c.month - 1;
@@ -33,7 +35,7 @@ bool TZoFilefn::SetFileTimes(const WideString& file, const FileTimes& times)
         return std::mktime(&tm);
     };
     struct utimbuf ut;
-    ut.actime = times.LastAccessTime != 0 ? toUnix(times.LastAccessTime) : st.st_atime;
-    ut.modtime = times.LastWriteTime != 0 ? toUnix(times.LastWriteTime) : st.st_mtime;
+    ut.actime = times.LastAccessTime != 0 ? toUnix(times.LastAccessTime, st.st_atime) : st.st_atime;
+    ut.modtime = times.LastWriteTime != 0 ? toUnix(times.LastWriteTime, st.st_mtime) : st.st_mtime;
     return utime(path.c_str(), &ut) == 0;
 }

@@ -30,7 +30,9 @@ bool TZoFilefn::SetFileTimes(const WideString& file, const FileTimes& times)
     if (!h) return false;
     auto convert = [](TDateTime t, FILETIME& utc) {
         if (std::fabs(t) < 1e-12) return false;
-        TCalendarTime c = DecodeDateTime(t);
+        std::optional<TCalendarTime> decoded = TryDecodeDateTime(t);
+        if (!decoded) return false;  // no date the system can hold: that time stays as it is
+        const TCalendarTime& c = *decoded;
         SYSTEMTIME st{};
         st.wYear = static_cast<WORD>(c.year);
         st.wMonth = static_cast<WORD>(c.month);

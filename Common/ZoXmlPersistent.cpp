@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <charconv>
+#include <cmath>
 #include <cstring>
 
 #include "ZoSysUtils.h"
@@ -183,7 +184,8 @@ std::optional<double> FloatOf(std::string_view text)
         if (auto exact = ExactDecimal(text)) return exact;
         double v = 0;
         auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
-        if (ec == std::errc() && end == text.data() + text.size()) return v;
+        // "-inf" and "nan" convert too, but are no value a property may hold.
+        if (ec == std::errc() && end == text.data() + text.size()) return std::isfinite(v) ? std::optional(v) : std::nullopt;
     }
     return TryStrToFloat(FromUtf8(AnsiString(text)));
 }

@@ -13,6 +13,8 @@ packages=(
   wine wine64 xvfb x11-utils xdotool imagemagick fonts-wine fonts-wqy-microhei locales procps
   # the benchmark peer
   nsis curl time
+  # the case-folding table's source (scripts/gen-casefold.py)
+  unicode-data
 )
 
 missing=()
