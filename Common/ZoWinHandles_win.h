@@ -115,6 +115,10 @@ struct Hash {  // a CNG hash object
     static BCRYPT_HASH_HANDLE Invalid() { return nullptr; }
     static void Close(BCRYPT_HASH_HANDLE h) { ::BCryptDestroyHash(h); }
 };
+struct LocalMem {  // what the system allocates for us with LocalAlloc (security descriptors, messages)
+    static HLOCAL Invalid() { return nullptr; }
+    static void Close(HLOCAL p) { ::LocalFree(p); }
+};
 }  // namespace ZoWinTraits
 
 using TUniqueHandle = TUniqueAny<HANDLE, ZoWinTraits::Handle>;
@@ -136,6 +140,7 @@ using TUniqueCertContext = TUniqueAny<PCCERT_CONTEXT, ZoWinTraits::CertContext>;
 using TUniqueCertChain = TUniqueAny<PCCERT_CHAIN_CONTEXT, ZoWinTraits::CertChain>;
 using TUniqueAlgorithm = TUniqueAny<BCRYPT_ALG_HANDLE, ZoWinTraits::Algorithm>;
 using TUniqueHash = TUniqueAny<BCRYPT_HASH_HANDLE, ZoWinTraits::Hash>;
+using TUniqueLocalMem = TUniqueAny<HLOCAL, ZoWinTraits::LocalMem>;
 
 // A device context borrowed from a window with GetDC; given back with ReleaseDC.
 class TWindowDC {

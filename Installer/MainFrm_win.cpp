@@ -102,6 +102,14 @@ TMainForm::TMainForm() : TBaseForm(nullptr, MainFormSpec())
     btnDestDir->SetLeft(Width() - btnDestDir->Width() - 16);
     edtDestDir->SetWidth(btnDestDir->Left() - edtDestDir->Left() - 8);
     UpdateInstallButton();
+    if (!setupLock_.Acquire(info.GUID)) {
+        const WideString text = FormatText(SetupRunningText, {info.AppTitle});
+        if (IsCommandLineSwitch(u"/Silent"))
+            TZoSysfn::WriteConsoleLine(text);
+        else
+            TZoVclfn::ShowInfo(Handle(), text);
+        ExitProcess(ecSetupRunning);
+    }
     ApplyCommandLine();
 }
 

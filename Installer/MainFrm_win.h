@@ -8,6 +8,7 @@
 
 #include "BaseFrm_win.h"
 #include "InstallView.h"
+#include "SetupLock_win.h"
 #include "ZoStream.h"
 #include "ZoWinHandles_win.h"
 
@@ -22,6 +23,9 @@ constexpr UINT WM_RUN_AND_EXIT = WM_USER + 1;
 // Exit code of a start-up that found the installer's own resources damaged
 // (the other codes are the install steps' TInstallExitCode).
 constexpr int ecDamagedPackage = 6;
+// Exit code of an installer started while another installer or uninstaller of
+// the product runs: it says so and changes nothing.
+constexpr int ecSetupRunning = 7;
 
 // True when the command line is exactly one argument equal to name, ignoring
 // letter case ("/Silent", "/Auto").
@@ -124,4 +128,6 @@ private:
     TUniqueIcon windowIcon_;  // the product icon on the taskbar and in Alt+Tab
     // An error ended the install sequence: the window may be closed again.
     bool sequenceFailed_ = false;
+    // Held from start-up to the end: one setup of the product at a time.
+    TSetupLock setupLock_;
 };

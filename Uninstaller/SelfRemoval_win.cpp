@@ -1,6 +1,7 @@
 #include "SelfRemoval_win.h"
 
 #include <windows.h>
+#include <sddl.h>
 
 #include <vector>
 
@@ -45,18 +46,48 @@ bool DeleteWhenFree(const WideString& path, DWORD limitMs)
     }
 }
 
-// The copies that earlier uninstallations left in the temporary folder; a
+// The copies that earlier uninstallations left, each in its own folder; a
 // running one stays (its file cannot be deleted).
 void DeleteEarlierCopies(const WideString& own)
 {
-    const WideString folder = DirPart(own);
+    const WideString ownFolder = DirPart(own), parent = DirPart(WithoutTrailingBackslash(ownFolder));
     WIN32_FIND_DATAW found{};
-    TUniqueFind find(FindFirstFileW(W(folder + kCopyPrefix + u"*.exe"), &found));
+    TUniqueFind find(FindFirstFileW(W(parent + kCopyPrefix + u"*"), &found));
     if (!find) return;
     do {
-        WideString path = folder + reinterpret_cast<const char16_t*>(found.cFileName);
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !TextEquals(path, own)) DeleteFileW(W(path));
+        const WideString folder = parent + reinterpret_cast<const char16_t*>(found.cFileName) + u"\\";
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || TextEquals(folder, ownFolder)) continue;
+        WIN32_FIND_DATAW copy{};
+        TUniqueFind copies(FindFirstFileW(W(folder + kCopyPrefix + u"*.exe"), &copy));
+        if (copies) {
+            do DeleteFileW(W(folder + reinterpret_cast<const char16_t*>(copy.cFileName)));
+            while (FindNextFileW(copies.Get(), &copy));
+        }
+        RemoveDirectoryW(W(folder));  // only when that left it empty
     } while (FindNextFileW(find.Get(), &found));
+}
+
+// A new folder for the copy, which runs with the administrator's rights: in
+// the Windows folder's Temp (where users may add files but not change what
+// others made) and with only the administrators and the system allowed in
+// it, so nobody else can put a library beside the copy for it to load, or
+// swap the copy before it starts. Made new under a fresh name: a folder that
+// is there already is not ours. Empty when it cannot be made.
+WideString NewAdminOnlyFolder()
+{
+    wchar_t windows[MAX_PATH + 1] = {};
+    UINT n = GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    if (n == 0 || n > MAX_PATH) return WideString();
+    const WideString temp = WithTrailingBackslash(WideString(reinterpret_cast<const char16_t*>(windows), n)) + u"Temp\\";
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)",
+                                                              SDDL_REVISION_1, &sd, nullptr))
+        return WideString();
+    TUniqueLocalMem owner(sd);
+    SECURITY_ATTRIBUTES sa{sizeof sa, sd, FALSE};
+    const WideString folder = temp + kCopyPrefix + GuidWithoutBraces() + u"\\";
+    if (!CreateDirectoryW(W(folder), &sa)) return WideString();
+    return folder;
 }
 
 }  // namespace
@@ -72,18 +103,24 @@ bool StartSelfRemoval(const WideString& ownFile, const WideString& folder)
         if (!folder.empty()) DeleteAtRestart(folderArg);
         return false;
     };
-    const WideString temp = TZoWinfn::GetTempDir();
+    const WideString temp = NewAdminOnlyFolder();
     if (temp.empty()) return putOff();
     const WideString copy = temp + kCopyPrefix + GuidWithoutBraces() + u".exe";
-    if (!CopyFileW(W(renamed), W(copy), FALSE)) return putOff();
+    if (!CopyFileW(W(renamed), W(copy), TRUE)) {
+        RemoveDirectoryW(W(temp));
+        return putOff();
+    }
 
     // The one handle the copy inherits: ours, to wait on. Our standard handles
     // must not go with it, or whoever reads our output would wait for the copy too.
     HANDLE self = nullptr;
-    if (!DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &self, SYNCHRONIZE, TRUE, 0)) {
+    auto dropCopy = [&] {
         DeleteFileW(W(copy));
+        RemoveDirectoryW(W(temp));
         return putOff();
-    }
+    };
+    if (!DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(), &self, SYNCHRONIZE, TRUE, 0))
+        return dropCopy();
     TUniqueHandle selfHandle(self);
     for (DWORD std : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
         HANDLE h = GetStdHandle(std);
@@ -98,10 +135,8 @@ bool StartSelfRemoval(const WideString& ownFile, const WideString& folder)
     STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, W(temp), &si, &pi)) {
-        DeleteFileW(W(copy));
-        return putOff();
-    }
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, W(temp), &si, &pi))
+        return dropCopy();
     TUniqueHandle process(pi.hProcess), thread(pi.hThread);
     return true;
 }
@@ -136,7 +171,10 @@ int RunSelfRemoval()
     }
     if (StartsWithText(NamePart(own), kCopyPrefix)) {
         DeleteEarlierCopies(own);
+        // In this order: the folder is empty by the time its turn comes.
         DeleteAtRestart(own);
+        if (StartsWithText(NamePart(WithoutTrailingBackslash(DirPart(own))), kCopyPrefix))
+            DeleteAtRestart(WithoutTrailingBackslash(DirPart(own)));
     }
     return 0;
 }

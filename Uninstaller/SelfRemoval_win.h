@@ -7,16 +7,19 @@
 //      "Uninstall.exe" is free at once, and a newer version's installer that
 //      runs right after this one (the old-version step) never has its new
 //      Uninstall.exe taken for the old one;
-//   2. copies itself to the temporary folder as "ZoUninstall-{GUID}.exe" and
-//      starts the copy (working folder: the temporary folder, so the install
-//      folder is not in use) with
+//   2. copies itself into a new folder "ZoUninstall-{GUID}" of the Windows
+//      folder's Temp that only the administrators and the system may write
+//      (the copy runs with the administrator's rights: from a folder others
+//      can write to, a library put beside it would run with them too) and
+//      starts the copy (working folder: that folder, so the install folder
+//      is not in use) with
 //        /REMOVE-SELF <handle of this process> "<renamed file>" "<folder>"
 //      passing only that one inheritable handle;
 //   3. ends.
 // The copy waits on the handle until the uninstaller has ended, deletes the
 // renamed file, removes the install folder when it is empty, deletes the
-// copies earlier uninstallations left in the temporary folder, and has its
-// own file deleted when Windows next starts (MoveFileEx with
+// copies earlier uninstallations left, and has its own file and folder
+// deleted when Windows next starts (MoveFileEx with
 // MOVEFILE_DELAY_UNTIL_REBOOT, which needs the administrator's rights that
 // the uninstaller runs with). When the copy cannot be made or started, the
 // renamed file and the folder are marked for deletion at the next start.

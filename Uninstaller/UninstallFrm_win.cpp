@@ -107,6 +107,9 @@ void TUninstallForm::CreateControls()
     pbProgress = AddControl({.kind = TControlKind::ProgressBar, .id = idUnPbProgress, .name = "pbProgress",
                              .parent = pnlBottom, .left = 16, .top = 42, .width = 716, .height = 17,
                              .font = &fontProgress, .visible = false});
+    memLeftovers = AddControl({.kind = TControlKind::Memo, .id = idUnMemLeftovers, .name = "memLeftovers",
+                               .parent = TntPanel2, .left = 74, .top = 272, .width = 600, .height = 96,
+                               .visible = false});
     lblDetail = AddControl({.kind = TControlKind::Label, .id = idUnLblDetail, .name = "lblDetail",
                             .parent = pnlBottom, .left = 16, .top = 63, .width = 716, .height = 14,
                             .visible = false});
@@ -143,9 +146,12 @@ void TUninstallForm::ShowFinishedLook()
     lblAppTitle->SetText(u"卸载完成");
     for (TControl* c : {lblWait, pbProgress, lblDetail}) c->Hide();
     const TSetupBaseInfo& info = *script_.BaseInfo;
+    const int failed = static_cast<int>(report_.Leftovers.size()) - report_.Outside;
     if (report_.Complete())
         lblVersion->SetText(FormatText(u"%s 已从您的计算机中删除。", {info.AppTitle}));
-    else if (report_.RemovedAtRestart == static_cast<int>(report_.Leftovers.size()))
+    else if (failed == 0)
+        lblVersion->SetText(FormatText(u"有 %s 个项目不在安装目录中，已保留。", {IntToStr(report_.Outside)}));
+    else if (report_.Outside == 0 && report_.RemovedAtRestart == failed)
         lblVersion->SetText(FormatText(u"有 %s 个项目正在使用，将在重新启动计算机后删除。", {IntToStr(report_.RemovedAtRestart)}));
     else
         lblVersion->SetText(FormatText(u"有 %s 个项目未能删除，请稍后手动删除。", {IntToStr(report_.Leftovers.size())}));
@@ -155,6 +161,10 @@ void TUninstallForm::ShowFinishedLook()
         lblFolder->SetText(report_.Leftovers.front());
         lblFolder->SetBounds(16, 76, 716, 20);
         lblFolder->Show();
+        WideString list;
+        for (const WideString& line : LeftoverLines(report_)) list += (list.empty() ? u"" : u"\r\n") + line;
+        memLeftovers->SetText(list);
+        memLeftovers->Show();
     }
     btnFinish->SetLeft((pnlBottom->Width() - btnFinish->Width()) / 2);
     btnFinish->SetBounds(btnFinish->Left(), report_.Complete() ? 23 : 14, btnFinish->Width(), btnFinish->Height());

@@ -30,6 +30,7 @@ enum TUninstallControlId : int {
     idUnBtnFinish = 118,
     idUnLblPrompt = 120,
     idUnLblFolder = 121,
+    idUnMemLeftovers = 122,
 };
 
 #define ZO_UNINSTALLFORM_CLASS L"TUninstallForm"
@@ -62,6 +63,7 @@ public:
     TControl* pbProgress;
     TControl* lblDetail;
     TControl* btnFinish;
+    TControl* memLeftovers;  // the finished look's list of what stays
 
     void btnUninstallClick();
     void btnFinishClick();

@@ -10,11 +10,6 @@
 
 namespace {
 
-bool StartsWithText(const WideString& text, const WideString& prefix)
-{
-    return text.size() >= prefix.size() && TextEquals(text.substr(0, prefix.size()), prefix);
-}
-
 std::vector<WideString> SplitKey(const WideString& path)
 {
     std::vector<WideString> parts;
@@ -76,7 +71,60 @@ bool IsProtectedClassKey(const std::vector<WideString>& parts)
     return parts.empty() || (parts.size() == 1 && IsSystemClassKey(parts[0]));
 }
 
+bool IsDeviceName(const WideString& segment)
+{
+    // Windows opens the device for such a name in any folder, with any extension.
+    WideString base = segment.substr(0, segment.find(u'.'));
+    while (!base.empty() && base.back() == u' ') base.pop_back();
+    base = WideUpperCase(base);
+    if (IsOneOf(base, {u"CON", u"PRN", u"AUX", u"NUL", u"CONIN$", u"CONOUT$"})) return true;
+    if (base.size() != 4 || (base.compare(0, 3, u"COM") != 0 && base.compare(0, 3, u"LPT") != 0)) return false;
+    char16_t n = base[3];
+    return (n >= u'0' && n <= u'9') || n == u'\u00B9' || n == u'\u00B2' || n == u'\u00B3';
+}
+
+// One step of a path that names the same thing for Windows as for us.
+bool IsPlainName(const WideString& segment)
+{
+    if (segment.empty() || segment.back() == u'.' || segment.back() == u' ') return false;
+    for (char16_t c : segment)
+        if (c < 32 || WideString(u"<>:\"|?*").find(c) != WideString::npos) return false;
+    return !IsDeviceName(segment);
+}
+
 }  // namespace
+
+std::optional<WideString> NormalisePath(const WideString& path)
+{
+    WideString p = path;
+    std::replace(p.begin(), p.end(), u'/', u'\\');
+    const bool onDrive = p.size() >= 3 && ((p[0] >= u'A' && p[0] <= u'Z') || (p[0] >= u'a' && p[0] <= u'z')) &&
+                         p[1] == u':' && p[2] == u'\\';
+    if (!onDrive) return std::nullopt;  // relative, drive-relative, "\\?\", "\\.\", "\??\", shares
+    std::vector<WideString> parts;
+    for (size_t start = 3; start <= p.size();) {
+        size_t end = std::min(p.find(u'\\', start), p.size());
+        WideString segment = p.substr(start, end - start);
+        start = end + 1;
+        if (segment.empty() || segment == u".") continue;
+        if (segment == u"..") {
+            if (parts.empty()) return std::nullopt;  // above the root: not what anyone installed
+            parts.pop_back();
+            continue;
+        }
+        if (!IsPlainName(segment)) return std::nullopt;
+        parts.push_back(std::move(segment));
+    }
+    WideString out{static_cast<char16_t>(p[0] >= u'a' ? p[0] - 32 : p[0]), u':', u'\\'};
+    for (size_t i = 0; i < parts.size(); ++i) out += (i ? u"\\" : u"") + parts[i];
+    return out;
+}
+
+bool IsBelowFolder(const WideString& path, const WideString& folder)
+{
+    const WideString f = WithTrailingBackslash(folder);
+    return path.size() > f.size() && TextEquals(path.substr(0, f.size()), f);
+}
 
 bool IsRootFolder(const WideString& folder)
 {
@@ -139,22 +187,43 @@ std::vector<WideString> DefaultProtectedFolders()
 }
 
 TUninstallPlan TUninstallPlan::FromScript(const TSetupScript& script, const WideString& ownFile,
-                                          const std::vector<WideString>& protectedFolders)
+                                          const std::vector<WideString>& protectedFolders, const TLongPathFn& longPath)
 {
+    // Normalised, then in the long form, then normalised again: whatever the
+    // long form brings back must pass the same checks.
+    auto normal = [&](const WideString& path) -> std::optional<WideString> {
+        std::optional<WideString> n = NormalisePath(path);
+        if (!n || !longPath) return n;
+        return NormalisePath(longPath(*n));
+    };
     TUninstallPlan plan;
-    plan.InstallFolder = WithTrailingBackslash(InstallDir);
+    const std::optional<WideString> home = normal(InstallDir);
+    const std::optional<WideString> own = normal(ownFile);
+    plan.InstallFolder = WithTrailingBackslash(home ? *home : InstallDir);
+    auto isOwn = [&](const std::optional<WideString>& path) { return path && own && TextEquals(*path, *own); };
 
     for (const TSetupFile* f : *script.FileList) {
-        WideString path = WithTrailingBackslash(TSetupfn::ExpandConstants(f->DestDir)) + f->SourceMask;
-        if (TextEquals(path, ownFile)) continue;  // the running uninstaller goes last, on its own
-        plan.Files.push_back(path);
+        const WideString path = WithTrailingBackslash(TSetupfn::ExpandConstants(f->DestDir)) + f->SourceMask;
+        const std::optional<WideString> n = normal(path);
+        if (isOwn(n)) continue;  // the running uninstaller goes last, on its own
+        if (n && home && IsBelowFolder(*n, *home))
+            plan.Files.push_back(*n);
+        else
+            plan.Outside.push_back(path);
     }
     for (const TSetupShortCut* s : *script.ShortCutList) {
-        WideString saveDir = TSetupfn::ExpandConstants(s->SaveDir);
-        plan.Shortcuts.push_back(WithTrailingBackslash(saveDir) + TSetupfn::ExpandConstants(s->Name) + u".lnk");
+        const WideString name = TSetupfn::ExpandConstants(s->Name) + u".lnk";
+        const WideString path = WithTrailingBackslash(TSetupfn::ExpandConstants(s->SaveDir)) + name;
+        // The link's name is one name: it may not reach into another folder.
+        const std::optional<WideString> n = normal(path);
+        if (n && name.find_first_of(u"\\/") == WideString::npos && NamePart(*n) == name)
+            plan.Shortcuts.push_back(*n);
+        else
+            plan.Outside.push_back(path);
     }
-    for (const char16_t* name : {UninstallScriptName, UninstallIconName})
-        plan.DataFiles.push_back(plan.InstallFolder + name);
+    if (home)
+        for (const char16_t* name : {UninstallScriptName, UninstallIconName})
+            plan.DataFiles.push_back(WithTrailingBackslash(*home) + name);
 
     // Registry: each value the installer wrote, then its key and the keys above
     // it that are the product's own.
@@ -164,7 +233,7 @@ TUninstallPlan TUninstallPlan::FromScript(const TSetupScript& script, const Wide
         TRegValueRef value{KnownRoot(r->RootKey), TrimBackslashes(TSetupfn::ExpandConstants(r->SubKey)),
                            TSetupfn::ExpandConstants(r->ValueName)};
         for (WideString key = value.SubKey; !key.empty() && !IsProtectedKey(value.Root, key); key = ParentKey(key))
-            if (seenKeys.emplace(static_cast<uint8_t>(value.Root), WideUpperCase(key)).second)
+            if (seenKeys.emplace(static_cast<uint8_t>(value.Root), FoldCase(key)).second)
                 plan.Keys.push_back({value.Root, key});
         plan.Values.push_back(std::move(value));
     }
@@ -174,25 +243,26 @@ TUninstallPlan TUninstallPlan::FromScript(const TSetupScript& script, const Wide
 
     // Folders: those that hold a removed item, up to the install folder for what
     // lies inside it, otherwise up to the first folder of the system's own.
+    // Compared in the same normal form, so "C:\ZoDemo\..\Users\zo\" is the profile.
     std::vector<WideString> guarded;
-    for (const WideString& p : protectedFolders) guarded.push_back(WideUpperCase(WithTrailingBackslash(p)));
+    for (const WideString& p : protectedFolders)
+        if (std::optional<WideString> n = normal(p)) guarded.push_back(FoldCase(WithTrailingBackslash(*n)));
     auto isProtected = [&](const WideString& folder) {
-        return IsRootFolder(folder) ||
-               std::find(guarded.begin(), guarded.end(), WideUpperCase(folder)) != guarded.end();
+        return IsRootFolder(folder) || std::find(guarded.begin(), guarded.end(), FoldCase(folder)) != guarded.end();
     };
-    plan.MayRemoveInstallFolder = !isProtected(plan.InstallFolder);
+    plan.MayRemoveInstallFolder = home && !isProtected(plan.InstallFolder);
 
     std::set<WideString> seenFolders;
     auto climb = [&](const WideString& item) {
-        const bool inside = StartsWithText(item, plan.InstallFolder);
+        const bool inside = home && IsBelowFolder(item, *home);
         for (WideString folder = DirPart(item); !folder.empty() && !isProtected(folder); folder = ParentFolder(folder)) {
             if (inside && folder.size() < plan.InstallFolder.size()) break;
-            if (seenFolders.insert(WideUpperCase(folder)).second) plan.Folders.push_back(folder);
+            if (seenFolders.insert(FoldCase(folder)).second) plan.Folders.push_back(folder);
         }
     };
     for (const auto* list : {&plan.Files, &plan.Shortcuts, &plan.DataFiles})
         for (const WideString& item : *list) climb(item);
-    climb(ownFile);
+    if (own && home && IsBelowFolder(*own, *home)) climb(*own);
     // Deepest first; a folder's sub-folders are always longer than it is.
     std::stable_sort(plan.Folders.begin(), plan.Folders.end(),
                      [](const WideString& a, const WideString& b) { return a.size() > b.size(); });

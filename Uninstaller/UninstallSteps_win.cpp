@@ -15,6 +15,9 @@ HKEY RootHandle(TRegRootKey root) { return reinterpret_cast<HKEY>(RootKeyHandle(
 
 bool Gone(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
+// Held open by a program: the one reason to leave something to the next start.
+bool InUse(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION; }
+
 // The installer's own step needs an install view; it uses none of it.
 class TNoInstallView : public TInstallView {
 public:
@@ -81,6 +84,30 @@ WideString RootKeyName(TRegRootKey root)
     }
 }
 
+WideString LongFormOfPath(const WideString& path)
+{
+    WideString head = path, tail;
+    while (head.size() > 3) {
+        std::vector<wchar_t> buf(32768);
+        DWORD n = GetLongPathNameW(W(head), buf.data(), static_cast<DWORD>(buf.size()));
+        if (n > 0 && n < buf.size()) return WideString(reinterpret_cast<const char16_t*>(buf.data()), n) + tail;
+        size_t cut = head.rfind(u'\\');
+        if (cut == WideString::npos || cut < 2) break;
+        tail = head.substr(cut) + tail;
+        head.resize(cut);
+    }
+    return path;
+}
+
+std::vector<WideString> LeftoverLines(const TUninstallReport& report)
+{
+    std::vector<WideString> lines;
+    for (size_t i = 0; i < report.Leftovers.size(); ++i)
+        lines.push_back((static_cast<int>(i) < report.Outside ? u"已保留（不在安装目录中）：" : u"未能删除：") +
+                        report.Leftovers[i]);
+    return lines;
+}
+
 TUninstallSequence::TUninstallSequence(TSetupScript& script, TUninstallPlan plan, TUninstallView& view)
     : script_(script), plan_(std::move(plan)), view_(view)
 {
@@ -98,6 +125,9 @@ TUninstallReport TUninstallSequence::Run()
             report_.Leftovers.push_back(FromUtf8(e.what()));
         }
     };
+    // What the script names outside the install folder stays, and is said.
+    for (const WideString& item : plan_.Outside) report_.Leftovers.push_back(item);
+    report_.Outside = static_cast<int>(plan_.Outside.size());
     view_.SetStatus(u"正在关闭程序");
     view_.PumpMessages();
     step(&TUninstallSequence::CloseRunningPrograms);
@@ -139,12 +169,16 @@ bool TUninstallSequence::RemoveFile(const WideString& path)
     }
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
         SetFileAttributesW(W(path), attributes & ~FILE_ATTRIBUTE_READONLY);
+    DWORD error = ERROR_SUCCESS;
     for (int attempt = 1; attempt <= deleteAttempts; ++attempt) {
-        if (DeleteFileW(W(path)) || Gone(GetLastError())) return true;
+        if (DeleteFileW(W(path))) return true;
+        error = GetLastError();
+        if (Gone(error)) return true;
         if (attempt < deleteAttempts) Sleep(retryPauseMs);
     }
-    // Still in use: Windows deletes it at its next start (with the rights to do so).
-    if (MoveFileExW(W(path), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) ++report_.RemovedAtRestart;
+    // Still in use: Windows deletes it at its next start. Anything else (no
+    // rights above all) is not ours to force, at restart or ever.
+    if (InUse(error) && MoveFileExW(W(path), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) ++report_.RemovedAtRestart;
     report_.Leftovers.push_back(path);
     return false;
 }
@@ -199,7 +233,13 @@ void TUninstallSequence::RemoveRegistration()
 {
     view_.StepProgress();
     for (const WideString& file : plan_.DataFiles) RemoveFile(file);
-    const WideString key = UninstallKeyPath(script_.BaseInfo->GUID, u"_mw");
+    // Only this product's own key: a "GUID" that would reach another key is none.
+    const WideString& guid = script_.BaseInfo->GUID;
+    const WideString key = UninstallKeyPath(guid, u"_mw");
+    if (guid.find_first_of(u"\\/") != WideString::npos) {
+        report_.Leftovers.push_back(u"HKEY_LOCAL_MACHINE\\" + key);
+        return;
+    }
     LSTATUS rc = RegDeleteTreeW(HKEY_LOCAL_MACHINE, W(key));
     if (rc != ERROR_SUCCESS && !Gone(static_cast<DWORD>(rc))) report_.Leftovers.push_back(u"HKEY_LOCAL_MACHINE\\" + key);
 }
@@ -213,8 +253,8 @@ void TUninstallSequence::RemoveEmptyFolders()
         const WideString path = WithoutTrailingBackslash(folder);
         if (error != ERROR_DIR_NOT_EMPTY) {
             // Empty but in use (a program's current folder, say): it goes
-            // when Windows next starts.
-            if (MoveFileExW(W(path), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) ++report_.RemovedAtRestart;
+            // when Windows next starts. Without the rights it stays.
+            if (InUse(error) && MoveFileExW(W(path), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) ++report_.RemovedAtRestart;
             report_.Leftovers.push_back(folder);
         } else if (report_.RemovedAtRestart > 0) {
             // It may hold only what waits for the restart: it goes after them.

@@ -15,7 +15,8 @@ enum TUninstallExitCode : int {
     ucRemoved = 0,    // uninstalled, nothing left behind
     ucCancelled = 1,  // the window was closed without uninstalling
     ucBadData = 2,    // "Uninstall.da1" missing, unreadable or damaged: nothing was removed
-    ucLeftovers = 3,  // uninstalled, but some items could not be removed
+    ucLeftovers = 3,  // uninstalled, but some items stay (outside the install folder, in use, no rights)
+    ucSetupRunning = 4,  // another installer or uninstaller of the product runs: nothing was removed
 };
 
 class TUninstallView {
@@ -39,8 +40,12 @@ public:
 };
 
 struct TUninstallReport {
-    std::vector<WideString> Leftovers;  // files, shortcuts, registry values and keys that stay
-    int RemovedAtRestart = 0;           // of them, marked for deletion when Windows next starts
+    // Files, shortcuts, registry values and keys that stay: first what the
+    // script names outside the install folder (TUninstallPlan::Outside), then
+    // what could not be removed.
+    std::vector<WideString> Leftovers;
+    int Outside = 0;           // of them, left because they lie outside
+    int RemovedAtRestart = 0;  // of them, marked for deletion when Windows next starts (in use)
     bool Complete() const { return Leftovers.empty(); }
 };
 
@@ -85,6 +90,14 @@ private:
     TUninstallView& view_;
     TUninstallReport report_;
 };
+
+// One line per leftover, as "/SILENT" prints them and the window lists them:
+// "已保留（不在安装目录中）：PATH" or "未能删除：PATH".
+std::vector<WideString> LeftoverLines(const TUninstallReport& report);
+
+// The long form of the part of a normalised path that exists, the rest as
+// written (TLongPathFn for TUninstallPlan::FromScript).
+WideString LongFormOfPath(const WideString& path);
 
 // "HKEY_CURRENT_USER\Software\X" for reports.
 WideString RootKeyName(TRegRootKey root);

@@ -10,6 +10,7 @@
 
 #include "SelfRemoval_win.h"
 #include "SetupFn.h"
+#include "SetupLock_win.h"
 #include "SetupProject.h"
 #include "UninstallData.h"
 #include "UninstallFrm_win.h"
@@ -35,7 +36,7 @@ int UninstallSilently(TSetupScript& script, TUninstallPlan plan)
     TQuietUninstallView view;
     TUninstallSequence sequence(script, std::move(plan), view);
     TUninstallReport report = sequence.Run();
-    for (const WideString& item : report.Leftovers) TZoSysfn::WriteConsoleLine(u"未能删除：" + item);
+    for (const WideString& line : LeftoverLines(report)) TZoSysfn::WriteConsoleLine(line);
     return report.Complete() ? ucRemoved : ucLeftovers;
 }
 
@@ -65,7 +66,16 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         return ucBadData;
     }
     AppTitleValue = script->BaseInfo->AppTitle;
-    TUninstallPlan plan = TUninstallPlan::FromScript(*script, ownFile, DefaultProtectedFolders());
+    TSetupLock lock;  // held until the self-removal has started
+    if (!lock.Acquire(script->BaseInfo->GUID)) {
+        const WideString text = FormatText(SetupRunningText, {script->BaseInfo->AppTitle});
+        if (silent)
+            TZoSysfn::WriteConsoleLine(text);
+        else
+            TZoWinfn::ShowMessageBox(nullptr, text, u"卸载", MB_OK | MB_ICONINFORMATION);
+        return ucSetupRunning;
+    }
+    TUninstallPlan plan = TUninstallPlan::FromScript(*script, ownFile, DefaultProtectedFolders(), LongFormOfPath);
     const WideString folder = plan.MayRemoveInstallFolder ? plan.InstallFolder : WideString();
 
     int code;

@@ -102,7 +102,7 @@ TEST_F(UninstallPlanTest, FoldersGoDeepestFirstAndNeverAboveTheInstallFolderOrIn
     TSetupScript s;
     AddFile(s, u"{app}", u"docs\\deep\\a.txt");
     AddFile(s, u"{app}", u"docs\\b.txt");
-    AddFile(s, u"{pf}\\ZoShared\\lib", u"x.dll");  // outside the install folder: up to Program Files
+    AddFile(s, u"{pf}\\ZoShared\\lib", u"x.dll");  // outside the install folder: stays
     AddShortcut(s, u"{group}\\Tools", u"Tool");    // the product's start-menu folder and its sub-folder
     AddShortcut(s, u"{desktop}", u"Zo Demo");      // the desktop itself stays
     TUninstallPlan plan = TUninstallPlan::FromScript(s, own_, Protected());
@@ -112,12 +112,116 @@ TEST_F(UninstallPlanTest, FoldersGoDeepestFirstAndNeverAboveTheInstallFolderOrIn
                            "C:\\ProgramData\\Start Menu\\Programs\\Zo Demo\\Tools\\",
                            "C:\\ProgramData\\Start Menu\\Programs\\Zo Demo\\",
                            "C:\\Program Files\\ZoDemo\\docs\\deep\\",
-                           "C:\\Program Files\\ZoShared\\lib\\",
                            "C:\\Program Files\\ZoDemo\\docs\\",
-                           "C:\\Program Files\\ZoShared\\",
                            "C:\\Program Files\\ZoDemo\\",
                        }));
+    EXPECT_EQ(Utf8(plan.Outside), (std::vector<std::string>{"C:\\Program Files\\ZoShared\\lib\\x.dll"}));
     EXPECT_TRUE(plan.MayRemoveInstallFolder);
+}
+
+TEST(UninstallPaths, NormalFormResolvesStepsAndRefusesWhatIsNotPlain)
+{
+    struct Case {
+        const char16_t* path;
+        const char* normal;  // "" for refused
+    } cases[] = {
+        {u"C:\\Program Files\\ZoDemo\\a.txt", "C:\\Program Files\\ZoDemo\\a.txt"},
+        {u"c:/Program Files//ZoDemo\\.\\sub/../a.txt", "C:\\Program Files\\ZoDemo\\a.txt"},
+        {u"C:\\ZoDemo\\..\\Users\\zo\\Documents\\", "C:\\Users\\zo\\Documents"},
+        {u"C:\\x\\..\\..\\..\\Windows", ""},  // above the root
+        {u"C:\\", "C:\\"},
+        {u"C:", ""},
+        {u"C:relative\\x", ""},
+        {u"relative\\x", ""},
+        {u"\\rooted\\x", ""},
+        {u"\\\\server\\share\\x", ""},
+        {u"//server/share/x", ""},
+        {u"\\\\?\\C:\\x", ""},
+        {u"\\\\.\\C:\\x", ""},
+        {u"\\\\.\\PhysicalDrive0", ""},
+        {u"\\??\\C:\\x", ""},
+        {u"C:\\app\\file.txt:stream", ""},
+        {u"C:\\app\\NUL", ""},
+        {u"C:\\app\\con.txt", ""},
+        {u"C:\\app\\COM1\\x", ""},
+        {u"C:\\app\\lpt9 .log", ""},
+        {u"C:\\app\\console.txt", "C:\\app\\console.txt"},
+        {u"C:\\app\\x.", ""},       // Windows would drop the dot: another file
+        {u"C:\\app\\x \\y", ""},  // and the blank
+        {u"C:\\app\\...\\y", ""},
+        {u"C:\\app\\a*b", ""},
+        {u"C:\\app\\a\tb", ""},
+        {u"", ""},
+    };
+    for (const Case& c : cases) {
+        std::optional<WideString> n = NormalisePath(c.path);
+        EXPECT_EQ(n ? ToUtf8(*n) : std::string(), c.normal) << ToUtf8(c.path);
+    }
+    EXPECT_TRUE(IsBelowFolder(u"C:\\Program Files\\ZoDemo\\a", u"C:\\program files\\zodemo"));
+    EXPECT_FALSE(IsBelowFolder(u"C:\\Program Files\\ZoDemo2\\a", u"C:\\Program Files\\ZoDemo"));
+    EXPECT_FALSE(IsBelowFolder(u"C:\\Program Files\\ZoDemo", u"C:\\Program Files\\ZoDemo"));
+}
+
+TEST_F(UninstallPlanTest, NothingOutsideTheInstallFolderIsRemovedButLinksInTheirFolders)
+{
+    TSetupScript s;
+    AddFile(s, u"{app}\\..\\victim", u"keep.txt");
+    AddFile(s, u"C:\\users\\Public\\Documents", u"thesis.txt");
+    AddFile(s, u"{app}", u"sub\\..\\..\\ZoDemo2\\x.txt");       // a sibling that shares the name's start
+    AddFile(s, u"{app}", u"\\\\?\\C:\\Windows\\win.ini");
+    AddFile(s, u"\\\\server\\share", u"x.txt");
+    AddFile(s, u"{app}", u"bin/..//bin\\.\\tool.dll");             // inside, written oddly
+    AddFile(s, u"{app}", u"NUL");
+    AddFile(s, u"{APP}\\sub\\..", u"Uninstall.exe");              // the uninstaller itself, written oddly
+    AddShortcut(s, u"{desktop}", u"Zo Demo");
+    AddShortcut(s, u"{desktop}", u"..\\..\\Documents\\thesis");  // a "link" that reaches elsewhere
+    AddShortcut(s, u"{desktop}\\..\\..\\zo", u"x");               // a link anywhere, but a link
+    std::vector<WideString> guarded = Protected();
+    guarded.push_back(u"C:\\Users\\zo");
+    TUninstallPlan plan = TUninstallPlan::FromScript(s, own_, guarded);
+
+    EXPECT_EQ(Utf8(plan.Files), (std::vector<std::string>{"C:\\Program Files\\ZoDemo\\bin\\tool.dll"}));
+    EXPECT_EQ(Utf8(plan.Shortcuts),
+              (std::vector<std::string>{"C:\\Users\\zo\\Desktop\\Zo Demo.lnk", "C:\\Users\\zo\\x.lnk"}));
+    EXPECT_EQ(Utf8(plan.Outside), (std::vector<std::string>{
+                                      "C:\\Program Files\\ZoDemo\\..\\victim\\keep.txt",
+                                      "C:\\users\\Public\\Documents\\thesis.txt",
+                                      "C:\\Program Files\\ZoDemo\\sub\\..\\..\\ZoDemo2\\x.txt",
+                                      "C:\\Program Files\\ZoDemo\\\\\\?\\C:\\Windows\\win.ini",
+                                      "\\server\\share\\x.txt",  // the expansion folds doubled backslashes
+                                      "C:\\Program Files\\ZoDemo\\NUL",
+                                      "C:\\Users\\zo\\Desktop\\..\\..\\Documents\\thesis.lnk",
+                                  }));
+    // Only folders the removed items leave; the profile, reached by steps, is the user's own.
+    EXPECT_EQ(Utf8(plan.Folders), (std::vector<std::string>{"C:\\Program Files\\ZoDemo\\bin\\",
+                                                             "C:\\Program Files\\ZoDemo\\"}));
+}
+
+TEST_F(UninstallPlanTest, ShortNamesAndStepsAreComparedInTheirLongNormalForm)
+{
+    // The system's long form, as the uninstaller asks for it.
+    auto longPath = [](const WideString& p) {
+        WideString r = ReplaceText(p, u"C:\\PROGRA~1", u"C:\\Program Files", rfIgnoreCase);
+        return ReplaceText(r, u"\\DESKTO~1", u"\\Desktop", rfIgnoreCase);
+    };
+    InstallDir = u"C:\\PROGRA~1\\ZoDemo\\";
+    TSetupScript s;
+    AddFile(s, u"{app}", u"a.txt");
+    AddFile(s, u"C:\\Program Files\\ZoDemo\\docs", u"b.txt");
+    AddShortcut(s, u"C:\\Users\\zo\\DESKTO~1", u"Zo Demo");
+    AddShortcut(s, u"C:\\Users\\zo\\Desktop\\..\\Desktop\\.", u"Zo Demo 2");
+    TUninstallPlan plan = TUninstallPlan::FromScript(s, u"C:\\PROGRA~1\\ZoDemo\\Uninstall.exe", Protected(), longPath);
+
+    EXPECT_EQ(Utf8(plan.Files), (std::vector<std::string>{"C:\\Program Files\\ZoDemo\\a.txt",
+                                                           "C:\\Program Files\\ZoDemo\\docs\\b.txt"}));
+    EXPECT_TRUE(plan.Outside.empty());
+    EXPECT_EQ(ToUtf8(plan.InstallFolder), "C:\\Program Files\\ZoDemo\\");
+    // The desktop, however written, is one of the system's own folders.
+    EXPECT_EQ(Utf8(plan.Folders), (std::vector<std::string>{"C:\\Program Files\\ZoDemo\\docs\\",
+                                                             "C:\\Program Files\\ZoDemo\\"}));
+    InstallDir = u"C:\\Program Files\\..\\Program Files\\";
+    EXPECT_FALSE(TUninstallPlan::FromScript(s, InstallDir + u"Uninstall.exe", Protected(), longPath)
+                     .MayRemoveInstallFolder);
 }
 
 TEST_F(UninstallPlanTest, AnInstallFolderOfTheSystemsOwnIsNeverRemoved)

@@ -3,7 +3,7 @@
 # its registration holds ("QuietUninstallString", run exactly as written
 # there): nothing the installation made stays but a file the user added, the
 # running product is ended, Uninstall.exe and its folder go through the copy
-# in the temporary folder, which goes when Windows restarts. Then a reinstall,
+# in a folder only administrators may write, which goes when Windows restarts. Then a reinstall,
 # and an upgrade whose installer runs the old uninstaller first and leaves
 # only the new version.
 source "$(dirname "$0")/lib/uninstall-common.sh"
@@ -48,16 +48,20 @@ check "the values the installation wrote are gone" "FirstRun" "$(value_names 'HK
 check "the registration is gone" no "$(key_exists "$KEY")"
 
 # ---- The uninstaller's copy waits for the next start of Windows ---------------------------
-copies=$(ls "$TEMPDIR" | grep -c '^ZoUninstall-.*\.exe$')
-check "one copy of the uninstaller is in the temporary folder" 1 "$copies"
+# It runs from a folder of its own in the Windows folder's Temp, which only the
+# administrators may write; the user's temporary folder gets nothing.
+copies() { find "$C/windows/temp" -path '*/ZoUninstall-*/ZoUninstall-*.exe' 2>/dev/null | wc -l; }
+check "one copy of the uninstaller, in a folder of its own" 1 "$(copies)"
+check "none in the user's temporary folder" 0 "$(ls "$TEMPDIR" | grep -c '^ZoUninstall-')"
 pending=$(wine reg query 'HKLM\System\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations \
   2>/dev/null | tr -d '\r')
 case "$pending" in
-  *'\Temp\ZoUninstall-'*'.exe'*) echo "ok: the copy is marked for deletion at the next start" ;;
+  *[Tt]'emp\ZoUninstall-'*'\ZoUninstall-'*'.exe'*) echo "ok: the copy is marked for deletion at the next start" ;;
   *) echo "FAIL: the copy is not marked for deletion: [$pending]"; failures=$((failures + 1)) ;;
 esac
 wine wineboot -r >/dev/null 2>&1
-check "after a restart the copy is gone" 0 "$(ls "$TEMPDIR" | grep -c '^ZoUninstall-.*\.exe$')"
+check "after a restart the copy and its folder are gone" "0 0" \
+  "$(copies) $(find "$C/windows/temp" -maxdepth 1 -name 'ZoUninstall-*' | wc -l)"
 
 # ---- Without the user's file the install folder goes too -----------------------------------
 rm -f "$APP/我的笔记.txt"
@@ -97,7 +101,7 @@ check "the new version's uninstaller, added by the tool, is in place" same \
 "$PACK" decode "$APP/Uninstall.da1" "$WORK/da1-v3.xml"
 check "the uninstall data is the new version's" 1 "$(grep -c 'Version="3.0.0.0"' "$WORK/da1-v3.xml")"
 check "the registration names the new version" "3.0.0.0" \
-  "$(wine reg query "$KEY" /v DisplayVersion 2>/dev/null | tr -d '\r' | awk '/DisplayVersion/ { print $3 }')"
+  "$(wine reg query "$KEY" /v DisplayVersion /reg:64 2>/dev/null | tr -d '\r' | awk '/DisplayVersion/ { print $3 }')"
 check "the product's values are the new version's" "3.0.0.0" \
   "$(wine reg query 'HKCU\Software\ZoDemo' /v Version 2>/dev/null | tr -d '\r' | awk '/Version/ { print $3 }')"
 check "the desktop shortcut is back" yes "$([ -f "$DESKTOP/Zo 演示.lnk" ] && echo yes)"

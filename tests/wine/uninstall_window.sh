@@ -17,7 +17,7 @@ field() { drv geom "$1" $FORM | cut -d' ' -f"$2"; }  # 1 left, 2 top, 3 width, 4
 # looks at its windows only.
 start_uninstaller() {  # arguments...
   local line
-  line=$(wine reg query "$KEY" /v UninstallString 2>/dev/null | tr -d '\r' | awk -F'REG_SZ    ' '/UninstallString/ { print $2 }')
+  line=$(wine reg query "$KEY" /v UninstallString /reg:64 2>/dev/null | tr -d '\r' | awk -F'REG_SZ    ' '/UninstallString/ { print $2 }')
   local exe=${line//\"/}
   ZO_UI_EXE="$exe"; export ZO_UI_EXE
   (cd "$WORK" && exec wine "$exe" "$@" >"$WORK/uninstaller.out" 2>/dev/null) &

@@ -96,11 +96,13 @@ install_demo() { run "$1/ZoDemoSetup.exe" /Silent; }
 # The uninstall command line exactly as the registration holds it.
 uninstall_registered() { run "$RUNNER" "$KEY_PATH" QuietUninstallString; }
 
-key_exists() { wine reg query "$1" >/dev/null 2>&1 && echo yes || echo no; }
+# The 64-bit view, where the installer writes: with wine32 present a bare
+# "wine reg" may be the 32-bit one, which sees Wow6432Node instead.
+key_exists() { wine reg query "$1" /reg:64 >/dev/null 2>&1 && echo yes || echo no; }
 
 # The names of a key's own values, sorted, one line.
 value_names() {  # key
-  wine reg query "$1" 2>/dev/null | tr -d '\r' | awk '/^    [^ ]/ { print $1 }' | sort | tr '\n' ' ' | sed 's/ $//'
+  wine reg query "$1" /reg:64 2>/dev/null | tr -d '\r' | awk '/^    [^ ]/ { print $1 }' | sort | tr '\n' ' ' | sed 's/ $//'
 }
 
 # Waits until a path is gone (the uninstaller's copy finishes after it).
