@@ -98,6 +98,41 @@ RECT ClientRect(HWND hwnd)
     return r;
 }
 
+// The per-monitor DPI functions exist from Windows 10 (1607) on; before that
+// the system's DPI holds for every window.
+template <typename F>
+F User32Function(const char* name)
+{
+    return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
+}
+
+int SystemDpi()
+{
+    static const auto getDpiForSystem = User32Function<UINT(WINAPI*)()>("GetDpiForSystem");
+    if (getDpiForSystem) return static_cast<int>(getDpiForSystem());
+    TWindowDC dc(nullptr);
+    return dc.Get() ? GetDeviceCaps(dc.Get(), LOGPIXELSY) : 96;
+}
+
+int WindowDpi(HWND window)
+{
+    static const auto getDpiForWindow = User32Function<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
+    UINT dpi = getDpiForWindow ? getDpiForWindow(window) : 0;
+    return dpi ? static_cast<int>(dpi) : SystemDpi();
+}
+
+RECT WindowRectForClient(int width, int height, DWORD style, DWORD exStyle, int dpi)
+{
+    static const auto adjustForDpi =
+        User32Function<BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT)>("AdjustWindowRectExForDpi");
+    RECT r{0, 0, width, height};
+    if (adjustForDpi)
+        adjustForDpi(&r, style, FALSE, exStyle, static_cast<UINT>(dpi));
+    else
+        AdjustWindowRectEx(&r, style, FALSE, exStyle);
+    return r;
+}
+
 }  // namespace
 
 void RegisterZoWindowClasses()
@@ -191,7 +226,7 @@ TControl::TControl(TCustomForm* form, const TControlSpec& desc) : form_(form), s
         break;
     case TControlKind::Label:
         cls = L"STATIC";
-        style |= SS_NOPREFIX | (desc.link ? SS_NOTIFY : 0);
+        style |= SS_NOPREFIX | (desc.link ? SS_NOTIFY | WS_TABSTOP : 0) | (desc.ellipsis ? SS_ENDELLIPSIS : 0);
         if (desc.textAlign == TTextAlign::Centre)
             style |= SS_CENTER;
         else
@@ -221,9 +256,10 @@ TControl::TControl(TCustomForm* form, const TControlSpec& desc) : form_(form), s
         break;
     }
     if (desc.tabStop) style |= WS_TABSTOP;
-    handle_ = CreateWindowExW(exStyle, cls, W(desc.text), style, desc.left, desc.top, desc.width, desc.height,
-                              ParentHandle(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(desc.id)), Instance(),
-                              this);
+    handle_ = CreateWindowExW(exStyle, cls, W(desc.text), style, form->Scale(desc.left), form->Scale(desc.top),
+                              form->Scale(desc.left + desc.width) - form->Scale(desc.left),
+                              form->Scale(desc.top + desc.height) - form->Scale(desc.top), ParentHandle(),
+                              reinterpret_cast<HMENU>(static_cast<INT_PTR>(desc.id)), Instance(), this);
     if (!handle_) throw EOSError(FormatText(u"Error creating window %s (%s)", {WideOf(desc.name), IntToStr(GetLastError())}));
     if (IsSystemControl(desc.kind)) {
         SetWindowLongPtrW(handle_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
@@ -235,7 +271,10 @@ TControl::TControl(TCustomForm* form, const TControlSpec& desc) : form_(form), s
     SetWindowPos(handle_, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     font_ = form->FontHandle(desc.font ? *desc.font : form->Font());
     SendMessageW(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
-    if (desc.kind == TControlKind::Edit) SendMessageW(handle_, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELONG(3, 3));
+    if (desc.kind == TControlKind::Edit) {
+        WORD margin = static_cast<WORD>(form->Scale(3));
+        SendMessageW(handle_, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELONG(margin, margin));
+    }
     if (desc.kind == TControlKind::Memo) SendMessageW(handle_, EM_SETLIMITTEXT, 0, 0);
     if (desc.kind == TControlKind::SpinEdit) {
         upDown_ = CreateWindowExW(0, UPDOWN_CLASSW, nullptr,
@@ -247,10 +286,7 @@ TControl::TControl(TCustomForm* form, const TControlSpec& desc) : form_(form), s
     }
     if (desc.kind == TControlKind::ProgressBar) SetText(ZoSkin::PercentText(position_, max_));
     if (desc.autoSize) ApplyAutoSize();
-    if (desc.anchors & akRight) {
-        RECT pr = ClientRect(ParentHandle());
-        rightGap_ = pr.right - (spec_.left + spec_.width);
-    }
+    if (desc.anchors & akRight) rightGap_ = form->Unscale(ClientRect(ParentHandle()).right) - (spec_.left + spec_.width);
 }
 
 HWND TControl::ParentHandle() const { return spec_.parent ? spec_.parent->Handle() : form_->Handle(); }
@@ -261,8 +297,42 @@ void TControl::SetBounds(int left, int top, int width, int height)
     spec_.top = top;
     spec_.width = width;
     spec_.height = height;
+    PlaceWindow();
+    if (spec_.anchors & akRight) rightGap_ = form_->Unscale(ClientRect(ParentHandle()).right) - (left + width);
+}
+
+void TControl::PlaceWindow()
+{
+    // Edges rather than sizes are scaled, so controls that touch keep touching.
+    const TCustomForm& f = *form_;
+    int left = f.Scale(spec_.left), top = f.Scale(spec_.top);
+    MoveWindow(handle_, left, top, f.Scale(spec_.left + spec_.width) - left, f.Scale(spec_.top + spec_.height) - top,
+               TRUE);
+    // The arrows take their place at the edit's right edge again.
+    if (upDown_) SendMessageW(upDown_, UDM_SETBUDDY, reinterpret_cast<WPARAM>(handle_), 0);
+}
+
+void TControl::PlaceAligned(int left, int top, int width, int height)
+{
+    // The aligned side keeps its design figure; the others follow the parent.
+    if (spec_.align != TAlign::Top && spec_.align != TAlign::Bottom) spec_.height = form_->Unscale(height);
+    spec_.left = form_->Unscale(left);
+    spec_.top = form_->Unscale(top);
+    spec_.width = form_->Unscale(width);
     MoveWindow(handle_, left, top, width, height, TRUE);
-    if (spec_.anchors & akRight) rightGap_ = ClientRect(ParentHandle()).right - (left + width);
+}
+
+void TControl::ApplyDpi()
+{
+    font_ = form_->FontHandle(spec_.font ? *spec_.font : form_->Font());
+    SendMessageW(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    if (spec_.kind == TControlKind::Edit) {
+        WORD margin = static_cast<WORD>(form_->Scale(3));
+        SendMessageW(handle_, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELONG(margin, margin));
+    }
+    if (spec_.align == TAlign::None) PlaceWindow();
+    if (spec_.autoSize) ApplyAutoSize();
+    Invalidate();
 }
 
 RECT TControl::WindowBounds() const
@@ -370,37 +440,45 @@ void TControl::ApplyAutoSize()
     TSelectObject select(dc.Get(), font_);
     RECT r{0, 0, 0, 0};
     DrawTextW(dc.Get(), W(text), static_cast<int>(text.size()), &r, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
-    SetBounds(spec_.left, spec_.top, r.right, r.bottom);
+    // The text's own size in device pixels; the design figures round up to it.
+    spec_.width = form_->UnscaleUp(r.right);
+    spec_.height = form_->UnscaleUp(r.bottom);
+    MoveWindow(handle_, form_->Scale(spec_.left), form_->Scale(spec_.top), r.right, r.bottom, TRUE);
 }
 
 void TControl::Realign()
 {
+    // In device pixels, so aligned children fill their parent to the last pixel.
     RECT rest = ClientRect(handle_);
-    InflateRect(&rest, -spec_.innerBorder, -spec_.innerBorder);
+    int inner = form_->Scale(spec_.innerBorder);
+    InflateRect(&rest, -inner, -inner);
     RECT full = ClientRect(handle_);
     for (auto& c : form_->Components()) {
         if (c->Parent() != this) continue;
         const TControlSpec& s = c->Desc();
+        int height = form_->Scale(s.height);
         switch (s.align) {
         case TAlign::Top:
-            c->SetBounds(rest.left, rest.top, rest.right - rest.left, s.height);
-            rest.top += s.height;
+            c->PlaceAligned(rest.left, rest.top, rest.right - rest.left, height);
+            rest.top += height;
             break;
         case TAlign::Bottom:
-            c->SetBounds(rest.left, rest.bottom - s.height, rest.right - rest.left, s.height);
-            rest.bottom -= s.height;
+            c->PlaceAligned(rest.left, rest.bottom - height, rest.right - rest.left, height);
+            rest.bottom -= height;
             break;
         default:
             if ((s.anchors & akRight) && !(s.anchors & akLeft)) {
-                int gap = c->rightGap_;
-                c->SetBounds(full.right - gap - s.width, s.top, s.width, s.height);
+                int right = full.right - form_->Scale(c->rightGap_);
+                c->spec_.left = form_->Unscale(right) - s.width;
+                c->PlaceWindow();
             }
             break;
         }
     }
     for (auto& c : form_->Components())
         if (c->Parent() == this && c->Desc().align == TAlign::Client)
-            c->SetBounds(rest.left, rest.top, std::max(0L, rest.right - rest.left), std::max(0L, rest.bottom - rest.top));
+            c->PlaceAligned(rest.left, rest.top, std::max(0L, rest.right - rest.left),
+                            std::max(0L, rest.bottom - rest.top));
 }
 
 void TControl::TrackHot()
@@ -417,22 +495,27 @@ void TControl::TrackHot()
 
 void TControl::Paint(HDC dc, const RECT& area)
 {
+    const float scale = form_->ScaleFactor();
     switch (spec_.kind) {
     case TControlKind::Panel:
         ZoSkin::FillSolid(dc, area, Color());
         break;
     case TControlKind::Image:
         ZoSkin::FillSolid(dc, area, Color());
-        if (picture_) picture_->DrawCentred(dc, area);
-        if (painter_) painter_(dc, area, Color(), hot_, pressed_ && hot_);
+        if (picture_) picture_->DrawCentred(dc, area, scale);
+        if (painter_) painter_(dc, area, Color(), hot_, pressed_ && hot_, scale);
         break;
     case TControlKind::ProgressBar:
-        ZoSkin::PaintProgress(dc, area, position_, max_, font_, Color());
+        ZoSkin::PaintProgress(dc, area, position_, max_, font_, Color(), scale);
+        break;
+    case TControlKind::Label:
+        PaintLink(dc, area);
         break;
     case TControlKind::Bevel: {
         ZoSkin::FillSolid(dc, area, Color());
-        RECT dark{area.left, area.top, area.right, area.top + 1}, light{area.left, area.top + 1, area.right,
-                                                                          area.top + 2};
+        int line = std::max(1, form_->Scale(1));
+        RECT dark{area.left, area.top, area.right, area.top + line},
+            light{area.left, area.top + line, area.right, area.top + 2 * line};
         ZoSkin::FillSolid(dc, dark, GetSysColor(COLOR_BTNSHADOW));
         ZoSkin::FillSolid(dc, light, GetSysColor(COLOR_BTNHIGHLIGHT));
         break;
@@ -446,15 +529,32 @@ void TControl::Paint(HDC dc, const RECT& area)
         state.enabled = Enabled();
         state.focused = GetFocus() == handle_ && form_->KeyboardCues();
         if (spec_.kind == TControlKind::Button)
-            ZoSkin::PaintButton(dc, area, Text(), font_, Color(), state);
+            ZoSkin::PaintButton(dc, area, Text(), font_, Color(), state, scale);
         else if (spec_.kind == TControlKind::CheckBox)
-            ZoSkin::PaintCheckBox(dc, area, Text(), font_, Color(), FontColor(), checked_, state);
+            ZoSkin::PaintCheckBox(dc, area, Text(), font_, Color(), FontColor(), checked_, state, scale);
         else
-            ZoSkin::PaintRadioButton(dc, area, Text(), font_, Color(), FontColor(), checked_, state);
+            ZoSkin::PaintRadioButton(dc, area, Text(), font_, Color(), FontColor(), checked_, state, scale);
         break;
     }
     default:
         break;
+    }
+}
+
+void TControl::PaintLink(HDC dc, const RECT& area)
+{
+    // A link is a tab stop: it paints its own text so it can carry the focus mark.
+    ZoSkin::FillSolid(dc, area, Color());
+    WideString text = Text();
+    TSelectObject select(dc, font_);
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, Enabled() ? FontColor() : GetSysColor(COLOR_GRAYTEXT));
+    RECT r = area;
+    DrawTextW(dc, W(text), static_cast<int>(text.size()), &r, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    if (GetFocus() == handle_ && form_->KeyboardCues()) {
+        SetTextColor(dc, FontColor());
+        SetBkColor(dc, Color());
+        DrawFocusRect(dc, &area);
     }
 }
 
@@ -486,10 +586,10 @@ LRESULT TControl::WndProc(UINT msg, WPARAM wp, LPARAM lp)
     };
     switch (msg) {
     case WM_ERASEBKGND:
-        if (!baseProc_) return 1;
+        if (!baseProc_ || spec_.link) return 1;
         break;
     case WM_PAINT:
-        if (!baseProc_) {
+        if (!baseProc_ || spec_.link) {
             TPaintScope ps(handle_);
             PaintBuffered(ps.DC(), ClientRect(handle_));
             return 0;
@@ -550,7 +650,7 @@ LRESULT TControl::WndProc(UINT msg, WPARAM wp, LPARAM lp)
         break;
     case WM_SETFOCUS:
     case WM_KILLFOCUS:
-        if (IsButtonKind()) Invalidate();
+        if (IsButtonKind() || spec_.link) Invalidate();
         break;
     case WM_SIZE:
         if (spec_.kind == TControlKind::Panel) Realign();
@@ -622,8 +722,9 @@ TCustomForm::TCustomForm(TCustomForm* owner, const TFormSpec& desc) : owner_(own
         break;
     }
     if (desc.appWindow) exStyle |= WS_EX_APPWINDOW;
-    RECT r{0, 0, desc.clientWidth, desc.clientHeight};
-    AdjustWindowRectEx(&r, style, FALSE, exStyle);
+    // New windows open on the primary monitor, whose DPI is the system's.
+    dpi_ = SystemDpi();
+    RECT r = WindowRectForClient(Scale(desc.clientWidth), Scale(desc.clientHeight), style, exStyle, dpi_);
     background_.Reset(CreateSolidBrush(desc.color));
     LiveForms().push_back(this);
     handle_ = CreateWindowExW(exStyle, desc.className, W(desc.caption), style, CW_USEDEFAULT, CW_USEDEFAULT,
@@ -634,6 +735,7 @@ TCustomForm::TCustomForm(TCustomForm* owner, const TFormSpec& desc) : owner_(own
         throw EOSError(FormatText(u"Error creating window %s (%s)",
                                   {WideString(reinterpret_cast<const char16_t*>(desc.className)), IntToStr(GetLastError())}));
     }
+    if (int actual = WindowDpi(handle_); actual != dpi_) ApplyDpi(actual);
 }
 
 TCustomForm::~TCustomForm()
@@ -681,22 +783,24 @@ TControl* TCustomForm::ControlByHandle(HWND handle) const
     return nullptr;
 }
 
-int TCustomForm::ClientWidth() const { return ClientRect(handle_).right; }
-int TCustomForm::ClientHeight() const { return ClientRect(handle_).bottom; }
+int TCustomForm::ClientWidth() const { return Unscale(ClientRect(handle_).right); }
+int TCustomForm::ClientHeight() const { return Unscale(ClientRect(handle_).bottom); }
 
 int TCustomForm::Width() const
 {
     RECT r{};
     GetWindowRect(handle_, &r);
-    return r.right - r.left;
+    return Unscale(r.right - r.left);
 }
+
+int TCustomForm::UnscaleUp(int pixels) const { return (pixels * 96 + dpi_ - 1) / dpi_; }
 
 HFONT TCustomForm::FontHandle(const TFontSpec& font)
 {
     auto key = std::make_tuple(font.face, font.height, font.bold, font.underline);
     auto found = fonts_.find(key);
     if (found != fonts_.end()) return found->second.Get();
-    HFONT made = CreateFontW(-font.height, 0, 0, 0, font.bold ? FW_BOLD : FW_NORMAL, FALSE, font.underline, FALSE,
+    HFONT made = CreateFontW(-Scale(font.height), 0, 0, 0, font.bold ? FW_BOLD : FW_NORMAL, FALSE, font.underline, FALSE,
                              DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY,
                              DEFAULT_PITCH, W(font.face));
     fonts_.emplace(key, TUniqueFont(made));
@@ -759,17 +863,44 @@ void TCustomForm::Realign()
     for (auto& c : components_) {
         if (c->Parent()) continue;
         const TControlSpec& s = c->Desc();
+        int height = Scale(s.height);
         if (s.align == TAlign::Top) {
-            c->SetBounds(rest.left, rest.top, rest.right - rest.left, s.height);
-            rest.top += s.height;
+            c->PlaceAligned(rest.left, rest.top, rest.right - rest.left, height);
+            rest.top += height;
         } else if (s.align == TAlign::Bottom) {
-            c->SetBounds(rest.left, rest.bottom - s.height, rest.right - rest.left, s.height);
-            rest.bottom -= s.height;
+            c->PlaceAligned(rest.left, rest.bottom - height, rest.right - rest.left, height);
+            rest.bottom -= height;
         }
     }
     for (auto& c : components_)
         if (!c->Parent() && c->Desc().align == TAlign::Client)
-            c->SetBounds(rest.left, rest.top, std::max(0L, rest.right - rest.left), std::max(0L, rest.bottom - rest.top));
+            c->PlaceAligned(rest.left, rest.top, std::max(0L, rest.right - rest.left),
+                            std::max(0L, rest.bottom - rest.top));
+}
+
+void TCustomForm::ApplyDpi(int dpi, const RECT* suggested)
+{
+    if (dpi <= 0) return;
+    const int width = ClientWidth(), height = ClientHeight();
+    dpi_ = dpi;
+    // The controls still use the old fonts until they are handed the new ones.
+    std::map<std::tuple<WideString, int, bool, bool>, TUniqueFont> oldFonts;
+    oldFonts.swap(fonts_);
+    if (suggested) {
+        SetWindowPos(handle_, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                     suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+    } else {
+        DWORD style = static_cast<DWORD>(GetWindowLongW(handle_, GWL_STYLE));
+        DWORD exStyle = static_cast<DWORD>(GetWindowLongW(handle_, GWL_EXSTYLE));
+        RECT r = WindowRectForClient(Scale(width), Scale(height), style, exStyle, dpi_);
+        SetWindowPos(handle_, nullptr, 0, 0, r.right - r.left, r.bottom - r.top,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    for (auto& c : components_) c->ApplyDpi();
+    Realign();
+    for (auto& c : components_)
+        if (c->Kind() == TControlKind::Panel) c->Realign();
+    RedrawWindow(handle_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 int TCustomForm::ShowModal()
@@ -854,7 +985,7 @@ bool TCustomForm::DialogKey(const MSG& msg)
     case VK_RETURN:
         if (focused && focused->Kind() == TControlKind::Memo && !(GetWindowLongW(focus, GWL_STYLE) & ES_READONLY))
             return false;
-        if (focused && focused->Kind() == TControlKind::Button) {
+        if (focused && (focused->Kind() == TControlKind::Button || focused->Desc().link)) {
             Clicked(focused);
             return true;
         }
@@ -863,6 +994,12 @@ bool TCustomForm::DialogKey(const MSG& msg)
                 Clicked(c.get());
                 return true;
             }
+        return false;
+    case VK_SPACE:
+        if (focused && focused->Desc().link) {
+            Clicked(focused);
+            return true;
+        }
         return false;
     case VK_ESCAPE:
         for (auto& c : components_)
@@ -977,6 +1114,10 @@ LRESULT TCustomForm::WndProc(UINT msg, WPARAM wp, LPARAM lp)
     case WM_SIZE:
         Realign();
         break;
+    case WM_DPICHANGED:
+        // The window moved to a monitor of another DPI, or the user changed the scale.
+        ApplyDpi(HIWORD(wp), reinterpret_cast<const RECT*>(lp));
+        return 0;
     case WM_ACTIVATE:
         if (LOWORD(wp) == WA_INACTIVE) {
             HWND focus = GetFocus();

@@ -2,6 +2,10 @@
 // message loop, forms (top-level windows) and their controls (real child
 // windows with stable control IDs). Forms dispatch to named handlers; the
 // controls paint in the flat "Athen" look of ZoSkin_win.
+//
+// Every figure a form or control is given or reports (positions, sizes, font
+// heights) is in design pixels at 96 pixels per inch; the layer scales them by
+// the window's DPI and lays the window out again when that changes.
 #pragma once
 
 #include <windows.h>
@@ -104,8 +108,9 @@ struct TControlSpec {
     bool tabStop = false;
     TTextAlign textAlign = TTextAlign::Left;
     bool vcentre = false;   // labels: one line, centred vertically
+    bool ellipsis = false;  // labels: one line ending in "..." when it does not fit
     bool autoSize = false;  // labels: width and height from the text
-    bool link = false;      // labels: clickable, hand cursor
+    bool link = false;      // labels: clickable, hand cursor, a tab stop with a focus mark
     bool border = false;    // panels and edits: a flat 1-pixel frame
     TAlign align = TAlign::None;
     int anchors = akLeft | akTop;
@@ -115,8 +120,9 @@ struct TControlSpec {
     int modalResult = 0;  // buttons: set on the form when clicked
 };
 
-// Paints the content of an image control without a picture (the corner glyphs).
-using TPainter = std::function<void(HDC dc, const RECT& area, COLORREF background, bool hot, bool pressed)>;
+// Paints the content of an image control without a picture (the corner
+// glyphs); scale is the window's DPI over 96.
+using TPainter = std::function<void(HDC dc, const RECT& area, COLORREF background, bool hot, bool pressed, float scale)>;
 
 class TControl {
 public:
@@ -140,7 +146,7 @@ public:
     void SetBounds(int left, int top, int width, int height);
     void SetLeft(int left) { SetBounds(left, spec_.top, spec_.width, spec_.height); }
     void SetWidth(int width) { SetBounds(spec_.left, spec_.top, width, spec_.height); }
-    // Bounds within the parent's client area, from the window itself.
+    // Bounds within the parent's client area, from the window itself (device pixels).
     RECT WindowBounds() const;
 
     bool Visible() const { return spec_.visible; }
@@ -195,11 +201,18 @@ public:
     void Paint(HDC dc, const RECT& area);  // the content, in client coordinates
     void ApplyAutoSize();
     void Realign();  // aligned and anchored children after a size change
+    // After a DPI change: the font at the new size, the window at its scaled place.
+    void ApplyDpi();
 
 private:
     friend class TCustomForm;
     void TrackHot();
     void PaintBuffered(HDC dc, const RECT& area);
+    void PaintLink(HDC dc, const RECT& area);
+    // Puts the window at its design bounds, scaled.
+    void PlaceWindow();
+    // Aligned controls: a place given in device pixels by the parent's layout.
+    void PlaceAligned(int left, int top, int width, int height);
 
     TCustomForm* form_;
     TControlSpec spec_;
@@ -257,7 +270,18 @@ public:
     int ClientHeight() const;
     int Width() const;
     COLORREF Color() const { return spec_.color; }
+    // The font at the window's DPI.
     HFONT FontHandle(const TFontSpec& font);
+
+    // Pixels per inch of the monitor the window is on; design figures are for 96.
+    int Dpi() const { return dpi_; }
+    int Scale(int design) const { return MulDiv(design, dpi_, 96); }
+    int Unscale(int pixels) const { return MulDiv(pixels, 96, dpi_); }
+    int UnscaleUp(int pixels) const;
+    float ScaleFactor() const { return float(dpi_) / 96.f; }
+    // Lays the window out for another DPI: fonts, controls and, unless the
+    // system suggests a window rectangle (WM_DPICHANGED), the window's size.
+    void ApplyDpi(int dpi, const RECT* suggested = nullptr);
     const TFontSpec& Font() const { return spec_.font; }
     WideString Caption() const;
     void SetCaption(const WideString& caption);
@@ -318,6 +342,7 @@ private:
     TFormSpec spec_;
     HWND handle_ = nullptr;
     std::vector<std::unique_ptr<TControl>> components_;
+    int dpi_ = 96;
     std::map<std::tuple<WideString, int, bool, bool>, TUniqueFont> fonts_;
     std::map<COLORREF, TUniqueBrush> brushes_;
     HWND savedFocus_ = nullptr;

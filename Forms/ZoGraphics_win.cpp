@@ -169,12 +169,12 @@ HICON TPicture::CreateIcon() const
     return icon;
 }
 
-void TPicture::DrawCentred(HDC dc, const RECT& area) const
+void TPicture::DrawCentred(HDC dc, const RECT& area, float dpiScale) const
 {
     int aw = area.right - area.left, ah = area.bottom - area.top;
     if (width_ <= 0 || height_ <= 0 || aw <= 0 || ah <= 0) return;
-    double scale = 1.0;
-    if (width_ > aw || height_ > ah) scale = std::min(double(aw) / width_, double(ah) / height_);
+    double scale = dpiScale > 0 ? dpiScale : 1.0;
+    if (width_ * scale > aw || height_ * scale > ah) scale = std::min(double(aw) / width_, double(ah) / height_);
     int w = std::max(1, int(width_ * scale + 0.5)), h = std::max(1, int(height_ * scale + 0.5));
     TGraphics g(dc);
     if (!g.g) return;

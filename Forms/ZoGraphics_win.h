@@ -26,8 +26,9 @@ public:
     int Height() const { return height_; }
     // A window icon of the picture (the caller owns it); null on failure.
     HICON CreateIcon() const;
-    // Centred in area; scaled down proportionally when larger, never up.
-    void DrawCentred(HDC dc, const RECT& area) const;
+    // Centred in area at scale times its own size (the window's DPI over 96),
+    // scaled down proportionally when that is larger than the area.
+    void DrawCentred(HDC dc, const RECT& area, float scale = 1.f) const;
 
 private:
     TPicture() = default;

@@ -36,7 +36,7 @@ void FillSolid(HDC dc, const RECT& area, COLORREF color)
 }
 
 void PaintButton(HDC dc, const RECT& area, const WideString& text, HFONT font, COLORREF background,
-                 const TButtonState& state)
+                 const TButtonState& state, float scale)
 {
     FillSolid(dc, area, background);
     bool onDark = IsDark(background);
@@ -58,35 +58,38 @@ void PaintButton(HDC dc, const RECT& area, const WideString& text, HFONT font, C
         if (!state.enabled) face = Mix(Blue, White, 55);
     }
     float w = float(area.right - area.left), h = float(area.bottom - area.top);
-    float radius = h >= 40 ? 6.f : 4.f;
+    float radius = (h >= 40 * scale ? 6.f : 4.f) * scale;
     ZoDraw::FillRoundRect(dc, float(area.left), float(area.top), w, h, radius, ZoDraw::Argb(face));
-    if (state.focused && state.enabled)
-        ZoDraw::FrameRoundRect(dc, area.left + 3.f, area.top + 3.f, w - 6.f, h - 6.f, radius - 2.f, 1.f,
-                               ZoDraw::Argb(ink, 110));
+    if (state.focused && state.enabled) {
+        float inset = 3 * scale;
+        ZoDraw::FrameRoundRect(dc, area.left + inset, area.top + inset, w - 2 * inset, h - 2 * inset,
+                               radius - 2 * scale, std::max(1.f, scale), ZoDraw::Argb(ink, 160));
+    }
     RECT r = area;
-    if (state.pressed) OffsetRect(&r, 0, 1);
+    if (state.pressed) OffsetRect(&r, 0, std::max(1, int(scale)));
     Text(dc, r, text, font, ink, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
 }
 
 void PaintCheckBox(HDC dc, const RECT& area, const WideString& text, HFONT font, COLORREF background,
-                   COLORREF textColor, bool checked, const TButtonState& state)
+                   COLORREF textColor, bool checked, const TButtonState& state, float scale)
 {
     FillSolid(dc, area, background);
-    const int box = 13;
+    const int box = int(13 * scale + 0.5f);
+    const float s = float(box) / 13.f;
     float x = float(area.left) + 0.5f, y = float(area.top + (area.bottom - area.top - box) / 2) + 0.5f;
     COLORREF accent = state.enabled ? Blue : Mix(Blue, White, 55);
     if (checked) {
-        ZoDraw::FillRoundRect(dc, x - 0.5f, y - 0.5f, float(box), float(box), 2.f, ZoDraw::Argb(accent));
-        const float tick[] = {x + 2.6f, y + 6.3f, x + 5.2f, y + 8.9f, x + 9.9f, y + 3.6f};
-        ZoDraw::PolyLine(dc, tick, 3, 1.8f, ZoDraw::Argb(White));
+        ZoDraw::FillRoundRect(dc, x - 0.5f, y - 0.5f, float(box), float(box), 2.f * s, ZoDraw::Argb(accent));
+        const float tick[] = {x + 2.6f * s, y + 6.3f * s, x + 5.2f * s, y + 8.9f * s, x + 9.9f * s, y + 3.6f * s};
+        ZoDraw::PolyLine(dc, tick, 3, 1.8f * s, ZoDraw::Argb(White));
     } else {
         COLORREF frame = state.hot ? Blue : RGB(150, 160, 172);
-        ZoDraw::FillRoundRect(dc, x - 0.5f, y - 0.5f, float(box), float(box), 2.f, ZoDraw::Argb(White));
-        ZoDraw::FrameRoundRect(dc, x, y, box - 1.f, box - 1.f, 2.f, 1.f, ZoDraw::Argb(frame));
+        ZoDraw::FillRoundRect(dc, x - 0.5f, y - 0.5f, float(box), float(box), 2.f * s, ZoDraw::Argb(White));
+        ZoDraw::FrameRoundRect(dc, x, y, box - 1.f, box - 1.f, 2.f * s, std::max(1.f, s), ZoDraw::Argb(frame));
     }
     RECT r = area;
-    r.left += box + 4;
-    Text(dc, r, text, font, state.enabled ? textColor : GetSysColor(COLOR_GRAYTEXT),
+    r.left += box + int(4 * scale + 0.5f);
+    Text(dc, r, text, font, state.enabled ? textColor : Mix(background, textColor, 45),
          DT_LEFT | DT_VCENTER | DT_SINGLELINE);
     if (state.focused) {
         RECT f = r;
@@ -102,19 +105,24 @@ void PaintCheckBox(HDC dc, const RECT& area, const WideString& text, HFONT font,
 }
 
 void PaintRadioButton(HDC dc, const RECT& area, const WideString& text, HFONT font, COLORREF background,
-                      COLORREF textColor, bool checked, const TButtonState& state)
+                      COLORREF textColor, bool checked, const TButtonState& state, float scale)
 {
     FillSolid(dc, area, background);
-    const float box = 13.f;
-    float x = float(area.left) + 0.5f, y = float(area.top + (area.bottom - area.top - 13) / 2) + 0.5f;
+    const int size = int(13 * scale + 0.5f);
+    const float box = float(size), s = box / 13.f;
+    float x = float(area.left) + 0.5f, y = float(area.top + (area.bottom - area.top - size) / 2) + 0.5f;
     COLORREF accent = state.enabled ? Blue : Mix(Blue, White, 55);
     COLORREF frame = checked ? accent : (state.hot ? Blue : RGB(150, 160, 172));
     ZoDraw::FillRoundRect(dc, x - 0.5f, y - 0.5f, box, box, box / 2, ZoDraw::Argb(White));
-    ZoDraw::FrameRoundRect(dc, x, y, box - 1.f, box - 1.f, (box - 1.f) / 2, checked ? 1.6f : 1.f, ZoDraw::Argb(frame));
-    if (checked) ZoDraw::FillRoundRect(dc, x + 3.f, y + 3.f, box - 7.f, box - 7.f, (box - 7.f) / 2, ZoDraw::Argb(accent));
+    ZoDraw::FrameRoundRect(dc, x, y, box - 1.f, box - 1.f, (box - 1.f) / 2, (checked ? 1.6f : 1.f) * s,
+                           ZoDraw::Argb(frame));
+    if (checked)
+        ZoDraw::FillRoundRect(dc, x + 3.f * s, y + 3.f * s, box - 7.f * s, box - 7.f * s, (box - 7.f * s) / 2,
+                              ZoDraw::Argb(accent));
     RECT r = area;
-    r.left += 13 + 4;
-    Text(dc, r, text, font, state.enabled ? textColor : GetSysColor(COLOR_GRAYTEXT), DT_LEFT | DT_VCENTER | DT_SINGLELINE);
+    r.left += size + int(4 * scale + 0.5f);
+    Text(dc, r, text, font, state.enabled ? textColor : Mix(background, textColor, 45),
+         DT_LEFT | DT_VCENTER | DT_SINGLELINE);
     if (state.focused) {
         RECT f = r;
         TSelectObject select(dc, font);
@@ -134,11 +142,12 @@ WideString PercentText(int position, int maximum)
     return IntToStr(percent) + u"%";
 }
 
-void PaintProgress(HDC dc, const RECT& area, int position, int maximum, HFONT font, COLORREF background)
+void PaintProgress(HDC dc, const RECT& area, int position, int maximum, HFONT font, COLORREF background,
+                   float scale)
 {
     FillSolid(dc, area, background);
     float w = float(area.right - area.left), h = float(area.bottom - area.top);
-    float radius = std::min(h / 2, 4.f);
+    float radius = std::min(h / 2, 4.f * scale);
     COLORREF track = RGB(222, 238, 252);
     ZoDraw::FillRoundRect(dc, float(area.left), float(area.top), w, h, radius, ZoDraw::Argb(track));
     int filled = maximum > 0 ? static_cast<int>(int64_t(std::clamp(position, 0, maximum)) * (area.right - area.left) /
@@ -169,31 +178,33 @@ void PaintProgress(HDC dc, const RECT& area, int position, int maximum, HFONT fo
 }
 
 namespace {
-void GlyphBackground(HDC dc, const RECT& area, COLORREF background, bool hot, bool pressed, COLORREF hotColor)
+void GlyphBackground(HDC dc, const RECT& area, COLORREF background, bool hot, bool pressed, COLORREF hotColor,
+                     float scale)
 {
     FillSolid(dc, area, background);
     if (hot || pressed)
         ZoDraw::FillRoundRect(dc, float(area.left), float(area.top), float(area.right - area.left),
-                              float(area.bottom - area.top), 3.f, ZoDraw::Argb(hotColor, pressed ? 150 : 90));
+                              float(area.bottom - area.top), 3.f * scale, ZoDraw::Argb(hotColor, pressed ? 150 : 90));
 }
 }  // namespace
 
-void PaintMinimizeGlyph(HDC dc, const RECT& area, COLORREF background, bool hot, bool pressed)
+void PaintMinimizeGlyph(HDC dc, const RECT& area, COLORREF background, bool hot, bool pressed, float scale)
 {
-    GlyphBackground(dc, area, background, hot, pressed, White);
-    // A white bar of 10 x 2 pixels just below the middle.
+    GlyphBackground(dc, area, background, hot, pressed, White, scale);
+    // A white bar of 10 x 2 design pixels just below the middle.
     int cx = (area.left + area.right) / 2, cy = (area.top + area.bottom) / 2;
-    RECT bar{cx - 5, cy + 1, cx + 5, cy + 3};
+    int half = int(5 * scale + 0.5f), thick = std::max(1, int(2 * scale + 0.5f)), gap = std::max(1, int(scale + 0.5f));
+    RECT bar{cx - half, cy + gap, cx + half, cy + gap + thick};
     FillSolid(dc, bar, White);
 }
 
-void PaintCloseGlyph(HDC dc, const RECT& area, COLORREF background, bool hot, bool pressed)
+void PaintCloseGlyph(HDC dc, const RECT& area, COLORREF background, bool hot, bool pressed, float scale)
 {
-    GlyphBackground(dc, area, background, hot, pressed, RGB(232, 17, 35));
-    // A white anti-aliased cross of about 16 x 16 pixels.
-    float cx = (area.left + area.right) / 2.f, cy = (area.top + area.bottom) / 2.f, d = 6.5f;
-    ZoDraw::Line(dc, cx - d, cy - d, cx + d, cy + d, 1.7f, ZoDraw::Argb(White));
-    ZoDraw::Line(dc, cx - d, cy + d, cx + d, cy - d, 1.7f, ZoDraw::Argb(White));
+    GlyphBackground(dc, area, background, hot, pressed, RGB(232, 17, 35), scale);
+    // A white anti-aliased cross of about 16 x 16 design pixels.
+    float cx = (area.left + area.right) / 2.f, cy = (area.top + area.bottom) / 2.f, d = 6.5f * scale;
+    ZoDraw::Line(dc, cx - d, cy - d, cx + d, cy + d, 1.7f * scale, ZoDraw::Argb(White));
+    ZoDraw::Line(dc, cx - d, cy + d, cx + d, cy - d, 1.7f * scale, ZoDraw::Argb(White));
 }
 
 }  // namespace ZoSkin

@@ -55,7 +55,9 @@ const TFontSpec fontLink{u"Tahoma", 12, false, true};
 const TFontSpec fontWait{u"Tahoma", 21, false, false};
 const TFontSpec fontProgress{u"Tahoma", 11, true, false};
 const COLORREF clWhite = RGB(255, 255, 255);
-const COLORREF clLink = RGB(0, 0, 255);
+// The strip is white whatever the system's colours: its texts have their own.
+const COLORREF clInk = ZoSkin::Ink;
+const COLORREF clLink = ZoSkin::Link;
 
 }  // namespace
 
@@ -91,6 +93,9 @@ TMainForm::TMainForm() : TBaseForm(nullptr, MainFormSpec())
     }
     const TSetupBaseInfo& info = *script->BaseInfo;
     AppTitleValue = info.AppTitle;
+    // The taskbar, Alt+Tab and the message boxes name the product.
+    Application.SetTitle(info.AppTitle);
+    SetCaption(info.AppTitle);
     lblAppTitle->SetText(info.AppTitle);
     lblVersion->SetText(FormatText(u"版本：%s", {info.Version}));
     edtDestDir->SetText(TSetupfn::ExpandConstants(info.DefInstallPath));
@@ -141,11 +146,11 @@ void TMainForm::CreateControls()
     lblAppTitle = AddControl({.kind = TControlKind::Label, .id = idLblAppTitle, .name = "lblAppTitle",
                               .parent = TntPanel2, .left = 8, .top = 168, .width = 737, .height = 57,
                               .font = &fontTitle, .fontColor = clWhite, .textAlign = TTextAlign::Centre,
-                              .vcentre = true});
+                              .vcentre = true, .ellipsis = true});
     lblVersion = AddControl({.kind = TControlKind::Label, .id = idLblVersion, .name = "lblVersion",
                              .parent = TntPanel2, .left = 8, .top = 232, .width = 737, .height = 33,
                              .font = &fontVersion, .fontColor = clWhite, .textAlign = TTextAlign::Centre,
-                             .vcentre = true});
+                             .vcentre = true, .ellipsis = true});
     imgMinimize = AddControl({.kind = TControlKind::Image, .id = idImgMinimize, .name = "imgMinimize",
                               .parent = TntPanel2, .left = 682, .top = 2, .width = 32, .height = 32});
     imgClose = AddControl({.kind = TControlKind::Image, .id = idImgClose, .name = "imgClose", .parent = TntPanel2,
@@ -157,7 +162,7 @@ void TMainForm::CreateControls()
 
     edtDestDir = AddControl({.kind = TControlKind::Edit, .id = idEdtDestDir, .name = "edtDestDir",
                              .parent = pnlBottom, .left = 108, .top = 25, .width = 112, .height = 25,
-                             .font = &fontEdit, .border = true});
+                             .font = &fontEdit, .color = clWhite, .fontColor = clInk, .border = true});
     btnDestDir = AddControl({.kind = TControlKind::Button, .id = idBtnDestDir, .name = "btnDestDir",
                              .parent = pnlBottom, .left = 224, .top = 23, .width = 89, .height = 29,
                              .text = u"浏览...", .font = &fontSmallButton});
@@ -166,10 +171,10 @@ void TMainForm::CreateControls()
                             .text = u"立即体验", .font = &fontBigButton, .visible = false});
     cbLicense = AddControl({.kind = TControlKind::CheckBox, .id = idCbLicense, .name = "cbLicense",
                             .parent = pnlBottom, .left = 108, .top = 62, .width = 42, .height = 16,
-                            .text = u"同意"});
+                            .text = u"同意", .fontColor = clInk});
     lblDestDir = AddControl({.kind = TControlKind::Label, .id = idLblDestDir, .name = "lblDestDir",
                              .parent = pnlBottom, .left = 12, .top = 26, .width = 95, .height = 23,
-                             .text = u"安装目录：", .font = &fontDestDir, .autoSize = true});
+                             .text = u"安装目录：", .font = &fontDestDir, .fontColor = clInk, .autoSize = true});
     lblLicense = AddControl({.kind = TControlKind::Label, .id = idLblLicense, .name = "lblLicense",
                              .parent = pnlBottom, .left = 151, .top = 63, .width = 72, .height = 14,
                              .text = u"用户许可协议", .font = &fontLink, .fontColor = clLink, .autoSize = true,
@@ -180,13 +185,15 @@ void TMainForm::CreateControls()
                            .link = true});
     lblWait = AddControl({.kind = TControlKind::Label, .id = idLblWait, .name = "lblWait", .parent = pnlBottom,
                           .left = 364, .top = 11, .width = 149, .height = 25, .text = u"请等待", .font = &fontWait,
-                          .visible = false, .textAlign = TTextAlign::Centre, .vcentre = true});
+                          .fontColor = clInk, .visible = false, .textAlign = TTextAlign::Centre, .vcentre = true,
+                          .ellipsis = true});
     pbProgress = AddControl({.kind = TControlKind::ProgressBar, .id = idPbProgress, .name = "pbProgress",
                              .parent = pnlBottom, .left = 360, .top = 42, .width = 150, .height = 17,
                              .font = &fontProgress, .visible = false});
     lblDetail = AddControl({.kind = TControlKind::Label, .id = idLblDetail, .name = "lblDetail",
                             .parent = pnlBottom, .left = 361, .top = 63, .width = 36, .height = 14,
-                            .text = u"请等待", .visible = false});
+                            .text = u"请等待", .fontColor = clInk, .visible = false, .vcentre = true,
+                            .ellipsis = true});
     cbLicense->SetChecked(true);
 
     imgMinimize->SetPainter(ZoSkin::PaintMinimizeGlyph);

@@ -78,7 +78,7 @@ void TUninstallForm::CreateControls()
     lblAppTitle = AddControl({.kind = TControlKind::Label, .id = idUnLblAppTitle, .name = "lblAppTitle",
                               .parent = TntPanel2, .left = 8, .top = 168, .width = 737, .height = 57,
                               .font = &fontTitle, .fontColor = clWhite, .textAlign = TTextAlign::Centre,
-                              .vcentre = true});
+                              .vcentre = true, .ellipsis = true});
     lblVersion = AddControl({.kind = TControlKind::Label, .id = idUnLblVersion, .name = "lblVersion",
                              .parent = TntPanel2, .left = 8, .top = 232, .width = 737, .height = 33,
                              .font = &fontVersion, .fontColor = clWhite, .textAlign = TTextAlign::Centre,
@@ -97,13 +97,14 @@ void TUninstallForm::CreateControls()
                             .text = u"完成", .font = &fontBigButton, .visible = false});
     lblPrompt = AddControl({.kind = TControlKind::Label, .id = idUnLblPrompt, .name = "lblPrompt",
                             .parent = pnlBottom, .left = 16, .top = 18, .width = 716, .height = 30,
-                            .font = &fontPrompt, .textAlign = TTextAlign::Centre, .vcentre = true});
+                            .font = &fontPrompt, .fontColor = ZoSkin::Ink, .textAlign = TTextAlign::Centre,
+                            .vcentre = true, .ellipsis = true});
     lblFolder = AddControl({.kind = TControlKind::Label, .id = idUnLblFolder, .name = "lblFolder",
                             .parent = pnlBottom, .left = 16, .top = 58, .width = 716, .height = 20,
-                            .fontColor = clGrey, .textAlign = TTextAlign::Centre, .vcentre = true});
+                            .fontColor = clGrey, .textAlign = TTextAlign::Centre, .vcentre = true, .ellipsis = true});
     lblWait = AddControl({.kind = TControlKind::Label, .id = idUnLblWait, .name = "lblWait", .parent = pnlBottom,
                           .left = 16, .top = 11, .width = 716, .height = 25, .text = u"请等待", .font = &fontWait,
-                          .visible = false, .textAlign = TTextAlign::Centre, .vcentre = true});
+                          .fontColor = ZoSkin::Ink, .visible = false, .textAlign = TTextAlign::Centre, .vcentre = true});
     pbProgress = AddControl({.kind = TControlKind::ProgressBar, .id = idUnPbProgress, .name = "pbProgress",
                              .parent = pnlBottom, .left = 16, .top = 42, .width = 716, .height = 17,
                              .font = &fontProgress, .visible = false});
@@ -112,7 +113,7 @@ void TUninstallForm::CreateControls()
                                .visible = false});
     lblDetail = AddControl({.kind = TControlKind::Label, .id = idUnLblDetail, .name = "lblDetail",
                             .parent = pnlBottom, .left = 16, .top = 63, .width = 716, .height = 14,
-                            .visible = false});
+                            .fontColor = ZoSkin::Ink, .visible = false, .vcentre = true, .ellipsis = true});
 
     imgMinimize->SetPainter(ZoSkin::PaintMinimizeGlyph);
     imgClose->SetPainter(ZoSkin::PaintCloseGlyph);

@@ -12,7 +12,7 @@ export ZO_PRISTINE_PREFIX="$ZO_ROOT/build/wine/pristine"
 export WINEPREFIX="${WINEPREFIX:-$ZO_ROOT/build/wine/prefix}"
 # ZO_DISPLAY names the virtual display the tests run on; wine_up starts one on a
 # free display number when it is unset or does not answer, and exports it to
-# the scripts it runs.
+# the scripts it runs. ZO_XVFB_SCREEN is the size of a display started here.
 [ -n "${ZO_DISPLAY:-}" ] && export DISPLAY="$ZO_DISPLAY"
 if locale -a 2>/dev/null | grep -qi '^zh_CN.utf8$'; then export LANG=zh_CN.UTF-8; fi
 
@@ -61,7 +61,7 @@ _zo_start_xvfb() {
   # stale lock or socket left by an earlier run never stands in for a server.
   local numfile i
   numfile=$(mktemp)
-  Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$numfile" >/dev/null 2>&1 &
+  Xvfb -displayfd 3 -screen 0 "${ZO_XVFB_SCREEN:-1024x768x24}" -nolisten tcp 3>"$numfile" >/dev/null 2>&1 &
   ZO_XVFB_PID=$!
   for i in $(seq 100); do
     [ -s "$numfile" ] && break

@@ -296,3 +296,115 @@ TEST(Controls, RadioButtonsOfOneParentExcludeEachOtherAndSpinEditsStepByOne)
     EXPECT_EQ(spin->Text(), u"8081");
     EXPECT_TRUE(GetWindowLongW(spin->Handle(), GWL_STYLE) & ES_NUMBER);
 }
+
+namespace {
+
+// A borderless form with a placed button, a bottom strip with a button held
+// at its right edge, and a label sized to its text.
+class TScalingForm : public TBaseForm {
+public:
+    TScalingForm() : TBaseForm(nullptr, Spec())
+    {
+        button = AddControl({.kind = TControlKind::Button, .id = 11, .name = "button", .left = 10, .top = 20,
+                             .width = 75, .height = 25, .text = u"OK"});
+        strip = AddControl({.kind = TControlKind::Panel, .id = 12, .name = "strip", .height = 41,
+                            .align = TAlign::Bottom});
+        right = AddControl({.kind = TControlKind::Button, .id = 13, .name = "right", .parent = strip, .left = 217,
+                            .top = 8, .width = 75, .height = 25, .text = u"取消", .anchors = akTop | akRight});
+        label = AddControl({.kind = TControlKind::Label, .id = 14, .name = "label", .left = 10, .top = 60,
+                            .text = u"安装目录：", .autoSize = true});
+    }
+    TControl* button;
+    TControl* strip;
+    TControl* right;
+    TControl* label;
+
+private:
+    static TFormSpec Spec()
+    {
+        TFormSpec spec = BaseFormSpec();
+        spec.border = TBorderStyle::None;
+        spec.clientWidth = 300;
+        spec.clientHeight = 200;
+        return spec;
+    }
+};
+
+// A move to a monitor of another DPI, as the system announces it.
+void ChangeDpi(TCustomForm& form, int dpi)
+{
+    RECT r{};
+    GetWindowRect(form.Handle(), &r);
+    RECT suggested{r.left, r.top, r.left + MulDiv(300, dpi, 96), r.top + MulDiv(200, dpi, 96)};
+    SendMessageW(form.Handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+}
+
+int FontHeight(HFONT font)
+{
+    LOGFONTW f{};
+    GetObjectW(font, sizeof f, &f);
+    return -f.lfHeight;
+}
+
+}  // namespace
+
+TEST(Scaling, ADpiChangeScalesEveryPlaceSizeAndFontAndKeepsTheDesignFigures)
+{
+    TScalingForm form;
+    const int base = form.Dpi(), twice = 2 * base;
+    auto px = [&](int design, int dpi) { return MulDiv(design, dpi, 96); };
+    const RECT labelBefore = form.label->WindowBounds();
+
+    ChangeDpi(form, twice);
+    EXPECT_EQ(form.Dpi(), twice);
+    EXPECT_EQ(form.ClientWidth(), 300);  // design figures do not change
+    EXPECT_EQ(form.button->Left(), 10);
+    RECT b = form.button->WindowBounds();
+    EXPECT_EQ(b.left, px(10, twice));
+    EXPECT_EQ(b.top, px(20, twice));
+    EXPECT_EQ(b.right - b.left, px(75, twice));
+    EXPECT_EQ(b.bottom - b.top, px(25, twice));
+    // The strip still fills the bottom; the button in it keeps its right margin.
+    RECT s = form.strip->WindowBounds();
+    EXPECT_EQ(s.bottom, px(200, twice));
+    EXPECT_EQ(s.bottom - s.top, px(41, twice));
+    EXPECT_EQ(s.right, px(300, twice));
+    EXPECT_EQ(form.right->WindowBounds().right, px(300 - 8, twice));
+    EXPECT_EQ(FontHeight(form.button->Font()), px(12, twice));
+    // The label measured its text again in the larger font.
+    RECT l = form.label->WindowBounds();
+    EXPECT_GT(l.right - l.left, (labelBefore.right - labelBefore.left) * 3 / 2);
+
+    // And back, without drifting by a pixel.
+    ChangeDpi(form, base);
+    b = form.button->WindowBounds();
+    EXPECT_EQ(b.left, px(10, base));
+    EXPECT_EQ(b.right - b.left, px(75, base));
+    EXPECT_EQ(form.right->WindowBounds().right, px(292, base));
+    EXPECT_EQ(form.strip->WindowBounds().top, px(200, base) - px(41, base));
+    EXPECT_EQ(FontHeight(form.button->Font()), px(12, base));
+    RECT l2 = form.label->WindowBounds();
+    EXPECT_EQ(l2.right - l2.left, labelBefore.right - labelBefore.left);
+}
+
+TEST(Controls, ALinkIsATabStopThatEnterAndSpacePress)
+{
+    TPlainForm form;
+    TControl* edit = form.AddControl({.kind = TControlKind::Edit, .id = 21, .name = "edit", .left = 10, .top = 10,
+                                      .width = 100, .height = 22});
+    TControl* link = form.AddControl({.kind = TControlKind::Label, .id = 22, .name = "link", .left = 10, .top = 40,
+                                      .text = u"用户许可协议", .autoSize = true, .link = true});
+    int clicks = 0;
+    link->OnClick = [&] { ++clicks; };
+    form.Show();
+    edit->SetFocus();
+    MSG tab{edit->Handle(), WM_KEYDOWN, VK_TAB, 1, 0, {}};
+    EXPECT_TRUE(form.PreTranslate(tab));
+    EXPECT_EQ(GetFocus(), link->Handle());
+    EXPECT_TRUE(form.KeyboardCues());
+    for (WPARAM key : {WPARAM(VK_RETURN), WPARAM(VK_SPACE)}) {
+        MSG press{link->Handle(), WM_KEYDOWN, key, 1, 0, {}};
+        EXPECT_TRUE(form.PreTranslate(press));
+    }
+    EXPECT_EQ(clicks, 2);
+}

@@ -6,6 +6,7 @@
 //   ui_driver wait CLASS [ms]        a visible window of the class; exit 1 on time-out
 //   ui_driver gone CLASS [ms]        no visible window of the class any more
 //   ui_driver geom ID [CLASS]        "left top width height visible enabled" in the parent
+//   ui_driver srect ID [CLASS]       "left top width height" on the screen
 //   ui_driver text ID [CLASS]        the control's text
 //   ui_driver settext ID TEXT [CLASS]
 //   ui_driver click ID [CLASS]       buttons: BM_CLICK; others: a left click in the middle
@@ -18,6 +19,7 @@
 //   ui_driver close CLASS            posts WM_CLOSE
 //   ui_driver maximize CLASS         maximises the window
 //   ui_driver msgbox [ms]            the text of a message box
+//   ui_driver syscolor INDEX         "r g b" of a system colour (COLOR_...)
 //   ui_driver msgbox-press ID [ms]   presses a message box button (1 = OK)
 //   ui_driver key CLASS VK           a key press sent to the window's focused control
 // With ZO_UI_EXE set to a program's full path, only that program's windows count.
@@ -192,6 +194,11 @@ int wmain(int argc, wchar_t** argv)
         }
         return Fail("the window is still there");
     }
+    if (cmd == L"syscolor") {
+        COLORREF c = GetSysColor(number(2, COLOR_WINDOWTEXT));
+        std::printf("%d %d %d\n", GetRValue(c), GetGValue(c), GetBValue(c));
+        return 0;
+    }
     if (cmd == L"msgbox" || cmd == L"msgbox-press") {
         bool press = cmd == L"msgbox-press";
         HWND box = FindMessageBox(number(press ? 3 : 2, 5000));
@@ -208,7 +215,7 @@ int wmain(int argc, wchar_t** argv)
 
     // Commands on a window or one of its controls.
     bool onControl = cmd == L"geom" || cmd == L"text" || cmd == L"settext" || cmd == L"click" || cmd == L"checked" ||
-                     cmd == L"progress";
+                     cmd == L"progress" || cmd == L"srect";
     const wchar_t* cls = onControl ? arg(cmd == L"settext" ? 4 : 3, kMainClass) : arg(2, kMainClass);
     HWND top = WaitFor(cls, 5000);
     if (!top) return Fail("no such window");
@@ -263,6 +270,10 @@ int wmain(int argc, wchar_t** argv)
         MapWindowPoints(nullptr, GetParent(c), reinterpret_cast<POINT*>(&r), 2);
         std::printf("%ld %ld %ld %ld %d %d\n", r.left, r.top, r.right - r.left, r.bottom - r.top,
                     (GetWindowLongW(c, GWL_STYLE) & WS_VISIBLE) ? 1 : 0, IsWindowEnabled(c) ? 1 : 0);
+    } else if (cmd == L"srect") {
+        RECT r{};
+        GetWindowRect(c, &r);
+        std::printf("%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
     } else if (cmd == L"text") {
         PrintUtf8(TextOf(c));
     } else if (cmd == L"settext") {

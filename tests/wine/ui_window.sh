@@ -37,6 +37,26 @@ check "the installing controls are hidden" "0 0 0 0" \
   "$(field $WAIT 5) $(field $PROGRESS 5) $(field $DETAIL 5) $(field $RUNAPP 5)"
 check "the install button has the focus" $INSTALL "$(drv focus)"
 
+# ---- Tab goes round every control of the strip, the agreement link included;
+# Enter on the link opens the agreement
+order=""
+for i in 1 2 3 4 5; do drv key TMainForm 9; order="$order $(drv focus)"; done
+check "Tab order: edit, browse, agreement box, link, install button" \
+  " $EDIT $BROWSE $AGREE $LICENSE $INSTALL" "$order"
+for i in 1 2 3 4; do drv key TMainForm 9; done
+check "the agreement link takes the focus" $LICENSE "$(drv focus)"
+sleep 0.3
+import -window root "$ARTIFACTS/ui-focus-link.png"
+drv key TMainForm 13
+if drv wait TLicenseForm 5000 >/dev/null; then
+  check "Enter on the link opens the agreement window" "用户许可协议" "$(drv caption TLicenseForm)"
+  drv close TLicenseForm
+  drv gone TLicenseForm 5000 >/dev/null
+else
+  check "Enter on the link opens the agreement window" yes no
+fi
+check "the main window's caption is the product's title" "示例软件" "$(drv caption TMainForm)"
+
 # ---- Dragging: the background and the passive labels move the window, the edit does not
 drag() {  # x y dx dy, relative to the window
   local wx wy
@@ -125,7 +145,7 @@ check "earlier installation: its InstallLocation is proposed" "$dest\\" "$(drv t
 drv click $CLOSE
 wait_app
 rm -rf "$WINEPREFIX/drive_c/users/Public/zo-ui-window-$$"
-wine reg delete "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\${GUID}_mw" /f >/dev/null 2>&1
+wine reg delete "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\${GUID}_mw" /f /reg:64 >/dev/null 2>&1
 
 # ---- The agreement text in UTF-16 with a mark and ANSI without one reads the same
 for enc in utf16 ansi; do
