@@ -18,9 +18,18 @@ const wchar_t* W(const WideString& s) { return reinterpret_cast<const wchar_t*>(
 
 void TZoSysfn::WriteConsoleLine(const WideString& text)
 {
-    AnsiString line = ZoPlatform::WideToAnsi(text) + "\r\n";
-    DWORD written = 0;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    // A console takes the text as it is, whatever its code page; a file or a
+    // pipe gets UTF-8, which every reader can turn back into the same text.
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (!out || out == INVALID_HANDLE_VALUE) return;
+    DWORD mode = 0, written = 0;
+    if (GetConsoleMode(out, &mode)) {
+        WideString line = text + u"\r\n";
+        WriteConsoleW(out, line.c_str(), static_cast<DWORD>(line.size()), &written, nullptr);
+        return;
+    }
+    AnsiString line = ToUtf8(text) + "\r\n";
+    WriteFile(out, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }
 
 bool TZoFilefn::SetFileTimes(const WideString& file, const FileTimes& times)

@@ -29,8 +29,8 @@ show_key() {  # key
 echo "demo-install: wine $setup /Silent"
 start=$(date +%s%N)
 set +e
-# What the installer relays (taskkill's lines) is in the ANSI code page.
-(cd "$out" && wine "$(basename "$setup")" /Silent) | if [ "${LANG:-}" = zh_CN.UTF-8 ]; then iconv -f CP936 -t UTF-8 -c; else cat; fi
+# The installer writes its lines, taskkill's included, as UTF-8 into the pipe.
+(cd "$out" && wine "$(basename "$setup")" /Silent) | tr -d '\r'
 code=${PIPESTATUS[0]}
 set -e
 echo "demo-install: the installer ended with exit code $code after $(( ($(date +%s%N) - start) / 1000000 )) ms"

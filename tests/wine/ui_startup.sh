@@ -69,7 +69,7 @@ check "/silent installed into the default folder" yes \
   "$([ -d "$WINEPREFIX/drive_c/users/Public/zo-ui-silent-$$" ] && echo yes || echo no)"
 rm -rf "$WINEPREFIX/drive_c/users/Public/zo-ui-silent-$$"
 for g in A0 A1; do
-  wine reg delete "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{A0000000-0000-4000-8000-0000000000$g}_mw" /f >/dev/null 2>&1
+  wine reg delete "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{A0000000-0000-4000-8000-0000000000$g}_mw" /f /reg:64 >/dev/null 2>&1
 done
 
 # Damaged packages: one message naming the problem, exit code 6.
@@ -93,4 +93,10 @@ for case in "undecodable:安装脚本无法解码:Error" "unparsable:安装脚�
   check "$name: /Silent exits with 6" 6 "$(run_app "$name" /Silent)"
   contains "$name: /Silent says it on standard output" "$detail" "$(app_out "$name")"
 done
+
+# /Silent on a system without the Chinese code page: readable in a file and on a terminal.
+LANG=C run_app badicon /Silent >/dev/null
+contains "LANG=C: /Silent writes readable text into a file" "安装程序已损坏" "$(app_out badicon)"
+(cd "$WORK" && LANG=C.UTF-8 timeout 30 script -qec "wine badicon.exe /Silent" "$WORK/console.txt" >/dev/null 2>&1)
+contains "LANG=C.UTF-8: /Silent prints readable text on a terminal" "安装程序已损坏" "$(tr -d '\r' <"$WORK/console.txt")"
 finish

@@ -81,11 +81,8 @@ run_app() {  # name, arguments... : runs in the foreground; prints the exit code
   echo $?
 }
 
-app_out() {  # name: what the installer wrote to standard output (system code page), as UTF-8
-  case "${LANG:-}" in
-    zh_CN*) iconv -f GBK -t UTF-8 <"$WORK/$1.out" 2>/dev/null | tr -d '\r' ;;
-    *) tr -d '\r' <"$WORK/$1.out" ;;
-  esac
+app_out() {  # name: what the installer wrote to standard output (UTF-8 off a console)
+  tr -d '\r' <"$WORK/$1.out"
 }
 
 finish() {

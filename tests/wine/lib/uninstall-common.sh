@@ -84,10 +84,7 @@ run() {  # program, arguments...
   local exe; exe=$(realpath "$1"); shift
   (cd "$WORK" && timeout 120 wine "$exe" "$@" >"$WORK/last.raw" 2>/dev/null)
   local rc=$?
-  case "${LANG:-}" in  # our lines are in the system code page
-    zh_CN*) iconv -f GBK -t UTF-8 -c <"$WORK/last.raw" | tr -d '\r' >"$WORK/last.out" ;;
-    *) tr -d '\r' <"$WORK/last.raw" >"$WORK/last.out" ;;
-  esac
+  tr -d '\r' <"$WORK/last.raw" >"$WORK/last.out"  # our lines are UTF-8 off a console
   echo "$rc"
 }
 
