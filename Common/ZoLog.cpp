@@ -1,0 +1,92 @@
+#include "ZoLog.h"
+
+#include <cstdio>
+
+namespace {
+
+const char16_t* KindText(TLogEntry kind)
+{
+    switch (kind) {
+    case TLogEntry::Step: return u"STEP ";
+    case TLogEntry::File: return u"FILE ";
+    case TLogEntry::Folder: return u"DIR  ";
+    case TLogEntry::Registry: return u"REG  ";
+    case TLogEntry::Shortcut: return u"LINK ";
+    case TLogEntry::Ended: return u"END  ";
+    case TLogEntry::Run: return u"RUN  ";
+    case TLogEntry::Note: return u"NOTE ";
+    case TLogEntry::Error: return u"ERROR";
+    case TLogEntry::Exit: return u"EXIT ";
+    }
+    return u"NOTE ";
+}
+
+WideString Digits(int value, int width)
+{
+    WideString s = IntToStr(value);
+    while (static_cast<int>(s.size()) < width) s.insert(s.begin(), u'0');
+    return s;
+}
+
+bool Exists(const WideString& path) { return OpenFile(path, "rb") != nullptr; }
+
+}  // namespace
+
+WideString TZoLog::FileName(const WideString& product, const WideString& role, const TCalendarTime& t)
+{
+    WideString name = product.empty() ? WideString(u"zosetup") : product;
+    for (char16_t& c : name)
+        if (c < 32 || WideString(u"\\/:*?\"<>|").find(c) != WideString::npos) c = u'_';
+    return name + u" " + role + u" " + Digits(t.year, 4) + Digits(t.month, 2) + Digits(t.day, 2) + u"-" +
+           Digits(t.hour, 2) + Digits(t.minute, 2) + Digits(t.second, 2) + u".log";
+}
+
+WideString TZoLog::Line(TLogEntry kind, const WideString& text, const TCalendarTime& t)
+{
+    WideString flat = text;
+    for (char16_t& c : flat)
+        if (c == u'\r' || c == u'\n') c = u' ';
+    return Digits(t.year, 4) + u"-" + Digits(t.month, 2) + u"-" + Digits(t.day, 2) + u" " + Digits(t.hour, 2) + u":" +
+           Digits(t.minute, 2) + u":" + Digits(t.second, 2) + u"." + Digits(t.millisecond, 3) + u" " + KindText(kind) +
+           u" " + flat;
+}
+
+bool TZoLog::Open(const WideString& folder, const WideString& product, const WideString& role)
+{
+    Close();
+    WideString dir = WithTrailingBackslash(folder);
+    WideString name = FileName(product, role, DecodeDateTime(NowLocal()));
+    WideString stem = name.substr(0, name.size() - 4);
+    for (int n = 1; n < 100; ++n) {
+        WideString path = dir + (n == 1 ? name : stem + u" (" + IntToStr(n) + u").log");
+        if (Exists(path)) continue;
+        file_ = OpenFile(path, "wb");
+        if (!file_) return false;
+        path_ = path;
+        // The mark lets every editor, Notepad included, read the text as UTF-8.
+        std::fwrite("\xEF\xBB\xBF", 1, 3, file_.get());
+        std::fflush(file_.get());
+        return true;
+    }
+    return false;
+}
+
+void TZoLog::Add(TLogEntry kind, const WideString& text)
+{
+    if (!file_) return;
+    AnsiString bytes = ToUtf8(Line(kind, text, DecodeDateTime(NowLocal()))) + "\r\n";
+    std::fwrite(bytes.data(), 1, bytes.size(), file_.get());
+    std::fflush(file_.get());
+}
+
+void TZoLog::Close()
+{
+    file_.reset();
+    path_.clear();
+}
+
+TZoLog& RunLog()
+{
+    static TZoLog log;
+    return log;
+}
