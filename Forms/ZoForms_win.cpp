@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "ZoGraphics_win.h"
+#include "ZoLog.h"
 #include "ZoSkin_win.h"
 #include "ZoSysUtils.h"
 
@@ -202,6 +203,7 @@ void TApplication::Run()
 void TApplication::HandleException(const std::exception& error)
 {
     WideString text = ErrorText(error);
+    LogAdd(TLogEntry::Error, text);
     if (onException_) {
         onException_(text);
         return;

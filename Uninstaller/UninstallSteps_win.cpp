@@ -4,6 +4,7 @@
 
 #include "InstallSteps_win.h"
 #include "SetupProject.h"
+#include "ZoLog.h"
 #include "ZoSysUtils.h"
 #include "ZoWinHandles_win.h"
 
@@ -125,23 +126,27 @@ TUninstallReport TUninstallSequence::Run()
             report_.Leftovers.push_back(FromUtf8(e.what()));
         }
     };
+    auto status = [&](const char16_t* text) {
+        LogAdd(TLogEntry::Step, text);
+        view_.SetStatus(text);
+        view_.PumpMessages();
+    };
     // What the script names outside the install folder stays, and is said.
     for (const WideString& item : plan_.Outside) report_.Leftovers.push_back(item);
     report_.Outside = static_cast<int>(plan_.Outside.size());
-    view_.SetStatus(u"正在关闭程序");
-    view_.PumpMessages();
+    status(u"正在关闭程序");
     step(&TUninstallSequence::CloseRunningPrograms);
-    view_.SetStatus(u"正在删除文件");
-    view_.PumpMessages();
+    status(u"正在删除文件");
     step(&TUninstallSequence::RemoveFiles);
     step(&TUninstallSequence::RemoveShortcuts);
-    view_.SetStatus(u"正在清理注册表");
-    view_.PumpMessages();
+    status(u"正在清理注册表");
     step(&TUninstallSequence::RemoveRegistryValues);
-    view_.SetStatus(u"正在删除卸载信息");
-    view_.PumpMessages();
+    status(u"正在删除卸载信息");
     step(&TUninstallSequence::RemoveRegistration);
     step(&TUninstallSequence::RemoveEmptyFolders);
+    for (size_t i = 0; i < report_.Leftovers.size(); ++i)
+        LogAdd(TLogEntry::Error, (i < static_cast<size_t>(report_.Outside) ? u"留下（不在安装目录中）：" : u"未能删除：") +
+                                     report_.Leftovers[i]);
     return report_;
 }
 
@@ -189,7 +194,7 @@ void TUninstallSequence::RemoveFiles()
         view_.StepProgress();
         view_.SetDetail(path);
         view_.PumpMessages();
-        RemoveFile(path);
+        if (RemoveFile(path)) LogAdd(TLogEntry::File, u"已删除 " + path);
     }
 }
 
@@ -199,7 +204,7 @@ void TUninstallSequence::RemoveShortcuts()
         view_.StepProgress();
         view_.SetDetail(path);
         view_.PumpMessages();
-        RemoveFile(path);
+        if (RemoveFile(path)) LogAdd(TLogEntry::Shortcut, u"已删除 " + path);
     }
 }
 
@@ -218,7 +223,10 @@ void TUninstallSequence::RemoveRegistryValues()
             continue;
         }
         rc = RegDeleteValueW(key.Get(), W(value.Name));
-        if (rc != ERROR_SUCCESS && !Gone(static_cast<DWORD>(rc))) report_.Leftovers.push_back(shown);
+        if (rc != ERROR_SUCCESS && !Gone(static_cast<DWORD>(rc)))
+            report_.Leftovers.push_back(shown);
+        else
+            LogAdd(TLogEntry::Registry, u"已删除 " + shown);
     }
     // Deepest first, so a key emptied by removing its last sub-key goes too.
     for (const TRegKeyRef& k : plan_.Keys) {
@@ -241,13 +249,19 @@ void TUninstallSequence::RemoveRegistration()
         return;
     }
     LSTATUS rc = RegDeleteTreeW(HKEY_LOCAL_MACHINE, W(key));
-    if (rc != ERROR_SUCCESS && !Gone(static_cast<DWORD>(rc))) report_.Leftovers.push_back(u"HKEY_LOCAL_MACHINE\\" + key);
+    if (rc != ERROR_SUCCESS && !Gone(static_cast<DWORD>(rc)))
+        report_.Leftovers.push_back(u"HKEY_LOCAL_MACHINE\\" + key);
+    else
+        LogAdd(TLogEntry::Registry, u"已删除 HKEY_LOCAL_MACHINE\\" + key);
 }
 
 void TUninstallSequence::RemoveEmptyFolders()
 {
     for (const WideString& folder : plan_.Folders) {
-        if (RemoveDirectoryW(W(folder))) continue;
+        if (RemoveDirectoryW(W(folder))) {
+            LogAdd(TLogEntry::Folder, u"已删除 " + folder);
+            continue;
+        }
         DWORD error = GetLastError();
         if (Gone(error)) continue;
         const WideString path = WithoutTrailingBackslash(folder);

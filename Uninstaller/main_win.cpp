@@ -16,6 +16,8 @@
 #include "UninstallFrm_win.h"
 #include "UninstallPlan.h"
 #include "UninstallSteps_win.h"
+#include "ZoLog.h"
+#include "ZoPlatform.h"
 #include "ZoSysUtils.h"
 #include "ZoWinHandles_win.h"
 #include "ZoWinUtils_win.h"
@@ -31,12 +33,27 @@ bool IsSilentSwitch()
                           static_cast<int>(name.size())) == CSTR_EQUAL;
 }
 
+// The run's last word in its log.
+int Finish(int code)
+{
+    LogAdd(TLogEntry::Exit, IntToStr(code));
+    return code;
+}
+
+// A line for whoever reads standard output, and the same in the log.
+void SayLine(const WideString& line)
+{
+    LogAdd(TLogEntry::Error, line);
+    TZoSysfn::WriteConsoleLine(line);
+}
+
 int UninstallSilently(TSetupScript& script, TUninstallPlan plan)
 {
     TQuietUninstallView view;
     TUninstallSequence sequence(script, std::move(plan), view);
     TUninstallReport report = sequence.Run();
-    for (const WideString& line : LeftoverLines(report)) TZoSysfn::WriteConsoleLine(line);
+    for (const WideString& line : LeftoverLines(report)) SayLine(line);
+    if (!report.Complete() && RunLog().IsOpen()) TZoSysfn::WriteConsoleLine(u"日志：" + RunLog().Path());
     return report.Complete() ? ucRemoved : ucLeftovers;
 }
 
@@ -59,21 +76,31 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     try {
         script = LoadUninstallScript(InstallDir);
     } catch (const EUninstallDataError& e) {
-        if (silent)
-            TZoSysfn::WriteConsoleLine(e.Message());
-        else
+        // No product to name the log after: it goes by the program's own name.
+        RunLog().Open(TZoWinfn::GetTempDir(), WideString(), u"Uninstall");
+        LogAdd(TLogEntry::Note, u"命令行：" + ZoPlatform::CommandLine());
+        if (silent) {
+            SayLine(e.Message());
+        } else {
+            LogAdd(TLogEntry::Error, e.Message());
             TZoWinfn::ShowMessageBox(nullptr, e.Message(), u"卸载", MB_OK | MB_ICONSTOP);
-        return ucBadData;
+        }
+        return Finish(ucBadData);
     }
     AppTitleValue = script->BaseInfo->AppTitle;
+    RunLog().Open(TZoWinfn::GetTempDir(), script->BaseInfo->AppTitle, u"Uninstall");
+    LogAdd(TLogEntry::Note, FormatText(u"%s %s 卸载", {script->BaseInfo->AppTitle, script->BaseInfo->Version}));
+    LogAdd(TLogEntry::Note, u"命令行：" + ZoPlatform::CommandLine());
     TSetupLock lock;  // held until the self-removal has started
     if (!lock.Acquire(script->BaseInfo->GUID)) {
         const WideString text = FormatText(SetupRunningText, {script->BaseInfo->AppTitle});
-        if (silent)
-            TZoSysfn::WriteConsoleLine(text);
-        else
+        if (silent) {
+            SayLine(text);
+        } else {
+            LogAdd(TLogEntry::Error, text);
             TZoWinfn::ShowMessageBox(nullptr, text, u"卸载", MB_OK | MB_ICONINFORMATION);
-        return ucSetupRunning;
+        }
+        return Finish(ucSetupRunning);
     }
     TUninstallPlan plan = TUninstallPlan::FromScript(*script, ownFile, DefaultProtectedFolders(), LongFormOfPath);
     const WideString folder = plan.MayRemoveInstallFolder ? plan.InstallFolder : WideString();
@@ -87,8 +114,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         TUninstallForm form(*script, std::move(plan), LoadUninstallIcon(InstallDir));
         Application.Run();
         code = form.ExitCode();
-        if (!form.Uninstalled()) return code;
+        if (!form.Uninstalled()) return Finish(code);
     }
     StartSelfRemoval(ownFile, folder);
-    return code;
+    return Finish(code);
 }
