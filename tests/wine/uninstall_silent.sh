@@ -32,6 +32,16 @@ printf 'my own notes\r\n' >"$APP/我的笔记.txt"
 
 # ---- Uninstall as the system's list of programs would, quietly ---------------------------
 check "the registered quiet uninstall ends with exit code 0" 0 "$(uninstall_registered)"
+ulog=$(ls -t "$TEMPDIR"/"Zo 演示 Uninstall "*.log 2>/dev/null | head -1)
+check "the uninstaller wrote its log in the temporary folder" yes "$([ -f "$ulog" ] && echo yes || echo no)"
+unlogged=""
+for f in "${FILES[@]}"; do
+  [ "$f" = Uninstall.exe ] && continue  # goes through its copy in the temporary folder
+  win="C:\\Program Files\\ZoDemo\\${f//\//\\}"
+  grep -qF "FILE  已删除 $win" "$ulog" 2>/dev/null || unlogged="$unlogged $f"
+done
+check "its log names every file it removed" "" "$unlogged"
+check "its log ends with the exit code" "EXIT  0" "$(tail -1 "$ulog" 2>/dev/null | tr -d '\r' | cut -d' ' -f3-)"
 check "it ran the registered command line as written" '"C:\Program Files\ZoDemo\Uninstall.exe" /SILENT' \
   "$(head -1 "$WORK/last.out")"
 check "the running product was ended" no "$(demo_running)"
