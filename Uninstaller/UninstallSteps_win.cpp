@@ -144,9 +144,7 @@ TUninstallReport TUninstallSequence::Run()
     status(u"正在删除卸载信息");
     step(&TUninstallSequence::RemoveRegistration);
     step(&TUninstallSequence::RemoveEmptyFolders);
-    for (size_t i = 0; i < report_.Leftovers.size(); ++i)
-        LogAdd(TLogEntry::Error, (i < static_cast<size_t>(report_.Outside) ? u"留下（不在安装目录中）：" : u"未能删除：") +
-                                     report_.Leftovers[i]);
+    for (const WideString& line : LeftoverLines(report_)) LogAdd(TLogEntry::Error, line);
     return report_;
 }
 

@@ -52,7 +52,7 @@ int UninstallSilently(TSetupScript& script, TUninstallPlan plan)
     TQuietUninstallView view;
     TUninstallSequence sequence(script, std::move(plan), view);
     TUninstallReport report = sequence.Run();
-    for (const WideString& line : LeftoverLines(report)) SayLine(line);
+    for (const WideString& line : LeftoverLines(report)) TZoSysfn::WriteConsoleLine(line);  // logged by the steps
     if (!report.Complete() && RunLog().IsOpen()) TZoSysfn::WriteConsoleLine(u"日志：" + RunLog().Path());
     return report.Complete() ? ucRemoved : ucLeftovers;
 }
