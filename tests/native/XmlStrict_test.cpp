@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 #include "SetupProject.h"
@@ -117,6 +118,38 @@ TEST(XmlStrict, WellFormedDocumentsGiveTheLenientTree)
     TXmlText made;
     made = "x";
     EXPECT_EQ(strict.OffsetOf(made), EXmlException::npos);
+}
+
+// Damaged projects: a tree, or an XML error inside the text, never anything else.
+TEST(XmlStrict, DamagedDocumentsGiveATreeOrAnErrorInsideTheText)
+{
+    TSetupScript script;
+    script.BaseInfo->AppTitle = u"Zo &lt; \"演示\"";
+    for (int i = 0; i < 3; ++i) script.FileList->Add()->SourceMask = u"a<b>&c";
+    TMemoryStream s;
+    script.SaveToStream(s);
+    const std::string written = s.ToString();
+    std::mt19937 rng(7);
+    const char bytes[] = "<>/=\"'&;![]?- \n\xC3\x80x";
+    for (int round = 0; round < 3000; ++round) {
+        std::string text = written;
+        for (int k = 1 + static_cast<int>(rng() % 4); k > 0; --k) {
+            size_t at = rng() % text.size();
+            switch (rng() % 3) {
+            case 0: text[at] = bytes[rng() % (sizeof bytes - 1)]; break;
+            case 1: text.erase(at, 1 + rng() % 8); break;
+            default: text.resize(at); break;
+            }
+            if (text.empty()) break;
+        }
+        TXmlDocument doc;
+        try {
+            doc.LoadStrict(text.data(), text.size());
+            ASSERT_NE(doc.Root, nullptr);
+        } catch (const EXmlException& e) {
+            ASSERT_LE(e.Offset(), text.size()) << text;
+        }
+    }
 }
 
 TEST(XmlStrict, LenientParserTellsWhereItsStructuralErrorLies)
