@@ -1,0 +1,31 @@
+// Writing a file that may already exist without ever leaving a cut one: the
+// content goes to NAME + ".zosetup-new" beside it, is flushed to the disk, and
+// then takes the name in one step (MoveFileExW with MOVEFILE_REPLACE_EXISTING
+// and MOVEFILE_WRITE_THROUGH). Until that step the old file is whole; a full
+// disk, a damaged image or a target that cannot be replaced leaves the old
+// file as it was and no temporary file behind.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+
+#include "ZoSysUtils.h"
+#include "ZoTypes.h"
+
+// The temporary name beside path.
+WideString ReplacementPath(const WideString& path);
+
+// fill writes the whole content to the open file and raises on failure; times
+// (when given) are set before the file takes its name. Raises EFCreateError
+// "Cannot create file "%s". %s" when the temporary file cannot be made or
+// cannot take the name, EStreamError when it cannot be written or flushed,
+// and whatever fill raises; in every case the temporary file is gone.
+void ReplaceFileWith(const WideString& path, const std::function<void(HANDLE file)>& fill,
+                     const FileTimes* times = nullptr);
+
+// The same for content held in memory.
+void ReplaceFileWith(const WideString& path, const uint8_t* data, size_t size);
+
+// The system's text for an error code, without the line break.
+WideString SystemErrorText(DWORD code);
