@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "FileDataClasses.h"
+#include "PendingRenames.h"
+#include "ReplaceFile_win.h"
 #include "SetupFn.h"
 #include "SetupProject.h"
 #include "ZoIndyUtils.h"
@@ -163,13 +165,25 @@ bool IsPng(const TBytes& bytes)
     return bytes.size() >= 8 && std::memcmp(bytes.data(), signature, 8) == 0;
 }
 
+// Replaces the file whole or not at all: a cut "Uninstall.da1" would leave
+// the product impossible to uninstall.
 void SaveEncoded(TMemoryStream& stream, const WideString& fileName)
 {
     TSetupfn::EncodeStream(&stream);
-    TFileStream file(fileName, TFileStream::fmCreate);
-    file.WriteBuffer(stream.Memory(), stream.Bytes().size());
-    file.Close();
+    ReplaceFileWith(fileName, stream.Memory(), stream.Bytes().size());
 }
+
+// Writes the decoded image to an open file.
+uint64_t DecodeInto(HANDLE file, const WideString& path, TFileImage image)
+{
+    return DecodeImage(image, [&](const uint8_t* data, size_t count) {
+        DWORD written = 0;
+        if (!WriteFile(file, data, static_cast<DWORD>(count), &written, nullptr) || written != count)
+            throw EStreamError(FormatText(u"Cannot write file \"%s\". %s", {path, SysErrorMessage(GetLastError())}));
+    });
+}
+
+bool Exists(const WideString& path) { return GetFileAttributesW(W(path)) != INVALID_FILE_ATTRIBUTES; }
 
 }  // namespace
 
@@ -291,7 +305,10 @@ bool TInstallSequence::Run()
         view_.SetProgressMax(script_.FileList->Count() + script_.RegList->Count() + script_.ShortCutList->Count());
         view_.SetStatus(u"正在检查旧版本");
         view_.PumpMessages();
-        UninstallPreviousVersion();
+        // Before anything goes: a damaged package must not cost the version
+        // that works. Decoding every image is needed only when one is to go.
+        LoadPackage(EarlierVersionToRemove());
+        if (UninstallPreviousVersion() > 0) machineChanged_ = true;
         CloseRunningPrograms();
         view_.SetStatus(u"正在安装");
         view_.PumpMessages();
@@ -300,11 +317,13 @@ bool TInstallSequence::Run()
         CreateShortcuts();
         WriteUninstallData();
         RegisterUninstall();
+        ClearPendingOperations(WrittenPaths());
         RunWaitEntries();
         view_.ShowFinished();
         VisitGotoUrl();
         return true;
     } catch (const std::exception& e) {
+        LeaveWhatWasWritten();
         WideString message = MessageOf(e);
         if (view_.Silent()) Fail(ecInstallFailed, FormatText(u"安装失败：%s", {message}));
         view_.ShowInfo(message);
@@ -346,50 +365,77 @@ void TInstallSequence::CloseRunningPrograms()
     }
 }
 
-void TInstallSequence::InstallFiles()
+void TInstallSequence::LoadPackage(bool checkImages)
 {
-    std::span<const uint8_t> block;
-    TFileDataList index;
     try {
-        block = TFileDataList::ModuleBlock(module_);
-        index.LoadIndexFromBlock(block.data(), block.size());
+        block_ = TFileDataList::ModuleBlock(module_);
+        index_.LoadIndexFromBlock(block_.data(), block_.size());
     } catch (const std::exception& e) {
         throw EPackageError(FormatText(u"安装包已损坏，无法读取文件索引：%s", {MessageOf(e)}));
     }
-
-    // Every entry's image, found before the first file is written.
     const TSetupFileList& files = *script_.FileList;
-    std::vector<TFileImage> images(static_cast<size_t>(files.Count()));
+    images_.assign(static_cast<size_t>(files.Count()), TFileImage());
+    written_.assign(static_cast<size_t>(files.Count()), false);
     for (int i = 0; i < files.Count(); ++i) {
         const TSetupFile& entry = *files.Items(i);
         if (entry.FileBytes <= 0) continue;
-        const TFileData* record = index.FindByGUID(entry.ResID);
+        const TFileData* record = index_.FindByGUID(entry.ResID);
         if (!record) throw EPackageError(FormatText(u"安装包已损坏，缺少文件 %s 的数据。", {entry.SourceMask}));
         try {
-            images[i] = TFileDataList::ImageOf(*record, block.data(), block.size());
+            images_[i] = TFileDataList::ImageOf(*record, block_.data(), block_.size());
+            // zlib's own check value proves the image whole; the output goes nowhere.
+            if (checkImages) DecodeImage(images_[i], nullptr);
         } catch (const std::exception&) {
             throw DamagedImage(entry);
         }
     }
+    packageLoaded_ = true;
+}
 
+bool TInstallSequence::EarlierVersionToRemove() const
+{
+    for (const char16_t* suffix : {u"_is1", u"_mw"}) {
+        TUniqueHKey key;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, W(UninstallKeyPath(script_.BaseInfo->GUID, suffix)), 0, KEY_READ,
+                          key.Put()) != ERROR_SUCCESS) {
+            key.Release();
+            continue;
+        }
+        WideString command = ReadRegString(key.Get(), L"QuietUninstallString");
+        if (!command.empty() && !UninstallerIsGone(command)) return true;
+    }
+    return false;
+}
+
+void TInstallSequence::InstallFiles()
+{
+    if (!packageLoaded_) LoadPackage(false);  // a step run on its own
+    const TSetupFileList& files = *script_.FileList;
     for (int i = 0; i < files.Count(); ++i) {
         const TSetupFile& entry = *files.Items(i);
         view_.StepProgress();
         view_.PumpMessages();
-
         WideString path = WithTrailingBackslash(TSetupfn::ExpandConstants(entry.DestDir)) + entry.SourceMask;
-        // A file that is there already is replaced only by an image known to be
-        // whole; a new file is checked while it is written.
-        if (!images[i].empty() && GetFileAttributesW(W(path)) != INVALID_FILE_ATTRIBUTES) {
-            try {
-                DecodeImage(images[i], nullptr);
-            } catch (const EDecompressionError&) {
-                throw DamagedImage(entry);
-            }
-        }
         view_.SetDetail(path);
-        WriteInstalledFile(entry, images[i], path);
+        WriteInstalledFile(entry, images_[static_cast<size_t>(i)], path);
     }
+}
+
+void TInstallSequence::WriteFileFromImage(const TSetupFile& entry, TFileImage content, const WideString& path)
+{
+    TDateTime now = NowLocal();
+    FileTimes times;
+    times.CreationTime = now;
+    times.LastWriteTime = entry.LastWriteDate;
+    times.LastAccessTime = now;
+    if (Exists(path)) {
+        // The old file stays whole until the new one is: a damaged image, a
+        // full disk or a power cut cannot leave a cut file in its place.
+        ReplaceFileWith(path, [&](HANDLE file) { DecodeInto(file, path, content); },
+                        content.empty() ? nullptr : &times);
+        return;
+    }
+    if (WriteImageFile(path, content) > 0) TZoFilefn::SetFileTimes(path, times);  // times that cannot be set stay
 }
 
 void TInstallSequence::WriteInstalledFile(const TSetupFile& entry, TFileImage content, const WideString& path)
@@ -398,14 +444,11 @@ void TInstallSequence::WriteInstalledFile(const TSetupFile& entry, TFileImage co
         WideString reason;
         try {
             TZoFilefn::ForceFileDir(path);
-            if (WriteImageFile(path, content) > 0) {
-                TDateTime now = NowLocal();
-                FileTimes times;
-                times.CreationTime = now;
-                times.LastWriteTime = entry.LastWriteDate;
-                times.LastAccessTime = now;
-                TZoFilefn::SetFileTimes(path, times);  // times that cannot be set stay as they are
-            }
+            WriteFileFromImage(entry, content, path);
+            machineChanged_ = true;
+            const TSetupFileList& files = *script_.FileList;
+            for (int i = 0; i < files.Count() && static_cast<size_t>(i) < written_.size(); ++i)
+                if (files.Items(i) == &entry) written_[static_cast<size_t>(i)] = true;
             return;
         } catch (const EDecompressionError&) {
             throw DamagedImage(entry);  // the package, not the target: no retry helps
@@ -419,6 +462,7 @@ void TInstallSequence::WriteInstalledFile(const TSetupFile& entry, TFileImage co
                 Sleep(silentRetryPauseMs);
                 continue;
             }
+            LeaveWhatWasWritten();
             Fail(ecFileNotWritten, FormatText(u"复制文件失败：%s（%s）", {path, reason}));
         }
         switch (view_.ShowCopyFileFailure(path, reason)) {
@@ -427,7 +471,9 @@ void TInstallSequence::WriteInstalledFile(const TSetupFile& entry, TFileImage co
         case mrIgnore:
             return;
         default:
-            view_.EndProcess(ecSuccess);
+            // Quitting is no success once the machine has changed.
+            LeaveWhatWasWritten();
+            view_.EndProcess(machineChanged_ ? ecIncomplete : ecSuccess);
         }
     }
 }
@@ -464,6 +510,7 @@ void TInstallSequence::WriteRegistryEntries()
         default:
             break;
         }
+        ++valuesWritten_;
     }
 }
 
@@ -488,6 +535,7 @@ void TInstallSequence::CreateShortcuts()
         TComPtr<IPersistFile> file = link.As<IPersistFile>(IID_IPersistFile);
         if (!file) throw EOleSysError(u"Interface not supported");
 
+        ++shortcutsWritten_;
         link->SetPath(W(target));
         link->SetWorkingDirectory(W(workDir));
         if (!icon.empty()) link->SetIconLocation(W(icon), 0);
@@ -499,12 +547,62 @@ void TInstallSequence::CreateShortcuts()
 void TInstallSequence::WriteUninstallData()
 {
     if (!IsPng(iconPng_)) AssertFailure(u"Assertion failure", "Installer/MainFrm", 952);
+    WriteDataFiles(script_);
+}
+
+void TInstallSequence::WriteDataFiles(const TSetupScript& script)
+{
     TMemoryStream stream;
-    script_.SaveToStream(stream);
+    script.SaveToStream(stream);
     SaveEncoded(stream, InstallDir + u"Uninstall.da1");
     stream.Clear();
     stream.WriteBuffer(iconPng_.data(), iconPng_.size());
     SaveEncoded(stream, InstallDir + u"Uninstall.da2");
+}
+
+std::vector<WideString> TInstallSequence::WrittenPaths() const
+{
+    std::vector<WideString> paths{InstallDir, InstallDir + u"Uninstall.da1", InstallDir + u"Uninstall.da2"};
+    const TSetupFileList& files = *script_.FileList;
+    for (int i = 0; i < files.Count(); ++i) {
+        if (static_cast<size_t>(i) >= written_.size() || !written_[static_cast<size_t>(i)]) continue;
+        const TSetupFile& entry = *files.Items(i);
+        paths.push_back(WithTrailingBackslash(TSetupfn::ExpandConstants(entry.DestDir)) + entry.SourceMask);
+    }
+    return paths;
+}
+
+void TInstallSequence::LeaveWhatWasWritten()
+{
+    if (std::find(written_.begin(), written_.end(), true) == written_.end()) return;
+    try {
+        // The registration names InstallDir's Uninstall.exe: it must be there.
+        const TSetupFileList& files = *script_.FileList;
+        for (int i = 0; i < files.Count(); ++i) {
+            const TSetupFile& entry = *files.Items(i);
+            WideString path = WithTrailingBackslash(TSetupfn::ExpandConstants(entry.DestDir)) + entry.SourceMask;
+            if (written_[static_cast<size_t>(i)] || !TextEquals(path, InstallDir + u"Uninstall.exe")) continue;
+            try {
+                TZoFilefn::ForceFileDir(path);
+                WriteFileFromImage(entry, images_[static_cast<size_t>(i)], path);
+                written_[static_cast<size_t>(i)] = true;
+            } catch (const std::exception&) {
+                // an earlier version's may still be there
+            }
+        }
+        // The script as far as it was carried out.
+        TSetupScript part;
+        part.Assign(script_);
+        for (int i = files.Count() - 1; i >= 0; --i)
+            if (!written_[static_cast<size_t>(i)]) part.FileList->Delete(i);
+        while (part.RegList->Count() > valuesWritten_) part.RegList->Delete(part.RegList->Count() - 1);
+        while (part.ShortCutList->Count() > shortcutsWritten_) part.ShortCutList->Delete(part.ShortCutList->Count() - 1);
+        if (IsPng(iconPng_)) WriteDataFiles(part);
+        RegisterUninstall();
+        ClearPendingOperations(WrittenPaths());
+    } catch (const std::exception&) {
+        // the stop's own report follows; this is what can still be saved
+    }
 }
 
 void TInstallSequence::RegisterUninstall()

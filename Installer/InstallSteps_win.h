@@ -23,7 +23,9 @@
 
 #include <functional>
 #include <span>
+#include <vector>
 
+#include "FileDataClasses.h"
 #include "InstallView.h"
 #include "ZoTypes.h"
 
@@ -40,6 +42,10 @@ enum TInstallExitCode : int {
     ecDownloadFailed = 3,  // "/Silent": the full package could not be downloaded
     ecFileNotWritten = 4,  // "/Silent": a file could not be written after retries
     ecInstallFailed = 5,   // "/Silent": an error ended the install sequence
+    // The user quit in the copy-failure window after the installation had
+    // changed the machine (an earlier version removed, files written): what
+    // was written is registered and can be uninstalled.
+    ecIncomplete = 8,
 };
 
 enum class TDirCheck { Ok, Empty, CannotCreate, NotWritable };
@@ -65,7 +71,23 @@ public:
     TInstallSequence& operator=(const TInstallSequence&) = delete;
 
     // Steps 5 to 17; false when an error ended the sequence (already reported).
+    // The package is known to be whole before the earlier version goes: its
+    // index reads and every file entry has its image; when an earlier
+    // version's uninstaller is to run, every image is decoded once too. An
+    // error after the first file leaves what was written registered.
     bool Run();
+
+    // Finds every entry's image in the package; with checkImages, decodes
+    // each one as well. Raises EPackageError for a damaged package.
+    void LoadPackage(bool checkImages);
+    // An earlier installation's quiet uninstaller is registered and there.
+    bool EarlierVersionToRemove() const;
+    // After a stop part-way: the data files and the registration for what was
+    // written (Uninstall.exe written first when it was still missing), so
+    // that it can be uninstalled. Nothing when nothing was written.
+    void LeaveWhatWasWritten();
+    // The files written so far, and the data files.
+    std::vector<WideString> WrittenPaths() const;
 
     // Returns how many earlier uninstallers ran. One whose program is gone
     // (its folder was deleted) is not waited for.
@@ -96,11 +118,23 @@ public:
 
 private:
     [[noreturn]] void Fail(int exitCode, const WideString& line);
+    // Writes one file from its image: an existing one through a whole
+    // temporary file beside it, a new one directly.
+    void WriteFileFromImage(const TSetupFile& entry, TFileImage content, const WideString& path);
+    void WriteDataFiles(const TSetupScript& script);
 
     TSetupScript& script_;
     HMODULE module_;
     TInstallView& view_;
     TBytes iconPng_;
+
+    std::span<const uint8_t> block_;
+    TFileDataList index_;
+    std::vector<TFileImage> images_;     // per file entry; empty: an empty file
+    std::vector<bool> written_;          // per file entry
+    int valuesWritten_ = 0, shortcutsWritten_ = 0;
+    bool packageLoaded_ = false;
+    bool machineChanged_ = false;        // an earlier version removed, or something written
 };
 
 // Starts the run entries that are not waited for; the installer's last act.

@@ -389,6 +389,8 @@ void TMainForm::btnInstallClick()
     if (silentMode || autoMode) btnRunAppClick();
 }
 
+int TMainForm::ExitCode() const { return sequenceFailed_ ? ecInstallFailed : ecSuccess; }
+
 void TMainForm::btnRunAppClick() { PostMessageW(Handle(), WM_RUN_AND_EXIT, 0, 0); }
 
 void TMainForm::RunAndExit()

@@ -43,6 +43,9 @@ public:
     bool autoMode = false;
     bool fullPackage = false;
     bool silentMode = false;
+    // The process's exit code when the window closes: an error that ended the
+    // install sequence is no success.
+    int ExitCode() const;
     WideString licenseText;
     std::unique_ptr<TSetupScript> script;
     WideString downloadedPackage;

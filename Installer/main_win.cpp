@@ -28,6 +28,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         return ecDamagedPackage;
     }
     Application.Run();
+    const int code = mainForm->ExitCode();
     mainForm.reset();
-    return 0;
+    return code;
 }

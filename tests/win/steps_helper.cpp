@@ -3,6 +3,9 @@
 //   steps_helper LOG TAG [PATH]  appends "TAG|current folder|yes/no/-" to LOG,
 //                                where yes/no says whether PATH exists
 //   steps_helper --sleep         waits a minute (until it is ended)
+//   steps_helper --delete-at-restart PATH
+//                                marks PATH for deletion at the next start of
+//                                Windows, as an uninstaller that found it in use
 //   steps_helper /SILENT         as an uninstaller: logs "uninstall" to
 //                                uninstall-log.txt beside itself
 #include <windows.h>
@@ -16,6 +19,8 @@ int wmain(int argc, wchar_t** argv)
         Sleep(60000);
         return 0;
     }
+    if (argc == 3 && std::wstring(argv[1]) == L"--delete-at-restart")
+        return MoveFileExW(argv[2], nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) ? 0 : 1;
     std::wstring log = argc >= 2 ? argv[1] : L"", tag = argc >= 3 ? argv[2] : L"";
     if (argc == 2 && log == L"/SILENT") {
         wchar_t self[MAX_PATH + 1] = {};

@@ -2,7 +2,7 @@
 # A product file that cannot be replaced, in the window and without one: the
 # copy-failure window names the file and the reason; Esc (Ignore) keeps the old
 # file and goes on, Enter (Retry) writes it once it can be replaced, "退出安装"
-# ends the installer with 0 and nothing more is done; "/Silent" retries, then
+# ends the installer (8 once the machine changed) and nothing more is done; "/Silent" retries, then
 # ends with exit code 4 and one line.
 #
 # The file is made immutable (chattr +i): the tests run as the administrator,
@@ -110,15 +110,18 @@ wait_auto
 check "after Retry the installation finishes" 0 "$AUTO_RC"
 check "Retry writes the file" "locked 3" "$(cat "$locked")"
 
-# Quit: the process ends with 0 at once; the rest is not done.
+# Quit: the process ends at once; the rest is not done. The earlier version's
+# uninstaller has run by then: the machine has changed, so the exit code says
+# the installation is incomplete (8). Nothing was written, so nothing new is
+# registered.
 chattr +i "$locked"
 setup=$(build 4)
 start_auto "$setup"
 drv click 404 TCopyFileFailureForm
 wait_auto
-check "quitting ends the installer with 0" 0 "$AUTO_RC"
+check "quitting after the earlier version was removed: exit code 8" 8 "$AUTO_RC"
 check "nothing after the failed file is written" "next 3" "$(cat "$APP/next.txt")"
-check "nothing is registered" "3" "$(reg_value "$KEY" DisplayVersion)"
+check "nothing new is registered" "3" "$(reg_value "$KEY" DisplayVersion)"
 
 # Without a person: a few attempts, then one line and exit code 4.
 check "/Silent ends with exit code 4" 4 "$(run_installer "$setup" /Silent)"

@@ -90,8 +90,8 @@ PORT=$(cat "$WORK/port")
 mkdir -p "$ROOT/old" "$ROOT/running"
 cp "$HELPER" "$ROOT/old/olduninst.exe"
 cp "$HELPER" "$ROOT/running/prod.exe"
-wine reg add "$IS1" /v QuietUninstallString /d "\"$WINROOT\\old\\olduninst.exe\" $LOG is1 $WINAPP\\prod.exe" /f >/dev/null
-wine reg add "$KEY" /v QuietUninstallString /d "\"$WINROOT\\old\\olduninst.exe\" $LOG mw $WINAPP\\prod.exe" /f >/dev/null
+wine reg add "$IS1" /v QuietUninstallString /d "\"$WINROOT\\old\\olduninst.exe\" $LOG is1 $WINAPP\\prod.exe" /f /reg:64 >/dev/null
+wine reg add "$KEY" /v QuietUninstallString /d "\"$WINROOT\\old\\olduninst.exe\" $LOG mw $WINAPP\\prod.exe" /f /reg:64 >/dev/null
 (exec wine "$ROOT/running/prod.exe" --sleep >/dev/null 2>&1) &
 running=$!
 BG_PIDS+=("$running")
@@ -155,7 +155,7 @@ check "VersionMajor" dword:00000002 "$(reg_value "$KEY" VersionMajor)"
 check "VersionMinor" dword:00000005 "$(reg_value "$KEY" VersionMinor)"
 
 # ---- A second version over the same folder ------------------------------------------------------
-wine reg delete "$IS1" /f >/dev/null 2>&1
+wine reg delete "$IS1" /f /reg:64 >/dev/null 2>&1
 printf 'configuration 2\r\n' >"$proj/files/settings.ini"
 write_project 3.1 ""
 setup=$(build_installer "$proj/project.xml")
@@ -172,6 +172,9 @@ write_project 3.2 "<TSetupReg RootKey=\"rrkCurrentUser\" SubKey=\"Software\\\\Zo
 setup=$(build_installer "$proj/project.xml")
 check "a bad DWORD ends the silent run with exit code 5" 5 "$(run_installer "$setup" /Silent)"
 contains "and says why on standard output" "'12abc' is not a valid integer value" "$(tr -d '\r' <"$WORK/last.out")"
-check "nothing is registered after the failed step" "3.1" "$(reg_value "$KEY" DisplayVersion)"
+# The files were written by then: they stay registered, so they can be removed.
+check "what was written is registered after the failed step" "3.2" "$(reg_value "$KEY" DisplayVersion)"
+"$PACK" decode "$APP/Uninstall.da1" "$WORK/da1-failed.xml"
+check "its data file names no registry value the run did not write" 0 "$(grep -c 'ValueName="Bad"' "$WORK/da1-failed.xml")"
 
 finish
