@@ -539,7 +539,14 @@ void TInstallSequence::CreateShortcuts()
         link->SetPath(W(target));
         link->SetWorkingDirectory(W(workDir));
         if (!icon.empty()) link->SetIconLocation(W(icon), 0);
-        file->Save(W(linkPath), TRUE);  // fails, unreported, when SaveDir does not exist
+        // A missing folder is made, with its parents: a start-menu group is
+        // usually new. The uninstaller removes the folders it leaves empty.
+        try {
+            TZoFilefn::ForceFileDir(linkPath);
+        } catch (const std::exception&) {
+            // the save fails then, unreported as before
+        }
+        file->Save(W(linkPath), TRUE);
     }
     view_.ProgressToMax();
 }

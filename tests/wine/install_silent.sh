@@ -128,7 +128,7 @@ check "the completion address was visited with the channel code of the installer
 check "string value with {app} expanded" "$WINAPP\\" "$(reg_value "$REGKEY" Folder)"
 check "DWORD value 0x10 is 16" "dword:00000010" "$(reg_value "$REGKEY" Hex)"
 check "the shortcut exists" yes "$([ -f "$APP/ZoE2E $ID.lnk" ] && echo yes)"
-check "no shortcut for a missing folder" no "$([ -e "$APP/no-such-folder" ] && echo yes || echo no)"
+check "a shortcut into a missing folder makes the folder" yes "$([ -f "$APP/no-such-folder/Nowhere.lnk" ] && echo yes)"
 "$PACK" decode "$APP/Uninstall.da1" "$WORK/da1.xml"
 contains "Uninstall.da1 decodes to the installed script" "GUID=\"$GUID\"" "$(cat "$WORK/da1.xml")"
 contains "Uninstall.da1 lists the installed files" 'tool.dll"' "$(grep -o 'SourceMask="[^"]*"' "$WORK/da1.xml" | tr '\n' ' ')"

@@ -12,9 +12,6 @@ V1="$WORK/v1"
 build_demo "$(prepare_demo 2.5.1.0)" "$V1"
 
 # ---- Install, and see what the installation made --------------------------------------
-# The installer writes links only into folders that exist: the product's
-# start-menu folder is there, as an earlier version may have left it.
-mkdir -p "$GROUP"
 check "the demo installs" 0 "$(install_demo "$V1")"
 "$PACK" decode "$APP/Uninstall.da1" "$WORK/da1.xml"
 mapfile -t FILES < <(grep -o 'SourceMask="[^"]*"' "$WORK/da1.xml" | cut -d'"' -f2 | tr '\\' '/')
