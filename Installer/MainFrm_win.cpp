@@ -11,6 +11,8 @@
 #include "SetupProject.h"
 #include "ZoGraphics_win.h"
 #include "ZoIndyUtils.h"
+#include "ZoLog.h"
+#include "ZoPlatform.h"
 #include "ZoSkin_win.h"
 #include "ZoSysUtils.h"
 #include "ZoVclUtils_win.h"
@@ -96,6 +98,10 @@ TMainForm::TMainForm() : TBaseForm(nullptr, MainFormSpec())
     // The taskbar, Alt+Tab and the message boxes name the product.
     Application.SetTitle(info.AppTitle);
     SetCaption(info.AppTitle);
+    RunLog().Open(TZoWinfn::GetTempDir(), info.AppTitle, u"Setup");
+    LogAdd(TLogEntry::Note, FormatText(u"%s %s 安装程序（%s）：%s", {info.AppTitle, info.Version,
+                                                                 fullPackage ? u"完整安装包" : u"在线安装", ArgAt(0)}));
+    LogAdd(TLogEntry::Note, u"命令行：" + ZoPlatform::CommandLine());
     lblAppTitle->SetText(info.AppTitle);
     lblVersion->SetText(FormatText(u"版本：%s", {info.Version}));
     edtDestDir->SetText(TSetupfn::ExpandConstants(info.DefInstallPath));
@@ -113,6 +119,8 @@ TMainForm::TMainForm() : TBaseForm(nullptr, MainFormSpec())
             TZoSysfn::WriteConsoleLine(text);
         else
             TZoVclfn::ShowInfo(Handle(), text);
+        LogAdd(TLogEntry::Error, text);
+        LogAdd(TLogEntry::Exit, IntToStr(ecSetupRunning));
         ExitProcess(ecSetupRunning);
     }
     ApplyCommandLine();
@@ -448,7 +456,11 @@ bool TMainForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result)
 
 // ---- TInstallView -------------------------------------------------------------------
 
-void TMainForm::SetStatus(const WideString& text) { lblWait->SetText(text); }
+void TMainForm::SetStatus(const WideString& text)
+{
+    LogAdd(TLogEntry::Step, text);
+    lblWait->SetText(text);
+}
 
 void TMainForm::SetDetail(const WideString& text)
 {

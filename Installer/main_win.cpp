@@ -6,8 +6,10 @@
 #include "MainFrm_win.h"
 #include "OnlineSetup_win.h"
 #include "SetupFn.h"
+#include "ZoLog.h"
 #include "ZoSysUtils.h"
 #include "ZoWinHandles_win.h"
+#include "ZoWinUtils_win.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
@@ -23,12 +25,18 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     try {
         mainForm = std::make_unique<TMainForm>();
     } catch (const std::exception& e) {
-        // The installer's own resources are damaged: say so and end.
+        // The installer's own resources are damaged: say so and end. Without a
+        // script there is no product to name the log after.
+        if (!RunLog().IsOpen()) RunLog().Open(TZoWinfn::GetTempDir(), WideString(), u"Setup");
         Application.HandleException(e);
+        if (IsCommandLineSwitch(u"/Silent") && RunLog().IsOpen())
+            TZoSysfn::WriteConsoleLine(u"日志：" + RunLog().Path());
+        LogAdd(TLogEntry::Exit, IntToStr(ecDamagedPackage));
         return ecDamagedPackage;
     }
     Application.Run();
     const int code = mainForm->ExitCode();
     mainForm.reset();
+    LogAdd(TLogEntry::Exit, IntToStr(code));
     return code;
 }
