@@ -95,6 +95,10 @@ struct CoTaskMem {
     static void* Invalid() { return nullptr; }
     static void Close(void* p) { ::CoTaskMemFree(p); }
 };
+struct LocalMemory {  // what the system allocated with LocalAlloc for us
+    static void* Invalid() { return nullptr; }
+    static void Close(void* p) { ::LocalFree(p); }
+};
 struct Socket {
     static SOCKET Invalid() { return INVALID_SOCKET; }
     static void Close(SOCKET s) { ::closesocket(s); }
@@ -102,6 +106,10 @@ struct Socket {
 struct CertContext {
     static PCCERT_CONTEXT Invalid() { return nullptr; }
     static void Close(PCCERT_CONTEXT c) { ::CertFreeCertificateContext(c); }
+};
+struct CertStore {
+    static HCERTSTORE Invalid() { return nullptr; }
+    static void Close(HCERTSTORE s) { ::CertCloseStore(s, 0); }
 };
 struct CertChain {
     static PCCERT_CHAIN_CONTEXT Invalid() { return nullptr; }
@@ -136,7 +144,9 @@ using TUniqueIcon = TUniqueAny<HICON, ZoWinTraits::Icon>;
 using TUniqueWindow = TUniqueAny<HWND, ZoWinTraits::Window>;
 using TUniqueCoTaskMem = TUniqueAny<void*, ZoWinTraits::CoTaskMem>;
 using TUniqueSocket = TUniqueAny<SOCKET, ZoWinTraits::Socket>;
+using TUniqueLocal = TUniqueAny<void*, ZoWinTraits::LocalMemory>;
 using TUniqueCertContext = TUniqueAny<PCCERT_CONTEXT, ZoWinTraits::CertContext>;
+using TUniqueCertStore = TUniqueAny<HCERTSTORE, ZoWinTraits::CertStore>;
 using TUniqueCertChain = TUniqueAny<PCCERT_CHAIN_CONTEXT, ZoWinTraits::CertChain>;
 using TUniqueAlgorithm = TUniqueAny<BCRYPT_ALG_HANDLE, ZoWinTraits::Algorithm>;
 using TUniqueHash = TUniqueAny<BCRYPT_HASH_HANDLE, ZoWinTraits::Hash>;

@@ -5,6 +5,7 @@
 
 #include "ZoHttpText.h"
 #include "ZoPlatform.h"
+#include "ZoSysUtils.h"
 
 using namespace ZoHttpText;
 
@@ -50,6 +51,17 @@ bool ListsToken(std::string_view value, std::string_view token)
         if (comma == std::string_view::npos) return false;
         value.remove_prefix(comma + 1);
     }
+}
+
+// Only http and https are followed, and never from https down to http:
+// what the installer fetches over TLS must not arrive in the clear.
+TZoUrl Redirected(const TZoUrl& from, const AnsiString& location)
+{
+    TZoUrl to = from.Resolve(location);
+    if (to.Protocol != "http" && to.Protocol != "https")
+        throw EZoHttpError(u"Redirect refused: " + WideOf(to.Protocol.substr(0, 32)) + u" is not http or https.");
+    if (from.IsHttps() && !to.IsHttps()) throw EZoHttpError(u"Redirect refused: from https to http.");
+    return to;
 }
 
 int32_t Clamp32(int64_t n) { return n > INT32_MAX ? INT32_MAX : static_cast<int32_t>(n); }
@@ -167,6 +179,7 @@ void TZoHttpClient::TakeCookies(const TZoHttpResponse& response, const TZoUrl& u
 
 TZoHttpResponse TZoHttpClient::ReadFinalHead()
 {
+    connection_->Reader.BeginTransfer(Limits);
     for (int interim = 0;; ++interim) {
         TZoHttpResponse r = connection_->Reader.ReadHead(ReadWait());
         if (r.StatusCode < 100 || r.StatusCode >= 200 || r.StatusCode == 101) return r;
@@ -199,6 +212,7 @@ std::optional<TZoHttpResponse> TZoHttpClient::Open(const TZoUrl& url, const Ansi
         if (!ownTls_) ownTls_ = std::make_unique<TZoTlsLayer>();
         tls = ownTls_.get();
     }
+    tls->SetCaFile(CaFile);
     connection_->Tls = tls->Handshake(connection_->Socket, url.Host, ReadWait());
     return std::nullopt;
 }
@@ -282,7 +296,7 @@ void TZoHttpClient::Get(const AnsiString& url, TStream& dest)
             // that matches its key.
             Finish(r, framing, complete && !connectAnswer);
             if (!redirect) break;
-            url_ = url_.Resolve(location);
+            url_ = Redirected(url_, location);
         }
     } catch (...) {
         connection_.reset();

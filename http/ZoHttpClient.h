@@ -59,6 +59,9 @@ public:
     int RedirectMaximum = 15;  // exchanges per request, the first one included
     int ConnectTimeout = 0;    // milliseconds; 0: the system's own limit
     int ReadTimeout = 0;       // milliseconds per read; 0: none
+    TZoTransferLimits Limits;  // body size and speed of every answer
+    // Roots trusted besides the system's, as a PEM file (tests; OpenSSL only).
+    AnsiString CaFile;
 
     TWorkBeginEvent OnWorkBegin;
     TWorkEvent OnWork;
@@ -71,7 +74,10 @@ public:
 
     // GET of url (8-bit text) with the body written to dest. Raises on every
     // failure: EZoHttpProtocolError for an error status, EZoSocketError and
-    // its kinds, EZoTlsLoadError, EZoHttpError for a broken response.
+    // its kinds (EZoTlsCertificateError for a refused certificate,
+    // EZoTransferTooSlow), EZoTlsLoadError, EZoHttpError for a broken or
+    // oversized response and for a redirect to a location other than http or
+    // https, or from https to http.
     void Get(const AnsiString& url, TStream& dest);
 
     // The last response's status line and code, and the URL it came from.

@@ -91,10 +91,66 @@ size_t TZoHttpReader::Fill(int timeoutMs)
         if (timeoutMs < 0 || left < timeoutMs) timeoutMs = static_cast<int>(left);
     }
     begin_ = end_ = 0;
-    size_t n = source_.Receive(buffer_.data(), buffer_.size(), timeoutMs);
+    size_t n = watch_ ? ReceiveWatched(timeoutMs) : source_.Receive(buffer_.data(), buffer_.size(), timeoutMs);
     end_ = n;
     if (n > 0) headGotNothing_ = false;
     return n;
+}
+
+void TZoHttpReader::BeginTransfer(const TZoTransferLimits& limits)
+{
+    if (limits.SlowPeriodMs <= 0 || limits.MinBytesPerSecond <= 0) {
+        watch_.reset();
+        return;
+    }
+    watch_ = TSpeedWatch{limits, {}, {}, 0};
+    auto now = Clock::now();
+    watch_->windowStart = now;
+    watch_->windowEnd = now + std::chrono::milliseconds(limits.SlowPeriodMs);
+}
+
+// The per-read time-out alone would let a server drip a byte every few
+// seconds for ever: every period the bytes that came in it are counted.
+void TZoHttpReader::CheckSpeed(Clock::time_point now)
+{
+    TSpeedWatch& w = *watch_;
+    auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - w.windowStart).count();
+    if (w.windowBytes * 1000 < w.limits.MinBytesPerSecond * elapsed) {
+        int ms = w.limits.SlowPeriodMs;
+        WideString period = ms % 1000 == 0 ? IntToStr(ms / 1000) + u" s" : IntToStr(ms) + u" ms";
+        throw EZoTransferTooSlow(FormatText(u"Transfer too slow: under %s bytes/s for %s.",
+                                            {IntToStr(w.limits.MinBytesPerSecond), period}));
+    }
+    w.windowStart = now;
+    w.windowEnd = now + std::chrono::milliseconds(w.limits.SlowPeriodMs);
+    w.windowBytes = 0;
+}
+
+size_t TZoHttpReader::ReceiveWatched(int timeoutMs)
+{
+    using std::chrono::milliseconds;
+    std::optional<Clock::time_point> readEnd;
+    if (timeoutMs >= 0) readEnd = Clock::now() + milliseconds(timeoutMs);
+    for (;;) {
+        auto now = Clock::now();
+        if (now >= watch_->windowEnd) CheckSpeed(now);
+        auto wait = std::chrono::duration_cast<milliseconds>(watch_->windowEnd - now).count() + 1;
+        bool readTimesOutFirst = false;
+        if (readEnd) {
+            auto left = std::chrono::duration_cast<milliseconds>(*readEnd - now).count();
+            if (left <= wait) {
+                wait = std::max<int64_t>(left, 0);
+                readTimesOutFirst = true;
+            }
+        }
+        try {
+            size_t n = source_.Receive(buffer_.data(), buffer_.size(), static_cast<int>(wait));
+            watch_->windowBytes += static_cast<int64_t>(n);
+            return n;
+        } catch (const EZoReadTimeout&) {
+            if (readTimesOutFirst) throw;
+        }
+    }
 }
 
 // One line without its CR LF (a bare LF ends a line too). False when the
@@ -178,6 +234,10 @@ void TZoHttpReader::Consume(size_t n, TStream* dest)
         if (static_cast<int64_t>(n) > budget_) throw EZoHttpError(u"Discarded body too long.");
         budget_ -= static_cast<int64_t>(n);
     }
+    if (bodyLeft_ >= 0 && dest) {
+        if (static_cast<int64_t>(n) > bodyLeft_) throw EZoHttpError(u"Response body too large.");
+        bodyLeft_ -= static_cast<int64_t>(n);
+    }
     if (dest) dest->WriteBuffer(buffer_.data() + begin_, n);
     begin_ += n;
 }
@@ -251,13 +311,22 @@ void TZoHttpReader::ReadBody(const TZoBodyFraming& framing, TStream& dest, TZoWo
     case TZoBodyFraming::bfNone:
         return;
     case TZoBodyFraming::bfChunked:
-        ReadChunked(&dest, sink, timeoutMs);
+        bodyLeft_ = watch_ ? watch_->limits.MaxBodyBytes : TZoTransferLimits{}.MaxBodyBytes;
+        try {
+            ReadChunked(&dest, sink, timeoutMs);
+        } catch (...) {
+            bodyLeft_ = -1;
+            throw;
+        }
+        bodyLeft_ = -1;
         return;
     case TZoBodyFraming::bfLength:
     case TZoBodyFraming::bfUntilClose:
         break;
     }
     bool framed = framing.Kind == TZoBodyFraming::bfLength;
+    int64_t limit = watch_ ? watch_->limits.MaxBodyBytes : TZoTransferLimits{}.MaxBodyBytes;
+    if (framed && framing.Length > limit) throw EZoHttpError(u"Response body too large.");
     // A memory destination grows once instead of doubling its way up; the
     // size is a server's claim, so only plausible sizes are reserved.
     if (auto* mem = dynamic_cast<TMemoryStream*>(&dest); mem && framed && framing.Length <= (int64_t{1} << 30)) {
@@ -267,16 +336,46 @@ void TZoHttpReader::ReadBody(const TZoBodyFraming& framing, TStream& dest, TZoWo
         }
     }
     if (sink) sink->WorkBegin(framed ? framing.Length : 0);
+    bodyLeft_ = limit;
     try {
-        if (framed)
+        if (framed) {
             ReadCount(framing.Length, &dest, sink, timeoutMs);
-        else
+            CheckNothingBeyond(framing.Length);
+        } else {
             ReadUntilClose(&dest, sink, timeoutMs);
+        }
     } catch (...) {
+        bodyLeft_ = -1;
         if (sink) sink->WorkEnd();
         throw;
     }
+    bodyLeft_ = -1;
     if (sink) sink->WorkEnd();
+}
+
+// Nothing is asked after this body, so bytes that already follow it are the
+// same answer running past its Content-Length: a server that lies about the
+// length. A lone line break is tolerated, as before a next answer.
+void TZoHttpReader::CheckNothingBeyond(int64_t length)
+{
+    auto lineBreaksOnly = [&] {
+        for (size_t i = begin_; i < end_; ++i)
+            if (buffer_[i] != '\r' && buffer_[i] != '\n') return false;
+        return Buffered() <= 2;
+    };
+    if (Buffered() == 0) {
+        // Whatever the server has sent already is waiting; anything else is
+        // not looked for.
+        try {
+            size_t n = source_.Receive(buffer_.data(), buffer_.size(), 0);
+            begin_ = 0;
+            end_ = n;
+        } catch (const EZoReadTimeout&) {
+            return;
+        }
+    }
+    if (Buffered() != 0 && !lineBreaksOnly())
+        throw EZoHttpError(FormatText(u"Response body longer than its Content-Length (%s bytes).", {IntToStr(length)}));
 }
 
 bool TZoHttpReader::DiscardBody(const TZoBodyFraming& framing, int timeoutMs, int64_t maxBytes, int totalMs)

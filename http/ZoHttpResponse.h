@@ -52,6 +52,17 @@ public:
     virtual void WorkEnd() = 0;
 };
 
+// Bounds on one response, so that no server can hold a request for ever or
+// fill the disk: a body longer than MaxBodyBytes, or a transfer that stays
+// below MinBytesPerSecond for SlowPeriodMs, fails.
+struct TZoTransferLimits {
+    int64_t MaxBodyBytes = int64_t{4} << 30;
+    int64_t MinBytesPerSecond = 1024;
+    int SlowPeriodMs = 60000;  // 0: no speed check
+};
+// A transfer that stayed below the speed limit.
+ZO_DECLARE_ERROR(EZoTransferTooSlow, EZoReadTimeout);
+
 class TZoHttpReader {
 public:
     static constexpr size_t kBlockSize = 32768;       // bytes per receive
@@ -70,8 +81,15 @@ public:
     // sign of a kept connection the server had already dropped.
     bool HeadGotNothing() const { return headGotNothing_; }
 
+    // Starts the speed check of one response (its head and body) under the
+    // limits; EndTransfer stops it.
+    void BeginTransfer(const TZoTransferLimits& limits);
+    void EndTransfer() { watch_.reset(); }
+
     // Reads a body into dest. Raises EZoConnClosedGracefully when the
-    // connection ends inside a framed body, EZoHttpError for bad chunking.
+    // connection ends inside a framed body, EZoHttpError for bad chunking, a
+    // body past MaxBodyBytes of the transfer's limits or bytes beyond its
+    // Content-Length, EZoTransferTooSlow for a transfer below the speed limit.
     void ReadBody(const TZoBodyFraming& framing, TStream& dest, TZoWorkSink* sink, int timeoutMs);
     // Reads a body and drops it, giving up (result false) after maxBytes, on
     // a read that waits timeoutMs, or once totalMs has passed; true when the
@@ -83,7 +101,15 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
+    struct TSpeedWatch {
+        TZoTransferLimits limits;
+        Clock::time_point windowStart, windowEnd;
+        int64_t windowBytes = 0;
+    };
     size_t Fill(int timeoutMs);
+    size_t ReceiveWatched(int timeoutMs);
+    void CheckSpeed(Clock::time_point now);
+    void CheckNothingBeyond(int64_t length);
     bool ReadLine(AnsiString& line, size_t maxLength, int timeoutMs);
     void ReadCount(int64_t count, TStream* dest, TZoWorkSink* sink, int timeoutMs);
     void ReadChunked(TStream* dest, TZoWorkSink* sink, int timeoutMs);
@@ -98,4 +124,7 @@ private:
     // Set while discarding: bounds the bytes taken and the time spent.
     int64_t budget_ = -1;
     std::optional<Clock::time_point> deadline_;
+    // Set while reading a body into its destination: the bytes it may still take.
+    int64_t bodyLeft_ = -1;
+    std::optional<TSpeedWatch> watch_;
 };

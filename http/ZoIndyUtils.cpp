@@ -70,6 +70,14 @@ TZoHttp::~TZoHttp() = default;
 
 bool TZoHttp::Get(const WideString& url)
 {
+    content_->Clear();
+    if (!Get(url, *content_)) return false;
+    content_->SetPosition(0);
+    return true;
+}
+
+bool TZoHttp::Get(const WideString& url, TStream& dest)
+{
     TWaitCursor wait(savedCursor_);
     try {
         client_->SetTlsLayer(url.compare(0, 5, u"https") == 0 ? tls_.get() : nullptr);
@@ -87,9 +95,7 @@ bool TZoHttp::Get(const WideString& url)
 
         client_->Request.ContentType.clear();
         client_->Request.ContentLength = -1;
-        content_->Clear();
-        client_->Get(ZoPlatform::WideToAnsi(url), *content_);
-        content_->SetPosition(0);
+        client_->Get(ZoPlatform::WideToAnsi(url), dest);
         return true;
     } catch (const Exception& e) {
         errorMessage_ = e.Message();

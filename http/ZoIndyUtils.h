@@ -44,6 +44,9 @@ public:
 
     // True when the whole body arrived; it is then in Content, at position 0.
     bool Get(const WideString& url);
+    // The same with the body written to dest as it arrives (a large download
+    // goes straight to its file); Content is not touched.
+    bool Get(const WideString& url, TStream& dest);
 
     TMemoryStream& Content() { return *content_; }
     // The message of the latest failed Get; a later success leaves it.

@@ -1,7 +1,9 @@
 // The TLS layer of the HTTP client: one small interface, two back ends
-// (OpenSSL in ZoTls_posix.cpp, Schannel in ZoTls_win.cpp). Server certificates
-// are accepted unverified: the installer fetches its own package from its own
-// server and has no trust store of its own to check against.
+// (OpenSSL in ZoTls_posix.cpp, Schannel in ZoTls_win.cpp). The server's
+// certificate chain is checked against the system's trusted roots and the
+// host name before a byte of the request is sent; there is no way to turn
+// that off. What arrives over the connection then decides which programs the
+// installer runs.
 #pragma once
 
 #include <memory>
@@ -12,6 +14,14 @@
 ZO_DECLARE_ERROR(EZoTlsLoadError, Exception);
 // A handshake or a record layer failure on one connection.
 ZO_DECLARE_ERROR(EZoTlsError, EZoSocketError);
+// The server's certificate was refused; the message names why.
+ZO_DECLARE_ERROR(EZoTlsCertificateError, EZoTlsError);
+
+// Why a certificate was refused, as both back ends tell it.
+enum class TZoCertProblem { Untrusted, Expired, NotYetValid, WrongName, Revoked, Other };
+// "The server's certificate ..." naming the problem; detail is the library's
+// own text, added in brackets when not empty.
+WideString CertificateProblemText(TZoCertProblem problem, const AnsiString& host, const WideString& detail);
 
 // One TLS connection over a socket the session does not own.
 class TZoTlsSession : public TZoByteSource {
@@ -39,6 +49,11 @@ public:
     // socket error when the handshake fails.
     std::unique_ptr<TZoTlsSession> Handshake(TZoSocket& socket, const AnsiString& host, int timeoutMs);
 
+    // Roots trusted besides the system's, as a PEM file (OpenSSL only; on
+    // Windows the system's root store is the one place). Empty: none.
+    void SetCaFile(const AnsiString& file);
+    const AnsiString& CaFile() const { return caFile_; }
+
     // Test hook: while set, every set-up fails as a missing library would.
     static void SimulateLoadFailure(bool fail);
 
@@ -46,4 +61,5 @@ public:
 
 private:
     std::unique_ptr<TContext> context_;
+    AnsiString caFile_;
 };

@@ -1,6 +1,7 @@
 // TLS over OpenSSL: a client context with the version-flexible method, the
-// installer's cipher list as far as the library still knows it, and no
-// certificate verification.
+// installer's cipher list as far as the library still knows it, and the
+// server's chain checked against the system's roots (plus a CA file, for
+// tests) and the host name.
 #include "ZoTls.h"
 
 #include <arpa/inet.h>
@@ -9,6 +10,7 @@
 #include <utility>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
+#include <openssl/x509v3.h>
 
 #include "ZoSysUtils.h"
 
@@ -41,19 +43,62 @@ WideString ErrorReason(int sslError)
     return u"TLS error " + IntToStr(sslError);
 }
 
+EZoTlsCertificateError CertificateError(long verify, const AnsiString& host)
+{
+    TZoCertProblem problem = TZoCertProblem::Other;
+    switch (verify) {
+    case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
+    case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+    case X509_V_ERR_CERT_UNTRUSTED:
+    case X509_V_ERR_CERT_SIGNATURE_FAILURE:
+        problem = TZoCertProblem::Untrusted;
+        break;
+    case X509_V_ERR_CERT_HAS_EXPIRED:
+        problem = TZoCertProblem::Expired;
+        break;
+    case X509_V_ERR_CERT_NOT_YET_VALID:
+        problem = TZoCertProblem::NotYetValid;
+        break;
+    case X509_V_ERR_HOSTNAME_MISMATCH:
+    case X509_V_ERR_IP_ADDRESS_MISMATCH:
+        problem = TZoCertProblem::WrongName;
+        break;
+    case X509_V_ERR_CERT_REVOKED:
+        problem = TZoCertProblem::Revoked;
+        break;
+    default:
+        break;
+    }
+    ERR_clear_error();
+    return EZoTlsCertificateError(
+        CertificateProblemText(problem, host, FromUtf8(AnsiString(X509_verify_cert_error_string(verify)))));
+}
+
 class TOpenSslSession final : public TZoTlsSession {
 public:
     TOpenSslSession(TZoSocket& socket, SSL* ssl) : socket_(socket), ssl_(ssl) {}
 
-    void Connect(int timeoutMs)
+    void Connect(const AnsiString& host, int timeoutMs)
     {
         for (;;) {
             int r = Call([&] { return SSL_connect(ssl_.get()); });
-            if (r == 1) return;
+            if (r == 1) break;
             int error = SSL_get_error(ssl_.get(), r);
-            if (!WaitFor(error, timeoutMs))
+            if (!WaitFor(error, timeoutMs)) {
+                long verify = SSL_get_verify_result(ssl_.get());
+                if (verify != X509_V_OK) throw CertificateError(verify, host);
                 throw EZoTlsError(u"TLS handshake failed: " + ErrorReason(error));
+            }
         }
+        // SSL_VERIFY_PEER ends the handshake on a bad chain; a server that
+        // sent no certificate at all is refused here.
+        X509* peer = SSL_get0_peer_certificate(ssl_.get());
+        long verify = SSL_get_verify_result(ssl_.get());
+        if (!peer) throw EZoTlsCertificateError(CertificateProblemText(TZoCertProblem::Other, host, u"none was sent"));
+        if (verify != X509_V_OK) throw CertificateError(verify, host);
     }
 
     size_t Receive(void* buffer, size_t size, int timeoutMs) override
@@ -205,7 +250,12 @@ std::unique_ptr<TZoTlsSession> TZoTlsLayer::Handshake(TZoSocket& socket, const A
         context->ctx.reset(SSL_CTX_new(TLS_method()));
         if (!context->ctx) throw EZoTlsLoadError(u"Could not load SSL library.");
         SSL_CTX* ctx = context->ctx.get();
-        SSL_CTX_set_verify(ctx, SSL_VERIFY_NONE, nullptr);
+        SSL_CTX_set_verify(ctx, SSL_VERIFY_PEER, nullptr);
+        if (SSL_CTX_set_default_verify_paths(ctx) != 1) throw EZoTlsLoadError(u"Could not load SSL library.");
+        if (!caFile_.empty() && SSL_CTX_load_verify_locations(ctx, caFile_.c_str(), nullptr) != 1) {
+            ERR_clear_error();
+            throw EZoTlsLoadError(u"Could not load SSL library: the CA file " + FromUtf8(caFile_) + u" is unusable.");
+        }
         if (SSL_CTX_set_cipher_list(ctx, kCipherList) != 1) SSL_CTX_set_cipher_list(ctx, "ALL:!ADH");
         ERR_clear_error();
 #ifdef SSL_OP_IGNORE_UNEXPECTED_EOF
@@ -225,8 +275,21 @@ std::unique_ptr<TZoTlsSession> TZoTlsLayer::Handshake(TZoSocket& socket, const A
     if (!bio) throw EZoTlsLoadError(u"Could not load SSL library.");
     BIO_set_data(bio, session.get());
     SSL_set_bio(ssl, bio, bio);  // the SSL object owns the BIO from here
-    // Name the server for virtual hosts; addresses are not names.
-    if (!IsIpLiteral(host)) SSL_set_tlsext_host_name(ssl, host.c_str());
-    session->Connect(timeoutMs);
+    // Name the server for virtual hosts, and the name or address its
+    // certificate must carry.
+    bool named = IsIpLiteral(host) ? X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), host.c_str()) == 1
+                                   : SSL_set_tlsext_host_name(ssl, host.c_str()) == 1 && SSL_set1_host(ssl, host.c_str()) == 1;
+    if (!named) {
+        ERR_clear_error();
+        throw EZoTlsCertificateError(CertificateProblemText(TZoCertProblem::WrongName, host, u"no usable host name"));
+    }
+    session->Connect(host, timeoutMs);
     return session;
+}
+
+void TZoTlsLayer::SetCaFile(const AnsiString& file)
+{
+    if (file == caFile_) return;
+    caFile_ = file;
+    context_.reset();  // the roots are read when the context is made
 }

@@ -1,6 +1,7 @@
 // TLS over Schannel (SSPI): part of every Windows, so an online installer
-// needs no DLL of its own. Certificates are validated manually, which here
-// means not at all, as the OpenSSL back end does.
+// needs no DLL of its own. The server's certificate is validated by hand once
+// the handshake is done and before any data is sent: the chain against the
+// system's roots, then the SSL policy with the server's name.
 #include "ZoTls.h"
 
 #define SECURITY_WIN32
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "ZoSysUtils.h"
+#include "ZoWinHandles_win.h"
 
 namespace {
 
@@ -31,6 +33,111 @@ WideString StatusText(const char16_t* what, SECURITY_STATUS status)
     char hex[16];
     std::snprintf(hex, sizeof hex, "0x%08lX", static_cast<unsigned long>(status));
     return WideString(what) + FromUtf8(AnsiString(hex));
+}
+
+TZoCertProblem ProblemOf(DWORD error)
+{
+    switch (error) {
+    case static_cast<DWORD>(CERT_E_UNTRUSTEDROOT):
+    case static_cast<DWORD>(CERT_E_CHAINING):
+    case static_cast<DWORD>(TRUST_E_CERT_SIGNATURE):
+    case static_cast<DWORD>(CERT_E_UNTRUSTEDTESTROOT):
+    case static_cast<DWORD>(TRUST_E_BAD_DIGEST):
+        return TZoCertProblem::Untrusted;
+    case static_cast<DWORD>(CERT_E_EXPIRED):
+        return TZoCertProblem::Expired;
+    case static_cast<DWORD>(CERT_E_CN_NO_MATCH):
+        return TZoCertProblem::WrongName;
+    case static_cast<DWORD>(CERT_E_REVOKED):
+        return TZoCertProblem::Revoked;
+    default:
+        return TZoCertProblem::Other;
+    }
+}
+
+WideString ErrorCodeText(DWORD error)
+{
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%08lX", static_cast<unsigned long>(error));
+    return FromUtf8(AnsiString(hex));
+}
+
+// An address as bytes (4 or 16), or 0 when host is a name.
+size_t AddressBytes(const AnsiString& host, unsigned char (&bytes)[16])
+{
+    if (::inet_pton(AF_INET, host.c_str(), bytes) == 1) return 4;
+    if (::inet_pton(AF_INET6, host.c_str(), bytes) == 1) return 16;
+    return 0;
+}
+
+// The SSL policy matches names only: an address must be one of the
+// certificate's subject-alternative IP addresses, as a browser requires.
+bool CertificateNamesAddress(PCCERT_CONTEXT cert, const unsigned char* address, size_t length)
+{
+    PCERT_EXTENSION ext = ::CertFindExtension(szOID_SUBJECT_ALT_NAME2, cert->pCertInfo->cExtension,
+                                              cert->pCertInfo->rgExtension);
+    if (!ext) return false;
+    CERT_ALT_NAME_INFO* names = nullptr;
+    DWORD size = 0;
+    if (!::CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, ext->Value.pbData, ext->Value.cbData,
+                               CRYPT_DECODE_ALLOC_FLAG, nullptr, &names, &size))
+        return false;
+    TUniqueLocal owner(names);
+    for (DWORD i = 0; i < names->cAltEntry; ++i) {
+        const CERT_ALT_NAME_ENTRY& e = names->rgAltEntry[i];
+        if (e.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && e.IPAddress.cbData == length &&
+            std::memcmp(e.IPAddress.pbData, address, length) == 0)
+            return true;
+    }
+    return false;
+}
+
+// The chain the server sent, built up to a root the system trusts and checked
+// with the SSL policy for host. Raises EZoTlsCertificateError naming why not.
+void VerifyServerCertificate(CtxtHandle* context, const AnsiString& host)
+{
+    TUniqueCertContext cert;
+    PCCERT_CONTEXT raw = nullptr;
+    if (::QueryContextAttributesW(context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &raw) != SEC_E_OK || !raw)
+        throw EZoTlsCertificateError(CertificateProblemText(TZoCertProblem::Other, host, u"none was sent"));
+    cert.Reset(raw);
+
+    LPSTR usages[] = {const_cast<LPSTR>(szOID_PKIX_KP_SERVER_AUTH), const_cast<LPSTR>(szOID_SERVER_GATED_CRYPTO),
+                      const_cast<LPSTR>(szOID_SGC_NETSCAPE)};
+    CERT_CHAIN_PARA para{};
+    para.cbSize = sizeof para;
+    para.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
+    para.RequestedUsage.Usage.cUsageIdentifier = 3;
+    para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+    TUniqueCertChain chain;
+    PCCERT_CHAIN_CONTEXT rawChain = nullptr;
+    // The server's intermediates travel in the certificate's own store.
+    if (!::CertGetCertificateChain(nullptr, cert.Get(), nullptr, cert.Get()->hCertStore, &para, 0, nullptr,
+                                   &rawChain) ||
+        !rawChain)
+        throw EZoTlsCertificateError(
+            CertificateProblemText(TZoCertProblem::Other, host, u"no chain: " + ErrorCodeText(::GetLastError())));
+    chain.Reset(rawChain);
+
+    unsigned char address[16];
+    const size_t addressLength = AddressBytes(host, address);
+    std::wstring name(host.begin(), host.end());
+    SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
+    ssl.cbSize = sizeof ssl;
+    ssl.dwAuthType = AUTHTYPE_SERVER;
+    ssl.pwszServerName = addressLength ? nullptr : name.data();  // no name: the address is checked below
+    CERT_CHAIN_POLICY_PARA policy{};
+    policy.cbSize = sizeof policy;
+    policy.pvExtraPolicyPara = &ssl;
+    CERT_CHAIN_POLICY_STATUS status{};
+    status.cbSize = sizeof status;
+    if (!::CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.Get(), &policy, &status))
+        throw EZoTlsCertificateError(
+            CertificateProblemText(TZoCertProblem::Other, host, u"no policy check: " + ErrorCodeText(::GetLastError())));
+    if (status.dwError != 0)
+        throw EZoTlsCertificateError(CertificateProblemText(ProblemOf(status.dwError), host, ErrorCodeText(status.dwError)));
+    if (addressLength && !CertificateNamesAddress(cert.Get(), address, addressLength))
+        throw EZoTlsCertificateError(CertificateProblemText(TZoCertProblem::WrongName, host, u""));
 }
 
 // A token Schannel allocated for us.
@@ -74,7 +181,7 @@ private:
 class TSchannelSession final : public TZoTlsSession {
 public:
     TSchannelSession(TZoSocket& socket, CredHandle* cred, const AnsiString& host)
-        : socket_(socket), cred_(cred)
+        : socket_(socket), cred_(cred), host_(host)
     {
         // Schannel sends the name for virtual hosts; addresses are not names.
         in6_addr a6;
@@ -101,6 +208,7 @@ public:
         if (status != SEC_E_OK) throw EZoTlsError(StatusText(u"TLS handshake failed: ", status));
         status = ::QueryContextAttributesW(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes_);
         if (status != SEC_E_OK) throw EZoTlsError(StatusText(u"TLS handshake failed: ", status));
+        VerifyServerCertificate(&context_, host_);
     }
 
     size_t Receive(void* buffer, size_t size, int timeoutMs) override
@@ -194,7 +302,13 @@ private:
     {
         size_t old = incoming_.size();
         incoming_.resize(old + 32768);
-        size_t n = socket_.Receive(incoming_.data() + old, 32768, timeoutMs);
+        size_t n = 0;
+        try {
+            n = socket_.Receive(incoming_.data() + old, 32768, timeoutMs);
+        } catch (...) {
+            incoming_.resize(old);  // a time-out must not leave room counted as received
+            throw;
+        }
         incoming_.resize(old + n);
         return n;
     }
@@ -241,6 +355,7 @@ private:
 
     TZoSocket& socket_;
     CredHandle* cred_;
+    AnsiString host_;
     std::wstring target_;
     CtxtHandle context_{};
     bool haveContext_ = false;
@@ -274,3 +389,6 @@ std::unique_ptr<TZoTlsSession> TZoTlsLayer::Handshake(TZoSocket& socket, const A
     session->Connect(timeoutMs);
     return session;
 }
+
+// Windows trusts what its root store holds, and nothing else.
+void TZoTlsLayer::SetCaFile(const AnsiString& file) { caFile_ = file; }

@@ -23,6 +23,8 @@ read -r -t 60 ports <&"${SERVERS[0]}"
 port() { python3 -c "import json,sys; print(json.loads(sys.argv[1])[sys.argv[2]])" "$ports" "$1"; }
 http_url="http://127.0.0.1:$(port http)/fixed/$size"
 https_url="https://127.0.0.1:$(port https)/fixed/$size"
+export ZO_HTTP_CA
+ZO_HTTP_CA=$(port ca)
 
 # run NAME COMMAND...: one timed run; prints "wall cpu" (seconds, CPU = user + system).
 run() {

@@ -6,7 +6,14 @@ line with the ports, and serve until their standard input closes (so they end
 with the test that started them, however it ends).
 
   http       the origin server (paths below)
-  https      the same behind TLS, with a self-signed certificate made by openssl
+  https      the same behind TLS, with a certificate for localhost and 127.0.0.1
+             issued by a test CA made by openssl at start; "ca" in the JSON line
+             names the CA's PEM file (removed when the servers end), which the
+             clients trust in addition to the system's roots
+  https_expired, https_wrongname, https_selfsigned
+             the same origin behind certificates a client must refuse: issued
+             by the test CA but expired (2020), issued by it for another name
+             (wrong.example), and self-signed for localhost
   proxy      a forward proxy: absolute-URL GETs and CONNECT tunnels
   authproxy  the same, demanding Basic credentials user:pass (407 otherwise)
   backlog    a listening socket whose backlog is full: connecting hangs
@@ -30,8 +37,12 @@ Origin paths:
   /setcookie            sets a=1 and b=2 (path /), answers 200
   /continue             a 100 Continue before the answer
   /hostile/NAME         broken answers, see HOSTILE below
-  /files/NAME[?slow=MS] the file NAME of the folder $ZO_TEST_FILES with Content-Length;
-                        slow: a pause of MS milliseconds after every 16 KiB
+  /files/NAME[?slow=MS&extra=N&drip=MS]
+                        the file NAME of the folder $ZO_TEST_FILES with Content-Length;
+                        slow: a pause of MS milliseconds after every 16 KiB; extra: N
+                        bytes more than announced; drip: after the first 16 KiB one
+                        byte every MS milliseconds
+  /drip/N/MS            N bytes with Content-Length, one every MS milliseconds
   /visit...             an empty answer; the request target is remembered
   /visits               the remembered /visit targets, one a line
   /__proxy/...          404: only the proxy answers these
@@ -44,6 +55,7 @@ import base64
 import json
 import os
 import select
+import shutil
 import socket
 import socketserver
 import ssl
@@ -135,13 +147,27 @@ def send_file(wfile, name, query):
     if not folder or not name or not os.path.isfile(path):
         wfile.write(response("404 Not Found", b"no such file"))
         return
-    slow = 0
+    slow, extra, drip = 0, 0, 0
     for item in query.split("&"):
         if item.startswith("slow="):
             slow = int(item[5:]) / 1000.0
+        elif item.startswith("extra="):
+            extra = int(item[6:])
+        elif item.startswith("drip="):
+            drip = int(item[5:]) / 1000.0
     with open(path, "rb") as f:
         data = f.read()
     wfile.write(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % len(data))
+    if extra:
+        data += pattern(extra)
+    if drip:
+        wfile.write(data[:16384])
+        wfile.flush()
+        for i in range(16384, len(data)):
+            wfile.write(data[i:i + 1])
+            wfile.flush()
+            time.sleep(drip)
+        return
     for i in range(0, len(data), 16384):
         wfile.write(data[i:i + 16384])
         if slow:
@@ -165,6 +191,9 @@ def hostile(name, w):
         w.write(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\nzz\r\nxx\r\n0\r\n\r\n")
     elif name == "chunk-overflow":
         w.write(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nFFFFFFFFFFFFFFFFFFFF\r\nhello\r\n")
+    elif name == "long-body":  # more bytes than announced, in one piece
+        w.write(b"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n" + pattern(150))
+        return True
     elif name == "short-body":
         w.write(b"HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + pattern(500))
     elif name == "short-chunk":
@@ -266,6 +295,14 @@ class OriginHandler(socketserver.StreamRequestHandler):
                 piece = body[i:i + size]
                 w.write(b"%x;ext=1\r\n%s\r\n" % (len(piece), piece))
             w.write(b"0\r\nX-Trailer: yes\r\n\r\n")
+        elif parts[:1] == ["drip"] and len(parts) == 3:
+            n, pause = int(parts[1]), int(parts[2]) / 1000.0
+            w.write(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % n)
+            w.flush()
+            for b in pattern(n):
+                w.write(bytes([b]))
+                w.flush()
+                time.sleep(pause)
         elif parts[:1] == ["close"] and len(parts) == 2:
             w.write(b"HTTP/1.1 200 OK\r\n\r\n")
             send_pattern(w, int(parts[1]))
@@ -432,12 +469,58 @@ class Server(socketserver.ThreadingTCPServer):
         pass  # hostile and aborted exchanges are the point of these servers
 
 
-def make_certificate(folder):
-    cert, key = os.path.join(folder, "cert.pem"), os.path.join(folder, "key.pem")
-    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
-                    "-days", "2", "-subj", "/CN=localhost"], check=True, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL)
-    return cert, key
+def openssl(*args, cwd=None):
+    subprocess.run(["openssl"] + list(args), check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                   cwd=cwd)
+
+
+CA_CONFIG = """[ca]
+default_ca = test
+[test]
+database = index.txt
+new_certs_dir = .
+serial = serial
+default_md = sha256
+policy = any
+unique_subject = no
+[any]
+commonName = supplied
+"""
+
+
+def make_certificates(folder):
+    """A test CA and the servers' certificates: {"good", "expired", "wrongname",
+    "selfsigned"} -> (cert, key), and the CA's PEM file."""
+    ca_cert, ca_key = os.path.join(folder, "ca.pem"), os.path.join(folder, "ca.key")
+    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", ca_key, "-out", ca_cert, "-days", "3",
+            "-subj", "/CN=zosetup test CA", "-addext", "basicConstraints=critical,CA:TRUE",
+            "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+    with open(os.path.join(folder, "ca.cnf"), "w") as f:
+        f.write(CA_CONFIG)
+    open(os.path.join(folder, "index.txt"), "w").close()
+    with open(os.path.join(folder, "serial"), "w") as f:
+        f.write("1000\n")
+
+    def issue(name, host, dates):
+        key, csr, cert = (os.path.join(folder, name + ext) for ext in (".key", ".csr", ".pem"))
+        ext = os.path.join(folder, name + ".ext")
+        with open(ext, "w") as f:
+            alt = "DNS:%s" % host + (",IP:127.0.0.1" if host == "localhost" else "")
+            f.write("subjectAltName=%s\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n"
+                    "keyUsage=critical,digitalSignature,keyEncipherment\n" % alt)
+        openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", csr, "-subj", "/CN=" + host)
+        openssl("ca", "-batch", "-config", "ca.cnf", "-cert", ca_cert, "-keyfile", ca_key, "-in", csr, "-out", cert,
+                "-extfile", ext, "-notext", *dates, cwd=folder)
+        return cert, key
+
+    certs = {"good": issue("good", "localhost", ["-days", "2"]),
+             "expired": issue("expired", "localhost", ["-startdate", "20200101000000Z", "-enddate", "20200102000000Z"]),
+             "wrongname": issue("wrongname", "wrong.example", ["-days", "2"])}
+    self_cert, self_key = os.path.join(folder, "self.pem"), os.path.join(folder, "self.key")
+    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", self_key, "-out", self_cert, "-days", "2",
+            "-subj", "/CN=localhost", "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1")
+    certs["selfsigned"] = (self_cert, self_key)
+    return certs, ca_cert
 
 
 def start(server):
@@ -445,20 +528,30 @@ def start(server):
     return server.server_address[1]
 
 
-def main():
-    folder = tempfile.mkdtemp(prefix="zo-http-")
-    cert, key = make_certificate(folder)
+def tls_origin(cert, key):
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(cert, key)
-    os.remove(cert)
-    os.remove(key)
-    os.rmdir(folder)
 
     class TlsHandler(OriginHandler):
         tls_context = context
 
+    return start(Server(("127.0.0.1", 0), TlsHandler))
+
+
+def main():
+    folder = tempfile.mkdtemp(prefix="zo-http-")
+    try:
+        serve(folder)
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+def serve(folder):
+    certs, ca = make_certificates(folder)
     ports = {"http": start(Server(("127.0.0.1", 0), OriginHandler)),
-             "https": start(Server(("127.0.0.1", 0), TlsHandler))}
+             "https": tls_origin(*certs["good"])}
+    for name in ("expired", "wrongname", "selfsigned"):
+        ports["https_" + name] = tls_origin(*certs[name])
     for name, credentials in (("proxy", None), ("authproxy", "user:pass")):
         proxy = Server(("127.0.0.1", 0), ProxyHandler)
         proxy.credentials = credentials
@@ -472,6 +565,7 @@ def main():
     filler = socket.create_connection(backlog.getsockname())
     ports["backlog"] = backlog.getsockname()[1]
 
+    ports["ca"] = ca
     print(json.dumps(ports), flush=True)
     try:
         while sys.stdin.read(1):

@@ -174,7 +174,11 @@ TEST(HttpReader, FramesBodiesByLengthChunksAndClose)
     }
     chunked += "0\r\nTrailer: x\r\n\r\n";
     for (size_t step : {size_t(1), size_t(13), size_t(1 << 20)}) {
-        EXPECT_EQ(ReadAll("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + body + "extra", step), body);
+        EXPECT_EQ(ReadAll("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + body, step), body);
+        EXPECT_EQ(ReadAll("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + body + "\r\n", step), body);
+        // A server that sends more than it announced is not believed.
+        EXPECT_THROW(ReadAll("HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n" + body + "extra", step),
+                     EZoHttpError);
         EXPECT_EQ(ReadAll(chunked, step), body);
         EXPECT_EQ(ReadAll("HTTP/1.0 200 OK\nServer: bare LF\n\n" + body, step), body);
     }

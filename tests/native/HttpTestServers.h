@@ -23,6 +23,9 @@ struct TZoTestServers {
     int Proxy = 0;
     int AuthProxy = 0;
     int Backlog = 0;
+    // Origins whose certificates a client must refuse.
+    int HttpsExpired = 0, HttpsWrongName = 0, HttpsSelfSigned = 0;
+    std::string Ca;     // the test CA's PEM file, as the servers' system names it
     std::string Error;  // why they are missing
 
     bool Ok() const { return Http && Https && Proxy && AuthProxy && Backlog; }
@@ -38,6 +41,13 @@ struct TZoTestServers {
         };
         Http = port("http"), Https = port("https"), Proxy = port("proxy");
         AuthProxy = port("authproxy"), Backlog = port("backlog");
+        HttpsExpired = port("https_expired"), HttpsWrongName = port("https_wrongname");
+        HttpsSelfSigned = port("https_selfsigned");
+        auto at = json.find("\"ca\": \"");
+        if (at != std::string::npos) {
+            at += 7;
+            Ca = json.substr(at, json.find('"', at) - at);
+        }
     }
 };
 

@@ -44,6 +44,7 @@ TEST(HttpWrapper, SendsTheHeaderTableDirectly)
     ZO_NEED_SERVERS();
     const TZoTestServers& s = TestServers();
     TZoHttp http;
+    http.Client().CaFile = TestServers().Ca;
     ASSERT_TRUE(http.Get(Wide(s.HttpUrl("/echo")))) << ToUtf8(http.ErrorMessage());
     std::string host = "Host: 127.0.0.1:" + std::to_string(s.Http) + "\r\n";
     EXPECT_EQ(Body(http), "GET /echo HTTP/1.1\r\nConnection: Keep-Alive\r\nCache-control: no-cache\r\n" + host +
@@ -65,6 +66,7 @@ TEST(HttpWrapper, SendsTheHeaderTableThroughAProxy)
     const TZoTestServers& s = TestServers();
     TProxyScope proxy(s.AuthProxy, u"user", u"pass");
     TZoHttp http;
+    http.Client().CaFile = TestServers().Ca;
     std::string origin = "127.0.0.1:" + std::to_string(s.Http);
     ASSERT_TRUE(http.Get(Wide("http://" + origin + "/__proxy/echo"))) << ToUtf8(http.ErrorMessage());
     EXPECT_EQ(Body(http), "GET http://" + origin +
@@ -89,6 +91,7 @@ TEST(HttpWrapper, AppliesOrResetsTheProxyOnEveryGet)
     ZO_NEED_SERVERS();
     const TZoTestServers& s = TestServers();
     TZoHttp http;
+    http.Client().CaFile = TestServers().Ca;
     {
         TProxyScope proxy(s.AuthProxy);  // no credentials: refused
         EXPECT_FALSE(http.Get(Wide(s.HttpUrl("/fixed/10"))));
@@ -108,6 +111,7 @@ TEST(HttpWrapper, ChoosesTlsByTheUrlAndKeepsTheBodyAtOffsetZero)
     ZO_NEED_SERVERS();
     const TZoTestServers& s = TestServers();
     TZoHttp http;
+    http.Client().CaFile = TestServers().Ca;
     ASSERT_TRUE(http.Get(Wide(s.HttpsUrl("/fixed/1000"))));
     EXPECT_NE(http.Client().TlsLayer(), nullptr);
     EXPECT_EQ(http.Content().Size(), 1000);
@@ -133,6 +137,7 @@ TEST(HttpWrapper, FailsWithTheClientsMessages)
     ZO_NEED_SERVERS();
     const TZoTestServers& s = TestServers();
     TZoHttp http;
+    http.Client().CaFile = TestServers().Ca;
     EXPECT_FALSE(http.Get(u""));
     EXPECT_EQ(http.ErrorMessage(), u"Host not found.");
     EXPECT_FALSE(http.Get(Wide(s.HttpUrl("/404"))));
@@ -153,6 +158,8 @@ TEST(HttpWrapper, ShowsTheWaitCursorOnlyOnTheMainThread)
     gCursorRestored = 0;
     {
         TZoHttp http;
+        http.Client().CaFile = TestServers().Ca;
+    http.Client().CaFile = TestServers().Ca;
         EXPECT_FALSE(http.Get(u"http:///nohost"));  // restored on the failure path too
     }
     EXPECT_EQ(gCursorBegins, 1);
@@ -161,6 +168,8 @@ TEST(HttpWrapper, ShowsTheWaitCursorOnlyOnTheMainThread)
     gCursorBegins = 0;
     std::thread worker([] {
         TZoHttp http;
+        http.Client().CaFile = TestServers().Ca;
+    http.Client().CaFile = TestServers().Ca;
         http.Get(u"http:///nohost");
     });
     worker.join();

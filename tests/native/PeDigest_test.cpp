@@ -22,9 +22,18 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The independent references come from tools of the build machine: Python and
+// osslsigncode. The Windows build of these tests (under Wine) checks the rest.
+#ifndef _WIN32
+#define ZO_REFERENCE_TOOLS 1
+#endif
+
 const std::string kTiny64 = std::string(ZO_SOURCE_DIR) + "/tests/native/data/tiny64.exe";
 const std::string kTiny32 = std::string(ZO_SOURCE_DIR) + "/tests/native/data/tiny32.exe";
 
+std::string Digest(const fs::path& file) { return DigestToHex(PeImageDigest(*FileSource(FromUtf8(file.string())))); }
+
+#ifdef ZO_REFERENCE_TOOLS
 // Standard output of a shell command; empty when it failed.
 std::string Run(const std::string& command)
 {
@@ -54,7 +63,6 @@ std::string ReferenceDigest(const fs::path& file)
     return Run("python3 " + path + " '" + file.string() + "'");
 }
 
-std::string Digest(const fs::path& file) { return DigestToHex(PeImageDigest(*FileSource(FromUtf8(file.string())))); }
 
 // A signing certificate made for the test, and the files it signs.
 struct TSigner {
@@ -86,16 +94,17 @@ struct TSigner {
     }
 };
 
+#endif  // ZO_REFERENCE_TOOLS
+
 }  // namespace
 
+#ifdef ZO_REFERENCE_TOOLS
 TEST(PeDigest, MatchesAnIndependentReferenceForPe32AndPe32Plus)
 {
     for (const std::string& f : {kTiny64, kTiny32}) {
         SCOPED_TRACE(f);
         EXPECT_EQ(Digest(f), ReferenceDigest(f));
     }
-    // SHA-256 itself, against the published test vector.
-    EXPECT_EQ(DigestToHex(TZoSha256::Of("abc", 3)), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
 }
 
 TEST(PeDigest, SurvivesSigningAndChangesWithAnyOtherByte)
@@ -133,6 +142,19 @@ TEST(PeDigest, SurvivesSigningAndChangesWithAnyOtherByte)
     EXPECT_NE(Digest(dir.Path() / "appended.exe"), digest);
 }
 
+#endif  // ZO_REFERENCE_TOOLS
+
+TEST(PeDigest, HashesAsSha256)
+{
+    // The published test vectors, in one piece and in many.
+    EXPECT_EQ(DigestToHex(TZoSha256::Of("abc", 3)), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(DigestToHex(TZoSha256::Of("", 0)), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    TZoSha256 h;
+    std::string a(1000, 'a');
+    for (int i = 0; i < 1000; ++i) h.Update(a.data(), a.size());
+    EXPECT_EQ(DigestToHex(h.Final()), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+}
+
 TEST(PeDigest, RefusesWhatIsNoImageOrHasItsCertificateTableOutside)
 {
     auto digestOf = [](std::string bytes) {
@@ -162,7 +184,10 @@ TEST(PeDigest, SealingPadsToEightBytesAndKeepsTheChecksumRight)
     EXPECT_EQ(fs::file_size(file), 4608u + 8);
     TPeImage pe = TPeImage::FromFile(name);
     EXPECT_EQ(pe.CheckSum(), pe.ComputeCheckSum());
+    EXPECT_EQ(digest, Digest(file));
+#ifdef ZO_REFERENCE_TOOLS
     EXPECT_EQ(digest, ReferenceDigest(file));
+#endif
     // A file already a multiple of 8 stays as it is.
     const std::string before = ReadFileBytes(file);
     EXPECT_EQ(DigestToHex(SealFullPackage(name)), digest);

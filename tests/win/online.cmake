@@ -15,3 +15,11 @@ target_link_libraries(online_tests PRIVATE zoinstaller ${ZO_GTEST})
 set_target_properties(online_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
 add_dependencies(online_tests online_host)
 add_test(NAME online_tests COMMAND online_tests WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+
+# Puts the test CA of tests/http into the prefix's root store (and takes it
+# out): the https tests then meet the same certificate check as any server.
+add_executable(trust_ca trust_ca.cpp)
+target_include_directories(trust_ca PRIVATE ${CMAKE_SOURCE_DIR}/Common)
+target_link_libraries(trust_ca PRIVATE crypt32)
+target_link_options(trust_ca PRIVATE -municode)
+set_target_properties(trust_ca PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})

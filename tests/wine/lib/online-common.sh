@@ -21,6 +21,8 @@ read -r -t 60 ports <&"${SERVERS[0]}" || { echo "the test servers did not start"
 port() { python3 -c 'import json, sys; print(json.loads(sys.argv[1])[sys.argv[2]])' "$ports" "$1"; }
 HTTP=$(port http) HTTPS=$(port https) PROXY=$(port proxy) AUTHPROXY=$(port authproxy) BACKLOG=$(port backlog)
 ORIGIN="http://127.0.0.1:$HTTP"
+source "$(dirname "${BASH_SOURCE[0]}")/test-ca.sh"
+trust_test_ca "$ports" || exit 1
 
 # Everything an installation writes lives in C:\zo-online-ID and in the
 # uninstall keys of the GUIDs handed out here; all of it goes at the end.
@@ -32,7 +34,7 @@ TEMP_DIR=$(ls -d "$WINEPREFIX"/drive_c/users/*/Temp 2>/dev/null | head -1)
 TEMP_KEEP=$(ls "$TEMP_DIR" 2>/dev/null)
 online_cleanup() {
   local g f
-  # Packages that a run-and-exit leaves in the temporary folder.
+  # Whatever an installer left in the temporary folder.
   for f in $(ls "$TEMP_DIR" 2>/dev/null); do
     grep -qxF "$f" <<<"$TEMP_KEEP" || rm -rf "${TEMP_DIR:?}/$f"
   done
@@ -40,6 +42,7 @@ online_cleanup() {
     wine reg delete "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\${g}_mw" /f >/dev/null 2>&1
   done
   rm -rf "$ROOT"
+  untrust_test_ca
   cleanup
 }
 trap online_cleanup EXIT
@@ -62,10 +65,11 @@ PY
 
 # Builds a full package and its online installer into $WORK/NAME/; the
 # online installer is copied to $WORK/ONLINE.exe (start_app and run_app run it
-# by that name, which carries the channel code). Sets GUID.
+# by that name, which carries the channel code). Sets GUID; ONLINE_GUID, when
+# set, is used instead of a new one, and ONLINE_EXTRA is added to the script.
 online_pkg() {  # name, online file name (without .exe), download URL, completion URL
   local name=$1 online=$2 url=$3 goto=$4 dir="$WORK/$1"
-  GUID=$(python3 -c 'import uuid; print("{%s}" % str(uuid.uuid4()).upper())')
+  GUID=${ONLINE_GUID:-$(python3 -c 'import uuid; print("{%s}" % str(uuid.uuid4()).upper())')}
   GUIDS+=("$GUID")
   mkdir -p "$dir"
   cp -r "$PRODUCT/files" "$PRODUCT/icon.png" "$dir/"
@@ -78,6 +82,7 @@ online_pkg() {  # name, online file name (without .exe), download URL, completio
   <FileList><Items>
     <TSetupFile DestDir="{app}" IncludeSubPath="True" SourceMask="*.*" SourcePath="files"/>
   </Items></FileList>
+  ${ONLINE_EXTRA:-}
 </TSetupScript>
 XML
   "$PACK" build "$dir/project.xml" -o "$dir" --stub "$STUB" --uninstaller "$UNINSTALLER" --quiet >/dev/null || { echo "FAIL: building $name"; exit 1; }
