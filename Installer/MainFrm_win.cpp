@@ -132,6 +132,7 @@ TMainForm::~TMainForm()
     SendMessageW(Handle(), WM_SETICON, ICON_BIG, 0);
     SendMessageW(Handle(), WM_SETICON, ICON_SMALL, 0);
     resourceModule.Reset();
+    downloadedPackageFile.Reset();  // opened to be deleted on its close
     if (!downloadedPackage.empty()) {
         DWORD a = GetFileAttributesW(W(downloadedPackage));
         if (a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW(W(downloadedPackage));

@@ -49,6 +49,7 @@ public:
     WideString licenseText;
     std::unique_ptr<TSetupScript> script;
     WideString downloadedPackage;
+    TUniqueFile downloadedPackageFile;  // held from the download to the end
 
     // The online mode's download of the full package and the proxy window live
     // in their own units, which plug in here.

@@ -1,11 +1,15 @@
 #include "OnlineSetup_win.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <optional>
 
 #include "DownloadFailureFrm_win.h"
 #include "InstallSteps_win.h"
 #include "MainFrm_win.h"
 #include "PackageResources_win.h"
+#include "PeDigest.h"
 #include "ProxySettingsFrm_win.h"
 #include "SetupProject.h"
 #include "ZoIndyUtils.h"
@@ -48,6 +52,107 @@ void EndWaitCursor(int16_t saved)
 {
     gScreenCursor = saved;
     ShowScreenCursor();
+}
+
+// ---- The downloaded file ------------------------------------------------------------------
+
+WideString SystemErrorText(DWORD code)
+{
+    wchar_t* text = nullptr;
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                             nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    TUniqueLocal owner(text);
+    WideString message;
+    if (n && text) message.assign(reinterpret_cast<const char16_t*>(text), n);
+    while (!message.empty() && (message.back() == u'\r' || message.back() == u'\n' || message.back() == u' '))
+        message.pop_back();
+    return message.empty() ? FormatText(u"System error.  Code: %s.", {IntToStr(code)}) : message;
+}
+
+// The body as it arrives, written through the handle the download holds.
+class TPackageFileStream final : public TStream {
+public:
+    TPackageFileStream(HANDLE file, const WideString& path) : file_(file), path_(path) {}
+    size_t Read(void*, size_t) override { return 0; }
+    size_t Write(const void* buffer, size_t count) override
+    {
+        auto p = static_cast<const uint8_t*>(buffer);
+        size_t done = 0;
+        while (done < count) {
+            DWORD n = static_cast<DWORD>(std::min<size_t>(count - done, 1 << 20)), written = 0;
+            if (!WriteFile(file_, p + done, n, &written, nullptr) || written == 0)
+                throw EStreamError(FormatText(u"Cannot write file \"%s\". %s", {path_, SystemErrorText(GetLastError())}));
+            done += written;
+        }
+        size_ += static_cast<int64_t>(done);
+        return done;
+    }
+    int64_t Size() const override { return size_; }
+    int64_t Position() const override { return size_; }
+    void SetPosition(int64_t) override {}
+
+private:
+    HANDLE file_;
+    const WideString& path_;
+    int64_t size_ = 0;
+};
+
+// The held file as the digest reads it.
+class THandleSource final : public TByteSource {
+public:
+    explicit THandleSource(HANDLE file) : file_(file)
+    {
+        LARGE_INTEGER size{};
+        if (!GetFileSizeEx(file, &size)) throw EPeFormatError(u"the file could not be read");
+        size_ = static_cast<uint64_t>(size.QuadPart);
+    }
+    uint64_t Size() const override { return size_; }
+    void ReadAt(uint64_t offset, void* buffer, size_t count) const override
+    {
+        if (offset > size_ || count > size_ - offset) throw EPeFormatError(u"read past the end of the file");
+        auto p = static_cast<uint8_t*>(buffer);
+        while (count > 0) {
+            OVERLAPPED at{};
+            at.Offset = static_cast<DWORD>(offset);
+            at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+            DWORD n = static_cast<DWORD>(std::min<size_t>(count, 1 << 20)), got = 0;
+            if (!ReadFile(file_, p, n, &got, &at) || got == 0) throw EPeFormatError(u"the file could not be read");
+            p += got;
+            offset += got;
+            count -= got;
+        }
+    }
+
+private:
+    HANDLE file_;
+    uint64_t size_ = 0;
+};
+
+// Opens the written file to keep: readable by others (the loader maps it),
+// writable, renamable and deletable by no one, deleted on its last close. A
+// scanner that glances at the new file may hold it a moment: a few tries.
+TUniqueFile OpenHeld(const WideString& path)
+{
+    for (int attempt = 0;; ++attempt) {
+        TUniqueFile file(CreateFileW(W(path), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+        if (file || GetLastError() != ERROR_SHARING_VIOLATION || attempt == 3) return file;
+        Sleep(250);
+    }
+}
+
+// The digest the online installer was built to accept; none in an installer
+// built before the pin existed. A pin of the wrong size accepts nothing.
+std::optional<TSha256Digest> PinnedDigest(HMODULE own)
+{
+    HRSRC info = own ? FindResourceA(own, FullDigestResource, MAKEINTRESOURCEA(10)) : nullptr;
+    if (!info) return std::nullopt;
+    HGLOBAL loaded = LoadResource(own, info);
+    const void* data = loaded ? LockResource(loaded) : nullptr;
+    TSha256Digest pin{};
+    if (!data || SizeofResource(own, info) != pin.size()) throw EPackageError(u"安装包错误。");
+    std::memcpy(pin.data(), data, pin.size());
+    return pin;
 }
 
 // ---- The main window as the download's front end ---------------------------------------
@@ -93,7 +198,14 @@ bool TFullPackageDownload::Run()
     http.SetOnWork([this](TZoHttpClient* s, TWorkMode m, int32_t count) { DownloadWork(s, m, count); });
     http.SetOnWorkEnd([this](TZoHttpClient* s, TWorkMode m) { DownloadWorkEnd(s, m); });
 
-    if (!http.Get(url)) {
+    try {
+        CreatePackageFile();
+    } catch (const std::exception& e) {
+        return Fail(ErrorText(e));
+    }
+    TPackageFileStream file(writing_.Get(), target_.downloadedPackage);
+    if (!http.Get(url, file)) {
+        DiscardPackageFile();
         if (view_.Silent()) {
             view_.ShowInfo(OneLine(FormatText(u"在线安装失败：无法下载 %s：%s", {url, http.ErrorMessage()})));
             view_.EndProcess(ecDownloadFailed);
@@ -103,19 +215,45 @@ bool TFullPackageDownload::Run()
         return false;
     }
     try {
-        OpenPackage(http.Content());
+        OpenPackage();
     } catch (const std::exception& e) {
         return Fail(ErrorText(e));
     }
     return true;
 }
 
-void TFullPackageDownload::OpenPackage(const TMemoryStream& content)
+// The body goes straight into a file of our own: created new, so nothing
+// planted under the name is reused, and shared for reading only while it grows.
+void TFullPackageDownload::CreatePackageFile()
 {
     WideString path = TZoWinfn::GetTempDir() + TZoStrfn::NewGuidString() + u".exe";
-    target_.downloadedPackage = path;
     TZoFilefn::ForceFileDir(path);
-    content.SaveToFile(path);
+    writing_.Reset(CreateFileW(W(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY,
+                               nullptr));
+    if (!writing_) throw EFCreateError(FormatText(u"Cannot create file \"%s\". %s", {path, SystemErrorText(GetLastError())}));
+    target_.downloadedPackage = path;
+}
+
+void TFullPackageDownload::OpenPackage()
+{
+    const WideString& path = target_.downloadedPackage;
+    writing_.Reset();
+    // From here on the file is held without write sharing and without delete
+    // sharing (nobody changes, renames or replaces it) and deleted when
+    // released, however the process ends. Whatever happened to it between the
+    // two handles is caught by the digest, read through the one that stays.
+    TUniqueFile held = OpenHeld(path);
+    if (!held) throw EPackageError(u"安装包错误。");
+    std::optional<TSha256Digest> pinned = PinnedDigest(target_.resourceModule.Get());
+    if (pinned) {
+        TSha256Digest digest;
+        try {
+            digest = PeImageDigest(THandleSource(held.Get()));
+        } catch (const EPeFormatError&) {
+            throw EPackageError(u"安装包错误。");
+        }
+        if (digest != *pinned) throw EPackageError(u"安装包错误。");
+    }
 
     // Mapped for its resources only: nothing of the downloaded program runs.
     TUniqueModule module(LoadLibraryExW(W(path), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
@@ -129,6 +267,7 @@ void TFullPackageDownload::OpenPackage(const TMemoryStream& content)
     // Everything has been read: only now do the window's module and script change.
     target_.resourceModule = std::move(module);
     target_.script = std::move(script);
+    target_.packageFile = std::move(held);
 }
 
 bool TFullPackageDownload::Fail(const WideString& message)
@@ -144,6 +283,7 @@ void TFullPackageDownload::DiscardPackageFile()
 {
     // A package that could not be used is of no further use, and every
     // attempt writes a new file: remove it rather than leave it in the temporary folder.
+    writing_.Reset();
     WideString& path = target_.downloadedPackage;
     if (path.empty()) return;
     if (DeleteFileW(W(path)) || GetFileAttributesW(W(path)) == INVALID_FILE_ATTRIBUTES) path.clear();
@@ -169,7 +309,8 @@ bool DownloadFullPackage(TMainForm& form)
 {
     TMainFormDownloadView view(form);
     TFullPackageDownload download(
-        view, TDownloadTarget{*form.proxySettings, form.script, form.resourceModule, form.downloadedPackage});
+        view, TDownloadTarget{*form.proxySettings, form.script, form.resourceModule, form.downloadedPackage,
+                              form.downloadedPackageFile});
     return download.Run();
 }
 

@@ -43,6 +43,10 @@ struct TDownloadTarget {
     std::unique_ptr<TSetupScript>& script;
     TUniqueModule& resourceModule;
     WideString& downloadedPackage;
+    // The downloaded file held open (no one else may write, rename or delete
+    // it) and deleted when the handle closes: at tear-down, or by the system
+    // when the process ends by any other route.
+    TUniqueFile& packageFile;
 };
 
 class TFullPackageDownload {
@@ -52,11 +56,14 @@ public:
     TFullPackageDownload& operator=(const TFullPackageDownload&) = delete;
 
     // Fetches the script's FullDownloadUrl through the window's proxy settings,
-    // saves it as a new "{GUID}.exe" in the temporary folder and switches the
-    // resource module and the script to it. False when nothing can be
-    // installed now: the idle page is back (or, silent, the process has ended
-    // with ecDownloadFailed; "退出安装" ends it with 0). A failed attempt
-    // leaves the script, the resource module and the temporary folder as they were.
+    // streams it into a new "{GUID}.exe" in the temporary folder and switches
+    // the resource module and the script to it. When the online installer
+    // pins a digest (FullDigestResource), the file must have exactly that
+    // image digest before any of its resources is mapped; otherwise it is no
+    // package ("安装包错误。"). False when nothing can be installed now: the
+    // idle page is back (or, silent, the process has ended with
+    // ecDownloadFailed; "退出安装" ends it with 0). A failed attempt leaves the
+    // script, the resource module and the temporary folder as they were.
     bool Run();
 
     // Progress of the transfer on the window's progress bar.
@@ -65,12 +72,14 @@ public:
     void DownloadWorkEnd(TZoHttpClient* sender, TWorkMode mode);
 
 private:
-    void OpenPackage(const TMemoryStream& content);
+    void CreatePackageFile();
+    void OpenPackage();
     void DiscardPackageFile();
     bool Fail(const WideString& message);
 
     TDownloadView& view_;
     TDownloadTarget target_;
+    TUniqueFile writing_;  // the file while the body arrives
 };
 
 // The download for the main window (its hook).

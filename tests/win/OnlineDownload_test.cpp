@@ -7,6 +7,7 @@
 
 #include "OnlineTestSupport.h"
 #include "PackageResources_win.h"
+#include "PeDigest.h"
 #include "SetupFn.h"
 #include "SetupProject.h"
 #include "ZoIndyUtils.h"
@@ -20,15 +21,17 @@ class TOnlineWindow {
     TTempFolder folder_;  // the installer's own file: a module without a full script
 
 public:
-    TOnlineWindow()
+    // ownResources: the online installer's own resources, such as its pin.
+    explicit TOnlineWindow(const std::vector<std::pair<std::string, std::string>>& ownResources = {})
     {
         script->BaseInfo->AppTitle = u"Online";
-        WriteFileBytes(folder_.Path() / "own.dll", ModuleBytes({}));
+        WriteFileBytes(folder_.Path() / "own.dll", ModuleBytes(ownResources));
         resourceModule.Reset(LoadLibraryExW(W(folder_.Wide("own.dll")), nullptr, LOAD_LIBRARY_AS_DATAFILE));
     }
     ~TOnlineWindow()
     {
         resourceModule.Reset();
+        packageFile.Reset();
         if (!downloadedPackage.empty()) DeleteFileW(W(downloadedPackage));
     }
     TOnlineWindow(const TOnlineWindow&) = delete;
@@ -36,7 +39,7 @@ public:
 
     bool Download(TDownloadView& view)
     {
-        TFullPackageDownload download(view, {proxySettings, script, resourceModule, downloadedPackage});
+        TFullPackageDownload download(view, {proxySettings, script, resourceModule, downloadedPackage, packageFile});
         return download.Run();
     }
 
@@ -44,7 +47,28 @@ public:
     std::unique_ptr<TSetupScript> script = std::make_unique<TSetupScript>();
     TUniqueModule resourceModule;
     WideString downloadedPackage;
+    TUniqueFile packageFile;
 };
+
+// The bytes of a file the download holds (it lets others read, and expects
+// them to let it delete).
+std::string HeldFileBytes(const WideString& path)
+{
+    TUniqueFile file(CreateFileW(W(path), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, 0, nullptr));
+    std::string bytes;
+    if (!file) return "cannot open: " + std::to_string(GetLastError());
+    char buffer[65536];
+    DWORD n = 0;
+    while (ReadFile(file.Get(), buffer, sizeof buffer, &n, nullptr) && n > 0) bytes.append(buffer, n);
+    return bytes;
+}
+
+std::string Pin(const std::string& package)
+{
+    TSha256Digest d = PeImageDigest(*MemorySource(TBytes(package.begin(), package.end())));
+    return std::string(d.begin(), d.end());
+}
 
 std::string Script(const TSetupScript& script)
 {
@@ -85,8 +109,7 @@ TEST(OnlineDownload, SwitchesModuleAndScriptToTheDownloadedPackage)
     ASSERT_EQ(name.size(), 38u + 4u) << Narrow(name);
     EXPECT_EQ(name.front(), u'{');
     EXPECT_EQ(name.substr(37), u"}.exe");
-    EXPECT_EQ(ReadFileBytes(std::filesystem::path(reinterpret_cast<const wchar_t*>(window.downloadedPackage.c_str()))),
-              package);
+    EXPECT_EQ(HeldFileBytes(window.downloadedPackage), package);
     EXPECT_TRUE(HasPackageResource(window.resourceModule.Get(), FullScriptResource));
 
     // The bar: maximum = Content-Length at the start, then the running count up to it.
@@ -221,4 +244,61 @@ TEST(OnlineDownload, TheCompletionVisitRequestsOnceAndSwallowsErrors)
     VisitUrlSilently(server.Url("/gone"));  // 404: nothing escapes
     VisitUrlSilently(u"");
     EXPECT_EQ(server.Requests(), (std::vector<std::string>{"/done?rcode=7", "/gone"}));
+}
+
+TEST(OnlineDownload, APinnedInstallerTakesOnlyThePackageOfItsOwnBuild)
+{
+    TLoopbackServer server;
+    const std::string genuine = FullPackageBytes(u"Full");
+    std::string changed = genuine;
+    changed[changed.size() / 2] ^= 1;
+    server.Set("/genuine.exe", {"200 OK", genuine});
+    server.Set("/other.exe", {"200 OK", FullPackageBytes(u"Other build")});
+    server.Set("/changed.exe", {"200 OK", changed});
+    server.Set("/page.html", {"200 OK", "<html>welcome</html>"});
+    size_t before = TempPackages().size();
+    using TResources = std::vector<std::pair<std::string, std::string>>;
+    const TResources pinned{{FullDigestResource, Pin(genuine)}}, brokenPin{{FullDigestResource, "short"}};
+
+    for (const char* path : {"/other.exe", "/changed.exe", "/page.html"}) {
+        SCOPED_TRACE(path);
+        TOnlineWindow window(pinned);
+        window.script->BaseInfo->FullDownloadUrl = server.Url(path);
+        HMODULE own = window.resourceModule.Get();
+        TRecordingDownloadView view;
+        EXPECT_FALSE(window.Download(view));
+        EXPECT_EQ(view.infos, std::vector<WideString>{u"安装包错误。"});
+        EXPECT_EQ(window.resourceModule.Get(), own);
+        EXPECT_EQ(window.script->BaseInfo->AppTitle, u"Online");
+        EXPECT_EQ(window.downloadedPackage, u"");
+        EXPECT_FALSE(window.packageFile);
+        EXPECT_EQ(TempPackages().size(), before);
+    }
+    {
+        // A pin that is not a whole digest accepts nothing.
+        TOnlineWindow window(brokenPin);
+        window.script->BaseInfo->FullDownloadUrl = server.Url("/genuine.exe");
+        TRecordingDownloadView view;
+        EXPECT_FALSE(window.Download(view));
+        EXPECT_EQ(view.infos, std::vector<WideString>{u"安装包错误。"});
+    }
+
+    TOnlineWindow window(pinned);
+    window.script->BaseInfo->FullDownloadUrl = server.Url("/genuine.exe");
+    TRecordingDownloadView view;
+    ASSERT_TRUE(window.Download(view));
+    EXPECT_EQ(window.script->BaseInfo->AppTitle, u"Full");
+    ASSERT_TRUE(window.packageFile);
+    EXPECT_EQ(HeldFileBytes(window.downloadedPackage), genuine);
+    // Held: nobody else may write, rename or delete it...
+    TUniqueFile writer(CreateFileW(W(window.downloadedPackage), GENERIC_WRITE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                   nullptr));
+    EXPECT_FALSE(writer) << "another writer got in";
+    EXPECT_FALSE(MoveFileW(W(window.downloadedPackage), W(window.downloadedPackage + u".moved")));
+    // ... and it goes with the handle, as when the process ends.
+    window.resourceModule.Reset();
+    window.packageFile.Reset();
+    EXPECT_EQ(GetFileAttributesW(W(window.downloadedPackage)), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(TempPackages().size(), before);
 }

@@ -13,7 +13,7 @@ temp_before=$(temp_packages)
 check "http: the online installer installs the downloaded package" 0 "$(run_app Setup_12345 /Silent)"
 check "http: the product files landed" yes "$(installed http)"
 contains "http: completion visit with &rcode=12345" "/visit/done?from=setup&rcode=12345" "$(visits)"
-check "http: the package stays in the temporary folder after run-and-exit" $((temp_before + 1)) "$(temp_packages)"
+check "http: the downloaded package is gone after run-and-exit" "$temp_before" "$(temp_packages)"
 
 # ---- Over https: a name with digits then letters gives the digits; "?rcode=" without a query
 online_pkg https Setup_777abc "https://127.0.0.1:$HTTPS/files/https.exe" "https://127.0.0.1:$HTTPS/visit/tls"
