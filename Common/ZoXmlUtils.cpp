@@ -245,6 +245,28 @@ AnsiString XmlEncode(const WideString& text)
     return out;
 }
 
+// A character reference as UTF-16: one code unit, or a surrogate pair above
+// U+FFFF. What XML does not allow as a character (controls other than tab and
+// line breaks, lone surrogates, U+FFFE and U+FFFF, anything past U+10FFFF)
+// is an error rather than some other character.
+void AppendCharReference(WideString& out, int64_t code, std::string_view entity)
+{
+    bool allowed = code == 0x9 || code == 0xA || code == 0xD || (code >= 0x20 && code <= 0xD7FF) ||
+                   (code >= 0xE000 && code <= 0xFFFD) || (code >= 0x10000 && code <= 0x10FFFF);
+    if (!allowed) {
+        WideString name;
+        AppendUtf8(name, entity.data(), entity.size());
+        throw EConvertError(u"'&" + name + u";' is not a character XML allows");
+    }
+    if (code <= 0xFFFF) {
+        out.push_back(static_cast<char16_t>(code));
+        return;
+    }
+    code -= 0x10000;
+    out.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
+    out.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
+}
+
 WideString XmlDecode(std::string_view text)
 {
     WideString out;
@@ -272,7 +294,7 @@ WideString XmlDecode(std::string_view text)
             AppendUtf8(wide, digits.data(), digits.size());
             auto value = TryStrToInt(wide);
             if (!value) throw EConvertError(u"'" + wide + u"' is not a valid integer value");
-            out.push_back(static_cast<char16_t>(static_cast<uint32_t>(*value) & 0xFFFF));
+            AppendCharReference(out, *value, entity);
         } else if (EqualsNoCase(entity, "lt")) {
             out.push_back(u'<');
         } else if (EqualsNoCase(entity, "gt")) {

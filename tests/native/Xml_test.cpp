@@ -44,9 +44,25 @@ TEST(XmlEscaping, DecodesNumbersAndNamesInAnyCase)
     EXPECT_EQ(XmlDecode("&#x4E2D;"), u"\u4E2D");
     EXPECT_EQ(XmlDecode("&#X4e2d;&#20013;"), u"\u4E2D\u4E2D");
     EXPECT_EQ(XmlDecode("&LT;&Gt;&AMP;&QuOt;&apos;"), u"<>&\"'");
-    // One code unit per reference: the low 16 bits of the number.
-    EXPECT_EQ(XmlDecode("&#x1F600;"), u"\uF600");
-    EXPECT_EQ(XmlDecode("&#xD83D;&#xDE00;"), u"\U0001F600");
+    // Above U+FFFF a surrogate pair; the edges of the planes.
+    EXPECT_EQ(XmlDecode("&#x1F600;"), u"\U0001F600");
+    EXPECT_EQ(XmlDecode("a&#x1002E;b&#128512;"), u"a\U0001002Eb\U0001F600");
+    EXPECT_EQ(XmlDecode("&#x10FFFF;&#xFFFD;&#x9;&#xA;&#xD;&#x20;&#xE000;"), u"\U0010FFFF\uFFFD\t\n\r \uE000");
+}
+
+TEST(XmlEscaping, ReferencesToCharactersXmlDoesNotAllowAreErrors)
+{
+    for (const char* bad : {"&#0;", "&#x1;", "&#x1F;", "&#xD800;", "&#xDFFF;", "&#xD83D;&#xDE00;", "&#xFFFE;",
+                            "&#xFFFF;", "&#x110000;", "&#-65;"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_THROW(XmlDecode(bad), EConvertError);
+    }
+    try {
+        XmlDecode("x&#xFFFE;");
+        FAIL();
+    } catch (const EConvertError& e) {
+        EXPECT_STREQ(e.what(), "'&#xFFFE;' is not a character XML allows");
+    }
 }
 
 TEST(XmlEscaping, MalformedReferencesRaiseTheirOwnErrors)
