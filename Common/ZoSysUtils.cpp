@@ -541,7 +541,15 @@ void TZoSysfn::CompressStream(TStream* source, TMemoryStream* target)
     target->WriteBuffer(out.data(), out.size());
 }
 
-void TZoSysfn::DecompressStream(TStream* source, TMemoryStream* target)
+// The ceiling in words: "256 MiB", or a count of bytes.
+WideString CeilingText(size_t limit)
+{
+    constexpr size_t MiB = size_t{1} << 20;
+    return limit % MiB == 0 ? IntToStr(static_cast<int64_t>(limit / MiB)) + u" MiB"
+                            : IntToStr(static_cast<int64_t>(limit)) + u" bytes";
+}
+
+void TZoSysfn::DecompressStream(TStream* source, TMemoryStream* target, size_t limit)
 {
     ZO_ASSERT(source != nullptr && target != nullptr, kUnit);
     target->Clear();
@@ -568,7 +576,13 @@ void TZoSysfn::DecompressStream(TStream* source, TMemoryStream* target)
     // Inflate straight into the target's buffer, growing it geometrically so a
     // highly compressed file does not cost quadratic copying.
     TBytes& out = target->Bytes();
-    out.resize(RoundUp256(std::max<size_t>(n * 2, 256)));
+    // One byte of room past the ceiling shows a stream that goes on.
+    const size_t room = std::min(kMaxOutput, limit < kMaxOutput ? limit + 1 : kMaxOutput);
+    auto tooLarge = [&] {
+        target->Clear();
+        return EDecompressionError(u"Damaged data: it decodes to more than " + CeilingText(limit) + u".");
+    };
+    out.resize(std::min(room, RoundUp256(std::max<size_t>(n * 2, 256))));
     z.next_in = const_cast<Bytef*>(in);
     z.avail_in = static_cast<uInt>(n);
     while (true) {
@@ -578,12 +592,14 @@ void TZoSysfn::DecompressStream(TStream* source, TMemoryStream* target)
         if (rc == Z_STREAM_END) break;
         // Z_BUF_ERROR with the output full only asks for room; with room left
         // the input ended before the stream did.
-        if ((rc != Z_OK && rc != Z_BUF_ERROR) || z.avail_out != 0 || out.size() >= kMaxOutput) {
+        if ((rc != Z_OK && rc != Z_BUF_ERROR) || z.avail_out != 0 || (out.size() >= room && room == kMaxOutput)) {
             target->Clear();
             throw EDecompressionError(u"Error");
         }
-        out.resize(std::min(kMaxOutput, out.size() * 2));
+        if (out.size() >= room) throw tooLarge();
+        out.resize(std::min(room, out.size() * 2));
     }
+    if (z.total_out > limit) throw tooLarge();
     out.resize(z.total_out);
     target->SetPosition(static_cast<int64_t>(out.size()));
 }

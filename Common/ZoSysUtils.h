@@ -90,8 +90,9 @@ public:
     // default strategy) of the whole source; target is emptied first.
     static void CompressStream(TStream* source, TMemoryStream* target);
     // target := inflated whole source. Raises EDecompressionError "Error" on
-    // damaged, truncated or foreign data and on output past 2 GiB.
-    static void DecompressStream(TStream* source, TMemoryStream* target);
+    // damaged, truncated or foreign data and on output past 2 GiB, and one
+    // naming the ceiling as soon as the output would pass limit bytes.
+    static void DecompressStream(TStream* source, TMemoryStream* target, size_t limit = SIZE_MAX);
     static void WriteConsoleLine(const WideString& text);
 };
 

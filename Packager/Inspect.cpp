@@ -41,11 +41,11 @@ std::string TypeText(const TResName& type)
     }
 }
 
-TBytes Decoded(TBytes encoded, const char* what)
+TBytes Decoded(TBytes encoded, const char* what, size_t maxBytes = TSetupfn::kMaxDecodedBytes)
 {
     TMemoryStream s{std::move(encoded)};
     try {
-        TSetupfn::DecodeStream(&s);
+        TSetupfn::DecodeStream(&s, maxBytes);
     } catch (const EDecompressionError&) {
         throw EPackageError(FromUtf8(std::string("the ") + what + " is damaged: it does not decode"));
     }
@@ -95,7 +95,8 @@ void Extract(const TPeImage& pe, const TSetupScript& script, const WideString& d
                 throw EPackageError(FormatText(u"the image of %s lies outside the file-data block", {rel}));
             TBytes image(static_cast<size_t>(record->Bytes));
             pe.ReadResourcePart(*block, uint64_t(record->Offset), image.data(), image.size());
-            content = Decoded(std::move(image), "image of a product file");
+            // An image never decodes past the size its entry gives.
+            content = Decoded(std::move(image), "image of a product file", static_cast<size_t>(f->FileBytes));
             if (content.size() != uint64_t(f->FileBytes))
                 throw EPackageError(FormatText(u"the image of %s does not have the size the script gives", {rel}));
         }

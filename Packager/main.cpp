@@ -202,9 +202,11 @@ int Run(const std::vector<WideString>& args)
     } catch (const TUsageError& e) {
         std::fprintf(stderr, "zosetup-pack: %s (see --help)\n", e.what());
         return 2;
-    } catch (const EDecompressionError&) {
-        std::fprintf(stderr, "zosetup-pack: %s: not in the package codec's encoded form (damaged or foreign data)\n",
-                     ToUtf8(rest.empty() ? command : rest[0]).c_str());
+    } catch (const EDecompressionError& e) {
+        // zlib's bare "Error", or the decoder's own sentence (a ceiling passed).
+        std::string why = e.Message() == u"Error" ? "not in the package codec's encoded form (damaged or foreign data)"
+                                                 : e.what();
+        std::fprintf(stderr, "zosetup-pack: %s: %s\n", ToUtf8(rest.empty() ? command : rest[0]).c_str(), why.c_str());
         return 1;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "zosetup-pack: %s\n", e.what());

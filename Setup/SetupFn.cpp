@@ -39,12 +39,12 @@ void TSetupfn::EncodeStream(TMemoryStream* stream)
     ScrambleBytes(stream->Memory(), stream->Bytes().size());
 }
 
-void TSetupfn::DecodeStream(TMemoryStream* stream)
+void TSetupfn::DecodeStream(TMemoryStream* stream, size_t maxBytes)
 {
     ScrambleBytes(stream->Memory(), stream->Bytes().size());
     stream->SetPosition(0);
     TMemoryStream plain;
-    TZoSysfn::DecompressStream(stream, &plain);
+    TZoSysfn::DecompressStream(stream, &plain, maxBytes);
     stream->Bytes().swap(plain.Bytes());
     stream->SetPosition(0);
 }

@@ -11,8 +11,13 @@ public:
     // Replaces the stream's whole content by its encoded form (zlib level 9,
     // then XOR with i mod 255); position 0 afterwards.
     static void EncodeStream(TMemoryStream* stream);
-    // The inverse; raises EDecompressionError "Error" on damaged data.
-    static void DecodeStream(TMemoryStream* stream);
+    // The inverse; raises EDecompressionError "Error" on damaged data, and
+    // one naming the ceiling for data that would decode past maxBytes.
+    static void DecodeStream(TMemoryStream* stream, size_t maxBytes = kMaxDecodedBytes);
+    // What a script, an agreement text, an icon, the package index or
+    // "Uninstall.da1" may decode to; past it the data is taken as damaged
+    // (a few megabytes of zlib can claim gigabytes).
+    static constexpr size_t kMaxDecodedBytes = size_t{256} << 20;
     // "{pf}", "{group}", "{desktop}", "{app}", "{srcexe}", then "\\" -> "\".
     static WideString ExpandConstants(const WideString& text);
 };

@@ -129,3 +129,60 @@ TEST(Codec, CompressPairEmptiesTargetFirst)
     EXPECT_EQ(target.Size(), 0);
     EXPECT_THROW(TZoSysfn::CompressStream(nullptr, &target), EAssertionFailed);
 }
+
+namespace {
+
+// The encoded form of a zlib stream of `size` zeros, made piece by piece: a
+// bomb of a few hundred kilobytes that claims hundreds of megabytes.
+TBytes EncodedZeros(size_t size)
+{
+    z_stream z{};
+    deflateInit(&z, 1);
+    TBytes zeros(1 << 20), out, piece(1 << 16);
+    for (size_t left = size;;) {
+        size_t n = std::min(left, zeros.size());
+        left -= n;
+        z.next_in = zeros.data();
+        z.avail_in = static_cast<uInt>(n);
+        int flush = left == 0 ? Z_FINISH : Z_NO_FLUSH;
+        int rc;
+        do {
+            z.next_out = piece.data();
+            z.avail_out = static_cast<uInt>(piece.size());
+            rc = deflate(&z, flush);
+            out.insert(out.end(), piece.data(), piece.data() + (piece.size() - z.avail_out));
+        } while (z.avail_out == 0);
+        if (rc == Z_STREAM_END) break;
+    }
+    deflateEnd(&z);
+    return Scrambled(std::move(out));
+}
+
+}  // namespace
+
+TEST(Codec, StopsDecodingAtItsCeilingWithADamagedDataError)
+{
+    // Exactly the ceiling decodes; one byte more does not.
+    TMemoryStream fits{Encode(TBytes(1000, 'a'))};
+    TSetupfn::DecodeStream(&fits, 1000);
+    EXPECT_EQ(fits.Size(), 1000);
+    TMemoryStream over{Encode(TBytes(1001, 'a'))};
+    try {
+        TSetupfn::DecodeStream(&over, 1000);
+        FAIL() << "decoded past its ceiling";
+    } catch (const EDecompressionError& e) {
+        EXPECT_STREQ(e.what(), "Damaged data: it decodes to more than 1000 bytes.");
+    }
+
+    // A script, agreement or Uninstall.da1 stops at 256 MiB: a bomb fails
+    // after that much output rather than after gigabytes.
+    TBytes bomb = EncodedZeros((size_t{256} << 20) + 1);
+    EXPECT_LT(bomb.size(), 2u << 20);
+    TMemoryStream s{std::move(bomb)};
+    try {
+        TSetupfn::DecodeStream(&s);
+        FAIL() << "the bomb decoded";
+    } catch (const EDecompressionError& e) {
+        EXPECT_STREQ(e.what(), "Damaged data: it decodes to more than 256 MiB.");
+    }
+}
