@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The install benchmark: the same generated payload (about 150 MB in a few
-# hundred files) installed under Wine by a zosetup installer with "/Silent" and
-# by an NSIS installer (SetCompressor zlib) with "/S", side by side, and copied
-# plainly as the floor. Reports wall time and the peak memory of the installer
-# process: private (anonymous) and resident in all.
+# hundred files) installed under Wine by a zosetup installer with "/Silent", by
+# its online installer (which downloads that installer from a loopback server
+# first) and by an NSIS installer (SetCompressor zlib) with "/S", side by side,
+# and copied plainly as the floor. Reports wall time and the peak memory of the
+# installer process: private (anonymous) and resident in all.
 #
 #   bench/install_bench.sh [RUNS]        (default 3 runs of each, best and median shown)
 #   ZO_WIN_BUILD / ZO_NATIVE_BUILD       build folders (default build/win, build/native)
@@ -33,14 +34,20 @@ largest=$(find "$payload" -type f -printf '%s\n' | sort -n | tail -1)
 total=$(du -sb "$payload" | cut -f1)
 count=$(find "$payload" -type f | wc -l)
 
-if [ ! -f "$work/zosetup/BenchSetup.exe" ] || [ "$stub" -nt "$work/zosetup/BenchSetup.exe" ]; then
+# The online installer downloads from a loopback server on a port fixed when it is built.
+port_file="$work/zosetup/port"
+if [ ! -f "$work/zosetup/BenchSetup.exe" ] || [ ! -f "$work/zosetup/BenchOnline.exe" ] || [ ! -f "$port_file" ] ||
+   [ "$stub" -nt "$work/zosetup/BenchSetup.exe" ]; then
   mkdir -p "$work/zosetup"
   cp samples/demo/icon.png "$work/zosetup/icon.png"
+  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])' >"$port_file"
   cat >"$work/zosetup/bench.xml" <<EOF
 <?xml version="1.0" encoding="utf-8"?>
 <TSetupScript>
-  <BaseInfo AppTitle="Install Bench" DefInstallPath="C:\\zo-bench\\zosetup" FullSetupFile="BenchSetup.exe"
-            GUID="{5A0B7E1C-0D0B-4C55-9E1A-6B2E0F3B9A11}" IconFile="icon.png" Version="1.0.0.0"/>
+  <BaseInfo AppTitle="Install Bench" BuildMiniSetup="True" DefInstallPath="C:\\zo-bench\\zosetup"
+            FullDownloadUrl="http://127.0.0.1:$(cat "$port_file")/BenchSetup.exe" FullSetupFile="BenchSetup.exe"
+            GUID="{5A0B7E1C-0D0B-4C55-9E1A-6B2E0F3B9A11}" IconFile="icon.png" MiniSetupFile="BenchOnline.exe"
+            Version="1.0.0.0"/>
   <FileList><Items>
     <TSetupFile DestDir="{app}" IncludeSubPath="True" SourceMask="*.*" SourcePath="$payload"/>
   </Items></FileList>
@@ -75,6 +82,12 @@ EOF
   makensis -V1 "$work/nsis/bench.nsi" || exit 1
 fi
 
+python3 -m http.server "$(cat "$port_file")" --bind 127.0.0.1 --directory "$work/zosetup" >/dev/null 2>&1 &
+server_pid=$!
+trap 'kill $server_pid 2>/dev/null; wine_down' EXIT
+sleep 1
+kill -0 "$server_pid" 2>/dev/null || echo "warning: the loopback server could not take port $(cat "$port_file"); remove $port_file"
+
 # ---- Measuring ---------------------------------------------------------------------------
 drive="$WINEPREFIX/drive_c"
 # Runs a command in the background and samples its memory and CPU time every
@@ -100,6 +113,7 @@ measure() {  # folder, command...
 
 declare -A command=(
   [zosetup]="$work/zosetup wine BenchSetup.exe /Silent"
+  [online]="$work/zosetup wine BenchOnline.exe /Silent"
   [nsis]="$work/nsis wine nsis-bench.exe /S"
   [copy]="$work cp -r $payload $drive/zo-bench/copy"
 )
@@ -107,7 +121,7 @@ declare -A command=(
 declare -A results
 # Round by round, so that the installers meet the same load on this shared machine.
 for i in $(seq 1 "$runs"); do
-  for kind in zosetup nsis copy; do
+  for kind in zosetup online nsis copy; do
     # Every run installs onto a machine without the product.
     rm -rf "$drive/zo-bench"
     mkdir -p "$drive/zo-bench"
@@ -138,10 +152,11 @@ echo "payload: $count files, $(( total / 1048576 )) MB, largest file $(( largest
 echo "installers: zosetup $(( $(stat -c %s "$work/zosetup/BenchSetup.exe") / 1048576 )) MB," \
   "NSIS $(( $(stat -c %s "$work/nsis/nsis-bench.exe") / 1048576 )) MB; copies checked: $check files"
 printf '%-18s %9s %11s %12s %12s %13s\n' "" "best ms" "median ms" "CPU ms (med)" "private MB" "resident MB"
-for kind in zosetup nsis copy; do
+for kind in zosetup online nsis copy; do
   read -r best median cpu anon hwm <<<"$(summary "$kind")"
   case $kind in
     zosetup) label="zosetup /Silent" ;;
+    online) label="online /Silent" ;;
     nsis) label="NSIS zlib /S" ;;
     copy) label="floor: cp -r" ;;
   esac
