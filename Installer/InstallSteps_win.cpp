@@ -129,7 +129,7 @@ WideString AbsoluteDir(const WideString& dir)
 }
 
 // Writes a file created anew from its encoded image, decoded as it is written.
-uint64_t WriteImageFile(const WideString& path, TFileImage image)
+uint64_t WriteImageFile(const WideString& path, TFileImage image, uint64_t limit)
 {
     TUniqueFile file(CreateFileW(W(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -140,11 +140,14 @@ uint64_t WriteImageFile(const WideString& path, TFileImage image)
     };
     uint64_t size;
     try {
-        size = DecodeImage(image, [&](const uint8_t* data, size_t count) {
-            DWORD written = 0;
-            if (!WriteFile(file.Get(), data, static_cast<DWORD>(count), &written, nullptr) || written != count)
-                throw writeFailed();
-        });
+        size = DecodeImage(
+            image,
+            [&](const uint8_t* data, size_t count) {
+                DWORD written = 0;
+                if (!WriteFile(file.Get(), data, static_cast<DWORD>(count), &written, nullptr) || written != count)
+                    throw writeFailed();
+            },
+            limit);
     } catch (const EDecompressionError&) {
         file.Reset();
         DeleteFileW(W(path));  // part of a file is worse than none
@@ -174,13 +177,16 @@ void SaveEncoded(TMemoryStream& stream, const WideString& fileName)
 }
 
 // Writes the decoded image to an open file.
-uint64_t DecodeInto(HANDLE file, const WideString& path, TFileImage image)
+uint64_t DecodeInto(HANDLE file, const WideString& path, TFileImage image, uint64_t limit)
 {
-    return DecodeImage(image, [&](const uint8_t* data, size_t count) {
-        DWORD written = 0;
-        if (!WriteFile(file, data, static_cast<DWORD>(count), &written, nullptr) || written != count)
-            throw EStreamError(FormatText(u"Cannot write file \"%s\". %s", {path, SysErrorMessage(GetLastError())}));
-    });
+    return DecodeImage(
+        image,
+        [&](const uint8_t* data, size_t count) {
+            DWORD written = 0;
+            if (!WriteFile(file, data, static_cast<DWORD>(count), &written, nullptr) || written != count)
+                throw EStreamError(FormatText(u"Cannot write file \"%s\". %s", {path, SysErrorMessage(GetLastError())}));
+        },
+        limit);
 }
 
 bool Exists(const WideString& path) { return GetFileAttributesW(W(path)) != INVALID_FILE_ATTRIBUTES; }
@@ -230,7 +236,7 @@ TDirCheck ValidateInstallDir(const WideString& destText, TInstallView& view)
 // ---- Image decoding ---------------------------------------------------------------
 
 
-uint64_t DecodeImage(TFileImage image, const std::function<void(const uint8_t*, size_t)>& sink)
+uint64_t DecodeImage(TFileImage image, const std::function<void(const uint8_t*, size_t)>& sink, uint64_t limit)
 {
     if (image.empty()) return 0;  // the encoded form of nothing is nothing
     std::vector<uint8_t> in(inChunk), out(outChunk);
@@ -272,6 +278,7 @@ uint64_t DecodeImage(TFileImage image, const std::function<void(const uint8_t*, 
         size_t produced = out.size() - z.avail_out;
         if (rc == Z_BUF_ERROR && produced == 0 && z.avail_in != 0) throw EDecompressionError(u"Error");
         total += produced;
+        if (total > limit) throw EDecompressionError(u"Error");  // longer than its entry says: damaged
         if (produced && sink) sink(out.data(), produced);
     }
     return total;
@@ -384,7 +391,7 @@ void TInstallSequence::LoadPackage(bool checkImages)
         try {
             images_[i] = TFileDataList::ImageOf(*record, block_.data(), block_.size());
             // zlib's own check value proves the image whole; the output goes nowhere.
-            if (checkImages) DecodeImage(images_[i], nullptr);
+            if (checkImages) DecodeImage(images_[i], nullptr, static_cast<uint64_t>(entry.FileBytes));
         } catch (const std::exception&) {
             throw DamagedImage(entry);
         }
@@ -423,6 +430,8 @@ void TInstallSequence::InstallFiles()
 
 void TInstallSequence::WriteFileFromImage(const TSetupFile& entry, TFileImage content, const WideString& path)
 {
+    // An image never decodes past the size its entry gives.
+    const uint64_t limit = static_cast<uint64_t>(std::max(entry.FileBytes, 0));
     TDateTime now = NowLocal();
     FileTimes times;
     times.CreationTime = now;
@@ -431,11 +440,11 @@ void TInstallSequence::WriteFileFromImage(const TSetupFile& entry, TFileImage co
     if (Exists(path)) {
         // The old file stays whole until the new one is: a damaged image, a
         // full disk or a power cut cannot leave a cut file in its place.
-        ReplaceFileWith(path, [&](HANDLE file) { DecodeInto(file, path, content); },
+        ReplaceFileWith(path, [&](HANDLE file) { DecodeInto(file, path, content, limit); },
                         content.empty() ? nullptr : &times);
         return;
     }
-    if (WriteImageFile(path, content) > 0) TZoFilefn::SetFileTimes(path, times);  // times that cannot be set stay
+    if (WriteImageFile(path, content, limit) > 0) TZoFilefn::SetFileTimes(path, times);  // times that cannot be set stay
 }
 
 void TInstallSequence::WriteInstalledFile(const TSetupFile& entry, TFileImage content, const WideString& path)

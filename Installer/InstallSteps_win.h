@@ -62,7 +62,9 @@ using TFileImage = std::span<const uint8_t>;
 // of any size needs only a fixed amount of memory. sink may be empty to check
 // the image without output. Returns the decoded size; raises
 // EDecompressionError "Error" for damaged data.
-uint64_t DecodeImage(TFileImage image, const std::function<void(const uint8_t*, size_t)>& sink);
+// The output never passes limit (an entry's FileBytes): past it, EDecompressionError.
+uint64_t DecodeImage(TFileImage image, const std::function<void(const uint8_t*, size_t)>& sink,
+                     uint64_t limit = UINT64_MAX);
 
 class TInstallSequence {
 public:

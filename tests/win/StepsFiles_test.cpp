@@ -53,6 +53,16 @@ protected:
 
 }  // namespace
 
+TEST(ImageDecoding, NeverDecodesPastTheSizeItsEntryGives)
+{
+    const std::string plain = Bytes(5000, 3), encoded = Encoded(plain);
+    TFileImage image{reinterpret_cast<const uint8_t*>(encoded.data()), encoded.size()};
+    EXPECT_EQ(DecodeImage(image, nullptr, 5000), 5000u);
+    size_t written = 0;
+    EXPECT_THROW(DecodeImage(image, [&](const uint8_t*, size_t n) { written += n; }, 4999), EDecompressionError);
+    EXPECT_LE(written, 4999u) << "bytes past the limit reached the file";
+}
+
 TEST(ImageDecoding, StreamsAnySizeBackToTheEncodedBytes)
 {
     // Sizes around the decoder's input and output chunks and the key's period.
