@@ -5,12 +5,13 @@
 #include <cstring>
 #include <map>
 
+#include "PeLayout.h"
 #include "ZoSysUtils.h"
+
+using namespace PeLayout;
 
 namespace {
 
-constexpr uint32_t kSubdirectoryFlag = 0x80000000u;
-constexpr uint32_t kNameFlag = 0x80000000u;
 // A directory whose entries fan out to millions of resources is damage, not a
 // real file; stop long before it costs time or memory.
 constexpr size_t kMaxResources = 100000;
@@ -35,6 +36,12 @@ void Put32(uint8_t* p, uint32_t v)
 
 uint64_t AlignUp(uint64_t value, uint64_t alignment) { return (value + alignment - 1) / alignment * alignment; }
 bool IsPowerOfTwo(uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
+
+// A field of one data directory entry, in the optional header.
+uint32_t DirField(bool is64, uint32_t index, uint32_t field)
+{
+    return Opt::DataDirectories(is64) + index * DataDir::Size + field;
+}
 
 [[noreturn]] void Fail(const char* text) { throw EPeFormatError(FromUtf8(text)); }
 
@@ -163,60 +170,62 @@ TPeImage::TPeImage(std::unique_ptr<TByteSource> source) : source_(std::move(sour
 void TPeImage::ParseHeaders()
 {
     const uint64_t size = source_->Size();
-    if (size < 64) Fail("not a PE file: too short for an MZ header");
-    uint8_t dos[64];
+    if (size < Dos::Size) Fail("not a PE file: too short for an MZ header");
+    uint8_t dos[Dos::Size];
     source_->ReadAt(0, dos, sizeof dos);
     if (dos[0] != 'M' || dos[1] != 'Z') Fail("not a PE file: no MZ header");
-    peOffset_ = Get32(dos + 0x3C);
-    if (uint64_t(peOffset_) + 24 > size) Fail("not a PE file: the PE header lies past the end of the file");
-    uint8_t coff[24];
+    peOffset_ = Get32(dos + Dos::PeHeaderOffset);
+    if (uint64_t(peOffset_) + Coff::Size > size) Fail("not a PE file: the PE header lies past the end of the file");
+    uint8_t coff[Coff::Size];
     source_->ReadAt(peOffset_, coff, sizeof coff);
     if (std::memcmp(coff, "PE\0\0", 4) != 0) Fail("not a PE file: no PE signature");
-    machine_ = Get16(coff + 4);
-    uint16_t sectionCount = Get16(coff + 6);
-    symbolTable_ = Get32(coff + 12);
-    optSize_ = Get16(coff + 20);
-    optOffset_ = peOffset_ + 24;
-    if (sectionCount == 0 || sectionCount > 96) Fail("damaged PE file: implausible number of sections");
+    machine_ = Get16(coff + Coff::Machine);
+    uint16_t sectionCount = Get16(coff + Coff::NumberOfSections);
+    symbolTable_ = Get32(coff + Coff::PointerToSymbolTable);
+    optSize_ = Get16(coff + Coff::SizeOfOptionalHeader);
+    optOffset_ = peOffset_ + Coff::Size;
+    if (sectionCount == 0 || sectionCount > Section::MaxCount) Fail("damaged PE file: implausible number of sections");
     if (uint64_t(optOffset_) + optSize_ > size) Fail("damaged PE file: the optional header is cut off");
     if (optSize_ < 2) Fail("damaged PE file: no optional header");
     TBytes opt(optSize_);
     source_->ReadAt(optOffset_, opt.data(), opt.size());
-    uint16_t magic = Get16(opt.data());
-    if (magic == 0x20B)
+    uint16_t magic = Get16(opt.data() + Opt::Magic);
+    if (magic == Opt::Magic64)
         is64_ = true;
-    else if (magic != 0x10B)
+    else if (magic != Opt::Magic32)
         Fail("not a PE32 or PE32+ file: unknown optional header magic");
-    const uint32_t dirsAt = is64_ ? 112 : 96;
+    const uint32_t dirsAt = Opt::DataDirectories(is64_);
     if (optSize_ < dirsAt) Fail("damaged PE file: the optional header is too short");
-    sectionAlignment_ = Get32(&opt[32]);
-    fileAlignment_ = Get32(&opt[36]);
-    sizeOfHeaders_ = Get32(&opt[60]);
-    checkSum_ = Get32(&opt[64]);
-    sizeOfImage_ = Get32(&opt[56]);
-    subsystem_ = Get16(&opt[68]);
-    numberOfDirs_ = std::min<uint32_t>({Get32(&opt[dirsAt - 4]), (optSize_ - dirsAt) / 8, 16u});
+    sectionAlignment_ = Get32(&opt[Opt::SectionAlignment]);
+    fileAlignment_ = Get32(&opt[Opt::FileAlignment]);
+    sizeOfHeaders_ = Get32(&opt[Opt::SizeOfHeaders]);
+    checkSum_ = Get32(&opt[Opt::CheckSum]);
+    sizeOfImage_ = Get32(&opt[Opt::SizeOfImage]);
+    subsystem_ = Get16(&opt[Opt::Subsystem]);
+    numberOfDirs_ = std::min<uint32_t>(
+        {Get32(&opt[dirsAt - Opt::NumberOfRvaAndSizes]), (optSize_ - dirsAt) / DataDir::Size, DataDir::MaxCount});
     if (!IsPowerOfTwo(fileAlignment_) || !IsPowerOfTwo(sectionAlignment_) || sectionAlignment_ < fileAlignment_)
         Fail("damaged PE file: invalid section or file alignment");
-    if (numberOfDirs_ > 2) {
-        resourceRva_ = Get32(&opt[dirsAt + 16]);
-        resourceSize_ = Get32(&opt[dirsAt + 20]);
+    if (numberOfDirs_ > DataDir::Resource) {
+        resourceRva_ = Get32(&opt[DirField(is64_, DataDir::Resource, DataDir::Rva)]);
+        resourceSize_ = Get32(&opt[DirField(is64_, DataDir::Resource, DataDir::Bytes)]);
     }
-    if (numberOfDirs_ > 4) securitySize_ = Get32(&opt[dirsAt + 36]);
+    if (numberOfDirs_ > DataDir::Security) securitySize_ = Get32(&opt[DirField(is64_, DataDir::Security, DataDir::Bytes)]);
 
     sectionTable_ = optOffset_ + optSize_;
-    if (uint64_t(sectionTable_) + 40ull * sectionCount > size) Fail("damaged PE file: the section table is cut off");
-    TBytes table(40ull * sectionCount);
+    if (uint64_t(sectionTable_) + uint64_t(Section::Size) * sectionCount > size)
+        Fail("damaged PE file: the section table is cut off");
+    TBytes table(uint64_t(Section::Size) * sectionCount);
     source_->ReadAt(sectionTable_, table.data(), table.size());
     for (uint16_t i = 0; i < sectionCount; ++i) {
-        const uint8_t* h = &table[40ull * i];
+        const uint8_t* h = &table[uint64_t(Section::Size) * i];
         TPeSection s{};
-        std::memcpy(s.Name, h, 8);
-        s.VirtualSize = Get32(h + 8);
-        s.VirtualAddress = Get32(h + 12);
-        s.RawSize = Get32(h + 16);
-        s.RawPointer = Get32(h + 20);
-        s.Characteristics = Get32(h + 36);
+        std::memcpy(s.Name, h + Section::Name, Section::NameSize);
+        s.VirtualSize = Get32(h + Section::VirtualSize);
+        s.VirtualAddress = Get32(h + Section::VirtualAddress);
+        s.RawSize = Get32(h + Section::SizeOfRawData);
+        s.RawPointer = Get32(h + Section::PointerToRawData);
+        s.Characteristics = Get32(h + Section::Characteristics);
         if (s.RawSize != 0 && uint64_t(s.RawPointer) + s.RawSize > size)
             Fail("damaged PE file: a section extends past the end of the file");
         sections_.push_back(s);
@@ -245,25 +254,28 @@ void TPeImage::ParseResources()
     };
     // Entries of one directory table: (name-or-id field, offset field).
     auto readTable = [&](uint32_t offset) {
-        uint8_t head[16];
-        readAt(offset, head, 16);
-        uint32_t count = uint32_t(Get16(head + 12)) + Get16(head + 14);
+        uint8_t head[Rsrc::TableSize];
+        readAt(offset, head, Rsrc::TableSize);
+        uint32_t count = uint32_t(Get16(head + Rsrc::NumberOfNamedEntries)) + Get16(head + Rsrc::NumberOfIdEntries);
         visited += count;
         if (visited > kMaxResources) Fail("damaged resource directory: too many entries");
         std::vector<std::pair<uint32_t, uint32_t>> entries(count);
         if (count) {
-            TBytes raw(8ull * count);
-            readAt(offset + 16, raw.data(), static_cast<uint32_t>(raw.size()));
-            for (uint32_t i = 0; i < count; ++i) entries[i] = {Get32(&raw[8ull * i]), Get32(&raw[8ull * i + 4])};
+            TBytes raw(uint64_t(Rsrc::EntrySize) * count);
+            readAt(offset + Rsrc::TableSize, raw.data(), static_cast<uint32_t>(raw.size()));
+            for (uint32_t i = 0; i < count; ++i) {
+                const uint8_t* e = &raw[uint64_t(Rsrc::EntrySize) * i];
+                entries[i] = {Get32(e + Rsrc::EntryName), Get32(e + Rsrc::EntryTarget)};
+            }
         }
         return entries;
     };
     auto readName = [&](uint32_t field) -> TResName {
-        if (!(field & kNameFlag)) {
+        if (!(field & Rsrc::NameFlag)) {
             if (field > 0xFFFF) Fail("damaged resource directory: invalid resource number");
             return TResName(static_cast<uint16_t>(field));
         }
-        uint32_t at = field & ~kNameFlag;
+        uint32_t at = field & ~Rsrc::NameFlag;
         uint8_t len[2];
         readAt(at, len, 2);
         uint16_t n = Get16(len);
@@ -276,23 +288,23 @@ void TPeImage::ParseResources()
     };
 
     for (auto [typeField, typeDir] : readTable(0)) {
-        if (!(typeDir & kSubdirectoryFlag)) Fail("damaged resource directory: a type entry is not a directory");
+        if (!(typeDir & Rsrc::SubdirectoryFlag)) Fail("damaged resource directory: a type entry is not a directory");
         TResName type = readName(typeField);
-        for (auto [nameField, nameDir] : readTable(typeDir & ~kSubdirectoryFlag)) {
-            if (!(nameDir & kSubdirectoryFlag)) Fail("damaged resource directory: a name entry is not a directory");
+        for (auto [nameField, nameDir] : readTable(typeDir & ~Rsrc::SubdirectoryFlag)) {
+            if (!(nameDir & Rsrc::SubdirectoryFlag)) Fail("damaged resource directory: a name entry is not a directory");
             TResName name = readName(nameField);
-            for (auto [langField, dataAt] : readTable(nameDir & ~kSubdirectoryFlag)) {
-                if (dataAt & kSubdirectoryFlag) Fail("damaged resource directory: too many levels");
+            for (auto [langField, dataAt] : readTable(nameDir & ~Rsrc::SubdirectoryFlag)) {
+                if (dataAt & Rsrc::SubdirectoryFlag) Fail("damaged resource directory: too many levels");
                 if (langField > 0xFFFF) Fail("damaged resource directory: invalid language");
-                uint8_t entry[16];
-                readAt(dataAt, entry, 16);
+                uint8_t entry[Rsrc::DataEntrySize];
+                readAt(dataAt, entry, Rsrc::DataEntrySize);
                 TPeResource r;
                 r.Type = type;
                 r.Name = name;
                 r.Language = static_cast<uint16_t>(langField);
-                r.Size = Get32(entry + 4);
-                r.CodePage = Get32(entry + 8);
-                uint32_t rva = Get32(entry);
+                r.Size = Get32(entry + Rsrc::DataSize);
+                r.CodePage = Get32(entry + Rsrc::DataCodePage);
+                uint32_t rva = Get32(entry + Rsrc::DataRva);
                 if (r.Size != 0)
                     r.SourceOffset = RvaToOffset(rva, r.Size);
                 resources_.push_back(std::move(r));
@@ -493,10 +505,33 @@ struct TPeImage::Layout {
         uint16_t language = 0;
         uint32_t dataEntryAt = 0, dataAt = 0, size = 0;
     };
+    struct NameGroup {
+        TResName name;
+        std::vector<size_t> langs;  // indexes into entries
+        uint32_t tableAt = 0;
+    };
+    struct TypeGroup {
+        TResName type;
+        std::vector<NameGroup> names;
+        uint32_t tableAt = 0;
+    };
     std::vector<Entry> entries;  // in directory order
-    TBytes directory;            // tables, strings and data entries
+    std::vector<TypeGroup> types;  // the three levels: type -> name -> languages
+    std::map<WideString, uint32_t> stringAt;
+    uint32_t directorySize = 0;  // tables, strings and data entries
+    TBytes directory;            // their bytes
     uint32_t fixedEnd = 0;       // end of the data known before writing
     int streamedIndex = -1;
+};
+
+// Where the new resource section goes in the file, and what it replaces.
+struct TPeImage::Placement {
+    std::vector<TPeSection> sections;  // the new section table
+    uint32_t index = 0;                // the resource section's entry in it
+    bool inPlace = false;              // it replaces the old resource section
+    uint64_t rawPointer = 0;           // its file offset
+    uint64_t copyEnd = 0;              // the old file's bytes before it end here
+    uint64_t overlayStart = 0;         // the old file's data after all sections
 };
 
 uint64_t TPeImage::WriteResourceSection(TStream& out, const Layout& layout, const TStreamedResource* streamed) const
@@ -550,7 +585,7 @@ void TPeImage::CheckWritable() const
     if (numberOfDirs_ < 3) Fail("the file has no resource directory entry in its optional header");
     // The loader wants the sections in address order, aligned, apart, and
     // after the headers; a new section placed after a damaged table would not load.
-    if (uint64_t(sectionTable_) + 40ull * sections_.size() > sizeOfHeaders_)
+    if (uint64_t(sectionTable_) + uint64_t(Section::Size) * sections_.size() > sizeOfHeaders_)
         Fail("damaged PE file: the section table lies outside the headers");
     uint64_t vaFloor = sizeOfHeaders_;
     for (const TPeSection& s : sections_) {
@@ -560,7 +595,7 @@ void TPeImage::CheckWritable() const
         vaFloor = uint64_t(s.VirtualAddress) + std::max<uint64_t>(std::max(s.VirtualSize, s.RawSize), 1);
     }
     if (InPlaceSection(nullptr) < 0) {
-        uint64_t end = sectionTable_ + 40ull * (sections_.size() + 1);
+        uint64_t end = sectionTable_ + uint64_t(Section::Size) * (sections_.size() + 1);
         uint64_t firstRaw = sizeOfHeaders_;
         for (const TPeSection& s : sections_)
             if (s.RawSize) firstRaw = std::min<uint64_t>(firstRaw, s.RawPointer);
@@ -568,11 +603,8 @@ void TPeImage::CheckWritable() const
     }
 }
 
-void TPeImage::Write(TStream& out, const TStreamedResource* streamed) const
+TPeImage::Layout TPeImage::LayOut(const TStreamedResource* streamed) const
 {
-    CheckWritable();
-
-    // ---- Layout of the new resource section.
     Layout layout;
     for (const TPeResource& r : resources_) {
         if (streamed && r.Type == streamed->Type && r.Name == streamed->Name && r.Language == streamed->Language)
@@ -590,198 +622,185 @@ void TPeImage::Write(TStream& out, const TStreamedResource* streamed) const
         layout.entries.insert(at, e);
     }
 
-    // Group into the three levels: type -> name -> languages.
-    struct NameGroup { TResName name; std::vector<size_t> langs; };
-    struct TypeGroup { TResName type; std::vector<NameGroup> names; };
-    std::vector<TypeGroup> types;
+    auto& types = layout.types;
     for (size_t i = 0; i < layout.entries.size(); ++i) {
         const auto& e = layout.entries[i];
-        if (types.empty() || !(types.back().type == e.type)) types.push_back({e.type, {}});
+        if (types.empty() || !(types.back().type == e.type)) types.push_back({e.type, {}, 0});
         auto& names = types.back().names;
-        if (names.empty() || !(names.back().name == e.name)) names.push_back({e.name, {}});
+        if (names.empty() || !(names.back().name == e.name)) names.push_back({e.name, {}, 0});
         names.back().langs.push_back(i);
     }
 
-    uint32_t off = 16 + 8 * static_cast<uint32_t>(types.size());
-    std::vector<uint32_t> typeDirAt, nameDirAt;
-    for (const auto& t : types) {
-        typeDirAt.push_back(off);
-        off += 16 + 8 * static_cast<uint32_t>(t.names.size());
+    // The tables level by level, then the name strings, then the data entries.
+    auto tableSize = [](size_t entries) { return Rsrc::TableSize + Rsrc::EntrySize * static_cast<uint32_t>(entries); };
+    uint32_t off = tableSize(types.size());
+    for (auto& t : types) {
+        t.tableAt = off;
+        off += tableSize(t.names.size());
     }
-    for (const auto& t : types)
-        for (const auto& n : t.names) {
-            nameDirAt.push_back(off);
-            off += 16 + 8 * static_cast<uint32_t>(n.langs.size());
+    for (auto& t : types)
+        for (auto& n : t.names) {
+            n.tableAt = off;
+            off += tableSize(n.langs.size());
         }
-    std::map<WideString, uint32_t> stringAt;
     auto addString = [&](const TResName& n) {
-        if (n.IsId() || stringAt.count(n.Name())) return;
-        stringAt[n.Name()] = off;
+        if (n.IsId() || layout.stringAt.count(n.Name())) return;
+        layout.stringAt[n.Name()] = off;
         off += 2 + 2 * static_cast<uint32_t>(n.Name().size());
     };
     for (const auto& t : types) {
         addString(t.type);
         for (const auto& n : t.names) addString(n.name);
     }
-    off = static_cast<uint32_t>(AlignUp(off, 4));
+    off = static_cast<uint32_t>(AlignUp(off, Rsrc::DataEntryAlignment));
     for (auto& e : layout.entries) {
         e.dataEntryAt = off;
-        off += 16;
+        off += Rsrc::DataEntrySize;
     }
-    const uint32_t directorySize = off;
-    uint64_t dataOff = directorySize;
+    layout.directorySize = off;
+
+    // The resources' bytes after the directory; the streamed one last.
+    uint64_t dataOff = layout.directorySize;
     for (auto& e : layout.entries) {
         if (!e.resource) continue;
-        dataOff = AlignUp(dataOff, 8);
+        dataOff = AlignUp(dataOff, Rsrc::DataAlignment);
         e.dataAt = static_cast<uint32_t>(dataOff);
         dataOff += e.size;
         if (dataOff > kMaxPackageSize) Fail("the resource section would reach 2 GiB");
     }
-    layout.fixedEnd = static_cast<uint32_t>(AlignUp(dataOff, 8));
+    layout.fixedEnd = static_cast<uint32_t>(AlignUp(dataOff, Rsrc::DataAlignment));
     if (streamed) layout.entries[layout.streamedIndex].dataAt = layout.fixedEnd;
+    return layout;
+}
 
-    // ---- Placement: replace the resource section in place when it is the
-    // last one in the file and in memory, else append a new last section.
-    uint64_t lastRawEnd = 0;
-    const int inPlace = InPlaceSection(&lastRawEnd);
-    std::vector<TPeSection> newSections = sections_;
-    uint32_t sectionIndex;
-    uint64_t rsrcRaw;  // file offset of the new section
+TPeImage::Placement TPeImage::Place() const
+{
+    Placement place;
+    const int inPlace = InPlaceSection(&place.overlayStart);
+    place.sections = sections_;
+    // On a page boundary in the file, so that loaders map the package's data
+    // from the file instead of reading it all into private memory.
+    const uint32_t rawAlignment = std::max<uint32_t>(fileAlignment_, 4096);
     if (inPlace >= 0) {
-        sectionIndex = static_cast<uint32_t>(inPlace);
-        TPeSection& s = newSections[sectionIndex];
-        // Nothing follows it in the file, so it may move up to a page boundary.
-        rsrcRaw = AlignUp(s.RawSize ? s.RawPointer : lastRawEnd, std::max<uint32_t>(fileAlignment_, 4096));
+        // The resource section is the last in the file and in memory: rebuilt
+        // where it is, and since nothing follows it, it may move up to a page boundary.
+        place.inPlace = true;
+        place.index = static_cast<uint32_t>(inPlace);
+        const TPeSection& s = sections_[place.index];
+        place.copyEnd = s.RawSize ? s.RawPointer : place.overlayStart;
     } else {
+        // Otherwise a new last section.
         uint64_t vaEnd = 0;
         for (const TPeSection& s : sections_)
             vaEnd = std::max<uint64_t>(vaEnd, uint64_t(s.VirtualAddress) + std::max(s.VirtualSize, s.RawSize));
         TPeSection s{};
-        std::memcpy(s.Name, ".rsrc\0\0\0", 8);
+        std::memcpy(s.Name, ".rsrc\0\0\0", Section::NameSize);
         s.VirtualAddress = static_cast<uint32_t>(AlignUp(vaEnd, sectionAlignment_));
-        s.Characteristics = 0x40000040;  // initialised data, readable
-        // On a page boundary in the file, so that loaders map the package's
-        // data from the file instead of reading it all into private memory.
-        rsrcRaw = AlignUp(lastRawEnd, std::max<uint32_t>(fileAlignment_, 4096));
-        sectionIndex = static_cast<uint32_t>(newSections.size());
-        newSections.push_back(s);
+        s.Characteristics = Section::InitializedData | Section::Readable;
+        place.index = static_cast<uint32_t>(place.sections.size());
+        place.sections.push_back(s);
+        place.copyEnd = place.overlayStart;
     }
-    const uint32_t rsrcRva = newSections[sectionIndex].VirtualAddress;
+    place.rawPointer = AlignUp(place.copyEnd, rawAlignment);
+    return place;
+}
 
-    // Directory bytes, with the data entries' RVAs (the streamed size follows later).
-    layout.directory.assign(directorySize, 0);
+void TPeImage::FillDirectory(Layout& layout, uint32_t rsrcRva) const
+{
+    layout.directory.assign(layout.directorySize, 0);
     uint8_t* d = layout.directory.data();
+    // One table: its counts, then an entry per child (names before numbers, as sorted).
     auto putTable = [&](uint32_t at, const auto& children, auto nameOf, auto targetOf) {
         uint16_t named = 0, ids = 0;
         for (const auto& c : children) (nameOf(c).IsId() ? ids : named)++;
-        Put16(d + at + 12, named);
-        Put16(d + at + 14, ids);
-        uint32_t p = at + 16;
+        Put16(d + at + Rsrc::NumberOfNamedEntries, named);
+        Put16(d + at + Rsrc::NumberOfIdEntries, ids);
+        uint32_t p = at + Rsrc::TableSize;
         for (const auto& c : children) {
             const TResName& n = nameOf(c);
-            Put32(d + p, n.IsId() ? n.Id() : (kNameFlag | stringAt[n.Name()]));
-            Put32(d + p + 4, targetOf(c));
-            p += 8;
+            Put32(d + p + Rsrc::EntryName, n.IsId() ? n.Id() : (Rsrc::NameFlag | layout.stringAt[n.Name()]));
+            Put32(d + p + Rsrc::EntryTarget, targetOf(c));
+            p += Rsrc::EntrySize;
         }
     };
-    {
-        size_t ti = 0;
-        putTable(0, types, [](const TypeGroup& t) -> const TResName& { return t.type; },
-                 [&](const TypeGroup&) { return kSubdirectoryFlag | typeDirAt[ti++]; });
-        size_t ni = 0;
-        for (size_t t = 0; t < types.size(); ++t) {
-            size_t firstName = ni;
-            putTable(typeDirAt[t], types[t].names, [](const NameGroup& n) -> const TResName& { return n.name; },
-                     [&](const NameGroup&) { return kSubdirectoryFlag | nameDirAt[ni++]; });
-            for (size_t n = 0; n < types[t].names.size(); ++n) {
-                const auto& langs = types[t].names[n].langs;
-                uint32_t at = nameDirAt[firstName + n];
-                Put16(d + at + 14, static_cast<uint16_t>(langs.size()));
-                uint32_t p = at + 16;
-                for (size_t i : langs) {
-                    Put32(d + p, layout.entries[i].language);
-                    Put32(d + p + 4, layout.entries[i].dataEntryAt);
-                    p += 8;
-                }
+    using TypeGroup = Layout::TypeGroup;
+    using NameGroup = Layout::NameGroup;
+    putTable(0, layout.types, [](const TypeGroup& t) -> const TResName& { return t.type; },
+             [](const TypeGroup& t) { return Rsrc::SubdirectoryFlag | t.tableAt; });
+    for (const TypeGroup& t : layout.types) {
+        putTable(t.tableAt, t.names, [](const NameGroup& n) -> const TResName& { return n.name; },
+                 [](const NameGroup& n) { return Rsrc::SubdirectoryFlag | n.tableAt; });
+        for (const NameGroup& n : t.names) {
+            // Languages are numbers only.
+            Put16(d + n.tableAt + Rsrc::NumberOfIdEntries, static_cast<uint16_t>(n.langs.size()));
+            uint32_t p = n.tableAt + Rsrc::TableSize;
+            for (size_t i : n.langs) {
+                Put32(d + p + Rsrc::EntryName, layout.entries[i].language);
+                Put32(d + p + Rsrc::EntryTarget, layout.entries[i].dataEntryAt);
+                p += Rsrc::EntrySize;
             }
         }
-        for (const auto& [name, at] : stringAt) {
-            Put16(d + at, static_cast<uint16_t>(name.size()));
-            for (size_t i = 0; i < name.size(); ++i) Put16(d + at + 2 + 2 * i, static_cast<uint16_t>(name[i]));
-        }
-        for (const auto& e : layout.entries) {
-            Put32(d + e.dataEntryAt, rsrcRva + e.dataAt);
-            Put32(d + e.dataEntryAt + 4, e.size);
-            Put32(d + e.dataEntryAt + 8, e.resource ? e.resource->CodePage : 0);
-        }
     }
+    for (const auto& [name, at] : layout.stringAt) {
+        Put16(d + at, static_cast<uint16_t>(name.size()));
+        for (size_t i = 0; i < name.size(); ++i) Put16(d + at + 2 + 2 * i, static_cast<uint16_t>(name[i]));
+    }
+    // The streamed resource's size is known only once written: patched later.
+    for (const auto& e : layout.entries) {
+        Put32(d + e.dataEntryAt + Rsrc::DataRva, rsrcRva + e.dataAt);
+        Put32(d + e.dataEntryAt + Rsrc::DataSize, e.size);
+        Put32(d + e.dataEntryAt + Rsrc::DataCodePage, e.resource ? e.resource->CodePage : 0);
+    }
+}
 
-    // ---- Headers as they are, to be patched once the sizes are known.
-    TBytes headers(sizeOfHeaders_);
-    source_->ReadAt(0, headers.data(), std::min<uint64_t>(headers.size(), source_->Size()));
-
-    // ---- Body: everything before the resource section, the section, the overlay.
-    const uint64_t fileStart = out.Position();
-    out.WriteBuffer(headers.data(), headers.size());
-    uint64_t copyEnd = inPlace >= 0 && sections_[sectionIndex].RawSize ? sections_[sectionIndex].RawPointer : lastRawEnd;
-    CopyRange(*source_, headers.size(), copyEnd - headers.size(), out);
-    WriteZeros(out, rsrcRaw - copyEnd);
-    uint64_t total = WriteResourceSection(out, layout, streamed);
-    uint64_t rawSize = AlignUp(total, fileAlignment_);
-    WriteZeros(out, rawSize - total);
-    uint64_t overlayStart = lastRawEnd;
-    uint64_t newOverlayStart = rsrcRaw + rawSize;
-    CopyRange(*source_, overlayStart, source_->Size() - overlayStart, out);
-    const uint64_t fileEnd = out.Position();
-
-    // ---- Patch the headers.
-    TPeSection& rs = newSections[sectionIndex];
-    uint32_t oldInitRaw = inPlace >= 0 && (sections_[sectionIndex].Characteristics & 0x40) ? sections_[sectionIndex].RawSize : 0;
-    rs.VirtualSize = static_cast<uint32_t>(total);
+void TPeImage::PatchHeaders(TBytes& headers, Placement& place, uint64_t sectionSize, uint64_t rawSize) const
+{
+    TPeSection& rs = place.sections[place.index];
+    const uint32_t oldInitRaw =
+        place.inPlace && (sections_[place.index].Characteristics & Section::InitializedData) ? sections_[place.index].RawSize : 0;
+    rs.VirtualSize = static_cast<uint32_t>(sectionSize);
     rs.RawSize = static_cast<uint32_t>(rawSize);
-    rs.RawPointer = static_cast<uint32_t>(rsrcRaw);
+    rs.RawPointer = static_cast<uint32_t>(place.rawPointer);
     uint64_t imageEnd = 0;
-    for (const TPeSection& s : newSections)
+    for (const TPeSection& s : place.sections)
         imageEnd = std::max<uint64_t>(imageEnd, s.VirtualAddress + AlignUp(s.VirtualSize ? s.VirtualSize : s.RawSize,
                                                                            sectionAlignment_));
+    const uint64_t newOverlayStart = place.rawPointer + rawSize;
     if (imageEnd > 0xFFFFFFFFull || newOverlayStart > 0xFFFFFFFFull) Fail("the image would grow past 4 GiB");
 
-    uint8_t* h = headers.data();
-    Put16(h + peOffset_ + 6, static_cast<uint16_t>(newSections.size()));
-    if (symbolTable_ != 0 && symbolTable_ >= overlayStart)
-        Put32(h + peOffset_ + 12, static_cast<uint32_t>(symbolTable_ - overlayStart + newOverlayStart));
-    uint8_t* opt = h + optOffset_;
-    uint64_t init = Get32(opt + 8);
-    init = init >= oldInitRaw ? init - oldInitRaw : 0;
-    Put32(opt + 8, static_cast<uint32_t>(std::min<uint64_t>(init + rawSize, 0xFFFFFFFFull)));
-    Put32(opt + 56, static_cast<uint32_t>(imageEnd));
-    const uint32_t dirsAt = is64_ ? 112 : 96;
-    Put32(opt + dirsAt + 16, rsrcRva);
-    Put32(opt + dirsAt + 20, static_cast<uint32_t>(total));
-    for (size_t i = 0; i < newSections.size(); ++i) {
-        uint8_t* s = h + sectionTable_ + 40 * i;
-        if (i == sectionIndex && inPlace < 0) {
-            std::memset(s, 0, 40);
-            std::memcpy(s, newSections[i].Name, 8);
-        }
-        Put32(s + 8, newSections[i].VirtualSize);
-        Put32(s + 12, newSections[i].VirtualAddress);
-        Put32(s + 16, newSections[i].RawSize);
-        Put32(s + 20, newSections[i].RawPointer);
-        Put32(s + 36, newSections[i].Characteristics);
-    }
-    Put32(opt + 64, 0);
-    out.SetPosition(static_cast<int64_t>(fileStart));
-    out.WriteBuffer(headers.data(), headers.size());
-    if (streamed) {
-        uint8_t size[4];
-        Put32(size, static_cast<uint32_t>(total - layout.fixedEnd));
-        out.SetPosition(static_cast<int64_t>(rsrcRaw + layout.entries[layout.streamedIndex].dataEntryAt + 4));
-        out.WriteBuffer(size, 4);
-    }
+    uint8_t* coff = headers.data() + peOffset_;
+    Put16(coff + Coff::NumberOfSections, static_cast<uint16_t>(place.sections.size()));
+    // COFF symbols (a debug build's) lie in the overlay, which moves with the section.
+    if (symbolTable_ != 0 && symbolTable_ >= place.overlayStart)
+        Put32(coff + Coff::PointerToSymbolTable, static_cast<uint32_t>(symbolTable_ - place.overlayStart + newOverlayStart));
 
-    // ---- The checksum over the finished file.
-    TCheckSummer summer(optOffset_ + 64);
+    uint8_t* opt = headers.data() + optOffset_;
+    uint64_t init = Get32(opt + Opt::SizeOfInitializedData);
+    init = init >= oldInitRaw ? init - oldInitRaw : 0;
+    Put32(opt + Opt::SizeOfInitializedData, static_cast<uint32_t>(std::min<uint64_t>(init + rawSize, 0xFFFFFFFFull)));
+    Put32(opt + Opt::SizeOfImage, static_cast<uint32_t>(imageEnd));
+    Put32(opt + DirField(is64_, DataDir::Resource, DataDir::Rva), rs.VirtualAddress);
+    Put32(opt + DirField(is64_, DataDir::Resource, DataDir::Bytes), static_cast<uint32_t>(sectionSize));
+    Put32(opt + Opt::CheckSum, 0);  // computed over the finished file
+
+    for (size_t i = 0; i < place.sections.size(); ++i) {
+        const TPeSection& s = place.sections[i];
+        uint8_t* h = headers.data() + sectionTable_ + Section::Size * i;
+        if (i == place.index && !place.inPlace) {
+            std::memset(h, 0, Section::Size);
+            std::memcpy(h + Section::Name, s.Name, Section::NameSize);
+        }
+        Put32(h + Section::VirtualSize, s.VirtualSize);
+        Put32(h + Section::VirtualAddress, s.VirtualAddress);
+        Put32(h + Section::SizeOfRawData, s.RawSize);
+        Put32(h + Section::PointerToRawData, s.RawPointer);
+        Put32(h + Section::Characteristics, s.Characteristics);
+    }
+}
+
+void TPeImage::WriteCheckSum(TStream& out, uint64_t fileStart, uint64_t fileEnd) const
+{
+    TCheckSummer summer(optOffset_ + Opt::CheckSum);
     TBytes chunk(kCopyChunk);
     out.SetPosition(static_cast<int64_t>(fileStart));
     for (uint64_t left = fileEnd - fileStart; left > 0;) {
@@ -792,8 +811,43 @@ void TPeImage::Write(TStream& out, const TStreamedResource* streamed) const
     }
     uint8_t sum[4];
     Put32(sum, summer.Finish());
-    out.SetPosition(static_cast<int64_t>(fileStart + optOffset_ + 64));
+    out.SetPosition(static_cast<int64_t>(fileStart + optOffset_ + Opt::CheckSum));
     out.WriteBuffer(sum, 4);
+}
+
+void TPeImage::Write(TStream& out, const TStreamedResource* streamed) const
+{
+    CheckWritable();
+    Layout layout = LayOut(streamed);
+    Placement place = Place();
+    FillDirectory(layout, place.sections[place.index].VirtualAddress);
+
+    // The headers as they are, patched once the sizes are known.
+    TBytes headers(sizeOfHeaders_);
+    source_->ReadAt(0, headers.data(), std::min<uint64_t>(headers.size(), source_->Size()));
+
+    // Everything before the resource section, the section, then the overlay.
+    const uint64_t fileStart = out.Position();
+    out.WriteBuffer(headers.data(), headers.size());
+    CopyRange(*source_, headers.size(), place.copyEnd - headers.size(), out);
+    WriteZeros(out, place.rawPointer - place.copyEnd);
+    const uint64_t sectionSize = WriteResourceSection(out, layout, streamed);
+    const uint64_t rawSize = AlignUp(sectionSize, fileAlignment_);
+    WriteZeros(out, rawSize - sectionSize);
+    CopyRange(*source_, place.overlayStart, source_->Size() - place.overlayStart, out);
+    const uint64_t fileEnd = out.Position();
+
+    PatchHeaders(headers, place, sectionSize, rawSize);
+    out.SetPosition(static_cast<int64_t>(fileStart));
+    out.WriteBuffer(headers.data(), headers.size());
+    if (streamed) {
+        uint8_t size[4];
+        Put32(size, static_cast<uint32_t>(sectionSize - layout.fixedEnd));
+        const Layout::Entry& e = layout.entries[layout.streamedIndex];
+        out.SetPosition(static_cast<int64_t>(fileStart + place.rawPointer + e.dataEntryAt + Rsrc::DataSize));
+        out.WriteBuffer(size, 4);
+    }
+    WriteCheckSum(out, fileStart, fileEnd);
     out.SetPosition(static_cast<int64_t>(fileEnd));
 }
 

@@ -140,6 +140,7 @@ public:
 
 private:
     struct Layout;
+    struct Placement;
 
     uint64_t RvaToOffset(uint32_t rva, uint32_t size) const;
     // The resource section's index when it can be rebuilt where it is (last
@@ -147,8 +148,16 @@ private:
     int InPlaceSection(uint64_t* lastRawEnd) const;
     void ParseHeaders();
     void ParseResources();
+    // Writing, in its steps: where each part of the new resource section goes,
+    // where the section goes in the file, the directory's bytes, the section
+    // itself, the headers' new sizes and the checksum over the finished file.
     void Write(TStream& out, const TStreamedResource* streamed) const;
+    Layout LayOut(const TStreamedResource* streamed) const;
+    Placement Place() const;
+    void FillDirectory(Layout& layout, uint32_t rsrcRva) const;
     uint64_t WriteResourceSection(TStream& out, const Layout& layout, const TStreamedResource* streamed) const;
+    void PatchHeaders(TBytes& headers, Placement& place, uint64_t sectionSize, uint64_t rawSize) const;
+    void WriteCheckSum(TStream& out, uint64_t fileStart, uint64_t fileEnd) const;
 
     std::unique_ptr<TByteSource> source_;
     bool is64_ = false;
