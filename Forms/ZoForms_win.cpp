@@ -913,7 +913,8 @@ int TCustomForm::ShowModal()
     std::vector<HWND> disabled;
     EnumThreadWindows(
         GetCurrentThreadId(),
-        [](HWND w, LPARAM list) -> BOOL {
+        // WINAPI: a callback is stdcall in 32-bit code.
+        [](HWND w, LPARAM list) WINAPI -> BOOL {
             if (IsWindowVisible(w) && IsWindowEnabled(w)) reinterpret_cast<std::vector<HWND>*>(list)->push_back(w);
             return TRUE;
         },

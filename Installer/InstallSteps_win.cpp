@@ -341,20 +341,24 @@ bool TInstallSequence::Run()
 int TInstallSequence::UninstallPreviousVersion()
 {
     int run = 0;
-    for (const char16_t* suffix : {u"_is1", u"_mw"}) {
-        TUniqueHKey key;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, W(UninstallKeyPath(script_.BaseInfo->GUID, suffix)), 0,
-                          KEY_ALL_ACCESS, key.Put()) != ERROR_SUCCESS) {
-            key.Release();  // a failed open leaves no key to close
-            continue;
+    std::vector<WideString> done;  // a registration seen in both views (32-bit Windows) runs once
+    for (REGSAM view : kRegistryViews)
+        for (const char16_t* suffix : {u"_is1", u"_mw"}) {
+            TUniqueHKey key;
+            if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, W(UninstallKeyPath(script_.BaseInfo->GUID, suffix)), 0,
+                              KEY_ALL_ACCESS | view, key.Put()) != ERROR_SUCCESS) {
+                key.Release();  // a failed open leaves no key to close
+                continue;
+            }
+            WideString command = ReadRegString(key.Get(), L"QuietUninstallString");
+            if (command.empty() || UninstallerIsGone(command)) continue;
+            if (std::find(done.begin(), done.end(), command) != done.end()) continue;
+            done.push_back(command);
+            TWaitCursor cursor;
+            TZoWinfn::RunAndWait(command);
+            Sleep(uninstallPauseMs);
+            ++run;
         }
-        WideString command = ReadRegString(key.Get(), L"QuietUninstallString");
-        if (command.empty() || UninstallerIsGone(command)) continue;
-        TWaitCursor cursor;
-        TZoWinfn::RunAndWait(command);
-        Sleep(uninstallPauseMs);
-        ++run;
-    }
     return run;
 }
 

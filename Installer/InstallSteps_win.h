@@ -148,3 +148,9 @@ WideString AppendChannelCode(const WideString& url);  // for the running program
 
 // "Software\Microsoft\Windows\CurrentVersion\Uninstall\" + guid + suffix.
 WideString UninstallKeyPath(const WideString& guid, const WideString& suffix);
+
+// The registry views an earlier installation may have registered in, in the
+// order they are searched: the 32-bit one first (where the 32-bit installers
+// register), then the 64-bit one, whichever of the two this program is. On
+// 32-bit Windows both name the one registry.
+inline constexpr REGSAM kRegistryViews[] = {KEY_WOW64_32KEY, KEY_WOW64_64KEY};

@@ -246,17 +246,23 @@ void TMainForm::SelectInstallMode(TMemoryStream* target)
 void TMainForm::ReadEarlierInstallLocation()
 {
     WideString path = UninstallKeyPath(script->BaseInfo->GUID, u"_mw");
-    TUniqueHKey key;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, W(path), 0, KEY_READ, key.Put()) != ERROR_SUCCESS) return;
-    DWORD type = 0, size = 0;
-    if (RegQueryValueExW(key.Get(), L"InstallLocation", nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return;
-    if (type != REG_SZ && type != REG_EXPAND_SZ) return;
-    std::vector<wchar_t> buf(size / sizeof(wchar_t) + 1, L'\0');
-    DWORD got = static_cast<DWORD>((buf.size() - 1) * sizeof(wchar_t));
-    if (RegQueryValueExW(key.Get(), L"InstallLocation", nullptr, &type, reinterpret_cast<BYTE*>(buf.data()), &got) !=
-        ERROR_SUCCESS)
+    for (REGSAM view : kRegistryViews) {
+        TUniqueHKey key;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, W(path), 0, KEY_READ | view, key.Put()) != ERROR_SUCCESS) {
+            key.Release();
+            continue;
+        }
+        DWORD type = 0, size = 0;
+        if (RegQueryValueExW(key.Get(), L"InstallLocation", nullptr, &type, nullptr, &size) != ERROR_SUCCESS) continue;
+        if (type != REG_SZ && type != REG_EXPAND_SZ) continue;
+        std::vector<wchar_t> buf(size / sizeof(wchar_t) + 1, L'\0');
+        DWORD got = static_cast<DWORD>((buf.size() - 1) * sizeof(wchar_t));
+        if (RegQueryValueExW(key.Get(), L"InstallLocation", nullptr, &type, reinterpret_cast<BYTE*>(buf.data()),
+                             &got) != ERROR_SUCCESS)
+            continue;
+        edtDestDir->SetText(WideString(reinterpret_cast<const char16_t*>(buf.data())));
         return;
-    edtDestDir->SetText(WideString(reinterpret_cast<const char16_t*>(buf.data())));
+    }
 }
 
 void TMainForm::LoadIcon()

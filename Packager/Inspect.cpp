@@ -120,6 +120,24 @@ void Extract(const TPeImage& pe, const TSetupScript& script, const WideString& d
 
 }  // namespace
 
+std::string RequestedExecutionLevel(const TPeImage& pe)
+{
+    auto manifests = pe.ResourcesOfType(pe::kManifest);
+    if (manifests.empty()) return "none (no manifest: the caller's rights)";
+    const TBytes bytes = pe.ReadResource(*manifests.front());
+    const std::string xml(bytes.begin(), bytes.end());
+    size_t at = xml.find("requestedExecutionLevel");
+    if (at == std::string::npos) return "none (the manifest asks for none: the caller's rights)";
+    size_t end = xml.find('>', at);
+    at = xml.find("level", at + 23);
+    if (at == std::string::npos || at > end) return "unreadable";
+    at = xml.find_first_of("\"'", at);
+    if (at == std::string::npos || at > end) return "unreadable";
+    size_t close = xml.find(xml[at], at + 1);
+    if (close == std::string::npos || close > end) return "unreadable";
+    return xml.substr(at + 1, close - at - 1);
+}
+
 WideString ExtractionPath(const WideString& destDir, const WideString& sourceMask)
 {
     WideString path = ReplaceText(WithTrailingBackslash(destDir) + sourceMask, u"{app}", u"", rfReplaceAll | rfIgnoreCase);
@@ -175,6 +193,7 @@ void InspectInstaller(const TInspectOptions& options, std::ostream& out)
     out << "file: " << U8(options.File) << " (" << pe.FileSize() << " bytes)\n";
     out << "format: " << (pe.Is64() ? "PE32+ " : "PE32 ") << Machine(pe.Machine())
         << (pe.Subsystem() == 2 ? ", window program" : pe.Subsystem() == 3 ? ", console program" : "") << "\n";
+    out << "execution level: " << RequestedExecutionLevel(pe) << "\n";
     const uint32_t sum = pe.ComputeCheckSum();
     char checksum[96];
     if (pe.CheckSum() == sum)

@@ -226,9 +226,35 @@ private:
     bool committed_ = false;
 };
 
+// The places a program of the tool's kit is looked for, in order.
+std::vector<WideString> KitCandidates(const char* folder, const char* name, const WideString& toolFolder)
+{
+    std::vector<WideString> list;
+    fs::path tool = toolFolder.empty() ? ToolFolder() : ToPath(toolFolder);
+    if (tool.empty()) return list;
+    list.push_back(FromPath(tool / name));
+    for (const char* arch : {"x86", "x64"}) list.push_back(FromPath(tool / arch / name));
+    list.push_back(FromPath((tool / ".." / folder / name).lexically_normal()));
+    for (const char* build : {"win32", "win"})
+        list.push_back(FromPath((tool / ".." / ".." / build / folder / name).lexically_normal()));
+    return list;
+}
+
+// The first candidate of the wanted bitness (Default: any); empty when none is.
+WideString FirstOfArch(const std::vector<WideString>& candidates, TTargetArch arch)
+{
+    for (const WideString& c : candidates) {
+        std::error_code ec;
+        if (!fs::is_regular_file(ToPath(c), ec)) continue;
+        if (arch == TTargetArch::Default || TProjectBuilder::ArchOf(c) == arch) return c;
+    }
+    return WideString();
+}
+
 // Adds {app}\Uninstall.exe to the file list unless an entry installs it
 // already; the registered uninstall command names it.
-void AddUninstaller(TSetupScript& script, std::vector<WideString>& sources, const TBuildOptions& options)
+void AddUninstaller(TSetupScript& script, std::vector<WideString>& sources, const TBuildOptions& options,
+                    TTargetArch arch)
 {
     TSetupFileList& files = *script.FileList;
     WideString destDir = u"{app}";
@@ -241,18 +267,14 @@ void AddUninstaller(TSetupScript& script, std::vector<WideString>& sources, cons
     for (const TSetupFile* f : files)
         if (DestinationKey(f->DestDir, f->SourceMask) == key) return;
 
+    // The uninstaller must be able to open the registration the installer
+    // writes, so it comes with the stub's bitness.
     WideString file = options.UninstallerFile;
+    if (file.empty()) file = FirstOfArch(TProjectBuilder::UninstallerCandidates(options.ToolFolder), arch);
     if (file.empty())
-        for (const WideString& c : TProjectBuilder::UninstallerCandidates()) {
-            std::error_code ec;
-            if (fs::is_regular_file(ToPath(c), ec)) {
-                file = c;
-                break;
-            }
-        }
-    if (file.empty())
-        Fail(options.ProjectFile, u"the file list carries no Uninstall.exe and none was found beside the tool or in "
-                                  u"the build tree; give one with --uninstaller or add it to the file list");
+        Fail(options.ProjectFile, FormatText(u"the file list carries no Uninstall.exe and no %s one was found beside "
+                                             u"the tool or in the build tree; give one with --uninstaller or add it "
+                                             u"to the file list", {FromUtf8(ArchText(arch))}));
     std::error_code ec;
     uintmax_t size = fs::file_size(ToPath(file), ec);
     if (ec || !fs::is_regular_file(ToPath(file), ec)) Fail(file, u"cannot read the uninstaller");
@@ -264,6 +286,25 @@ void AddUninstaller(TSetupScript& script, std::vector<WideString>& sources, cons
     entry->LastWriteDate = ModificationTime(ToPath(file));
     entry->ResID = NameBasedGuid(script.BaseInfo->GUID, key);
     sources.push_back(file);
+}
+
+// The stub given, or the first one found of the wanted bitness (32-bit unless
+// told otherwise); a given stub must be a program of the bitness asked for.
+WideString ChooseStub(const TBuildOptions& options)
+{
+    if (!options.StubFile.empty()) {
+        const TTargetArch arch = TProjectBuilder::ArchOf(options.StubFile);
+        if (options.Arch != TTargetArch::Default && arch != TTargetArch::Default && arch != options.Arch)
+            Fail(options.StubFile, FormatText(u"the stub is a %s program, but %s was asked for",
+                                              {FromUtf8(ArchText(arch)), FromUtf8(ArchText(options.Arch))}));
+        return options.StubFile;
+    }
+    const TTargetArch arch = options.Arch == TTargetArch::Default ? TTargetArch::X86 : options.Arch;
+    WideString stub = FirstOfArch(TProjectBuilder::StubCandidates(options.ToolFolder), arch);
+    if (stub.empty())
+        Fail(u"", FormatText(u"no %s installer stub zosetup.exe found beside the tool or in the build tree; give one "
+                             u"with --stub", {FromUtf8(ArchText(arch))}));
+    return stub;
 }
 
 uint64_t FileSizeOf(const WideString& file)
@@ -345,26 +386,35 @@ bool MatchesMask(const WideString& name, const WideString& mask)
     return j == m.size();
 }
 
-std::vector<WideString> TProjectBuilder::StubCandidates()
+const char* ArchText(TTargetArch arch)
 {
-    std::vector<WideString> list;
-    fs::path tool = ToolFolder();
-    if (tool.empty()) return list;
-    list.push_back(FromPath(tool / "zosetup.exe"));
-    list.push_back(FromPath((tool / ".." / "Installer" / "zosetup.exe").lexically_normal()));
-    list.push_back(FromPath((tool / ".." / ".." / "win" / "Installer" / "zosetup.exe").lexically_normal()));
-    return list;
+    switch (arch) {
+    case TTargetArch::X86: return "32-bit x86";
+    case TTargetArch::X64: return "64-bit x64";
+    default: return "unknown bitness";
+    }
 }
 
-std::vector<WideString> TProjectBuilder::UninstallerCandidates()
+std::vector<WideString> TProjectBuilder::StubCandidates(const WideString& toolFolder)
 {
-    std::vector<WideString> list;
-    fs::path tool = ToolFolder();
-    if (tool.empty()) return list;
-    list.push_back(FromPath(tool / "Uninstall.exe"));
-    list.push_back(FromPath((tool / ".." / "Uninstaller" / "Uninstall.exe").lexically_normal()));
-    list.push_back(FromPath((tool / ".." / ".." / "win" / "Uninstaller" / "Uninstall.exe").lexically_normal()));
-    return list;
+    return KitCandidates("Installer", "zosetup.exe", toolFolder);
+}
+
+std::vector<WideString> TProjectBuilder::UninstallerCandidates(const WideString& toolFolder)
+{
+    return KitCandidates("Uninstaller", "Uninstall.exe", toolFolder);
+}
+
+TTargetArch TProjectBuilder::ArchOf(const WideString& file)
+{
+    try {
+        TPeImage pe = TPeImage::FromFile(file);
+        if (pe.Machine() == 0x14C && !pe.Is64()) return TTargetArch::X86;
+        if (pe.Machine() == 0x8664 && pe.Is64()) return TTargetArch::X64;
+    } catch (const Exception&) {
+        // not a program we know
+    }
+    return TTargetArch::Default;
 }
 
 std::unique_ptr<TSetupScript> TProjectBuilder::LoadProject(
@@ -441,8 +491,11 @@ TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
 {
     std::vector<WideString> sources;
     std::unique_ptr<TSetupScript> script = LoadProject(options.ProjectFile, &sources, options.Variables);
-    if (options.AddUninstaller) AddUninstaller(*script, sources, options);
+    const WideString stubFile = ChooseStub(options);
+    const TTargetArch arch = TProjectBuilder::ArchOf(stubFile);
+    if (options.AddUninstaller) AddUninstaller(*script, sources, options, arch);
     TBuildResult result;
+    result.Arch = arch;
     result.Warnings = MissingTargets(*script);
     TSetupBaseInfo& info = *script->BaseInfo;
     const TSetupVarList& vars = *script->VarList;
@@ -487,18 +540,7 @@ TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
     if (info.BuildMiniSetup && fullPath.lexically_normal() == onlinePath.lexically_normal())
         Fail(project, u"FullSetupFile and MiniSetupFile name the same file");
 
-    // ---- The stub.
-    WideString stubFile = options.StubFile;
-    if (stubFile.empty()) {
-        for (const WideString& c : StubCandidates()) {
-            std::error_code ec;
-            if (fs::is_regular_file(ToPath(c), ec)) {
-                stubFile = c;
-                break;
-            }
-        }
-        if (stubFile.empty()) Fail(u"", u"no installer stub zosetup.exe found beside the tool or in the build tree; give one with --stub");
-    }
+    // ---- The stub (chosen above).
     std::unique_ptr<TPeImage> pe;
     try {
         pe = std::make_unique<TPeImage>(TPeImage::FromFile(stubFile));

@@ -30,13 +30,14 @@ const char kUsage[] =
     "usage: zosetup-pack COMMAND ...\n"
     "\n"
     "commands:\n"
-    "  build PROJECT.xml [-o DIR] [--stub PATH] [--uninstaller PATH] [--var NAME=VALUE] [-j N] [--quiet]\n"
+    "  build PROJECT.xml [-o DIR] [--arch x86|x64] [--stub PATH] [--uninstaller PATH] [--var NAME=VALUE]\n"
+    "                   [-j N] [--quiet]\n"
     "                   build the full installer (and the online installer when the project's\n"
     "                   BuildMiniSetup is set) into DIR, by default the project's folder;\n"
-    "                   the stub is the installer program zosetup.exe, by default the one\n"
-    "                   beside this tool or in the build tree; Uninstall.exe (--uninstaller,\n"
-    "                   found the same way) joins {app} unless the file list carries one;\n"
-    "                   --var sets a project variable\n"
+    "                   the stub is the installer program zosetup.exe, by default the 32-bit\n"
+    "                   one (--arch x64: the 64-bit one) beside this tool or in the build tree;\n"
+    "                   Uninstall.exe of the same bitness (--uninstaller, found the same way)\n"
+    "                   joins {app} unless the file list carries one; --var sets a project variable\n"
     "                   ({NAME} or NAME); -j: compressing threads (default: one per core)\n"
     "  inspect INSTALLER.exe [--script] [--extract DIR]\n"
     "                   show the mode, resources and contents of an installer; --script\n"
@@ -95,6 +96,15 @@ int Build(const std::vector<WideString>& args)
             options.OutputDir = value();
         else if (a == u"--stub")
             options.StubFile = value();
+        else if (a == u"--arch") {
+            const WideString& v = value();
+            if (TextEquals(v, u"x86"))
+                options.Arch = TTargetArch::X86;
+            else if (TextEquals(v, u"x64"))
+                options.Arch = TTargetArch::X64;
+            else
+                throw TUsageError("build: --arch is x86 or x64");
+        }
         else if (a == u"--uninstaller")
             options.UninstallerFile = value();
         else if (a == u"--var") {
@@ -138,9 +148,9 @@ int Build(const std::vector<WideString>& args)
         std::fprintf(stderr, "zosetup-pack: %s: warning: %s\n", ToUtf8(options.ProjectFile).c_str(), ToUtf8(w).c_str());
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (!quiet) {
-        std::printf("built %s: %llu files, %s in, %s out, %.2f s\n", ToUtf8(r.FullSetup).c_str(),
-                    static_cast<unsigned long long>(r.Files), SizeText(r.BytesIn).c_str(), SizeText(r.FullBytes).c_str(),
-                    seconds);
+        std::printf("built %s: %llu files, %s in, %s out, %.2f s, %s installer\n", ToUtf8(r.FullSetup).c_str(),
+                    static_cast<unsigned long long>(r.Files), SizeText(r.BytesIn).c_str(),
+                    SizeText(r.FullBytes).c_str(), seconds, ArchText(r.Arch));
         if (!r.OnlineSetup.empty())
             std::printf("built %s: online installer, %s\n", ToUtf8(r.OnlineSetup).c_str(), SizeText(r.OnlineBytes).c_str());
     }

@@ -126,7 +126,7 @@ for i in $(seq 1 "$runs"); do
     rm -rf "$drive/zo-bench"
     mkdir -p "$drive/zo-bench"
     for k in "{5A0B7E1C-0D0B-4C55-9E1A-6B2E0F3B9A11}_mw" ZoNsisBench; do
-      wine reg delete "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$k" /f >/dev/null 2>&1
+      wine reg delete "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$k" /f /reg:64 >/dev/null 2>&1
     done
     sync
     # shellcheck disable=SC2086  # the table's entries are word lists without blanks

@@ -18,7 +18,7 @@ HWND VisibleWindowOf(DWORD pid)
 {
     Search s{pid, nullptr};
     EnumWindows(
-        [](HWND w, LPARAM p) -> BOOL {
+        [](HWND w, LPARAM p) WINAPI -> BOOL {
             auto* s = reinterpret_cast<Search*>(p);
             DWORD owner = 0;
             GetWindowThreadProcessId(w, &owner);

@@ -3,6 +3,8 @@
 #   build/native  the portable core, its tests and zosetup-pack (g++)
 #   build/asan    the same under AddressSanitizer and UndefinedBehaviorSanitizer
 #   build/win     the Windows programs and the cross-built tests (MinGW-w64)
+#   build/win32   the 32-bit installer and uninstaller that zosetup-pack uses by
+#                 default, and the programs the end-to-end tests plant beside them
 #   build/fuzz    the libFuzzer targets (clang)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -27,6 +29,11 @@ fi
 if [ "$only" = all ] || [ "$only" = win ]; then
   configure build/win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=MinSizeRel
   cmake --build build/win -j "$jobs"
+fi
+if [ "$only" = all ] || [ "$only" = win32 ]; then
+  # The programs only: the unit tests run in build/win already.
+  configure build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake -DCMAKE_BUILD_TYPE=MinSizeRel
+  cmake --build build/win32 -j "$jobs" --target zosetup Uninstall planted_exe planted_dll
 fi
 if [ "$only" = all ] || [ "$only" = asan ]; then
   configure build/asan -DCMAKE_BUILD_TYPE=Debug -DZO_SANITIZE=ON

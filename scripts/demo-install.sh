@@ -18,7 +18,7 @@ key="HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\${guid}_mw"
 # A registry key's values as text, from `reg export` (UTF-16).
 show_key() {  # key
   local file="$WINEPREFIX/drive_c/zo-demo-export.reg"
-  if wine reg export "$1" 'C:\zo-demo-export.reg' /y >/dev/null 2>&1; then
+  if wine reg export "$1" 'C:\zo-demo-export.reg' /y /reg:64 >/dev/null 2>&1; then
     iconv -f UTF-16 -t UTF-8 "$file" | tr -d '\r' | grep -v '^Windows Registry\|^$' | sed 's/^/    /'
   else
     echo "    (no such key)"
@@ -36,7 +36,7 @@ set -e
 echo "demo-install: the installer ended with exit code $code after $(( ($(date +%s%N) - start) / 1000000 )) ms"
 [ "$code" -eq 0 ] || exit "$code"
 
-location=$(wine reg query "$key" /v InstallLocation 2>/dev/null | tr -d '\r' | awk '/InstallLocation/ { sub(/.*REG_SZ +/, ""); print }')
+location=$(wine reg query "$key" /v InstallLocation /reg:64 2>/dev/null | tr -d '\r' | awk '/InstallLocation/ { sub(/.*REG_SZ +/, ""); print }')
 dir=$(winepath -u "$location" 2>/dev/null)
 echo
 echo "Installed into $location"

@@ -16,8 +16,22 @@ export WINEPREFIX="${WINEPREFIX:-$ZO_ROOT/build/wine/prefix}"
 [ -n "${ZO_DISPLAY:-}" ] && export DISPLAY="$ZO_DISPLAY"
 if locale -a 2>/dev/null | grep -qi '^zh_CN.utf8$'; then export LANG=zh_CN.UTF-8; fi
 
+# What a prefix depends on: Wine's version, and wine32's, since a prefix made
+# without wine32 has an empty syswow64 in which no 32-bit program starts.
+_zo_prefix_key() {
+  local v p
+  for p in wine64 wine32:i386; do
+    v=$(dpkg-query -W -f='${Version}' "$p" 2>/dev/null) || v=none
+    printf '%s=%s\n' "$p" "${v:-none}"
+  done
+}
+
+_zo_prefix_current() {  # DIR
+  [ -f "$1/.zo-ready" ] && [ "$(cat "$1/.zo-ready")" = "$(_zo_prefix_key)" ]
+}
+
 _zo_make_pristine() {
-  [ -f "$ZO_PRISTINE_PREFIX/.zo-ready" ] && return 0
+  _zo_prefix_current "$ZO_PRISTINE_PREFIX" && return 0
   echo "wine: creating a private prefix in $ZO_PRISTINE_PREFIX"
   rm -rf "$ZO_PRISTINE_PREFIX"
   mkdir -p "$(dirname "$ZO_PRISTINE_PREFIX")"
@@ -43,7 +57,7 @@ _zo_make_pristine() {
       done
     done
   )
-  touch "$ZO_PRISTINE_PREFIX/.zo-ready"
+  _zo_prefix_key >"$ZO_PRISTINE_PREFIX/.zo-ready"
 }
 
 wine_fresh_prefix() {  # DIR
@@ -80,6 +94,11 @@ _zo_start_xvfb() {
 
 wine_up() {
   _zo_make_pristine
+  # A working prefix copied from an older pristine one is made again.
+  if [ -d "$WINEPREFIX" ] && ! _zo_prefix_current "$WINEPREFIX"; then
+    wineserver -k 2>/dev/null || true
+    rm -rf "$WINEPREFIX"
+  fi
   [ -d "$WINEPREFIX" ] || cp -a "$ZO_PRISTINE_PREFIX" "$WINEPREFIX"
   if _zo_display_answers "${ZO_DISPLAY:-}"; then
     export DISPLAY="$ZO_DISPLAY"

@@ -37,7 +37,7 @@ struct TToolBox {
         fs::create_directories(work);
         fs::copy_file(ZO_PACK_TOOL, bin / "zosetup-pack");
         fs::permissions(bin / "zosetup-pack", fs::perms::owner_all);
-        const fs::path stub = fs::path(ZO_SOURCE_DIR) / "tests/native/data/tiny64.exe";
+        const fs::path stub = fs::path(ZO_SOURCE_DIR) / "tests/native/data/tiny32.exe";  // the 32-bit default
         fs::copy_file(stub, bin / "zosetup.exe");
         fs::copy_file(stub, bin / "Uninstall.exe");
     }

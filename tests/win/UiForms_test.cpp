@@ -191,7 +191,7 @@ private:
             HWND found;
         } s{GetCurrentProcessId(), nullptr};
         EnumWindows(
-            [](HWND w, LPARAM p) -> BOOL {
+            [](HWND w, LPARAM p) WINAPI -> BOOL {
                 auto* s = reinterpret_cast<Search*>(p);
                 wchar_t cls[64] = {};
                 GetClassNameW(w, cls, 64);

@@ -89,7 +89,7 @@ HWND FindVisible(const wchar_t* cls)
         HWND found;
     } s{cls, nullptr};
     EnumWindows(
-        [](HWND w, LPARAM p) -> BOOL {
+        [](HWND w, LPARAM p) WINAPI -> BOOL {
             auto* s = reinterpret_cast<Search*>(p);
             if (IsWindowVisible(w) && ClassOf(w) == s->cls && OfProgramUnderTest(w)) {
                 s->found = w;
@@ -118,7 +118,7 @@ HWND Control(HWND top, int id)
     } s{id, nullptr};
     EnumChildWindows(
         top,
-        [](HWND w, LPARAM p) -> BOOL {
+        [](HWND w, LPARAM p) WINAPI -> BOOL {
             auto* s = reinterpret_cast<Search*>(p);
             if (GetDlgCtrlID(w) == s->id) {
                 s->found = w;
@@ -136,7 +136,7 @@ HWND FindMessageBox(int ms)
     for (int waited = 0;; waited += 50) {
         HWND found = nullptr;
         EnumWindows(
-            [](HWND w, LPARAM p) -> BOOL {
+            [](HWND w, LPARAM p) WINAPI -> BOOL {
                 if (IsWindowVisible(w) && ClassOf(w) == L"#32770" && GetDlgItem(w, 0x3741) == nullptr &&
                     OfProgramUnderTest(w)) {
                     *reinterpret_cast<HWND*>(p) = w;
@@ -156,7 +156,7 @@ std::wstring MessageText(HWND box)
     std::wstring best;
     EnumChildWindows(
         box,
-        [](HWND w, LPARAM p) -> BOOL {
+        [](HWND w, LPARAM p) WINAPI -> BOOL {
             auto* best = reinterpret_cast<std::wstring*>(p);
             if (_wcsicmp(ClassOf(w).c_str(), L"Static") == 0) {
                 std::wstring t = TextOf(w);

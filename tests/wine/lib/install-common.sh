@@ -10,6 +10,10 @@ WIN_BUILD="${ZO_WIN_BUILD:-build/win}"
 PACK="${ZO_NATIVE_BUILD:-build/native}/Packager/zosetup-pack"
 STUB="$WIN_BUILD/Installer/zosetup.exe"
 HELPER="$WIN_BUILD/tests/win/steps_helper.exe"
+# The registry view the installers under test register in: the 64-bit one of
+# the stub in build/win (a script testing the 32-bit pair sets /reg:32). Wine's
+# own reg.exe is the 32-bit one once wine32 is there, so it must be told.
+REG_VIEW=/reg:64
 DRIVER="$WIN_BUILD/tests/win/ui_driver.exe"
 source "$ZO_ROOT/scripts/wine-env.sh"
 for f in "$PACK" "$STUB" "$HELPER"; do
@@ -31,7 +35,7 @@ BG_PIDS=()
 cleanup() {
   local p k
   for p in "${BG_PIDS[@]}"; do kill "$p" 2>/dev/null; done
-  for k in "${CLEAN_KEYS[@]}"; do wine reg delete "$k" /f /reg:64 >/dev/null 2>&1; done
+  for k in "${CLEAN_KEYS[@]}"; do wine reg delete "$k" /f "$REG_VIEW" >/dev/null 2>&1; done
   rm -rf "$WORK" "$ROOT"
   # A display this test started for itself (run on its own) goes with it.
   if [ -n "${ZO_XVFB_PID:-}" ]; then wineserver -k 2>/dev/null; kill "$ZO_XVFB_PID" 2>/dev/null; fi
@@ -67,7 +71,7 @@ uninstall_key() { echo "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Unin
 # a string, "dword:0000000a" for a number, "" when absent.
 reg_value() {  # key, value name
   local file="$WORK/export-$RANDOM.reg"
-  wine reg export "$1" "$(winepath -w "$file" 2>/dev/null)" /y /reg:64 >/dev/null 2>&1 || { echo ""; return; }
+  wine reg export "$1" "$(winepath -w "$file" 2>/dev/null)" /y "$REG_VIEW" >/dev/null 2>&1 || { echo ""; return; }
   python3 - "$file" "$2" <<'PY'
 import sys
 text = open(sys.argv[1], "rb").read().decode("utf-16")

@@ -39,7 +39,7 @@ online_cleanup() {
     grep -qxF "$f" <<<"$TEMP_KEEP" || rm -rf "${TEMP_DIR:?}/$f"
   done
   for g in "${GUIDS[@]}"; do
-    wine reg delete "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\${g}_mw" /f >/dev/null 2>&1
+    wine reg delete "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\${g}_mw" /f /reg:64 >/dev/null 2>&1
   done
   rm -rf "$ROOT"
   untrust_test_ca
