@@ -1,6 +1,7 @@
 // Windows side of the system utilities.
 #include <windows.h>
 #include <shellapi.h>
+#include <shlobj.h>
 #include <tlhelp32.h>
 
 #include <cmath>
@@ -198,6 +199,11 @@ int32_t TZoWinfn::ShellOpen(const WideString& target)
 
 void TZoWinfn::OpenUrl(const WideString& address)
 {
-    if (ShellOpen(address) <= 32)
-        ShellRun(nullptr, WideString(), u"iexplore.exe", address, WideString(), SW_SHOW, false);
+    if (ShellOpen(address) > 32) return;
+    // By its full path: the shell looks for a bare "iexplore.exe" in the
+    // current folder first, which is often the Downloads folder.
+    const WideString programFiles = TZoRegfn::GetSpecialFolder(CSIDL_PROGRAM_FILES);
+    if (!programFiles.empty())
+        ShellRun(nullptr, WideString(), programFiles + u"Internet Explorer\\iexplore.exe", address, WideString(), SW_SHOW,
+                 false);
 }

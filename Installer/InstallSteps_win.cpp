@@ -17,6 +17,7 @@
 #include "ReplaceFile_win.h"
 #include "SetupFn.h"
 #include "SetupProject.h"
+#include "ZoDllSearch_win.h"
 #include "ZoIndyUtils.h"
 #include "ZoPlatform.h"
 #include "ZoSysUtils.h"
@@ -371,7 +372,8 @@ void TInstallSequence::CloseRunningPrograms()
         if (dot == WideString::npos || !TextEquals(name.substr(dot), u".exe") || TextEquals(name, own)) continue;
         // A name with blanks must be quoted, or taskkill sees several names.
         WideString target = name.find(u' ') == WideString::npos ? name : u"\"" + name + u"\"";
-        TZoWinfn::RunHidden(u"taskkill /F /IM " + target);
+        // By its full path: a bare name is looked for beside the installer first.
+        TZoWinfn::RunHidden(u"\"" + SystemFilePath(u"taskkill.exe") + u"\" /F /IM " + target);
         Sleep(killPauseMs);
     }
 }

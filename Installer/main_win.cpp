@@ -6,6 +6,7 @@
 #include "MainFrm_win.h"
 #include "OnlineSetup_win.h"
 #include "SetupFn.h"
+#include "ZoDllSearch_win.h"
 #include "ZoLog.h"
 #include "ZoSysUtils.h"
 #include "ZoWinHandles_win.h"
@@ -13,6 +14,7 @@
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
+    RestrictDllSearch();  // before anything can load a DLL
     // Unit start-up: COM for this thread (single-threaded apartment) and the
     // folders behind the path constants.
     TComApartment com;

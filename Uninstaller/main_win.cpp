@@ -16,6 +16,7 @@
 #include "UninstallFrm_win.h"
 #include "UninstallPlan.h"
 #include "UninstallSteps_win.h"
+#include "ZoDllSearch_win.h"
 #include "ZoLog.h"
 #include "ZoPlatform.h"
 #include "ZoSysUtils.h"
@@ -61,6 +62,7 @@ int UninstallSilently(TSetupScript& script, TUninstallPlan plan)
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
+    RestrictDllSearch();  // before anything can load a DLL
     if (IsSelfRemovalCommandLine()) return RunSelfRemoval();
 
     TComApartment com;
