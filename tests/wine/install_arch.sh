@@ -18,7 +18,7 @@ done
 # KnownDLLs), it loads a planted DLL that a program imports or loads by name
 # (an installer built before the delay imports does), and only the system
 # folder's when the program names it by its full path.
-export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;secur32,comctl32,gdiplus,crypt32=n,b"
+export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;secur32,comctl32,gdiplus,crypt32,bcrypt=n,b"
 
 GUID=$(new_guid)
 KEY=$(uninstall_key "${GUID}_mw")
@@ -64,7 +64,7 @@ EOF
 # Plants a taskkill.exe, a cmd.exe and system-named DLLs of the given build in a folder.
 plant() {  # folder, build folder
   for exe in taskkill.exe cmd.exe; do cp "$2/tests/win/planted_exe.exe" "$1/$exe"; done
-  for dll in secur32.dll comctl32.dll gdiplus.dll crypt32.dll; do cp "$2/tests/win/planted_dll.dll" "$1/$dll"; done
+  for dll in secur32.dll comctl32.dll gdiplus.dll crypt32.dll bcrypt.dll; do cp "$2/tests/win/planted_dll.dll" "$1/$dll"; done
 }
 ran_planted() {  # folder -> the planted files that ran or were loaded
   (cd "$1" && ls *.ran 2>/dev/null | tr '\n' ' ' | sed 's/ $//')
