@@ -407,16 +407,17 @@ void TInstallSequence::LoadPackage(bool checkImages)
 
 bool TInstallSequence::EarlierVersionToRemove() const
 {
-    for (const char16_t* suffix : {u"_is1", u"_mw"}) {
-        TUniqueHKey key;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, W(UninstallKeyPath(script_.BaseInfo->GUID, suffix)), 0, KEY_READ,
-                          key.Put()) != ERROR_SUCCESS) {
-            key.Release();
-            continue;
+    for (REGSAM view : kRegistryViews)
+        for (const char16_t* suffix : {u"_is1", u"_mw"}) {
+            TUniqueHKey key;
+            if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, W(UninstallKeyPath(script_.BaseInfo->GUID, suffix)), 0,
+                              KEY_READ | view, key.Put()) != ERROR_SUCCESS) {
+                key.Release();
+                continue;
+            }
+            WideString command = ReadRegString(key.Get(), L"QuietUninstallString");
+            if (!command.empty() && !UninstallerIsGone(command)) return true;
         }
-        WideString command = ReadRegString(key.Get(), L"QuietUninstallString");
-        if (!command.empty() && !UninstallerIsGone(command)) return true;
-    }
     return false;
 }
 
