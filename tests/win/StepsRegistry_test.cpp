@@ -134,7 +134,7 @@ TEST_F(RegistryStep, TextThatIsNoIntegerEndsTheSequenceWithItsMessage)
     EXPECT_NE(out.Text().find("'12abc' is not a valid integer value"), std::string::npos);
 }
 
-TEST_F(RegistryStep, ShortcutsResolveToTheirTargetsAndMissingFoldersAreSkipped)
+TEST_F(RegistryStep, ShortcutsResolveToTheirTargetsAndMissingFoldersAreMade)
 {
     TComApartment com;
     WideString target = InstallDir + u"bin\\app.exe";
@@ -154,7 +154,8 @@ TEST_F(RegistryStep, ShortcutsResolveToTheirTargetsAndMissingFoldersAreSkipped)
     EXPECT_TRUE(TextEquals(app.workDir, InstallDir + u"bin")) << Narrow(app.workDir);
     EXPECT_TRUE(TextEquals(app.icon, InstallDir + u"app.ico")) << Narrow(app.icon);
     EXPECT_TRUE(ReadLink(InstallDir + u"links\\Plain.lnk").icon.empty());
-    EXPECT_FALSE(std::filesystem::exists(W(InstallDir + u"missing")));
+    // A shortcut's folder that does not exist yet is made with its parents.
+    EXPECT_TRUE(TextEquals(ReadLink(InstallDir + u"missing\\Lost.lnk").target, target));
     EXPECT_EQ(view.position, 3);
     EXPECT_EQ(view.details.front(), u"正在创建快捷方式......");
 }
