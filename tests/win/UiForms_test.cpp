@@ -303,7 +303,7 @@ namespace {
 // at its right edge, and a label sized to its text.
 class TScalingForm : public TBaseForm {
 public:
-    TScalingForm() : TBaseForm(nullptr, Spec())
+    TScalingForm() : TBaseForm(nullptr, Description())
     {
         button = AddControl({.kind = TControlKind::Button, .id = 11, .name = "button", .left = 10, .top = 20,
                              .width = 75, .height = 25, .text = u"OK"});
@@ -320,13 +320,13 @@ public:
     TControl* label;
 
 private:
-    static TFormSpec Spec()
+    static TFormSpec Description()
     {
-        TFormSpec spec = BaseFormSpec();
-        spec.border = TBorderStyle::None;
-        spec.clientWidth = 300;
-        spec.clientHeight = 200;
-        return spec;
+        TFormSpec desc = BaseFormSpec();
+        desc.border = TBorderStyle::None;
+        desc.clientWidth = 300;
+        desc.clientHeight = 200;
+        return desc;
     }
 };
 
