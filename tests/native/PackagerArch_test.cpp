@@ -95,15 +95,18 @@ TEST(PackagerArch, BuildsThe32BitPairByDefaultAndThe64BitPairOnRequest)
     TKit kit;
     TBuildResult r = TProjectBuilder::Build(kit.options);
     EXPECT_EQ(r.Arch, TTargetArch::X86);
-    TPeImage pe = TPeImage::FromFile(r.FullSetup);
-    EXPECT_FALSE(pe.Is64());
-    EXPECT_EQ(TKit::Mark(pe), "stub32");
+    {
+        // Closed before the next build: Windows will not replace a file that is still open.
+        TPeImage pe = TPeImage::FromFile(r.FullSetup);
+        EXPECT_FALSE(pe.Is64());
+        EXPECT_EQ(TKit::Mark(pe), "stub32");
+    }
     EXPECT_EQ(PackedUninstallerMark(r), "uninst32");
 
     kit.options.Arch = TTargetArch::X64;
     r = TProjectBuilder::Build(kit.options);
     EXPECT_EQ(r.Arch, TTargetArch::X64);
-    pe = TPeImage::FromFile(r.FullSetup);
+    TPeImage pe = TPeImage::FromFile(r.FullSetup);
     EXPECT_TRUE(pe.Is64());
     EXPECT_EQ(TKit::Mark(pe), "stub64");
     EXPECT_EQ(PackedUninstallerMark(r), "uninst64") << "the uninstaller comes with the stub's bitness";
