@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <commctrl.h>
 
 #include <atomic>
 #include <thread>
@@ -161,14 +162,18 @@ TEST(LicenseWindow, ShowsTheTextReadOnlyAndGrowsWithTheWindow)
     EXPECT_GT(form.ClientWidth(), 784);
 }
 
-// Presses a button of the folder browser (a #32770 window of this process) as soon as it shows.
+// Presses a button of the folder browser (a #32770 window of this process) as soon as it shows,
+// and, given a folder name, once its tree has selected that folder: on a busy machine the
+// selection the picker asks for at start-up lands well after the window shows.
 class TBrowserPresser {
 public:
-    explicit TBrowserPresser(WPARAM button)
-        : thread_([this, button] {
+    explicit TBrowserPresser(WPARAM button, WideString selected = WideString())
+        : thread_([this, button, selected] {
               for (int i = 0; i < 200 && !done_; ++i) {
                   if (HWND w = FindBrowser()) {
                       Sleep(300);
+                      for (int j = 0; j < 200 && !selected.empty() && !TextEquals(Selection(w), selected); ++j)
+                          Sleep(50);
                       PostMessageW(w, WM_COMMAND, button, 0);
                       return;
                   }
@@ -184,6 +189,23 @@ public:
     }
 
 private:
+    // The text of the tree's selected item; the tree belongs to this process.
+    static WideString Selection(HWND browser)
+    {
+        HWND tree = FindWindowExW(browser, nullptr, L"SysTreeView32", nullptr);
+        if (!tree) return WideString();
+        auto item = reinterpret_cast<HTREEITEM>(SendMessageW(tree, TVM_GETNEXTITEM, TVGN_CARET, 0));
+        if (!item) return WideString();
+        wchar_t text[MAX_PATH] = {};
+        TVITEMW tv{};
+        tv.mask = TVIF_TEXT;
+        tv.hItem = item;
+        tv.pszText = text;
+        tv.cchTextMax = MAX_PATH;
+        SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
+        return WideString(reinterpret_cast<const char16_t*>(text));
+    }
+
     static HWND FindBrowser()
     {
         struct Search {
@@ -218,7 +240,7 @@ TEST(FolderPicker, OpensOnAnExistingFolderAndReturnsItWithABackslash)
     WideString chosen = WithoutTrailingBackslash(path);
     bool ok;
     {
-        TBrowserPresser press(IDOK);
+        TBrowserPresser press(IDOK, NamePart(WithoutTrailingBackslash(path)));
         ok = TZoVclfn::SelectDirectory(nullptr, u"选择安装目录", chosen);
     }
     ASSERT_TRUE(ok);
