@@ -1,7 +1,10 @@
 # Cross build for 64-bit Windows with MinGW-w64 (posix threads), run under Wine.
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(TOOLCHAIN_PREFIX x86_64-w64-mingw32)
+# The 32-bit toolchain file sets its own processor and prefix, then includes this one.
+if(NOT DEFINED TOOLCHAIN_PREFIX)
+  set(CMAKE_SYSTEM_PROCESSOR x86_64)
+  set(TOOLCHAIN_PREFIX x86_64-w64-mingw32)
+endif()
 set(CMAKE_C_COMPILER ${TOOLCHAIN_PREFIX}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${TOOLCHAIN_PREFIX}-g++-posix)
 set(CMAKE_RC_COMPILER ${TOOLCHAIN_PREFIX}-windres)
