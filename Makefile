@@ -15,6 +15,7 @@ test: build
 demo: deps
 	@scripts/build.sh native
 	@scripts/build.sh win
+	@scripts/build.sh win32  # the stub zosetup-pack takes by default
 	@scripts/demo.sh
 
 bench: deps
