@@ -6,6 +6,7 @@
 #include <commctrl.h>
 
 #include <atomic>
+#include <filesystem>
 #include <thread>
 
 #include "BaseDialogFrm_win.h"
@@ -233,10 +234,36 @@ private:
     std::thread thread_;
 };
 
+// A plain folder of its own directly below C:\, removed at the end. Not one in
+// the temporary folder: that lies below the user's profile, where Wine's tree
+// stops at the profile now and then (whenever its desktop process starts at the
+// same moment), and on some machines below a hidden folder, which the tree never
+// lists and so never selects.
+class TDriveFolder {
+public:
+    TDriveFolder()
+        : path_(L"C:\\zo-picker-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount64()))
+    {
+        std::filesystem::create_directory(path_);
+    }
+    ~TDriveFolder()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    TDriveFolder(const TDriveFolder&) = delete;
+    TDriveFolder& operator=(const TDriveFolder&) = delete;
+    WideString Wide() const { return WideString(reinterpret_cast<const char16_t*>(path_.c_str())); }
+
+private:
+    std::filesystem::path path_;
+};
+
 TEST(FolderPicker, OpensOnAnExistingFolderAndReturnsItWithABackslash)
 {
-    TTempFolder folder;
+    TDriveFolder folder;
     WideString path = folder.Wide();
+    ASSERT_TRUE(DirExists(path));
     WideString chosen = WithoutTrailingBackslash(path);
     bool ok;
     {
