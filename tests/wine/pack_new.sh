@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A project as `zosetup-pack new` writes it, with a program put into files/,
-# installed with /Silent and nothing else changed: its shortcuts are there and
-# lead where they should, and the uninstaller takes them away again.
+# installed with /Silent and nothing else changed: its shortcuts (the desktop's
+# and the two of the start menu's folder) are there and lead where they should,
+# and the uninstaller takes them away again, with that folder.
 source "$(dirname "$0")/lib/install-common.sh"
 
 name="ZoNew${ID//-/}"
@@ -24,12 +25,26 @@ check "the program is installed" yes "$([ -f "$APP/$name.exe" ] && echo yes || e
 desktop=$(find "$WINEPREFIX/drive_c/users" -path "*/Desktop/$name.lnk" 2>/dev/null | head -1)
 check "the desktop shortcut exists" yes "$([ -n "$desktop" ] && echo yes || echo no)"
 contains "it leads to the program" "App\\$name.exe" "$(strings -el "$desktop" 2>/dev/null; strings "$desktop" 2>/dev/null)"
+# {group}: a folder named after the product in the all-users start menu.
+programs="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs"
+group=$(find "$WINEPREFIX/drive_c" -type d -path "*/Start Menu/Programs/$name" 2>/dev/null | head -1)
+check "the start menu folder is the all-users one" "$programs/$name" "$group"
+check "it holds the program's shortcut" yes "$([ -f "$programs/$name/$name.lnk" ] && echo yes || echo no)"
+contains "which leads to the program" "App\\$name.exe" \
+  "$(strings -el "$programs/$name/$name.lnk" 2>/dev/null; strings "$programs/$name/$name.lnk" 2>/dev/null)"
+check "and the uninstaller's" yes "$([ -f "$programs/$name/卸载 $name.lnk" ] && echo yes || echo no)"
+contains "which leads to the uninstaller" "App\\Uninstall.exe" \
+  "$(strings -el "$programs/$name/卸载 $name.lnk" 2>/dev/null; strings "$programs/$name/卸载 $name.lnk" 2>/dev/null)"
 
 # Run from elsewhere: a current folder inside the install folder would keep it.
 (cd "$WORK" && timeout 120 wine "$APP/Uninstall.exe" /SILENT >"$WORK/uninstall.out" 2>/dev/null)
 check "the uninstaller ends with 0" 0 "$?"
 check "it removes the desktop shortcut" no "$([ -f "$desktop" ] && echo yes || echo no)"
+check "and the start menu folder with both shortcuts" no "$([ -d "$programs/$name" ] && echo yes || echo no)"
+check "but not the start menu's Programs folder" yes "$([ -d "$programs" ] && echo yes || echo no)"
 # The uninstaller's copy in the temporary folder removes the folder once the uninstaller has ended.
 for i in $(seq 1 100); do [ -d "$APP" ] || break; sleep 0.1; done
 check "and the install folder" no "$([ -d "$APP" ] && echo yes || echo no)"
+# What a failed uninstallation left is not left in the shared prefix.
+rm -rf "${programs:?}/$name" "$desktop"
 finish
