@@ -3,28 +3,46 @@
 # hundred files) installed under Wine by a zosetup installer with "/Silent", by
 # its online installer (which downloads that installer from a loopback server
 # first) and by an NSIS installer (SetCompressor zlib) with "/S", side by side,
-# and copied plainly as the floor. Reports wall time and the peak memory of the
-# installer process: private (anonymous) and resident in all.
+# and copied plainly as the floor. The 32-bit stub (build/win32, the one
+# zosetup-pack takes by default) comes first, then the 64-bit one (build/win),
+# each beside an NSIS installer of the same bitness; the online installer is
+# measured for the first only. Reports wall time, CPU time and the peak memory
+# of the installer's own process, whichever Wine loader runs it
+# (bench/sample_process.py): private (anonymous) and resident in all.
 #
 #   bench/install_bench.sh [RUNS]        (default 3 runs of each, best and median shown)
-#   ZO_WIN_BUILD / ZO_NATIVE_BUILD       build folders (default build/win, build/native)
+#   ZO_WIN32_BUILD / ZO_WIN_BUILD        the 32- and 64-bit builds (default build/win32, build/win)
+#   ZO_NATIVE_BUILD                      the native build (default build/native)
 #   ZO_BENCH_MB / ZO_BENCH_FILES         payload size and file count (default 150 / 320)
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 runs="${1:-3}"
 pack="${ZO_NATIVE_BUILD:-build/native}/Packager/zosetup-pack"
-stub="${ZO_WIN_BUILD:-build/win}/Installer/zosetup.exe"
 work="$root/build/bench-install"
 mb="${ZO_BENCH_MB:-150}"
 files="${ZO_BENCH_FILES:-320}"
-for f in "$pack" "$stub"; do [ -f "$f" ] || { echo "missing $f (make build)"; exit 1; }; done
+declare -A stub=(
+  [x86]="${ZO_WIN32_BUILD:-build/win32}/Installer/zosetup.exe"
+  [x64]="${ZO_WIN_BUILD:-build/win}/Installer/zosetup.exe"
+)
+declare -A nsis_target=([x86]=x86-unicode [x64]=amd64-unicode)
+# Each program by the loader of its bitness, as Windows starts it: with wine32
+# present, `wine` is the 32-bit loader, which takes a 64-bit program to a new
+# process through start.exe and adds about 2 s to its wall time.
+declare -A loader=([x86]=wine [x64]=wine)
+[ -x /usr/lib/wine/wine64 ] && loader[x64]=/usr/lib/wine/wine64
+arches=()
+for a in x86 x64; do [ -f "${stub[$a]}" ] && arches+=("$a"); done
+[ -f "$pack" ] || { echo "missing $pack (make build)"; exit 1; }
+[ ${#arches[@]} -gt 0 ] || { echo "missing ${stub[x86]} and ${stub[x64]} (make build)"; exit 1; }
+main_arch=${arches[0]}
 command -v makensis >/dev/null || { echo "missing makensis (scripts/setup-machine.sh installs nsis)"; exit 1; }
 source scripts/wine-env.sh
 wine_up >/dev/null 2>&1 || true
 trap wine_down EXIT
 
-# ---- The payload and the two installers (made once, reused while unchanged) ---------------
+# ---- The payload and the installers (made once, reused while unchanged) ---------------------
 payload="$work/payload-$mb-$files"
 if [ ! -d "$payload" ]; then
   rm -rf "$work"/payload-*
@@ -33,18 +51,30 @@ fi
 largest=$(find "$payload" -type f -printf '%s\n' | sort -n | tail -1)
 total=$(du -sb "$payload" | cut -f1)
 count=$(find "$payload" -type f | wc -l)
+rm -rf "$work/zosetup" "$work/nsis"  # the one-stub layout of earlier versions
 
-# The online installer downloads from a loopback server on a port fixed when it is built.
-port_file="$work/zosetup/port"
-if [ ! -f "$work/zosetup/BenchSetup.exe" ] || [ ! -f "$work/zosetup/BenchOnline.exe" ] || [ ! -f "$port_file" ] ||
-   [ "$stub" -nt "$work/zosetup/BenchSetup.exe" ]; then
-  mkdir -p "$work/zosetup"
-  cp samples/demo/icon.png "$work/zosetup/icon.png"
+# An installer is made again when it carries another payload or its stub is newer.
+stale() {  # installer, stub (or "")
+  [ ! -f "$1" ] || [ "$(cat "$(dirname "$1")/payload" 2>/dev/null)" != "$payload" ] ||
+    { [ -n "$2" ] && [ "$2" -nt "$1" ]; }
+}
+
+# The online installer downloads from a loopback server on a port fixed when it
+# is built; only the first stub's is made.
+port_file="$work/port"
+[ -f "$port_file" ] ||
   python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])' >"$port_file"
-  cat >"$work/zosetup/bench.xml" <<EOF
+for a in "${arches[@]}"; do
+  out="$work/zosetup-$a"
+  online=False
+  [ "$a" = "$main_arch" ] && online=True
+  if stale "$out/BenchSetup.exe" "${stub[$a]}" || { [ $online = True ] && [ ! -f "$out/BenchOnline.exe" ]; }; then
+    mkdir -p "$out"
+    cp samples/demo/icon.png "$out/icon.png"
+    cat >"$out/bench.xml" <<EOF
 <?xml version="1.0" encoding="utf-8"?>
 <TSetupScript>
-  <BaseInfo AppTitle="Install Bench" BuildMiniSetup="True" DefInstallPath="C:\\zo-bench\\zosetup"
+  <BaseInfo AppTitle="Install Bench" BuildMiniSetup="$online" DefInstallPath="C:\\zo-bench\\zosetup"
             FullDownloadUrl="http://127.0.0.1:$(cat "$port_file")/BenchSetup.exe" FullSetupFile="BenchSetup.exe"
             GUID="{5A0B7E1C-0D0B-4C55-9E1A-6B2E0F3B9A11}" IconFile="icon.png" MiniSetupFile="BenchOnline.exe"
             Version="1.0.0.0"/>
@@ -53,19 +83,23 @@ if [ ! -f "$work/zosetup/BenchSetup.exe" ] || [ ! -f "$work/zosetup/BenchOnline.
   </Items></FileList>
 </TSetupScript>
 EOF
-  uninstaller="$(dirname "$(dirname "$stub")")/Uninstaller/Uninstall.exe"
-  "$pack" build "$work/zosetup/bench.xml" -o "$work/zosetup" --stub "$stub" --quiet \
-    $([ -f "$uninstaller" ] && echo "--uninstaller $uninstaller") || exit 1
-fi
-if [ ! -f "$work/nsis/nsis-bench.exe" ]; then
-  mkdir -p "$work/nsis"
-  # The same work as ours: the files, an uninstall key, an uninstaller file.
-  cat >"$work/nsis/bench.nsi" <<EOF
+    uninstaller="$(dirname "$(dirname "${stub[$a]}")")/Uninstaller/Uninstall.exe"
+    "$pack" build "$out/bench.xml" -o "$out" --stub "${stub[$a]}" --quiet \
+      $([ -f "$uninstaller" ] && echo "--uninstaller $uninstaller") || exit 1
+    echo "$payload" >"$out/payload"
+  fi
+done
+for a in "${arches[@]}"; do
+  out="$work/nsis-$a"
+  if stale "$out/nsis-bench.exe" ""; then
+    mkdir -p "$out"
+    # The same work as ours: the files, an uninstall key, an uninstaller file.
+    cat >"$out/bench.nsi" <<EOF
 Unicode true
-Target amd64-unicode
+Target ${nsis_target[$a]}
 SetCompressor zlib
 Name "Install Bench"
-OutFile "$work/nsis/nsis-bench.exe"
+OutFile "$out/nsis-bench.exe"
 InstallDir "C:\\zo-bench\\nsis"
 RequestExecutionLevel admin
 SilentInstall silent
@@ -79,10 +113,12 @@ SectionEnd
 Section "Uninstall"
 SectionEnd
 EOF
-  makensis -V1 "$work/nsis/bench.nsi" || exit 1
-fi
+    makensis -V1 "$out/bench.nsi" || exit 1
+    echo "$payload" >"$out/payload"
+  fi
+done
 
-python3 -m http.server "$(cat "$port_file")" --bind 127.0.0.1 --directory "$work/zosetup" >/dev/null 2>&1 &
+python3 -m http.server "$(cat "$port_file")" --bind 127.0.0.1 --directory "$work/zosetup-$main_arch" >/dev/null 2>&1 &
 server_pid=$!
 trap 'kill $server_pid 2>/dev/null; wine_down' EXIT
 sleep 1
@@ -90,75 +126,78 @@ kill -0 "$server_pid" 2>/dev/null || echo "warning: the loopback server could no
 
 # ---- Measuring ---------------------------------------------------------------------------
 drive="$WINEPREFIX/drive_c"
-# Runs a command in the background and samples its memory and CPU time every
-# 10 ms; prints "wall-ms peak-private-KB peak-resident-KB cpu-ms".
-measure() {  # folder, command...
-  local dir=$1 start end pid anon=0 hwm=0 cpu=0 a h c
-  shift
-  start=$(date +%s%N)
-  (cd "$dir" && exec "$@" >/dev/null 2>&1) &  # exec: the process sampled is the installer itself
-  pid=$!
-  while kill -0 "$pid" 2>/dev/null; do
-    read -r a h < <(awk '/^RssAnon:/ { a = $2 } /^VmHWM:/ { h = $2 } END { print a + 0, h + 0 }' "/proc/$pid/status" 2>/dev/null)
-    c=$(awk '{ print $14 + $15 }' "/proc/$pid/stat" 2>/dev/null)
-    [ -n "$a" ] && [ "$a" -gt "$anon" ] && anon=$a
-    [ -n "$h" ] && [ "$h" -gt "$hwm" ] && hwm=$h
-    [ -n "$c" ] && cpu=$c
-    sleep 0.01
-  done
-  wait "$pid"
-  end=$(date +%s%N)
-  echo "$(( (end - start) / 1000000 )) $anon $hwm $(( cpu * 1000 / $(getconf CLK_TCK) ))"
-}
+# Each kind: its folder, the program sampled (- for the command itself), the command.
+kinds=()
+declare -A command label
+for a in "${arches[@]}"; do
+  kinds+=("zosetup-$a")
+  command[zosetup-$a]="$work/zosetup-$a BenchSetup.exe ${loader[$a]} BenchSetup.exe /Silent"
+  label[zosetup-$a]="zosetup $a /Silent"
+  if [ "$a" = "$main_arch" ]; then
+    kinds+=("online-$a")
+    command[online-$a]="$work/zosetup-$a BenchOnline.exe ${loader[$a]} BenchOnline.exe /Silent"
+    label[online-$a]="online $a /Silent"
+  fi
+  kinds+=("nsis-$a")
+  command[nsis-$a]="$work/nsis-$a nsis-bench.exe ${loader[$a]} nsis-bench.exe /S"
+  label[nsis-$a]="NSIS $a zlib /S"
+done
+kinds+=(copy)
+command[copy]="$work - cp -r $payload $drive/zo-bench/copy"
+label[copy]="floor: cp -r"
 
-declare -A command=(
-  [zosetup]="$work/zosetup wine BenchSetup.exe /Silent"
-  [online]="$work/zosetup wine BenchOnline.exe /Silent"
-  [nsis]="$work/nsis wine nsis-bench.exe /S"
-  [copy]="$work cp -r $payload $drive/zo-bench/copy"
-)
+# Prints "wall-ms peak-private-KB peak-resident-KB cpu-ms bits exit-code".
+measure() {  # folder, program, command...
+  local dir=$1
+  shift
+  (cd "$dir" && python3 "$root/bench/sample_process.py" "$1" -- "${@:2}")
+}
 
 declare -A results
 # Round by round, so that the installers meet the same load on this shared machine.
 for i in $(seq 1 "$runs"); do
-  for kind in zosetup online nsis copy; do
-    # Every run installs onto a machine without the product.
+  for kind in "${kinds[@]}"; do
+    # Every run installs onto a machine without the product; a 32-bit
+    # installer registers in the 32-bit view.
     rm -rf "$drive/zo-bench"
     mkdir -p "$drive/zo-bench"
     for k in "{5A0B7E1C-0D0B-4C55-9E1A-6B2E0F3B9A11}_mw" ZoNsisBench; do
-      wine reg delete "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$k" /f /reg:64 >/dev/null 2>&1
+      for view in /reg:64 /reg:32; do
+        wine reg delete "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$k" /f $view >/dev/null 2>&1
+      done
     done
     sync
     # shellcheck disable=SC2086  # the table's entries are word lists without blanks
-    results[$kind]+="$(measure ${command[$kind]})"$'\n'
+    line=$(measure ${command[$kind]})
+    [ "${line##* }" = 0 ] || echo "warning: ${label[$kind]} ended with exit code ${line##* } (round $i)"
+    results[$kind]+="$line"$'\n'
   done
 done
 # Each run wrote the whole payload.
 check=$(find "$drive/zo-bench/copy" -type f | wc -l)
 rm -rf "$drive/zo-bench"
 
-summary() {  # kind -> "best median cpu-median peak-private peak-resident" (ms, MB)
+summary() {  # kind -> "best median cpu-median peak-private peak-resident bits" (ms, MB)
   local times cpus n
   times=$(echo "${results[$1]}" | awk 'NF { print $1 }' | sort -n)
   cpus=$(echo "${results[$1]}" | awk 'NF { print $4 }' | sort -n)
   n=$(echo "$times" | wc -l)
   echo "$(echo "$times" | head -1) $(echo "$times" | sed -n "$(( (n + 1) / 2 ))p")" \
     "$(echo "$cpus" | sed -n "$(( (n + 1) / 2 ))p")" \
-    "$(echo "${results[$1]}" | awk 'NF { if ($2 > a) a = $2; if ($3 > h) h = $3 } END { printf "%.1f %.1f", a / 1024, h / 1024 }')"
+    "$(echo "${results[$1]}" | awk 'NF { if ($2 > a) a = $2; if ($3 > h) h = $3 } END { printf "%.1f %.1f", a / 1024, h / 1024 }')" \
+    "$(echo "${results[$1]}" | awk 'NF { print $5 }' | sort -u | paste -sd/)"
 }
 
+mb_of() { echo $(( $(stat -c %s "$1") / 1048576 )); }
 echo
 echo "payload: $count files, $(( total / 1048576 )) MB, largest file $(( largest / 1048576 )) MB; $runs rounds"
-echo "installers: zosetup $(( $(stat -c %s "$work/zosetup/BenchSetup.exe") / 1048576 )) MB," \
-  "NSIS $(( $(stat -c %s "$work/nsis/nsis-bench.exe") / 1048576 )) MB; copies checked: $check files"
-printf '%-18s %9s %11s %12s %12s %13s\n' "" "best ms" "median ms" "CPU ms (med)" "private MB" "resident MB"
-for kind in zosetup online nsis copy; do
-  read -r best median cpu anon hwm <<<"$(summary "$kind")"
-  case $kind in
-    zosetup) label="zosetup /Silent" ;;
-    online) label="online /Silent" ;;
-    nsis) label="NSIS zlib /S" ;;
-    copy) label="floor: cp -r" ;;
-  esac
-  printf '%-18s %9s %11s %12s %12s %13s\n' "$label" "$best" "$median" "$cpu" "$anon" "$hwm"
+for a in "${arches[@]}"; do
+  echo "$a: stub ${stub[$a]}$([ "$a" = "$main_arch" ] && echo ", measured first"); installers:" \
+    "zosetup $(mb_of "$work/zosetup-$a/BenchSetup.exe") MB, NSIS ${nsis_target[$a]} $(mb_of "$work/nsis-$a/nsis-bench.exe") MB"
+done
+echo "copies checked: $check files; bits: the Wine loader of the process measured"
+printf '%-20s %9s %11s %12s %12s %13s %5s\n' "" "best ms" "median ms" "CPU ms (med)" "private MB" "resident MB" "bits"
+for kind in "${kinds[@]}"; do
+  read -r best median cpu anon hwm bits <<<"$(summary "$kind")"
+  printf '%-20s %9s %11s %12s %12s %13s %5s\n' "${label[$kind]}" "$best" "$median" "$cpu" "$anon" "$hwm" "$bits"
 done
