@@ -7,11 +7,9 @@
 
 #include <cstdlib>
 
+#include "ZoWinText_win.h"
+
 namespace ZoPlatform {
-namespace {
-const wchar_t* W(const WideString& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
-WideString U(const wchar_t* s) { return WideString(reinterpret_cast<const char16_t*>(s)); }
-}  // namespace
 
 WideString AnsiToWide(const AnsiString& bytes)
 {

@@ -2,8 +2,6 @@
 // conversions, date-times and the compression pair.
 #include "ZoSysUtils.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -13,6 +11,7 @@
 #include <limits>
 
 #include "ZoCaseFoldTable.h"
+#include "ZoCodec.h"
 #include "ZoPlatform.h"
 
 static const char* const kUnit = "Common/ZoSysUtils";
@@ -263,41 +262,13 @@ AnsiString ToUtf8(const WideString& text)
 
 WideString FromUtf8(const AnsiString& bytes)
 {
-    WideString out;
-    out.reserve(bytes.size());
+    // Never more code units than bytes; the text ends at the first NUL.
+    WideString out(bytes.size(), u'\0');
     const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
-    size_t n = bytes.size(), i = 0;
-    while (i < n) {
-        uint32_t c = s[i];
-        if (c == 0) break;
-        size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-        uint32_t cp = 0xFFFD;
-        if (len == 1) {
-            cp = c;
-        } else if (len > 1 && i + len <= n) {
-            cp = c & (0xFF >> (len + 1));
-            bool ok = true;
-            for (size_t k = 1; k < len; ++k) {
-                if ((s[i + k] & 0xC0) != 0x80) { ok = false; break; }
-                cp = (cp << 6) | (s[i + k] & 0x3F);
-            }
-            static const uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
-            if (!ok || cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-                cp = 0xFFFD;
-                len = 1;
-            }
-        } else {
-            len = 1;
-        }
-        i += len;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (cp >> 10));
-            out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(cp);
-        }
-    }
+    char16_t* w = out.data();
+    for (size_t i = 0, n = bytes.size(), len = 0; i < n && s[i] != 0; i += len)
+        w = PutUtf16(w, DecodeUtf8Point(s + i, n - i, len));
+    out.resize(static_cast<size_t>(w - out.data()));
     return out;
 }
 
@@ -498,10 +469,6 @@ TDateTime NowLocal()
 // ---- Compression pair --------------------------------------------------------
 
 namespace {
-constexpr size_t kMaxOutput = 0x7FFFFFFF;  // package sizes are 32-bit signed
-
-size_t RoundUp256(size_t n) { return (n + 255) & ~static_cast<size_t>(255); }
-
 TBytes ReadWhole(TStream* source)
 {
     source->SetPosition(0);
@@ -519,34 +486,8 @@ void TZoSysfn::CompressStream(TStream* source, TMemoryStream* target)
     ZO_ASSERT(source != nullptr && target != nullptr, kUnit);
     target->Clear();
     TBytes in = ReadWhole(source);
-    if (in.empty()) return;
-    z_stream z{};
-    if (deflateInit2(&z, 9, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw ECompressionError(u"Error");
-    TBytes out(RoundUp256(in.size() + in.size() / 10 + 12));
-    z.next_in = in.data();
-    z.avail_in = static_cast<uInt>(in.size());
-    int rc;
-    do {
-        z.next_out = out.data() + z.total_out;
-        z.avail_out = static_cast<uInt>(out.size() - z.total_out);
-        rc = deflate(&z, Z_FINISH);
-        if (rc < 0 && rc != Z_BUF_ERROR) {
-            deflateEnd(&z);
-            throw ECompressionError(u"Error");
-        }
-        if (rc != Z_STREAM_END) out.resize(out.size() + 256);
-    } while (rc != Z_STREAM_END);
-    out.resize(z.total_out);
-    deflateEnd(&z);
+    TBytes out = ZoCodec::Deflate(in.data(), in.size());
     target->WriteBuffer(out.data(), out.size());
-}
-
-// The ceiling in words: "256 MiB", or a count of bytes.
-WideString CeilingText(size_t limit)
-{
-    constexpr size_t MiB = size_t{1} << 20;
-    return limit % MiB == 0 ? IntToStr(static_cast<int64_t>(limit / MiB)) + u" MiB"
-                            : IntToStr(static_cast<int64_t>(limit)) + u" bytes";
 }
 
 void TZoSysfn::DecompressStream(TStream* source, TMemoryStream* target, size_t limit)
@@ -555,53 +496,21 @@ void TZoSysfn::DecompressStream(TStream* source, TMemoryStream* target, size_t l
     target->Clear();
     // A memory stream is inflated where it lies; any other stream is read first.
     TBytes copy;
-    const uint8_t* in = nullptr;
-    size_t n = 0;
+    std::span<const uint8_t> in;
     if (auto* memory = dynamic_cast<TMemoryStream*>(source)) {
-        in = memory->Memory();
-        n = memory->Bytes().size();
-        memory->SetPosition(static_cast<int64_t>(n));
+        in = {memory->Memory(), memory->Bytes().size()};
+        memory->SetPosition(static_cast<int64_t>(in.size()));
     } else {
         copy = ReadWhole(source);
-        in = copy.data();
-        n = copy.size();
+        in = copy;
     }
-    if (n == 0) return;
-    z_stream z{};
-    if (inflateInit(&z) != Z_OK) throw EDecompressionError(u"Error");
-    struct End {
-        z_stream* z;
-        ~End() { inflateEnd(z); }
-    } end{&z};
-    // Inflate straight into the target's buffer, growing it geometrically so a
-    // highly compressed file does not cost quadratic copying.
-    TBytes& out = target->Bytes();
-    // One byte of room past the ceiling shows a stream that goes on.
-    const size_t room = std::min(kMaxOutput, limit < kMaxOutput ? limit + 1 : kMaxOutput);
-    auto tooLarge = [&] {
+    try {
+        ZoCodec::InflateInto(in, target->Bytes(), limit);
+    } catch (...) {
         target->Clear();
-        return EDecompressionError(u"Damaged data: it decodes to more than " + CeilingText(limit) + u".");
-    };
-    out.resize(std::min(room, RoundUp256(std::max<size_t>(n * 2, 256))));
-    z.next_in = const_cast<Bytef*>(in);
-    z.avail_in = static_cast<uInt>(n);
-    while (true) {
-        z.next_out = out.data() + z.total_out;
-        z.avail_out = static_cast<uInt>(out.size() - z.total_out);
-        int rc = inflate(&z, Z_FINISH);
-        if (rc == Z_STREAM_END) break;
-        // Z_BUF_ERROR with the output full only asks for room; with room left
-        // the input ended before the stream did.
-        if ((rc != Z_OK && rc != Z_BUF_ERROR) || z.avail_out != 0 || (out.size() >= room && room == kMaxOutput)) {
-            target->Clear();
-            throw EDecompressionError(u"Error");
-        }
-        if (out.size() >= room) throw tooLarge();
-        out.resize(std::min(room, out.size() * 2));
+        throw;
     }
-    if (z.total_out > limit) throw tooLarge();
-    out.resize(z.total_out);
-    target->SetPosition(static_cast<int64_t>(out.size()));
+    target->SetPosition(static_cast<int64_t>(target->Bytes().size()));
 }
 
 // ---- Holders served through the platform layer ------------------------------

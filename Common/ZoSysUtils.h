@@ -44,6 +44,40 @@ WideString ArgAt(int index);
 AnsiString ToUtf8(const WideString& text);
 WideString FromUtf8(const AnsiString& bytes);
 inline WideString FromUtf8(const char* bytes) { return FromUtf8(AnsiString(bytes)); }
+
+// The one UTF-8 reading of FromUtf8 and of the XML text: the code point that
+// starts at s (n > 0 bytes left) and its length. A malformed, overlong or cut
+// sequence, or an encoded surrogate, reads as U+FFFD one byte long.
+inline uint32_t DecodeUtf8Point(const unsigned char* s, size_t n, size_t& len)
+{
+    const uint32_t c = s[0];
+    len = 1;
+    if (c < 0x80) return c;
+    const size_t need = (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (need < 2 || need > n) return 0xFFFD;
+    uint32_t cp = c & (0xFFu >> (need + 1));
+    for (size_t k = 1; k < need; ++k) {
+        if ((s[k] & 0xC0) != 0x80) return 0xFFFD;
+        cp = (cp << 6) | (s[k] & 0x3F);
+    }
+    static constexpr uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < kMin[need] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0xFFFD;
+    len = need;
+    return cp;
+}
+
+// Writes the code point as one or two UTF-16 code units at w; returns their end.
+inline char16_t* PutUtf16(char16_t* w, uint32_t cp)
+{
+    if (cp < 0x10000) {
+        *w++ = static_cast<char16_t>(cp);
+        return w;
+    }
+    cp -= 0x10000;
+    *w++ = static_cast<char16_t>(0xD800 + (cp >> 10));
+    *w++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+    return w;
+}
 // ASCII-only conversions for text known to be ASCII (names, numbers).
 AnsiString AsciiOf(const WideString& text);
 WideString WideOf(const AnsiString& ascii);

@@ -11,11 +11,49 @@
 #include "ZoPlatform.h"
 #include "ZoSysUtils.h"
 #include "ZoWinHandles_win.h"
+#include "ZoWinText_win.h"
 #include "ZoWinUtils_win.h"
 
-namespace {
-const wchar_t* W(const WideString& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
-}  // namespace
+WideString SysErrorText(DWORD code)
+{
+    wchar_t* text = nullptr;
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                 FORMAT_MESSAGE_IGNORE_INSERTS,
+                             nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    WideString message;
+    if (n && text) message.assign(reinterpret_cast<const char16_t*>(text), n);
+    if (text) LocalFree(text);
+    while (!message.empty() && (message.back() == u'\r' || message.back() == u'\n' || message.back() == u' '))
+        message.pop_back();
+    return message;
+}
+
+WideString SysErrorMessage(DWORD code)
+{
+    WideString message = SysErrorText(code);
+    return message.empty() ? FormatText(u"System error.  Code: %s.", {IntToStr(code)}) : message;
+}
+
+std::optional<WideString> ReadRegString(HKEY key, const WideString& name)
+{
+    DWORD type = 0, size = 0;
+    if (RegQueryValueExW(key, W(name), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return std::nullopt;
+    if (type != REG_SZ && type != REG_EXPAND_SZ) return std::nullopt;
+    // One more character than the value holds: stored strings need not end in a zero.
+    std::vector<wchar_t> buf(size / sizeof(wchar_t) + 1, L'\0');
+    DWORD got = static_cast<DWORD>((buf.size() - 1) * sizeof(wchar_t));
+    if (RegQueryValueExW(key, W(name), nullptr, &type, reinterpret_cast<BYTE*>(buf.data()), &got) != ERROR_SUCCESS)
+        return std::nullopt;
+    return U(buf.data());
+}
+
+bool IsCommandLineSwitch(const WideString& name)
+{
+    if (ArgCount() != 1) return false;
+    WideString arg = ArgAt(1);
+    return CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, W(arg), static_cast<int>(arg.size()), W(name),
+                          static_cast<int>(name.size())) == CSTR_EQUAL;
+}
 
 void TZoSysfn::WriteConsoleLine(const WideString& text)
 {

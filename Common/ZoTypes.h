@@ -23,6 +23,9 @@ private:
     std::string utf8_;
 };
 
+// Text of an error for a person: the message of ours, what() otherwise.
+WideString ErrorText(const std::exception& error);
+
 #define ZO_DECLARE_ERROR(Name, Base)                         \
     class Name : public Base {                               \
     public:                                                  \

@@ -108,34 +108,9 @@ char16_t* ConvertUtf8(char16_t* w, const char* data, size_t n)
             if (StopAtAmp) return nullptr;
             break;
         }
-        size_t len = (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-        uint32_t cp = 0xFFFD;
-        if (len > 1 && i + len <= n) {
-            cp = c & (0xFFu >> (len + 1));
-            bool ok = true;
-            for (size_t k = 1; k < len; ++k) {
-                if ((s[i + k] & 0xC0) != 0x80) {
-                    ok = false;
-                    break;
-                }
-                cp = (cp << 6) | (s[i + k] & 0x3F);
-            }
-            static const uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
-            if (!ok || cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-                cp = 0xFFFD;
-                len = 1;
-            }
-        } else {
-            len = 1;
-        }
+        size_t len = 1;
+        w = PutUtf16(w, DecodeUtf8Point(s + i, n - i, len));
         i += len;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            *w++ = static_cast<char16_t>(0xD800 + (cp >> 10));
-            *w++ = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-        } else {
-            *w++ = static_cast<char16_t>(cp);
-        }
     }
     return w;
 }

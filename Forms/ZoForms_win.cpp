@@ -8,12 +8,12 @@
 #include "ZoLog.h"
 #include "ZoSkin_win.h"
 #include "ZoSysUtils.h"
+#include "ZoWinText_win.h"
 
 TApplication Application;
 
 namespace {
 
-const wchar_t* W(const WideString& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
 const wchar_t* const ControlClass = L"ZoControl";
 
 // Every live form, to find the form of a message's window in the loop.
@@ -150,12 +150,6 @@ void RegisterZoWindowClasses()
     wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
     wc.lpszClassName = ControlClass;
     RegisterClassExW(&wc);
-}
-
-WideString ErrorText(const std::exception& error)
-{
-    if (auto* own = dynamic_cast<const Exception*>(&error)) return own->Message();
-    return FromUtf8(error.what());
 }
 
 // ---- TApplication ----------------------------------------------------------------

@@ -72,9 +72,6 @@ private:
 
 extern TApplication Application;
 
-// Text of an error for a person: the message of ours, what() otherwise.
-WideString ErrorText(const std::exception& error);
-
 // ---- Controls -------------------------------------------------------------------
 
 enum class TControlKind { Panel, Label, Image, Edit, Memo, Button, CheckBox, RadioButton, SpinEdit, ProgressBar, Bevel };

@@ -5,11 +5,10 @@
 #include "ZoGraphics_win.h"
 #include "ZoSysUtils.h"
 #include "ZoWinHandles_win.h"
+#include "ZoWinText_win.h"
 
 namespace ZoSkin {
 namespace {
-
-const wchar_t* W(const WideString& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
 
 COLORREF Mix(COLORREF a, COLORREF b, int percentOfB)
 {

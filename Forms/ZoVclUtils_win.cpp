@@ -5,10 +5,9 @@
 #include "ZoSysUtils.h"
 #include "ZoWinHandles_win.h"
 #include "ZoWinUtils_win.h"
+#include "ZoWinText_win.h"
 
 namespace {
-
-const wchar_t* W(const WideString& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
 
 // The screen cursor is the arrow while a modal window or box is up.
 class TArrowCursor {

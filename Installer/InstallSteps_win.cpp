@@ -4,8 +4,6 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -23,45 +21,9 @@
 #include "ZoSysUtils.h"
 #include "ZoWinHandles_win.h"
 #include "ZoWinUtils_win.h"
+#include "ZoWinText_win.h"
 
 namespace {
-
-const wchar_t* W(const WideString& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
-
-constexpr size_t inChunk = 64 * 1024, outChunk = 256 * 1024;
-
-// The scrambling key 0, 1, ..., 254, 0, 1, ... from any phase for a whole
-// input chunk, so that the unscrambling runs a word at a time.
-const std::vector<uint8_t>& KeyPattern()
-{
-    static const std::vector<uint8_t> pattern = [] {
-        std::vector<uint8_t> p(inChunk + 255);
-        for (size_t i = 0; i < p.size(); ++i) p[i] = static_cast<uint8_t>(i % 255);
-        return p;
-    }();
-    return pattern;
-}
-
-WideString SysErrorMessage(DWORD code)
-{
-    wchar_t* text = nullptr;
-    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                 FORMAT_MESSAGE_IGNORE_INSERTS,
-                             nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    WideString message;
-    if (n && text) message.assign(reinterpret_cast<const char16_t*>(text), n);
-    if (text) LocalFree(text);
-    while (!message.empty() && (message.back() == u'\r' || message.back() == u'\n' || message.back() == u' '))
-        message.pop_back();
-    if (message.empty()) message = FormatText(u"System error.  Code: %s.", {IntToStr(code)});
-    return message;
-}
-
-WideString MessageOf(const std::exception& e)
-{
-    if (auto* own = dynamic_cast<const Exception*>(&e)) return own->Message();
-    return FromUtf8(e.what());
-}
 
 // The hourglass for the whole application while an old uninstaller runs.
 class TWaitCursor {
@@ -74,20 +36,6 @@ public:
 private:
     HCURSOR previous_;
 };
-
-// A string value of an open key; empty when missing or not a string.
-WideString ReadRegString(HKEY key, const wchar_t* name)
-{
-    DWORD type = 0, size = 0;
-    if (RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return WideString();
-    if ((type != REG_SZ && type != REG_EXPAND_SZ) || size == 0) return WideString();
-    std::vector<wchar_t> buf(size / sizeof(wchar_t) + 1, L'\0');
-    DWORD got = static_cast<DWORD>(buf.size() * sizeof(wchar_t));
-    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buf.data()), &got) != ERROR_SUCCESS)
-        return WideString();
-    buf.back() = L'\0';
-    return WideString(reinterpret_cast<const char16_t*>(buf.data()));
-}
 
 void WriteRegString(HKEY key, const WideString& name, const WideString& data)
 {
@@ -199,10 +147,7 @@ bool Exists(const WideString& path) { return GetFileAttributesW(W(path)) != INVA
 TDirCheck ValidateInstallDir(const WideString& destText, TInstallView& view)
 {
     auto refuse = [&](TDirCheck outcome, const WideString& message) {
-        if (view.Silent()) {
-            TZoSysfn::WriteConsoleLine(message);
-            view.EndProcess(ecBadDestination);
-        }
+        if (view.Silent()) view.EndSilently(ecBadDestination, message);
         view.ShowInfo(message);
         return outcome;
     };
@@ -234,57 +179,6 @@ TDirCheck ValidateInstallDir(const WideString& destText, TInstallView& view)
     return TDirCheck::Ok;
 }
 
-// ---- Image decoding ---------------------------------------------------------------
-
-
-uint64_t DecodeImage(TFileImage image, const std::function<void(const uint8_t*, size_t)>& sink, uint64_t limit)
-{
-    if (image.empty()) return 0;  // the encoded form of nothing is nothing
-    std::vector<uint8_t> in(inChunk), out(outChunk);
-
-    z_stream z{};
-    if (inflateInit(&z) != Z_OK) throw EDecompressionError(u"Error");
-    struct TInflateEnd {
-        z_stream* z;
-        ~TInflateEnd() { inflateEnd(z); }
-    } end{&z};
-
-    uint64_t total = 0;
-    size_t offset = 0;
-    int rc = Z_OK;
-    while (rc != Z_STREAM_END) {
-        if (z.avail_in == 0) {
-            if (offset == image.size()) throw EDecompressionError(u"Error");  // truncated
-            size_t n = std::min(inChunk, image.size() - offset);
-            // Unscramble: byte i of the image was XORed with i mod 255.
-            const uint8_t* key = KeyPattern().data() + offset % 255;
-            const uint8_t* src = image.data() + offset;
-            size_t i = 0;
-            for (; i + 8 <= n; i += 8) {
-                uint64_t a, k;
-                std::memcpy(&a, src + i, 8);
-                std::memcpy(&k, key + i, 8);
-                a ^= k;
-                std::memcpy(in.data() + i, &a, 8);
-            }
-            for (; i < n; ++i) in[i] = src[i] ^ key[i];
-            offset += n;
-            z.next_in = in.data();
-            z.avail_in = static_cast<uInt>(n);
-        }
-        z.next_out = out.data();
-        z.avail_out = static_cast<uInt>(out.size());
-        rc = inflate(&z, Z_NO_FLUSH);
-        if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) throw EDecompressionError(u"Error");
-        size_t produced = out.size() - z.avail_out;
-        if (rc == Z_BUF_ERROR && produced == 0 && z.avail_in != 0) throw EDecompressionError(u"Error");
-        total += produced;
-        if (total > limit) throw EDecompressionError(u"Error");  // longer than its entry says: damaged
-        if (produced && sink) sink(out.data(), produced);
-    }
-    return total;
-}
-
 // ---- The sequence ---------------------------------------------------------------
 
 TInstallSequence::TInstallSequence(TSetupScript& script, HMODULE resourceModule, TInstallView& view, TBytes iconPng)
@@ -300,17 +194,25 @@ TInstallSequence::TInstallSequence(TSetupScript& script, HMODULE resourceModule,
     };
 }
 
-void TInstallSequence::Fail(int exitCode, const WideString& line)
+const TInstallPlan& TInstallSequence::CurrentPlan()
 {
-    TZoSysfn::WriteConsoleLine(line);
-    view_.EndProcess(exitCode);
-    std::_Exit(exitCode);  // not reached: EndProcess does not return
+    // A step called on its own (the tests do) plans from the script as it is now.
+    if (!running_) plan_ = MakeInstallPlan(script_);
+    return plan_;
 }
 
 bool TInstallSequence::Run()
 {
+    struct TRunning {
+        bool& flag;
+        ~TRunning() { flag = false; }
+    } running{running_};
     try {
-        view_.SetProgressMax(script_.FileList->Count() + script_.RegList->Count() + script_.ShortCutList->Count());
+        // Everything is decided before the first change: a script the plan
+        // refuses (a DWORD text that is no number) changes nothing.
+        plan_ = MakeInstallPlan(script_);
+        running_ = true;
+        view_.SetProgressMax(plan_.ProgressSteps());
         view_.SetStatus(u"正在检查旧版本");
         view_.PumpMessages();
         // Before anything goes: a damaged package must not cost the version
@@ -332,8 +234,8 @@ bool TInstallSequence::Run()
         return true;
     } catch (const std::exception& e) {
         LeaveWhatWasWritten();
-        WideString message = MessageOf(e);
-        if (view_.Silent()) Fail(ecInstallFailed, FormatText(u"安装失败：%s", {message}));
+        WideString message = ErrorText(e);
+        if (view_.Silent()) view_.EndSilently(ecInstallFailed, FormatText(u"安装失败：%s", {message}));
         view_.ShowInfo(message);
         return false;
     }
@@ -344,14 +246,13 @@ int TInstallSequence::UninstallPreviousVersion()
     int run = 0;
     std::vector<WideString> done;  // a registration seen in both views (32-bit Windows) runs once
     for (REGSAM view : kRegistryViews)
-        for (const char16_t* suffix : {u"_is1", u"_mw"}) {
+        for (const WideString& path : CurrentPlan().PreviousUninstallKeys) {
             TUniqueHKey key;
-            if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, W(UninstallKeyPath(script_.BaseInfo->GUID, suffix)), 0,
-                              KEY_ALL_ACCESS | view, key.Put()) != ERROR_SUCCESS) {
+            if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, W(path), 0, KEY_ALL_ACCESS | view, key.Put()) != ERROR_SUCCESS) {
                 key.Release();  // a failed open leaves no key to close
                 continue;
             }
-            WideString command = ReadRegString(key.Get(), L"QuietUninstallString");
+            WideString command = ReadRegString(key.Get(), u"QuietUninstallString").value_or(WideString());
             if (command.empty() || UninstallerIsGone(command)) continue;
             if (std::find(done.begin(), done.end(), command) != done.end()) continue;
             done.push_back(command);
@@ -365,11 +266,8 @@ int TInstallSequence::UninstallPreviousVersion()
 
 void TInstallSequence::CloseRunningPrograms()
 {
-    WideString own = NamePart(ArgAt(0));
-    for (const TSetupFile* file : *script_.FileList) {
-        WideString name = NamePart(file->SourceMask);
-        size_t dot = name.rfind(u'.');
-        if (dot == WideString::npos || !TextEquals(name.substr(dot), u".exe") || TextEquals(name, own)) continue;
+    for (const WideString& program : CurrentPlan().ProgramsToEnd) {
+        WideString name = NamePart(program);
         // A name with blanks must be quoted, or taskkill sees several names.
         WideString target = name.find(u' ') == WideString::npos ? name : u"\"" + name + u"\"";
         // By its full path: a bare name is looked for beside the installer first.
@@ -380,42 +278,41 @@ void TInstallSequence::CloseRunningPrograms()
 
 void TInstallSequence::LoadPackage(bool checkImages)
 {
+    const TInstallPlan& plan = CurrentPlan();
     try {
         block_ = TFileDataList::ModuleBlock(module_);
         index_.LoadIndexFromBlock(block_.data(), block_.size());
     } catch (const std::exception& e) {
-        throw EPackageError(FormatText(u"安装包已损坏，无法读取文件索引：%s", {MessageOf(e)}));
+        throw EPackageError(FormatText(u"安装包已损坏，无法读取文件索引：%s", {ErrorText(e)}));
     }
-    const TSetupFileList& files = *script_.FileList;
-    images_.assign(static_cast<size_t>(files.Count()), TFileImage());
-    written_.assign(static_cast<size_t>(files.Count()), false);
-    for (int i = 0; i < files.Count(); ++i) {
-        const TSetupFile& entry = *files.Items(i);
-        if (entry.FileBytes <= 0) continue;
-        const TFileData* record = index_.FindByGUID(entry.ResID);
-        if (!record) throw EPackageError(FormatText(u"安装包已损坏，缺少文件 %s 的数据。", {entry.SourceMask}));
+    images_.assign(plan.Files.size(), TFileImage());
+    written_.assign(plan.Files.size(), false);
+    for (size_t i = 0; i < plan.Files.size(); ++i) {
+        const TPlannedFile& file = plan.Files[i];
+        if (file.ResID.empty()) continue;
+        const TFileData* record = index_.FindByGUID(file.ResID);
+        if (!record) throw EPackageError(FormatText(u"安装包已损坏，缺少文件 %s 的数据。", {file.Entry->SourceMask}));
         try {
             images_[i] = TFileDataList::ImageOf(*record, block_.data(), block_.size());
             // zlib's own check value proves the image whole; the output goes nowhere.
-            if (checkImages) DecodeImage(images_[i], nullptr, static_cast<uint64_t>(entry.FileBytes));
+            if (checkImages) DecodeImage(images_[i], nullptr, static_cast<uint64_t>(file.Entry->FileBytes));
         } catch (const std::exception&) {
-            throw DamagedImage(entry);
+            throw DamagedImage(*file.Entry);
         }
     }
     packageLoaded_ = true;
 }
 
-bool TInstallSequence::EarlierVersionToRemove() const
+bool TInstallSequence::EarlierVersionToRemove()
 {
     for (REGSAM view : kRegistryViews)
-        for (const char16_t* suffix : {u"_is1", u"_mw"}) {
+        for (const WideString& path : CurrentPlan().PreviousUninstallKeys) {
             TUniqueHKey key;
-            if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, W(UninstallKeyPath(script_.BaseInfo->GUID, suffix)), 0,
-                              KEY_READ | view, key.Put()) != ERROR_SUCCESS) {
+            if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, W(path), 0, KEY_READ | view, key.Put()) != ERROR_SUCCESS) {
                 key.Release();
                 continue;
             }
-            WideString command = ReadRegString(key.Get(), L"QuietUninstallString");
+            WideString command = ReadRegString(key.Get(), u"QuietUninstallString").value_or(WideString());
             if (!command.empty() && !UninstallerIsGone(command)) return true;
         }
     return false;
@@ -424,14 +321,13 @@ bool TInstallSequence::EarlierVersionToRemove() const
 void TInstallSequence::InstallFiles()
 {
     if (!packageLoaded_) LoadPackage(false);  // a step run on its own
-    const TSetupFileList& files = *script_.FileList;
-    for (int i = 0; i < files.Count(); ++i) {
-        const TSetupFile& entry = *files.Items(i);
+    const TInstallPlan& plan = CurrentPlan();
+    for (size_t i = 0; i < plan.Files.size(); ++i) {
+        const TPlannedFile& file = plan.Files[i];
         view_.StepProgress();
         view_.PumpMessages();
-        WideString path = WithTrailingBackslash(TSetupfn::ExpandConstants(entry.DestDir)) + entry.SourceMask;
-        view_.SetDetail(path);
-        WriteInstalledFile(entry, images_[static_cast<size_t>(i)], path);
+        view_.SetDetail(file.Path);
+        WriteInstalledFile(*file.Entry, images_[i], file.Path);
     }
 }
 
@@ -462,14 +358,16 @@ void TInstallSequence::WriteInstalledFile(const TSetupFile& entry, TFileImage co
             TZoFilefn::ForceFileDir(path);
             WriteFileFromImage(entry, content, path);
             machineChanged_ = true;
-            const TSetupFileList& files = *script_.FileList;
-            for (int i = 0; i < files.Count() && static_cast<size_t>(i) < written_.size(); ++i)
-                if (files.Items(i) == &entry) written_[static_cast<size_t>(i)] = true;
+            if (running_ || packageLoaded_) {
+                const std::vector<TPlannedFile>& files = CurrentPlan().Files;
+                for (size_t i = 0; i < files.size() && i < written_.size(); ++i)
+                    if (files[i].Entry == &entry) written_[i] = true;
+            }
             return;
         } catch (const EDecompressionError&) {
             throw DamagedImage(entry);  // the package, not the target: no retry helps
         } catch (const std::exception& e) {
-            reason = MessageOf(e);
+            reason = ErrorText(e);
         }
 
         if (view_.Silent()) {
@@ -479,7 +377,7 @@ void TInstallSequence::WriteInstalledFile(const TSetupFile& entry, TFileImage co
                 continue;
             }
             LeaveWhatWasWritten();
-            Fail(ecFileNotWritten, FormatText(u"复制文件失败：%s（%s）", {path, reason}));
+            view_.EndSilently(ecFileNotWritten, FormatText(u"复制文件失败：%s（%s）", {path, reason}));
         }
         switch (view_.ShowCopyFileFailure(path, reason)) {
         case mrRetry:
@@ -496,33 +394,24 @@ void TInstallSequence::WriteInstalledFile(const TSetupFile& entry, TFileImage co
 
 void TInstallSequence::WriteRegistryEntries()
 {
+    const TInstallPlan& plan = CurrentPlan();
     view_.SetDetail(u"正在修改注册表......");
-    for (const TSetupReg* entry : *script_.RegList) {
+    for (const TPlannedValue& value : plan.Values) {
         view_.StepProgress();
         view_.PumpMessages();
-
-        WideString subKey = TSetupfn::ExpandConstants(entry->SubKey);
-        WideString name = TSetupfn::ExpandConstants(entry->ValueName);
-        WideString data = TSetupfn::ExpandConstants(entry->ValueData);
-        size_t start = subKey.find_first_not_of(u'\\');
-        subKey = start == WideString::npos ? WideString() : subKey.substr(start);
-
         TUniqueHKey key;
-        if (RegCreateKeyExW(reinterpret_cast<HKEY>(RootKeyHandle(entry->RootKey)), W(subKey), 0, nullptr, 0,
+        if (RegCreateKeyExW(reinterpret_cast<HKEY>(RootKeyHandle(value.Root)), W(value.SubKey), 0, nullptr, 0,
                             KEY_ALL_ACCESS, nullptr, key.Put(), nullptr) != ERROR_SUCCESS) {
             key.Release();
             continue;  // no access, for example HKEY_LOCAL_MACHINE without rights
         }
-        switch (entry->ValueType) {
+        switch (value.Type) {
         case TRegValueType::rvtString:
-            WriteRegString(key.Get(), name, data);
+            WriteRegString(key.Get(), value.Name, value.Text);
             break;
-        case TRegValueType::rvtDWord: {
-            auto value = TryStrToInt(data);
-            if (!value) throw EConvertError(FormatText(u"'%s' is not a valid integer value", {data}));
-            WriteRegDWord(key.Get(), name, static_cast<uint32_t>(*value));
+        case TRegValueType::rvtDWord:
+            WriteRegDWord(key.Get(), value.Name, value.Number);
             break;
-        }
         default:
             break;
         }
@@ -532,17 +421,11 @@ void TInstallSequence::WriteRegistryEntries()
 
 void TInstallSequence::CreateShortcuts()
 {
+    const TInstallPlan& plan = CurrentPlan();
     view_.SetDetail(u"正在创建快捷方式......");
-    for (const TSetupShortCut* entry : *script_.ShortCutList) {
+    for (const TPlannedShortcut& shortcut : plan.Shortcuts) {
         view_.StepProgress();
         view_.PumpMessages();
-
-        WideString target = TSetupfn::ExpandConstants(entry->DstFile);
-        WideString icon = TSetupfn::ExpandConstants(entry->IconFile);
-        WideString name = TSetupfn::ExpandConstants(entry->Name);
-        WideString workDir = TSetupfn::ExpandConstants(entry->WorkDir);
-        WideString saveDir = TSetupfn::ExpandConstants(entry->SaveDir);
-        WideString linkPath = WithTrailingBackslash(saveDir) + name + u".lnk";
 
         TComPtr<IShellLinkW> link;
         HRESULT hr = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
@@ -552,17 +435,17 @@ void TInstallSequence::CreateShortcuts()
         if (!file) throw EOleSysError(u"Interface not supported");
 
         ++shortcutsWritten_;
-        link->SetPath(W(target));
-        link->SetWorkingDirectory(W(workDir));
-        if (!icon.empty()) link->SetIconLocation(W(icon), 0);
+        link->SetPath(W(shortcut.Target));
+        link->SetWorkingDirectory(W(shortcut.WorkDir));
+        if (!shortcut.IconFile.empty()) link->SetIconLocation(W(shortcut.IconFile), 0);
         // A missing folder is made, with its parents: a start-menu group is
         // usually new. The uninstaller removes the folders it leaves empty.
         try {
-            TZoFilefn::ForceFileDir(linkPath);
+            TZoFilefn::ForceFileDir(shortcut.LinkPath);
         } catch (const std::exception&) {
             // the save fails then, unreported as before
         }
-        file->Save(W(linkPath), TRUE);
+        file->Save(W(shortcut.LinkPath), TRUE);
     }
     view_.ProgressToMax();
 }
@@ -570,28 +453,25 @@ void TInstallSequence::CreateShortcuts()
 void TInstallSequence::WriteUninstallData()
 {
     if (!IsPng(iconPng_)) AssertFailure(u"Assertion failure", "Installer/MainFrm", 952);
-    WriteDataFiles(script_);
+    WriteDataFiles(script_, CurrentPlan());
 }
 
-void TInstallSequence::WriteDataFiles(const TSetupScript& script)
+void TInstallSequence::WriteDataFiles(const TSetupScript& script, const TInstallPlan& plan)
 {
     TMemoryStream stream;
     script.SaveToStream(stream);
-    SaveEncoded(stream, InstallDir + u"Uninstall.da1");
+    SaveEncoded(stream, plan.ScriptDataFile);
     stream.Clear();
     stream.WriteBuffer(iconPng_.data(), iconPng_.size());
-    SaveEncoded(stream, InstallDir + u"Uninstall.da2");
+    SaveEncoded(stream, plan.IconDataFile);
 }
 
-std::vector<WideString> TInstallSequence::WrittenPaths() const
+std::vector<WideString> TInstallSequence::WrittenPaths()
 {
-    std::vector<WideString> paths{InstallDir, InstallDir + u"Uninstall.da1", InstallDir + u"Uninstall.da2"};
-    const TSetupFileList& files = *script_.FileList;
-    for (int i = 0; i < files.Count(); ++i) {
-        if (static_cast<size_t>(i) >= written_.size() || !written_[static_cast<size_t>(i)]) continue;
-        const TSetupFile& entry = *files.Items(i);
-        paths.push_back(WithTrailingBackslash(TSetupfn::ExpandConstants(entry.DestDir)) + entry.SourceMask);
-    }
+    const TInstallPlan& plan = CurrentPlan();
+    std::vector<WideString> paths{InstallDir, plan.ScriptDataFile, plan.IconDataFile};
+    for (size_t i = 0; i < plan.Files.size() && i < written_.size(); ++i)
+        if (written_[i]) paths.push_back(plan.Files[i].Path);
     return paths;
 }
 
@@ -599,16 +479,15 @@ void TInstallSequence::LeaveWhatWasWritten()
 {
     if (std::find(written_.begin(), written_.end(), true) == written_.end()) return;
     try {
+        const TInstallPlan& plan = CurrentPlan();
         // The registration names InstallDir's Uninstall.exe: it must be there.
-        const TSetupFileList& files = *script_.FileList;
-        for (int i = 0; i < files.Count(); ++i) {
-            const TSetupFile& entry = *files.Items(i);
-            WideString path = WithTrailingBackslash(TSetupfn::ExpandConstants(entry.DestDir)) + entry.SourceMask;
-            if (written_[static_cast<size_t>(i)] || !TextEquals(path, InstallDir + u"Uninstall.exe")) continue;
+        for (size_t i = 0; i < plan.Files.size() && i < written_.size(); ++i) {
+            const TPlannedFile& file = plan.Files[i];
+            if (written_[i] || !TextEquals(file.Path, InstallDir + u"Uninstall.exe")) continue;
             try {
-                TZoFilefn::ForceFileDir(path);
-                WriteFileFromImage(entry, images_[static_cast<size_t>(i)], path);
-                written_[static_cast<size_t>(i)] = true;
+                TZoFilefn::ForceFileDir(file.Path);
+                WriteFileFromImage(*file.Entry, images_[i], file.Path);
+                written_[i] = true;
             } catch (const std::exception&) {
                 // an earlier version's may still be there
             }
@@ -616,11 +495,11 @@ void TInstallSequence::LeaveWhatWasWritten()
         // The script as far as it was carried out.
         TSetupScript part;
         part.Assign(script_);
-        for (int i = files.Count() - 1; i >= 0; --i)
-            if (!written_[static_cast<size_t>(i)]) part.FileList->Delete(i);
+        for (int i = part.FileList->Count() - 1; i >= 0; --i)
+            if (static_cast<size_t>(i) >= written_.size() || !written_[static_cast<size_t>(i)]) part.FileList->Delete(i);
         while (part.RegList->Count() > valuesWritten_) part.RegList->Delete(part.RegList->Count() - 1);
         while (part.ShortCutList->Count() > shortcutsWritten_) part.ShortCutList->Delete(part.ShortCutList->Count() - 1);
-        if (IsPng(iconPng_)) WriteDataFiles(part);
+        if (IsPng(iconPng_)) WriteDataFiles(part, plan);
         RegisterUninstall();
         ClearPendingOperations(WrittenPaths());
     } catch (const std::exception&) {
@@ -630,77 +509,50 @@ void TInstallSequence::LeaveWhatWasWritten()
 
 void TInstallSequence::RegisterUninstall()
 {
-    const TSetupBaseInfo& info = *script_.BaseInfo;
-    TVersionNumbers version = info.DecodeVersion();
-    uint64_t size = 0;
-    for (const TSetupFile* file : *script_.FileList) size += static_cast<uint64_t>(std::max(file->FileBytes, 0));
-
+    const TInstallPlan& plan = CurrentPlan();
     TUniqueHKey key;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, W(UninstallKeyPath(info.GUID, u"_mw")), 0, nullptr, 0, KEY_ALL_ACCESS,
-                        nullptr, key.Put(), nullptr) != ERROR_SUCCESS) {
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, W(plan.UninstallKey), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(),
+                        nullptr) != ERROR_SUCCESS) {
         key.Release();
         return;  // no rights: no registration, and no message
     }
-    SYSTEMTIME today;
-    GetLocalTime(&today);
-    char date[16];
-    std::snprintf(date, sizeof date, "%04u%02u%02u", today.wYear, today.wMonth, today.wDay);
-    WideString dir = WithoutTrailingBackslash(InstallDir);
-
     // Wide values: a title or folder outside the ANSI code page stays intact.
-    HKEY k = key.Get();
-    WriteRegString(k, u"DisplayName", FormatText(u"%s 版本 %s", {info.AppTitle, info.Version}));
-    WriteRegString(k, u"DisplayVersion", info.Version);
-    WriteRegDWord(k, u"EstimatedSize", static_cast<uint32_t>(std::min<uint64_t>(size, 0xFFFFFFFFu)));
-    WriteRegString(k, u"HelpLink", info.CompanyUrl);
-    WriteRegString(k, u"InstallDate", WideOf(date));
-    WriteRegString(k, u"InstallLocation", InstallDir);
-    WriteRegDWord(k, u"MajorVersion", static_cast<uint32_t>(version.Major));
-    WriteRegDWord(k, u"MinorVersion", static_cast<uint32_t>(version.Minor));
-    WriteRegDWord(k, u"NoModify", 1);
-    WriteRegDWord(k, u"NoRepair", 1);
-    WriteRegString(k, u"Publisher", info.CompanyName);
-    WriteRegString(k, u"QuietUninstallString", FormatText(u"\"%s\\Uninstall.exe\" /SILENT", {dir}));
-    WriteRegString(k, u"UninstallString", FormatText(u"\"%s\\Uninstall.exe\"", {dir}));
-    WriteRegString(k, u"URLInfoAbout", info.CompanyUrl);
-    WriteRegString(k, u"URLUpdateInfo", info.CompanyUrl);
-    WriteRegDWord(k, u"VersionMajor", static_cast<uint32_t>(version.Major));
-    WriteRegDWord(k, u"VersionMinor", static_cast<uint32_t>(version.Minor));
+    for (const TUninstallValue& value : plan.UninstallValues) {
+        if (value.IsDWord)
+            WriteRegDWord(key.Get(), value.Name, value.Number);
+        else
+            WriteRegString(key.Get(), value.Name, value.Text);
+    }
 }
 
 void TInstallSequence::RunWaitEntries()
 {
-    for (const TSetupRun* entry : *script_.RunList) {
-        if (!entry->Wait) continue;
-        WideString fileName = TSetupfn::ExpandConstants(entry->FileName);
-        WideString params = TSetupfn::ExpandConstants(entry->Params);
-        WideString workDir = TSetupfn::ExpandConstants(entry->WorkDir);
-        view_.SetDetail(FormatText(u"正在运行程序：%s", {fileName}));
+    for (const TPlannedRun& run : CurrentPlan().WaitRuns) {
+        view_.SetDetail(FormatText(u"正在运行程序：%s", {run.FileName}));
         view_.PumpMessages();
-        SetCurrentDirectoryW(W(workDir));  // a failure is ignored
-        TZoWinfn::RunAndWait(u"\"" + fileName + u"\" " + params);
+        SetCurrentDirectoryW(W(run.WorkDir));  // a failure is ignored
+        TZoWinfn::RunAndWait(run.CommandLine());
     }
 }
 
 void TInstallSequence::VisitGotoUrl()
 {
-    const TSetupBaseInfo& info = *script_.BaseInfo;
-    if (info.GotoUrl.empty()) return;
-    WideString url = AppendChannelCode(info.GotoUrl);
-    switch (info.GotoUrlMode) {
+    const TInstallPlan& plan = CurrentPlan();
+    if (plan.GotoUrl.empty()) return;
+    switch (plan.GotoUrlMode) {
     case TGotoUrlMode::gumSilent:
         view_.SetDetail(u"正在验证安装......");
         view_.PumpMessages();
         if (silentVisit) {
             try {
-                silentVisit(url);
+                silentVisit(plan.GotoUrl);
             } catch (const std::exception&) {
                 // the visit is a courtesy; nothing depends on it
             }
         }
         break;
     case TGotoUrlMode::gumByBrowser:
-        TZoWinfn::OpenUrl(url);
+        TZoWinfn::OpenUrl(plan.GotoUrl);
         break;
     default:
         break;
@@ -709,30 +561,19 @@ void TInstallSequence::VisitGotoUrl()
 
 // ---- Outside the sequence ----------------------------------------------------------
 
-void LaunchRunEntries(const TSetupScript& script)
+TInstallPlan MakeInstallPlan(const TSetupScript& script)
 {
-    for (const TSetupRun* entry : *script.RunList) {
-        if (entry->Wait) continue;
-        TZoWinfn::ShellRun(nullptr, WideString(), TSetupfn::ExpandConstants(entry->FileName),
-                           TSetupfn::ExpandConstants(entry->Params), TSetupfn::ExpandConstants(entry->WorkDir),
-                           SW_SHOW, true);
-    }
+    SYSTEMTIME today;
+    GetLocalTime(&today);
+    char date[16];
+    std::snprintf(date, sizeof date, "%04u%02u%02u", today.wYear, today.wMonth, today.wDay);
+    return TInstallPlan::FromScript(script, ArgAt(0), WideOf(date));
 }
 
-WideString AppendChannelCode(const WideString& url, const WideString& programPath)
+void LaunchRunEntries(const TSetupScript& script)
 {
-    WideString name = NameWithoutExt(programPath);
-    size_t bar = name.find(u'_');
-    if (bar == WideString::npos) return url;
-    WideString digits;
-    for (size_t i = bar + 1; i < name.size() && name[i] >= u'0' && name[i] <= u'9'; ++i) digits += name[i];
-    if (digits.empty()) return url;
-    return url + (url.find(u'?') != WideString::npos ? u"&" : u"?") + u"rcode=" + digits;
+    for (const TPlannedRun& run : MakeInstallPlan(script).LaunchRuns)
+        TZoWinfn::ShellRun(nullptr, WideString(), run.FileName, run.Params, run.WorkDir, SW_SHOW, true);
 }
 
 WideString AppendChannelCode(const WideString& url) { return AppendChannelCode(url, ArgAt(0)); }
-
-WideString UninstallKeyPath(const WideString& guid, const WideString& suffix)
-{
-    return u"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + guid + suffix;
-}

@@ -26,7 +26,9 @@
 #include <vector>
 
 #include "FileDataClasses.h"
+#include "InstallPlan.h"
 #include "InstallView.h"
+#include "SetupFn.h"
 #include "ZoTypes.h"
 
 class TSetupScript;
@@ -58,14 +60,6 @@ TDirCheck ValidateInstallDir(const WideString& destText, TInstallView& view);
 // An encoded file image as it lies in the package (empty: an empty file).
 using TFileImage = std::span<const uint8_t>;
 
-// Decodes an encoded image (scrambled zlib) piece by piece into sink, so a file
-// of any size needs only a fixed amount of memory. sink may be empty to check
-// the image without output. Returns the decoded size; raises
-// EDecompressionError "Error" for damaged data.
-// The output never passes limit (an entry's FileBytes): past it, EDecompressionError.
-uint64_t DecodeImage(TFileImage image, const std::function<void(const uint8_t*, size_t)>& sink,
-                     uint64_t limit = UINT64_MAX);
-
 class TInstallSequence {
 public:
     TInstallSequence(TSetupScript& script, HMODULE resourceModule, TInstallView& view, TBytes iconPng);
@@ -83,13 +77,13 @@ public:
     // each one as well. Raises EPackageError for a damaged package.
     void LoadPackage(bool checkImages);
     // An earlier installation's quiet uninstaller is registered and there.
-    bool EarlierVersionToRemove() const;
+    bool EarlierVersionToRemove();
     // After a stop part-way: the data files and the registration for what was
     // written (Uninstall.exe written first when it was still missing), so
     // that it can be uninstalled. Nothing when nothing was written.
     void LeaveWhatWasWritten();
     // The files written so far, and the data files.
-    std::vector<WideString> WrittenPaths() const;
+    std::vector<WideString> WrittenPaths();
 
     // Returns how many earlier uninstallers ran. One whose program is gone
     // (its folder was deleted) is not waited for.
@@ -119,36 +113,35 @@ public:
     std::function<void(const WideString& url)> silentVisit;
 
 private:
-    [[noreturn]] void Fail(int exitCode, const WideString& line);
+    const TInstallPlan& CurrentPlan();
     // Writes one file from its image: an existing one through a whole
     // temporary file beside it, a new one directly.
     void WriteFileFromImage(const TSetupFile& entry, TFileImage content, const WideString& path);
-    void WriteDataFiles(const TSetupScript& script);
+    void WriteDataFiles(const TSetupScript& script, const TInstallPlan& plan);
 
     TSetupScript& script_;
     HMODULE module_;
     TInstallView& view_;
     TBytes iconPng_;
+    TInstallPlan plan_;
+    bool running_ = false;  // plan_ holds the plan of the run
 
     std::span<const uint8_t> block_;
     TFileDataList index_;
-    std::vector<TFileImage> images_;     // per file entry; empty: an empty file
-    std::vector<bool> written_;          // per file entry
+    std::vector<TFileImage> images_;     // per planned file; empty: an empty file
+    std::vector<bool> written_;          // per planned file
     int valuesWritten_ = 0, shortcutsWritten_ = 0;
     bool packageLoaded_ = false;
     bool machineChanged_ = false;        // an earlier version removed, or something written
 };
 
+// The plan of an installation by the running installer, dated today.
+TInstallPlan MakeInstallPlan(const TSetupScript& script);
+
 // Starts the run entries that are not waited for; the installer's last act.
 void LaunchRunEntries(const TSetupScript& script);
 
-// url with "?rcode=N" (or "&rcode=N") for a program named like Name_N....exe.
-WideString AppendChannelCode(const WideString& url, const WideString& programPath);
 WideString AppendChannelCode(const WideString& url);  // for the running program
-
-// "Software\Microsoft\Windows\CurrentVersion\Uninstall\" + guid + suffix.
-WideString UninstallKeyPath(const WideString& guid, const WideString& suffix);
-
 // The registry views an earlier installation may have registered in, in the
 // order they are searched: the 32-bit one first (where the 32-bit installers
 // register), then the 64-bit one, whichever of the two this program is. On

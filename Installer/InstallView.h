@@ -3,13 +3,11 @@
 // a control themselves; they talk to the front end through this interface.
 #pragma once
 
-#include <cstdlib>
-
+#include "SilentEnd.h"
 #include "ZoTypes.h"
 
-class TInstallView {
+class TInstallView : public TSilentEnd {
 public:
-    virtual ~TInstallView() = default;
 
     // True with "/Silent": no person is there, so nothing may wait for one.
     virtual bool Silent() const = 0;
@@ -32,9 +30,6 @@ public:
     // The finished look ("安装完成", btnRunApp centred and focused) and
     // installState := Finished; called once the last install step has returned.
     virtual void ShowFinished() {}
-    // Ends the process at once with the exit code, without tearing the window
-    // down. Tests override it to observe the exit instead.
-    [[noreturn]] virtual void EndProcess(int exitCode) { std::_Exit(exitCode); }
 };
 
 // Modal results shared by the dialogs.

@@ -17,13 +17,12 @@
 #include "ZoSysUtils.h"
 #include "ZoVclUtils_win.h"
 #include "ZoWinUtils_win.h"
+#include "ZoWinText_win.h"
 
 std::function<bool(TMainForm&)> TMainForm::DownloadFullPackageHook;
 std::function<void(TMainForm&)> TMainForm::ProxySettingsHook;
 
 namespace {
-
-const wchar_t* W(const WideString& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
 
 TFormSpec MainFormSpec()
 {
@@ -62,14 +61,6 @@ const COLORREF clInk = ZoSkin::Ink;
 const COLORREF clLink = ZoSkin::Link;
 
 }  // namespace
-
-bool IsCommandLineSwitch(const WideString& name)
-{
-    if (ArgCount() != 1) return false;
-    WideString arg = ArgAt(1);
-    return CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, W(arg), static_cast<int>(arg.size()), W(name),
-                          static_cast<int>(name.size())) == CSTR_EQUAL;
-}
 
 // ---- Construction ---------------------------------------------------------------
 
@@ -249,19 +240,14 @@ void TMainForm::ReadEarlierInstallLocation()
     for (REGSAM view : kRegistryViews) {
         TUniqueHKey key;
         if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, W(path), 0, KEY_READ | view, key.Put()) != ERROR_SUCCESS) {
-            key.Release();
+            key.Release();  // a failed open leaves no key to close
             continue;
         }
-        DWORD type = 0, size = 0;
-        if (RegQueryValueExW(key.Get(), L"InstallLocation", nullptr, &type, nullptr, &size) != ERROR_SUCCESS) continue;
-        if (type != REG_SZ && type != REG_EXPAND_SZ) continue;
-        std::vector<wchar_t> buf(size / sizeof(wchar_t) + 1, L'\0');
-        DWORD got = static_cast<DWORD>((buf.size() - 1) * sizeof(wchar_t));
-        if (RegQueryValueExW(key.Get(), L"InstallLocation", nullptr, &type, reinterpret_cast<BYTE*>(buf.data()),
-                             &got) != ERROR_SUCCESS)
-            continue;
-        edtDestDir->SetText(WideString(reinterpret_cast<const char16_t*>(buf.data())));
-        return;
+        // An empty location is taken too: the earlier installation said so.
+        if (auto location = ReadRegString(key.Get(), u"InstallLocation")) {
+            edtDestDir->SetText(*location);
+            return;
+        }
     }
 }
 
@@ -306,8 +292,7 @@ void TMainForm::ApplyCommandLine()
         try {
             btnInstallClick();
         } catch (const std::exception& e) {
-            TZoSysfn::WriteConsoleLine(ErrorText(e));
-            EndProcess(ecInstallFailed);
+            EndSilently(ecInstallFailed, ErrorText(e));
         }
         if (installState != TInstallState::Finished)
             EndProcess(!fullPackage && !sequenceFailed_ ? ecDownloadFailed : ecInstallFailed);

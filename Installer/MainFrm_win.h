@@ -27,10 +27,6 @@ constexpr int ecDamagedPackage = 6;
 // the product runs: it says so and changes nothing.
 constexpr int ecSetupRunning = 7;
 
-// True when the command line is exactly one argument equal to name, ignoring
-// letter case ("/Silent", "/Auto").
-bool IsCommandLineSwitch(const WideString& name);
-
 class TMainForm : public TBaseForm, public TInstallView {
 public:
     TMainForm();

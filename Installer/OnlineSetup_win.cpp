@@ -15,19 +15,9 @@
 #include "ZoIndyUtils.h"
 #include "ZoSysUtils.h"
 #include "ZoWinUtils_win.h"
+#include "ZoWinText_win.h"
 
 namespace {
-
-const wchar_t* W(const WideString& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
-
-// One line for the console: the client's texts may carry line breaks.
-WideString OneLine(WideString text)
-{
-    text = ReplaceText(text, u"\r\n", u" ", rfReplaceAll);
-    for (char16_t& c : text)
-        if (c == u'\r' || c == u'\n') c = u' ';
-    return text;
-}
 
 // ---- The wait cursor of HTTP requests --------------------------------------------------
 // Cursor identifiers as the requests save and restore them.
@@ -206,10 +196,8 @@ bool TFullPackageDownload::Run()
     TPackageFileStream file(writing_.Get(), target_.downloadedPackage);
     if (!http.Get(url, file)) {
         DiscardPackageFile();
-        if (view_.Silent()) {
-            view_.ShowInfo(OneLine(FormatText(u"在线安装失败：无法下载 %s：%s", {url, http.ErrorMessage()})));
-            view_.EndProcess(ecDownloadFailed);
-        }
+        if (view_.Silent())
+            view_.EndSilently(ecDownloadFailed, FormatText(u"在线安装失败：无法下载 %s：%s", {url, http.ErrorMessage()}));
         if (view_.ShowDownloadFailure(info.AppTitle, url)) view_.EndProcess(ecSuccess);
         view_.RestoreIdlePage();
         return false;
@@ -273,8 +261,8 @@ void TFullPackageDownload::OpenPackage()
 bool TFullPackageDownload::Fail(const WideString& message)
 {
     DiscardPackageFile();
+    if (view_.Silent()) view_.EndSilently(ecDownloadFailed, message);
     view_.ShowInfo(message);
-    if (view_.Silent()) view_.EndProcess(ecDownloadFailed);
     view_.RestoreIdlePage();
     return false;
 }

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "SilentEnd.h"
 #include "ZoHttpClient.h"
 #include "ZoTypes.h"
 #include "ZoWinHandles_win.h"
@@ -21,9 +22,8 @@ class TSetupScript;
 class TZoHttpProxy;
 
 // What a download asks of the window it runs in.
-class TDownloadView {
+class TDownloadView : public TSilentEnd {
 public:
-    virtual ~TDownloadView() = default;
     // "/Silent": no one is there to answer a dialog.
     virtual bool Silent() const = 0;
     virtual void SetProgressMax(int32_t maximum) = 0;  // the position goes back to 0
@@ -34,7 +34,6 @@ public:
     // The information box; silent: one line on standard output.
     virtual void ShowInfo(const WideString& text) = 0;
     virtual void RestoreIdlePage() = 0;
-    [[noreturn]] virtual void EndProcess(int exitCode) = 0;
 };
 
 // The main window's fields that a download reads and replaces.

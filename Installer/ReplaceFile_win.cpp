@@ -3,37 +3,21 @@
 #include <algorithm>
 
 #include "ZoWinHandles_win.h"
+#include "ZoWinText_win.h"
 
 namespace {
 
-const wchar_t* W(const WideString& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
-
 EFCreateError CreateFailed(const WideString& path, DWORD code)
 {
-    return EFCreateError(FormatText(u"Cannot create file \"%s\". %s", {path, SystemErrorText(code)}));
+    return EFCreateError(FormatText(u"Cannot create file \"%s\". %s", {path, SysErrorMessage(code)}));
 }
 
 EStreamError WriteFailed(const WideString& path, DWORD code)
 {
-    return EStreamError(FormatText(u"Cannot write file \"%s\". %s", {path, SystemErrorText(code)}));
+    return EStreamError(FormatText(u"Cannot write file \"%s\". %s", {path, SysErrorMessage(code)}));
 }
 
 }  // namespace
-
-WideString SystemErrorText(DWORD code)
-{
-    wchar_t* text = nullptr;
-    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                 FORMAT_MESSAGE_IGNORE_INSERTS,
-                             nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-    TUniqueLocalMem owner(text);
-    WideString message;
-    if (n && text) message.assign(reinterpret_cast<const char16_t*>(text), n);
-    while (!message.empty() && (message.back() == u'\r' || message.back() == u'\n' || message.back() == u' '))
-        message.pop_back();
-    if (message.empty()) message = FormatText(u"System error.  Code: %s.", {IntToStr(code)});
-    return message;
-}
 
 WideString ReplacementPath(const WideString& path) { return path + u".zosetup-new"; }
 

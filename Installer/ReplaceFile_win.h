@@ -26,6 +26,3 @@ void ReplaceFileWith(const WideString& path, const std::function<void(HANDLE fil
 
 // The same for content held in memory.
 void ReplaceFileWith(const WideString& path, const uint8_t* data, size_t size);
-
-// The system's text for an error code, without the line break.
-WideString SystemErrorText(DWORD code);

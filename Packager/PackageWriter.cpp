@@ -12,11 +12,12 @@
 
 #include "FileDataClasses.h"
 #include "SetupFn.h"
+#include "ZoCodec.h"
 #include "ZoSysUtils.h"
 
 namespace {
 
-constexpr size_t kWindow = 32768;
+constexpr size_t kWindow = size_t(1) << ZoCodec::kWindowBits;  // 32 KiB
 
 struct TJob {
     TBytes input;
@@ -31,30 +32,11 @@ struct TJob {
     std::exception_ptr error;
 };
 
-// One piece of an image: raw deflate at level 9 ending on a byte boundary, so
-// pieces join into one stream. A file that fits one chunk gets exactly the
-// codec's one-call stream.
+// One piece of an image, ending on a byte boundary so that pieces join into one
+// stream. A file that fits one chunk gets exactly the codec's one-call stream.
 void Compress(TJob& job)
 {
-    z_stream z{};
-    if (deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) throw ECompressionError(u"Error");
-    struct End { z_stream* z; ~End() { deflateEnd(z); } } end{&z};
-    if (!job.dictionary.empty() &&
-        deflateSetDictionary(&z, job.dictionary.data(), static_cast<uInt>(job.dictionary.size())) != Z_OK)
-        throw ECompressionError(u"Error");
-    job.output.resize(deflateBound(&z, static_cast<uLong>(job.input.size())) + 64);
-    z.next_in = job.input.data();
-    z.avail_in = static_cast<uInt>(job.input.size());
-    const int flush = job.last ? Z_FINISH : Z_SYNC_FLUSH;
-    for (;;) {
-        z.next_out = job.output.data() + z.total_out;
-        z.avail_out = static_cast<uInt>(job.output.size() - z.total_out);
-        int r = deflate(&z, flush);
-        if (r == Z_STREAM_ERROR) throw ECompressionError(u"Error");
-        if (job.last ? r == Z_STREAM_END : (z.avail_in == 0 && z.avail_out != 0)) break;
-        job.output.resize(job.output.size() + 4096);
-    }
-    job.output.resize(z.total_out);
+    job.output = ZoCodec::DeflatePiece(job.input, job.dictionary, job.last);
     job.adler = adler32(1, job.input.data(), static_cast<uInt>(job.input.size()));
     job.plainSize = job.input.size();
     TBytes().swap(job.input);
@@ -185,14 +167,13 @@ class TBlockOutput {
 public:
     TBlockOutput(TStream& out, uint64_t limit) : out_(out), limit_(limit) {}
     uint64_t Length() const { return length_; }
-    void BeginImage() { key_ = 0; }
-    void Image(TBytes& bytes)
+    void BeginImage() { imageBytes_ = 0; }
+    // Scrambled with the key counting from the image's first byte.
+    void Image(uint8_t* bytes, size_t size)
     {
-        for (auto& b : bytes) {
-            b ^= key_;
-            if (++key_ == 255) key_ = 0;
-        }
-        Raw(bytes.data(), bytes.size());
+        ZoCodec::Scramble(bytes, size, imageBytes_);
+        imageBytes_ += size;
+        Raw(bytes, size);
     }
     void Raw(const uint8_t* data, size_t size)
     {
@@ -206,7 +187,7 @@ private:
     TStream& out_;
     uint64_t limit_;
     uint64_t length_ = 0;
-    uint8_t key_ = 0;
+    uint64_t imageBytes_ = 0;
 };
 
 }  // namespace
@@ -244,15 +225,15 @@ TPackTotals TPackageBlockWriter::Write(const std::vector<TPackInput>& files, TSt
                 imageStart = block.Length();
                 adler = 1;
                 block.BeginImage();
-                TBytes header{0x78, 0xDA};  // deflate, 32 KiB window, maximum compression
-                block.Image(header);
+                uint8_t header[2] = {ZoCodec::kZlibHeader[0], ZoCodec::kZlibHeader[1]};
+                block.Image(header, sizeof header);
             }
             adler = adler32_combine(adler, job->adler, static_cast<z_off_t>(job->plainSize));
-            block.Image(job->output);
+            block.Image(job->output.data(), job->output.size());
             plainDone += job->plainSize;
             if (job->last) {
-                TBytes trailer{uint8_t(adler >> 24), uint8_t(adler >> 16), uint8_t(adler >> 8), uint8_t(adler)};
-                block.Image(trailer);
+                auto trailer = ZoCodec::Adler32Trailer(static_cast<uint32_t>(adler));
+                block.Image(trailer.data(), trailer.size());
                 TFileData* record = index.Add();
                 record->GUID = files[job->file].GUID;
                 record->Offset = static_cast<int32_t>(imageStart);

@@ -44,8 +44,7 @@ void TFileDataList::LoadIndexFromBlock(const uint8_t* block, size_t size)
     if (n < 0 || static_cast<size_t>(n) > size - 4)
         RaiseBadBlock(FormatText(u"the index length %s does not fit the block of %s bytes",
                                  {IntToStr(n), IntToStr(static_cast<int64_t>(size))}));
-    TMemoryStream index(TBytes(t - n, t));
-    TSetupfn::DecodeStream(&index);
+    TMemoryStream index(DecodeBytes({t - n, static_cast<size_t>(n)}));
     LoadFromStream(index);
     for (const TFileData* r : *this) CheckRecord(*r, size);
 }

@@ -2,6 +2,9 @@
 // with the program-wide values the expansion reads.
 #pragma once
 
+#include <span>
+
+#include "ZoCodec.h"
 #include "ZoStream.h"
 #include "ZoTypes.h"
 
@@ -22,8 +25,18 @@ public:
     static WideString ExpandConstants(const WideString& text);
 };
 
-// XOR with (i mod 255) over the buffer, counting i from the buffer's first byte.
-void ScrambleBytes(uint8_t* data, size_t size);
+// Decodes an encoded image (a product file as it lies in the package) piece by
+// piece into sink, so a file of any size needs only a fixed amount of memory.
+// sink may be empty to check the image without output. Returns the decoded
+// size; raises EDecompressionError "Error" for damaged data. The output never
+// passes limit (an entry's FileBytes): past it, EDecompressionError.
+uint64_t DecodeImage(std::span<const uint8_t> image, const ZoCodec::TSink& sink, uint64_t limit = UINT64_MAX);
+// The decoded bytes of an encoded piece that is not to be changed in place.
+TBytes DecodeBytes(std::span<const uint8_t> encoded);
+
+// "Software\Microsoft\Windows\CurrentVersion\Uninstall\" + guid + suffix: the
+// uninstall key below HKEY_LOCAL_MACHINE ("_mw" ours, "_is1" an earlier kind).
+WideString UninstallKeyPath(const WideString& guid, const WideString& suffix);
 
 // Folder values, computed by InitFolderValues at start-up.
 extern WideString ProgramFilesDir;

@@ -5,10 +5,9 @@
 #include <vector>
 
 #include "ZoSysUtils.h"
+#include "ZoWinText_win.h"
 
 namespace {
-
-const wchar_t* W(const WideString& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
 
 // Names the lock's holder for its children: "{GUID}:pid".
 const wchar_t* const kHolderVariable = L"ZOSETUP_LOCK_HOLDER";

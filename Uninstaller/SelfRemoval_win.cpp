@@ -8,10 +8,9 @@
 #include "ZoSysUtils.h"
 #include "ZoWinHandles_win.h"
 #include "ZoWinUtils_win.h"
+#include "ZoWinText_win.h"
 
 namespace {
-
-const wchar_t* W(const WideString& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
 
 const char16_t* const kSwitch = u"/REMOVE-SELF";
 const char16_t* const kCopyPrefix = u"ZoUninstall-";

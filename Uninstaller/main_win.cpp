@@ -21,18 +21,10 @@
 #include "ZoPlatform.h"
 #include "ZoSysUtils.h"
 #include "ZoWinHandles_win.h"
+#include "ZoWinText_win.h"
 #include "ZoWinUtils_win.h"
 
 namespace {
-
-bool IsSilentSwitch()
-{
-    if (ArgCount() != 1) return false;
-    const WideString arg = ArgAt(1), name = u"/SILENT";
-    return CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, reinterpret_cast<const wchar_t*>(arg.c_str()),
-                          static_cast<int>(arg.size()), reinterpret_cast<const wchar_t*>(name.c_str()),
-                          static_cast<int>(name.size())) == CSTR_EQUAL;
-}
 
 // The run's last word in its log.
 int Finish(int code)
@@ -72,7 +64,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     WideString ownFile = TZoFilefn::GetLongPath(ArgAt(0));
     if (ownFile.empty()) ownFile = ArgAt(0);
     InstallDir = WithTrailingBackslash(DirPart(ownFile));
-    const bool silent = IsSilentSwitch();
+    const bool silent = IsCommandLineSwitch(u"/SILENT");
 
     std::unique_ptr<TSetupScript> script;
     try {

@@ -130,7 +130,7 @@ void BM_Scramble(benchmark::State& state)
 {
     TBytes bytes = Plain();
     for (auto _ : state) {
-        ScrambleBytes(bytes.data(), bytes.size());
+        ZoCodec::Scramble(bytes.data(), bytes.size());
         benchmark::DoNotOptimize(bytes.data());
     }
     SetBytes(state);

@@ -56,16 +56,6 @@ void RaiseSocketError(int errorCode)
                          errorCode);
 }
 
-TZoSocket& TZoSocket::operator=(TZoSocket&& other) noexcept
-{
-    if (this != &other) {
-        Close();
-        handle_ = other.handle_;
-        other.handle_ = kInvalid;
-    }
-    return *this;
-}
-
 void TZoSocket::Close() noexcept
 {
     if (handle_ != kInvalid) ::close(static_cast<int>(handle_));
@@ -135,29 +125,6 @@ ptrdiff_t TZoSocket::TrySend(const void* data, size_t size)
 
 bool TZoSocket::WaitReadable(int timeoutMs) { return PollFor(static_cast<int>(handle_), POLLIN, timeoutMs); }
 bool TZoSocket::WaitWritable(int timeoutMs) { return PollFor(static_cast<int>(handle_), POLLOUT, timeoutMs); }
-
-size_t TZoSocket::Receive(void* buffer, size_t size, int timeoutMs)
-{
-    for (;;) {
-        ptrdiff_t n = TryReceive(buffer, size);
-        if (n >= 0) return static_cast<size_t>(n);
-        if (!WaitReadable(timeoutMs)) throw EZoReadTimeout(u"Read timed out.");
-    }
-}
-
-void TZoSocket::Send(const void* data, size_t size)
-{
-    auto p = static_cast<const char*>(data);
-    while (size > 0) {
-        ptrdiff_t n = TrySend(p, size);
-        if (n < 0) {
-            WaitWritable(-1);
-            continue;
-        }
-        p += n;
-        size -= static_cast<size_t>(n);
-    }
-}
 
 bool TZoSocket::IsIdle()
 {

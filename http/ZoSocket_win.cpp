@@ -9,6 +9,7 @@
 #include <string>
 
 #include "ZoSysUtils.h"
+#include "ZoWinText_win.h"
 
 namespace {
 
@@ -68,27 +69,8 @@ SOCKET Sock(intptr_t handle) { return static_cast<SOCKET>(handle); }
 
 void RaiseSocketError(int errorCode)
 {
-    wchar_t* text = nullptr;
-    DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                   FORMAT_MESSAGE_IGNORE_INSERTS,
-                               nullptr, static_cast<DWORD>(errorCode), 0, reinterpret_cast<wchar_t*>(&text), 0,
-                               nullptr);
-    WideString reason;
-    if (n && text) reason.assign(reinterpret_cast<const char16_t*>(text), n);
-    if (text) ::LocalFree(text);
-    while (!reason.empty() && (reason.back() == u'\r' || reason.back() == u'\n' || reason.back() == u' '))
-        reason.pop_back();
-    throw EZoSocketError(u"Socket Error # " + IntToStr(errorCode) + u"\r\n" + reason, errorCode);
-}
-
-TZoSocket& TZoSocket::operator=(TZoSocket&& other) noexcept
-{
-    if (this != &other) {
-        Close();
-        handle_ = other.handle_;
-        other.handle_ = kInvalid;
-    }
-    return *this;
+    throw EZoSocketError(u"Socket Error # " + IntToStr(errorCode) + u"\r\n" + SysErrorText(static_cast<DWORD>(errorCode)),
+                         errorCode);
 }
 
 void TZoSocket::Close() noexcept
@@ -166,29 +148,6 @@ ptrdiff_t TZoSocket::TrySend(const void* data, size_t size)
 
 bool TZoSocket::WaitReadable(int timeoutMs) { return SelectFor(Sock(handle_), false, timeoutMs); }
 bool TZoSocket::WaitWritable(int timeoutMs) { return SelectFor(Sock(handle_), true, timeoutMs); }
-
-size_t TZoSocket::Receive(void* buffer, size_t size, int timeoutMs)
-{
-    for (;;) {
-        ptrdiff_t n = TryReceive(buffer, size);
-        if (n >= 0) return static_cast<size_t>(n);
-        if (!WaitReadable(timeoutMs)) throw EZoReadTimeout(u"Read timed out.");
-    }
-}
-
-void TZoSocket::Send(const void* data, size_t size)
-{
-    auto p = static_cast<const char*>(data);
-    while (size > 0) {
-        ptrdiff_t n = TrySend(p, size);
-        if (n < 0) {
-            WaitWritable(-1);
-            continue;
-        }
-        p += n;
-        size -= static_cast<size_t>(n);
-    }
-}
 
 bool TZoSocket::IsIdle()
 {

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
+
 #include "SetupFn.h"
 #include "TestSupport.h"
+#include "ZoCodec.h"
 #include "ZoSysUtils.h"
 
 namespace {
@@ -68,7 +71,7 @@ TEST(Codec, EncodingIsZlibLevel9ThenXorWithPeriod255)
 TEST(Codec, KeyByteAtOffsets255And510IsZero)
 {
     TBytes zeros(600, 0);
-    ScrambleBytes(zeros.data(), zeros.size());
+    ZoCodec::Scramble(zeros.data(), zeros.size());
     EXPECT_EQ(zeros[0], 0);
     EXPECT_EQ(zeros[254], 254);
     EXPECT_EQ(zeros[255], 0);
@@ -185,4 +188,88 @@ TEST(Codec, StopsDecodingAtItsCeilingWithADamagedDataError)
     } catch (const EDecompressionError& e) {
         EXPECT_STREQ(e.what(), "Damaged data: it decodes to more than 256 MiB.");
     }
+
+    // The streaming decoder stops at its ceiling before handing anything past it on.
+    TBytes encoded = Encode(TBytes(300000, 'b'));
+    uint64_t handed = 0;
+    EXPECT_EQ(ZoCodec::Decode(encoded, true, nullptr, 300000), 300000u);
+    EXPECT_THROW(ZoCodec::Decode(encoded, true, [&](const uint8_t*, size_t n) { handed += n; }, 299999),
+                 EDecompressionError);
+    EXPECT_LE(handed, 299999u);
+}
+
+TEST(Codec, ScramblingFromAPhaseContinuesTheKey)
+{
+    // Pieces scrambled with their offset as phase join into the whole's scrambling.
+    TBytes plain = RandomBytes(40000, 11);
+    TBytes whole = Scrambled(plain), pieces = plain;
+    for (size_t at = 0, step = 1; at < pieces.size(); at += step, step = step * 3 + 7) {
+        size_t n = std::min(step, pieces.size() - at);
+        ZoCodec::Scramble(pieces.data() + at, n, at);
+    }
+    EXPECT_EQ(pieces, whole);
+    TBytes copy(plain.size());
+    ZoCodec::Scramble(copy.data(), plain.data(), plain.size(), 0);
+    EXPECT_EQ(copy, whole);
+}
+
+TEST(Codec, StreamingDecodeGivesTheSameBytesInPieces)
+{
+    // Larger than one input and one output piece, so both wrap around.
+    TBytes plain = RandomBytes(300000, 5);
+    plain.insert(plain.end(), 700000, 'z');
+    TBytes encoded = Encode(plain);
+    TBytes got;
+    size_t calls = 0;
+    uint64_t size = DecodeImage(encoded, [&](const uint8_t* data, size_t n) {
+        got.insert(got.end(), data, data + n);
+        ++calls;
+    });
+    EXPECT_EQ(size, plain.size());
+    EXPECT_EQ(got, plain);
+    EXPECT_GT(calls, 1u);
+    EXPECT_EQ(DecodeImage(encoded, nullptr), plain.size());  // a check alone
+    EXPECT_EQ(DecodeBytes(encoded), plain);
+    EXPECT_EQ(DecodeImage({}, nullptr), 0u);
+}
+
+TEST(Codec, StreamingDecodeRefusesWhatTheStreamDecodeRefuses)
+{
+    TBytes encoded = Encode(RandomBytes(200000, 9));
+    TBytes truncated(encoded.begin(), encoded.end() - 1);
+    TBytes damaged = encoded;
+    damaged[encoded.size() / 2] ^= 0x40;
+    for (const TBytes& bad : {truncated, damaged, TBytes{0x78}}) {
+        EXPECT_THROW(DecodeImage(bad, nullptr), EDecompressionError);
+        EXPECT_THROW(Decode(bad), EDecompressionError);
+    }
+    // What follows the end of the stream is not looked at, by either.
+    TBytes trailing = Encode({'a', 'b'});
+    trailing.push_back(0x99);
+    EXPECT_EQ(DecodeBytes(trailing), (TBytes{'a', 'b'}));
+    EXPECT_EQ(Decode(trailing), (TBytes{'a', 'b'}));
+}
+
+TEST(Codec, ChunkedPiecesJoinIntoTheOneCallStream)
+{
+    // The packaging tool's form of an image that fits one chunk: header, one
+    // finishing piece, trailer; byte for byte the whole-buffer encoding.
+    TBytes plain = RandomBytes(5000, 2);
+    plain.insert(plain.end(), 5000, 'q');
+    TBytes image(ZoCodec::kZlibHeader, ZoCodec::kZlibHeader + 2);
+    TBytes piece = ZoCodec::DeflatePiece(plain, {}, true);
+    image.insert(image.end(), piece.begin(), piece.end());
+    auto trailer = ZoCodec::Adler32Trailer(static_cast<uint32_t>(adler32(1, plain.data(), plain.size())));
+    image.insert(image.end(), trailer.begin(), trailer.end());
+    EXPECT_EQ(image, ZoCodec::Deflate(plain.data(), plain.size()));
+
+    // Two pieces, the second reaching back into the first.
+    TBytes first(plain.begin(), plain.begin() + 6000), second(plain.begin() + 6000, plain.end());
+    TBytes joined(ZoCodec::kZlibHeader, ZoCodec::kZlibHeader + 2);
+    for (const TBytes& p : {ZoCodec::DeflatePiece(first, {}, false), ZoCodec::DeflatePiece(second, first, true)})
+        joined.insert(joined.end(), p.begin(), p.end());
+    joined.insert(joined.end(), trailer.begin(), trailer.end());
+    TBytes back;
+    ZoCodec::InflateInto(joined, back);
+    EXPECT_EQ(back, plain);
 }

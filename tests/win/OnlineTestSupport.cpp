@@ -10,8 +10,8 @@
 #include "ZoStream.h"
 #include "ZoSysUtils.h"
 #include "ZoWinUtils_win.h"
+#include "ZoWinText_win.h"
 
-const wchar_t* W(const WideString& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
 
 std::string Narrow(const WideString& s) { return ToUtf8(s); }
 

@@ -15,6 +15,7 @@
 #include "OnlineSetup_win.h"
 #include "TestSupport.h"
 #include "ZoWinHandles_win.h"
+#include "ZoWinText_win.h"
 
 // Serves fixed answers on 127.0.0.1 from a thread, one request per connection.
 class TLoopbackServer {
@@ -53,7 +54,8 @@ std::string ModuleBytes(const std::vector<std::pair<std::string, std::string>>& 
 // A full package whose setup script has this application title.
 std::string FullPackageBytes(const WideString& appTitle);
 
-// Records what a download shows; EndProcess throws TDownloadEnded.
+// Records what a download shows (a silent run's line among the infos);
+// EndProcess throws TDownloadEnded.
 struct TDownloadEnded {
     int code;
 };
@@ -86,10 +88,12 @@ public:
     void ShowInfo(const WideString& text) override { infos.push_back(text); }
     void RestoreIdlePage() override { ++idlePages; }
     [[noreturn]] void EndProcess(int exitCode) override { throw TDownloadEnded{exitCode}; }
+
+protected:
+    void WriteLine(const WideString& line) override { infos.push_back(line); }
 };
 
 // The "{GUID}.exe" files in the temporary folder.
 std::vector<WideString> TempPackages();
 
-const wchar_t* W(const WideString& s);
 std::string Narrow(const WideString& s);

@@ -7,8 +7,8 @@
 
 #include "SetupFn.h"
 #include "ZoSysUtils.h"
+#include "ZoWinText_win.h"
 
-const wchar_t* W(const WideString& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
 std::string Narrow(const WideString& s) { return ToUtf8(s); }
 WideString Wide(const std::string& s) { return FromUtf8(s); }
 

@@ -15,6 +15,7 @@
 #include "SetupProject.h"
 #include "TestSupport.h"
 #include "ZoWinHandles_win.h"
+#include "ZoWinText_win.h"
 
 // What EndProcess throws in the tests; deliberately not a std::exception, so
 // the sequence's own error handling lets it through.
@@ -134,6 +135,5 @@ WideString TestProgramDir();
 // The helper program, copied to path (so it runs under another name).
 void CopyHelper(const WideString& path);
 
-const wchar_t* W(const WideString& s);
 std::string Narrow(const WideString& s);  // ASCII and UTF-8 for messages
 WideString Wide(const std::string& s);

@@ -13,12 +13,11 @@
 #include "InstallSteps_win.h"
 #include "ZoSysUtils.h"
 #include "ZoWinHandles_win.h"
+#include "ZoWinText_win.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-const wchar_t* W(const WideString& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
 
 std::vector<std::string> Utf8(const std::vector<WideString>& list)
 {

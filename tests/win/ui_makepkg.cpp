@@ -26,11 +26,9 @@
 #include "ZoStream.h"
 #include "ZoSysUtils.h"
 #include "ZoWinHandles_win.h"
+#include "ZoWinText_win.h"
 
 namespace {
-
-const wchar_t* W(const WideString& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
-WideString U(const wchar_t* s) { return WideString(reinterpret_cast<const char16_t*>(s)); }
 
 const char* const kFullScript = "{54682D66-DEF6-4E5B-8AB5-70FFDF2C0E3A}";
 const char* const kOnlineScript = "{F907FF9D-0131-45D9-9469-A2CD78FB4793}";
