@@ -80,12 +80,10 @@ TInstallPlan TInstallPlan::FromScript(const TSetupScript& script, const WideStri
     const TSetupBaseInfo& info = *script.BaseInfo;
     plan.PreviousUninstallKeys = {UninstallKeyPath(info.GUID, u"_is1"), UninstallKeyPath(info.GUID, u"_mw")};
 
-    const WideString ownName = NamePart(ownFile);
     for (const TSetupFile* entry : *script.FileList) {
         TPlannedFile file{entry, WithTrailingBackslash(Expand(entry->DestDir)) + entry->SourceMask,
                           entry->FileBytes > 0 ? entry->ResID : WideString()};
-        const WideString name = NamePart(entry->SourceMask);
-        if (IsProgram(name) && !TextEquals(name, ownName)) plan.ProgramsToEnd.push_back(file.Path);
+        if (IsProgram(NamePart(entry->SourceMask))) plan.ProgramsToEnd.push_back(file.Path);
         plan.Files.push_back(std::move(file));
     }
     for (const TSetupReg* entry : *script.RegList) plan.Values.push_back(PlanValue(*entry));

@@ -65,7 +65,9 @@ public:
     // keys below HKEY_LOCAL_MACHINE, in this order ("_is1", then our own "_mw").
     std::vector<WideString> PreviousUninstallKeys;
     // The product's executables that may be running and hold their files: the
-    // ".exe" targets (any letter case), not named like the installer itself.
+    // ".exe" targets (any letter case). A running process is ended only when
+    // it runs from one of these paths; the installer itself and the program
+    // that started it never are (ZoProcesses_win), whatever their names.
     std::vector<WideString> ProgramsToEnd;
     std::vector<TPlannedFile> Files;           // in list order
     std::vector<TPlannedValue> Values;         // in list order

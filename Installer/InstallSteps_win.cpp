@@ -18,6 +18,7 @@
 #include "ZoDllSearch_win.h"
 #include "ZoIndyUtils.h"
 #include "ZoPlatform.h"
+#include "ZoProcesses_win.h"
 #include "ZoSysUtils.h"
 #include "ZoWinHandles_win.h"
 #include "ZoWinUtils_win.h"
@@ -266,14 +267,7 @@ int TInstallSequence::UninstallPreviousVersion()
 
 void TInstallSequence::CloseRunningPrograms()
 {
-    for (const WideString& program : CurrentPlan().ProgramsToEnd) {
-        WideString name = NamePart(program);
-        // A name with blanks must be quoted, or taskkill sees several names.
-        WideString target = name.find(u' ') == WideString::npos ? name : u"\"" + name + u"\"";
-        // By its full path: a bare name is looked for beside the installer first.
-        TZoWinfn::RunHidden(u"\"" + SystemFilePath(u"taskkill.exe") + u"\" /F /IM " + target);
-        Sleep(killPauseMs);
-    }
+    TZoProcessfn::EndRunningFrom(CurrentPlan().ProgramsToEnd, programEndWaitMs);
 }
 
 void TInstallSequence::LoadPackage(bool checkImages)

@@ -101,9 +101,10 @@ public:
     void RunWaitEntries();
     void VisitGotoUrl();
 
-    // Pauses after an old uninstaller and after each taskkill.
+    // The pause after an old uninstaller.
     DWORD uninstallPauseMs = 2000;
-    DWORD killPauseMs = 300;
+    // The longest wait for ended programs to go; none is waited for when none ran.
+    DWORD programEndWaitMs = 5000;
     // Without a person: attempts at one file, and the pause between them.
     int silentWriteAttempts = 4;
     DWORD silentRetryPauseMs = 1000;

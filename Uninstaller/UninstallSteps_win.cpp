@@ -1,10 +1,9 @@
 #include "UninstallSteps_win.h"
 
-#include <tlhelp32.h>
-
-#include "InstallSteps_win.h"
+#include "SetupFn.h"
 #include "SetupProject.h"
 #include "ZoLog.h"
+#include "ZoProcesses_win.h"
 #include "ZoSysUtils.h"
 #include "ZoWinHandles_win.h"
 #include "ZoWinText_win.h"
@@ -17,44 +16,6 @@ bool Gone(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_
 
 // Held open by a program: the one reason to leave something to the next start.
 bool InUse(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION; }
-
-// The installer's own step needs an install view; it uses none of it.
-class TNoInstallView : public TInstallView {
-public:
-    bool Silent() const override { return true; }
-    void* OwnerWindow() const override { return nullptr; }
-    void SetStatus(const WideString&) override {}
-    void SetDetail(const WideString&) override {}
-    void SetProgressMax(int) override {}
-    void StepProgress() override {}
-    void ProgressToMax() override {}
-    void PumpMessages() override {}
-    void ShowInfo(const WideString&) override {}
-    int ShowCopyFileFailure(const WideString&, const WideString&) override { return mrIgnore; }
-};
-
-// The file name of the program that started this one: an upgrading
-// installer waits for us, and may share its name with a product file.
-WideString ParentProgramName()
-{
-    TUniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (snapshot.Get() == INVALID_HANDLE_VALUE) snapshot.Release();
-    if (!snapshot) return WideString();
-    std::vector<PROCESSENTRY32W> processes;
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more; more = Process32NextW(snapshot.Get(), &entry))
-        processes.push_back(entry);
-    DWORD parent = 0;
-    for (const PROCESSENTRY32W& p : processes)
-        if (p.th32ProcessID == GetCurrentProcessId()) parent = p.th32ParentProcessID;
-    for (PROCESSENTRY32W& p : processes)
-        if (parent != 0 && p.th32ProcessID == parent) {
-            p.szExeFile[MAX_PATH - 1] = L'\0';
-            return WideString(reinterpret_cast<const char16_t*>(p.szExeFile));
-        }
-    return WideString();
-}
 
 // False also when the key is not there.
 bool KeyIsEmpty(HKEY root, const WideString& subKey)
@@ -149,16 +110,9 @@ TUninstallReport TUninstallSequence::Run()
 
 void TUninstallSequence::CloseRunningPrograms()
 {
-    // The installer's own step, over the product's files less one named like
-    // the program that started us: ending it would end an upgrade midway.
-    const WideString parent = ParentProgramName();
-    TSetupScript programs;
-    for (const TSetupFile* f : *script_.FileList)
-        if (parent.empty() || !TextEquals(NamePart(f->SourceMask), parent)) programs.FileList->Add()->Assign(f);
-    TNoInstallView none;
-    TInstallSequence steps(programs, nullptr, none, TBytes());
-    steps.killPauseMs = killPauseMs;
-    steps.CloseRunningPrograms();
+    // Only what runs from the files about to go; never this program or the one
+    // that started it (an upgrading installer waits for us).
+    TZoProcessfn::EndRunningFrom(plan_.Files, programEndWaitMs);
 }
 
 bool TUninstallSequence::RemoveFile(const WideString& path)

@@ -79,7 +79,8 @@ public:
     // A file held by a program that was just ended may stay locked a moment.
     int deleteAttempts = 4;
     DWORD retryPauseMs = 500;
-    DWORD killPauseMs = 300;
+    // The longest wait for ended programs to go; none is waited for when none ran.
+    DWORD programEndWaitMs = 5000;
 
 private:
     // True when the file is gone (or was not there).

@@ -94,18 +94,21 @@ TEST_F(InstallPlanTest, TargetsAreTheExpandedFolderPlusTheMaskWithOneBackslash)
     EXPECT_EQ(plan.Files[1].Entry, script.FileList->Items(1));
 }
 
-TEST_F(InstallPlanTest, ProgramsToEndAreTheExeTargetsButNotOneNamedLikeTheInstaller)
+TEST_F(InstallPlanTest, ProgramsToEndAreTheExeTargetsByTheirFullPaths)
 {
     AddFile(u"{app}", u"App.exe");
     AddFile(u"{app}", u"tools\\HELPER.EXE");     // capitals still end in ".exe"
     AddFile(u"{app}", u"App.exe.config");        // ".exe" before another extension
-    AddFile(u"{app}", u"setup_17.EXE");          // the installer's own name, any case
     AddFile(u"{app}", u"exe");                   // no extension at all
     AddFile(u"{app}", u"My Tool.exe");
+    // Named like the installer: listed by its path, which is not the installer's
+    // (the installer itself is spared by its process, never by a name).
+    AddFile(u"{app}", u"setup_17.EXE");
     TInstallPlan plan = Plan();
     EXPECT_EQ(plan.ProgramsToEnd, (std::vector<WideString>{u"C:\\Program Files\\Prod\\App.exe",
                                                            u"C:\\Program Files\\Prod\\tools\\HELPER.EXE",
-                                                           u"C:\\Program Files\\Prod\\My Tool.exe"}));
+                                                           u"C:\\Program Files\\Prod\\My Tool.exe",
+                                                           u"C:\\Program Files\\Prod\\setup_17.EXE"}));
 }
 
 TEST_F(InstallPlanTest, RegistryValuesAreExpandedConvertedAndKeepTheirOrder)

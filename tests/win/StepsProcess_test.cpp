@@ -6,6 +6,7 @@
 
 #include "SetupFn.h"
 #include "StepsTestSupport.h"
+#include "ZoProcesses_win.h"
 #include "ZoSysUtils.h"
 
 namespace {
@@ -202,25 +203,47 @@ TEST_F(ProcessSteps, UninstallValuesThatAreNoTextOrNameNoProgramAreNotRun)
     EXPECT_TRUE(LogLines(folder).empty());
 }
 
-TEST_F(ProcessSteps, RunningProductProgramsAreEndedButNotTheInstaller)
+TEST_F(ProcessSteps, ProgramsRunningFromProductFilesAreEndedAndNoOthers)
 {
-    WideString bin = folder.Wide() + u"\\running\\";
-    TRunningProgram prod = StartSleeper(bin + u"prod.exe");
-    TRunningProgram blank = StartSleeper(bin + u"my prod.exe");
-    TRunningProgram config = StartSleeper(bin + u"cfg.exe");
-    for (const char16_t* mask : {u"bin\\PROD.EXE", u"my prod.exe", u"cfg.exe.config", u"readme.txt"})
-        script.FileList->Add()->SourceMask = mask;
-    // The installer's own name, in other letters: this test program must survive.
-    script.FileList->Add()->SourceMask = WideUpperCase(NamePart(ArgAt(0)));
+    TRunningProgram prod = StartSleeper(InstallDir + u"bin\\prod.exe");
+    TRunningProgram blank = StartSleeper(InstallDir + u"my prod.exe");
+    TRunningProgram config = StartSleeper(InstallDir + u"cfg.exe");
+    // The same name in another folder is another program.
+    TRunningProgram namesake = StartSleeper(folder.Wide() + u"\\running\\prod.exe");
+    for (const char16_t* mask : {u"bin\\PROD.EXE", u"my prod.exe", u"cfg.exe.config", u"readme.txt"}) {
+        TSetupFile* file = script.FileList->Add();
+        file->DestDir = u"{app}";
+        file->SourceMask = mask;
+    }
+    // This test program's own file among the product's: the installer is never ended.
+    TSetupFile* own = script.FileList->Add();
+    own->DestDir = DirPart(ArgAt(0));
+    own->SourceMask = NamePart(ArgAt(0));
 
     TInstallSequence sequence(script, package.Module(), view, {});
-    sequence.killPauseMs = 0;
+    TCapturedOutput out;
     sequence.CloseRunningPrograms();
 
-    EXPECT_TRUE(prod.Ended(5000));
-    EXPECT_TRUE(blank.Ended(5000));
+    EXPECT_TRUE(prod.Ended(0));  // waited for before the step returned
+    EXPECT_TRUE(blank.Ended(0));
     EXPECT_FALSE(config.Ended(0));
+    EXPECT_FALSE(namesake.Ended(0));
+    EXPECT_EQ(out.Text(), "");  // nothing to say: no taskkill lines
     TerminateProcess(config.process.Get(), 0);
+    TerminateProcess(namesake.process.Get(), 0);
+}
+
+TEST_F(ProcessSteps, ProcessesAreFoundByTheirFullPathInAnyLetterCaseButNeverThisOne)
+{
+    std::vector<DWORD> found = TZoProcessfn::FindRunningFrom({ArgAt(0)});
+    EXPECT_TRUE(found.empty());
+    TRunningProgram prod = StartSleeper(InstallDir + u"prod.exe");
+    found = TZoProcessfn::FindRunningFrom({InstallDir + u"PROD.EXE", InstallDir + u"missing.exe"});
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0], GetProcessId(prod.process.Get()));
+    EXPECT_EQ(TZoProcessfn::EndRunningFrom({InstallDir + u"prod.exe"}, 5000), 1);
+    EXPECT_TRUE(prod.Ended(0));
+    EXPECT_EQ(TZoProcessfn::EndRunningFrom({InstallDir + u"prod.exe"}, 5000), 0);
 }
 
 TEST_F(ProcessSteps, WaitedEntriesRunInTheirFolderAndTheOthersStartAtTheEnd)

@@ -10,7 +10,6 @@
 #include "TestSupport.h"
 #include "UninstallPlan.h"
 #include "UninstallSteps_win.h"
-#include "InstallSteps_win.h"
 #include "ZoSysUtils.h"
 #include "ZoWinHandles_win.h"
 #include "ZoWinText_win.h"
@@ -99,7 +98,6 @@ protected:
         TUninstallPlan plan = TUninstallPlan::FromScript(script, InstallDir + u"Uninstall.exe",
                                                          {root.Wide() + u"\\", CommonProgramsDir, DesktopDir});
         TUninstallSequence sequence(script, std::move(plan), view);
-        sequence.killPauseMs = 0;
         sequence.retryPauseMs = 10;
         if (adjust) adjust(sequence);
         return sequence.Run();

@@ -9,7 +9,6 @@ if(TARGET zouninst)
   add_executable(uninst_tests ${zo_uninst_tests} ${CMAKE_SOURCE_DIR}/tests/native/TestSupport.cpp)
   target_include_directories(uninst_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/native)
   target_link_libraries(uninst_tests PRIVATE zouninst ${ZO_GTEST})
-  target_include_directories(uninst_tests PRIVATE ${CMAKE_SOURCE_DIR}/Installer)  # the uninstall key's name
   set_target_properties(uninst_run uninst_tests PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
   add_test(NAME uninst_tests COMMAND uninst_tests)
 endif()

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # A real installer built by zosetup-pack, run with /Silent: earlier versions
-# uninstalled first, the running product ended, every file at its path with its
+# uninstalled first, the product running from its folder ended (a program of the
+# same name elsewhere left alone), every file at its path with its
 # date, registry values, shortcuts, the uninstall data and key, run entries;
 # then a second version over the same folder, and a package that cannot finish.
 source "$(dirname "$0")/lib/install-common.sh"
@@ -86,7 +87,7 @@ BG_PIDS+=($!)
 for i in $(seq 1 50); do [ -s "$WORK/port" ] && break; sleep 0.1; done
 PORT=$(cat "$WORK/port")
 
-# ---- An earlier version and a running copy of the product ------------------------------
+# ---- An earlier version, and a program of the product's name in another folder ----------
 mkdir -p "$ROOT/old" "$ROOT/running"
 cp "$HELPER" "$ROOT/old/olduninst.exe"
 cp "$HELPER" "$ROOT/running/prod.exe"
@@ -120,7 +121,9 @@ check "the old uninstallers ran in order before any file, then the waited entry"
 for i in $(seq 1 50); do grep -q '^started' "$ROOT/log.txt" 2>/dev/null && break; sleep 0.1; done
 check "the other run entry started at the end in its folder" "started|$WINAPP\\bin|-" \
   "$(tr -d '\r' <"$ROOT/log.txt" | grep '^started')"
-check "the running product was ended" ended "$(kill -0 "$running" 2>/dev/null && echo running || echo ended)"
+check "a program of the product's name in another folder still runs" running \
+  "$(kill -0 "$running" 2>/dev/null && echo running || echo ended)"
+check "the silent run printed nothing (no taskkill lines)" "" "$(tr -d '\r' <"$WORK/last.out")"
 check "the completion address was visited with the channel code of the installer's name" \
   "/done?from=setup&rcode=77" "$(head -1 "$WORK/visits.txt" 2>/dev/null)"
 
@@ -159,7 +162,15 @@ wine reg delete "$IS1" /f /reg:64 >/dev/null 2>&1
 printf 'configuration 2\r\n' >"$proj/files/settings.ini"
 write_project 3.1 ""
 setup=$(build_installer "$proj/project.xml")
+# The installed product runs: the new version's installer ends it before writing.
+(exec wine "$APP/prod.exe" --sleep >/dev/null 2>&1) &
+installed=$!
+BG_PIDS+=("$installed")
+sleep 1
 check "the second installation succeeds" 0 "$(run_installer "$setup" /Silent)"
+check "the product running from the install folder was ended" ended \
+  "$(kill -0 "$installed" 2>/dev/null && echo running || echo ended)"
+check "the namesake in the other folder still runs" running "$(kill -0 "$running" 2>/dev/null && echo running || echo ended)"
 check "the first version's uninstaller ran quietly" "uninstall" "$(tr -d '\r' <"$APP/uninstall-log.txt" | cut -d'|' -f1)"
 check "the changed file was replaced" same "$(cmp -s "$proj/files/settings.ini" "$APP/settings.ini" && echo same || echo differs)"
 check "the key was rewritten" "3.1" "$(reg_value "$KEY" DisplayVersion)"
