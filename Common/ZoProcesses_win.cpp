@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <set>
 
+#include "ZoLog.h"
 #include "ZoSysUtils.h"
 #include "ZoWinHandles_win.h"
 #include "ZoWinText_win.h"
@@ -91,7 +92,10 @@ int TZoProcessfn::EndRunningFrom(const std::vector<WideString>& files, DWORD wai
     std::vector<TUniqueHandle> processes = OpenRunningFrom(files, nullptr);
     int ended = 0;
     for (const TUniqueHandle& process : processes)
-        if (TerminateProcess(process.Get(), 1)) ++ended;
+        if (TerminateProcess(process.Get(), 1)) {
+            ++ended;
+            LogAdd(TLogEntry::Ended, ImagePath(process.Get()));
+        }
     // Ending is asynchronous: the files are free only once each process has gone.
     const ULONGLONG deadline = GetTickCount64() + waitMs;
     for (const TUniqueHandle& process : processes) {

@@ -17,6 +17,7 @@
 #include "SetupProject.h"
 #include "ZoDllSearch_win.h"
 #include "ZoIndyUtils.h"
+#include "ZoLog.h"
 #include "ZoPlatform.h"
 #include "ZoProcesses_win.h"
 #include "ZoSysUtils.h"
@@ -37,6 +38,18 @@ public:
 private:
     HCURSOR previous_;
 };
+
+// The root's name as the log shows it.
+const char16_t* RootKeyName(TRegRootKey root)
+{
+    switch (root) {
+    case TRegRootKey::rrkClassesRoot: return u"HKEY_CLASSES_ROOT";
+    case TRegRootKey::rrkLocalMachine: return u"HKEY_LOCAL_MACHINE";
+    case TRegRootKey::rrkUsers: return u"HKEY_USERS";
+    case TRegRootKey::rrkCurrentConfig: return u"HKEY_CURRENT_CONFIG";
+    default: return u"HKEY_CURRENT_USER";
+    }
+}
 
 void WriteRegString(HKEY key, const WideString& name, const WideString& data)
 {
@@ -214,6 +227,7 @@ bool TInstallSequence::Run()
         plan_ = MakeInstallPlan(script_);
         running_ = true;
         view_.SetProgressMax(plan_.ProgressSteps());
+        LogAdd(TLogEntry::Note, u"安装目录：" + InstallDir);
         view_.SetStatus(u"正在检查旧版本");
         view_.PumpMessages();
         // Before anything goes: a damaged package must not cost the version
@@ -230,12 +244,14 @@ bool TInstallSequence::Run()
         RegisterUninstall();
         ClearPendingOperations(WrittenPaths());
         RunWaitEntries();
+        LogAdd(TLogEntry::Step, u"安装完成");
         view_.ShowFinished();
         VisitGotoUrl();
         return true;
     } catch (const std::exception& e) {
         LeaveWhatWasWritten();
         WideString message = ErrorText(e);
+        LogAdd(TLogEntry::Error, message);
         if (view_.Silent()) view_.EndSilently(ecInstallFailed, FormatText(u"安装失败：%s", {message}));
         view_.ShowInfo(message);
         return false;
@@ -258,7 +274,8 @@ int TInstallSequence::UninstallPreviousVersion()
             if (std::find(done.begin(), done.end(), command) != done.end()) continue;
             done.push_back(command);
             TWaitCursor cursor;
-            TZoWinfn::RunAndWait(command);
+            int code = TZoWinfn::RunAndWait(command);
+            LogAdd(TLogEntry::Run, FormatText(u"上一版本的卸载：%s，退出代码 %s", {command, IntToStr(code)}));
             Sleep(uninstallPauseMs);
             ++run;
         }
@@ -357,12 +374,14 @@ void TInstallSequence::WriteInstalledFile(const TSetupFile& entry, TFileImage co
                 for (size_t i = 0; i < files.size() && i < written_.size(); ++i)
                     if (files[i].Entry == &entry) written_[i] = true;
             }
+            LogAdd(TLogEntry::File, path);
             return;
         } catch (const EDecompressionError&) {
             throw DamagedImage(entry);  // the package, not the target: no retry helps
         } catch (const std::exception& e) {
             reason = ErrorText(e);
         }
+        LogAdd(TLogEntry::Error, FormatText(u"复制文件失败：%s（%s），第 %s 次", {path, reason, IntToStr(attempt)}));
 
         if (view_.Silent()) {
             // A file may be held a moment longer by a program just ended.
@@ -377,6 +396,7 @@ void TInstallSequence::WriteInstalledFile(const TSetupFile& entry, TFileImage co
         case mrRetry:
             continue;
         case mrIgnore:
+            LogAdd(TLogEntry::Note, u"忽略：" + path);
             return;
         default:
             // Quitting is no success once the machine has changed.
@@ -397,6 +417,7 @@ void TInstallSequence::WriteRegistryEntries()
         if (RegCreateKeyExW(reinterpret_cast<HKEY>(RootKeyHandle(value.Root)), W(value.SubKey), 0, nullptr, 0,
                             KEY_ALL_ACCESS, nullptr, key.Put(), nullptr) != ERROR_SUCCESS) {
             key.Release();
+            LogAdd(TLogEntry::Error, FormatText(u"无法打开注册表项，跳过：%s\\%s", {RootKeyName(value.Root), value.SubKey}));
             continue;  // no access, for example HKEY_LOCAL_MACHINE without rights
         }
         switch (value.Type) {
@@ -407,9 +428,13 @@ void TInstallSequence::WriteRegistryEntries()
             WriteRegDWord(key.Get(), value.Name, value.Number);
             break;
         default:
-            break;
+            continue;
         }
         ++valuesWritten_;
+        LogAdd(TLogEntry::Registry, FormatText(u"%s\\%s\\%s = %s", {RootKeyName(value.Root), value.SubKey, value.Name,
+                                                                    value.Type == TRegValueType::rvtDWord
+                                                                        ? IntToStr(value.Number)
+                                                                        : value.Text}));
     }
 }
 
@@ -437,9 +462,12 @@ void TInstallSequence::CreateShortcuts()
         try {
             TZoFilefn::ForceFileDir(shortcut.LinkPath);
         } catch (const std::exception&) {
-            // the save fails then, unreported as before
+            // the save below fails and says so in the log
         }
-        file->Save(W(shortcut.LinkPath), TRUE);
+        if (SUCCEEDED(file->Save(W(shortcut.LinkPath), TRUE)))
+            LogAdd(TLogEntry::Shortcut, shortcut.LinkPath + u" -> " + shortcut.Target);
+        else
+            LogAdd(TLogEntry::Error, u"无法创建快捷方式：" + shortcut.LinkPath);
     }
     view_.ProgressToMax();
 }
@@ -455,9 +483,11 @@ void TInstallSequence::WriteDataFiles(const TSetupScript& script, const TInstall
     TMemoryStream stream;
     script.SaveToStream(stream);
     SaveEncoded(stream, plan.ScriptDataFile);
+    LogAdd(TLogEntry::File, plan.ScriptDataFile);
     stream.Clear();
     stream.WriteBuffer(iconPng_.data(), iconPng_.size());
     SaveEncoded(stream, plan.IconDataFile);
+    LogAdd(TLogEntry::File, plan.IconDataFile);
 }
 
 std::vector<WideString> TInstallSequence::WrittenPaths()
@@ -508,8 +538,10 @@ void TInstallSequence::RegisterUninstall()
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, W(plan.UninstallKey), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(),
                         nullptr) != ERROR_SUCCESS) {
         key.Release();
+        LogAdd(TLogEntry::Error, u"无法注册卸载信息：HKEY_LOCAL_MACHINE\\" + plan.UninstallKey);
         return;  // no rights: no registration, and no message
     }
+    LogAdd(TLogEntry::Registry, u"HKEY_LOCAL_MACHINE\\" + plan.UninstallKey);
     // Wide values: a title or folder outside the ANSI code page stays intact.
     for (const TUninstallValue& value : plan.UninstallValues) {
         if (value.IsDWord)
@@ -525,7 +557,8 @@ void TInstallSequence::RunWaitEntries()
         view_.SetDetail(FormatText(u"正在运行程序：%s", {run.FileName}));
         view_.PumpMessages();
         SetCurrentDirectoryW(W(run.WorkDir));  // a failure is ignored
-        TZoWinfn::RunAndWait(run.CommandLine());
+        int code = TZoWinfn::RunAndWait(run.CommandLine());
+        LogAdd(TLogEntry::Run, FormatText(u"%s，退出代码 %s", {run.CommandLine(), IntToStr(code)}));
     }
 }
 
@@ -566,8 +599,11 @@ TInstallPlan MakeInstallPlan(const TSetupScript& script)
 
 void LaunchRunEntries(const TSetupScript& script)
 {
-    for (const TPlannedRun& run : MakeInstallPlan(script).LaunchRuns)
-        TZoWinfn::ShellRun(nullptr, WideString(), run.FileName, run.Params, run.WorkDir, SW_SHOW, true);
+    for (const TPlannedRun& run : MakeInstallPlan(script).LaunchRuns) {
+        int result = TZoWinfn::ShellRun(nullptr, WideString(), run.FileName, run.Params, run.WorkDir, SW_SHOW, true);
+        LogAdd(result > 32 ? TLogEntry::Run : TLogEntry::Error,
+               FormatText(u"启动 %s %s，结果 %s", {run.FileName, run.Params, IntToStr(result)}));
+    }
 }
 
 WideString AppendChannelCode(const WideString& url) { return AppendChannelCode(url, ArgAt(0)); }

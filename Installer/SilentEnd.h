@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 
+#include "ZoLog.h"
 #include "ZoSysUtils.h"
 #include "ZoTypes.h"
 
@@ -18,14 +19,21 @@ public:
         line = ReplaceText(line, u"\r\n", u" ", rfReplaceAll);
         for (char16_t& c : line)
             if (c == u'\r' || c == u'\n') c = u' ';
+        LogAdd(TLogEntry::Error, line);
         WriteLine(line);
+        // Where the whole story is.
+        if (RunLog().IsOpen()) WriteLine(u"日志：" + RunLog().Path());
         EndProcess(exitCode);
         std::_Exit(exitCode);  // not reached: EndProcess does not return
     }
 
     // Ends the process at once with the exit code, without tearing a window
     // down. Tests override it to observe the exit instead.
-    [[noreturn]] virtual void EndProcess(int exitCode) { std::_Exit(exitCode); }
+    [[noreturn]] virtual void EndProcess(int exitCode)
+    {
+        LogAdd(TLogEntry::Exit, IntToStr(exitCode));
+        std::_Exit(exitCode);
+    }
 
 protected:
     // Where the line goes; tests record it.

@@ -157,6 +157,20 @@ check "URLUpdateInfo" "https://zo.example/" "$(reg_value "$KEY" URLUpdateInfo)"
 check "VersionMajor" dword:00000002 "$(reg_value "$KEY" VersionMajor)"
 check "VersionMinor" dword:00000005 "$(reg_value "$KEY" VersionMinor)"
 
+# ---- The run's log ----------------------------------------------------------------------------
+ilog=$(ls -t "$WINEPREFIX"/drive_c/users/*/Temp/"ZoE2E Product Setup "*.log 2>/dev/null | head -1)
+check "the installer's log is in the temporary folder" yes "$([ -f "$ilog" ] && echo yes || echo no)"
+logtext=$(tr -d '\r' <"$ilog" 2>/dev/null)
+unlogged=""
+for f in bin/tool.dll settings.ini empty.txt sub/deep/data.txt prod.exe Uninstall.exe Uninstall.da1 Uninstall.da2; do
+  grep -qF "FILE  $WINAPP\\${f//\//\\}" <<<"$logtext" || unlogged="$unlogged $f"
+done
+check "its log names every file written" "" "$unlogged"
+contains "its log names the registry values" "REG   HKEY_CURRENT_USER\\Software\\ZoE2E-$ID\\Hex = 16" "$logtext"
+contains "its log names the shortcuts" "LINK  $WINAPP\\no-such-folder\\Nowhere.lnk" "$logtext"
+contains "its log names the programs run and their exit codes" "$LOG waited，退出代码 0" "$logtext"
+check "its log ends with the exit code" "EXIT  0" "$(tail -1 <<<"$logtext" | cut -d' ' -f3-)"
+
 # ---- A second version over the same folder ------------------------------------------------------
 wine reg delete "$IS1" /f /reg:64 >/dev/null 2>&1
 printf 'configuration 2\r\n' >"$proj/files/settings.ini"
@@ -171,6 +185,8 @@ check "the second installation succeeds" 0 "$(run_installer "$setup" /Silent)"
 check "the product running from the install folder was ended" ended \
   "$(kill -0 "$installed" 2>/dev/null && echo running || echo ended)"
 check "the namesake in the other folder still runs" running "$(kill -0 "$running" 2>/dev/null && echo running || echo ended)"
+contains "the second run's log names the program it ended" "END   $WINAPP\\prod.exe" \
+  "$(tr -d '\r' <"$(ls -t "$WINEPREFIX"/drive_c/users/*/Temp/"ZoE2E Product Setup "*.log | head -1)")"
 check "the first version's uninstaller ran quietly" "uninstall" "$(tr -d '\r' <"$APP/uninstall-log.txt" | cut -d'|' -f1)"
 check "the changed file was replaced" same "$(cmp -s "$proj/files/settings.ini" "$APP/settings.ini" && echo same || echo differs)"
 check "the key was rewritten" "3.1" "$(reg_value "$KEY" DisplayVersion)"
@@ -183,6 +199,7 @@ write_project 3.2 "<TSetupReg RootKey=\"rrkCurrentUser\" SubKey=\"Software\\\\Zo
 setup=$(build_installer "$proj/project.xml")
 check "a bad DWORD ends the silent run with exit code 5" 5 "$(run_installer "$setup" /Silent)"
 contains "and says why on standard output" "'12abc' is not a valid integer value" "$(tr -d '\r' <"$WORK/last.out")"
+contains "and where its log is" "日志：C:\\users\\" "$(tr -d '\r' <"$WORK/last.out")"
 # The plan refuses it before anything changes: nothing new is registered.
 check "nothing is registered after the failed step" "3.1" "$(reg_value "$KEY" DisplayVersion)"
 
