@@ -217,7 +217,19 @@ WideString TZoWinfn::GetTempDir()
     wchar_t buf[MAX_PATH + 1] = {};
     DWORD n = GetTempPathW(MAX_PATH, buf);
     if (n == 0 || n > MAX_PATH) return WideString();
-    return WithTrailingBackslash(TZoFilefn::GetLongPath(WideString(reinterpret_cast<const char16_t*>(buf))));
+    const WideString path(reinterpret_cast<const char16_t*>(buf), n);
+    // A temporary folder that does not exist (TEMP naming a deleted folder) is
+    // made, rather than giving the root of the current drive.
+    if (!DirExists(path)) {
+        try {
+            ForceDirs(path);
+        } catch (const Exception&) {
+            // the check below gives up
+        }
+        if (!DirExists(path)) return WideString();
+    }
+    const WideString longPath = TZoFilefn::GetLongPath(path);
+    return WithTrailingBackslash(longPath.empty() ? path : longPath);
 }
 
 int32_t TZoWinfn::ShowMessageBox(HWND owner, const WideString& text, const WideString& caption, UINT type)

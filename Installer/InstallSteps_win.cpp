@@ -79,12 +79,15 @@ bool UninstallerIsGone(const WideString& command)
     return absolute && GetFileAttributesW(W(program)) == INVALID_FILE_ATTRIBUTES;
 }
 
-// "C:\x", "\\server\share" and "\x" are kept as typed; "x" and "C:x" are
+// "C:\x", "\\server\share" and "\x" are kept as typed; "C:" and "C:x" are
+// taken from the drive's root (not from the folder that happens to be current
+// on that drive, which a user typing "D:Games" does not mean); "x" is
 // resolved against the current folder.
 WideString AbsoluteDir(const WideString& dir)
 {
     bool driveRooted = dir.size() >= 3 && dir[1] == u':' && dir[2] == u'\\';
     if (driveRooted || (!dir.empty() && dir[0] == u'\\')) return dir;
+    if (dir.size() >= 2 && dir[1] == u':') return dir.substr(0, 2) + u"\\" + dir.substr(2);
     wchar_t buf[MAX_PATH + 1] = {};
     DWORD n = GetFullPathNameW(W(dir), MAX_PATH, buf, nullptr);
     if (n == 0 || n > MAX_PATH) return dir;

@@ -437,10 +437,19 @@ bool TMainForm::CloseQuery()
 
 bool TMainForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result)
 {
-    (void)wp, (void)lp;
+    (void)wp;
     if (msg == WM_RUN_AND_EXIT) {
         RunAndExit();
         result = 0;
+        return true;
+    }
+    // The steps pump messages between files; without an answer here the
+    // first mouse move would put the arrow back while the installation blocks.
+    // (A copy-failure dialog disables the window and shows its own cursor.)
+    if (msg == WM_SETCURSOR && installState == TInstallState::Installing && IsWindowEnabled(Handle()) &&
+        static_cast<short>(LOWORD(lp)) != HTERROR) {
+        SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+        result = TRUE;
         return true;
     }
     return false;

@@ -124,6 +124,13 @@ TEST_F(ProcessSteps, DestinationCheckCreatesTheFolderOrSaysWhy)
     SetCurrentDirectoryW(W(folder.Wide()));
     EXPECT_EQ(ValidateInstallDir(u"rel\\dir", view), TDirCheck::Ok);
     EXPECT_EQ(InstallDir, folder.Wide() + u"\\rel\\dir\\");
+    // A drive with a name but no backslash means the drive's root, not its current folder.
+    const WideString drive = folder.Wide().substr(0, 2), name = u"zo-root-" + TZoStrfn::NewGuidString().substr(1, 8);
+    EXPECT_EQ(ValidateInstallDir(drive + name, view), TDirCheck::Ok);
+    EXPECT_EQ(InstallDir, drive + u"\\" + name + u"\\");
+    RemoveDirectoryW(W(InstallDir));
+    EXPECT_EQ(ValidateInstallDir(drive, view), TDirCheck::Ok);
+    EXPECT_EQ(InstallDir, drive + u"\\");
 
     EXPECT_EQ(ValidateInstallDir(u" \t ", view), TDirCheck::Empty);
     WriteFileBytes(folder.Path() / "file", "x");

@@ -133,3 +133,21 @@ TEST(ShellUtilities, TempDirIsAnExistingFolderWithTrailingBackslash)
     EXPECT_TRUE(DirExists(temp));
     EXPECT_EQ(temp.find(u'~'), WideString::npos);  // the long form
 }
+
+TEST(ShellUtilities, AMissingTempDirIsMadeRatherThanReplacedByTheRoot)
+{
+    const WideString missing = TZoWinfn::GetTempDir() + u"zo-gone-" + TZoStrfn::NewGuidString().substr(1, 8) + u"\\sub";
+    wchar_t saved[2][MAX_PATH + 1] = {};
+    bool wasSet[2] = {};
+    const wchar_t* names[2] = {L"TMP", L"TEMP"};
+    for (int i = 0; i < 2; ++i) {
+        wasSet[i] = GetEnvironmentVariableW(names[i], saved[i], MAX_PATH) != 0;
+        SetEnvironmentVariableW(names[i], reinterpret_cast<const wchar_t*>(missing.c_str()));
+    }
+    const WideString temp = TZoWinfn::GetTempDir();
+    for (int i = 0; i < 2; ++i) SetEnvironmentVariableW(names[i], wasSet[i] ? saved[i] : nullptr);
+    EXPECT_EQ(temp, missing + u"\\");
+    EXPECT_TRUE(DirExists(temp));
+    RemoveDirectoryW(reinterpret_cast<const wchar_t*>(missing.c_str()));
+    RemoveDirectoryW(reinterpret_cast<const wchar_t*>(DirPart(WithoutTrailingBackslash(missing)).c_str()));
+}
