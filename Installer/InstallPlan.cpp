@@ -52,9 +52,12 @@ std::vector<TUninstallValue> PlanUninstallValues(const TSetupScript& script, con
         return TUninstallValue{name, true, WideString(), static_cast<uint32_t>(std::min<uint64_t>(data, 0xFFFFFFFFu))};
     };
     return {
+        // Programs and Features shows the uninstaller's icon, the product's own
+        // (the packaging tool gives it that icon).
+        text(u"DisplayIcon", FormatText(u"%s\\Uninstall.exe", {dir})),
         text(u"DisplayName", FormatText(u"%s 版本 %s", {info.AppTitle, info.Version})),
         text(u"DisplayVersion", info.Version),
-        number(u"EstimatedSize", size),
+        number(u"EstimatedSize", (size + 1023) / 1024),  // Windows reads kilobytes
         text(u"HelpLink", info.CompanyUrl),
         text(u"InstallDate", today),
         text(u"InstallLocation", InstallDir),

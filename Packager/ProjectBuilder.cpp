@@ -252,8 +252,9 @@ WideString FirstOfArch(const std::vector<WideString>& candidates, TTargetArch ar
 }
 
 // Adds {app}\Uninstall.exe to the file list unless an entry installs it
-// already; the registered uninstall command names it.
-void AddUninstaller(TSetupScript& script, std::vector<WideString>& sources, const TBuildOptions& options,
+// already; the registered uninstall command names it. True when it was added
+// (the last entry and the last source).
+bool AddUninstaller(TSetupScript& script, std::vector<WideString>& sources, const TBuildOptions& options,
                     TTargetArch arch)
 {
     TSetupFileList& files = *script.FileList;
@@ -265,7 +266,7 @@ void AddUninstaller(TSetupScript& script, std::vector<WideString>& sources, cons
         }
     const WideString key = DestinationKey(destDir, u"Uninstall.exe");
     for (const TSetupFile* f : files)
-        if (DestinationKey(f->DestDir, f->SourceMask) == key) return;
+        if (DestinationKey(f->DestDir, f->SourceMask) == key) return false;
 
     // The uninstaller must be able to open the registration the installer
     // writes, so it comes with the stub's bitness.
@@ -286,6 +287,7 @@ void AddUninstaller(TSetupScript& script, std::vector<WideString>& sources, cons
     entry->LastWriteDate = ModificationTime(ToPath(file));
     entry->ResID = NameBasedGuid(script.BaseInfo->GUID, key);
     sources.push_back(file);
+    return true;
 }
 
 // The stub given, or the first one found of the wanted bitness (32-bit unless
@@ -493,7 +495,7 @@ TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
     std::unique_ptr<TSetupScript> script = LoadProject(options.ProjectFile, &sources, options.Variables);
     const WideString stubFile = ChooseStub(options);
     const TTargetArch arch = TProjectBuilder::ArchOf(stubFile);
-    if (options.AddUninstaller) AddUninstaller(*script, sources, options, arch);
+    const bool addedUninstaller = options.AddUninstaller && AddUninstaller(*script, sources, options, arch);
     TBuildResult result;
     result.Arch = arch;
     result.Warnings = MissingTargets(*script);
@@ -570,14 +572,6 @@ TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
                 if (same(*out, in)) Fail(FromPath(*out), u"the installer would overwrite a file the build reads");
     }
 
-    // ---- Resources shared by both installers.
-    for (const char16_t* name : {FullScriptResourceW, OnlineScriptResourceW, FileDataResourceW, FullDigestResourceW})
-        pe->RemoveResource(pe::kRcData, name);
-    pe->SetResource(pe::kRcData, info.IconResID, Encoded(png));
-    if (!info.LicenseResID.empty()) pe->SetResource(pe::kRcData, info.LicenseResID, Encoded(license));
-    SetExplorerIcon(*pe, png);
-    const TBytes encodedScript = EncodedScript(*script);
-
     // The output names may carry folders of their own (out\Setup.exe).
     for (const fs::path* out : {&fullPath, &onlinePath}) {
         if (out == &onlinePath && !info.BuildMiniSetup) continue;
@@ -587,6 +581,41 @@ TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
         fs::create_directories(dir, ec);
         if (ec) Fail(FromPath(dir), u"cannot create the output folder: " + FromUtf8(ec.message()));
     }
+
+    // ---- The uninstaller the tool adds shows the product's icon, in its folder
+    // and in Programs and Features (DisplayIcon names it). A signed one is
+    // carried as it is: changing it would break its signature.
+    std::unique_ptr<TPendingOutput> iconisedUninstaller;
+    if (addedUninstaller) {
+        WideString& source = sources.back();
+        try {
+            TPeImage uninstaller = TPeImage::FromFile(source);
+            if (!uninstaller.IsSigned()) {
+                uninstaller.CheckWritable();
+                SetExplorerIcon(uninstaller, png);
+                // Beside the installer, and gone when the build ends, however it ends.
+                iconisedUninstaller = std::make_unique<TPendingOutput>(outDir / ToPath(fullName + u".Uninstall.exe"));
+                uninstaller.SaveToFile(iconisedUninstaller->Temp());
+                source = iconisedUninstaller->Temp();
+                std::error_code ec;
+                const uintmax_t size = fs::file_size(ToPath(source), ec);
+                if (ec || size > 0x7FFFFFFF) Fail(source, u"cannot read the uninstaller");
+                script->FileList->Items(script->FileList->Count() - 1)->FileBytes = static_cast<int32_t>(size);
+            }
+        } catch (const EPeFormatError& e) {
+            Fail(source, u"the uninstaller is not a Windows program: " + e.Message());
+        } catch (const EStreamError& e) {
+            Fail(source, e.Message());
+        }
+    }
+
+    // ---- Resources shared by both installers.
+    for (const char16_t* name : {FullScriptResourceW, OnlineScriptResourceW, FileDataResourceW, FullDigestResourceW})
+        pe->RemoveResource(pe::kRcData, name);
+    pe->SetResource(pe::kRcData, info.IconResID, Encoded(png));
+    if (!info.LicenseResID.empty()) pe->SetResource(pe::kRcData, info.LicenseResID, Encoded(license));
+    SetExplorerIcon(*pe, png);
+    const TBytes encodedScript = EncodedScript(*script);
 
     // ---- The full installer, its file block streamed in last.
     std::vector<TPackInput> inputs;

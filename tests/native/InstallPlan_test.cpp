@@ -162,7 +162,7 @@ TEST_F(InstallPlanTest, ShortcutsAreNamedInTheirFolder)
     EXPECT_EQ(plan.Shortcuts[1].LinkPath, u"C:\\Users\\zo\\Desktop\\Prod.lnk");
 }
 
-TEST_F(InstallPlanTest, TheUninstallKeyHoldsItsSeventeenValuesInOrder)
+TEST_F(InstallPlanTest, TheUninstallKeyHoldsItsEighteenValuesInOrder)
 {
     TSetupBaseInfo& info = *script.BaseInfo;
     info.AppTitle = u"Prod";
@@ -182,13 +182,14 @@ TEST_F(InstallPlanTest, TheUninstallKeyHoldsItsSeventeenValuesInOrder)
                   plan.UninstallKey}));
     std::vector<WideString> names;
     for (const TUninstallValue& v : plan.UninstallValues) names.push_back(v.Name);
-    EXPECT_EQ(names, (std::vector<WideString>{u"DisplayName", u"DisplayVersion", u"EstimatedSize", u"HelpLink",
+    EXPECT_EQ(names, (std::vector<WideString>{u"DisplayIcon", u"DisplayName", u"DisplayVersion", u"EstimatedSize", u"HelpLink",
                                               u"InstallDate", u"InstallLocation", u"MajorVersion", u"MinorVersion",
                                               u"NoModify", u"NoRepair", u"Publisher", u"QuietUninstallString",
                                               u"UninstallString", u"URLInfoAbout", u"URLUpdateInfo", u"VersionMajor",
                                               u"VersionMinor"}));
     EXPECT_EQ(Value(plan, u"DisplayName").Text, u"Prod 版本 2.5.1.0");
-    EXPECT_EQ(Value(plan, u"EstimatedSize").Number, 1234u);
+    EXPECT_EQ(Value(plan, u"DisplayIcon").Text, u"C:\\Program Files\\Prod\\Uninstall.exe");
+    EXPECT_EQ(Value(plan, u"EstimatedSize").Number, 2u);  // 1234 bytes, in whole kilobytes
     EXPECT_TRUE(Value(plan, u"EstimatedSize").IsDWord);
     EXPECT_EQ(Value(plan, u"InstallDate").Text, u"20261207");
     EXPECT_EQ(Value(plan, u"InstallLocation").Text, u"C:\\Program Files\\Prod\\");
@@ -203,9 +204,13 @@ TEST_F(InstallPlanTest, TheUninstallKeyHoldsItsSeventeenValuesInOrder)
     EXPECT_EQ(plan.IconDataFile, u"C:\\Program Files\\Prod\\Uninstall.da2");
 }
 
-TEST_F(InstallPlanTest, AHugeProductsSizeStopsAtTheLargestDWord)
+TEST_F(InstallPlanTest, AHugeProductsSizeCountsInKilobytesAndStopsAtTheLargestDWord)
 {
+    // Three files of 2 GiB less a byte: past 32 bits in bytes, not in kilobytes.
     for (int i = 0; i < 3; ++i) AddFile(u"{app}", u"big" + IntToStr(i), 0x7FFFFFFF);
+    EXPECT_EQ(Value(Plan(), u"EstimatedSize").Number, 6291456u);
+    // 4 TiB and more does not wrap around.
+    for (int i = 3; i < 2100; ++i) AddFile(u"{app}", u"big" + IntToStr(i), 0x7FFFFFFF);
     EXPECT_EQ(Value(Plan(), u"EstimatedSize").Number, 0xFFFFFFFFu);
 }
 

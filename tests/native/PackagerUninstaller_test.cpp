@@ -22,12 +22,14 @@ struct TPlainProject {
     TTempFolder dir;
     TSetupScript script;
     TBuildOptions options;
-    std::string uninstaller = Str(RandomBytes(50000, 7));
+    std::string uninstaller = ReadFileBytes(std::string(ZO_SOURCE_DIR) + "/tests/native/data/tiny64.exe");
+    std::string icon;
 
     TPlainProject()
     {
         TBytes rgba(16 * 16 * 4, 0x80);
-        WriteFileBytes(dir.Path() / "icon.png", Str(EncodePng(16, 16, rgba.data())));
+        icon = Str(EncodePng(16, 16, rgba.data()));
+        WriteFileBytes(dir.Path() / "icon.png", icon);
         fs::create_directories(dir.Path() / "files");
         WriteFileBytes(dir.Path() / "files" / "app.exe", "program");
         WriteFileBytes(dir.Path() / "Uninstall.exe", uninstaller);
@@ -77,7 +79,6 @@ TEST(PackagerUninstaller, APlainProjectGetsTheUninstallerInItsInstallFolder)
     const TSetupFile& entry = *files.Items(1);
     EXPECT_EQ(entry.DestDir, u"{app}\\");
     EXPECT_EQ(entry.SourceMask, u"Uninstall.exe");
-    EXPECT_EQ(entry.FileBytes, 50000);
     EXPECT_GT(entry.LastWriteDate, 0);
 
     TBytes block = pe.ReadResource(*pe.Find(pe::kRcData, FileDataResourceW));
@@ -87,7 +88,30 @@ TEST(PackagerUninstaller, APlainProjectGetsTheUninstallerInItsInstallFolder)
     ASSERT_NE(image, nullptr);
     TMemoryStream plain{image->Image.Bytes()};
     TSetupfn::DecodeStream(&plain);
-    EXPECT_EQ(Str(plain.Bytes()), p.uninstaller);
+    EXPECT_EQ(entry.FileBytes, static_cast<int32_t>(plain.Size()));
+
+    // The uninstaller, given the product's icon for Programs and Features;
+    // its copy with the icon is gone once the build is over.
+    TPeImage uninstaller = TPeImage::FromBytes(plain.Bytes());
+    std::vector<TIconEntry> icon = ExplorerIcon(uninstaller);
+    ASSERT_EQ(icon.size(), 1u);
+    EXPECT_EQ(Str(icon[0].Image), p.icon);
+    for (const auto& e : fs::directory_iterator(p.dir.Path() / "out"))
+        EXPECT_EQ(e.path().extension(), ".exe") << e.path();
+}
+
+TEST(PackagerUninstaller, AnUninstallerThatIsNoProgramStopsTheBuild)
+{
+    TPlainProject p;
+    WriteFileBytes(p.dir.Path() / "Uninstall.exe", Str(RandomBytes(50000, 7)));
+    try {
+        p.Build();
+        FAIL() << "built with a damaged uninstaller";
+    } catch (const EPackageError& e) {
+        EXPECT_NE(ToUtf8(e.Message()).find("the uninstaller is not a Windows program"), std::string::npos)
+            << ToUtf8(e.Message());
+    }
+    EXPECT_FALSE(fs::exists(p.dir.Path() / "out" / "plain-setup.exe"));
 }
 
 TEST(PackagerUninstaller, AProjectThatCarriesItsOwnUninstallerKeepsIt)

@@ -44,14 +44,14 @@ protected:
 
 }  // namespace
 
-TEST_F(UninstallData, RegistersTheSeventeenValuesInOrder)
+TEST_F(UninstallData, RegistersTheEighteenValuesInOrder)
 {
     script.FileList->Add()->FileBytes = 1000;
     script.FileList->Add()->FileBytes = 2345;
     script.FileList->Add()->FileBytes = 0;
     TInstallSequence(script, package.Module(), view, png).RegisterUninstall();
 
-    std::vector<WideString> names = {u"DisplayName",   u"DisplayVersion", u"EstimatedSize", u"HelpLink",
+    std::vector<WideString> names = {u"DisplayIcon",   u"DisplayName",   u"DisplayVersion", u"EstimatedSize", u"HelpLink",
                                      u"InstallDate",   u"InstallLocation", u"MajorVersion", u"MinorVersion",
                                      u"NoModify",      u"NoRepair",        u"Publisher",    u"QuietUninstallString",
                                      u"UninstallString", u"URLInfoAbout",  u"URLUpdateInfo", u"VersionMajor",
@@ -71,7 +71,8 @@ TEST_F(UninstallData, RegistersTheSeventeenValuesInOrder)
     WideString dir = WithoutTrailingBackslash(InstallDir);
     EXPECT_EQ(text(u"DisplayName"), u"演示产品 版本 2.5.1.0");
     EXPECT_EQ(text(u"DisplayVersion"), u"2.5.1.0");
-    EXPECT_EQ(number(u"EstimatedSize"), 3345u);
+    EXPECT_EQ(text(u"DisplayIcon"), dir + u"\\Uninstall.exe");
+    EXPECT_EQ(number(u"EstimatedSize"), 4u);  // 3345 bytes in whole kilobytes
     EXPECT_EQ(text(u"HelpLink"), u"https://zo.example/");
     SYSTEMTIME today;
     GetLocalTime(&today);

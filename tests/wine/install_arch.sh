@@ -92,8 +92,8 @@ report=$("$PACK" inspect "$setup")
 contains "the installer is PE32" "format: PE32 x86" "$report"
 contains "it asks for administrator rights" "execution level: requireAdministrator" "$report"
 "$PACK" inspect "$setup" --extract "$WORK/x32" >/dev/null
-check "the packed uninstaller is the 32-bit one" yes \
-  "$(cmp -s "$WORK/x32/Uninstall.exe" "$WIN32_BUILD/Uninstaller/Uninstall.exe" && echo yes || echo no)"
+check "the packed uninstaller is the 32-bit one" same \
+  "$(same_program "$WORK/x32/Uninstall.exe" "$WIN32_BUILD/Uninstaller/Uninstall.exe")"
 
 plant "$dl" "$WIN32_BUILD"
 check "the 32-bit installation succeeds" 0 "$(run_installer "$setup" /Silent)"
@@ -102,6 +102,10 @@ check "{pf} is Program Files (x86)" yes "$([ -f "$PF32/readme.txt" ] && echo yes
 check "nothing in Program Files" no "$([ -e "$PF64" ] && echo yes || echo no)"
 REG_VIEW=/reg:32
 check "registered in the 32-bit view (Wow6432Node)" "C:\\Program Files (x86)\\$NAME\\" "$(reg_value "$KEY" InstallLocation)"
+check "its icon is the uninstaller's" "C:\\Program Files (x86)\\$NAME\\Uninstall.exe" "$(reg_value "$KEY" DisplayIcon)"
+contains "which shows the product's icon" "explorer icon: 16x16 PNG" "$("$PACK" inspect "$PF32/Uninstall.exe")"
+kb=$(find "$WORK/x32" -type f -printf '%s\n' | awk '{ s += $1 } END { printf "dword:%08x", int((s + 1023) / 1024) }')
+check "its size in kilobytes, rounded up" "$kb" "$(reg_value "$KEY" EstimatedSize)"
 REG_VIEW=/reg:64
 check "not in the 64-bit view" "" "$(reg_value "$KEY" InstallLocation)"
 
@@ -122,8 +126,8 @@ REG_VIEW=/reg:64
 check "the 64-bit one is registered" "2.0" "$(reg_value "$KEY" DisplayVersion)"
 # The earlier installation's folder is the one proposed, and so the one used.
 check "installed into the earlier folder" "C:\\Program Files (x86)\\$NAME\\" "$(reg_value "$KEY" InstallLocation)"
-check "with the 64-bit uninstaller" yes \
-  "$(cmp -s "$PF32/Uninstall.exe" "$WIN_BUILD/Uninstaller/Uninstall.exe" && echo yes || echo no)"
+check "with the 64-bit uninstaller" same \
+  "$(same_program "$PF32/Uninstall.exe" "$WIN_BUILD/Uninstaller/Uninstall.exe")"
 
 # ---- The 64-bit uninstaller, with 64-bit DLLs planted beside it -------------------------------
 rm -f "$PF32"/*.ran

@@ -138,7 +138,8 @@ contains "Uninstall.da1 lists the installed files" 'tool.dll"' "$(grep -o 'Sourc
 "$PACK" decode "$APP/Uninstall.da2" "$WORK/da2.png"
 check "Uninstall.da2 decodes to the icon" PNG "$(head -c 4 "$WORK/da2.png" | tail -c 3)"
 
-size=$(find "$proj/files" -type f -printf '%s\n' | awk '{ s += $1 } END { printf "dword:%08x", s }')
+size=$(find "$proj/files" -type f -printf '%s\n' | awk '{ s += $1 } END { printf "dword:%08x", int((s + 1023) / 1024) }')
+check "DisplayIcon names the uninstaller" "$WINAPP\\Uninstall.exe" "$(reg_value "$KEY" DisplayIcon)"
 check "DisplayName" "ZoE2E Product 版本 2.5.1.0" "$(reg_value "$KEY" DisplayName)"
 check "DisplayVersion" "2.5.1.0" "$(reg_value "$KEY" DisplayVersion)"
 check "EstimatedSize" "$size" "$(reg_value "$KEY" EstimatedSize)"

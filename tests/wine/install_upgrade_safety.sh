@@ -51,7 +51,7 @@ if touch "$WORK/probe" && chattr +i "$WORK/probe" 2>/dev/null && chattr -i "$WOR
   "$PACK" decode "$APP/Uninstall.da1" "$WORK/da1-partial.xml"
   check "its data file lists what was written" "ZoDemo.exe data\\sample.dat docs\\使用说明.txt Uninstall.exe" \
     "$(grep -o 'SourceMask="[^"]*"' "$WORK/da1-partial.xml" | cut -d'"' -f2 | tr '\n' ' ' | sed 's/ $//')"
-  check "its uninstaller is in place" same "$(cmp -s "$UNINSTALLER" "$APP/Uninstall.exe" && echo same)"
+  check "its uninstaller is in place" same "$(same_program "$UNINSTALLER" "$APP/Uninstall.exe")"
   check "the registered uninstall removes it" 0 "$(uninstall_registered)"
   wait_copy_done "$APP"
   check "what was written is gone" "no no no" \

@@ -16,7 +16,7 @@ check "the demo installs" 0 "$(install_demo "$V1")"
 "$PACK" decode "$APP/Uninstall.da1" "$WORK/da1.xml"
 mapfile -t FILES < <(grep -o 'SourceMask="[^"]*"' "$WORK/da1.xml" | cut -d'"' -f2 | tr '\\' '/')
 check "the package carries the build's uninstaller" same \
-  "$(cmp -s "$UNINSTALLER" "$APP/Uninstall.exe" && echo same || echo differs)"
+  "$(same_program "$UNINSTALLER" "$APP/Uninstall.exe")"
 check "the installed files" "ZoDemo.exe data/sample.dat docs/使用说明.txt readme.txt Uninstall.exe" "${FILES[*]}"
 check "shortcuts on the desktop and in the start menu" "yes yes yes" \
   "$([ -f "$DESKTOP/Zo 演示.lnk" ] && echo yes) $([ -f "$GROUP/Zo 演示.lnk" ] && echo yes) $([ -f "$GROUP/使用说明.lnk" ] && echo yes)"
@@ -104,7 +104,7 @@ check "a file only the old version had is gone, with its folder" "no no" \
 check "the new version's files" "Uninstall.da1 Uninstall.da2 Uninstall.exe ZoDemo.exe changes.txt docs readme.txt" \
   "$(ls "$APP" | LC_ALL=C sort | tr '\n' ' ' | sed 's/ $//')"
 check "the new version's uninstaller, added by the tool, is in place" same \
-  "$(cmp -s "$UNINSTALLER" "$APP/Uninstall.exe" && echo same || echo differs)"
+  "$(same_program "$UNINSTALLER" "$APP/Uninstall.exe")"
 "$PACK" decode "$APP/Uninstall.da1" "$WORK/da1-v3.xml"
 check "the uninstall data is the new version's" 1 "$(grep -c 'Version="3.0.0.0"' "$WORK/da1-v3.xml")"
 check "the registration names the new version" "3.0.0.0" \

@@ -63,6 +63,10 @@ finish() {
   echo "all checks passed"
 }
 
+# "same" when two programs are one build, whatever their resources (the tool
+# gives the uninstaller it adds the product's icon), else "differs".
+same_program() { python3 "$ZO_ROOT/tests/wine/lib/same_code.py" "$1" "$2" && echo same || echo differs; }
+
 new_guid() { python3 -c 'import uuid; print("{%s}" % str(uuid.uuid4()).upper())'; }
 
 uninstall_key() { echo "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\$1"; }

@@ -27,6 +27,10 @@ wine_up >/dev/null 2>&1
 failures=0
 APP_PID=""
 
+# "same" when two programs are one build, whatever their resources (the tool
+# gives the uninstaller it adds the product's icon), else "differs".
+same_program() { python3 "$ZO_ROOT/tests/wine/lib/same_code.py" "$1" "$2" && echo same || echo differs; }
+
 cleanup() {
   [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null
   wine_down >/dev/null 2>&1
