@@ -100,6 +100,37 @@ TEST(PackagerUninstaller, APlainProjectGetsTheUninstallerInItsInstallFolder)
         EXPECT_EQ(e.path().extension(), ".exe") << e.path();
 }
 
+TEST(PackagerUninstaller, ASignedUninstallerIsCarriedUnchanged)
+{
+    // A certificate table at the end of the file (its bytes need not be a real
+    // signature: any table makes the program a signed one).
+    TPlainProject p;
+    std::string signedUninstaller = p.uninstaller;
+    const uint32_t pe = static_cast<uint8_t>(signedUninstaller[0x3C]) | static_cast<uint8_t>(signedUninstaller[0x3D]) << 8;
+    const size_t security = pe + 24 + 112 + 4 * 8;  // PE32+: data directory 4
+    const uint32_t at = static_cast<uint32_t>(signedUninstaller.size()), size = 16;
+    for (int i = 0; i < 4; ++i) {
+        signedUninstaller[security + i] = static_cast<char>(at >> (8 * i));
+        signedUninstaller[security + 4 + i] = static_cast<char>(size >> (8 * i));
+    }
+    signedUninstaller += std::string(16, '\x5A');
+    ASSERT_TRUE(TPeImage::FromBytes(TBytes(signedUninstaller.begin(), signedUninstaller.end())).IsSigned());
+    WriteFileBytes(p.dir.Path() / "Uninstall.exe", signedUninstaller);
+
+    TPeImage built = TPeImage::FromFile(p.Build().FullSetup);
+    auto script = BuiltScript(built);
+    const TSetupFile& entry = *script->FileList->Items(1);
+    TBytes block = built.ReadResource(*built.Find(pe::kRcData, FileDataResourceW));
+    TFileDataList index;
+    index.LoadFromBlock(block.data(), block.size());
+    const TFileData* image = index.FindByGUID(entry.ResID);
+    ASSERT_NE(image, nullptr);
+    TMemoryStream plain{image->Image.Bytes()};
+    TSetupfn::DecodeStream(&plain);
+    EXPECT_EQ(Str(plain.Bytes()), signedUninstaller);
+    EXPECT_EQ(entry.FileBytes, static_cast<int32_t>(signedUninstaller.size()));
+}
+
 TEST(PackagerUninstaller, AnUninstallerThatIsNoProgramStopsTheBuild)
 {
     TPlainProject p;
