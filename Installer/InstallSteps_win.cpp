@@ -39,18 +39,6 @@ private:
     HCURSOR previous_;
 };
 
-// The root's name as the log shows it.
-const char16_t* RootKeyName(TRegRootKey root)
-{
-    switch (root) {
-    case TRegRootKey::rrkClassesRoot: return u"HKEY_CLASSES_ROOT";
-    case TRegRootKey::rrkLocalMachine: return u"HKEY_LOCAL_MACHINE";
-    case TRegRootKey::rrkUsers: return u"HKEY_USERS";
-    case TRegRootKey::rrkCurrentConfig: return u"HKEY_CURRENT_CONFIG";
-    default: return u"HKEY_CURRENT_USER";
-    }
-}
-
 void WriteRegString(HKEY key, const WideString& name, const WideString& data)
 {
     if (RegSetValueExW(key, W(name), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),

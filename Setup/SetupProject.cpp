@@ -99,6 +99,17 @@ intptr_t RootKeyHandle(TRegRootKey key)
     return root(0x80000001u);
 }
 
+WideString RootKeyName(TRegRootKey key)
+{
+    switch (key) {
+    case TRegRootKey::rrkClassesRoot: return u"HKEY_CLASSES_ROOT";
+    case TRegRootKey::rrkLocalMachine: return u"HKEY_LOCAL_MACHINE";
+    case TRegRootKey::rrkUsers: return u"HKEY_USERS";
+    case TRegRootKey::rrkCurrentConfig: return u"HKEY_CURRENT_CONFIG";
+    default: return u"HKEY_CURRENT_USER";
+    }
+}
+
 // ---- Base information ---------------------------------------------------------------
 
 TSetupBaseInfo::TSetupBaseInfo() : GUID(TZoStrfn::NewGuidString()) {}

@@ -19,6 +19,9 @@ ZO_ENUM_NAMES(TGotoUrlMode, "gumSilent", "gumByBrowser");
 // HKEY (sign-extended like the system's own constants): use it as
 // reinterpret_cast<HKEY>(RootKeyHandle(key)). Unknown values give HKEY_CURRENT_USER.
 intptr_t RootKeyHandle(TRegRootKey key);
+// Its name as logs and reports show it ("HKEY_LOCAL_MACHINE"); unknown values
+// give "HKEY_CURRENT_USER", as the handle does.
+WideString RootKeyName(TRegRootKey key);
 
 class TSetupVarList;
 

@@ -34,17 +34,6 @@ bool KeyIsEmpty(HKEY root, const WideString& subKey)
 
 }  // namespace
 
-WideString RootKeyName(TRegRootKey root)
-{
-    switch (root) {
-    case TRegRootKey::rrkClassesRoot: return u"HKEY_CLASSES_ROOT";
-    case TRegRootKey::rrkLocalMachine: return u"HKEY_LOCAL_MACHINE";
-    case TRegRootKey::rrkUsers: return u"HKEY_USERS";
-    case TRegRootKey::rrkCurrentConfig: return u"HKEY_CURRENT_CONFIG";
-    default: return u"HKEY_CURRENT_USER";
-    }
-}
-
 WideString LongFormOfPath(const WideString& path)
 {
     WideString head = path, tail;

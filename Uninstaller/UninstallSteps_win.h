@@ -100,5 +100,3 @@ std::vector<WideString> LeftoverLines(const TUninstallReport& report);
 // written (TLongPathFn for TUninstallPlan::FromScript).
 WideString LongFormOfPath(const WideString& path);
 
-// "HKEY_CURRENT_USER\Software\X" for reports.
-WideString RootKeyName(TRegRootKey root);

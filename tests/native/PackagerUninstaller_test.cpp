@@ -66,6 +66,19 @@ std::unique_ptr<TSetupScript> BuiltScript(const TPeImage& pe)
     return script;
 }
 
+// The bytes an entry of the built installer's file list installs.
+std::string PackedFile(const TPeImage& pe, const TSetupFile& entry)
+{
+    TBytes block = pe.ReadResource(*pe.Find(pe::kRcData, FileDataResourceW));
+    TFileDataList index;
+    index.LoadFromBlock(block.data(), block.size());
+    const TFileData* image = index.FindByGUID(entry.ResID);
+    if (!image) return "(no image)";
+    TMemoryStream plain{image->Image.Bytes()};
+    TSetupfn::DecodeStream(&plain);
+    return Str(plain.Bytes());
+}
+
 TEST(PackagerUninstaller, APlainProjectGetsTheUninstallerInItsInstallFolder)
 {
     TPlainProject p;
@@ -81,18 +94,12 @@ TEST(PackagerUninstaller, APlainProjectGetsTheUninstallerInItsInstallFolder)
     EXPECT_EQ(entry.SourceMask, u"Uninstall.exe");
     EXPECT_GT(entry.LastWriteDate, 0);
 
-    TBytes block = pe.ReadResource(*pe.Find(pe::kRcData, FileDataResourceW));
-    TFileDataList index;
-    index.LoadFromBlock(block.data(), block.size());
-    const TFileData* image = index.FindByGUID(entry.ResID);
-    ASSERT_NE(image, nullptr);
-    TMemoryStream plain{image->Image.Bytes()};
-    TSetupfn::DecodeStream(&plain);
-    EXPECT_EQ(entry.FileBytes, static_cast<int32_t>(plain.Size()));
+    const std::string packed = PackedFile(pe, entry);
+    EXPECT_EQ(entry.FileBytes, static_cast<int32_t>(packed.size()));
 
     // The uninstaller, given the product's icon for Programs and Features;
     // its copy with the icon is gone once the build is over.
-    TPeImage uninstaller = TPeImage::FromBytes(plain.Bytes());
+    TPeImage uninstaller = TPeImage::FromBytes(TBytes(packed.begin(), packed.end()));
     std::vector<TIconEntry> icon = ExplorerIcon(uninstaller);
     ASSERT_EQ(icon.size(), 1u);
     EXPECT_EQ(Str(icon[0].Image), p.icon);
@@ -120,14 +127,7 @@ TEST(PackagerUninstaller, ASignedUninstallerIsCarriedUnchanged)
     TPeImage built = TPeImage::FromFile(p.Build().FullSetup);
     auto script = BuiltScript(built);
     const TSetupFile& entry = *script->FileList->Items(1);
-    TBytes block = built.ReadResource(*built.Find(pe::kRcData, FileDataResourceW));
-    TFileDataList index;
-    index.LoadFromBlock(block.data(), block.size());
-    const TFileData* image = index.FindByGUID(entry.ResID);
-    ASSERT_NE(image, nullptr);
-    TMemoryStream plain{image->Image.Bytes()};
-    TSetupfn::DecodeStream(&plain);
-    EXPECT_EQ(Str(plain.Bytes()), signedUninstaller);
+    EXPECT_EQ(PackedFile(built, entry), signedUninstaller);
     EXPECT_EQ(entry.FileBytes, static_cast<int32_t>(signedUninstaller.size()));
 }
 
