@@ -53,10 +53,14 @@ total=$(du -sb "$payload" | cut -f1)
 count=$(find "$payload" -type f | wc -l)
 rm -rf "$work/zosetup" "$work/nsis"  # the one-stub layout of earlier versions
 
-# An installer is made again when it carries another payload or its stub is newer.
+# What an installer is made of: the payload and the stub (by path, size and
+# time, so that another build's stub counts as another even when older).
+made_of() {  # stub (or "")
+  echo "$payload${1:+ $(stat -c '%n %s %Y' "$1")}"
+}
+# An installer is made again when it was made of something else.
 stale() {  # installer, stub (or "")
-  [ ! -f "$1" ] || [ "$(cat "$(dirname "$1")/payload" 2>/dev/null)" != "$payload" ] ||
-    { [ -n "$2" ] && [ "$2" -nt "$1" ]; }
+  [ ! -f "$1" ] || [ "$(cat "$(dirname "$1")/made-of" 2>/dev/null)" != "$(made_of "$2")" ]
 }
 
 # The online installer downloads from a loopback server on a port fixed when it
@@ -86,7 +90,7 @@ EOF
     uninstaller="$(dirname "$(dirname "${stub[$a]}")")/Uninstaller/Uninstall.exe"
     "$pack" build "$out/bench.xml" -o "$out" --stub "${stub[$a]}" --quiet \
       $([ -f "$uninstaller" ] && echo "--uninstaller $uninstaller") || exit 1
-    echo "$payload" >"$out/payload"
+    made_of "${stub[$a]}" >"$out/made-of"
   fi
 done
 for a in "${arches[@]}"; do
@@ -114,7 +118,7 @@ Section "Uninstall"
 SectionEnd
 EOF
     makensis -V1 "$out/bench.nsi" || exit 1
-    echo "$payload" >"$out/payload"
+    made_of "" >"$out/made-of"
   fi
 done
 
