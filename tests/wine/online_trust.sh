@@ -19,11 +19,12 @@ sign() {  # in, out (replaced)
     >/dev/null 2>&1 || { echo "FAIL: signing $1"; exit 1; }
 }
 PWNED="$ROOT/pwned.txt"
-attempt() {  # description, online installer name: exit 3, one line, nothing installed, run or left behind
+attempt() {  # description, online installer name: exit 3, one line and the log's, nothing installed, run or left behind
   local what=$1 name=$2 before
   before=$(temp_packages)
   check "$what: exit code 3" 3 "$(run_app "$name" /Silent)"
-  check "$what: one line on standard output" 1 "$(app_out "$name" | grep -c .)"
+  check "$what: one line on standard output, then where the log is" "2 1" \
+    "$(app_out "$name" | grep -c .) $(app_out "$name" | sed -n 2p | grep -c '^日志：')"
   check "$what: nothing installed, nothing run" "no no" "$(installed genuine) $([ -e "$PWNED" ] && echo yes || echo no)"
   check "$what: nothing left in the temporary folder" "$before" "$(temp_packages)"
 }
@@ -55,7 +56,7 @@ ONLINE_GUID=$GENUINE_GUID ONLINE_EXTRA="<RunList><Items><TSetupRun Checked=\"Tru
   online_pkg other Setup_3 "$ORIGIN/files/other.exe" "$ORIGIN/visit/never"
 cp "$WORK/other/Full.exe" "$SERVED/genuine.exe"
 attempt "another build's package" Setup_1
-check "another build's package: the line says 安装包错误。" "安装包错误。" "$(app_out Setup_1)"
+check "another build's package: the line says 安装包错误。" "安装包错误。" "$(app_out Setup_1 | head -1)"
 # Its own online installer installs it and runs the command: the attack is real.
 cp "$WORK/other/Full.exe" "$SERVED/other.exe"
 check "another build's package, from its own online installer: installed" 0 "$(run_app Setup_3 /Silent)"
