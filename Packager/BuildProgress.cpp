@@ -12,6 +12,11 @@ std::string SizeText(uint64_t bytes)
     return buf;
 }
 
+std::string CountText(uint64_t count, const char* one, const char* many)
+{
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
 std::string DurationText(double seconds)
 {
     char buf[32];

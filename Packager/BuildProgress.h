@@ -17,6 +17,8 @@
 std::string SizeText(uint64_t bytes);
 // "7 s", "2 min 05 s".
 std::string DurationText(double seconds);
+// "1 file", "3 files": a count with its noun in the right number.
+std::string CountText(uint64_t count, const char* one, const char* many);
 
 class TBuildProgress {
 public:

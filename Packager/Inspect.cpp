@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "BuildProgress.h"
 #include "FileDataClasses.h"
 #include "PackageResources.h"
 #include "PeDigest.h"
@@ -115,7 +116,7 @@ void Extract(const TPeImage& pe, const TSetupScript& script, const WideString& d
         ++files;
         bytes += data.Bytes().size();
     }
-    out << "extracted: " << files << " files, " << bytes << " bytes into " << U8(dir) << "\n";
+    out << "extracted: " << CountText(files, "file", "files") << ", " << bytes << " bytes into " << U8(dir) << "\n";
 }
 
 }  // namespace
@@ -267,9 +268,10 @@ void InspectInstaller(const TInspectOptions& options, std::ostream& out)
         uint64_t bytes = 0;
         for (TSetupFile* f : *script->FileList) bytes += static_cast<uint64_t>(std::max<int32_t>(f->FileBytes, 0));
         out << "product: " << U8(info->AppTitle) << ", version " << U8(info->Version) << ", GUID " << U8(info->GUID) << "\n";
-        out << "contents: " << script->FileList->Count() << " files (" << bytes << " bytes), " << script->RegList->Count()
-            << " registry values, " << script->ShortCutList->Count() << " shortcuts, " << script->RunList->Count()
-            << " programs to run\n";
+        out << "contents: " << CountText(script->FileList->Count(), "file", "files") << " (" << bytes << " bytes), "
+            << CountText(script->RegList->Count(), "registry value", "registry values") << ", "
+            << CountText(script->ShortCutList->Count(), "shortcut", "shortcuts") << ", "
+            << CountText(script->RunList->Count(), "program to run", "programs to run") << "\n";
         if (info->IconResID.empty() || !pe.Find(pe::kRcData, info->IconResID))
             out << "warning: the icon resource the script names is missing; the installer will not start\n";
         if (!info->LicenseResID.empty() && !pe.Find(pe::kRcData, info->LicenseResID))

@@ -148,8 +148,8 @@ int Build(const std::vector<WideString>& args)
         std::fprintf(stderr, "zosetup-pack: %s: warning: %s\n", ToUtf8(options.ProjectFile).c_str(), ToUtf8(w).c_str());
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (!quiet) {
-        std::printf("built %s: %llu files, %s in, %s out, %.2f s, %s installer\n", ToUtf8(r.FullSetup).c_str(),
-                    static_cast<unsigned long long>(r.Files), SizeText(r.BytesIn).c_str(),
+        std::printf("built %s: %s, %s in, %s out, %.2f s, %s installer\n", ToUtf8(r.FullSetup).c_str(),
+                    CountText(r.Files, "file", "files").c_str(), SizeText(r.BytesIn).c_str(),
                     SizeText(r.FullBytes).c_str(), seconds, ArchText(r.Arch));
         if (!r.OnlineSetup.empty())
             std::printf("built %s: online installer, %s\n", ToUtf8(r.OnlineSetup).c_str(), SizeText(r.OnlineBytes).c_str());

@@ -74,6 +74,8 @@ TEST(BuildProgress, OnATerminalTheBarShowsThroughputAndTimeLeftAndIsClearedAtThe
     EXPECT_EQ(text.find('\n'), std::string::npos);
 
     EXPECT_EQ(SizeText(512), "512 bytes");
+    EXPECT_EQ(CountText(1, "program to run", "programs to run"), "1 program to run");
+    EXPECT_EQ(CountText(0, "file", "files"), "0 files");
     EXPECT_EQ(DurationText(125), "2 min 05 s");
 }
 
