@@ -61,6 +61,10 @@ std::vector<TUniqueHandle> OpenRunningFrom(const std::vector<WideString>& files,
     for (const WideString& file : files) wanted.insert(Comparable(file));
 
     const DWORD self = GetCurrentProcessId();
+    // Another copy of this very program (a second uninstaller started meanwhile)
+    // is not ended either: it finds the product's lock taken, says so and ends.
+    WideString ownImage = ImagePath(GetCurrentProcess());
+    if (!ownImage.empty()) ownImage = Comparable(ownImage);
     std::vector<TSnapshotProcess> processes = SnapshotProcesses();
     DWORD parent = 0;
     for (const TSnapshotProcess& p : processes)
@@ -71,7 +75,9 @@ std::vector<TUniqueHandle> OpenRunningFrom(const std::vector<WideString>& files,
             OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE | SYNCHRONIZE, FALSE, p.Pid));
         if (!process) continue;  // the system's own, or gone already
         WideString image = ImagePath(process.Get());
-        if (image.empty() || !wanted.count(Comparable(image))) continue;
+        if (image.empty()) continue;
+        image = Comparable(image);
+        if (!wanted.count(image) || image == ownImage) continue;
         if (pids) pids->push_back(p.Pid);
         found.push_back(std::move(process));
     }

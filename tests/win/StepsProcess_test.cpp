@@ -253,6 +253,35 @@ TEST_F(ProcessSteps, ProcessesAreFoundByTheirFullPathInAnyLetterCaseButNeverThis
     EXPECT_EQ(TZoProcessfn::EndRunningFrom({InstallDir + u"prod.exe"}, 5000), 0);
 }
 
+// Only waits, in the copy of this test program that the next test starts.
+TEST(ProcessCopy, WaitsWhenStartedAsTheSecondCopy)
+{
+    if (GetEnvironmentVariableW(L"ZO_SECOND_COPY", nullptr, 0) != 0) Sleep(60000);
+}
+
+TEST_F(ProcessSteps, AnotherCopyOfThisProgramIsNeverEnded)
+{
+    // As a second uninstaller, started while the first removes the product's files.
+    wchar_t own[MAX_PATH * 2] = {};
+    DWORD size = MAX_PATH * 2;
+    ASSERT_TRUE(QueryFullProcessImageNameW(GetCurrentProcess(), 0, own, &size));
+    std::wstring cmd = L"\"" + std::wstring(own) + L"\" --gtest_filter=ProcessCopy.*";
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    SetEnvironmentVariableW(L"ZO_SECOND_COPY", L"1");
+    const BOOL started = CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+    SetEnvironmentVariableW(L"ZO_SECOND_COPY", nullptr);
+    ASSERT_TRUE(started);
+    CloseHandle(pi.hThread);
+    TRunningProgram copy{TUniqueHandle(pi.hProcess)};
+    const WideString self(reinterpret_cast<const char16_t*>(own), size);
+    EXPECT_TRUE(TZoProcessfn::FindRunningFrom({self}).empty());
+    EXPECT_EQ(TZoProcessfn::EndRunningFrom({self}, 2000), 0);
+    EXPECT_FALSE(copy.Ended(0));
+    TerminateProcess(copy.process.Get(), 0);
+}
+
 TEST_F(ProcessSteps, WaitedEntriesRunInTheirFolderAndTheOthersStartAtTheEnd)
 {
     ForceDirs(InstallDir + u"work");
