@@ -59,10 +59,16 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 
     TComApartment com;
     InitFolderValues();
-    // The long form: a short path (PROGRA~1) would not be recognised as one of
-    // the folders that must stay.
-    WideString ownFile = TZoFilefn::GetLongPath(ArgAt(0));
-    if (ownFile.empty()) ownFile = ArgAt(0);
+    // The file the system loaded, not the command line's spelling of it (a
+    // relative path, another name for the same folder): the spelling the
+    // program ending sees, so this file is never among those removed while it
+    // runs. Then the long form: a short path (PROGRA~1) would not be
+    // recognised as one of the folders that must stay.
+    WideString ownFile = ArgAt(0);
+    wchar_t loaded[MAX_PATH * 2] = {};
+    DWORD n = GetModuleFileNameW(nullptr, loaded, MAX_PATH * 2);
+    if (n > 0 && n < MAX_PATH * 2) ownFile = WideString(reinterpret_cast<const char16_t*>(loaded), n);
+    if (WideString longer = TZoFilefn::GetLongPath(ownFile); !longer.empty()) ownFile = longer;
     InstallDir = WithTrailingBackslash(DirPart(ownFile));
     const bool silent = IsCommandLineSwitch(u"/SILENT");
 
