@@ -3,6 +3,7 @@
 // programs to end and to run.
 #include <gtest/gtest.h>
 
+#include "FolderValues.h"
 #include "InstallPlan.h"
 #include "SetupFn.h"
 #include "SetupProject.h"
@@ -12,26 +13,12 @@ namespace {
 
 const WideString kOwnFile = u"C:\\Users\\zo\\Downloads\\Setup_17.exe";
 
-// The program-wide folder values, set for one test and put back afterwards.
+// A script of its own and the folder values of a test machine, for each test.
 class InstallPlanTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        saved_ = {ProgramFilesDir, DesktopDir, CommonProgramsDir, AppTitleValue, InstallDir};
-        ProgramFilesDir = u"C:\\Program Files";
-        DesktopDir = u"C:\\Users\\zo\\Desktop\\";
-        CommonProgramsDir = u"C:\\ProgramData\\Start Menu\\Programs\\";
-        AppTitleValue = u"Prod";
-        InstallDir = u"C:\\Program Files\\Prod\\";
         script.BaseInfo->GUID = u"{11111111-2222-3333-4444-555555555555}";
-    }
-    void TearDown() override
-    {
-        ProgramFilesDir = saved_[0];
-        DesktopDir = saved_[1];
-        CommonProgramsDir = saved_[2];
-        AppTitleValue = saved_[3];
-        InstallDir = saved_[4];
     }
 
     TSetupFile* AddFile(const WideString& destDir, const WideString& mask, int32_t bytes = 10)
@@ -73,7 +60,7 @@ protected:
     TSetupScript script;
 
 private:
-    std::vector<WideString> saved_;
+    TTestFolderValues folders_{u"Prod", u"C:\\Program Files\\Prod\\"};
 };
 
 TEST_F(InstallPlanTest, TargetsAreTheExpandedFolderPlusTheMaskWithOneBackslash)

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "FolderValues.h"
 #include "PeIcon.h"
 #include "SetupFn.h"
 #include "SetupProject.h"
@@ -14,27 +15,9 @@
 
 namespace {
 
-// The program-wide folder values, set for one test and put back afterwards.
+// The folder values of a test machine, for each test.
 class UninstallPlanTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        saved_ = {ProgramFilesDir, DesktopDir, CommonProgramsDir, AppTitleValue, InstallDir};
-        ProgramFilesDir = u"C:\\Program Files";
-        DesktopDir = u"C:\\Users\\zo\\Desktop\\";
-        CommonProgramsDir = u"C:\\ProgramData\\Start Menu\\Programs\\";
-        AppTitleValue = u"Zo Demo";
-        InstallDir = u"C:\\Program Files\\ZoDemo\\";
-    }
-    void TearDown() override
-    {
-        ProgramFilesDir = saved_[0];
-        DesktopDir = saved_[1];
-        CommonProgramsDir = saved_[2];
-        AppTitleValue = saved_[3];
-        InstallDir = saved_[4];
-    }
-
     static void AddFile(TSetupScript& s, const WideString& destDir, const WideString& mask)
     {
         TSetupFile* f = s.FileList->Add();
@@ -61,7 +44,7 @@ protected:
     const WideString own_ = u"C:\\Program Files\\ZoDemo\\Uninstall.exe";
 
 private:
-    std::vector<WideString> saved_;
+    TTestFolderValues folders_{u"Zo Demo", u"C:\\Program Files\\ZoDemo\\"};
 };
 
 std::vector<std::string> Utf8(const std::vector<WideString>& list)

@@ -39,15 +39,7 @@ cp "$STUB" "$WIN_BUILD/Uninstaller/Uninstall.exe" "$tool/x64/"
 proj="$WORK/proj"
 mkdir -p "$proj/files"
 printf 'read me\r\n' >"$proj/files/readme.txt"
-python3 - "$proj/icon.png" <<'PY'
-import struct, sys, zlib
-def chunk(kind, data):
-    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
-raw = b"".join(b"\0" + b"\x20\x80\xff\xff" * 16 for _ in range(16))
-png = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 16, 16, 8, 6, 0, 0, 0)) \
-      + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b"")
-open(sys.argv[1], "wb").write(png)
-PY
+python3 "$ZO_ROOT/tests/wine/lib/solid_png.py" "$proj/icon.png" 16 2080ff
 write_project() {  # version
   cat >"$proj/project.xml" <<EOF
 <?xml version="1.0" encoding="utf-8"?>

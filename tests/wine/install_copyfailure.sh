@@ -31,15 +31,7 @@ mkdir -p "$proj/files"
 # A stand-in uninstaller: an earlier version's real one would remove the
 # files before each installation.
 cp "$HELPER" "$proj/files/Uninstall.exe"
-python3 - "$proj/icon.png" <<'PY'
-import struct, sys, zlib
-def chunk(kind, data):
-    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
-raw = b"".join(b"\0" + b"\x20\x90\xff\xff" * 16 for _ in range(16))
-png = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 16, 16, 8, 6, 0, 0, 0)) \
-      + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b"")
-open(sys.argv[1], "wb").write(png)
-PY
+python3 "$ZO_ROOT/tests/wine/lib/solid_png.py" "$proj/icon.png" 16 2090ff
 build() {  # version: both files say which version they come from
   echo "locked $1" >"$proj/files/locked.txt"
   echo "next $1" >"$proj/files/next.txt"

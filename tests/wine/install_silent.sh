@@ -28,15 +28,7 @@ cp "$HELPER" "$proj/files/Uninstall.exe"
 cp "$HELPER" "$proj/files/ZOE2ESETUP_77.EXE"
 touch -d "2021-03-14 15:09:26" "$proj/files/bin/tool.dll"
 touch -d "2019-11-02 08:00:00" "$proj/files/sub/deep/data.txt"
-python3 - "$proj/icon.png" <<'PY'
-import struct, sys, zlib
-def chunk(kind, data):
-    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
-raw = b"".join(b"\0" + b"\xff\x80\x00\xff" * 16 for _ in range(16))
-png = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 16, 16, 8, 6, 0, 0, 0)) \
-      + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b"")
-open(sys.argv[1], "wb").write(png)
-PY
+python3 "$ZO_ROOT/tests/wine/lib/solid_png.py" "$proj/icon.png" 16 ff8000
 
 write_project() {  # version, extra registry items
   cat >"$proj/project.xml" <<EOF

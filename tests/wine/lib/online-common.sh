@@ -53,15 +53,7 @@ PRODUCT="$WORK/product"
 mkdir -p "$PRODUCT/files"
 head -c 600000 /dev/urandom >"$PRODUCT/files/data.bin"
 printf 'online\r\n' >"$PRODUCT/files/readme.txt"
-python3 - "$PRODUCT/icon.png" <<'PY'
-import struct, sys, zlib
-def chunk(kind, data):
-    return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
-raw = b"".join(b"\0" + b"\xff\x98\x20\xff" * 48 for _ in range(48))
-png = b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", 48, 48, 8, 6, 0, 0, 0)) \
-      + chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b"")
-open(sys.argv[1], "wb").write(png)
-PY
+python3 "$ZO_ROOT/tests/wine/lib/solid_png.py" "$PRODUCT/icon.png" 48 ff9820
 
 # Builds a full package and its online installer into $WORK/NAME/; the
 # online installer is copied to $WORK/ONLINE.exe (start_app and run_app run it
