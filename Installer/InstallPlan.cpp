@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "SetupFn.h"
+#include "Texts.h"
 #include "ZoSysUtils.h"
 
 namespace {
@@ -55,7 +56,7 @@ std::vector<TUninstallValue> PlanUninstallValues(const TSetupScript& script, con
         // Programs and Features shows the uninstaller's icon, the product's own
         // (the packaging tool gives it that icon).
         text(u"DisplayIcon", FormatText(u"%s\\Uninstall.exe", {dir})),
-        text(u"DisplayName", FormatText(u"%s 版本 %s", {info.AppTitle, info.Version})),
+        text(u"DisplayName", FormatText(Text(TTextId::DisplayNameFormat), {info.AppTitle, info.Version})),
         text(u"DisplayVersion", info.Version),
         number(u"EstimatedSize", (size + 1023) / 1024),  // Windows reads kilobytes
         text(u"HelpLink", info.CompanyUrl),

@@ -15,6 +15,7 @@
 #include "ReplaceFile_win.h"
 #include "SetupFn.h"
 #include "SetupProject.h"
+#include "Texts.h"
 #include "ZoDllSearch_win.h"
 #include "ZoIndyUtils.h"
 #include "ZoLog.h"
@@ -113,7 +114,7 @@ uint64_t WriteImageFile(const WideString& path, TFileImage image, uint64_t limit
 
 EPackageError DamagedImage(const TSetupFile& entry)
 {
-    return EPackageError(FormatText(u"安装包已损坏，文件 %s 的数据无法解压。", {entry.SourceMask}));
+    return EPackageError(FormatText(Text(TTextId::PackageBadData), {entry.SourceMask}));
 }
 
 bool IsPng(const TBytes& bytes)
@@ -158,7 +159,7 @@ TDirCheck ValidateInstallDir(const WideString& destText, TInstallView& view)
     };
 
     InstallDir = Trim(destText);
-    if (InstallDir.empty()) return refuse(TDirCheck::Empty, u"安装目录不能为空，请重新输入。");
+    if (InstallDir.empty()) return refuse(TDirCheck::Empty, Text(TTextId::InstallFolderEmpty));
     InstallDir = WithTrailingBackslash(AbsoluteDir(InstallDir));
 
     if (!DirExists(InstallDir)) {
@@ -168,7 +169,7 @@ TDirCheck ValidateInstallDir(const WideString& destText, TInstallView& view)
             // the check below reports it
         }
         if (!DirExists(InstallDir))
-            return refuse(TDirCheck::CannotCreate, FormatText(u"创建安装目录失败：%s，请重新输入。", {InstallDir}));
+            return refuse(TDirCheck::CannotCreate, FormatText(Text(TTextId::InstallFolderNotCreated), {InstallDir}));
     }
 
     WideString probe = InstallDir + TZoStrfn::NewGuidString();
@@ -180,7 +181,7 @@ TDirCheck ValidateInstallDir(const WideString& destText, TInstallView& view)
     }
     DeleteFileW(W(probe));
     if (!written)
-        return refuse(TDirCheck::NotWritable, FormatText(u"尝试在安装目录写入文件失败：%s，请重新输入。", {InstallDir}));
+        return refuse(TDirCheck::NotWritable, FormatText(Text(TTextId::InstallFolderNotWritable), {InstallDir}));
     return TDirCheck::Ok;
 }
 
@@ -218,15 +219,15 @@ bool TInstallSequence::Run()
         plan_ = MakeInstallPlan(script_);
         running_ = true;
         view_.SetProgressMax(plan_.ProgressSteps());
-        LogAdd(TLogEntry::Note, u"安装目录：" + InstallDir);
-        view_.SetStatus(u"正在检查旧版本");
+        LogAdd(TLogEntry::Note, Text(TTextId::InstallFolderLine) + InstallDir);
+        view_.SetStatus(Text(TTextId::CheckingEarlierVersion));
         view_.PumpMessages();
         // Before anything goes: a damaged package must not cost the version
         // that works. Decoding every image is needed only when one is to go.
         LoadPackage(EarlierVersionToRemove());
         if (UninstallPreviousVersion() > 0) machineChanged_ = true;
         CloseRunningPrograms();
-        view_.SetStatus(u"正在安装");
+        view_.SetStatus(Text(TTextId::Installing));
         view_.PumpMessages();
         InstallFiles();
         WriteRegistryEntries();
@@ -235,7 +236,7 @@ bool TInstallSequence::Run()
         RegisterUninstall();
         ClearPendingOperations(WrittenPaths());
         RunWaitEntries();
-        LogAdd(TLogEntry::Step, u"安装完成");
+        LogAdd(TLogEntry::Step, Text(TTextId::InstallFinished));
         view_.ShowFinished();
         VisitGotoUrl();
         return true;
@@ -243,7 +244,7 @@ bool TInstallSequence::Run()
         LeaveWhatWasWritten();
         WideString message = ErrorText(e);
         LogAdd(TLogEntry::Error, message);
-        if (view_.Silent()) view_.EndSilently(ecInstallFailed, FormatText(u"安装失败：%s", {message}));
+        if (view_.Silent()) view_.EndSilently(ecInstallFailed, FormatText(Text(TTextId::InstallFailedFormat), {message}));
         view_.ShowInfo(message);
         return false;
     }
@@ -266,7 +267,7 @@ int TInstallSequence::UninstallPreviousVersion()
             done.push_back(command);
             TWaitCursor cursor;
             int code = TZoWinfn::RunAndWait(command);
-            LogAdd(TLogEntry::Run, FormatText(u"上一版本的卸载：%s，退出代码 %s", {command, IntToStr(code)}));
+            LogAdd(TLogEntry::Run, FormatText(Text(TTextId::EarlierUninstallFormat), {command, IntToStr(code)}));
             Sleep(uninstallPauseMs);
             ++run;
         }
@@ -285,7 +286,7 @@ void TInstallSequence::LoadPackage(bool checkImages)
         block_ = TFileDataList::ModuleBlock(module_);
         index_.LoadIndexFromBlock(block_.data(), block_.size());
     } catch (const std::exception& e) {
-        throw EPackageError(FormatText(u"安装包已损坏，无法读取文件索引：%s", {ErrorText(e)}));
+        throw EPackageError(FormatText(Text(TTextId::PackageBadIndex), {ErrorText(e)}));
     }
     images_.assign(plan.Files.size(), TFileImage());
     written_.assign(plan.Files.size(), false);
@@ -293,7 +294,7 @@ void TInstallSequence::LoadPackage(bool checkImages)
         const TPlannedFile& file = plan.Files[i];
         if (file.ResID.empty()) continue;
         const TFileData* record = index_.FindByGUID(file.ResID);
-        if (!record) throw EPackageError(FormatText(u"安装包已损坏，缺少文件 %s 的数据。", {file.Entry->SourceMask}));
+        if (!record) throw EPackageError(FormatText(Text(TTextId::PackageMissingData), {file.Entry->SourceMask}));
         try {
             images_[i] = TFileDataList::ImageOf(*record, block_.data(), block_.size());
             // zlib's own check value proves the image whole; the output goes nowhere.
@@ -372,7 +373,7 @@ void TInstallSequence::WriteInstalledFile(const TSetupFile& entry, TFileImage co
         } catch (const std::exception& e) {
             reason = ErrorText(e);
         }
-        LogAdd(TLogEntry::Error, FormatText(u"复制文件失败：%s（%s），第 %s 次", {path, reason, IntToStr(attempt)}));
+        LogAdd(TLogEntry::Error, FormatText(Text(TTextId::CopyFailedAttemptFormat), {path, reason, IntToStr(attempt)}));
 
         if (view_.Silent()) {
             // A file may be held a moment longer by a program just ended.
@@ -381,13 +382,13 @@ void TInstallSequence::WriteInstalledFile(const TSetupFile& entry, TFileImage co
                 continue;
             }
             LeaveWhatWasWritten();
-            view_.EndSilently(ecFileNotWritten, FormatText(u"复制文件失败：%s（%s）", {path, reason}));
+            view_.EndSilently(ecFileNotWritten, FormatText(Text(TTextId::CopyFailedFormat), {path, reason}));
         }
         switch (view_.ShowCopyFileFailure(path, reason)) {
         case mrRetry:
             continue;
         case mrIgnore:
-            LogAdd(TLogEntry::Note, u"忽略：" + path);
+            LogAdd(TLogEntry::Note, Text(TTextId::IgnoredLine) + path);
             return;
         default:
             // Quitting is no success once the machine has changed.
@@ -400,7 +401,7 @@ void TInstallSequence::WriteInstalledFile(const TSetupFile& entry, TFileImage co
 void TInstallSequence::WriteRegistryEntries()
 {
     const TInstallPlan& plan = CurrentPlan();
-    view_.SetDetail(u"正在修改注册表......");
+    view_.SetDetail(Text(TTextId::WritingRegistry));
     for (const TPlannedValue& value : plan.Values) {
         view_.StepProgress();
         view_.PumpMessages();
@@ -408,7 +409,7 @@ void TInstallSequence::WriteRegistryEntries()
         if (RegCreateKeyExW(reinterpret_cast<HKEY>(RootKeyHandle(value.Root)), W(value.SubKey), 0, nullptr, 0,
                             KEY_ALL_ACCESS, nullptr, key.Put(), nullptr) != ERROR_SUCCESS) {
             key.Release();
-            LogAdd(TLogEntry::Error, FormatText(u"无法打开注册表项，跳过：%s\\%s", {RootKeyName(value.Root), value.SubKey}));
+            LogAdd(TLogEntry::Error, FormatText(Text(TTextId::RegistryKeySkipped), {RootKeyName(value.Root), value.SubKey}));
             continue;  // no access, for example HKEY_LOCAL_MACHINE without rights
         }
         switch (value.Type) {
@@ -432,7 +433,7 @@ void TInstallSequence::WriteRegistryEntries()
 void TInstallSequence::CreateShortcuts()
 {
     const TInstallPlan& plan = CurrentPlan();
-    view_.SetDetail(u"正在创建快捷方式......");
+    view_.SetDetail(Text(TTextId::CreatingShortcuts));
     for (const TPlannedShortcut& shortcut : plan.Shortcuts) {
         view_.StepProgress();
         view_.PumpMessages();
@@ -458,7 +459,7 @@ void TInstallSequence::CreateShortcuts()
         if (SUCCEEDED(file->Save(W(shortcut.LinkPath), TRUE)))
             LogAdd(TLogEntry::Shortcut, shortcut.LinkPath + u" -> " + shortcut.Target);
         else
-            LogAdd(TLogEntry::Error, u"无法创建快捷方式：" + shortcut.LinkPath);
+            LogAdd(TLogEntry::Error, Text(TTextId::ShortcutNotCreated) + shortcut.LinkPath);
     }
     view_.ProgressToMax();
 }
@@ -529,7 +530,7 @@ void TInstallSequence::RegisterUninstall()
     if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, W(plan.UninstallKey), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(),
                         nullptr) != ERROR_SUCCESS) {
         key.Release();
-        LogAdd(TLogEntry::Error, u"无法注册卸载信息：HKEY_LOCAL_MACHINE\\" + plan.UninstallKey);
+        LogAdd(TLogEntry::Error, Text(TTextId::UninstallInfoNotRegistered) + u"HKEY_LOCAL_MACHINE\\" + plan.UninstallKey);
         return;  // no rights: no registration, and no message
     }
     LogAdd(TLogEntry::Registry, u"HKEY_LOCAL_MACHINE\\" + plan.UninstallKey);
@@ -545,11 +546,11 @@ void TInstallSequence::RegisterUninstall()
 void TInstallSequence::RunWaitEntries()
 {
     for (const TPlannedRun& run : CurrentPlan().WaitRuns) {
-        view_.SetDetail(FormatText(u"正在运行程序：%s", {run.FileName}));
+        view_.SetDetail(FormatText(Text(TTextId::RunningProgramFormat), {run.FileName}));
         view_.PumpMessages();
         SetCurrentDirectoryW(W(run.WorkDir));  // a failure is ignored
         int code = TZoWinfn::RunAndWait(run.CommandLine());
-        LogAdd(TLogEntry::Run, FormatText(u"%s，退出代码 %s", {run.CommandLine(), IntToStr(code)}));
+        LogAdd(TLogEntry::Run, FormatText(Text(TTextId::ProgramExitFormat), {run.CommandLine(), IntToStr(code)}));
     }
 }
 
@@ -559,7 +560,7 @@ void TInstallSequence::VisitGotoUrl()
     if (plan.GotoUrl.empty()) return;
     switch (plan.GotoUrlMode) {
     case TGotoUrlMode::gumSilent:
-        view_.SetDetail(u"正在验证安装......");
+        view_.SetDetail(Text(TTextId::VerifyingInstallation));
         view_.PumpMessages();
         if (silentVisit) {
             try {
@@ -593,7 +594,7 @@ void LaunchRunEntries(const TSetupScript& script)
     for (const TPlannedRun& run : MakeInstallPlan(script).LaunchRuns) {
         int result = TZoWinfn::ShellRun(nullptr, WideString(), run.FileName, run.Params, run.WorkDir, SW_SHOW, true);
         LogAdd(result > 32 ? TLogEntry::Run : TLogEntry::Error,
-               FormatText(u"启动 %s %s，结果 %s", {run.FileName, run.Params, IntToStr(result)}));
+               FormatText(Text(TTextId::StartedProgramFormat), {run.FileName, run.Params, IntToStr(result)}));
     }
 }
 

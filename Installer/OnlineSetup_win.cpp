@@ -12,6 +12,7 @@
 #include "PeDigest.h"
 #include "ProxySettingsFrm_win.h"
 #include "SetupProject.h"
+#include "Texts.h"
 #include "ZoIndyUtils.h"
 #include "ZoSysUtils.h"
 #include "ZoWinUtils_win.h"
@@ -140,7 +141,7 @@ std::optional<TSha256Digest> PinnedDigest(HMODULE own)
     HGLOBAL loaded = LoadResource(own, info);
     const void* data = loaded ? LockResource(loaded) : nullptr;
     TSha256Digest pin{};
-    if (!data || SizeofResource(own, info) != pin.size()) throw EPackageError(u"安装包错误。");
+    if (!data || SizeofResource(own, info) != pin.size()) throw EPackageError(Text(TTextId::PackageInvalid));
     std::memcpy(pin.data(), data, pin.size());
     return pin;
 }
@@ -197,7 +198,7 @@ bool TFullPackageDownload::Run()
     if (!http.Get(url, file)) {
         DiscardPackageFile();
         if (view_.Silent())
-            view_.EndSilently(ecDownloadFailed, FormatText(u"在线安装失败：无法下载 %s：%s", {url, http.ErrorMessage()}));
+            view_.EndSilently(ecDownloadFailed, FormatText(Text(TTextId::DownloadFailedFormat), {url, http.ErrorMessage()}));
         if (view_.ShowDownloadFailure(info.AppTitle, url)) view_.EndProcess(ecSuccess);
         view_.RestoreIdlePage();
         return false;
@@ -231,21 +232,21 @@ void TFullPackageDownload::OpenPackage()
     // released, however the process ends. Whatever happened to it between the
     // two handles is caught by the digest, read through the one that stays.
     TUniqueFile held = OpenHeld(path);
-    if (!held) throw EPackageError(u"安装包错误。");
+    if (!held) throw EPackageError(Text(TTextId::PackageInvalid));
     std::optional<TSha256Digest> pinned = PinnedDigest(target_.resourceModule.Get());
     if (pinned) {
         TSha256Digest digest;
         try {
             digest = PeImageDigest(THandleSource(held.Get()));
         } catch (const EPeFormatError&) {
-            throw EPackageError(u"安装包错误。");
+            throw EPackageError(Text(TTextId::PackageInvalid));
         }
-        if (digest != *pinned) throw EPackageError(u"安装包错误。");
+        if (digest != *pinned) throw EPackageError(Text(TTextId::PackageInvalid));
     }
 
     // Mapped for its resources only: nothing of the downloaded program runs.
     TUniqueModule module(LoadLibraryExW(W(path), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
-    if (!module || !HasPackageResource(module.Get(), FullScriptResource)) throw EPackageError(u"安装包错误。");
+    if (!module || !HasPackageResource(module.Get(), FullScriptResource)) throw EPackageError(Text(TTextId::PackageInvalid));
     TMemoryStream stream;
     ReadPackageResource(module.Get(), WideOf(FullScriptResource), &stream);
     stream.SetPosition(0);

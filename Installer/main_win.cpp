@@ -5,6 +5,7 @@
 
 #include "MainFrm_win.h"
 #include "OnlineSetup_win.h"
+#include "ProgramLanguage_win.h"
 #include "SetupFn.h"
 #include "ZoDllSearch_win.h"
 #include "ZoLog.h"
@@ -21,6 +22,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     TComApartment com;
     InitFolderValues();
     InitOnlineSetup();
+    // The command line's language for what may go wrong before the script names one.
+    ChooseProgramLanguage(WideString());
     if (IsCommandLineSwitch(u"/Silent"))
         Application.SetExceptionHandler([](const WideString& text) { TZoSysfn::WriteConsoleLine(text); });
 
@@ -33,7 +36,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         if (!RunLog().IsOpen()) RunLog().Open(TZoWinfn::GetTempDir(), WideString(), u"Setup");
         Application.HandleException(e);
         if (IsCommandLineSwitch(u"/Silent") && RunLog().IsOpen())
-            TZoSysfn::WriteConsoleLine(u"日志：" + RunLog().Path());
+            TZoSysfn::WriteConsoleLine(Text(TTextId::LogFileLine) + RunLog().Path());
         LogAdd(TLogEntry::Exit, IntToStr(ecDamagedPackage));
         return ecDamagedPackage;
     }

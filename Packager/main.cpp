@@ -14,6 +14,7 @@
 #include "ProjectBuilder.h"
 #include "ProjectCheck.h"
 #include "SetupFn.h"
+#include "ZoPlatform.h"
 #include "ZoStream.h"
 #include "ZoSysUtils.h"
 
@@ -25,6 +26,15 @@
 #endif
 
 namespace {
+
+// The tool's own locale, as a POSIX program reads it (LC_ALL, then
+// LC_MESSAGES, then LANG); empty when none is set.
+WideString ToolLocale()
+{
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"})
+        if (WideString value = ZoPlatform::GetEnv(name); !value.empty()) return value;
+    return WideString();
+}
 
 const char kUsage[] =
     "usage: zosetup-pack COMMAND ...\n"
@@ -199,7 +209,7 @@ int Run(const std::vector<WideString>& args)
         if (command == u"build") return Build(rest);
         if (command == u"inspect") return Inspect(rest);
         if (command == u"new" && rest.size() == 1) {
-            WriteNewProject(rest[0]);
+            WriteNewProject(rest[0], LanguageOfLocale(ToolLocale()));
             std::printf("wrote %s with icon.png, license.txt and files/ beside it\n", ToUtf8(rest[0]).c_str());
             return 0;
         }

@@ -52,6 +52,7 @@ public:
     WideString IconFile;
     WideString IconResID;
     WideString InstallFileDescription;
+    WideString Language;  // "zh-CN" (also when empty), "en-US" or "auto": see Texts.h
     WideString LegalCopyright;
     WideString LicenseFile;
     WideString LicenseResID;

@@ -2,6 +2,7 @@
 
 #include "SetupFn.h"
 #include "SetupProject.h"
+#include "Texts.h"
 #include "ZoLog.h"
 #include "ZoProcesses_win.h"
 #include "ZoSysUtils.h"
@@ -53,7 +54,7 @@ std::vector<WideString> LeftoverLines(const TUninstallReport& report)
 {
     std::vector<WideString> lines;
     for (size_t i = 0; i < report.Leftovers.size(); ++i)
-        lines.push_back((static_cast<int>(i) < report.Outside ? u"已保留（不在安装目录中）：" : u"未能删除：") +
+        lines.push_back(Text(static_cast<int>(i) < report.Outside ? TTextId::KeptOutsideLine : TTextId::NotRemovedLine) +
                         report.Leftovers[i]);
     return lines;
 }
@@ -75,7 +76,8 @@ TUninstallReport TUninstallSequence::Run()
             report_.Leftovers.push_back(FromUtf8(e.what()));
         }
     };
-    auto status = [&](const char16_t* text) {
+    auto status = [&](TTextId id) {
+        const WideString text = Text(id);
         LogAdd(TLogEntry::Step, text);
         view_.SetStatus(text);
         view_.PumpMessages();
@@ -83,14 +85,14 @@ TUninstallReport TUninstallSequence::Run()
     // What the script names outside the install folder stays, and is said.
     for (const WideString& item : plan_.Outside) report_.Leftovers.push_back(item);
     report_.Outside = static_cast<int>(plan_.Outside.size());
-    status(u"正在关闭程序");
+    status(TTextId::ClosingPrograms);
     step(&TUninstallSequence::CloseRunningPrograms);
-    status(u"正在删除文件");
+    status(TTextId::RemovingFiles);
     step(&TUninstallSequence::RemoveFiles);
     step(&TUninstallSequence::RemoveShortcuts);
-    status(u"正在清理注册表");
+    status(TTextId::CleaningRegistry);
     step(&TUninstallSequence::RemoveRegistryValues);
-    status(u"正在删除卸载信息");
+    status(TTextId::RemovingUninstallInfo);
     step(&TUninstallSequence::RemoveRegistration);
     step(&TUninstallSequence::RemoveEmptyFolders);
     for (const WideString& line : LeftoverLines(report_)) LogAdd(TLogEntry::Error, line);
@@ -134,7 +136,7 @@ void TUninstallSequence::RemoveFiles()
         view_.StepProgress();
         view_.SetDetail(path);
         view_.PumpMessages();
-        if (RemoveFile(path)) LogAdd(TLogEntry::File, u"已删除 " + path);
+        if (RemoveFile(path)) LogAdd(TLogEntry::File, Text(TTextId::RemovedLine) + path);
     }
 }
 
@@ -144,13 +146,13 @@ void TUninstallSequence::RemoveShortcuts()
         view_.StepProgress();
         view_.SetDetail(path);
         view_.PumpMessages();
-        if (RemoveFile(path)) LogAdd(TLogEntry::Shortcut, u"已删除 " + path);
+        if (RemoveFile(path)) LogAdd(TLogEntry::Shortcut, Text(TTextId::RemovedLine) + path);
     }
 }
 
 void TUninstallSequence::RemoveRegistryValues()
 {
-    view_.SetDetail(u"正在清理注册表......");
+    view_.SetDetail(Text(TTextId::CleaningRegistryDetail));
     for (const TRegValueRef& value : plan_.Values) {
         view_.StepProgress();
         view_.PumpMessages();
@@ -166,7 +168,7 @@ void TUninstallSequence::RemoveRegistryValues()
         if (rc != ERROR_SUCCESS && !Gone(static_cast<DWORD>(rc)))
             report_.Leftovers.push_back(shown);
         else
-            LogAdd(TLogEntry::Registry, u"已删除 " + shown);
+            LogAdd(TLogEntry::Registry, Text(TTextId::RemovedLine) + shown);
     }
     // Deepest first, so a key emptied by removing its last sub-key goes too.
     for (const TRegKeyRef& k : plan_.Keys) {
@@ -192,14 +194,14 @@ void TUninstallSequence::RemoveRegistration()
     if (rc != ERROR_SUCCESS && !Gone(static_cast<DWORD>(rc)))
         report_.Leftovers.push_back(u"HKEY_LOCAL_MACHINE\\" + key);
     else
-        LogAdd(TLogEntry::Registry, u"已删除 HKEY_LOCAL_MACHINE\\" + key);
+        LogAdd(TLogEntry::Registry, Text(TTextId::RemovedLine) + u"HKEY_LOCAL_MACHINE\\" + key);
 }
 
 void TUninstallSequence::RemoveEmptyFolders()
 {
     for (const WideString& folder : plan_.Folders) {
         if (RemoveDirectoryW(W(folder))) {
-            LogAdd(TLogEntry::Folder, u"已删除 " + folder);
+            LogAdd(TLogEntry::Folder, Text(TTextId::RemovedLine) + folder);
             continue;
         }
         DWORD error = GetLastError();

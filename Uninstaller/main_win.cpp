@@ -8,6 +8,7 @@
 
 #include <memory>
 
+#include "ProgramLanguage_win.h"
 #include "SelfRemoval_win.h"
 #include "SetupFn.h"
 #include "SetupLock_win.h"
@@ -46,7 +47,7 @@ int UninstallSilently(TSetupScript& script, TUninstallPlan plan)
     TUninstallSequence sequence(script, std::move(plan), view);
     TUninstallReport report = sequence.Run();
     for (const WideString& line : LeftoverLines(report)) TZoSysfn::WriteConsoleLine(line);  // logged by the steps
-    if (!report.Complete() && RunLog().IsOpen()) TZoSysfn::WriteConsoleLine(u"日志：" + RunLog().Path());
+    if (!report.Complete() && RunLog().IsOpen()) TZoSysfn::WriteConsoleLine(Text(TTextId::LogFileLine) + RunLog().Path());
     return report.Complete() ? ucRemoved : ucLeftovers;
 }
 
@@ -71,6 +72,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     if (WideString longer = TZoFilefn::GetLongPath(ownFile); !longer.empty()) ownFile = longer;
     InstallDir = WithTrailingBackslash(DirPart(ownFile));
     const bool silent = IsCommandLineSwitch(u"/SILENT");
+    ChooseProgramLanguage(WideString());  // for the data files' errors
 
     std::unique_ptr<TSetupScript> script;
     try {
@@ -78,27 +80,29 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     } catch (const EUninstallDataError& e) {
         // No product to name the log after: it goes by the program's own name.
         RunLog().Open(TZoWinfn::GetTempDir(), WideString(), u"Uninstall");
-        LogAdd(TLogEntry::Note, u"命令行：" + ZoPlatform::CommandLine());
+        LogAdd(TLogEntry::Note, Text(TTextId::CommandLineLine) + ZoPlatform::CommandLine());
         if (silent) {
             SayLine(e.Message());
         } else {
             LogAdd(TLogEntry::Error, e.Message());
-            TZoWinfn::ShowMessageBox(nullptr, e.Message(), u"卸载", MB_OK | MB_ICONSTOP);
+            TZoWinfn::ShowMessageBox(nullptr, e.Message(), Text(TTextId::UninstallCaption), MB_OK | MB_ICONSTOP);
         }
         return Finish(ucBadData);
     }
     AppTitleValue = script->BaseInfo->AppTitle;
+    ChooseProgramLanguage(script->BaseInfo->Language);
+    Application.SetFontFaces(Text(TTextId::DisplayFontFaces), Text(TTextId::TextFontFaces));
     RunLog().Open(TZoWinfn::GetTempDir(), script->BaseInfo->AppTitle, u"Uninstall");
-    LogAdd(TLogEntry::Note, FormatText(u"%s %s 卸载", {script->BaseInfo->AppTitle, script->BaseInfo->Version}));
-    LogAdd(TLogEntry::Note, u"命令行：" + ZoPlatform::CommandLine());
+    LogAdd(TLogEntry::Note, FormatText(Text(TTextId::UninstallLogFormat), {script->BaseInfo->AppTitle, script->BaseInfo->Version}));
+    LogAdd(TLogEntry::Note, Text(TTextId::CommandLineLine) + ZoPlatform::CommandLine());
     TSetupLock lock;  // held until the self-removal has started
     if (!lock.Acquire(script->BaseInfo->GUID)) {
-        const WideString text = FormatText(SetupRunningText, {script->BaseInfo->AppTitle});
+        const WideString text = FormatText(Text(TTextId::SetupRunningFormat), {script->BaseInfo->AppTitle});
         if (silent) {
             SayLine(text);
         } else {
             LogAdd(TLogEntry::Error, text);
-            TZoWinfn::ShowMessageBox(nullptr, text, u"卸载", MB_OK | MB_ICONINFORMATION);
+            TZoWinfn::ShowMessageBox(nullptr, text, Text(TTextId::UninstallCaption), MB_OK | MB_ICONINFORMATION);
         }
         return Finish(ucSetupRunning);
     }
@@ -110,7 +114,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         Application.SetExceptionHandler([](const WideString& text) { TZoSysfn::WriteConsoleLine(text); });
         code = UninstallSilently(*script, std::move(plan));
     } else {
-        Application.SetTitle(FormatText(u"卸载 %s", {script->BaseInfo->AppTitle}));
+        Application.SetTitle(FormatText(Text(TTextId::UninstallTitleFormat), {script->BaseInfo->AppTitle}));
         TUninstallForm form(*script, std::move(plan), LoadUninstallIcon(InstallDir));
         Application.Run();
         code = form.ExitCode();
