@@ -296,7 +296,9 @@ void TMainForm::LayOutTexts()
     edtDestDir->SetLeft(std::max(108, lblDestDir->Left() + lblDestDir->Width() + 1));
     btnDestDir->SetLeft(Width() - btnDestDir->Width() - 16);
     edtDestDir->SetWidth(btnDestDir->Left() - edtDestDir->Left() - 8);
-    lblLicense->SetLeft(std::max(151, cbLicense->Left() + cbLicense->Width() + 1));
+    // The box and its link read as one sentence: pushed on, the link keeps a word space.
+    const int agreeRight = cbLicense->Left() + cbLicense->Width();
+    lblLicense->SetLeft(agreeRight <= 150 ? 151 : agreeRight + 4);
     lblProxy->SetLeft(std::max(239, lblLicense->Left() + lblLicense->Width() + 16));
     btnRunApp->SetLeft((pnlBottom->Width() - btnRunApp->Width()) / 2);
 }

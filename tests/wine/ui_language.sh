@@ -41,9 +41,9 @@ CHILD=$(winepath -w "$WIN_BUILD/tests/win/ui_child.exe")
 UNINSTALLER="$WIN_BUILD/Uninstaller/Uninstall.exe"
 [ -f "$UNINSTALLER" ] || { echo "missing $UNINSTALLER"; exit 1; }
 # The run entry holds the installing look for a moment.
-pkg zh --title "示例软件" --version 2.3.0 --defdir "{pf}\\ZoLangZh\\" --wait-run "$CHILD" "sleep 1500"
+pkg zh --title "示例软件" --version 2.3.0 --defdir "{pf}\\ZoLangZh\\" --wait-run "$CHILD" "sleep 2500"
 pkg en --title "Sample App" --version 2.3.0 --defdir "{pf}\\ZoLangEn\\" --language en-US \
-  --wait-run "$CHILD" "sleep 1500"
+  --wait-run "$CHILD" "sleep 2500"
 
 for dpi in 96 192; do
   percent=$((dpi * 100 / 96))
@@ -66,7 +66,7 @@ for dpi in 96 192; do
     check "$tag: the agreement box ends before the link" yes "$(before "$(right $AGREE)" "$(field $LICENSE 1)")"
     check "$tag: the folder ends before Browse" yes "$(before "$(right $EDIT)" "$(field $BROWSE 1)")"
     drv click $INSTALL
-    sleep 0.8
+    sleep 1.5
     shoot TMainForm "lang-$lang-$percent-installing.png"
     wait_text $TITLE "$finished" || check "$tag: the finished look" "$finished" "$(drv text $TITLE)"
     sleep 0.3
