@@ -66,9 +66,10 @@ void TIndyProxySettingsForm::LayOutTexts()
 {
     TBaseDialogForm::LayOutTexts();
     if (!lblProxyPassword) return;  // made after the base's first layout
-    // Each caption ends where its box begins, however long the language made it.
+    // Each caption ends where its box begins; one its text outgrew keeps a gap before it.
     for (TControl* c : {lblProxyAddress, lblProxyPort, lblProxyUser, lblProxyPassword}) {
-        const int width = std::max(c->Width(), c->TextWidth());
+        const int text = c->TextWidth();
+        const int width = text <= c->Width() ? c->Width() : text + 4;
         c->SetBounds(edtProxyAddress->Left() - width, c->Top(), width, c->Height());
     }
 }

@@ -3,7 +3,8 @@
 # the texts; the English window's captions push their neighbours aside rather
 # than run under them; the uninstaller speaks as its installation did.
 # Screenshots of the idle, installing and finished looks and of the
-# uninstaller, per language and scale, go to build/artifacts/lang-*.png.
+# uninstaller, per language and scale, and of the English proxy and failure
+# windows, go to build/artifacts/lang-*.png.
 ZO_ROOT="$(cd "$(dirname "$0")/../.." && pwd)"
 export WINEPREFIX="$ZO_ROOT/build/wine/language-prefix"
 export ZO_XVFB_SCREEN=1700x1100x24
@@ -16,7 +17,8 @@ source "$(dirname "$0")/lib/ui-common.sh"
 wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "Segoe UI" /d "DejaVu Sans" /f >/dev/null 2>&1
 # Control IDs (Forms/ControlIds.h, Uninstaller/UninstallFrm_win.h).
 TITLE=102 VERSION=103 INSTALL=107 DESTLABEL=109 EDIT=110 BROWSE=111 AGREE=112 LICENSE=113 RUNAPP=118
-UNINSTALL=107 PROMPT=120
+UNINSTALL=107 PROMPT=120 PROXYLINK=114
+LBLADDR=602 ADDR=603 LBLPORT=604 PORT=605 LBLUSER=606 USER=607 LBLPASS=608 PASS=609
 field() { drv geom "$1" "${3:-TMainForm}" | cut -d' ' -f"$2"; }
 right() { echo $(($(field "$1" 1 "${2:-}") + $(field "$1" 3 "${2:-}"))); }
 before() { [ "$1" -le "$2" ] && echo yes || echo "no ($1 > $2)"; }
@@ -42,6 +44,7 @@ UNINSTALLER="$WIN_BUILD/Uninstaller/Uninstall.exe"
 [ -f "$UNINSTALLER" ] || { echo "missing $UNINSTALLER"; exit 1; }
 # The run entry holds the installing look for a moment.
 pkg zh --title "示例软件" --version 2.3.0 --defdir "{pf}\\ZoLangZh\\" --wait-run "$CHILD" "sleep 2500"
+pkg online --title "Sample App" --script online --language en-US
 pkg en --title "Sample App" --version 2.3.0 --defdir "{pf}\\ZoLangEn\\" --language en-US \
   --wait-run "$CHILD" "sleep 2500"
 
@@ -92,6 +95,36 @@ for dpi in 96 192; do
     drv close TUninstallForm
     wait_app
   done
+
+  # The online installer's two windows in English: the proxy settings, and the
+  # failure of a download from nowhere.
+  start_app online
+  drv wait TMainForm 10000 >/dev/null
+  drv click $PROXYLINK
+  if drv wait TIndyProxySettingsForm 5000 >/dev/null; then
+    sleep 0.5
+    shoot TIndyProxySettingsForm "lang-en-$percent-proxy.png"
+    for pair in "$LBLADDR $ADDR" "$LBLPORT $PORT" "$LBLUSER $USER" "$LBLPASS $PASS"; do
+      read -r label box <<<"$pair"
+      check "en $percent %: proxy caption $label ends before its box" yes \
+        "$(before "$(right "$label" TIndyProxySettingsForm)" "$(field "$box" 1 TIndyProxySettingsForm)")"
+    done
+    drv close TIndyProxySettingsForm
+    drv gone TIndyProxySettingsForm 5000 >/dev/null
+  else
+    check "en $percent %: the proxy window opens" yes no
+  fi
+  drv click $INSTALL
+  if drv wait TDownloadFailureForm 15000 >/dev/null; then
+    sleep 0.5
+    shoot TDownloadFailureForm "lang-en-$percent-failure.png"
+    check "en $percent %: Exit Setup ends before Retry" yes \
+      "$(before "$(right 1 TDownloadFailureForm)" "$(field 2 1 TDownloadFailureForm)")"
+    drv click 1 TDownloadFailureForm
+  else
+    check "en $percent %: the failure window opens" yes no
+  fi
+  wait_app
 done
 
 # /LANG= wins over the project, and the uninstaller keeps the choice.
