@@ -172,7 +172,11 @@ namespace {
 // installer expects, so a publisher can compare them.
 void WriteDigests(const TPeImage& pe, const WideString& file, bool full, std::ostream& out)
 {
-    if (full) out << "image digest (SHA-256): " << DigestToHex(PeImageDigest(*FileSource(file))) << "\n";
+    // Worked out before the line starts: a damaged file gets only the sentence why.
+    if (full) {
+        const AnsiString digest = DigestToHex(PeImageDigest(*FileSource(file)));
+        out << "image digest (SHA-256): " << digest << "\n";
+    }
     const TPeResource* pin = pe.Find(pe::kRcData, FullDigestResourceW);
     if (!pin) {
         if (!full) out << "pinned full-package digest: none (any package the address delivers is installed)\n";
