@@ -84,6 +84,10 @@ TInstallPlan TInstallPlan::FromScript(const TSetupScript& script, const WideStri
     plan.PreviousUninstallKeys = {UninstallKeyPath(info.GUID, u"_is1"), UninstallKeyPath(info.GUID, u"_mw")};
 
     for (const TSetupFile* entry : *script.FileList) {
+        // A file with content but no image to take it from: writing it empty
+        // would replace a working file with nothing.
+        if (entry->FileBytes > 0 && entry->ResID.empty())
+            throw EPackageError(FormatText(u"安装包已损坏，缺少文件 %s 的数据。", {entry->SourceMask}));
         TPlannedFile file{entry, WithTrailingBackslash(Expand(entry->DestDir)) + entry->SourceMask,
                           entry->FileBytes > 0 ? entry->ResID : WideString()};
         if (IsProgram(NamePart(entry->SourceMask))) plan.ProgramsToEnd.push_back(file.Path);

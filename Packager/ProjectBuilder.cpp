@@ -57,10 +57,14 @@ TBytes Encoded(TBytes plain)
     return std::move(s.Bytes());
 }
 
-TBytes EncodedScript(const TSetupScript& script)
+TBytes EncodedScript(const TSetupScript& script, const WideString& project)
 {
     TMemoryStream s;
     script.SaveToStream(s);
+    // The installer and the uninstaller decode no script past this ceiling.
+    if (static_cast<uint64_t>(s.Size()) > TSetupfn::kMaxDecodedBytes)
+        Fail(project, FormatText(u"the setup script would be %s MiB, more than the %s MiB an installer reads",
+                                 {IntToStr(s.Size() >> 20), IntToStr(int64_t{TSetupfn::kMaxDecodedBytes >> 20})}));
     TSetupfn::EncodeStream(&s);
     return std::move(s.Bytes());
 }
@@ -189,6 +193,28 @@ TBytes VersionResource(const TSetupBaseInfo& info, const WideString& fileName)
     add(u"ProductName", product);
     add(u"ProductVersion", info.Version);
     return BuildVersionResource(v);
+}
+
+// The installer's version resource carries these texts, in 16-bit lengths:
+// too long, and it would be a damaged one. The file name stands at its longest.
+void CheckVersionTexts(const TProjectDocument& doc, const TSetupBaseInfo& info)
+{
+    try {
+        VersionResource(info, WideString(255, u'x'));
+    } catch (const EPeFormatError&) {
+        const WideString none;
+        const std::pair<const char*, const WideString*> texts[] = {
+            {"AppTitle", info.ProductName.empty() ? &info.AppTitle : &none}, {"ProductName", &info.ProductName},
+            {"InstallFileDescription", &info.InstallFileDescription}, {"CompanyName", &info.CompanyName},
+            {"LegalCopyright", &info.LegalCopyright}, {"Version", &info.Version}};
+        const auto longest = std::max_element(std::begin(texts), std::end(texts), [](const auto& a, const auto& b) {
+            return a.second->size() < b.second->size();
+        });
+        doc.Fail(doc.Element("BaseInfo"), longest->first,
+                 FormatText(u"%s is %s characters long: the installer's version resource, which carries it, holds "
+                            u"at most 65,535 bytes in all",
+                            {FromUtf8(longest->first), IntToStr(static_cast<int64_t>(longest->second->size()))}));
+    }
 }
 
 // An output written under a temporary name and renamed when everything is
@@ -353,6 +379,33 @@ std::vector<WideString> MissingTargets(const TSetupScript& script)
     return warnings;
 }
 
+// Packed files reached through a link (the file itself, or a folder on its way
+// down from the project's folder) that leads outside the project: the package
+// would carry whatever the link's owner points it at.
+std::vector<WideString> LinksLeavingProject(const std::vector<WideString>& sources, const fs::path& projectDir)
+{
+    std::vector<WideString> warnings;
+    std::error_code ec;
+    const fs::path base = fs::absolute(projectDir.empty() ? fs::path(".") : projectDir, ec).lexically_normal();
+    const fs::path root = fs::canonical(base, ec);
+    if (ec) return warnings;
+    auto below = [](const fs::path& path, const fs::path& folder) {
+        auto [f, p] = std::mismatch(folder.begin(), folder.end(), path.begin(), path.end());
+        return f == folder.end() || (f->empty() && std::next(f) == folder.end());  // "dir/" ends in an empty part
+    };
+    for (const WideString& source : sources) {
+        const fs::path file = fs::absolute(ToPath(source), ec).lexically_normal();
+        bool link = fs::is_symlink(file, ec);
+        for (fs::path p = file.parent_path(); !link && p != base && below(p, base); p = p.parent_path())
+            link = fs::is_symlink(p, ec);
+        if (!link) continue;
+        const fs::path target = fs::canonical(file, ec);
+        if (!ec && !below(target, root))
+            warnings.push_back(FormatText(u"%s is a link to %s, outside the project", {source, FromPath(target)}));
+    }
+    return warnings;
+}
+
 }  // namespace
 
 bool IsUsableResourceName(const WideString& name)
@@ -453,6 +506,7 @@ std::unique_ptr<TSetupScript> TProjectBuilder::LoadProject(
     for (TSetupRun* r : *script->RunList) r->ExpandVariables(vars);
     for (TSetupSwiper* s : *script->SwiperList) s->ExpandVariables(vars);
     CheckProjectValues(doc, *script);
+    CheckVersionTexts(doc, info);
 
     // One entry per real file.
     const fs::path projectDir = ToPath(projectFile).parent_path();
@@ -493,12 +547,14 @@ TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
 {
     std::vector<WideString> sources;
     std::unique_ptr<TSetupScript> script = LoadProject(options.ProjectFile, &sources, options.Variables);
+    std::vector<WideString> linkWarnings = LinksLeavingProject(sources, ToPath(options.ProjectFile).parent_path());
     const WideString stubFile = ChooseStub(options);
     const TTargetArch arch = TProjectBuilder::ArchOf(stubFile);
     const bool addedUninstaller = options.AddUninstaller && AddUninstaller(*script, sources, options, arch);
     TBuildResult result;
     result.Arch = arch;
     result.Warnings = MissingTargets(*script);
+    result.Warnings.insert(result.Warnings.end(), linkWarnings.begin(), linkWarnings.end());
     TSetupBaseInfo& info = *script->BaseInfo;
     const TSetupVarList& vars = *script->VarList;
     const fs::path projectDir = ToPath(options.ProjectFile).parent_path();
@@ -615,7 +671,7 @@ TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
     pe->SetResource(pe::kRcData, info.IconResID, Encoded(png));
     if (!info.LicenseResID.empty()) pe->SetResource(pe::kRcData, info.LicenseResID, Encoded(license));
     SetExplorerIcon(*pe, png);
-    const TBytes encodedScript = EncodedScript(*script);
+    const TBytes encodedScript = EncodedScript(*script, project);
 
     // ---- The full installer, its file block streamed in last.
     std::vector<TPackInput> inputs;

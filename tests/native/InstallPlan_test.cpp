@@ -129,6 +129,13 @@ TEST_F(InstallPlanTest, TextThatIsNoIntegerRefusesThePlanWithItsMessage)
     }
 }
 
+TEST_F(InstallPlanTest, AFileWithContentButNoImageIsADamagedPackage)
+{
+    AddFile(u"{app}", u"a.txt");
+    AddFile(u"{app}", u"b.txt", 7)->ResID.clear();
+    EXPECT_THROW(Plan(), EPackageError) << "it would install an empty b.txt over a working one";
+}
+
 TEST_F(InstallPlanTest, ShortcutsAreNamedInTheirFolder)
 {
     TSetupShortCut* c = script.ShortCutList->Add();

@@ -150,6 +150,9 @@ TEST(PackagerCheck, EachMistakeIsOneLineAtItsPlaceAndWritesNothing)
          "the shortcut file con.lnk is the name of the device CON"},
         {"folder ending in a dot", Replaced(P, "SaveDir=\"{desktop}\"", "SaveDir=\"{desktop}\\Zo.\""), "SaveDir",
          "\"Zo.\" ends in a dot"},
+        {"title too long for the version resource",
+         Replaced(P, "AppTitle=\"Zo\"", "AppTitle=\"" + std::string(40000, 'T') + "\""), "AppTitle",
+         "AppTitle is 40000 characters long: the installer's version resource"},
         {"not a project", "<html><body/></html>", "<html>", "not a zosetup project: its root element is <html>"},
         {"not XML", "\x89PNG\r\n\x1a\n", "", "not an XML document"},
     };
@@ -203,6 +206,24 @@ TEST(PackagerCheck, WindowsNamesAndPathConstants)
     EXPECT_EQ(UnknownConstant(u"{app}\\{ap}"), u"{ap}");
     EXPECT_EQ(UnknownConstant(u"{GRÖSSE}"), u"{GRÖSSE}");
 }
+
+#ifndef _WIN32
+TEST(PackagerCheck, APackedLinkLeadingOutOfTheProjectIsAWarning)
+{
+    THandWritten p;
+    p.Write(kProject);
+    TTempFolder elsewhere;
+    WriteFileBytes(elsewhere.Path() / "secret.txt", "s");
+    fs::create_symlink(elsewhere.Path() / "secret.txt", p.dir.Path() / "files" / "out.txt");
+    fs::create_symlink(p.dir.Path() / "files" / "a.txt", p.dir.Path() / "files" / "in.txt");
+    const TBuildResult r = TProjectBuilder::Build(p.options);
+    ASSERT_EQ(r.Warnings.size(), 1u);
+    EXPECT_NE(ToUtf8(r.Warnings[0]).find("out.txt is a link to " + fs::canonical(elsewhere.Path()).string() +
+                                         "/secret.txt, outside the project"),
+              std::string::npos)
+        << ToUtf8(r.Warnings[0]);
+}
+#endif
 
 // An online installer named like one of the build's inputs is no danger when
 // no online installer is built.
