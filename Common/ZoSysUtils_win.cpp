@@ -5,9 +5,14 @@
 #include <tlhelp32.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <new>
+#include <utility>
 #include <vector>
 
+#include "ZoLog.h"
 #include "ZoPlatform.h"
 #include "ZoSysUtils.h"
 #include "ZoWinHandles_win.h"
@@ -184,6 +189,59 @@ int32_t TZoWinfn::RunHidden(const WideString& commandLine)
     DWORD code = 1;
     GetExitCodeProcess(process.Get(), &code);
     return static_cast<int32_t>(code);
+}
+
+namespace {
+
+struct TOutOfMemoryEnd {
+    int exitCode = 3;
+    bool silent = false;
+    WideString text;
+    void* reserve = nullptr;  // given back first, so the last words have room
+};
+TOutOfMemoryEnd outOfMemory;
+
+[[noreturn]] void Terminate()
+{
+    if (std::exception_ptr e = std::current_exception()) {
+        try {
+            std::rethrow_exception(e);
+        } catch (const std::bad_alloc&) {
+            TZoWinfn::EndOutOfMemory();
+        } catch (...) {
+        }
+    }
+    std::abort();
+}
+
+}  // namespace
+
+void TZoWinfn::EndOnOutOfMemory(int exitCode, const WideString& text, bool silent)
+{
+    outOfMemory.exitCode = exitCode;
+    outOfMemory.text = text;
+    outOfMemory.silent = silent;
+    if (!outOfMemory.reserve) outOfMemory.reserve = std::malloc(1 << 20);
+    std::set_terminate(Terminate);
+}
+
+void TZoWinfn::EndOutOfMemory()
+{
+    static bool ending = false;
+    if (!std::exchange(ending, true)) {
+        std::free(std::exchange(outOfMemory.reserve, nullptr));
+        try {
+            LogAdd(TLogEntry::Error, outOfMemory.text);
+            LogAdd(TLogEntry::Exit, IntToStr(outOfMemory.exitCode));
+            if (outOfMemory.silent)
+                TZoSysfn::WriteConsoleLine(outOfMemory.text);
+            else
+                MessageBoxW(nullptr, W(outOfMemory.text), nullptr, MB_OK | MB_ICONSTOP);
+        } catch (...) {
+            // nothing more can be said
+        }
+    }
+    ExitProcess(static_cast<UINT>(outOfMemory.exitCode));
 }
 
 int32_t TZoWinfn::ShellRun(HWND owner, const WideString& verb, const WideString& file, const WideString& params,

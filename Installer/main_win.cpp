@@ -16,6 +16,8 @@
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
     RestrictDllSearch();  // before anything can load a DLL
+    // Memory runs out on input too large to be a genuine package.
+    TZoWinfn::EndOnOutOfMemory(ecDamagedPackage, u"内存不足：安装包过大或已损坏。", IsCommandLineSwitch(u"/Silent"));
     // Unit start-up: COM for this thread (single-threaded apartment) and the
     // folders behind the path constants.
     TComApartment com;

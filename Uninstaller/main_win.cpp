@@ -71,6 +71,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     if (WideString longer = TZoFilefn::GetLongPath(ownFile); !longer.empty()) ownFile = longer;
     InstallDir = WithTrailingBackslash(DirPart(ownFile));
     const bool silent = IsCommandLineSwitch(u"/SILENT");
+    // Memory runs out on a data file too large to be one the installer wrote.
+    TZoWinfn::EndOnOutOfMemory(ucBadData, u"内存不足：卸载数据文件过大或已损坏，无法卸载。", silent);
 
     std::unique_ptr<TSetupScript> script;
     try {
