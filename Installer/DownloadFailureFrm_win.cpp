@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 
+#include "UserLaunch_win.h"
 #include "ZoSysUtils.h"
 #include "ZoWinUtils_win.h"
 
@@ -73,7 +74,7 @@ bool TDownloadFailureForm::ShowDownloadFailure(TCustomForm* owner, const WideStr
     return form->ShowModal() == kModalOk;
 }
 
-void TDownloadFailureForm::btnBrowserClick() { TZoWinfn::OpenUrl(Url); }
+void TDownloadFailureForm::btnBrowserClick() { OpenUrlAsUser(Url); }
 
 bool TDownloadFailureForm::btnCopyClick()
 {

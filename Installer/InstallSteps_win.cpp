@@ -15,6 +15,7 @@
 #include "ReplaceFile_win.h"
 #include "SetupFn.h"
 #include "SetupProject.h"
+#include "UserLaunch_win.h"
 #include "ZoDllSearch_win.h"
 #include "ZoIndyUtils.h"
 #include "ZoLog.h"
@@ -570,7 +571,7 @@ void TInstallSequence::VisitGotoUrl()
         }
         break;
     case TGotoUrlMode::gumByBrowser:
-        TZoWinfn::OpenUrl(plan.GotoUrl);
+        OpenUrlAsUser(plan.GotoUrl);
         break;
     default:
         break;
@@ -590,10 +591,12 @@ TInstallPlan MakeInstallPlan(const TSetupScript& script)
 
 void LaunchRunEntries(const TSetupScript& script)
 {
+    // The product runs as the user, not with the installer's rights: the
+    // waited entries (the publisher's install steps) are the elevated ones.
     for (const TPlannedRun& run : MakeInstallPlan(script).LaunchRuns) {
-        int result = TZoWinfn::ShellRun(nullptr, WideString(), run.FileName, run.Params, run.WorkDir, SW_SHOW, true);
-        LogAdd(result > 32 ? TLogEntry::Run : TLogEntry::Error,
-               FormatText(u"启动 %s %s，结果 %s", {run.FileName, run.Params, IntToStr(result)}));
+        const TUserLaunch how = StartAsUser(run.FileName, run.Params, run.WorkDir);
+        LogAdd(how == TUserLaunch::Shell || how == TUserLaunch::Direct ? TLogEntry::Run : TLogEntry::Error,
+               FormatText(u"启动 %s %s：%s", {run.FileName, run.Params, UserLaunchText(how)}));
     }
 }
 

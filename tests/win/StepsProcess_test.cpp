@@ -2,12 +2,17 @@
 // completion visit and the whole sequence in order.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
+#include <new>
+#include <thread>
 
 #include "SetupFn.h"
 #include "StepsTestSupport.h"
+#include "ZoLog.h"
 #include "ZoProcesses_win.h"
 #include "ZoSysUtils.h"
+#include "ZoWinUtils_win.h"
 
 namespace {
 
@@ -298,10 +303,29 @@ TEST_F(ProcessSteps, WaitedEntriesRunInTheirFolderAndTheOthersStartAtTheEnd)
     EXPECT_EQ(lines[1].substr(0, 7), "second|");
     EXPECT_EQ(view.details[0], u"正在运行程序：" + helper);
 
+    // The launched one goes through the desktop shell, which starts it with
+    // the signed-in user's rights (Wine has a desktop shell too).
+    TTempFolder logs;
+    ASSERT_TRUE(RunLog().Open(logs.Wide(), u"P", u"Setup"));
     LaunchRunEntries(script);
+    const std::string runLog = ReadFileBytes(std::filesystem::u8path(ToUtf8(RunLog().Path())));
+    RunLog().Close();
+    EXPECT_NE(runLog.find(" late：经桌面外壳以登录用户的权限启动"), std::string::npos) << runLog;
     lines = WaitForLog(folder, 3);
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_TRUE(TextEquals(Wide(lines[2]), u"late|" + InstallDir + u"late|-")) << lines[2];
+}
+
+TEST(OutOfMemory, EndsTheProgramWithItsCodeNeverACrash)
+{
+    // Thrown where no caller handles it: std::terminate would end with 3 and
+    // a crash text.
+    EXPECT_EXIT(
+        {
+            TZoWinfn::EndOnOutOfMemory(6, u"内存不足", true);
+            std::thread([] { throw std::bad_alloc(); }).join();
+        },
+        ::testing::ExitedWithCode(6), "");
 }
 
 TEST_F(ProcessSteps, CompletionVisitGoesThroughTheHookAndSwallowsItsErrors)
