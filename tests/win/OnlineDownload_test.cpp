@@ -5,9 +5,6 @@
 
 #include <algorithm>
 
-#include <aclapi.h>
-#include <sddl.h>
-
 #include "OnlineTestSupport.h"
 #include "PackageResources_win.h"
 #include "PeDigest.h"
@@ -111,21 +108,6 @@ TEST(OnlineDownload, SwitchesModuleAndScriptToTheDownloadedPackage)
     EXPECT_EQ(name.substr(37), u"}.exe");
     EXPECT_EQ(HeldFileBytes(window.downloadedPackage), package);
     EXPECT_TRUE(HasPackageResource(window.resourceModule.Resources(), FullScriptResource));
-    // The folder admits the user and the administrators, and nothing inherited.
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    wchar_t* sddl = nullptr;
-    WideString folder = window.downloadedPackage.substr(0, window.downloadedPackage.rfind(u'\\'));
-    ASSERT_EQ(GetNamedSecurityInfoW(W(folder), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, nullptr,
-                                    nullptr, &descriptor),
-              ERROR_SUCCESS);
-    TUniqueLocal owner(descriptor);
-    ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1,
-                                                                     DACL_SECURITY_INFORMATION, &sddl, nullptr));
-    TUniqueLocal text(sddl);
-    std::string dacl = Narrow(reinterpret_cast<const char16_t*>(sddl));
-    EXPECT_EQ(dacl.rfind("D:P(A;OICI;FA;;;S-1-5-", 0), 0u) << dacl;
-    EXPECT_EQ(dacl.substr(dacl.size() - 17), ")(A;OICI;FA;;;BA)") << dacl;
-    EXPECT_EQ(std::count(dacl.begin(), dacl.end(), '('), 2) << dacl;
 
     // The bar: maximum = Content-Length at the start, then the running count up to it.
     ASSERT_GE(view.progress.size(), 2u);
