@@ -33,6 +33,15 @@ ELinkFound LinkFound(const WideString& path)
     throw EFCreateError(FormatText(u"Cannot create file \"%s\". %s", {path, SysErrorMessage(code)}));
 }
 
+// The name itself is a link: what the directory entry says, not followed.
+// The handle's own attributes say the same on Windows; Wine shows a Unix
+// symbolic link only here, as it opens a handle on what the link leads to.
+bool NameIsLink(const WideString& path)
+{
+    const DWORD attributes = GetFileAttributesW(W(path));
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
 bool Missing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
 // The path in the system's own form, which a rename by handle takes.
@@ -70,6 +79,7 @@ TFolderChain::TFolderChain(const WideString& root, const WideString& path, bool 
         }
         const DWORD attributes = AttributesOf(h.Get());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) throw LinkFound(dir);
+        if (NameIsLink(dir)) throw LinkFound(dir);
         if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
             CannotOpen(dir, ERROR_DIRECTORY);
         folders_.push_back(std::move(h));
@@ -78,6 +88,7 @@ TFolderChain::TFolderChain(const WideString& root, const WideString& path, bool 
 
 bool IsReparsePoint(const WideString& path)
 {
+    if (NameIsLink(path)) return true;
     TUniqueFile h(CreateFileW(W(path), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     const DWORD attributes = h ? AttributesOf(h.Get()) : INVALID_FILE_ATTRIBUTES;
@@ -86,28 +97,27 @@ bool IsReparsePoint(const WideString& path)
 
 DWORD DeleteFileNoFollow(const WideString& path, bool keepLinks)
 {
-    TUniqueFile h(CreateFileW(W(path), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+    // Deleting by name removes the name itself, never what it leads to (on
+    // Windows as under Wine); the handle before it only looks at the object.
+    auto byName = [&] { return DeleteFileW(W(path)) || RemoveDirectoryW(W(path)) ? ERROR_SUCCESS : GetLastError(); };
+    if (NameIsLink(path)) return keepLinks ? ERROR_REPARSE_TAG_MISMATCH : byName();
+    if (!keepLinks) return DeleteFileW(W(path)) ? ERROR_SUCCESS : GetLastError();
+    TUniqueFile h(CreateFileW(W(path), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!h) return GetLastError();
     const DWORD attributes = AttributesOf(h.Get());
     if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError();
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-        if (keepLinks) return ERROR_REPARSE_TAG_MISMATCH;
-    } else if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-        return ERROR_DIRECTORY;
-    }
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return ERROR_REPARSE_TAG_MISMATCH;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return ERROR_DIRECTORY;
     if (attributes & FILE_ATTRIBUTE_READONLY) {
         FILE_BASIC_INFO basic{};
         basic.FileAttributes = (attributes & ~FILE_ATTRIBUTE_READONLY) ? (attributes & ~FILE_ATTRIBUTE_READONLY)
                                                                        : FILE_ATTRIBUTE_NORMAL;
         SetFileInformationByHandle(h.Get(), FileBasicInfo, &basic, sizeof basic);
     }
-    FILE_DISPOSITION_INFO disposition{};
-    disposition.DeleteFile = TRUE;
-    if (!SetFileInformationByHandle(h.Get(), FileDispositionInfo, &disposition, sizeof disposition))
-        return GetLastError();
-    return ERROR_SUCCESS;
+    h.Reset();
+    return DeleteFileW(W(path)) ? ERROR_SUCCESS : GetLastError();
 }
 
 bool SetHandleFileTimes(HANDLE file, const FileTimes& times)

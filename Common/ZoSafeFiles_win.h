@@ -3,7 +3,8 @@
 // (symbolic link, junction, mount point) at or below that folder. Every
 // folder from the install folder down is opened on itself and held, so it
 // cannot be renamed or swapped while the file in it is written or removed;
-// files are created new, renamed and deleted through their own handles.
+// files are created new, renamed through their own handles and deleted by
+// their names (which never follows a link).
 #pragma once
 
 #include <windows.h>
@@ -39,11 +40,12 @@ private:
 // True when path itself (its last component, not followed) is a reparse point.
 bool IsReparsePoint(const WideString& path);
 
-// Deletes the file path names, through a handle opened on the name itself:
-// a link goes as a link, a read-only file loses that attribute first.
-// ERROR_SUCCESS, ERROR_FILE_NOT_FOUND / ERROR_PATH_NOT_FOUND when there is
-// nothing, ERROR_DIRECTORY for a folder, ERROR_REPARSE_TAG_MISMATCH for a
-// link when links are to stay (keepLinks), or the system's error.
+// Deletes the name path (its folders held by the caller): by name, which
+// removes the name itself and never what a link leads to. keepLinks: a link
+// (seen on the name and on a handle opened on the name itself) stays, with
+// ERROR_REPARSE_TAG_MISMATCH, a folder with ERROR_DIRECTORY, and a read-only
+// file loses that attribute first. Otherwise the system's error, with
+// ERROR_FILE_NOT_FOUND / ERROR_PATH_NOT_FOUND when there is nothing.
 DWORD DeleteFileNoFollow(const WideString& path, bool keepLinks);
 
 // Sets the times of an open file (local times; a zero or impossible one stays as it is).
