@@ -15,6 +15,7 @@
 #include "ZoLog.h"
 #include "ZoPlatform.h"
 #include "ZoSysUtils.h"
+#include "ZoSafeFiles_win.h"
 #include "ZoWinHandles_win.h"
 #include "ZoWinText_win.h"
 #include "ZoWinUtils_win.h"
@@ -80,27 +81,7 @@ bool TZoFilefn::SetFileTimes(const WideString& file, const FileTimes& times)
 {
     TUniqueFile h(CreateFileW(W(file), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!h) return false;
-    auto convert = [](TDateTime t, FILETIME& utc) {
-        if (std::fabs(t) < 1e-12) return false;
-        std::optional<TCalendarTime> decoded = TryDecodeDateTime(t);
-        if (!decoded) return false;  // no date the system can hold: that time stays as it is
-        const TCalendarTime& c = *decoded;
-        SYSTEMTIME st{};
-        st.wYear = static_cast<WORD>(c.year);
-        st.wMonth = static_cast<WORD>(c.month);
-        st.wDay = static_cast<WORD>(c.day);
-        st.wHour = static_cast<WORD>(c.hour);
-        st.wMinute = static_cast<WORD>(c.minute);
-        st.wSecond = static_cast<WORD>(c.second);
-        st.wMilliseconds = static_cast<WORD>(c.millisecond);
-        FILETIME local;
-        return SystemTimeToFileTime(&st, &local) && LocalFileTimeToFileTime(&local, &utc);
-    };
-    FILETIME c, a, w;
-    bool hc = convert(times.CreationTime, c), ha = convert(times.LastAccessTime, a),
-         hw = convert(times.LastWriteTime, w);
-    return SetFileTime(h.Get(), hc ? &c : nullptr, ha ? &a : nullptr, hw ? &w : nullptr) != 0;
+    return h && SetHandleFileTimes(h.Get(), times);
 }
 
 // ---- Processes and the shell ------------------------------------------------

@@ -127,6 +127,10 @@ struct LocalMem {  // what the system allocates for us with LocalAlloc (security
     static HLOCAL Invalid() { return nullptr; }
     static void Close(HLOCAL p) { ::LocalFree(p); }
 };
+struct MappedView {  // MapViewOfFile's result
+    static const void* Invalid() { return nullptr; }
+    static void Close(const void* v) { ::UnmapViewOfFile(v); }
+};
 }  // namespace ZoWinTraits
 
 using TUniqueHandle = TUniqueAny<HANDLE, ZoWinTraits::Handle>;
@@ -151,6 +155,7 @@ using TUniqueCertChain = TUniqueAny<PCCERT_CHAIN_CONTEXT, ZoWinTraits::CertChain
 using TUniqueAlgorithm = TUniqueAny<BCRYPT_ALG_HANDLE, ZoWinTraits::Algorithm>;
 using TUniqueHash = TUniqueAny<BCRYPT_HASH_HANDLE, ZoWinTraits::Hash>;
 using TUniqueLocalMem = TUniqueAny<HLOCAL, ZoWinTraits::LocalMem>;
+using TUniqueView = TUniqueAny<const void*, ZoWinTraits::MappedView>;
 
 // A device context borrowed from a window with GetDC; given back with ReleaseDC.
 class TWindowDC {

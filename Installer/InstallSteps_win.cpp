@@ -1,6 +1,7 @@
 #include "InstallSteps_win.h"
 
 #include <objbase.h>
+#include <sddl.h>
 #include <shlobj.h>
 #include <shobjidl.h>
 
@@ -21,6 +22,7 @@
 #include "ZoLog.h"
 #include "ZoPlatform.h"
 #include "ZoProcesses_win.h"
+#include "ZoSafeFiles_win.h"
 #include "ZoSysUtils.h"
 #include "ZoWinHandles_win.h"
 #include "ZoWinUtils_win.h"
@@ -84,9 +86,10 @@ WideString AbsoluteDir(const WideString& dir)
 }
 
 // Writes a file created anew from its encoded image, decoded as it is written.
-uint64_t WriteImageFile(const WideString& path, TFileImage image, uint64_t limit)
+// Created new: a link planted under the name is not written through.
+uint64_t WriteImageFile(const WideString& path, TFileImage image, uint64_t limit, const FileTimes& times)
 {
-    TUniqueFile file(CreateFileW(W(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    TUniqueFile file(CreateFileW(W(path), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         throw EFCreateError(FormatText(u"Cannot create file \"%s\". %s", {path, SysErrorMessage(GetLastError())}));
@@ -104,12 +107,23 @@ uint64_t WriteImageFile(const WideString& path, TFileImage image, uint64_t limit
             },
             limit);
     } catch (const EDecompressionError&) {
-        file.Reset();
-        DeleteFileW(W(path));  // part of a file is worse than none
+        FILE_DISPOSITION_INFO gone{TRUE};  // part of a file is worse than none
+        SetFileInformationByHandle(file.Get(), FileDispositionInfo, &gone, sizeof gone);
         throw;
     }
+    if (size > 0) SetHandleFileTimes(file.Get(), times);  // times that cannot be set stay
     if (!CloseHandle(file.Release())) throw writeFailed();
     return size;
+}
+
+// The folders from the install folder down to path, made where missing and
+// checked to be no links, held while path is written. Outside the install
+// folder, the folders are only made.
+TFolderChain HeldFolders(const WideString& path)
+{
+    TFolderChain chain(InstallDir, path, true);
+    TZoFilefn::ForceFileDir(path);
+    return chain;
 }
 
 EPackageError DamagedImage(const TSetupFile& entry)
@@ -128,6 +142,7 @@ bool IsPng(const TBytes& bytes)
 void SaveEncoded(TMemoryStream& stream, const WideString& fileName)
 {
     TSetupfn::EncodeStream(&stream);
+    TFolderChain folders = HeldFolders(fileName);
     ReplaceFileWith(fileName, stream.Memory(), stream.Bytes().size());
 }
 
@@ -146,11 +161,48 @@ uint64_t DecodeInto(HANDLE file, const WideString& path, TFileImage image, uint6
 
 bool Exists(const WideString& path) { return GetFileAttributesW(W(path)) != INVALID_FILE_ATTRIBUTES; }
 
+// Below one of the Program Files folders, whose protection a new folder inherits.
+bool InProgramFiles(const WideString& dir)
+{
+    for (const WideString& pf : {ProgramFilesDir, ZoPlatform::GetEnv("ProgramFiles"), ZoPlatform::GetEnv("ProgramFiles(x86)"),
+                                 ZoPlatform::GetEnv("ProgramW6432")}) {
+        const WideString base = WithTrailingBackslash(Trim(pf));
+        if (base.size() > 1 && dir.size() > base.size() && TextEquals(dir.substr(0, base.size()), base)) return true;
+    }
+    return false;
+}
+
+// Makes the missing folders of dir, outermost first. Elsewhere than in
+// Program Files, the outermost new folder gets Program Files' protection
+// (administrators and SYSTEM full control, users read and execute, passed
+// down), not the parent's: a folder below C:\ would otherwise let every
+// signed-in user change the product's files and its uninstall data.
+void CreateInstallFolder(const WideString& dir, bool machineScope)
+{
+    std::vector<WideString> missing;
+    for (WideString d = WithoutTrailingBackslash(dir); !d.empty() && !DirExists(d);) {
+        missing.push_back(d);
+        size_t cut = d.rfind(u'\\');
+        if (cut == WideString::npos || cut < 2) break;
+        d.resize(cut);
+    }
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (machineScope && !InProgramFiles(WithTrailingBackslash(dir)))
+        ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)",
+                                                             SDDL_REVISION_1, &descriptor, nullptr);
+    TUniqueLocal owner(descriptor);
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+    for (size_t i = missing.size(); i-- > 0;) {
+        // Only the outermost takes the descriptor; the rest inherit from it.
+        if (!CreateDirectoryW(W(missing[i]), i + 1 == missing.size() && descriptor ? &attributes : nullptr)) return;
+    }
+}
+
 }  // namespace
 
 // ---- Destination check ----------------------------------------------------------
 
-TDirCheck ValidateInstallDir(const WideString& destText, TInstallView& view)
+TDirCheck ValidateInstallDir(const WideString& destText, TInstallView& view, bool machineScope)
 {
     auto refuse = [&](TDirCheck outcome, const WideString& message) {
         if (view.Silent()) view.EndSilently(ecBadDestination, message);
@@ -163,11 +215,7 @@ TDirCheck ValidateInstallDir(const WideString& destText, TInstallView& view)
     InstallDir = WithTrailingBackslash(AbsoluteDir(InstallDir));
 
     if (!DirExists(InstallDir)) {
-        try {
-            ForceDirs(InstallDir);
-        } catch (const Exception&) {
-            // the check below reports it
-        }
+        CreateInstallFolder(InstallDir, machineScope);
         if (!DirExists(InstallDir))
             return refuse(TDirCheck::CannotCreate, FormatText(u"创建安装目录失败：%s，请重新输入。", {InstallDir}));
     }
@@ -187,7 +235,7 @@ TDirCheck ValidateInstallDir(const WideString& destText, TInstallView& view)
 
 // ---- The sequence ---------------------------------------------------------------
 
-TInstallSequence::TInstallSequence(TSetupScript& script, HMODULE resourceModule, TInstallView& view, TBytes iconPng)
+TInstallSequence::TInstallSequence(TSetupScript& script, TPackageResources resourceModule, TInstallView& view, TBytes iconPng)
     : script_(script), module_(resourceModule), view_(view), iconPng_(std::move(iconPng))
 {
     silentVisit = [](const WideString& url) {
@@ -283,7 +331,7 @@ void TInstallSequence::LoadPackage(bool checkImages)
 {
     const TInstallPlan& plan = CurrentPlan();
     try {
-        block_ = TFileDataList::ModuleBlock(module_);
+        block_ = module_.Raw(WideOf(FileDataResource));
         index_.LoadIndexFromBlock(block_.data(), block_.size());
     } catch (const std::exception& e) {
         throw EPackageError(FormatText(u"安装包已损坏，无法读取文件索引：%s", {ErrorText(e)}));
@@ -350,7 +398,7 @@ void TInstallSequence::WriteFileFromImage(const TSetupFile& entry, TFileImage co
                         content.empty() ? nullptr : &times);
         return;
     }
-    if (WriteImageFile(path, content, limit) > 0) TZoFilefn::SetFileTimes(path, times);  // times that cannot be set stay
+    WriteImageFile(path, content, limit, times);
 }
 
 void TInstallSequence::WriteInstalledFile(const TSetupFile& entry, TFileImage content, const WideString& path)
@@ -358,7 +406,7 @@ void TInstallSequence::WriteInstalledFile(const TSetupFile& entry, TFileImage co
     for (int attempt = 1;; ++attempt) {
         WideString reason;
         try {
-            TZoFilefn::ForceFileDir(path);
+            TFolderChain folders = HeldFolders(path);
             WriteFileFromImage(entry, content, path);
             machineChanged_ = true;
             if (running_ || packageLoaded_) {
@@ -501,7 +549,7 @@ void TInstallSequence::LeaveWhatWasWritten()
             const TPlannedFile& file = plan.Files[i];
             if (written_[i] || !TextEquals(file.Path, InstallDir + u"Uninstall.exe")) continue;
             try {
-                TZoFilefn::ForceFileDir(file.Path);
+                TFolderChain folders = HeldFolders(file.Path);
                 WriteFileFromImage(*file.Entry, images_[i], file.Path);
                 written_[i] = true;
             } catch (const std::exception&) {

@@ -28,6 +28,7 @@
 #include "FileDataClasses.h"
 #include "InstallPlan.h"
 #include "InstallView.h"
+#include "PackageResources_win.h"
 #include "SetupFn.h"
 #include "ZoTypes.h"
 
@@ -55,14 +56,17 @@ enum class TDirCheck { Ok, Empty, CannotCreate, NotWritable };
 // Checks and prepares the destination; on Ok, InstallDir holds it with a
 // trailing backslash. A relative destination is taken below the current
 // folder and made absolute, so everything registered later names a real path.
-TDirCheck ValidateInstallDir(const WideString& destText, TInstallView& view);
+// A folder it creates for a machine-wide install outside Program Files gets
+// Program Files' protection; machineScope false (an install for the user
+// alone) leaves it to inherit from its parent.
+TDirCheck ValidateInstallDir(const WideString& destText, TInstallView& view, bool machineScope = true);
 
 // An encoded file image as it lies in the package (empty: an empty file).
 using TFileImage = std::span<const uint8_t>;
 
 class TInstallSequence {
 public:
-    TInstallSequence(TSetupScript& script, HMODULE resourceModule, TInstallView& view, TBytes iconPng);
+    TInstallSequence(TSetupScript& script, TPackageResources resourceModule, TInstallView& view, TBytes iconPng);
     TInstallSequence(const TInstallSequence&) = delete;
     TInstallSequence& operator=(const TInstallSequence&) = delete;
 
@@ -121,7 +125,7 @@ private:
     void WriteDataFiles(const TSetupScript& script, const TInstallPlan& plan);
 
     TSetupScript& script_;
-    HMODULE module_;
+    TPackageResources module_;
     TInstallView& view_;
     TBytes iconPng_;
     TInstallPlan plan_;

@@ -75,7 +75,7 @@ TMainForm::TMainForm() : TBaseForm(nullptr, MainFormSpec())
     for (TControl* c : {imgIcon, lblAppTitle, lblVersion, btnInstall}) c->SetLeft((ClientWidth() - c->Width()) / 2);
     installState = TInstallState::Idle;
 
-    resourceModule.Reset(OpenOwnModule());
+    resourceModule = TPackageModule::Own();
     {
         TMemoryStream stream;
         StartupStep(u"安装脚本无法解码", [&] { SelectInstallMode(&stream); });
@@ -122,12 +122,7 @@ TMainForm::~TMainForm()
     // The window outlives this object's members by a moment: let go of the icon first.
     SendMessageW(Handle(), WM_SETICON, ICON_BIG, 0);
     SendMessageW(Handle(), WM_SETICON, ICON_SMALL, 0);
-    resourceModule.Reset();
-    downloadedPackageFile.Reset();  // opened to be deleted on its close
-    if (!downloadedPackage.empty()) {
-        DWORD a = GetFileAttributesW(W(downloadedPackage));
-        if (a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW(W(downloadedPackage));
-    }
+    resourceModule.Reset();  // a downloaded package and its folder go with their handles
 }
 
 void TMainForm::CreateControls()
@@ -213,12 +208,12 @@ void TMainForm::CreateControls()
 
 bool TMainForm::HasPackageResource(const AnsiString& name) const
 {
-    return ::HasPackageResource(resourceModule.Get(), name);
+    return ::HasPackageResource(resourceModule.Resources(), name);
 }
 
 bool TMainForm::ReadPackageResource(const WideString& name, TMemoryStream* target) const
 {
-    return ::ReadPackageResource(resourceModule.Get(), name, target);
+    return ::ReadPackageResource(resourceModule.Resources(), name, target);
 }
 
 void TMainForm::SelectInstallMode(TMemoryStream* target)
@@ -380,7 +375,7 @@ void TMainForm::btnInstallClick()
             return;
         }
     }
-    TInstallSequence sequence(*script, resourceModule.Get(), *this, iconPng_);
+    TInstallSequence sequence(*script, resourceModule.Resources(), *this, iconPng_);
     sequence.silentVisit = VisitUrlSilently;
     if (!sequence.Run()) {
         sequenceFailed_ = true;

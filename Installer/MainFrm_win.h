@@ -8,6 +8,7 @@
 
 #include "BaseFrm_win.h"
 #include "InstallView.h"
+#include "PackageResources_win.h"
 #include "SetupLock_win.h"
 #include "ZoStream.h"
 #include "ZoWinHandles_win.h"
@@ -34,7 +35,7 @@ public:
 
     // ---- Fields the install steps and the download share -------------------
     std::unique_ptr<TZoHttpProxy> proxySettings;
-    TUniqueModule resourceModule;
+    TPackageModule resourceModule;
     TInstallState installState = TInstallState::Idle;
     bool autoMode = false;
     bool fullPackage = false;
@@ -45,7 +46,6 @@ public:
     WideString licenseText;
     std::unique_ptr<TSetupScript> script;
     WideString downloadedPackage;
-    TUniqueFile downloadedPackageFile;  // held from the download to the end
 
     // The online mode's download of the full package and the proxy window live
     // in their own units, which plug in here.

@@ -96,6 +96,18 @@ private:
 // "已保留（不在安装目录中）：PATH" or "未能删除：PATH".
 std::vector<WideString> LeftoverLines(const TUninstallReport& report);
 
+// True when only the administrators, SYSTEM, TrustedInstaller and the user
+// running the uninstaller can change "Uninstall.da1" and the folder it lies
+// in (their owners and the write, delete and permission rights of their
+// access lists); false also for a link in either place or a security
+// descriptor that cannot be read. An installation made for the user alone
+// has no one else to fear and need not ask.
+bool UninstallDataTrusted(const WideString& installDir);
+
+// The line that says what a distrusted data file is still used for.
+inline constexpr const char16_t* DistrustedDataText =
+    u"卸载信息可被管理员以外的用户修改：只删除安装目录中的文件和本产品的卸载信息，其他注册表值和快捷方式已保留。";
+
 // The long form of the part of a normalised path that exists, the rest as
 // written (TLongPathFn for TUninstallPlan::FromScript).
 WideString LongFormOfPath(const WideString& path);

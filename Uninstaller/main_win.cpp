@@ -104,7 +104,15 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         }
         return Finish(ucSetupRunning);
     }
-    TUninstallPlan plan = TUninstallPlan::FromScript(*script, ownFile, DefaultProtectedFolders(), LongFormOfPath);
+    // A data file someone else could have written is used for this product's
+    // files and its uninstall key only.
+    const bool trusted = UninstallDataTrusted(InstallDir);
+    if (!trusted) {
+        LogAdd(TLogEntry::Error, DistrustedDataText);
+        if (silent) TZoSysfn::WriteConsoleLine(DistrustedDataText);
+    }
+    TUninstallPlan plan =
+        TUninstallPlan::FromScript(*script, ownFile, DefaultProtectedFolders(), LongFormOfPath, trusted);
     const WideString folder = plan.MayRemoveInstallFolder ? plan.InstallFolder : WideString();
 
     int code;
