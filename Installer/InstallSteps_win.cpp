@@ -282,12 +282,19 @@ int TInstallSequence::UninstallPreviousVersion()
 bool TInstallSequence::CloseRunningPrograms()
 {
     TClosePrompt prompt;
+    bool asked = false;
     if (!view_.Silent())
-        prompt = [this](const std::vector<WideString>& programs, bool stillRunning) {
-            return view_.AskToClosePrograms(programs, stillRunning);
+        prompt = [this, &asked](const std::vector<WideString>& programs, bool stillRunning) {
+            asked = true;
+            TCloseChoice choice = view_.AskToClosePrograms(programs, stillRunning);
+            // What the window is waiting for meanwhile.
+            if (choice == TCloseChoice::Close || choice == TCloseChoice::Wait) view_.SetDetail(CloseProgramsText::Closing);
+            return choice;
         };
-    return TZoProcessfn::CloseRunningFrom(CurrentPlan().ProgramsToEnd, prompt, programCloseWaitMs,
-                                          [this] { view_.PumpMessages(); });
+    const bool closed = TZoProcessfn::CloseRunningFrom(CurrentPlan().ProgramsToEnd, prompt, programCloseWaitMs,
+                                                       [this] { view_.PumpMessages(); });
+    if (asked) view_.SetDetail(WideString());
+    return closed;
 }
 
 void TInstallSequence::LoadPackage(bool checkImages)

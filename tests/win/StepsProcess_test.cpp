@@ -193,6 +193,7 @@ TEST_F(ProcessSteps, PreviousVersionsUninstallInOrderBeforeAnyFileIsWritten)
     EXPECT_EQ(ReadRegValue(HKEY_LOCAL_MACHINE, mw, u"QuietUninstallString").text,
               u"\"" + InstallDir + u"Uninstall.exe\" /SILENT");
     DeleteRegTree(HKEY_LOCAL_MACHINE, is1);
+    DeleteRegTree(software32.Get(), mw32);
     EXPECT_EQ(sequence.UninstallPreviousVersion(), 0) << "this product carries no Uninstall.exe";
 }
 
