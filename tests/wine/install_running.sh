@@ -8,7 +8,8 @@
 #  - one that refuses to close: in the window it is listed, cancelling leaves
 #    the earlier version untouched (exit code 0 when the window is closed),
 #    after "关闭程序并继续" it is listed again and "结束程序" ends it; with
-#    /Silent it is ended after the wait and the log says so.
+#    /Silent it is ended after the wait and the log says so; the uninstaller's
+#    window asks the same, and cancelling there removes nothing.
 source "$(dirname "$0")/lib/uninstall-common.sh"
 PROBE="$WIN_BUILD/tests/win/close_probe.exe"
 [ -f "$PROBE" ] || { echo "missing $PROBE (build the Windows targets first)"; exit 1; }
@@ -102,5 +103,25 @@ contains "the log says it was ended after not closing" "未能关闭，已结束
   "$(cat "$(newest_log)")"
 check "the upgrade completed" 3.0.0.0 "$(version_of)"
 wine taskkill /F /IM ZoDemo.exe >/dev/null 2>&1
+
+# ---- The uninstaller's window asks the same, and cancelling removes nothing --------------------------
+start_probe refuse
+export ZO_UI_EXE='C:\Program Files\ZoDemo\Uninstall.exe'
+(cd "$WORK" && exec wine "$ZO_UI_EXE" >/dev/null 2>&1) &
+APP_PID=$!
+drv wait TUninstallForm 30000 >/dev/null
+drv click 107 TUninstallForm >/dev/null  # 立即卸载
+check "the uninstaller lists the running program" 0 "$(drv wait TCloseProgramsForm 30000 >/dev/null; echo $?)"
+contains "by its title and file" "close_probe.exe" "$(drv text 211 TCloseProgramsForm)"
+drv click 2 TCloseProgramsForm >/dev/null  # 取消
+check "cancelling gives the question back" 1 "$(drv geom 107 TUninstallForm | awk '{ print $5 }')"
+check "nothing was removed" "yes yes yes" \
+  "$([ -f "$APP/close_probe.exe" ] && echo yes) $([ -f "$APP/Uninstall.da1" ] && echo yes) $(key_exists "$KEY")"
+drv close TUninstallForm >/dev/null
+for i in $(seq 1 100); do kill -0 "$APP_PID" 2>/dev/null || break; sleep 0.1; done
+wait "$APP_PID"; RC=$?; APP_PID=""
+unset ZO_UI_EXE
+check "closed without uninstalling: exit code 1" 1 "$RC"
+wine taskkill /F /IM close_probe.exe >/dev/null 2>&1
 
 finish
