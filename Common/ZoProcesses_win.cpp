@@ -235,7 +235,9 @@ int EndAndWait(const std::vector<TRunningProgram>& programs, DWORD waitMs, const
     for (const TRunningProgram& p : programs)
         if (TerminateProcess(p.Process.Get(), 1)) {
             ++ended;
-            LogAdd(TLogEntry::Ended, logFormat ? FormatText(logFormat, {p.Shown()}) : p.Image);
+            // Why, as the person knew it; then the file, as every END line names it.
+            if (logFormat) LogAdd(TLogEntry::Note, FormatText(logFormat, {p.Shown()}));
+            LogAdd(TLogEntry::Ended, p.Image);
         }
     const ULONGLONG deadline = GetTickCount64() + waitMs;
     for (const TRunningProgram& p : programs) WaitForSingleObject(p.Process.Get(), MsLeft(deadline));

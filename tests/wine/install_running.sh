@@ -43,7 +43,7 @@ start_probe() {  # keep|refuse [program [argument]]
 }
 
 check "version 2.5.1.0 installs" 0 "$(install_demo "$V1")"
-wine taskkill /F /IM ZoDemo.exe >/dev/null 2>&1
+end_demo
 
 # ---- The program that started the installer closes, saving its work --------------------------------
 start_probe keep "$(winepath -w "$V2/ZoDemoSetup.exe")" /Silent
@@ -53,7 +53,7 @@ check "an in-product update completes" 3.0.0.0 "$(version_of)"
 check "the program that started it was asked and saved its work" "saved" "$(tr -d '\r' <"$MARKER" 2>/dev/null)"
 check "it is no longer running" no "$(probe_running)"
 sleep 2
-wine taskkill /F /IM ZoDemo.exe >/dev/null 2>&1
+end_demo
 cp "$APP/Uninstall.da1" "$WORK/da1-v2"
 rm -f "$MARKER"
 
@@ -93,7 +93,7 @@ check "then the installation completes" "0 2.5.1.0" "$RC $(version_of)"
 check "the refusing program was ended" no "$(probe_running)"
 check "it saved nothing" no "$([ -e "$MARKER" ] && echo yes || echo no)"
 sleep 2
-wine taskkill /F /IM ZoDemo.exe >/dev/null 2>&1
+end_demo
 
 # ---- A program that refuses, with /Silent ------------------------------------------------------------
 start_probe refuse
@@ -102,7 +102,7 @@ check "the refusing program was ended" no "$(probe_running)"
 contains "the log says it was ended after not closing" "未能关闭，已结束：Zo 记事本 - 未保存 (close_probe.exe)" \
   "$(cat "$(newest_log)")"
 check "the upgrade completed" 3.0.0.0 "$(version_of)"
-wine taskkill /F /IM ZoDemo.exe >/dev/null 2>&1
+end_demo
 
 # ---- The uninstaller's window asks the same, and cancelling removes nothing --------------------------
 start_probe refuse
