@@ -34,8 +34,15 @@ enum TControlId : int {
 
     // TLicenseForm
     idMemLicense = 300,
+
+    // TCloseProgramsForm (a TBaseDialogForm: OK is "关闭程序并继续" or
+    // "继续等待", Cancel "取消")
+    idCloseLblInfo = 210,
+    idCloseMemPrograms = 211,
+    idBtnEndPrograms = 212,
 };
 
 // Window class names: each window's class is named after its class.
 #define ZO_MAINFORM_CLASS L"TMainForm"
 #define ZO_LICENSEFORM_CLASS L"TLicenseForm"
+#define ZO_CLOSEPROGRAMSFORM_CLASS L"TCloseProgramsForm"

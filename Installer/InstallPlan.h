@@ -65,9 +65,11 @@ public:
     // keys below HKEY_LOCAL_MACHINE, in this order ("_is1", then our own "_mw").
     std::vector<WideString> PreviousUninstallKeys;
     // The product's executables that may be running and hold their files: the
-    // ".exe" targets (any letter case). A running process is ended only when
-    // it runs from one of these paths; the installer itself and the program
-    // that started it never are (ZoProcesses_win), whatever their names.
+    // ".exe" targets (any letter case). A running process is asked to close
+    // (and ended only if it will not) when it runs from one of these paths;
+    // the installer itself and other copies of it never are (ZoProcesses_win),
+    // whatever their names. The program that started the installer is asked
+    // like any other.
     std::vector<WideString> ProgramsToEnd;
     std::vector<TPlannedFile> Files;           // in list order
     std::vector<TPlannedValue> Values;         // in list order

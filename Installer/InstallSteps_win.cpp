@@ -273,8 +273,13 @@ bool TInstallSequence::Run()
         // Before anything goes: a damaged package must not cost the version
         // that works. Decoding every image is needed only when one is to go.
         LoadPackage(EarlierVersionToRemove());
+        // The programs first: the earlier version's uninstaller would end
+        // them without asking, and a cancel must find everything as it was.
+        if (!CloseRunningPrograms()) {
+            cancelled_ = true;
+            return false;
+        }
         if (UninstallPreviousVersion() > 0) machineChanged_ = true;
-        CloseRunningPrograms();
         view_.SetStatus(u"正在安装");
         view_.PumpMessages();
         InstallFiles();
@@ -302,8 +307,9 @@ int TInstallSequence::UninstallPreviousVersion()
 {
     int run = 0;
     std::vector<WideString> done;  // a registration seen in both views (32-bit Windows) runs once
-    for (REGSAM view : kRegistryViews)
-        for (const WideString& path : CurrentPlan().PreviousUninstallKeys) {
+    // Key by key, each in both views: every "_is1" before any "_mw".
+    for (const WideString& path : CurrentPlan().PreviousUninstallKeys)
+        for (REGSAM view : kRegistryViews) {
             TUniqueHKey key;
             if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, W(path), 0, KEY_ALL_ACCESS | view, key.Put()) != ERROR_SUCCESS) {
                 key.Release();  // a failed open leaves no key to close
@@ -322,9 +328,22 @@ int TInstallSequence::UninstallPreviousVersion()
     return run;
 }
 
-void TInstallSequence::CloseRunningPrograms()
+bool TInstallSequence::CloseRunningPrograms()
 {
-    TZoProcessfn::EndRunningFrom(CurrentPlan().ProgramsToEnd, programEndWaitMs);
+    TClosePrompt prompt;
+    bool asked = false;
+    if (!view_.Silent())
+        prompt = [this, &asked](const std::vector<WideString>& programs, bool stillRunning) {
+            asked = true;
+            TCloseChoice choice = view_.AskToClosePrograms(programs, stillRunning);
+            // What the window is waiting for meanwhile.
+            if (choice == TCloseChoice::Close || choice == TCloseChoice::Wait) view_.SetDetail(CloseProgramsText::Closing);
+            return choice;
+        };
+    const bool closed = TZoProcessfn::CloseRunningFrom(CurrentPlan().ProgramsToEnd, prompt, programCloseWaitMs,
+                                                       [this] { view_.PumpMessages(); });
+    if (asked) view_.SetDetail(WideString());
+    return closed;
 }
 
 void TInstallSequence::LoadPackage(bool checkImages)
@@ -420,6 +439,13 @@ void TInstallSequence::WriteInstalledFile(const TSetupFile& entry, TFileImage co
             throw DamagedImage(entry);  // the package, not the target: no retry helps
         } catch (const std::exception& e) {
             reason = ErrorText(e);
+        }
+        // Whoever holds the file, where the system can tell.
+        std::vector<WideString> holders = TZoProcessfn::HoldersOf(path);
+        if (!holders.empty()) {
+            WideString names;
+            for (const WideString& name : holders) names += (names.empty() ? u"" : CloseProgramsText::ListSeparator) + name;
+            reason += u"\r\n" + FormatText(CloseProgramsText::Holders, {names});
         }
         LogAdd(TLogEntry::Error, FormatText(u"复制文件失败：%s（%s），第 %s 次", {path, reason, IntToStr(attempt)}));
 

@@ -40,7 +40,9 @@ ZO_DECLARE_ERROR(EOleSysError, Exception);
 
 // The installer's exit codes; the README's table lists them.
 enum TInstallExitCode : int {
-    ecSuccess = 0,         // installed, or the user chose to quit
+    // Installed, or the user chose to quit (before anything was changed: in
+    // the copy-failure window, or cancelling in the running-programs dialog).
+    ecSuccess = 0,
     ecBadDestination = 2,  // "/Silent": the destination failed its check
     ecDownloadFailed = 3,  // "/Silent": the full package could not be downloaded
     ecFileNotWritten = 4,  // "/Silent": a file could not be written after retries
@@ -70,12 +72,15 @@ public:
     TInstallSequence(const TInstallSequence&) = delete;
     TInstallSequence& operator=(const TInstallSequence&) = delete;
 
-    // Steps 5 to 17; false when an error ended the sequence (already reported).
+    // Steps 5 to 17; false when an error ended the sequence (already reported)
+    // or the person cancelled in the running-programs dialog (Cancelled():
+    // nothing was changed; the window goes back to its idle look).
     // The package is known to be whole before the earlier version goes: its
     // index reads and every file entry has its image; when an earlier
     // version's uninstaller is to run, every image is decoded once too. An
     // error after the first file leaves what was written registered.
     bool Run();
+    bool Cancelled() const { return cancelled_; }
 
     // Finds every entry's image in the package; with checkImages, decodes
     // each one as well. Raises EPackageError for a damaged package.
@@ -92,7 +97,10 @@ public:
     // Returns how many earlier uninstallers ran. One whose program is gone
     // (its folder was deleted) is not waited for.
     int UninstallPreviousVersion();
-    void CloseRunningPrograms();
+    // Asks the programs running from the product's files to close (the window
+    // asks the person first); false when the person cancelled. Runs before the
+    // earlier version's uninstaller, so cancelling leaves it untouched.
+    bool CloseRunningPrograms();
     void InstallFiles();
     // Writes one file with its times; on failure the copy-failure dialog
     // decides (retry, ignore, or end the process with 0). Silent: a few
@@ -107,8 +115,9 @@ public:
 
     // The pause after an old uninstaller.
     DWORD uninstallPauseMs = 2000;
-    // The longest wait for ended programs to go; none is waited for when none ran.
-    DWORD programEndWaitMs = 5000;
+    // How long the programs asked to close are waited for, in all, before
+    // they are named again (window) or ended ("/Silent").
+    DWORD programCloseWaitMs = kProgramCloseWaitMs;
     // Without a person: attempts at one file, and the pause between them.
     int silentWriteAttempts = 4;
     DWORD silentRetryPauseMs = 1000;
@@ -138,6 +147,7 @@ private:
     int valuesWritten_ = 0, shortcutsWritten_ = 0;
     bool packageLoaded_ = false;
     bool machineChanged_ = false;        // an earlier version removed, or something written
+    bool cancelled_ = false;
 };
 
 // The plan of an installation by the running installer, dated today.

@@ -1,6 +1,7 @@
 #include "MainFrm_win.h"
 
 #include "ControlIds.h"
+#include "CloseProgramsFrm_win.h"
 #include "CopyFileFailureFrm_win.h"
 #include "InstallSteps_win.h"
 #include "LicenseFrm_win.h"
@@ -369,7 +370,10 @@ void TMainForm::btnInstallClick()
     }
     installState = TInstallState::Installing;
     ShowInstallingLook();
-    if (!fullPackage) {
+    // A package already downloaded and checked (the person cancelled in the
+    // running-programs dialog) is installed as it is: the module is no longer
+    // the online installer, whose pin a second download would need.
+    if (!fullPackage && !downloadedPackageFile) {
         if (!DownloadFullPackageHook || !DownloadFullPackageHook(*this)) {
             if (installState == TInstallState::Installing) RestoreIdlePage();
             return;
@@ -378,7 +382,11 @@ void TMainForm::btnInstallClick()
     TInstallSequence sequence(*script, resourceModule.Resources(), *this, iconPng_);
     sequence.silentVisit = VisitUrlSilently;
     if (!sequence.Run()) {
-        sequenceFailed_ = true;
+        // Cancelled in the running-programs dialog: nothing was changed.
+        if (sequence.Cancelled())
+            RestoreIdlePage();
+        else
+            sequenceFailed_ = true;
         return;
     }
     if (silentMode || autoMode) btnRunAppClick();
@@ -487,4 +495,9 @@ void TMainForm::ShowInfo(const WideString& text)
 int TMainForm::ShowCopyFileFailure(const WideString& path, const WideString& reason)
 {
     return ::ShowCopyFileFailure(this, path, reason);
+}
+
+TCloseChoice TMainForm::AskToClosePrograms(const std::vector<WideString>& programs, bool stillRunning)
+{
+    return ShowClosePrograms(this, programs, stillRunning);
 }

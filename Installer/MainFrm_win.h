@@ -108,6 +108,7 @@ public:
     void PumpMessages() override;
     void ShowInfo(const WideString& text) override;
     int ShowCopyFileFailure(const WideString& path, const WideString& reason) override;
+    TCloseChoice AskToClosePrograms(const std::vector<WideString>& programs, bool stillRunning) override;
     void ShowFinished() override;
 
     // The icon as the package holds it (a PNG), for the uninstaller's copy.

@@ -144,8 +144,15 @@ TUninstallReport TUninstallSequence::Run()
     // What the script names outside the install folder stays, and is said.
     for (const WideString& item : plan_.Outside) report_.Leftovers.push_back(item);
     report_.Outside = static_cast<int>(plan_.Outside.size());
-    status(u"正在关闭程序");
-    step(&TUninstallSequence::CloseRunningPrograms);
+    status(CloseProgramsText::Closing);
+    try {
+        if (!CloseRunningPrograms()) {
+            report_.Cancelled = true;
+            return report_;
+        }
+    } catch (const std::exception& e) {
+        report_.Leftovers.push_back(FromUtf8(e.what()));
+    }
     status(u"正在删除文件");
     step(&TUninstallSequence::RemoveFiles);
     step(&TUninstallSequence::RemoveShortcuts);
@@ -158,11 +165,14 @@ TUninstallReport TUninstallSequence::Run()
     return report_;
 }
 
-void TUninstallSequence::CloseRunningPrograms()
+bool TUninstallSequence::CloseRunningPrograms()
 {
-    // Only what runs from the files about to go; never this program or the one
-    // that started it (an upgrading installer waits for us).
-    TZoProcessfn::EndRunningFrom(plan_.Files, programEndWaitMs);
+    TClosePrompt prompt;
+    if (view_.CanAsk())
+        prompt = [this](const std::vector<WideString>& programs, bool stillRunning) {
+            return view_.AskToClosePrograms(programs, stillRunning);
+        };
+    return TZoProcessfn::CloseRunningFrom(plan_.Files, prompt, programCloseWaitMs, [this] { view_.PumpMessages(); });
 }
 
 bool TUninstallSequence::RemoveFile(const WideString& path)

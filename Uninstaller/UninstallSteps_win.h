@@ -5,7 +5,10 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "UninstallPlan.h"
+#include "ZoClosePrograms.h"
 #include "ZoTypes.h"
 
 class TSetupScript;
@@ -27,6 +30,12 @@ public:
     virtual void SetProgressMax(int maximum) = 0;  // and the position to 0
     virtual void StepProgress() = 0;
     virtual void PumpMessages() = 0;
+    // False without a person ("/SILENT"): programs that do not close when
+    // asked are ended without a question.
+    virtual bool CanAsk() const = 0;
+    // The running-programs dialog: the programs as listed, and whether they
+    // were asked already and are still running.
+    virtual TCloseChoice AskToClosePrograms(const std::vector<WideString>& programs, bool stillRunning) = 0;
 };
 
 // "/SILENT": no one is there to see anything.
@@ -37,6 +46,8 @@ public:
     void SetProgressMax(int) override {}
     void StepProgress() override {}
     void PumpMessages() override {}
+    bool CanAsk() const override { return false; }
+    TCloseChoice AskToClosePrograms(const std::vector<WideString>&, bool) override { return TCloseChoice::End; }
 };
 
 struct TUninstallReport {
@@ -46,6 +57,8 @@ struct TUninstallReport {
     std::vector<WideString> Leftovers;
     int Outside = 0;           // of them, left because they lie outside
     int RemovedAtRestart = 0;  // of them, marked for deletion when Windows next starts (in use)
+    // The person cancelled in the running-programs dialog: nothing was removed.
+    bool Cancelled = false;
     bool Complete() const { return Leftovers.empty(); }
 };
 
@@ -56,12 +69,14 @@ public:
     TUninstallSequence& operator=(const TUninstallSequence&) = delete;
 
     // Every step in order; the registration and the data files go after the
-    // product, so an uninstallation cut short can be run again.
+    // product, so an uninstallation cut short can be run again. Cancelling in
+    // the running-programs dialog stops before anything is removed.
     TUninstallReport Run();
 
-    // The product's executables are ended with taskkill, as the installer
-    // does; never one named like the program that started the uninstaller.
-    void CloseRunningPrograms();
+    // The programs running from the files about to go are asked to close, as
+    // the installer asks (ZoProcesses_win): never this program or another
+    // copy of it. False when the person cancelled.
+    bool CloseRunningPrograms();
     void RemoveFiles();
     void RemoveShortcuts();
     // The values, then the keys they leave empty.
@@ -79,8 +94,9 @@ public:
     // A file held by a program that was just ended may stay locked a moment.
     int deleteAttempts = 4;
     DWORD retryPauseMs = 500;
-    // The longest wait for ended programs to go; none is waited for when none ran.
-    DWORD programEndWaitMs = 5000;
+    // How long the programs asked to close are waited for, in all, before
+    // they are named again (window) or ended ("/SILENT").
+    DWORD programCloseWaitMs = kProgramCloseWaitMs;
 
 private:
     // True when the file is gone (or was not there).
