@@ -20,12 +20,19 @@ Any other command (one without --gc-sections) runs unchanged.
 """
 import os
 import re
+import shlex
+import shutil
 import struct
 import subprocess
 import sys
 import tempfile
 
+sys.dont_write_bytecode = True  # nothing written into the source tree
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import coff_eh_frame  # noqa: E402
+
 KEEP_PDATA = "KEEP(*(.pdata*))"
+KEEP_EH_FRAME = "KEEP(*(.eh_frame*))"
 REMOVED = re.compile(r"removing unused section '([^']*)' in file '([^']*)'")
 CODE_SECTION = re.compile(r"^\.text(\$.+|\..+)?$")
 
@@ -148,6 +155,134 @@ def check_unwind_table(path):
         previous_end = end
 
 
+def expanded(cmd):
+    """The command with its @response files read in."""
+    args = []
+    for arg in cmd:
+        if arg.startswith("@") and os.path.isfile(arg[1:]):
+            with open(arg[1:]) as f:
+                args += shlex.split(f.read())
+        else:
+            args.append(arg)
+    return args
+
+
+MAPPED = re.compile(r"^ (\.text\S*)\s*\n?\s+0x[0-9a-f]+\s+0x[0-9a-f]+ (\S.*)$", re.M)
+
+
+def placed_code(map_file):
+    """{input file: {code section names}} that a link map shows in the output."""
+    with open(map_file, errors="replace") as f:
+        text = f.read()
+    at = text.find("\nLinker script and memory map")
+    if at < 0:
+        raise LinkError("the link map has no memory map")
+    placed = {}
+    for m in MAPPED.finditer(text, at):
+        placed.setdefault(m.group(2).strip(), set()).add(m.group(1))
+    return placed
+
+
+def without(removed, kept):
+    out = {}
+    for name, sections in removed.items():
+        left = sections - kept.get(name, set())
+        if left:
+            out[name] = left
+    return out
+
+
+class FramePruner:
+    """Copies of the link's inputs whose objects' .eh_frame no longer describe removed
+    code (i686: one unwind section an object, kept whole by the linker script)."""
+
+    def __init__(self, cmd, work):
+        self.cmd, self.work = expanded(cmd), work
+        self.copies = os.path.join(work, "copies")
+        self.search = os.path.join(self.copies, "lib")
+        self.renamed = {}  # copy -> the input it stands for
+
+    def original(self, removed):
+        """removed, with the copies' names as the originals'."""
+        out = {}
+        for name, sections in removed.items():
+            path, member = coff_eh_frame.split_input(name)
+            path = self.renamed.get(path, path)
+            out.setdefault(path + ("(%s)" % member if member is not None else ""), set()).update(sections)
+        return out
+
+    def command(self, removed):
+        """The link command over copies without the unwind entries of `removed`, and
+        {copy's input name: sections} for the discard block."""
+        by_path = {}
+        for name, sections in removed.items():
+            path, member = coff_eh_frame.split_input(name)
+            by_path.setdefault(path, {}).setdefault(member, set()).update(sections)
+        args, searched = list(self.cmd), False
+        self.renamed.clear()
+        shutil.rmtree(self.copies, ignore_errors=True)  # the last round's copies
+        copies = {}
+        for n, (path, members) in enumerate(sorted(by_path.items())):
+            named = [i for i, a in enumerate(args) if not a.startswith("-") and i > 0
+                     and os.path.abspath(a) == os.path.abspath(path)]
+            base = os.path.basename(path)
+            if named:
+                target = os.path.join(self.copies, str(n), base)
+            elif os.path.isabs(path) and base.startswith("lib") and base.endswith(".a") \
+                    and not os.path.exists(os.path.join(self.search, base)):
+                target = os.path.join(self.search, base)  # found through -l: shadowed by -L
+            else:
+                continue
+            os.makedirs(os.path.dirname(target), exist_ok=True)
+            if not coff_eh_frame.prune_file(path, target, members):
+                os.remove(target)
+                continue
+            for i in named:
+                args[i] = target
+            searched |= not named
+            self.renamed[target] = path
+            copies[path] = target
+        if searched:
+            args.insert(1, "-L" + self.search)
+        renamed = {}
+        for name, sections in removed.items():
+            path, member = coff_eh_frame.split_input(name)
+            path = copies.get(path, path)
+            renamed[path + ("(%s)" % member if member is not None else "")] = sections
+        return args, renamed
+
+
+def frames_link(cmd, work, script, removed, output):
+    """The final i686 link: the objects' unwind entries of removed code dropped. A kept
+    entry's personality routine and handler table bring some code back; that code gets
+    its entries back and the link is repeated, until no dropped entry's code is placed.
+    (The removal report is no measure here: it lists an inline function's duplicate
+    copies in one link and not in the other.)"""
+    pruner = FramePruner(cmd, work)
+    final_script, map_file = os.path.join(work, "final.x"), os.path.join(work, "final.map")
+    for _ in range(8):
+        args, renamed = pruner.command(removed)
+        with open(final_script, "w") as f:
+            f.write(with_discards(script, discard_block(renamed)))
+        rc, _, err = run(args + ["-Wl,-T," + final_script, "-Wl,--print-gc-sections", "-Wl,-Map," + map_file])
+        if rc != 0:
+            sys.stderr.write(other_messages(err))
+            return rc
+        placed = pruner.original(placed_code(map_file))
+        if not placed:
+            raise LinkError("the link map of %s shows no code" % output)
+        left = without(removed, placed)
+        if left == removed:
+            sys.stderr.write(other_messages(err))
+            try:
+                coff_eh_frame.check_image_frames(output)
+            except ValueError as e:
+                raise LinkError(str(e))
+            return 0
+        removed = left
+    raise LinkError("the unwind entries of %s did not settle" % output)
+
+
 def output_of(cmd):
     for i, arg in enumerate(cmd[:-1]):
         if arg == "-o":
@@ -172,9 +307,12 @@ def gc_link(cmd):
         script = default_script(out)
         if script.count(KEEP_PDATA) != 1:
             return None  # a linker that does not keep all unwind data needs no help
+        # i686 objects keep their unwind entries in one .eh_frame each (DWARF, not .pdata).
+        frames = "pei-i386" in script and script.count(KEEP_EH_FRAME) == 1
         first_script = os.path.join(work, "first.x")
         with open(first_script, "w") as f:
-            f.write(script.replace(KEEP_PDATA, "*(.pdata*)"))
+            first = script.replace(KEEP_PDATA, "*(.pdata*)")
+            f.write(first.replace(KEEP_EH_FRAME, "*(.eh_frame*)") if frames else first)
 
         # Unwind entries still reach the output (ld keeps .pdata when sweeping) but
         # no longer hold their functions; .xdata stays kept, so the personality
@@ -184,6 +322,8 @@ def gc_link(cmd):
             sys.stderr.write(other_messages(err))
             return rc
         removed = removed_code(err)
+        if frames:
+            return frames_link(cmd, work, script.replace(KEEP_PDATA, "*(.pdata*)"), removed, output)
 
         final_script = os.path.join(work, "final.x")
         with open(final_script, "w") as f:
@@ -201,9 +341,7 @@ def gc_link(cmd):
             os.remove(output)
         raise
     finally:
-        for name in os.listdir(work):
-            os.remove(os.path.join(work, name))
-        os.rmdir(work)
+        shutil.rmtree(work, ignore_errors=True)
 
 
 def main(argv):
