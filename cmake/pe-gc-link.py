@@ -252,6 +252,47 @@ class FramePruner:
         return args, renamed
 
 
+def check_delay_stubs(map_file, output):
+    """Every delay-import member of the link must have come in by its stub's name, which
+    the stub list names: one that came in by its __imp_ pointer alone would lose its stub
+    (the first call would jump to address 0)."""
+    for symbol in included_delay_members(map_file):
+        if symbol.startswith("__imp_"):
+            raise LinkError("%s: the delay-import stub of %s is not kept" % (output, symbol))
+
+
+def included_delay_members(map_file):
+    """The symbols by which the 32-bit link took each member of a delay-import library
+    (the map prints them without the leading underscore of the 32-bit C names)."""
+    with open(map_file, errors="replace") as f:
+        text = f.read()
+    text = text[:text.find("\nLinker script and memory map")]
+    return ["_" + m.group(1) for m in INCLUDED.finditer(text)]
+
+
+STUB_LIST = re.compile(r"-keep\.ld$")
+INCLUDED = re.compile(r"^\S+_delay\.a\([^()]*\)\s*\n\s+\S.*\((\S+)\)$", re.M)
+
+
+def without_stub_lists(args):
+    """The command without cmake/delay-import.py's lists of every delay-import stub,
+    and where the first stood (None: there are none)."""
+    at = next((i for i, a in enumerate(args) if STUB_LIST.search(a)), None)
+    return [a for a in args if not STUB_LIST.search(a)], at
+
+
+def with_stub_list(args, at, path, first_map):
+    """The command with one list of the stubs the program refers to, as the first link's
+    map shows the delay-import members it took: the 32-bit linker drops a stub that is
+    called only through its __imp_ pointer, so each must be named, but only those."""
+    stubs = sorted({s[len("__imp_"):] if s.startswith("__imp_") else s for s in included_delay_members(first_map)})
+    if not stubs:
+        return args
+    with open(path, "w") as f:
+        f.write("EXTERN(%s)\n" % " ".join('"%s"' % s for s in stubs))
+    return args[:at] + [path] + args[at:]
+
+
 def frames_link(cmd, work, script, removed, output):
     """The final i686 link: the objects' unwind entries of removed code dropped. A kept
     entry's personality routine and handler table bring some code back; that code gets
@@ -274,6 +315,7 @@ def frames_link(cmd, work, script, removed, output):
         left = without(removed, placed)
         if left == removed:
             sys.stderr.write(other_messages(err))
+            check_delay_stubs(map_file, output)
             try:
                 coff_eh_frame.check_image_frames(output)
             except ValueError as e:
@@ -317,12 +359,19 @@ def gc_link(cmd):
         # Unwind entries still reach the output (ld keeps .pdata when sweeping) but
         # no longer hold their functions; .xdata stays kept, so the personality
         # routines and the caught types they name count as used, as they will.
-        rc, _, err = run(base + ["-Wl,-T," + first_script, "-Wl,--print-gc-sections"])
+        if frames:
+            cmd, keeps = without_stub_lists(expanded(cmd))
+            base = list(cmd)
+            base[base.index("-o") + 1] = scratch
+        first_map = os.path.join(work, "first.map")
+        rc, _, err = run(base + ["-Wl,-T," + first_script, "-Wl,--print-gc-sections", "-Wl,-Map," + first_map])
         if rc != 0:
             sys.stderr.write(other_messages(err))
             return rc
         removed = removed_code(err)
         if frames:
+            if keeps is not None:
+                cmd = with_stub_list(cmd, keeps, os.path.join(work, "delay-stubs.ld"), first_map)
             return frames_link(cmd, work, script.replace(KEEP_PDATA, "*(.pdata*)"), removed, output)
 
         final_script = os.path.join(work, "final.x")
