@@ -146,6 +146,24 @@ TBytes Deflate(const uint8_t* data, size_t size)
     return out;
 }
 
+TBytes Store(const uint8_t* data, size_t size)
+{
+    TBytes out;
+    if (size == 0) return out;
+    constexpr size_t kBlock = 65535;  // a stored block's length is 16 bits
+    out.reserve(2 + size + 5 * (size / kBlock + 1) + 4);
+    out.insert(out.end(), {0x78, 0x01});  // deflate, 32 KiB window, fastest level
+    for (size_t at = 0; at < size; at += kBlock) {
+        const size_t n = std::min(kBlock, size - at);
+        out.push_back(at + n == size ? 1 : 0);  // BFINAL on the last block, BTYPE stored
+        out.insert(out.end(), {uint8_t(n), uint8_t(n >> 8), uint8_t(~n), uint8_t(~n >> 8)});
+        out.insert(out.end(), data + at, data + at + n);
+    }
+    const auto trailer = Adler32Trailer(static_cast<uint32_t>(adler32_z(1, data, size)));
+    out.insert(out.end(), trailer.begin(), trailer.end());
+    return out;
+}
+
 TBytes DeflatePiece(const TBytes& input, const TBytes& dictionary, bool last)
 {
     z_stream z{};
