@@ -17,10 +17,12 @@ constexpr size_t kMaxOutput = 0x7FFFFFFF;  // package sizes are 32-bit signed
 // the XOR then runs over long plain arrays, which the compiler does a word at a time.
 constexpr size_t kKeyRun = kKeyPeriod * 64;
 
+// Built on first use, on the heap: as a constant the compiler would store its
+// 16 KB in every program.
 const uint8_t* Key()
 {
-    static const auto key = [] {
-        std::array<uint8_t, kKeyRun + kKeyPeriod> k{};
+    static const std::vector<uint8_t> key = [] {
+        std::vector<uint8_t> k(kKeyRun + kKeyPeriod);
         for (size_t i = 0; i < k.size(); ++i) k[i] = static_cast<uint8_t>(i % kKeyPeriod);
         return k;
     }();

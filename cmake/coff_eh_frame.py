@@ -230,15 +230,19 @@ def split_input(input_file):
 def image_code_ranges(image):
     """[(rva, end)] of the executable sections and the image base, of a 32-bit PE image."""
     pe = struct.unpack_from("<I", image, 0x3C)[0]
-    count, optional_size = struct.unpack_from("<H12xH", image, pe + 6)
+    count, symbols_at, symbols, optional_size = struct.unpack_from("<H4xIIH", image, pe + 6)
     optional = pe + 24
     image_base = struct.unpack_from("<I", image, optional + 28)[0]
     sections = []
     for i in range(count):
         at = optional + optional_size + 40 * i
+        name = bytes(image[at:at + 8]).rstrip(b"\0")
+        if name.startswith(b"/") and symbols_at:  # a long name, in the string table
+            start = symbols_at + 18 * symbols + int(name[1:])
+            name = bytes(image[start:image.index(b"\0", start)])
         vsize, rva, raw_size, raw_at = struct.unpack_from("<IIII", image, at + 8)
         flags = struct.unpack_from("<I", image, at + 36)[0]
-        sections.append((bytes(image[at:at + 8]).rstrip(b"\0"), rva, vsize, raw_at, raw_size, flags))
+        sections.append((name, rva, vsize, raw_at, raw_size, flags))
     return image_base, sections
 
 
@@ -261,7 +265,7 @@ def check_image_frames(path):
     image_base, sections = image_code_ranges(image)
     if struct.unpack_from("<H", image, struct.unpack_from("<I", image, 0x3C)[0] + 24)[0] != 0x10B:
         return 0
-    frames = [s for s in sections if s[0] in (b".eh_fram", b".eh_frame") or s[0].startswith(b"/")]
+    frames = [s for s in sections if s[0] in (b".eh_fram", b".eh_frame")]  # stripped: 8 letters
     code = [(s[1], s[1] + s[2]) for s in sections if s[5] & 0x20000000]
     frames = [s for s in frames if not s[5] & 0x20000000 and s[4] >= 8]
     checked = 0

@@ -14,6 +14,16 @@ program is linked twice:
 
 Both links see the same roots, so both must drop the same code: the launcher checks
 that, and checks that every unwind entry of the result describes code of the result.
+
+The i686 script keeps the DWARF unwind data the same way (KEEP(*(.eh_frame*))), but
+there an object's entries share one .eh_frame section, which no script can split.
+So the second link runs over copies of the inputs whose objects no longer hold the
+entries of the removed functions (coff_eh_frame.py rewrites them); entries whose
+functions the kept entries' personality routines and handler tables bring back are
+restored and the link repeated, until no dropped entry's function is in the output
+(read from the link map). Every entry of the result must describe its code. The same
+links keep only the delay-import stubs the program refers to (see with_stub_list).
+
 Any other command (one without --gc-sections) runs unchanged.
 
     pe-gc-link.py COMPILER ARGS...      (the CXX_LINKER_LAUNCHER of a target)
