@@ -141,7 +141,7 @@ bool IsPng(const TBytes& bytes)
 // the product impossible to uninstall.
 void SaveEncoded(TMemoryStream& stream, const WideString& fileName)
 {
-    TSetupfn::EncodeStream(&stream);
+    TSetupfn::EncodeStreamStored(&stream);
     TFolderChain folders = HeldFolders(fileName);
     ReplaceFileWith(fileName, stream.Memory(), stream.Bytes().size());
 }

@@ -20,6 +20,14 @@ void TSetupfn::EncodeStream(TMemoryStream* stream)
     ZoCodec::Scramble(stream->Memory(), stream->Bytes().size());
 }
 
+void TSetupfn::EncodeStreamStored(TMemoryStream* stream)
+{
+    TBytes packed = ZoCodec::Store(stream->Memory(), stream->Bytes().size());
+    stream->Bytes().swap(packed);
+    stream->SetPosition(0);
+    ZoCodec::Scramble(stream->Memory(), stream->Bytes().size());
+}
+
 void TSetupfn::DecodeStream(TMemoryStream* stream, size_t maxBytes)
 {
     ZoCodec::Scramble(stream->Memory(), stream->Bytes().size());

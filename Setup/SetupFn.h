@@ -17,6 +17,9 @@ public:
     // The inverse; raises EDecompressionError "Error" on damaged data, and
     // one naming the ceiling for data that would decode past maxBytes.
     static void DecodeStream(TMemoryStream* stream, size_t maxBytes = kMaxDecodedBytes);
+    // EncodeStream in stored blocks (ZoCodec::Store): what the installer writes,
+    // read by the same decoder.
+    static void EncodeStreamStored(TMemoryStream* stream);
     // What a script, an agreement text, an icon, the package index or
     // "Uninstall.da1" may decode to; past it the data is taken as damaged
     // (a few megabytes of zlib can claim gigabytes).
