@@ -126,6 +126,12 @@ TMainForm::~TMainForm()
     resourceModule.Reset();  // a downloaded package and its folder go with their handles
 }
 
+void TMainForm::EndProcess(int exitCode)
+{
+    resourceModule.Reset();
+    TInstallView::EndProcess(exitCode);
+}
+
 void TMainForm::CreateControls()
 {
     auto drag = [this] { DragWindow(); };

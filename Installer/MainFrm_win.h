@@ -43,6 +43,9 @@ public:
     // The process's exit code when the window closes: an error that ended the
     // install sequence is no success.
     int ExitCode() const;
+    // Ends the process at once; a downloaded package goes first, then its
+    // folder, rather than in whatever order the system closes the handles.
+    [[noreturn]] void EndProcess(int exitCode) override;
     WideString licenseText;
     std::unique_ptr<TSetupScript> script;
     WideString downloadedPackage;
