@@ -142,7 +142,9 @@ bool IsPng(const TBytes& bytes)
 void SaveEncoded(TMemoryStream& stream, const WideString& fileName)
 {
     TSetupfn::EncodeStreamStored(&stream);
-    TFolderChain folders = HeldFolders(fileName);
+    // The install folder is there already (no folder is made for the data
+    // files): held and checked, no link among it.
+    TFolderChain folders(InstallDir, fileName, false);
     ReplaceFileWith(fileName, stream.Memory(), stream.Bytes().size());
 }
 
