@@ -33,7 +33,7 @@ fi
 if [ "$only" = all ] || [ "$only" = win32 ]; then
   # The programs only: the unit tests run in build/win already.
   configure build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake -DCMAKE_BUILD_TYPE=MinSizeRel
-  cmake --build build/win32 -j "$jobs" --target zosetup Uninstall planted_exe planted_dll
+  cmake --build build/win32 -j "$jobs" --target zosetup Uninstall planted_exe planted_dll link_probe
 fi
 if [ "$only" = all ] || [ "$only" = asan ]; then
   configure build/asan -DCMAKE_BUILD_TYPE=Debug -DZO_SANITIZE=ON
