@@ -8,6 +8,7 @@
 #include <system_error>
 #include <thread>
 
+#include "AppManifest.h"
 #include "NameGuid.h"
 #include "PackageDigest.h"
 #include "PackageWriter.h"
@@ -543,6 +544,19 @@ std::unique_ptr<TSetupScript> TProjectBuilder::LoadProject(
     return script;
 }
 
+namespace {
+
+void AskForNoRights(TPeImage& pe, const WideString& file)
+{
+    try {
+        SetRequestedExecutionLevel(pe, "asInvoker");
+    } catch (const EPackageError& e) {
+        Fail(file, e.Message());
+    }
+}
+
+}  // namespace
+
 TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
 {
     std::vector<WideString> sources;
@@ -598,7 +612,10 @@ TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
     if (info.BuildMiniSetup && fullPath.lexically_normal() == onlinePath.lexically_normal())
         Fail(project, u"FullSetupFile and MiniSetupFile name the same file");
 
-    // ---- The stub (chosen above).
+    // ---- The stub (chosen above). A user's installation, or one the user
+    // chooses, starts without the administrator's rights (an either
+    // installer starts an elevated copy of itself when they are needed).
+    const bool asInvoker = info.InstallScope != TInstallScope::isMachine;
     std::unique_ptr<TPeImage> pe;
     try {
         pe = std::make_unique<TPeImage>(TPeImage::FromFile(stubFile));
@@ -610,6 +627,8 @@ TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
     } catch (const EStreamError& e) {
         Fail(u"", e.Message());
     }
+
+    if (asInvoker) AskForNoRights(*pe, stubFile);
 
     // ---- An output must never replace what the build reads.
     {
@@ -646,9 +665,13 @@ TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
         WideString& source = sources.back();
         try {
             TPeImage uninstaller = TPeImage::FromFile(source);
+            if (uninstaller.IsSigned() && asInvoker && RequestedExecutionLevel(uninstaller) != "asInvoker")
+                Fail(source, u"the signed uninstaller asks for the administrator's rights, which a per-user "
+                             u"installation cannot give it; add the unsigned one and sign it afterwards");
             if (!uninstaller.IsSigned()) {
                 uninstaller.CheckWritable();
                 SetExplorerIcon(uninstaller, png);
+                if (asInvoker) AskForNoRights(uninstaller, source);
                 // Beside the installer, and gone when the build ends, however it ends.
                 iconisedUninstaller = std::make_unique<TPendingOutput>(outDir / ToPath(fullName + u".Uninstall.exe"));
                 uninstaller.SaveToFile(iconisedUninstaller->Temp());

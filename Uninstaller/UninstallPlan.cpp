@@ -190,6 +190,7 @@ std::vector<WideString> DefaultProtectedFolders()
     add(ProgramFilesDir);
     add(DesktopDir);
     add(CommonProgramsDir);
+    add(UserProgramFilesDir);
     // Desktop, programs, documents, startup, start menu, desktop folder, the
     // common ones, application data, Windows, system, Program Files and their
     // common and 32-bit forms, profile, fonts, pictures, music, videos,
