@@ -303,12 +303,13 @@ bool TMainForm::HandOverToElevatedCopy()
 {
     std::vector<WideString> args = scopeArgs_.Rest;
     args.push_back(u"/ALLUSERS");
-    const WideString parameters = QuotedArguments(args);
+    const WideString parameters = JoinCommandLine(args);
     LogAdd(TLogEntry::Run, ElevatedStartText + parameters);
     // The copy takes the product's lock in its turn.
     setupLock_.Release();
-    if (!silentMode) ShowWindow(Handle(), SW_HIDE);
-    const TElevatedRun run = RunElevated(parameters);
+    const TElevatedRun run = RunElevated(parameters, silentMode ? nullptr : Handle(), [this] {
+        if (!silentMode) ShowWindow(Handle(), SW_HIDE);
+    });
     if (run.Started) {
         LogAdd(TLogEntry::Note, FormatText(ElevatedEndedText, {IntToStr(run.ExitCode)}));
         EndProcess(run.ExitCode);
@@ -320,7 +321,6 @@ bool TMainForm::HandOverToElevatedCopy()
         TZoVclfn::ShowInfo(Handle(), FormatText(SetupRunningText, {script->BaseInfo->AppTitle}));
         EndProcess(ecSetupRunning);
     }
-    ShowWindow(Handle(), SW_SHOW);
     return false;
 }
 

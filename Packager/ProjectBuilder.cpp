@@ -546,6 +546,26 @@ std::unique_ptr<TSetupScript> TProjectBuilder::LoadProject(
 
 namespace {
 
+// The project installs an Uninstall.exe of its own into the install folder
+// that asks for the administrator's rights: a user who installed without them
+// could not remove the product.
+WideString OwnUninstallerWarning(const TSetupScript& script, const std::vector<WideString>& sources)
+{
+    for (int i = 0; i < script.FileList->Count(); ++i) {
+        const TSetupFile& f = *script.FileList->Items(i);
+        if (DestinationKey(f.DestDir, f.SourceMask) != u"{APP}\\UNINSTALL.EXE") continue;
+        try {
+            const WideString& source = sources[static_cast<size_t>(i)];
+            if (RequestedExecutionLevel(TPeImage::FromFile(source)) == "requireAdministrator")
+                return source + u": this Uninstall.exe asks for the administrator's rights, which a per-user "
+                                u"installation does not have; carry one that asks for none (asInvoker)";
+        } catch (const Exception&) {
+            // not a program the tool can read: nothing to say about its rights
+        }
+    }
+    return WideString();
+}
+
 void AskForNoRights(TPeImage& pe, const WideString& file)
 {
     try {
@@ -629,6 +649,10 @@ TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
     }
 
     if (asInvoker) AskForNoRights(*pe, stubFile);
+
+    if (asInvoker && !addedUninstaller)
+        if (WideString warning = OwnUninstallerWarning(*script, sources); !warning.empty())
+            result.Warnings.push_back(warning);
 
     // ---- An output must never replace what the build reads.
     {

@@ -26,7 +26,7 @@ bool ProcessIsElevated()
 
 bool StartedForElevation() { return GetEnvironmentVariableW(kElevationMark, nullptr, 0) > 0; }
 
-TElevatedRun RunElevated(const WideString& parameters)
+TElevatedRun RunElevated(const WideString& parameters, void* owner, const std::function<void()>& started)
 {
     TElevatedRun result;
     wchar_t own[MAX_PATH * 2] = {};
@@ -38,6 +38,7 @@ TElevatedRun RunElevated(const WideString& parameters)
     SHELLEXECUTEINFOW info{};
     info.cbSize = sizeof info;
     info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
+    info.hwnd = static_cast<HWND>(owner);
     info.lpVerb = L"runas";
     info.lpFile = own;
     info.lpParameters = W(parameters);
@@ -50,6 +51,7 @@ TElevatedRun RunElevated(const WideString& parameters)
         return result;
     }
     TUniqueHandle process(info.hProcess);
+    if (started) started();
     // Messages keep flowing while the copy works: a hidden window that stops
     // answering would hold up whoever broadcasts to every window.
     HANDLE waitOn = process.Get();
@@ -65,32 +67,4 @@ TElevatedRun RunElevated(const WideString& parameters)
     result.Started = true;
     result.ExitCode = static_cast<int>(code);
     return result;
-}
-
-WideString QuotedArguments(const std::vector<WideString>& args)
-{
-    WideString line;
-    for (const WideString& arg : args) {
-        if (!line.empty()) line += u' ';
-        if (!arg.empty() && arg.find_first_of(u" \t\"") == WideString::npos) {
-            line += arg;
-            continue;
-        }
-        // The rules CommandLineToArgvW reads back: backslashes are literal
-        // unless they precede a quote.
-        line += u'"';
-        size_t slashes = 0;
-        for (char16_t c : arg) {
-            if (c == u'\\') {
-                ++slashes;
-                continue;
-            }
-            line.append(c == u'"' ? slashes * 2 + 1 : slashes, u'\\');
-            slashes = 0;
-            line += c;
-        }
-        line.append(slashes * 2, u'\\');
-        line += u'"';
-    }
-    return line;
 }

@@ -10,8 +10,9 @@
 // in the environment it inherits and does not try again.
 #pragma once
 
-#include <vector>
+#include <functional>
 
+#include "Elevation.h"
 #include "ZoTypes.h"
 
 // The process's token is the full administrator's one (or the system's).
@@ -26,9 +27,8 @@ struct TElevatedRun {
 };
 
 // Runs this program's own file with the given parameters, elevated, and
-// waits for it to end.
-TElevatedRun RunElevated(const WideString& parameters);
-
-// The arguments after the program's name, each quoted as the command line
-// needs it, joined by blanks.
-WideString QuotedArguments(const std::vector<WideString>& args);
+// waits for it to end. owner (a window handle, or null) owns the prompt, so it
+// comes to the front instead of flashing in the taskbar; started runs once
+// the copy runs (the caller's window steps aside then).
+TElevatedRun RunElevated(const WideString& parameters, void* owner = nullptr,
+                         const std::function<void()>& started = {});

@@ -120,7 +120,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         // user choose: this program asks for no rights, its copy gets them.
         std::vector<WideString> args;
         for (int i = 1; i <= ArgCount(); ++i) args.push_back(ArgAt(i));
-        const TElevatedRun run = RunElevated(QuotedArguments(args));
+        const TElevatedRun run = RunElevated(JoinCommandLine(args));
         if (run.Started) return Finish(run.ExitCode);
         Refuse(silent, FormatText(UninstallElevationRefusedText, {script->BaseInfo->AppTitle}), MB_ICONSTOP);
         return Finish(ucElevationRefused);

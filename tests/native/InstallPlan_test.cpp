@@ -185,6 +185,27 @@ TEST_F(InstallPlanTest, EachScopeHasItsOwnFoldersAndRegistryRoot)
     EXPECT_EQ(Value(user, u"InstallLocation").Text, InstallDir);
 }
 
+TEST(InstallScope, TheSwitchBesideTheModeChoosesOnlyForAnEitherProject)
+{
+    using V = std::vector<WideString>;
+    TScopeArgs args = TakeScopeSwitch({u"/allusers", u"/Silent"});
+    EXPECT_EQ(args.Rest, V{u"/Silent"});
+    EXPECT_EQ(args.Choice, TScopeSwitch::AllUsers);
+    // Both switches are no deployment line: nothing chosen, nothing taken out.
+    args = TakeScopeSwitch({u"/Silent", u"/ALLUSERS", u"/CurrentUser"});
+    EXPECT_EQ(args.Rest.size(), 3u);
+    EXPECT_EQ(args.Choice, TScopeSwitch::None);
+
+    const bool elevated = true;
+    EXPECT_TRUE(ChoosesPerUser(TInstallScope::isUser, TScopeSwitch::AllUsers, elevated));
+    EXPECT_FALSE(ChoosesPerUser(TInstallScope::isMachine, TScopeSwitch::CurrentUser, !elevated));
+    EXPECT_TRUE(ChoosesPerUser(TInstallScope::isEither, TScopeSwitch::CurrentUser, elevated));
+    EXPECT_FALSE(ChoosesPerUser(TInstallScope::isEither, TScopeSwitch::AllUsers, !elevated));
+    // No switch: no prompt nobody asked for.
+    EXPECT_TRUE(ChoosesPerUser(TInstallScope::isEither, TScopeSwitch::None, !elevated));
+    EXPECT_FALSE(ChoosesPerUser(TInstallScope::isEither, TScopeSwitch::None, elevated));
+}
+
 TEST_F(InstallPlanTest, TheUninstallKeyHoldsItsEighteenValuesInOrder)
 {
     TSetupBaseInfo& info = *script.BaseInfo;

@@ -5,7 +5,7 @@
 # leaves an installation for every user of the same product alone, and
 # uninstalls cleanly through its registration, its uninstaller's copy in the
 # user's own temporary folder. Then an installer that lets the user choose
-# (InstallScope "either"), told /CURRENTUSER.
+# (InstallScope "either"), told /CURRENTUSER, then /ALLUSERS.
 source "$(dirname "$0")/lib/uninstall-common.sh"
 
 # The demo as a user's product: the tool adds the uninstaller (so it asks for
@@ -76,4 +76,14 @@ check "into the user's folder, registered under HKEY_CURRENT_USER" "yes yes no" 
 "$PACK" decode "$UAPP/Uninstall.da1" "$WORK/da1.xml"
 check "the installed script holds the scope chosen" 1 "$(grep -c 'InstallScope="user"' "$WORK/da1.xml")"
 check "and uninstalls" 0 "$(run "$RUNNER" "$UKEY_PATH" QuietUninstallString)"
+# Every user, where the installer has the rights already (as it always has
+# under Wine, which shows no consent prompt): no copy of itself is started.
+check "/ALLUSERS /Silent installs for every user" 0 "$(run "$V2/ZoDemoSetup.exe" /ALLUSERS /Silent)"
+check "into Program Files, registered under HKEY_LOCAL_MACHINE" "yes yes" \
+  "$([ -f "$APP/ZoDemo.exe" ] && echo yes || echo no) $(key_exists "$KEY")"
+"$PACK" decode "$APP/Uninstall.da1" "$WORK/da1.xml"
+check "the installed script says machine" 1 "$(grep -c 'InstallScope="machine"' "$WORK/da1.xml")"
+check "its uninstaller removes it" 0 "$(uninstall_registered)"
+wait_gone "$APP" 10
+check "and the registration" "no no" "$([ -e "$APP" ] && echo yes || echo no) $(key_exists "$KEY")"
 finish
