@@ -450,7 +450,8 @@ void TMainForm::ShowFinished()
 
 bool TMainForm::ValidateInstallDir()
 {
-    TDirCheck check = ::ValidateInstallDir(edtDestDir->Text(), *this);
+    // A user's own folder keeps the protection it inherits from the profile.
+    TDirCheck check = ::ValidateInstallDir(edtDestDir->Text(), *this, !PerUserInstall);
     if (check == TDirCheck::Empty) edtDestDir->SetFocus();
     return check == TDirCheck::Ok;
 }

@@ -132,7 +132,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     }
     // A data file someone else could have written is used for this product's
     // files and its uninstall key only.
-    const bool trusted = UninstallDataTrusted(InstallDir);
+    // A user's installation: only the user (and the administrators) could
+    // have written its data, and this program runs with no more than the
+    // user's rights.
+    const bool trusted = PerUserInstall || UninstallDataTrusted(InstallDir);
     if (!trusted) {
         LogAdd(TLogEntry::Error, DistrustedDataText);
         if (silent) TZoSysfn::WriteConsoleLine(DistrustedDataText);
