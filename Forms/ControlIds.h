@@ -23,6 +23,8 @@ enum TControlId : int {
     idPbProgress = 116,
     idLblDetail = 117,
     idBtnRunApp = 118,
+    idRbAllUsers = 119,
+    idRbCurrentUser = 120,
 
     // TBaseDialogForm: OK and Cancel keep the system's numbers.
     idBtnOk = 1,

@@ -82,6 +82,10 @@ TInstallPlan TInstallPlan::FromScript(const TSetupScript& script, const WideStri
     TInstallPlan plan;
     const TSetupBaseInfo& info = *script.BaseInfo;
     plan.PreviousUninstallKeys = {UninstallKeyPath(info.GUID, u"_is1"), UninstallKeyPath(info.GUID, u"_mw")};
+    plan.UninstallRoot = ::UninstallRoot();
+    // HKEY_CURRENT_USER\Software has one view for both bitnesses.
+    plan.BothRegistryViews = !PerUserInstall;
+    if (PerUserInstall) plan.MachineKeysToReport = plan.PreviousUninstallKeys;
 
     for (const TSetupFile* entry : *script.FileList) {
         // A file with content but no image to take it from: writing it empty
@@ -119,4 +123,33 @@ WideString AppendChannelCode(const WideString& url, const WideString& programPat
     for (size_t i = bar + 1; i < name.size() && name[i] >= u'0' && name[i] <= u'9'; ++i) digits += name[i];
     if (digits.empty()) return url;
     return url + (url.find(u'?') != WideString::npos ? u"&" : u"?") + u"rcode=" + digits;
+}
+
+TScopeArgs TakeScopeSwitch(const std::vector<WideString>& args)
+{
+    TScopeArgs result;
+    int found = 0;
+    for (const WideString& arg : args) {
+        if (TextEquals(arg, u"/ALLUSERS") || TextEquals(arg, u"/CURRENTUSER")) {
+            ++found;
+            result.Choice = TextEquals(arg, u"/ALLUSERS") ? TScopeSwitch::AllUsers : TScopeSwitch::CurrentUser;
+        } else {
+            result.Rest.push_back(arg);
+        }
+    }
+    if (found > 1) return {args, TScopeSwitch::None};
+    return result;
+}
+
+bool ChoosesPerUser(TInstallScope scope, TScopeSwitch choice, bool elevated)
+{
+    switch (scope) {
+    case TInstallScope::isUser:
+        return true;
+    case TInstallScope::isEither:
+        if (choice == TScopeSwitch::None) return !elevated;
+        return choice == TScopeSwitch::CurrentUser;
+    default:
+        return false;
+    }
 }

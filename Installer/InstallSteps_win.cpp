@@ -14,6 +14,7 @@
 #include "FileDataClasses.h"
 #include "PendingRenames.h"
 #include "ReplaceFile_win.h"
+#include "ScopeTexts.h"
 #include "SetupFn.h"
 #include "SetupProject.h"
 #include "UserLaunch_win.h"
@@ -68,6 +69,46 @@ bool UninstallerIsGone(const WideString& command)
     bool absolute = (program.size() >= 3 && program[1] == u':' && program[2] == u'\\') ||
                     program.rfind(u"\\\\", 0) == 0;
     return absolute && GetFileAttributesW(W(program)) == INVALID_FILE_ATTRIBUTES;
+}
+
+HKEY RootHandle(TRegRootKey root) { return reinterpret_cast<HKEY>(RootKeyHandle(root)); }
+
+// The quiet uninstall commands registered under the plan's keys, in the
+// order they are searched, of uninstallers that are still there.
+std::vector<WideString> RegisteredUninstallers(const TInstallPlan& plan)
+{
+    std::vector<WideString> commands;
+    // Key by key, each in both views (the machine's) or the one: every
+    // "_is1" before any "_mw".
+    for (const WideString& path : plan.PreviousUninstallKeys)
+        for (REGSAM view : kRegistryViews) {
+            TUniqueHKey key;
+            if (RegOpenKeyExW(RootHandle(plan.UninstallRoot), W(path), 0, KEY_READ | view, key.Put()) == ERROR_SUCCESS) {
+                WideString command = ReadRegString(key.Get(), u"QuietUninstallString").value_or(WideString());
+                if (!command.empty() && !UninstallerIsGone(command)) commands.push_back(command);
+            } else {
+                key.Release();  // a failed open leaves no key to close
+            }
+            if (!plan.BothRegistryViews) break;
+        }
+    return commands;
+}
+
+// A user's installation leaves the product installed for every user alone
+// (the user could not remove it): the log says it is there.
+void ReportMachineInstallation(const TInstallPlan& plan)
+{
+    for (REGSAM view : kRegistryViews)
+        for (const WideString& path : plan.MachineKeysToReport) {
+            TUniqueHKey key;
+            if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, W(path), 0, KEY_READ | view, key.Put()) != ERROR_SUCCESS) {
+                key.Release();
+                continue;
+            }
+            WideString location = ReadRegString(key.Get(), u"InstallLocation").value_or(WideString());
+            LogAdd(TLogEntry::Note, FormatText(MachineInstallationLeftText, {u"HKEY_LOCAL_MACHINE\\" + path, location}));
+            return;
+        }
 }
 
 // "C:\x", "\\server\share" and "\x" are kept as typed; "C:" and "C:x" are
@@ -309,24 +350,16 @@ int TInstallSequence::UninstallPreviousVersion()
 {
     int run = 0;
     std::vector<WideString> done;  // a registration seen in both views (32-bit Windows) runs once
-    // Key by key, each in both views: every "_is1" before any "_mw".
-    for (const WideString& path : CurrentPlan().PreviousUninstallKeys)
-        for (REGSAM view : kRegistryViews) {
-            TUniqueHKey key;
-            if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, W(path), 0, KEY_ALL_ACCESS | view, key.Put()) != ERROR_SUCCESS) {
-                key.Release();  // a failed open leaves no key to close
-                continue;
-            }
-            WideString command = ReadRegString(key.Get(), u"QuietUninstallString").value_or(WideString());
-            if (command.empty() || UninstallerIsGone(command)) continue;
-            if (std::find(done.begin(), done.end(), command) != done.end()) continue;
-            done.push_back(command);
-            TWaitCursor cursor;
-            int code = TZoWinfn::RunAndWait(command);
-            LogAdd(TLogEntry::Run, FormatText(u"上一版本的卸载：%s，退出代码 %s", {command, IntToStr(code)}));
-            Sleep(uninstallPauseMs);
-            ++run;
-        }
+    ReportMachineInstallation(CurrentPlan());
+    for (const WideString& command : RegisteredUninstallers(CurrentPlan())) {
+        if (std::find(done.begin(), done.end(), command) != done.end()) continue;
+        done.push_back(command);
+        TWaitCursor cursor;
+        int code = TZoWinfn::RunAndWait(command);
+        LogAdd(TLogEntry::Run, FormatText(u"上一版本的卸载：%s，退出代码 %s", {command, IntToStr(code)}));
+        Sleep(uninstallPauseMs);
+        ++run;
+    }
     return run;
 }
 
@@ -375,20 +408,7 @@ void TInstallSequence::LoadPackage(bool checkImages)
     packageLoaded_ = true;
 }
 
-bool TInstallSequence::EarlierVersionToRemove()
-{
-    for (REGSAM view : kRegistryViews)
-        for (const WideString& path : CurrentPlan().PreviousUninstallKeys) {
-            TUniqueHKey key;
-            if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, W(path), 0, KEY_READ | view, key.Put()) != ERROR_SUCCESS) {
-                key.Release();
-                continue;
-            }
-            WideString command = ReadRegString(key.Get(), u"QuietUninstallString").value_or(WideString());
-            if (!command.empty() && !UninstallerIsGone(command)) return true;
-        }
-    return false;
-}
+bool TInstallSequence::EarlierVersionToRemove() { return !RegisteredUninstallers(CurrentPlan()).empty(); }
 
 void TInstallSequence::InstallFiles()
 {
@@ -549,7 +569,14 @@ void TInstallSequence::WriteUninstallData()
 void TInstallSequence::WriteDataFiles(const TSetupScript& script, const TInstallPlan& plan)
 {
     TMemoryStream stream;
-    script.SaveToStream(stream);
+    if (script.BaseInfo->InstallScope == TInstallScope::isEither) {
+        // The uninstaller needs the scope that was chosen, not the choice.
+        std::unique_ptr<TSetupScript> installed = script.CloneAs<TSetupScript>();
+        installed->BaseInfo->InstallScope = PerUserInstall ? TInstallScope::isUser : TInstallScope::isMachine;
+        installed->SaveToStream(stream);
+    } else {
+        script.SaveToStream(stream);
+    }
     SaveEncoded(stream, plan.ScriptDataFile);
     LogAdd(TLogEntry::File, plan.ScriptDataFile);
     stream.Clear();
@@ -603,13 +630,14 @@ void TInstallSequence::RegisterUninstall()
 {
     const TInstallPlan& plan = CurrentPlan();
     TUniqueHKey key;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, W(plan.UninstallKey), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(),
-                        nullptr) != ERROR_SUCCESS) {
+    const WideString name = RootKeyName(plan.UninstallRoot) + u"\\" + plan.UninstallKey;
+    if (RegCreateKeyExW(RootHandle(plan.UninstallRoot), W(plan.UninstallKey), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        key.Put(), nullptr) != ERROR_SUCCESS) {
         key.Release();
-        LogAdd(TLogEntry::Error, u"无法注册卸载信息：HKEY_LOCAL_MACHINE\\" + plan.UninstallKey);
+        LogAdd(TLogEntry::Error, u"无法注册卸载信息：" + name);
         return;  // no rights: no registration, and no message
     }
-    LogAdd(TLogEntry::Registry, u"HKEY_LOCAL_MACHINE\\" + plan.UninstallKey);
+    LogAdd(TLogEntry::Registry, name);
     // Wide values: a title or folder outside the ANSI code page stays intact.
     for (const TUninstallValue& value : plan.UninstallValues) {
         if (value.IsDWord)

@@ -3,11 +3,13 @@
 #include "ControlIds.h"
 #include "CloseProgramsFrm_win.h"
 #include "CopyFileFailureFrm_win.h"
+#include "Elevation_win.h"
 #include "InstallSteps_win.h"
 #include "LicenseFrm_win.h"
 #include "LicenseText.h"
 #include "OnlineSetup_win.h"
 #include "PackageResources_win.h"
+#include "ScopeTexts.h"
 #include "SetupFn.h"
 #include "SetupProject.h"
 #include "ZoGraphics_win.h"
@@ -96,18 +98,18 @@ TMainForm::TMainForm() : TBaseForm(nullptr, MainFormSpec())
     LogAdd(TLogEntry::Note, u"命令行：" + ZoPlatform::CommandLine());
     lblAppTitle->SetText(info.AppTitle);
     lblVersion->SetText(FormatText(u"版本：%s", {info.Version}));
-    edtDestDir->SetText(TSetupfn::ExpandConstants(info.DefInstallPath));
     lblProxy->SetVisible(!fullPackage);
-    ReadEarlierInstallLocation();
+    ChooseScope();
     StartupStep(u"产品图标无法读取", [&] { LoadIcon(); });
     StartupStep(u"用户许可协议无法读取", [&] { LoadLicenseText(); });
 
     btnDestDir->SetLeft(Width() - btnDestDir->Width() - 16);
     edtDestDir->SetWidth(btnDestDir->Left() - edtDestDir->Left() - 8);
     UpdateInstallButton();
-    if (!setupLock_.Acquire(info.GUID)) {
+    lockScope_ = PerUserInstall ? TSetupLock::TScope::User : TSetupLock::TScope::Machine;
+    if (!setupLock_.Acquire(info.GUID, lockScope_)) {
         const WideString text = FormatText(SetupRunningText, {info.AppTitle});
-        if (IsCommandLineSwitch(u"/Silent"))
+        if (IsInstallerSwitch(u"/Silent"))
             TZoSysfn::WriteConsoleLine(text);
         else
             TZoVclfn::ShowInfo(Handle(), text);
@@ -196,6 +198,13 @@ void TMainForm::CreateControls()
                             .parent = pnlBottom, .left = 361, .top = 63, .width = 36, .height = 14,
                             .text = u"请等待", .fontColor = clInk, .visible = false, .vcentre = true,
                             .ellipsis = true});
+    // Shown only when the project lets the user choose the scope.
+    rbAllUsers = AddControl({.kind = TControlKind::RadioButton, .id = idRbAllUsers, .name = "rbAllUsers",
+                             .parent = pnlBottom, .left = 400, .top = 62, .width = 116, .height = 16,
+                             .text = ScopeAllUsersText, .fontColor = clInk, .visible = false});
+    rbCurrentUser = AddControl({.kind = TControlKind::RadioButton, .id = idRbCurrentUser, .name = "rbCurrentUser",
+                                .parent = pnlBottom, .left = 528, .top = 62, .width = 92, .height = 16,
+                                .text = ScopeCurrentUserText, .fontColor = clInk, .visible = false});
     cbLicense->SetChecked(true);
 
     imgMinimize->SetPainter(ZoSkin::PaintMinimizeGlyph);
@@ -207,6 +216,8 @@ void TMainForm::CreateControls()
     cbLicense->OnClick = [this] { cbLicenseClick(); };
     lblLicense->OnClick = [this] { lblLicenseClick(); };
     lblProxy->OnClick = [this] { lblProxyClick(); };
+    rbAllUsers->OnClick = [this] { rbScopeClick(); };
+    rbCurrentUser->OnClick = [this] { rbScopeClick(); };
     btnInstall->OnClick = [this] { btnInstallClick(); };
     btnRunApp->OnClick = [this] { btnRunAppClick(); };
     // The passive labels (title, version, destination caption, status lines)
@@ -239,9 +250,12 @@ void TMainForm::SelectInstallMode(TMemoryStream* target)
 void TMainForm::ReadEarlierInstallLocation()
 {
     WideString path = UninstallKeyPath(script->BaseInfo->GUID, u"_mw");
+    // HKEY_CURRENT_USER\Software has one view: the first is the only one.
     for (REGSAM view : kRegistryViews) {
+        if (PerUserInstall && view != kRegistryViews[0]) break;
         TUniqueHKey key;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, W(path), 0, KEY_READ | view, key.Put()) != ERROR_SUCCESS) {
+        if (RegOpenKeyExW(reinterpret_cast<HKEY>(RootKeyHandle(UninstallRoot())), W(path), 0, KEY_READ | view,
+                          key.Put()) != ERROR_SUCCESS) {
             key.Release();  // a failed open leaves no key to close
             continue;
         }
@@ -251,6 +265,82 @@ void TMainForm::ReadEarlierInstallLocation()
             return;
         }
     }
+}
+
+void TMainForm::ChooseScope()
+{
+    const TInstallScope scope = script->BaseInfo->InstallScope;
+    scopeArgs_ = InstallerScopeArgs();
+    elevated_ = ProcessIsElevated();
+    const bool either = scope == TInstallScope::isEither;
+    if (!either && scopeArgs_.Choice != TScopeSwitch::None)
+        LogAdd(TLogEntry::Note, ScopeSwitchIgnoredText);
+    ApplyScope(ChoosesPerUser(scope, scopeArgs_.Choice, elevated_));
+    rbAllUsers->SetVisible(either);
+    rbCurrentUser->SetVisible(either);
+}
+
+void TMainForm::ApplyScope(bool perUser)
+{
+    PerUserInstall = perUser;
+    // The installed copy of the script says which scope it was installed for.
+    if (script->BaseInfo->InstallScope == TInstallScope::isEither) {
+        rbAllUsers->SetChecked(!perUser);
+        rbCurrentUser->SetChecked(perUser);
+    }
+    LogAdd(TLogEntry::Note, FormatText(ScopeLogText, {perUser ? ScopeCurrentUserText : ScopeAllUsersText}));
+    edtDestDir->SetText(TSetupfn::ExpandConstants(script->BaseInfo->DefInstallPath));
+    ReadEarlierInstallLocation();
+}
+
+void TMainForm::rbScopeClick()
+{
+    const bool perUser = rbCurrentUser->Checked();
+    if (perUser != PerUserInstall) ApplyScope(perUser);
+}
+
+bool TMainForm::NeedsElevation() const
+{
+    return script->BaseInfo->InstallScope == TInstallScope::isEither && !PerUserInstall && !elevated_ &&
+           !StartedForElevation();
+}
+
+bool TMainForm::HandOverToElevatedCopy()
+{
+    std::vector<WideString> args = scopeArgs_.Rest;
+    args.push_back(u"/ALLUSERS");
+    const WideString parameters = JoinCommandLine(args);
+    LogAdd(TLogEntry::Run, ElevatedStartText + parameters);
+    // The copy takes the product's lock in its turn.
+    setupLock_.Release();
+    const TElevatedRun run = RunElevated(parameters, silentMode ? nullptr : Handle(), [this] {
+        if (!silentMode) ShowWindow(Handle(), SW_HIDE);
+    });
+    if (run.Started) {
+        LogAdd(TLogEntry::Note, FormatText(ElevatedEndedText, {IntToStr(run.ExitCode)}));
+        EndProcess(run.ExitCode);
+    }
+    LogAdd(TLogEntry::Error, run.Refused ? ElevationRefusedLogText : ElevationFailedLogText);
+    if (silentMode) EndSilently(ecElevationRefused, ElevationRefusedText);
+    if (!setupLock_.Acquire(script->BaseInfo->GUID, lockScope_)) {
+        // Another setup of the product began meanwhile.
+        TZoVclfn::ShowInfo(Handle(), FormatText(SetupRunningText, {script->BaseInfo->AppTitle}));
+        EndProcess(ecSetupRunning);
+    }
+    return false;
+}
+
+TScopeArgs InstallerScopeArgs()
+{
+    std::vector<WideString> args;
+    for (int i = 1; i <= ArgCount(); ++i) args.push_back(ArgAt(i));
+    return TakeScopeSwitch(args);
+}
+
+bool IsInstallerSwitch(const WideString& name)
+{
+    const TScopeArgs args = InstallerScopeArgs();
+    return args.Rest.size() == 1 && TextEquals(args.Rest[0], name);
 }
 
 void TMainForm::LoadIcon()
@@ -285,8 +375,8 @@ void TMainForm::UpdateInstallButton() { btnInstall->SetEnabled(cbLicense->Checke
 
 void TMainForm::ApplyCommandLine()
 {
-    silentMode = IsCommandLineSwitch(u"/Silent");
-    autoMode = IsCommandLineSwitch(u"/Auto");
+    silentMode = IsInstallerSwitch(u"/Silent");
+    autoMode = IsInstallerSwitch(u"/Auto");
     if (silentMode) {
         // No one is there: reports are lines on standard output, and a run
         // that stops before the end ends the process with its code.
@@ -323,7 +413,8 @@ void TMainForm::TntFormShow() { btnInstall->SetFocus(); }
 void TMainForm::ShowInstallingLook()
 {
     lblAppTitle->SetText(u"正在安装");
-    for (TControl* c : {lblVersion, btnInstall, lblDestDir, edtDestDir, btnDestDir, cbLicense, lblLicense, lblProxy})
+    for (TControl* c : {lblVersion, btnInstall, lblDestDir, edtDestDir, btnDestDir, cbLicense, lblLicense, lblProxy,
+                        rbAllUsers, rbCurrentUser})
         c->Hide();
     pbProgress->SetBounds(16, pbProgress->Top(), pnlBottom->Width() - 32, pbProgress->Height());
     pbProgress->Show();
@@ -344,6 +435,9 @@ void TMainForm::RestoreIdlePage()
     cbLicense->SetVisible(agreement);
     lblLicense->SetVisible(agreement);
     lblProxy->SetVisible(!fullPackage);
+    const bool either = script->BaseInfo->InstallScope == TInstallScope::isEither;
+    rbAllUsers->SetVisible(either);
+    rbCurrentUser->SetVisible(either);
 }
 
 void TMainForm::ShowFinished()
@@ -362,13 +456,18 @@ void TMainForm::ShowFinished()
 
 bool TMainForm::ValidateInstallDir()
 {
-    TDirCheck check = ::ValidateInstallDir(edtDestDir->Text(), *this);
+    // A user's own folder keeps the protection it inherits from the profile.
+    TDirCheck check = ::ValidateInstallDir(edtDestDir->Text(), *this, !PerUserInstall);
     if (check == TDirCheck::Empty) edtDestDir->SetFocus();
     return check == TDirCheck::Ok;
 }
 
 void TMainForm::btnInstallClick()
 {
+    if (NeedsElevation() && !HandOverToElevatedCopy()) {
+        if (autoMode) RestoreIdlePage();
+        return;
+    }
     if (!ValidateInstallDir()) {
         // "/Auto" set the installing look before the check: give the idle one back.
         if (autoMode) RestoreIdlePage();

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "BaseFrm_win.h"
+#include "InstallPlan.h"
 #include "InstallView.h"
 #include "PackageResources_win.h"
 #include "SetupLock_win.h"
@@ -27,6 +28,15 @@ constexpr int ecDamagedPackage = 6;
 // Exit code of an installer started while another installer or uninstaller of
 // the product runs: it says so and changes nothing.
 constexpr int ecSetupRunning = 7;
+// Exit code of a "/Silent" installation for every user whose administrator
+// rights were refused at the prompt (or whose elevated copy could not start).
+constexpr int ecElevationRefused = 9;
+
+// The installer's arguments after its name, less a scope switch (/ALLUSERS,
+// /CURRENTUSER); the choice that switch made.
+TScopeArgs InstallerScopeArgs();
+// The one argument left beside a scope switch is this one (any letter case).
+bool IsInstallerSwitch(const WideString& name);
 
 class TMainForm : public TBaseForm, public TInstallView {
 public:
@@ -75,6 +85,8 @@ public:
     TControl* pbProgress;
     TControl* lblDetail;
     TControl* btnRunApp;
+    TControl* rbAllUsers;
+    TControl* rbCurrentUser;
 
     // ---- Resources of the resource module -----------------------------------
     bool HasPackageResource(const AnsiString& name) const;
@@ -95,6 +107,7 @@ public:
     void cbLicenseClick();
     void lblLicenseClick();
     void lblProxyClick();
+    void rbScopeClick();
     void imgCloseClick();
     void imgMinimizeClick();
     void DragWindow();
@@ -126,6 +139,14 @@ private:
     void CreateControls();
     void ShowInstallingLook();
     void ReadEarlierInstallLocation();
+    // The scope at start-up (the project's, the switch's); the either
+    // choice's buttons shown and set.
+    void ChooseScope();
+    void ApplyScope(bool perUser);
+    // An either installer chose every user without the rights: its elevated
+    // copy does the work. False when that was refused (back to the window).
+    bool NeedsElevation() const;
+    bool HandOverToElevatedCopy();
     void RunAndExit();
 
     TBytes iconPng_;
@@ -134,4 +155,7 @@ private:
     bool sequenceFailed_ = false;
     // Held from start-up to the end: one setup of the product at a time.
     TSetupLock setupLock_;
+    TSetupLock::TScope lockScope_ = TSetupLock::TScope::Machine;  // of the lock taken
+    TScopeArgs scopeArgs_;
+    bool elevated_ = false;
 };

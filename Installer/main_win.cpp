@@ -23,7 +23,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     TComApartment com;
     InitFolderValues();
     InitOnlineSetup();
-    if (IsCommandLineSwitch(u"/Silent"))
+    if (IsInstallerSwitch(u"/Silent"))
         Application.SetExceptionHandler([](const WideString& text) { TZoSysfn::WriteConsoleLine(text); });
 
     std::unique_ptr<TMainForm> mainForm;
@@ -34,7 +34,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         // script there is no product to name the log after.
         if (!RunLog().IsOpen()) RunLog().Open(TZoWinfn::GetTempDir(), WideString(), u"Setup");
         Application.HandleException(e);
-        if (IsCommandLineSwitch(u"/Silent") && RunLog().IsOpen())
+        if (IsInstallerSwitch(u"/Silent") && RunLog().IsOpen())
             TZoSysfn::WriteConsoleLine(u"日志：" + RunLog().Path());
         LogAdd(TLogEntry::Exit, IntToStr(ecDamagedPackage));
         return ecDamagedPackage;

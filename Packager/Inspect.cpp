@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "AppManifest.h"
 #include "BuildProgress.h"
 #include "FileDataClasses.h"
 #include "PackageResources.h"
@@ -121,23 +122,6 @@ void Extract(const TPeImage& pe, const TSetupScript& script, const WideString& d
 
 }  // namespace
 
-std::string RequestedExecutionLevel(const TPeImage& pe)
-{
-    auto manifests = pe.ResourcesOfType(pe::kManifest);
-    if (manifests.empty()) return "none (no manifest: the caller's rights)";
-    const TBytes bytes = pe.ReadResource(*manifests.front());
-    const std::string xml(bytes.begin(), bytes.end());
-    size_t at = xml.find("requestedExecutionLevel");
-    if (at == std::string::npos) return "none (the manifest asks for none: the caller's rights)";
-    size_t end = xml.find('>', at);
-    at = xml.find("level", at + 23);
-    if (at == std::string::npos || at > end) return "unreadable";
-    at = xml.find_first_of("\"'", at);
-    if (at == std::string::npos || at > end) return "unreadable";
-    size_t close = xml.find(xml[at], at + 1);
-    if (close == std::string::npos || close > end) return "unreadable";
-    return xml.substr(at + 1, close - at - 1);
-}
 
 WideString ExtractionPath(const WideString& destDir, const WideString& sourceMask)
 {
@@ -272,6 +256,17 @@ void InspectInstaller(const TInspectOptions& options, std::ostream& out)
         uint64_t bytes = 0;
         for (TSetupFile* f : *script->FileList) bytes += static_cast<uint64_t>(std::max<int32_t>(f->FileBytes, 0));
         out << "product: " << U8(info->AppTitle) << ", version " << U8(info->Version) << ", GUID " << U8(info->GUID) << "\n";
+        switch (info->InstallScope) {
+        case TInstallScope::isUser:
+            out << "install scope: user (the current user: %LOCALAPPDATA%\\Programs, HKEY_CURRENT_USER, no administrator)\n";
+            break;
+        case TInstallScope::isEither:
+            out << "install scope: either (the user chooses; every user asks for the administrator's rights)\n";
+            break;
+        default:
+            out << "install scope: machine (every user: Program Files, HKEY_LOCAL_MACHINE, administrator)\n";
+            break;
+        }
         out << "contents: " << CountText(script->FileList->Count(), "file", "files") << " (" << bytes << " bytes), "
             << CountText(script->RegList->Count(), "registry value", "registry values") << ", "
             << CountText(script->ShortCutList->Count(), "shortcut", "shortcuts") << ", "

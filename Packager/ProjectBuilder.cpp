@@ -8,6 +8,7 @@
 #include <system_error>
 #include <thread>
 
+#include "AppManifest.h"
 #include "NameGuid.h"
 #include "PackageDigest.h"
 #include "PackageWriter.h"
@@ -543,6 +544,39 @@ std::unique_ptr<TSetupScript> TProjectBuilder::LoadProject(
     return script;
 }
 
+namespace {
+
+// The project installs an Uninstall.exe of its own into the install folder
+// that asks for the administrator's rights: a user who installed without them
+// could not remove the product.
+WideString OwnUninstallerWarning(const TSetupScript& script, const std::vector<WideString>& sources)
+{
+    for (int i = 0; i < script.FileList->Count(); ++i) {
+        const TSetupFile& f = *script.FileList->Items(i);
+        if (DestinationKey(f.DestDir, f.SourceMask) != u"{APP}\\UNINSTALL.EXE") continue;
+        try {
+            const WideString& source = sources[static_cast<size_t>(i)];
+            if (RequestedExecutionLevel(TPeImage::FromFile(source)) == "requireAdministrator")
+                return source + u": this Uninstall.exe asks for the administrator's rights, which a per-user "
+                                u"installation does not have; carry one that asks for none (asInvoker)";
+        } catch (const Exception&) {
+            // not a program the tool can read: nothing to say about its rights
+        }
+    }
+    return WideString();
+}
+
+void AskForNoRights(TPeImage& pe, const WideString& file)
+{
+    try {
+        SetRequestedExecutionLevel(pe, "asInvoker");
+    } catch (const EPackageError& e) {
+        Fail(file, e.Message());
+    }
+}
+
+}  // namespace
+
 TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
 {
     std::vector<WideString> sources;
@@ -598,7 +632,10 @@ TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
     if (info.BuildMiniSetup && fullPath.lexically_normal() == onlinePath.lexically_normal())
         Fail(project, u"FullSetupFile and MiniSetupFile name the same file");
 
-    // ---- The stub (chosen above).
+    // ---- The stub (chosen above). A user's installation, or one the user
+    // chooses, starts without the administrator's rights (an either
+    // installer starts an elevated copy of itself when they are needed).
+    const bool asInvoker = info.InstallScope != TInstallScope::isMachine;
     std::unique_ptr<TPeImage> pe;
     try {
         pe = std::make_unique<TPeImage>(TPeImage::FromFile(stubFile));
@@ -610,6 +647,12 @@ TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
     } catch (const EStreamError& e) {
         Fail(u"", e.Message());
     }
+
+    if (asInvoker) AskForNoRights(*pe, stubFile);
+
+    if (asInvoker && !addedUninstaller)
+        if (WideString warning = OwnUninstallerWarning(*script, sources); !warning.empty())
+            result.Warnings.push_back(warning);
 
     // ---- An output must never replace what the build reads.
     {
@@ -646,9 +689,13 @@ TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
         WideString& source = sources.back();
         try {
             TPeImage uninstaller = TPeImage::FromFile(source);
+            if (uninstaller.IsSigned() && asInvoker && RequestedExecutionLevel(uninstaller) != "asInvoker")
+                Fail(source, u"the signed uninstaller asks for the administrator's rights, which a per-user "
+                             u"installation cannot give it; add the unsigned one and sign it afterwards");
             if (!uninstaller.IsSigned()) {
                 uninstaller.CheckWritable();
                 SetExplorerIcon(uninstaller, png);
+                if (asInvoker) AskForNoRights(uninstaller, source);
                 // Beside the installer, and gone when the build ends, however it ends.
                 iconisedUninstaller = std::make_unique<TPendingOutput>(outDir / ToPath(fullName + u".Uninstall.exe"));
                 uninstaller.SaveToFile(iconisedUninstaller->Temp());

@@ -302,12 +302,29 @@ void CheckInstalledNames(const TProjectDocument& doc, const TSetupScript& script
     });
 }
 
+// A user's installation runs without the administrator's rights: it could
+// not write the machine's registry.
+void CheckScope(const TProjectDocument& doc, const TSetupScript& script)
+{
+    if (script.BaseInfo->InstallScope != TInstallScope::isUser) return;
+    std::vector<const TXmlNode*> nodes = doc.Items("RegList");
+    for (int i = 0; i < script.RegList->Count(); ++i) {
+        const TSetupReg& r = *script.RegList->Items(i);
+        if (r.RootKey != TRegRootKey::rrkLocalMachine) continue;
+        doc.Fail(nodes[static_cast<size_t>(i)], "RootKey",
+                 FormatText(u"the registry entry HKEY_LOCAL_MACHINE\\%s value \"%s\" cannot be written by a per-user "
+                            u"installation (InstallScope user): write it below rrkCurrentUser",
+                            {r.SubKey, r.ValueName}));
+    }
+}
+
 }  // namespace
 
 void CheckProjectValues(const TProjectDocument& doc, const TSetupScript& script)
 {
     CheckAddresses(doc, *script.BaseInfo);
     CheckInstalledNames(doc, script);
+    CheckScope(doc, script);
 }
 
 // ---- Names Windows can hold ---------------------------------------------------------

@@ -4,6 +4,7 @@
 
 #include <span>
 
+#include "SetupProject.h"
 #include "ZoCodec.h"
 #include "ZoStream.h"
 #include "ZoTypes.h"
@@ -38,15 +39,24 @@ uint64_t DecodeImage(std::span<const uint8_t> image, const ZoCodec::TSink& sink,
 TBytes DecodeBytes(std::span<const uint8_t> encoded);
 
 // "Software\Microsoft\Windows\CurrentVersion\Uninstall\" + guid + suffix: the
-// uninstall key below HKEY_LOCAL_MACHINE ("_mw" ours, "_is1" an earlier kind).
+// uninstall key ("_mw" ours, "_is1" an earlier kind), below UninstallRoot().
 WideString UninstallKeyPath(const WideString& guid, const WideString& suffix);
+// Where the registration lives for the scope PerUserInstall names.
+TRegRootKey UninstallRoot();
 
 // Folder values, computed by InitFolderValues at start-up.
 extern WideString ProgramFilesDir;
 extern WideString DesktopDir;
 extern WideString CommonProgramsDir;
+// The current user's own: %LOCALAPPDATA%\Programs (no trailing backslash, as
+// ProgramFilesDir) and the user's start menu programs (with one).
+extern WideString UserProgramFilesDir;
+extern WideString UserProgramsDir;
 // Set by the installation driver.
 extern WideString AppTitleValue;
 extern WideString InstallDir;
+// The installation is the current user's alone: {pf} and {group} expand to
+// the user's folders, and the registration lives below HKEY_CURRENT_USER.
+extern bool PerUserInstall;
 
 void InitFolderValues();

@@ -127,7 +127,13 @@ bool TSetupLock::Acquire(const WideString& guid, TScope scope)
     return true;
 }
 
-TSetupLock::~TSetupLock()
+TSetupLock::~TSetupLock() { Release(); }
+
+void TSetupLock::Release()
 {
     if (held_) ReleaseMutex(mutex_.Get());
+    held_ = false;
+    mutex_.Reset();
+    namespace_.Reset();
+    SetEnvironmentVariableW(kHolderVariable, nullptr);
 }

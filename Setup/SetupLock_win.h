@@ -29,6 +29,8 @@ public:
     // process is outside the scope's boundary. Where no lock can be made at
     // all, true: nothing can tell who runs then.
     bool Acquire(const WideString& guid, TScope scope = TScope::Machine);
+    // Lets go before the program hands its work to an elevated copy of itself.
+    void Release();
 
 private:
     struct TNamespaceTraits {

@@ -190,6 +190,7 @@ std::vector<WideString> DefaultProtectedFolders()
     add(ProgramFilesDir);
     add(DesktopDir);
     add(CommonProgramsDir);
+    add(UserProgramFilesDir);
     // Desktop, programs, documents, startup, start menu, desktop folder, the
     // common ones, application data, Windows, system, Program Files and their
     // common and 32-bit forms, profile, fonts, pictures, music, videos,
@@ -234,9 +235,11 @@ TUninstallPlan TUninstallPlan::FromScript(const TSetupScript& script, const Wide
             plan.Outside.push_back(path);
     }
     // Links go only from where the installer puts them: the desktop, the
-    // start menu's programs, the install folder; from a data file others
-    // may have written, only from the install folder.
-    const std::optional<WideString> desktop = normal(DesktopDir), programs = normal(CommonProgramsDir);
+    // start menu's programs (the user's own for a user's installation), the
+    // install folder; from a data file others may have written, only from
+    // the install folder.
+    const std::optional<WideString> desktop = normal(DesktopDir),
+                                    programs = normal(PerUserInstall ? UserProgramsDir : CommonProgramsDir);
     auto isLinkFolder = [&](const WideString& link) {
         if (home && IsBelowFolder(link, *home)) return true;
         if (!dataTrusted) return false;

@@ -260,15 +260,16 @@ void TUninstallSequence::RemoveRegistration()
     // Only this product's own key: a "GUID" that would reach another key is none.
     const WideString& guid = script_.BaseInfo->GUID;
     const WideString key = UninstallKeyPath(guid, u"_mw");
+    const WideString name = RootKeyName(UninstallRoot()) + u"\\" + key;
     if (guid.find_first_of(u"\\/") != WideString::npos) {
-        report_.Leftovers.push_back(u"HKEY_LOCAL_MACHINE\\" + key);
+        report_.Leftovers.push_back(name);
         return;
     }
-    LSTATUS rc = RegDeleteTreeW(HKEY_LOCAL_MACHINE, W(key));
+    LSTATUS rc = RegDeleteTreeW(RootHandle(UninstallRoot()), W(key));
     if (rc != ERROR_SUCCESS && !Gone(static_cast<DWORD>(rc)))
-        report_.Leftovers.push_back(u"HKEY_LOCAL_MACHINE\\" + key);
+        report_.Leftovers.push_back(name);
     else
-        LogAdd(TLogEntry::Registry, u"已删除 HKEY_LOCAL_MACHINE\\" + key);
+        LogAdd(TLogEntry::Registry, u"已删除 " + name);
 }
 
 void TUninstallSequence::RemoveEmptyFolders()

@@ -20,6 +20,9 @@ enum TUninstallExitCode : int {
     ucBadData = 2,    // "Uninstall.da1" missing, unreadable or damaged: nothing was removed
     ucLeftovers = 3,  // uninstalled, but some items stay (outside the install folder, in use, no rights)
     ucSetupRunning = 4,  // another installer or uninstaller of the product runs: nothing was removed
+    // An installation for every user, and the administrator's rights were
+    // refused at the prompt: nothing was removed.
+    ucElevationRefused = 5,
 };
 
 class TUninstallView {

@@ -8,6 +8,8 @@
 
 #include <memory>
 
+#include "Elevation_win.h"
+#include "ScopeTexts.h"
 #include "SelfRemoval_win.h"
 #include "SetupFn.h"
 #include "SetupLock_win.h"
@@ -38,6 +40,30 @@ void SayLine(const WideString& line)
 {
     LogAdd(TLogEntry::Error, line);
     TZoSysfn::WriteConsoleLine(line);
+}
+
+// Why nothing is removed: one line with "/SILENT", else a message box; logged either way.
+void Refuse(bool silent, const WideString& text, UINT icon)
+{
+    if (silent) {
+        SayLine(text);
+        return;
+    }
+    LogAdd(TLogEntry::Error, text);
+    TZoWinfn::ShowMessageBox(nullptr, text, u"卸载", MB_OK | icon);
+}
+
+// The machine's installation, and this process may not remove its
+// registration: only an elevated copy can. (A machine uninstaller asks for the
+// rights in its manifest and never gets here.)
+bool NeedsElevation(const TSetupScript& script)
+{
+    if (PerUserInstall || StartedForElevation()) return false;
+    TUniqueHKey key;
+    const LSTATUS rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, W(UninstallKeyPath(script.BaseInfo->GUID, u"_mw")), 0,
+                                     DELETE | KEY_SET_VALUE, key.Put());
+    if (rc != ERROR_SUCCESS) key.Release();
+    return rc == ERROR_ACCESS_DENIED;
 }
 
 int UninstallSilently(TSetupScript& script, TUninstallPlan plan)
@@ -81,32 +107,35 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         // No product to name the log after: it goes by the program's own name.
         RunLog().Open(TZoWinfn::GetTempDir(), WideString(), u"Uninstall");
         LogAdd(TLogEntry::Note, u"命令行：" + ZoPlatform::CommandLine());
-        if (silent) {
-            SayLine(e.Message());
-        } else {
-            LogAdd(TLogEntry::Error, e.Message());
-            TZoWinfn::ShowMessageBox(nullptr, e.Message(), u"卸载", MB_OK | MB_ICONSTOP);
-        }
+        Refuse(silent, e.Message(), MB_ICONSTOP);
         return Finish(ucBadData);
     }
     AppTitleValue = script->BaseInfo->AppTitle;
     RunLog().Open(TZoWinfn::GetTempDir(), script->BaseInfo->AppTitle, u"Uninstall");
     LogAdd(TLogEntry::Note, FormatText(u"%s %s 卸载", {script->BaseInfo->AppTitle, script->BaseInfo->Version}));
     LogAdd(TLogEntry::Note, u"命令行：" + ZoPlatform::CommandLine());
+    PerUserInstall = script->BaseInfo->InstallScope == TInstallScope::isUser;
+    if (NeedsElevation(*script)) {
+        // A product installed for every user by an installer that let the
+        // user choose: this program asks for no rights, its copy gets them.
+        std::vector<WideString> args;
+        for (int i = 1; i <= ArgCount(); ++i) args.push_back(ArgAt(i));
+        const TElevatedRun run = RunElevated(JoinCommandLine(args));
+        if (run.Started) return Finish(run.ExitCode);
+        Refuse(silent, FormatText(UninstallElevationRefusedText, {script->BaseInfo->AppTitle}), MB_ICONSTOP);
+        return Finish(ucElevationRefused);
+    }
     TSetupLock lock;  // held until the self-removal has started
-    if (!lock.Acquire(script->BaseInfo->GUID)) {
-        const WideString text = FormatText(SetupRunningText, {script->BaseInfo->AppTitle});
-        if (silent) {
-            SayLine(text);
-        } else {
-            LogAdd(TLogEntry::Error, text);
-            TZoWinfn::ShowMessageBox(nullptr, text, u"卸载", MB_OK | MB_ICONINFORMATION);
-        }
+    if (!lock.Acquire(script->BaseInfo->GUID, PerUserInstall ? TSetupLock::TScope::User : TSetupLock::TScope::Machine)) {
+        Refuse(silent, FormatText(SetupRunningText, {script->BaseInfo->AppTitle}), MB_ICONINFORMATION);
         return Finish(ucSetupRunning);
     }
     // A data file someone else could have written is used for this product's
     // files and its uninstall key only.
-    const bool trusted = UninstallDataTrusted(InstallDir);
+    // A user's installation: only the user (and the administrators) could
+    // have written its data, and this program runs with no more than the
+    // user's rights.
+    const bool trusted = PerUserInstall || UninstallDataTrusted(InstallDir);
     if (!trusted) {
         LogAdd(TLogEntry::Error, DistrustedDataText);
         if (silent) TZoSysfn::WriteConsoleLine(DistrustedDataText);
@@ -126,6 +155,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         code = form.ExitCode();
         if (!form.Uninstalled()) return Finish(code);
     }
-    StartSelfRemoval(ownFile, folder);
+    StartSelfRemoval(ownFile, folder, PerUserInstall);
     return Finish(code);
 }

@@ -80,6 +80,18 @@ TEST_F(UninstallPlanTest, FilesAndShortcutsExpandAsAtInstallTimeWithoutTheUninst
                                                                "C:\\Program Files\\ZoDemo\\Uninstall.da2"}));
 }
 
+TEST_F(UninstallPlanTest, AUsersInstallationRemovesTheLinksOfTheUsersOwnStartMenu)
+{
+    PerUserInstall = true;
+    InstallDir = u"C:\\Users\\zo\\AppData\\Local\\Programs\\ZoDemo\\";
+    TSetupScript s;
+    AddShortcut(s, u"{group}", u"Zo Demo");
+    TUninstallPlan plan = TUninstallPlan::FromScript(s, InstallDir + u"Uninstall.exe", Protected());
+    EXPECT_EQ(Utf8(plan.Shortcuts),
+              std::vector<std::string>{"C:\\Users\\zo\\AppData\\Roaming\\Start Menu\\Programs\\Zo Demo\\Zo Demo.lnk"});
+    EXPECT_TRUE(plan.Outside.empty());
+}
+
 TEST_F(UninstallPlanTest, FoldersGoDeepestFirstAndNeverAboveTheInstallFolderOrIntoTheSystemsOwn)
 {
     TSetupScript s;
