@@ -120,3 +120,15 @@ WideString AppendChannelCode(const WideString& url, const WideString& programPat
     if (digits.empty()) return url;
     return url + (url.find(u'?') != WideString::npos ? u"&" : u"?") + u"rcode=" + digits;
 }
+
+std::vector<WideString> TInstallPlan::LeaveOutStarts()
+{
+    std::vector<WideString> left;
+    for (const TPlannedRun& run : LaunchRuns) left.push_back(Trim(run.FileName + u" " + run.Params));
+    LaunchRuns.clear();
+    if (!GotoUrl.empty() && GotoUrlMode == TGotoUrlMode::gumByBrowser) {
+        left.push_back(GotoUrl);
+        GotoUrl.clear();
+    }
+    return left;
+}

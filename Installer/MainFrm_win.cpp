@@ -8,6 +8,7 @@
 #include "LicenseText.h"
 #include "OnlineSetup_win.h"
 #include "PackageResources_win.h"
+#include "SetupCommandLine.h"
 #include "SetupFn.h"
 #include "SetupProject.h"
 #include "ZoGraphics_win.h"
@@ -75,6 +76,7 @@ TMainForm::TMainForm() : TBaseForm(nullptr, MainFormSpec())
 
     for (TControl* c : {imgIcon, lblAppTitle, lblVersion, btnInstall}) c->SetLeft((ClientWidth() - c->Width()) / 2);
     installState = TInstallState::Idle;
+    commandLine = ParseSetupCommandLine(ProcessArguments());
 
     resourceModule = TPackageModule::Own();
     {
@@ -90,7 +92,7 @@ TMainForm::TMainForm() : TBaseForm(nullptr, MainFormSpec())
     // The taskbar, Alt+Tab and the message boxes name the product.
     Application.SetTitle(info.AppTitle);
     SetCaption(info.AppTitle);
-    RunLog().Open(TZoWinfn::GetTempDir(), info.AppTitle, u"Setup");
+    OpenRunLog(commandLine, TZoWinfn::GetTempDir(), info.AppTitle, u"Setup");
     LogAdd(TLogEntry::Note, FormatText(u"%s %s 安装程序（%s）：%s", {info.AppTitle, info.Version,
                                                                  fullPackage ? u"完整安装包" : u"在线安装", ArgAt(0)}));
     LogAdd(TLogEntry::Note, u"命令行：" + ZoPlatform::CommandLine());
@@ -99,6 +101,7 @@ TMainForm::TMainForm() : TBaseForm(nullptr, MainFormSpec())
     edtDestDir->SetText(TSetupfn::ExpandConstants(info.DefInstallPath));
     lblProxy->SetVisible(!fullPackage);
     ReadEarlierInstallLocation();
+    if (commandLine.installDir) edtDestDir->SetText(*commandLine.installDir);
     StartupStep(u"产品图标无法读取", [&] { LoadIcon(); });
     StartupStep(u"用户许可协议无法读取", [&] { LoadLicenseText(); });
 
@@ -107,7 +110,7 @@ TMainForm::TMainForm() : TBaseForm(nullptr, MainFormSpec())
     UpdateInstallButton();
     if (!setupLock_.Acquire(info.GUID)) {
         const WideString text = FormatText(SetupRunningText, {info.AppTitle});
-        if (IsCommandLineSwitch(u"/Silent"))
+        if (commandLine.mode == TRunMode::Silent)
             TZoSysfn::WriteConsoleLine(text);
         else
             TZoVclfn::ShowInfo(Handle(), text);
@@ -123,6 +126,7 @@ TMainForm::~TMainForm()
     // The window outlives this object's members by a moment: let go of the icon first.
     SendMessageW(Handle(), WM_SETICON, ICON_BIG, 0);
     SendMessageW(Handle(), WM_SETICON, ICON_SMALL, 0);
+    RemoveUnusedFolders();
     resourceModule.Reset();  // a downloaded package and its folder go with their handles
 }
 
@@ -279,8 +283,8 @@ void TMainForm::UpdateInstallButton() { btnInstall->SetEnabled(cbLicense->Checke
 
 void TMainForm::ApplyCommandLine()
 {
-    silentMode = IsCommandLineSwitch(u"/Silent");
-    autoMode = IsCommandLineSwitch(u"/Auto");
+    silentMode = commandLine.mode == TRunMode::Silent;
+    autoMode = commandLine.mode == TRunMode::Auto;
     if (silentMode) {
         // No one is there: reports are lines on standard output, and a run
         // that stops before the end ends the process with its code.
@@ -356,7 +360,7 @@ void TMainForm::ShowFinished()
 
 bool TMainForm::ValidateInstallDir()
 {
-    TDirCheck check = ::ValidateInstallDir(edtDestDir->Text(), *this);
+    TDirCheck check = ::ValidateInstallDir(edtDestDir->Text(), *this, true, &createdFolders_);
     if (check == TDirCheck::Empty) edtDestDir->SetFocus();
     return check == TDirCheck::Ok;
 }
@@ -379,8 +383,10 @@ void TMainForm::btnInstallClick()
             return;
         }
     }
+    sequenceStarted_ = true;
     TInstallSequence sequence(*script, resourceModule.Resources(), *this, iconPng_);
     sequence.silentVisit = VisitUrlSilently;
+    sequence.noRun = commandLine.noRun;
     if (!sequence.Run()) {
         // Cancelled in the running-programs dialog: nothing was changed.
         if (sequence.Cancelled())
@@ -392,13 +398,28 @@ void TMainForm::btnInstallClick()
     if (silentMode || autoMode) btnRunAppClick();
 }
 
+void TMainForm::RemoveUnusedFolders()
+{
+    if (sequenceStarted_) return;  // from then on the uninstaller owns the folder
+    // Only empty folders go: whatever someone put there meanwhile stays.
+    for (const WideString& dir : createdFolders_)
+        if (RemoveDirectoryW(W(dir))) LogAdd(TLogEntry::Folder, u"删除未使用的安装目录 " + dir);
+    createdFolders_.clear();
+}
+
+void TMainForm::EndProcess(int exitCode)
+{
+    RemoveUnusedFolders();
+    TSilentEnd::EndProcess(exitCode);
+}
+
 int TMainForm::ExitCode() const { return sequenceFailed_ ? ecInstallFailed : ecSuccess; }
 
 void TMainForm::btnRunAppClick() { PostMessageW(Handle(), WM_RUN_AND_EXIT, 0, 0); }
 
 void TMainForm::RunAndExit()
 {
-    LaunchRunEntries(*script);
+    LaunchRunEntries(*script, commandLine.noRun);
     EndProcess(ecSuccess);
 }
 

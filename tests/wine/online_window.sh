@@ -153,6 +153,11 @@ drv wait $FAILURE 10000 >/dev/null
 drv click $OK $FAILURE
 wait_app
 check "退出安装 ends the installer with 0" 0 "$RC"
+check "退出安装 takes back the install folder the destination check made" no \
+  "$([ -e "$ROOT/typed" ] && echo yes || echo no)"
+wlog=$(ls -t "$WINEPREFIX"/drive_c/users/*/Temp/"在线示例 Setup "*.log 2>/dev/null | head -1)
+check "each failed attempt in the window is a line of the log with its reason" 2 \
+  "$(tr -d '\r' <"$wlog" | grep -c "ERROR 无法下载 $url：.")"
 
 # ---- A 200 page that is not a package: "安装包错误。" and the first page
 online_pkg page Setup_23 "$ORIGIN/fixed/20000" ""
