@@ -46,7 +46,7 @@ contains "the log names the program /NORUN left out" "/NORUN，不启动 $chosen
 check "the log ends with the exit code" "EXIT  0" "$(tail -1 <<<"$slog" | cut -d' ' -f3-)"
 
 check "the uninstaller takes /LOG=... /SILENT and removes the product with 0" 0 \
-  "$(cd "$ROOT/Chosen Dir" && timeout 120 wine Uninstall.exe "/LOG=$WINROOT\\logs\\uninstall.log" /SILENT \
+  "$(cd "$ROOT" && timeout 120 wine "Chosen Dir/Uninstall.exe" "/LOG=$WINROOT\\logs\\uninstall.log" /SILENT \
        >"$WORK/last.out" 2>/dev/null; echo $?)"
 for i in $(seq 1 100); do [ -e "$ROOT/Chosen Dir" ] || break; sleep 0.1; done
 check "the install folder is gone" no "$([ -e "$ROOT/Chosen Dir" ] && echo yes || echo no)"

@@ -5,7 +5,8 @@
 # the proxy window (texts, layout, greying, the address check, the port box,
 # the trimmed address) sets a proxy with credentials through which the next
 # attempt succeeds; a 200 page that is not a package gives "安装包错误。".
-# Screenshots: build/artifacts/online-failure.png, online-proxy.png.
+# Screenshots: build/artifacts/online-failure.png, online-proxy.png,
+# online-package-error.png.
 source "$(dirname "$0")/lib/online-common.sh"
 # Control IDs: the main window (Forms/ControlIds.h), the base dialog's OK
 # and Cancel, the failure window and the proxy window (their own headers).
@@ -165,6 +166,7 @@ start_app Setup_23
 drv wait TMainForm 10000 >/dev/null
 drv click $INSTALL
 check "not a package: the message" "安装包错误。" "$(drv msgbox 10000)"
+import -window root "$ARTIFACTS/online-package-error.png"  # the box with the error icon
 drv msgbox-press 1
 sleep 0.3
 check "not a package: the first page again" "在线示例 1 1" "$(drv text $TITLE) $(shown_enabled $INSTALL)"
