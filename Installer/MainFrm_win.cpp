@@ -377,7 +377,7 @@ void TMainForm::btnInstallClick()
     // A package already downloaded and checked (the person cancelled in the
     // running-programs dialog) is installed as it is: the module is no longer
     // the online installer, whose pin a second download would need.
-    if (!fullPackage && !downloadedPackageFile) {
+    if (!fullPackage && resourceModule.FileBytes().empty()) {
         if (!DownloadFullPackageHook || !DownloadFullPackageHook(*this)) {
             if (installState == TInstallState::Installing) RestoreIdlePage();
             return;
