@@ -1,7 +1,6 @@
 #include "ZoLog.h"
 
 #include <cstdio>
-#include <filesystem>
 
 #include "ZoPlatform.h"
 
@@ -86,11 +85,7 @@ bool TZoLog::OpenAt(const WideString& path)
     if (taken) {
         // An earlier log goes by its name (a link itself, never what it leads
         // to), and a new file takes its place; a folder of that name stays.
-        std::error_code ec;
-        const std::filesystem::path name(path);
-        if (std::filesystem::symlink_status(name, ec).type() == std::filesystem::file_type::directory) return false;
-        std::filesystem::remove(name, ec);
-        file_.reset(ZoPlatform::CreateNewFile(path, taken));
+        if (ZoPlatform::RemoveFileName(path)) file_.reset(ZoPlatform::CreateNewFile(path, taken));
     }
     return Begin(path);
 }
