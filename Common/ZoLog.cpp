@@ -64,14 +64,40 @@ bool TZoLog::Open(const WideString& folder, const WideString& product, const Wid
         bool taken = false;
         file_.reset(ZoPlatform::CreateNewFile(path, taken));
         if (taken) continue;
-        if (!file_) return false;
-        path_ = path;
-        // The mark lets every editor, Notepad included, read the text as UTF-8.
-        std::fwrite("\xEF\xBB\xBF", 1, 3, file_.get());
-        std::fflush(file_.get());
-        return true;
+        return Begin(path);
     }
     return false;
+}
+
+bool TZoLog::OpenAt(const WideString& path)
+{
+    Close();
+    const WideString dir = DirPart(path);
+    if (!dir.empty() && !DirExists(dir)) {
+        try {
+            ForceDirs(dir);
+        } catch (const std::exception&) {
+            return false;  // the open below cannot succeed either
+        }
+    }
+    bool taken = false;
+    file_.reset(ZoPlatform::CreateNewFile(path, taken));
+    if (taken) {
+        // An earlier log goes by its name (a link itself, never what it leads
+        // to), and a new file takes its place; a folder of that name stays.
+        if (ZoPlatform::RemoveFileName(path)) file_.reset(ZoPlatform::CreateNewFile(path, taken));
+    }
+    return Begin(path);
+}
+
+bool TZoLog::Begin(const WideString& path)
+{
+    if (!file_) return false;
+    path_ = path;
+    // The mark lets every editor, Notepad included, read the text as UTF-8.
+    std::fwrite("\xEF\xBB\xBF", 1, 3, file_.get());
+    std::fflush(file_.get());
+    return true;
 }
 
 void TZoLog::Add(TLogEntry kind, const WideString& text)

@@ -28,6 +28,9 @@ bool CreateDir(const WideString& path);
 // sets taken and gives null, as does any other failure. The caller closes
 // what it gets.
 std::FILE* CreateNewFile(const WideString& path, bool& taken);
+// Removes a file by its name: a link goes itself, never what it leads to; a
+// folder stays. False when nothing was removed.
+bool RemoveFileName(const WideString& path);
 
 #ifndef _WIN32
 // Test hooks for the values Windows would supply.

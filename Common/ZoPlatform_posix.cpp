@@ -158,6 +158,8 @@ bool DirectoryExists(const WideString& path)
 
 bool CreateDir(const WideString& path) { return mkdir(NativePath(path).c_str(), 0777) == 0; }
 
+bool RemoveFileName(const WideString& path) { return unlink(NativePath(path).c_str()) == 0; }
+
 std::FILE* CreateNewFile(const WideString& path, bool& taken)
 {
     // O_EXCL fails on any existing name, a dangling link included.

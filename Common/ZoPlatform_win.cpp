@@ -90,6 +90,12 @@ bool DirectoryExists(const WideString& path)
 
 bool CreateDir(const WideString& path) { return CreateDirectoryW(W(path), nullptr) != 0; }
 
+bool RemoveFileName(const WideString& path)
+{
+    // DeleteFileW removes a symbolic link itself and refuses a folder.
+    return DeleteFileW(W(path)) != 0;
+}
+
 std::FILE* CreateNewFile(const WideString& path, bool& taken)
 {
     // With FILE_FLAG_OPEN_REPARSE_POINT a link in the last place is the name

@@ -53,13 +53,6 @@ std::optional<WideString> ReadRegString(HKEY key, const WideString& name)
     return U(buf.data());
 }
 
-bool IsCommandLineSwitch(const WideString& name)
-{
-    if (ArgCount() != 1) return false;
-    WideString arg = ArgAt(1);
-    return CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, W(arg), static_cast<int>(arg.size()), W(name),
-                          static_cast<int>(name.size())) == CSTR_EQUAL;
-}
 
 void TZoSysfn::WriteConsoleLine(const WideString& text)
 {

@@ -153,3 +153,15 @@ bool ChoosesPerUser(TInstallScope scope, TScopeSwitch choice, bool elevated)
         return false;
     }
 }
+
+std::vector<WideString> TInstallPlan::LeaveOutStarts()
+{
+    std::vector<WideString> left;
+    for (const TPlannedRun& run : LaunchRuns) left.push_back(Trim(run.FileName + u" " + run.Params));
+    LaunchRuns.clear();
+    if (!GotoUrl.empty() && GotoUrlMode == TGotoUrlMode::gumByBrowser) {
+        left.push_back(GotoUrl);
+        GotoUrl.clear();
+    }
+    return left;
+}

@@ -91,6 +91,11 @@ public:
     WideString GotoUrl;                        // with the channel code; empty: no visit
     TGotoUrlMode GotoUrlMode = TGotoUrlMode::gumSilent;
 
+    // "/NORUN": a deployment starts nothing on the user's screen, neither the
+    // finished window's programs nor the browser's visit. Waited entries stay:
+    // they are part of the installation. Returns what was left out, for the log.
+    std::vector<WideString> LeaveOutStarts();
+
     // The progress bar's steps: files, registry values, shortcuts.
     int ProgressSteps() const { return static_cast<int>(Files.size() + Values.size() + Shortcuts.size()); }
 };

@@ -220,7 +220,8 @@ bool InProgramFiles(const WideString& dir)
 // (administrators and SYSTEM full control, users read and execute, passed
 // down), not the parent's: a folder below C:\ would otherwise let every
 // signed-in user change the product's files and its uninstall data.
-void CreateInstallFolder(const WideString& dir, bool machineScope)
+// Returns the folders it made, deepest first.
+std::vector<WideString> CreateInstallFolder(const WideString& dir, bool machineScope)
 {
     std::vector<WideString> missing;
     for (WideString d = WithoutTrailingBackslash(dir); !d.empty() && !DirExists(d);) {
@@ -235,17 +236,21 @@ void CreateInstallFolder(const WideString& dir, bool machineScope)
                                                              SDDL_REVISION_1, &descriptor, nullptr);
     TUniqueLocal owner(descriptor);
     SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+    std::vector<WideString> made;
     for (size_t i = missing.size(); i-- > 0;) {
         // Only the outermost takes the descriptor; the rest inherit from it.
-        if (!CreateDirectoryW(W(missing[i]), i + 1 == missing.size() && descriptor ? &attributes : nullptr)) return;
+        if (!CreateDirectoryW(W(missing[i]), i + 1 == missing.size() && descriptor ? &attributes : nullptr)) break;
+        made.insert(made.begin(), missing[i]);
     }
+    return made;
 }
 
 }  // namespace
 
 // ---- Destination check ----------------------------------------------------------
 
-TDirCheck ValidateInstallDir(const WideString& destText, TInstallView& view, bool machineScope)
+TDirCheck ValidateInstallDir(const WideString& destText, TInstallView& view, bool machineScope,
+                             std::vector<WideString>* created)
 {
     auto refuse = [&](TDirCheck outcome, const WideString& message) {
         if (view.Silent()) view.EndSilently(ecBadDestination, message);
@@ -258,7 +263,8 @@ TDirCheck ValidateInstallDir(const WideString& destText, TInstallView& view, boo
     InstallDir = WithTrailingBackslash(AbsoluteDir(InstallDir));
 
     if (!DirExists(InstallDir)) {
-        CreateInstallFolder(InstallDir, machineScope);
+        std::vector<WideString> made = CreateInstallFolder(InstallDir, machineScope);
+        if (created) created->insert(created->end(), made.begin(), made.end());
         if (!DirExists(InstallDir))
             return refuse(TDirCheck::CannotCreate, FormatText(u"创建安装目录失败：%s，请重新输入。", {InstallDir}));
     }
@@ -308,6 +314,7 @@ bool TInstallSequence::Run()
         // Everything is decided before the first change: a script the plan
         // refuses (a DWORD text that is no number) changes nothing.
         plan_ = MakeInstallPlan(script_);
+        if (noRun) plan_.LeaveOutStarts();  // the end's launches are LaunchRunEntries' to log
         running_ = true;
         view_.SetProgressMax(plan_.ProgressSteps());
         LogAdd(TLogEntry::Note, u"安装目录：" + InstallDir);
@@ -693,11 +700,14 @@ TInstallPlan MakeInstallPlan(const TSetupScript& script)
     return TInstallPlan::FromScript(script, ArgAt(0), WideOf(date));
 }
 
-void LaunchRunEntries(const TSetupScript& script)
+void LaunchRunEntries(const TSetupScript& script, bool noRun)
 {
     // The product runs as the user, not with the installer's rights: the
     // waited entries (the publisher's install steps) are the elevated ones.
-    for (const TPlannedRun& run : MakeInstallPlan(script).LaunchRuns) {
+    TInstallPlan plan = MakeInstallPlan(script);
+    if (noRun)
+        for (const WideString& left : plan.LeaveOutStarts()) LogAdd(TLogEntry::Note, u"/NORUN，不启动 " + left);
+    for (const TPlannedRun& run : plan.LaunchRuns) {
         const TUserLaunch how = StartAsUser(run.FileName, run.Params, run.WorkDir);
         LogAdd(how == TUserLaunch::Shell || how == TUserLaunch::Direct ? TLogEntry::Run : TLogEntry::Error,
                FormatText(u"启动 %s %s：%s", {run.FileName, run.Params, UserLaunchText(how)}));

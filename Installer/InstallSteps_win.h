@@ -29,6 +29,7 @@
 #include "InstallPlan.h"
 #include "InstallView.h"
 #include "PackageResources_win.h"
+#include "SetupExitCodes.h"
 #include "SetupFn.h"
 #include "ZoTypes.h"
 
@@ -38,21 +39,6 @@ class TSetupFile;
 ZO_DECLARE_ERROR(ERegistryException, Exception);
 ZO_DECLARE_ERROR(EOleSysError, Exception);
 
-// The installer's exit codes; the README's table lists them.
-enum TInstallExitCode : int {
-    // Installed, or the user chose to quit (before anything was changed: in
-    // the copy-failure window, or cancelling in the running-programs dialog).
-    ecSuccess = 0,
-    ecBadDestination = 2,  // "/Silent": the destination failed its check
-    ecDownloadFailed = 3,  // "/Silent": the full package could not be downloaded
-    ecFileNotWritten = 4,  // "/Silent": a file could not be written after retries
-    ecInstallFailed = 5,   // "/Silent": an error ended the install sequence
-    // The user quit in the copy-failure window after the installation had
-    // changed the machine (an earlier version removed, files written): what
-    // was written is registered and can be uninstalled.
-    ecIncomplete = 8,
-};
-
 enum class TDirCheck { Ok, Empty, CannotCreate, NotWritable };
 
 // Checks and prepares the destination; on Ok, InstallDir holds it with a
@@ -60,8 +46,10 @@ enum class TDirCheck { Ok, Empty, CannotCreate, NotWritable };
 // folder and made absolute, so everything registered later names a real path.
 // A folder it creates for a machine-wide install outside Program Files gets
 // Program Files' protection; machineScope false (an install for the user
-// alone) leaves it to inherit from its parent.
-TDirCheck ValidateInstallDir(const WideString& destText, TInstallView& view, bool machineScope = true);
+// alone) leaves it to inherit from its parent. created (when given) receives
+// the folders the check made, deepest first.
+TDirCheck ValidateInstallDir(const WideString& destText, TInstallView& view, bool machineScope = true,
+                             std::vector<WideString>* created = nullptr);
 
 // An encoded file image as it lies in the package (empty: an empty file).
 using TFileImage = std::span<const uint8_t>;
@@ -125,6 +113,8 @@ public:
     // process-wide proxy, 5000 ms to connect, 10000 ms for each read, the
     // answer discarded; errors are swallowed.
     std::function<void(const WideString& url)> silentVisit;
+    // "/NORUN": the browser visit is left out (TInstallPlan::LeaveOutStarts).
+    bool noRun = false;
 
 private:
     const TInstallPlan& CurrentPlan();
@@ -154,7 +144,8 @@ private:
 TInstallPlan MakeInstallPlan(const TSetupScript& script);
 
 // Starts the run entries that are not waited for; the installer's last act.
-void LaunchRunEntries(const TSetupScript& script);
+// With noRun ("/NORUN") it only logs what it leaves out.
+void LaunchRunEntries(const TSetupScript& script, bool noRun);
 
 WideString AppendChannelCode(const WideString& url);  // for the running program
 // The registry views an earlier installation may have registered in, in the

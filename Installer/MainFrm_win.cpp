@@ -10,6 +10,7 @@
 #include "OnlineSetup_win.h"
 #include "PackageResources_win.h"
 #include "ScopeTexts.h"
+#include "SetupCommandLine.h"
 #include "SetupFn.h"
 #include "SetupProject.h"
 #include "ZoGraphics_win.h"
@@ -77,6 +78,7 @@ TMainForm::TMainForm() : TBaseForm(nullptr, MainFormSpec())
 
     for (TControl* c : {imgIcon, lblAppTitle, lblVersion, btnInstall}) c->SetLeft((ClientWidth() - c->Width()) / 2);
     installState = TInstallState::Idle;
+    commandLine = ParseSetupCommandLine(InstallerScopeArgs().Rest);
 
     resourceModule = TPackageModule::Own();
     {
@@ -92,7 +94,7 @@ TMainForm::TMainForm() : TBaseForm(nullptr, MainFormSpec())
     // The taskbar, Alt+Tab and the message boxes name the product.
     Application.SetTitle(info.AppTitle);
     SetCaption(info.AppTitle);
-    RunLog().Open(TZoWinfn::GetTempDir(), info.AppTitle, u"Setup");
+    OpenRunLog(commandLine, TZoWinfn::GetTempDir(), info.AppTitle, u"Setup");
     LogAdd(TLogEntry::Note, FormatText(u"%s %s 安装程序（%s）：%s", {info.AppTitle, info.Version,
                                                                  fullPackage ? u"完整安装包" : u"在线安装", ArgAt(0)}));
     LogAdd(TLogEntry::Note, u"命令行：" + ZoPlatform::CommandLine());
@@ -100,6 +102,7 @@ TMainForm::TMainForm() : TBaseForm(nullptr, MainFormSpec())
     lblVersion->SetText(FormatText(u"版本：%s", {info.Version}));
     lblProxy->SetVisible(!fullPackage);
     ChooseScope();
+    if (commandLine.installDir) edtDestDir->SetText(*commandLine.installDir);
     StartupStep(u"产品图标无法读取", [&] { LoadIcon(); });
     StartupStep(u"用户许可协议无法读取", [&] { LoadLicenseText(); });
 
@@ -109,7 +112,7 @@ TMainForm::TMainForm() : TBaseForm(nullptr, MainFormSpec())
     lockScope_ = PerUserInstall ? TSetupLock::TScope::User : TSetupLock::TScope::Machine;
     if (!setupLock_.Acquire(info.GUID, lockScope_)) {
         const WideString text = FormatText(SetupRunningText, {info.AppTitle});
-        if (IsInstallerSwitch(u"/Silent"))
+        if (commandLine.mode == TRunMode::Silent)
             TZoSysfn::WriteConsoleLine(text);
         else
             TZoVclfn::ShowInfo(Handle(), text);
@@ -125,6 +128,7 @@ TMainForm::~TMainForm()
     // The window outlives this object's members by a moment: let go of the icon first.
     SendMessageW(Handle(), WM_SETICON, ICON_BIG, 0);
     SendMessageW(Handle(), WM_SETICON, ICON_SMALL, 0);
+    RemoveUnusedFolders();
     resourceModule.Reset();  // a downloaded package and its folder go with their handles
 }
 
@@ -332,15 +336,7 @@ bool TMainForm::HandOverToElevatedCopy()
 
 TScopeArgs InstallerScopeArgs()
 {
-    std::vector<WideString> args;
-    for (int i = 1; i <= ArgCount(); ++i) args.push_back(ArgAt(i));
-    return TakeScopeSwitch(args);
-}
-
-bool IsInstallerSwitch(const WideString& name)
-{
-    const TScopeArgs args = InstallerScopeArgs();
-    return args.Rest.size() == 1 && TextEquals(args.Rest[0], name);
+    return TakeScopeSwitch(ProcessArguments());
 }
 
 void TMainForm::LoadIcon()
@@ -375,8 +371,8 @@ void TMainForm::UpdateInstallButton() { btnInstall->SetEnabled(cbLicense->Checke
 
 void TMainForm::ApplyCommandLine()
 {
-    silentMode = IsInstallerSwitch(u"/Silent");
-    autoMode = IsInstallerSwitch(u"/Auto");
+    silentMode = commandLine.mode == TRunMode::Silent;
+    autoMode = commandLine.mode == TRunMode::Auto;
     if (silentMode) {
         // No one is there: reports are lines on standard output, and a run
         // that stops before the end ends the process with its code.
@@ -457,7 +453,7 @@ void TMainForm::ShowFinished()
 bool TMainForm::ValidateInstallDir()
 {
     // A user's own folder keeps the protection it inherits from the profile.
-    TDirCheck check = ::ValidateInstallDir(edtDestDir->Text(), *this, !PerUserInstall);
+    TDirCheck check = ::ValidateInstallDir(edtDestDir->Text(), *this, !PerUserInstall, &createdFolders_);
     if (check == TDirCheck::Empty) edtDestDir->SetFocus();
     return check == TDirCheck::Ok;
 }
@@ -484,8 +480,10 @@ void TMainForm::btnInstallClick()
             return;
         }
     }
+    sequenceStarted_ = true;
     TInstallSequence sequence(*script, resourceModule.Resources(), *this, iconPng_);
     sequence.silentVisit = VisitUrlSilently;
+    sequence.noRun = commandLine.noRun;
     if (!sequence.Run()) {
         // Cancelled in the running-programs dialog: nothing was changed.
         if (sequence.Cancelled())
@@ -497,13 +495,28 @@ void TMainForm::btnInstallClick()
     if (silentMode || autoMode) btnRunAppClick();
 }
 
+void TMainForm::RemoveUnusedFolders()
+{
+    if (sequenceStarted_) return;  // from then on the uninstaller owns the folder
+    // Only empty folders go: whatever someone put there meanwhile stays.
+    for (const WideString& dir : createdFolders_)
+        if (RemoveDirectoryW(W(dir))) LogAdd(TLogEntry::Folder, u"删除未使用的安装目录 " + dir);
+    createdFolders_.clear();
+}
+
+void TMainForm::EndProcess(int exitCode)
+{
+    RemoveUnusedFolders();
+    TSilentEnd::EndProcess(exitCode);
+}
+
 int TMainForm::ExitCode() const { return sequenceFailed_ ? ecInstallFailed : ecSuccess; }
 
 void TMainForm::btnRunAppClick() { PostMessageW(Handle(), WM_RUN_AND_EXIT, 0, 0); }
 
 void TMainForm::RunAndExit()
 {
-    LaunchRunEntries(*script);
+    LaunchRunEntries(*script, commandLine.noRun);
     EndProcess(ecSuccess);
 }
 

@@ -5,11 +5,14 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "BaseFrm_win.h"
 #include "InstallPlan.h"
 #include "InstallView.h"
 #include "PackageResources_win.h"
+#include "SetupCommandLine.h"
+#include "SetupExitCodes.h"
 #include "SetupLock_win.h"
 #include "ZoStream.h"
 #include "ZoWinHandles_win.h"
@@ -22,21 +25,9 @@ enum class TInstallState : uint8_t { Idle = 0, Installing = 1, Finished = 2 };
 // The private message that starts the product and ends the installer.
 constexpr UINT WM_RUN_AND_EXIT = WM_USER + 1;
 
-// Exit code of a start-up that found the installer's own resources damaged
-// (the other codes are the install steps' TInstallExitCode).
-constexpr int ecDamagedPackage = 6;
-// Exit code of an installer started while another installer or uninstaller of
-// the product runs: it says so and changes nothing.
-constexpr int ecSetupRunning = 7;
-// Exit code of a "/Silent" installation for every user whose administrator
-// rights were refused at the prompt (or whose elevated copy could not start).
-constexpr int ecElevationRefused = 9;
-
 // The installer's arguments after its name, less a scope switch (/ALLUSERS,
-// /CURRENTUSER); the choice that switch made.
+// /CURRENTUSER); the choice that switch made. The deployment grammar reads the rest.
 TScopeArgs InstallerScopeArgs();
-// The one argument left beside a scope switch is this one (any letter case).
-bool IsInstallerSwitch(const WideString& name);
 
 class TMainForm : public TBaseForm, public TInstallView {
 public:
@@ -50,6 +41,7 @@ public:
     bool autoMode = false;
     bool fullPackage = false;
     bool silentMode = false;
+    TSetupCommandLine commandLine;  // the mode and the deployment switches
     // The process's exit code when the window closes: an error that ended the
     // install sequence is no success.
     int ExitCode() const;
@@ -127,6 +119,10 @@ public:
     TCloseChoice AskToClosePrograms(const std::vector<WideString>& programs, bool stillRunning) override;
     void ShowFinished() override;
 
+    // An installation that never began (a failed or abandoned download, a
+    // refused destination) takes back the folders its destination check made.
+    [[noreturn]] void EndProcess(int exitCode) override;
+
     // The icon as the package holds it (a PNG), for the uninstaller's copy.
     const TBytes& IconPng() const { return iconPng_; }
 
@@ -148,11 +144,15 @@ private:
     bool NeedsElevation() const;
     bool HandOverToElevatedCopy();
     void RunAndExit();
+    void RemoveUnusedFolders();
 
     TBytes iconPng_;
     TUniqueIcon windowIcon_;  // the product icon on the taskbar and in Alt+Tab
     // An error ended the install sequence: the window may be closed again.
     bool sequenceFailed_ = false;
+    // The install steps began: what the destination check made is the installation's now.
+    bool sequenceStarted_ = false;
+    std::vector<WideString> createdFolders_;  // deepest first
     // Held from start-up to the end: one setup of the product at a time.
     TSetupLock setupLock_;
     TSetupLock::TScope lockScope_ = TSetupLock::TScope::Machine;  // of the lock taken

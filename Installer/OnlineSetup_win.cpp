@@ -173,6 +173,13 @@ public:
         return TDownloadFailureForm::ShowDownloadFailure(&form_, appTitle, url);
     }
     void ShowInfo(const WideString& text) override { form_.ShowInfo(text); }
+    void ShowError(const WideString& text) override
+    {
+        if (form_.silentMode)
+            form_.ShowInfo(text);
+        else
+            TZoWinfn::ShowMessageBox(form_.Handle(), text, form_.script->BaseInfo->AppTitle, MB_OK | MB_ICONERROR);
+    }
     void RestoreIdlePage() override { form_.RestoreIdlePage(); }
     [[noreturn]] void EndProcess(int exitCode) override
     {
@@ -206,6 +213,8 @@ bool TFullPackageDownload::Run()
     TPackageFileStream file(writing_.Get(), target_.downloadedPackage);
     if (!http.Get(url, file)) {
         DiscardPackageFile();
+        const WideString reason = FormatText(u"无法下载 %s：%s", {url, http.ErrorMessage()});
+        if (!view_.Silent()) LogAdd(TLogEntry::Error, reason);  // a silent run's one line is logged as it ends
         if (view_.Silent())
             view_.EndSilently(ecDownloadFailed, FormatText(u"在线安装失败：无法下载 %s：%s", {url, http.ErrorMessage()}));
         if (view_.ShowDownloadFailure(info.AppTitle, url)) view_.EndProcess(ecSuccess);
@@ -251,7 +260,8 @@ void TFullPackageDownload::OpenPackage()
     TPackageModule package;
     try {
         package = TPackageModule::MapFile(std::move(writing_), std::move(folder_));
-    } catch (const EPeFormatError&) {
+    } catch (const EPeFormatError& e) {
+        LogAdd(TLogEntry::Error, u"下载的文件不是 Windows 程序：" + e.Message());
         throw EPackageError(u"安装包错误。");
     }
     std::optional<TSha256Digest> pinned = PinnedDigest(target_.resourceModule.Resources());
@@ -260,15 +270,24 @@ void TFullPackageDownload::OpenPackage()
         TSha256Digest digest;
         try {
             digest = PeImageDigest(*ViewSource(bytes.data(), bytes.size()));
-        } catch (const EPeFormatError&) {
+        } catch (const EPeFormatError& e) {
+            LogAdd(TLogEntry::Error, u"下载的文件不是 Windows 程序：" + e.Message());
             throw EPackageError(u"安装包错误。");
         }
-        if (digest != *pinned) throw EPackageError(u"安装包错误。");
+        if (digest != *pinned) {
+            // The box says only "安装包错误。"; the log says which package it was.
+            LogAdd(TLogEntry::Error, FormatText(u"下载的安装包不是本安装程序构建时的那个：映像摘要 %s，应为 %s",
+                                                {WideOf(DigestToHex(digest)), WideOf(DigestToHex(*pinned))}));
+            throw EPackageError(u"安装包错误。");
+        }
     }
 
     // Read for its resources only: nothing of the downloaded program runs.
     TPackageResources resources = package.Resources();
-    if (!resources.Has(FullScriptResourceW)) throw EPackageError(u"安装包错误。");
+    if (!resources.Has(FullScriptResourceW)) {
+        LogAdd(TLogEntry::Error, u"下载的文件不是完整安装包：没有完整安装脚本");
+        throw EPackageError(u"安装包错误。");
+    }
     TMemoryStream stream;
     ReadPackageResource(resources, FullScriptResourceW, &stream);
     stream.SetPosition(0);
@@ -284,7 +303,8 @@ bool TFullPackageDownload::Fail(const WideString& message)
 {
     DiscardPackageFile();
     if (view_.Silent()) view_.EndSilently(ecDownloadFailed, message);
-    view_.ShowInfo(message);
+    LogAdd(TLogEntry::Error, message);
+    view_.ShowError(message);
     view_.RestoreIdlePage();
     return false;
 }

@@ -34,6 +34,8 @@ public:
     virtual bool ShowDownloadFailure(const WideString& appTitle, const WideString& url) = 0;
     // The information box; silent: one line on standard output.
     virtual void ShowInfo(const WideString& text) = 0;
+    // The same with the error icon, for a download that failed.
+    virtual void ShowError(const WideString& text) { ShowInfo(text); }
     virtual void RestoreIdlePage() = 0;
 };
 

@@ -5,6 +5,7 @@
 
 #include "MainFrm_win.h"
 #include "OnlineSetup_win.h"
+#include "SetupCommandLine.h"
 #include "SetupFn.h"
 #include "ZoDllSearch_win.h"
 #include "ZoLog.h"
@@ -16,14 +17,16 @@
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
     RestrictDllSearch();  // before anything can load a DLL
+    const TSetupCommandLine commandLine = ParseSetupCommandLine(InstallerScopeArgs().Rest);
+    const bool silent = commandLine.mode == TRunMode::Silent;
     // Memory runs out on input too large to be a genuine package.
-    TZoWinfn::EndOnOutOfMemory(ecDamagedPackage, u"内存不足：安装包过大或已损坏。", IsCommandLineSwitch(u"/Silent"));
+    TZoWinfn::EndOnOutOfMemory(ecDamagedPackage, u"内存不足：安装包过大或已损坏。", silent);
     // Unit start-up: COM for this thread (single-threaded apartment) and the
     // folders behind the path constants.
     TComApartment com;
     InitFolderValues();
     InitOnlineSetup();
-    if (IsInstallerSwitch(u"/Silent"))
+    if (silent)
         Application.SetExceptionHandler([](const WideString& text) { TZoSysfn::WriteConsoleLine(text); });
 
     std::unique_ptr<TMainForm> mainForm;
@@ -32,9 +35,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     } catch (const std::exception& e) {
         // The installer's own resources are damaged: say so and end. Without a
         // script there is no product to name the log after.
-        if (!RunLog().IsOpen()) RunLog().Open(TZoWinfn::GetTempDir(), WideString(), u"Setup");
+        if (!RunLog().IsOpen()) OpenRunLog(commandLine, TZoWinfn::GetTempDir(), WideString(), u"Setup");
         Application.HandleException(e);
-        if (IsInstallerSwitch(u"/Silent") && RunLog().IsOpen())
+        if (silent && RunLog().IsOpen())
             TZoSysfn::WriteConsoleLine(u"日志：" + RunLog().Path());
         LogAdd(TLogEntry::Exit, IntToStr(ecDamagedPackage));
         return ecDamagedPackage;

@@ -196,9 +196,12 @@ void InspectInstaller(const TInspectOptions& options, std::ostream& out)
     const TPeResource* online = pe.Find(pe::kRcData, OnlineScriptResourceW);
     const TPeResource* scriptRes = full ? full : online;
     out << "mode: "
-        << (full ? "full package" : online ? "online installer" : "none: no setup script, the installer would end at once")
+        << (full     ? "full package"
+            : online ? "online installer"
+                     : "none: the file carries no setup script, so it is not an installer of zosetup")
         << "\n";
-    WriteDigests(pe, options.File, full != nullptr, out);
+    // A foreign file pins nothing and promises nothing: no digest line to misread.
+    if (scriptRes) WriteDigests(pe, options.File, full != nullptr, out);
 
     std::unique_ptr<TSetupScript> script;
     if (scriptRes) {

@@ -261,6 +261,14 @@ std::vector<WideString> KitCandidates(const char* folder, const char* name, cons
     if (tool.empty()) return list;
     list.push_back(FromPath(tool / name));
     for (const char* arch : {"x86", "x64"}) list.push_back(FromPath(tool / arch / name));
+    // Installed (make install, the release archive): PREFIX/bin and PREFIX/share/zosetup/x86.
+    for (const char* arch : {"x86", "x64"})
+        list.push_back(FromPath((tool / ".." / "share" / "zosetup" / arch / name).lexically_normal()));
+    // Copied beside the build trees' folders: win32/ (32-bit) and win/ (64-bit), as built or flattened.
+    for (const char* build : {"win32", "win"}) {
+        list.push_back(FromPath(tool / build / name));
+        list.push_back(FromPath(tool / build / folder / name));
+    }
     list.push_back(FromPath((tool / ".." / folder / name).lexically_normal()));
     for (const char* build : {"win32", "win"})
         list.push_back(FromPath((tool / ".." / ".." / build / folder / name).lexically_normal()));
@@ -498,6 +506,15 @@ std::unique_ptr<TSetupScript> TProjectBuilder::LoadProject(
                                                                       {name, name, VariableNames(*script->VarList)}));
         v->VarValue = value;
         v->Checked = true;
+        // The version is one thing: the product, its version resource, the
+        // registry values and the file names that use {Version} all take it.
+        if (TextEquals(name, u"{Version}")) info.Version = value;
+    }
+    if (WideString problem = VersionProblem(info.Version); !problem.empty()) {
+        for (const auto& [name, value] : variables)
+            if (TextEquals(name, u"{Version}"))
+                throw EPackageError(FormatText(u"--var Version=%s: \"%s\" %s", {value, value, problem}));
+        doc.Fail(base, "Version", FormatText(u"Version \"%s\" %s", {info.Version, problem}));
     }
 
     const TSetupVarList& vars = *script->VarList;

@@ -327,6 +327,26 @@ void CheckProjectValues(const TProjectDocument& doc, const TSetupScript& script)
     CheckScope(doc, script);
 }
 
+WideString VersionProblem(const WideString& version)
+{
+    if (version.empty()) return {};
+    const WideString rule = u"is not a version: one to four numbers from 0 to 65535 between dots (1.2.0.3)";
+    size_t parts = 0, from = 0;
+    while (true) {
+        size_t dot = version.find(u'.', from);
+        WideString part = version.substr(from, dot == WideString::npos ? WideString::npos : dot - from);
+        if (part.empty() || part.size() > 5 || ++parts > 4) return rule;
+        uint32_t n = 0;
+        for (char16_t c : part) {
+            if (c < u'0' || c > u'9') return rule;
+            n = n * 10 + (c - u'0');
+        }
+        if (n > 65535) return rule;
+        if (dot == WideString::npos) return {};
+        from = dot + 1;
+    }
+}
+
 // ---- Names Windows can hold ---------------------------------------------------------
 
 WideString WindowsNameProblem(const WideString& name)

@@ -1,7 +1,7 @@
 // Uninstall.exe: removes what the installer put on the machine, reading the
 // installed script from "Uninstall.da1" beside itself ({app} is its own
 // folder). Without arguments it shows its window and asks first; with
-// "/SILENT" (any letter case, the one and only argument) it removes
+// "/SILENT" (any letter case; beside it only "/LOG=PATH") it removes
 // everything without a window or a message. The exit codes are
 // TUninstallExitCode's.
 #include <windows.h>
@@ -11,6 +11,7 @@
 #include "Elevation_win.h"
 #include "ScopeTexts.h"
 #include "SelfRemoval_win.h"
+#include "SetupCommandLine.h"
 #include "SetupFn.h"
 #include "SetupLock_win.h"
 #include "SetupProject.h"
@@ -96,7 +97,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     if (n > 0 && n < MAX_PATH * 2) ownFile = WideString(reinterpret_cast<const char16_t*>(loaded), n);
     if (WideString longer = TZoFilefn::GetLongPath(ownFile); !longer.empty()) ownFile = longer;
     InstallDir = WithTrailingBackslash(DirPart(ownFile));
-    const bool silent = IsCommandLineSwitch(u"/SILENT");
+    const TSetupCommandLine commandLine = ParseUninstallCommandLine(ProcessArguments());
+    const bool silent = commandLine.mode == TRunMode::Silent;
     // Memory runs out on a data file too large to be one the installer wrote.
     TZoWinfn::EndOnOutOfMemory(ucBadData, u"内存不足：卸载数据文件过大或已损坏，无法卸载。", silent);
 
@@ -105,13 +107,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         script = LoadUninstallScript(InstallDir);
     } catch (const EUninstallDataError& e) {
         // No product to name the log after: it goes by the program's own name.
-        RunLog().Open(TZoWinfn::GetTempDir(), WideString(), u"Uninstall");
+        OpenRunLog(commandLine, TZoWinfn::GetTempDir(), WideString(), u"Uninstall");
         LogAdd(TLogEntry::Note, u"命令行：" + ZoPlatform::CommandLine());
         Refuse(silent, e.Message(), MB_ICONSTOP);
         return Finish(ucBadData);
     }
     AppTitleValue = script->BaseInfo->AppTitle;
-    RunLog().Open(TZoWinfn::GetTempDir(), script->BaseInfo->AppTitle, u"Uninstall");
+    OpenRunLog(commandLine, TZoWinfn::GetTempDir(), script->BaseInfo->AppTitle, u"Uninstall");
     LogAdd(TLogEntry::Note, FormatText(u"%s %s 卸载", {script->BaseInfo->AppTitle, script->BaseInfo->Version}));
     LogAdd(TLogEntry::Note, u"命令行：" + ZoPlatform::CommandLine());
     PerUserInstall = script->BaseInfo->InstallScope == TInstallScope::isUser;

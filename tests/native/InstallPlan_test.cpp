@@ -272,6 +272,15 @@ TEST_F(InstallPlanTest, RunEntriesSplitIntoWaitedAndLaunchedWithTheQuotedCommand
     EXPECT_EQ(plan.LaunchRuns[0].FileName, u"C:\\Program Files\\Prod\\App.exe");
     EXPECT_EQ(plan.LaunchRuns[0].Params, u"/first");
     EXPECT_EQ(plan.ProgressSteps(), 0);  // run entries are no progress steps
+
+    // "/NORUN" leaves out what would start on the user's screen, and only that.
+    script.BaseInfo->GotoUrl = u"http://zo.example/done";
+    script.BaseInfo->GotoUrlMode = TGotoUrlMode::gumByBrowser;
+    plan = Plan();
+    EXPECT_EQ(plan.LeaveOutStarts(),
+              (std::vector<WideString>{u"C:\\Program Files\\Prod\\App.exe /first", u"http://zo.example/done?rcode=17"}));
+    EXPECT_TRUE(plan.LaunchRuns.empty() && plan.GotoUrl.empty());
+    EXPECT_EQ(plan.WaitRuns.size(), 2u);
 }
 
 TEST_F(InstallPlanTest, TheCompletionAddressCarriesTheInstallersChannelCode)

@@ -106,6 +106,7 @@ TEST(PackagerCheck, HandWrittenProjectBuildsWithBaseInfoAsItsVariables)
     // --var sets a variable the project has, or one BaseInfo gives.
     script = TProjectBuilder::LoadProject(p.options.ProjectFile, nullptr, {{u"{Version}", u"2.0"}});
     EXPECT_EQ(script->ShortCutList->Items(0)->Name, u"Zo 2.0");
+    EXPECT_EQ(script->BaseInfo->Version, u"2.0") << "the product's version is the same one";
 }
 
 // Every mistake is one line "FILE:LINE:COLUMN: what", at the place to fix,
@@ -153,6 +154,12 @@ TEST(PackagerCheck, EachMistakeIsOneLineAtItsPlaceAndWritesNothing)
         {"title too long for the version resource",
          Replaced(P, "AppTitle=\"Zo\"", "AppTitle=\"" + std::string(40000, 'T') + "\""), "AppTitle",
          "AppTitle is 40000 characters long: the installer's version resource"},
+        {"version with words", Replaced(P, "Version=\"1.0\"", "Version=\"1.2 beta\""), "Version=",
+         "Version \"1.2 beta\" is not a version"},
+        {"version as a placeholder", Replaced(P, "Version=\"1.0\"", "Version=\"{Version}\""), "Version=",
+         "Version \"{Version}\" is not a version"},
+        {"version part past 65535", Replaced(P, "Version=\"1.0\"", "Version=\"1.65536\""), "Version=",
+         "is not a version"},
         {"not a project", "<html><body/></html>", "<html>", "not a zosetup project: its root element is <html>"},
         {"not XML", "\x89PNG\r\n\x1a\n", "", "not an XML document"},
     };

@@ -330,7 +330,7 @@ TEST_F(ProcessSteps, WaitedEntriesRunInTheirFolderAndTheOthersStartAtTheEnd)
     // the signed-in user's rights (Wine has a desktop shell too).
     TTempFolder logs;
     ASSERT_TRUE(RunLog().Open(logs.Wide(), u"P", u"Setup"));
-    LaunchRunEntries(script);
+    LaunchRunEntries(script, false);
     const std::string runLog = ReadFileBytes(std::filesystem::u8path(ToUtf8(RunLog().Path())));
     RunLog().Close();
     EXPECT_NE(runLog.find(" late：经桌面外壳以登录用户的权限启动"), std::string::npos) << runLog;
