@@ -1,5 +1,7 @@
-# The two commands of the README: `make demo` and `make test`.
-.PHONY: all deps build test demo bench clean
+# The commands of the README: `make demo`, `make test`, `make install` and `make dist`.
+.PHONY: all deps build test demo bench clean install dist kit
+
+PREFIX ?= /usr/local
 
 all: build
 
@@ -12,11 +14,23 @@ build: deps
 test: build
 	@scripts/test.sh
 
+# Only what the demo uses: the tool, the 64-bit installer, uninstaller and demo program.
 demo: deps
-	@scripts/build.sh native
-	@scripts/build.sh win
-	@scripts/build.sh win32  # the stub zosetup-pack takes by default
+	@scripts/build.sh native zosetup-pack
+	@scripts/build.sh win zosetup Uninstall ZoDemo
 	@scripts/demo.sh
+
+# The tool with both installer stubs and both uninstallers.
+kit: deps
+	@scripts/build.sh native zosetup-pack
+	@scripts/build.sh win zosetup Uninstall
+	@scripts/build.sh win32 zosetup Uninstall
+
+install: kit
+	@scripts/install.sh "$(DESTDIR)$(PREFIX)"
+
+dist: kit
+	@scripts/dist.sh
 
 bench: deps
 	@scripts/bench.sh

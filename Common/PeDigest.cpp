@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "PeLayout.h"
 #include "ZoSysUtils.h"
 
 namespace {
@@ -34,6 +35,36 @@ void HashRange(const TByteSource& file, uint64_t from, uint64_t to, TZoSha256& h
     }
 }
 
+// Where the raw data of the last section ends.
+uint64_t SectionsEnd(const TByteSource& file, uint64_t table, uint16_t count)
+{
+    if (count > PeLayout::Section::MaxCount) Fail("the section table is too long");
+    uint64_t end = table + uint64_t{count} * PeLayout::Section::Size;
+    for (uint16_t i = 0; i < count; ++i) {
+        uint8_t section[PeLayout::Section::Size];
+        Read(file, table + uint64_t{i} * PeLayout::Section::Size, section, sizeof section);
+        const uint64_t raw = Get32(section + PeLayout::Section::SizeOfRawData);
+        if (raw != 0) end = std::max(end, Get32(section + PeLayout::Section::PointerToRawData) + raw);
+    }
+    return end;
+}
+
+// The table is a run of WIN_CERTIFICATE entries (length, revision, type,
+// then the data), each starting on an 8-byte boundary, that fills it exactly.
+void CheckCertificates(const TByteSource& file, uint64_t offset, uint64_t size)
+{
+    if (offset % 8 != 0) Fail("the certificate table is not 8-byte aligned");
+    const uint64_t end = offset + size;
+    for (uint64_t at = offset; at < end;) {
+        uint8_t header[8];
+        if (end - at < sizeof header) Fail("the certificate table ends inside an entry");
+        file.ReadAt(at, header, sizeof header);
+        const uint64_t length = Get32(header);
+        if (length < sizeof header || length > end - at) Fail("a certificate entry has a wrong length");
+        at += (length + 7) / 8 * 8;
+    }
+}
+
 }  // namespace
 
 TPeDigestLayout PeDigestLayout(const TByteSource& file)
@@ -56,9 +87,9 @@ TPeDigestLayout PeDigestLayout(const TByteSource& file)
     Read(file, opt, head + 24, dirsAt);
 
     TPeDigestLayout layout;
-    layout.CheckSumOffset = opt + 64;
+    layout.CheckSumOffset = opt + PeLayout::Opt::CheckSum;
     const uint32_t count = Get32(head + 24 + countAt);
-    constexpr uint32_t kCertEntry = 4;
+    constexpr uint32_t kCertEntry = PeLayout::DataDir::Security;
     if (count > kCertEntry && dirsAt + (kCertEntry + 1) * 8 <= optSize) {
         layout.HasCertEntry = true;
         layout.CertEntryOffset = opt + dirsAt + kCertEntry * 8;
@@ -67,8 +98,17 @@ TPeDigestLayout PeDigestLayout(const TByteSource& file)
         // The certificate table's "address" is a file offset, not an RVA.
         const uint64_t offset = Get32(entry), size = Get32(entry + 4);
         if (size != 0) {
-            if (offset < layout.CertEntryOffset + 8 || offset > file.Size() || size > file.Size() - offset)
-                Fail("the certificate table lies outside the file");
+            // Only the table itself may go unhashed, so it must lie where
+            // nothing is loaded from: after the headers and every section's
+            // raw data, up to the end of the file.
+            const uint64_t loadedEnd = std::max<uint64_t>(
+                Get32(head + 24 + PeLayout::Opt::SizeOfHeaders),
+                SectionsEnd(file, opt + optSize, Get16(head + PeLayout::Coff::NumberOfSections)));
+            if (offset < std::max(loadedEnd, layout.CertEntryOffset + 8))
+                Fail("the certificate table overlaps the headers or a section");
+            if (offset > file.Size() || size != file.Size() - offset)
+                Fail("the certificate table does not run to the end of the file");
+            CheckCertificates(file, offset, size);
             layout.CertTableOffset = offset;
             layout.CertTableSize = size;
         }
@@ -89,8 +129,8 @@ TSha256Digest PeImageDigest(const TByteSource& file)
     skip(layout.CheckSumOffset, 4);
     if (layout.HasCertEntry) skip(layout.CertEntryOffset, 8);
     if (layout.CertTableSize) skip(layout.CertTableOffset, layout.CertTableSize);
-    // Anything after the certificate table is hashed too: data appended to a
-    // signed file changes the digest.
+    // The table ends the file (checked above); without one, everything after
+    // the left-out fields is hashed.
     HashRange(file, at, file.Size(), hash, buffer);
     return hash.Final();
 }

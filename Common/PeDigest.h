@@ -17,7 +17,8 @@ struct TPeDigestLayout {
 };
 
 // Finds the left-out ranges from the headers; raises EPeFormatError for a
-// file that is no PE image or whose certificate table lies outside it.
+// file that is no PE image, or whose certificate table is not a run of whole
+// entries after the headers and every section's raw data, ending the file.
 TPeDigestLayout PeDigestLayout(const TByteSource& file);
 
 // The digest of a whole file, read in pieces. Raises EPeFormatError as

@@ -59,6 +59,21 @@ private:
     TBytes bytes_;
 };
 
+class TViewSource : public TByteSource {
+public:
+    TViewSource(const uint8_t* data, uint64_t size) : data_(data), size_(size) {}
+    uint64_t Size() const override { return size_; }
+    void ReadAt(uint64_t offset, void* buffer, size_t count) const override
+    {
+        if (offset > size_ || count > size_ - offset) Fail("read past the end of the file");
+        if (count) std::memcpy(buffer, data_ + offset, count);
+    }
+
+private:
+    const uint8_t* data_;
+    uint64_t size_;
+};
+
 class TFileSource : public TByteSource {
 public:
     explicit TFileSource(const WideString& fileName) : file_(fileName, TFileStream::fmOpenRead)
@@ -115,6 +130,10 @@ uint32_t PeCheckSum(const uint8_t* data, size_t size, size_t checkSumOffset)
 }
 
 std::unique_ptr<TByteSource> MemorySource(TBytes bytes) { return std::make_unique<TMemorySource>(std::move(bytes)); }
+std::unique_ptr<TByteSource> ViewSource(const uint8_t* data, uint64_t size)
+{
+    return std::make_unique<TViewSource>(data, size);
+}
 std::unique_ptr<TByteSource> FileSource(const WideString& fileName) { return std::make_unique<TFileSource>(fileName); }
 
 WideString TPeSection::NameText() const

@@ -69,6 +69,8 @@ public:
 };
 
 std::unique_ptr<TByteSource> MemorySource(TBytes bytes);
+// Bytes someone else keeps alive (a mapped view) for as long as the source lives.
+std::unique_ptr<TByteSource> ViewSource(const uint8_t* data, uint64_t size);
 // Raises EFOpenError when the file cannot be opened.
 std::unique_ptr<TByteSource> FileSource(const WideString& fileName);
 

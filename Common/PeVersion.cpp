@@ -42,6 +42,8 @@ struct TNode {
         Align4(b);
         b.insert(b.end(), value.begin(), value.end());
         for (const TNode& c : children) c.WriteTo(b);
+        // Every length is 16 bits: a longer block would wrap into a damaged one.
+        if (b.size() - start > 0xFFFF) throw EPeFormatError(u"the version resource would exceed 65,535 bytes");
         Set16(b, start, static_cast<uint16_t>(b.size() - start));
     }
 };

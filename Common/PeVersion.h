@@ -19,6 +19,7 @@ struct TVersionInfo {
     const WideString* Find(const WideString& name) const;
 };
 
+// Raises EPeFormatError when the texts make it longer than its 16-bit lengths hold.
 TBytes BuildVersionResource(const TVersionInfo& info);
 // Reads the fixed part, the first string table and the first translation;
 // raises EPeFormatError for a damaged resource.

@@ -17,10 +17,12 @@ constexpr size_t kMaxOutput = 0x7FFFFFFF;  // package sizes are 32-bit signed
 // the XOR then runs over long plain arrays, which the compiler does a word at a time.
 constexpr size_t kKeyRun = kKeyPeriod * 64;
 
+// Built on first use, on the heap: as a constant the compiler would store its
+// 16 KB in every program.
 const uint8_t* Key()
 {
-    static const auto key = [] {
-        std::array<uint8_t, kKeyRun + kKeyPeriod> k{};
+    static const std::vector<uint8_t> key = [] {
+        std::vector<uint8_t> k(kKeyRun + kKeyPeriod);
         for (size_t i = 0; i < k.size(); ++i) k[i] = static_cast<uint8_t>(i % kKeyPeriod);
         return k;
     }();
@@ -143,6 +145,24 @@ TBytes Deflate(const uint8_t* data, size_t size)
         if (rc != Z_STREAM_END) out.resize(out.size() + 256);
     } while (rc != Z_STREAM_END);
     out.resize(z.total_out);
+    return out;
+}
+
+TBytes Store(const uint8_t* data, size_t size)
+{
+    TBytes out;
+    if (size == 0) return out;
+    constexpr size_t kBlock = 65535;  // a stored block's length is 16 bits
+    out.reserve(2 + size + 5 * (size / kBlock + 1) + 4);
+    out.insert(out.end(), {0x78, 0x01});  // deflate, 32 KiB window, fastest level
+    for (size_t at = 0; at < size; at += kBlock) {
+        const size_t n = std::min(kBlock, size - at);
+        out.push_back(at + n == size ? 1 : 0);  // BFINAL on the last block, BTYPE stored
+        out.insert(out.end(), {uint8_t(n), uint8_t(n >> 8), uint8_t(~n), uint8_t(~n >> 8)});
+        out.insert(out.end(), data + at, data + at + n);
+    }
+    const auto trailer = Adler32Trailer(static_cast<uint32_t>(adler32_z(1, data, size)));
+    out.insert(out.end(), trailer.begin(), trailer.end());
     return out;
 }
 

@@ -38,6 +38,10 @@ inline void Scramble(uint8_t* data, size_t size, size_t phase = 0) { Scramble(da
 // Raises ECompressionError "Error".
 TBytes Deflate(const uint8_t* data, size_t size);
 
+// The same as a zlib stream any inflater reads, in stored blocks: for the
+// programs, which write small data files and so carry no deflater.
+TBytes Store(const uint8_t* data, size_t size);
+
 // One piece of a zlib stream made in chunks: raw deflate of input, its matches
 // reaching back into dictionary (the previous chunk's last 32 KiB), ending on a
 // byte boundary so that pieces join, or finishing the stream when last. Header

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "ZoPlatform.h"
+
 namespace {
 
 const char16_t* KindText(TLogEntry kind)
@@ -27,8 +29,6 @@ WideString Digits(int value, int width)
     while (static_cast<int>(s.size()) < width) s.insert(s.begin(), u'0');
     return s;
 }
-
-bool Exists(const WideString& path) { return OpenFile(path, "rb") != nullptr; }
 
 }  // namespace
 
@@ -59,16 +59,45 @@ bool TZoLog::Open(const WideString& folder, const WideString& product, const Wid
     WideString stem = name.substr(0, name.size() - 4);
     for (int n = 1; n < 100; ++n) {
         WideString path = dir + (n == 1 ? name : stem + u" (" + IntToStr(n) + u").log");
-        if (Exists(path)) continue;
-        file_ = OpenFile(path, "wb");
-        if (!file_) return false;
-        path_ = path;
-        // The mark lets every editor, Notepad included, read the text as UTF-8.
-        std::fwrite("\xEF\xBB\xBF", 1, 3, file_.get());
-        std::fflush(file_.get());
-        return true;
+        // Created new, so a file or link planted under the name is never
+        // written through; a taken name means the next one.
+        bool taken = false;
+        file_.reset(ZoPlatform::CreateNewFile(path, taken));
+        if (taken) continue;
+        return Begin(path);
     }
     return false;
+}
+
+bool TZoLog::OpenAt(const WideString& path)
+{
+    Close();
+    const WideString dir = DirPart(path);
+    if (!dir.empty() && !DirExists(dir)) {
+        try {
+            ForceDirs(dir);
+        } catch (const std::exception&) {
+            return false;  // the open below cannot succeed either
+        }
+    }
+    bool taken = false;
+    file_.reset(ZoPlatform::CreateNewFile(path, taken));
+    if (taken) {
+        // An earlier log goes by its name (a link itself, never what it leads
+        // to), and a new file takes its place; a folder of that name stays.
+        if (ZoPlatform::RemoveFileName(path)) file_.reset(ZoPlatform::CreateNewFile(path, taken));
+    }
+    return Begin(path);
+}
+
+bool TZoLog::Begin(const WideString& path)
+{
+    if (!file_) return false;
+    path_ = path;
+    // The mark lets every editor, Notepad included, read the text as UTF-8.
+    std::fwrite("\xEF\xBB\xBF", 1, 3, file_.get());
+    std::fflush(file_.get());
+    return true;
 }
 
 void TZoLog::Add(TLogEntry kind, const WideString& text)

@@ -23,6 +23,9 @@ public:
     // Creates a new log in folder, never reusing a file: a second run in the
     // same second gets " (2)" and so on. False when none can be made.
     bool Open(const WideString& folder, const WideString& product, const WideString& role);
+    // The log at the path a deployment tool named: its folder made, an earlier
+    // file of that name replaced by a new one. False when it cannot be made.
+    bool OpenAt(const WideString& path);
     bool IsOpen() const { return file_ != nullptr; }
     // The log's full path; empty while none is open.
     const WideString& Path() const { return path_; }
@@ -30,6 +33,9 @@ public:
     void Close();
 
 private:
+    // The run's file is open: the mark, and its path kept.
+    bool Begin(const WideString& path);
+
     UniqueFile file_;
     WideString path_;
 };

@@ -3,6 +3,8 @@
 // the folder values and the command line can be set by tests.
 #pragma once
 
+#include <cstdio>
+
 #include "ZoTypes.h"
 
 namespace ZoPlatform {
@@ -21,6 +23,14 @@ WideString LongPathName(const WideString& path);  // empty on failure
 WideString NewGuid();                    // registry form, upper case, braces
 bool DirectoryExists(const WideString& path);
 bool CreateDir(const WideString& path);
+// Creates a file that did not exist, for writing, never through a link: a
+// name already taken (by a file, a folder or a link, even a dangling one)
+// sets taken and gives null, as does any other failure. The caller closes
+// what it gets.
+std::FILE* CreateNewFile(const WideString& path, bool& taken);
+// Removes a file by its name: a link goes itself, never what it leads to; a
+// folder stays. False when nothing was removed.
+bool RemoveFileName(const WideString& path);
 
 #ifndef _WIN32
 // Test hooks for the values Windows would supply.

@@ -3,9 +3,11 @@
 #include "ZoPlatform.h"
 
 #include <iconv.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -155,6 +157,19 @@ bool DirectoryExists(const WideString& path)
 }
 
 bool CreateDir(const WideString& path) { return mkdir(NativePath(path).c_str(), 0777) == 0; }
+
+bool RemoveFileName(const WideString& path) { return unlink(NativePath(path).c_str()) == 0; }
+
+std::FILE* CreateNewFile(const WideString& path, bool& taken)
+{
+    // O_EXCL fails on any existing name, a dangling link included.
+    int fd = open(NativePath(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    taken = fd < 0 && errno == EEXIST;
+    if (fd < 0) return nullptr;
+    std::FILE* file = fdopen(fd, "wb");
+    if (!file) close(fd);
+    return file;
+}
 
 void SetSpecialFolder(int csidl, const WideString& path) { Folders()[csidl] = path; }
 void SetModuleFileName(const WideString& path) { ModuleName() = path; }

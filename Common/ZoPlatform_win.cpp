@@ -5,6 +5,9 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <cstdlib>
 
 #include "ZoWinText_win.h"
@@ -86,5 +89,33 @@ bool DirectoryExists(const WideString& path)
 }
 
 bool CreateDir(const WideString& path) { return CreateDirectoryW(W(path), nullptr) != 0; }
+
+bool RemoveFileName(const WideString& path)
+{
+    // DeleteFileW removes a symbolic link itself and refuses a folder.
+    return DeleteFileW(W(path)) != 0;
+}
+
+std::FILE* CreateNewFile(const WideString& path, bool& taken)
+{
+    // With FILE_FLAG_OPEN_REPARSE_POINT a link in the last place is the name
+    // itself, so CREATE_NEW finds it taken instead of creating its target.
+    HANDLE h = CreateFileW(W(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED;
+        return nullptr;
+    }
+    taken = false;
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(h);
+        return nullptr;
+    }
+    std::FILE* file = _fdopen(fd, "wb");
+    if (!file) _close(fd);  // closes the handle too
+    return file;
+}
 
 }  // namespace ZoPlatform

@@ -214,48 +214,18 @@ std::vector<WideString> SplitCommandLine(const WideString& line)
     return args;
 }
 
-namespace {
-
-const WideString kLanguageOption = u"/LANG=";
-
-bool IsLanguageOption(const WideString& arg)
-{
-    return arg.size() >= kLanguageOption.size() &&
-           WideUpperCase(arg.substr(0, kLanguageOption.size())) == kLanguageOption;
-}
-
-// The arguments the programs' switches see: every "/LANG=" option taken out,
-// so it may stand beside any switch.
-std::vector<WideString> ProgramArgs()
-{
-    auto args = SplitCommandLine(ZoPlatform::CommandLine());
-    if (args.size() > 1) args.erase(std::remove_if(args.begin() + 1, args.end(), IsLanguageOption), args.end());
-    return args;
-}
-
-}  // namespace
-
 int ArgCount()
 {
-    auto args = ProgramArgs();
+    auto args = SplitCommandLine(ZoPlatform::CommandLine());
     return args.empty() ? 0 : static_cast<int>(args.size()) - 1;
 }
 
 WideString ArgAt(int index)
 {
     if (index == 0) return ZoPlatform::ModuleFileName();
-    auto args = ProgramArgs();
+    auto args = SplitCommandLine(ZoPlatform::CommandLine());
     if (index < 0 || static_cast<size_t>(index) >= args.size()) return WideString();
     return args[static_cast<size_t>(index)];
-}
-
-WideString LanguageArgument()
-{
-    auto args = SplitCommandLine(ZoPlatform::CommandLine());
-    WideString tag;
-    for (size_t i = 1; i < args.size(); ++i)
-        if (IsLanguageOption(args[i])) tag = args[i].substr(kLanguageOption.size());
-    return tag;
 }
 
 AnsiString ToUtf8(const WideString& text)

@@ -38,12 +38,8 @@ WideString ReplaceText(const WideString& text, const WideString& oldText, const 
 // Splits a command line as ArgAt/ArgCount do. Element 0 is the first word of
 // the line (ArgAt(0) replaces it by the module file name).
 std::vector<WideString> SplitCommandLine(const WideString& commandLine);
-// The program's arguments, without any "/LANG=TAG" option (which may stand
-// anywhere on the line, beside the one switch).
 int ArgCount();
 WideString ArgAt(int index);
-// The TAG of the last "/LANG=TAG" option (any letter case); empty without one.
-WideString LanguageArgument();
 
 AnsiString ToUtf8(const WideString& text);
 WideString FromUtf8(const AnsiString& bytes);

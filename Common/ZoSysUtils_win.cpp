@@ -5,11 +5,17 @@
 #include <tlhelp32.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <new>
+#include <utility>
 #include <vector>
 
+#include "ZoLog.h"
 #include "ZoPlatform.h"
 #include "ZoSysUtils.h"
+#include "ZoSafeFiles_win.h"
 #include "ZoWinHandles_win.h"
 #include "ZoWinText_win.h"
 #include "ZoWinUtils_win.h"
@@ -47,13 +53,6 @@ std::optional<WideString> ReadRegString(HKEY key, const WideString& name)
     return U(buf.data());
 }
 
-bool IsCommandLineSwitch(const WideString& name)
-{
-    if (ArgCount() != 1) return false;
-    WideString arg = ArgAt(1);
-    return CompareStringW(LOCALE_USER_DEFAULT, NORM_IGNORECASE, W(arg), static_cast<int>(arg.size()), W(name),
-                          static_cast<int>(name.size())) == CSTR_EQUAL;
-}
 
 void TZoSysfn::WriteConsoleLine(const WideString& text)
 {
@@ -75,27 +74,7 @@ bool TZoFilefn::SetFileTimes(const WideString& file, const FileTimes& times)
 {
     TUniqueFile h(CreateFileW(W(file), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!h) return false;
-    auto convert = [](TDateTime t, FILETIME& utc) {
-        if (std::fabs(t) < 1e-12) return false;
-        std::optional<TCalendarTime> decoded = TryDecodeDateTime(t);
-        if (!decoded) return false;  // no date the system can hold: that time stays as it is
-        const TCalendarTime& c = *decoded;
-        SYSTEMTIME st{};
-        st.wYear = static_cast<WORD>(c.year);
-        st.wMonth = static_cast<WORD>(c.month);
-        st.wDay = static_cast<WORD>(c.day);
-        st.wHour = static_cast<WORD>(c.hour);
-        st.wMinute = static_cast<WORD>(c.minute);
-        st.wSecond = static_cast<WORD>(c.second);
-        st.wMilliseconds = static_cast<WORD>(c.millisecond);
-        FILETIME local;
-        return SystemTimeToFileTime(&st, &local) && LocalFileTimeToFileTime(&local, &utc);
-    };
-    FILETIME c, a, w;
-    bool hc = convert(times.CreationTime, c), ha = convert(times.LastAccessTime, a),
-         hw = convert(times.LastWriteTime, w);
-    return SetFileTime(h.Get(), hc ? &c : nullptr, ha ? &a : nullptr, hw ? &w : nullptr) != 0;
+    return h && SetHandleFileTimes(h.Get(), times);
 }
 
 // ---- Processes and the shell ------------------------------------------------
@@ -184,6 +163,59 @@ int32_t TZoWinfn::RunHidden(const WideString& commandLine)
     DWORD code = 1;
     GetExitCodeProcess(process.Get(), &code);
     return static_cast<int32_t>(code);
+}
+
+namespace {
+
+struct TOutOfMemoryEnd {
+    int exitCode = 3;
+    bool silent = false;
+    WideString text;
+    void* reserve = nullptr;  // given back first, so the last words have room
+};
+TOutOfMemoryEnd outOfMemory;
+
+[[noreturn]] void Terminate()
+{
+    if (std::exception_ptr e = std::current_exception()) {
+        try {
+            std::rethrow_exception(e);
+        } catch (const std::bad_alloc&) {
+            TZoWinfn::EndOutOfMemory();
+        } catch (...) {
+        }
+    }
+    std::abort();
+}
+
+}  // namespace
+
+void TZoWinfn::EndOnOutOfMemory(int exitCode, const WideString& text, bool silent)
+{
+    outOfMemory.exitCode = exitCode;
+    outOfMemory.text = text;
+    outOfMemory.silent = silent;
+    if (!outOfMemory.reserve) outOfMemory.reserve = std::malloc(1 << 20);
+    std::set_terminate(Terminate);
+}
+
+void TZoWinfn::EndOutOfMemory()
+{
+    static bool ending = false;
+    if (!std::exchange(ending, true)) {
+        std::free(std::exchange(outOfMemory.reserve, nullptr));
+        try {
+            LogAdd(TLogEntry::Error, outOfMemory.text);
+            LogAdd(TLogEntry::Exit, IntToStr(outOfMemory.exitCode));
+            if (outOfMemory.silent)
+                TZoSysfn::WriteConsoleLine(outOfMemory.text);
+            else
+                MessageBoxW(nullptr, W(outOfMemory.text), nullptr, MB_OK | MB_ICONSTOP);
+        } catch (...) {
+            // nothing more can be said
+        }
+    }
+    ExitProcess(static_cast<UINT>(outOfMemory.exitCode));
 }
 
 int32_t TZoWinfn::ShellRun(HWND owner, const WideString& verb, const WideString& file, const WideString& params,

@@ -10,6 +10,7 @@
 #include <shlobj.h>
 #include <bcrypt.h>
 #include <wincrypt.h>
+#include <restartmanager.h>
 
 #include <utility>
 
@@ -127,6 +128,14 @@ struct LocalMem {  // what the system allocates for us with LocalAlloc (security
     static HLOCAL Invalid() { return nullptr; }
     static void Close(HLOCAL p) { ::LocalFree(p); }
 };
+struct MappedView {  // MapViewOfFile's result
+    static const void* Invalid() { return nullptr; }
+    static void Close(const void* v) { ::UnmapViewOfFile(v); }
+};
+struct RmSession {  // a Restart Manager session; its handle has no documented "none", so all bits set
+    static DWORD Invalid() { return 0xFFFFFFFFu; }
+    static void Close(DWORD s) { ::RmEndSession(s); }
+};
 }  // namespace ZoWinTraits
 
 using TUniqueHandle = TUniqueAny<HANDLE, ZoWinTraits::Handle>;
@@ -148,9 +157,11 @@ using TUniqueLocal = TUniqueAny<void*, ZoWinTraits::LocalMemory>;
 using TUniqueCertContext = TUniqueAny<PCCERT_CONTEXT, ZoWinTraits::CertContext>;
 using TUniqueCertStore = TUniqueAny<HCERTSTORE, ZoWinTraits::CertStore>;
 using TUniqueCertChain = TUniqueAny<PCCERT_CHAIN_CONTEXT, ZoWinTraits::CertChain>;
+using TUniqueRmSession = TUniqueAny<DWORD, ZoWinTraits::RmSession>;
 using TUniqueAlgorithm = TUniqueAny<BCRYPT_ALG_HANDLE, ZoWinTraits::Algorithm>;
 using TUniqueHash = TUniqueAny<BCRYPT_HASH_HANDLE, ZoWinTraits::Hash>;
 using TUniqueLocalMem = TUniqueAny<HLOCAL, ZoWinTraits::LocalMem>;
+using TUniqueView = TUniqueAny<const void*, ZoWinTraits::MappedView>;
 
 // A device context borrowed from a window with GetDC; given back with ReleaseDC.
 class TWindowDC {

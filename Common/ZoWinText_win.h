@@ -23,6 +23,3 @@ WideString SysErrorMessage(DWORD code);
 // when the value is missing, unreadable or of another type.
 std::optional<WideString> ReadRegString(HKEY key, const WideString& name);
 
-// True when the command line holds exactly one argument and it equals name in
-// any letter case (user default locale): "/silent" counts, "/Silent x" does not.
-bool IsCommandLineSwitch(const WideString& name);

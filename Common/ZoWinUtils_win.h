@@ -33,6 +33,13 @@ public:
     static int32_t ShowMessageBox(HWND owner, const WideString& text, const WideString& caption, UINT type);
     static int32_t ShowInfoBox(HWND owner, const WideString& text, const WideString& caption);
 
+    // Out of memory ends the program with one line and exitCode, never a crash
+    // text: a message box, or standard output when silent, and the log. Set at
+    // the entry; from then on std::bad_alloc that no caller handles (through
+    // std::terminate, a window's handler or the entry) comes to EndOutOfMemory.
+    static void EndOnOutOfMemory(int exitCode, const WideString& text, bool silent);
+    [[noreturn]] static void EndOutOfMemory();
+
     // Opens a document or address with its associated program.
     static int32_t ShellOpen(const WideString& target);
     // ShellOpen, falling back to "iexplore.exe" with the address.

@@ -112,24 +112,27 @@ void WriteJsonFile(const WideString& fileName, const TJsonObject& object)
 void TXmlPersistent::SaveToJson(TJsonObject& object, int context) const
 {
     for (const TPropInfo& p : ClassInfo().Properties()) SaveJsonProperty(p, *this, object, context);
+    if (auto* list = dynamic_cast<const TXmlObjectList*>(this)) list->SaveItemsToJson(object, context);
 }
 
 void TXmlPersistent::LoadFromJson(const TJsonObject& object, int context)
 {
-    if (!object.is_object()) return;
-    for (const TPropInfo& p : ClassInfo().Properties()) LoadJsonProperty(p, *this, object, context);
+    if (object.is_object())
+        for (const TPropInfo& p : ClassInfo().Properties()) LoadJsonProperty(p, *this, object, context);
+    if (auto* list = dynamic_cast<TXmlObjectList*>(this)) list->LoadItemsFromJson(object, context);
 }
 
 void TXmlPersistent::SaveToJsonFile(const WideString& fileName, int context) const
 {
     TJsonObject object = TJsonObject::object();
+    // A list's items come first in its file.
+    if (dynamic_cast<const TXmlObjectList*>(this)) object["Items"] = TJsonObject::array();
     SaveToJson(object, context);
     WriteJsonFile(fileName, object);
 }
 
-void TXmlObjectList::SaveToJson(TJsonObject& object, int context) const
+void TXmlObjectList::SaveItemsToJson(TJsonObject& object, int context) const
 {
-    TXmlPersistent::SaveToJson(object, context);
     TJsonObject items = TJsonObject::array();
     for (const auto& item : items_) {
         TJsonObject element = TJsonObject::object();
@@ -140,9 +143,8 @@ void TXmlObjectList::SaveToJson(TJsonObject& object, int context) const
     object["Items"] = std::move(items);
 }
 
-void TXmlObjectList::LoadFromJson(const TJsonObject& object, int context)
+void TXmlObjectList::LoadItemsFromJson(const TJsonObject& object, int context)
 {
-    TXmlPersistent::LoadFromJson(object, context);
     Clear();
     if (!object.is_object()) return;
     auto it = object.find("Items");
@@ -158,12 +160,4 @@ void TXmlObjectList::LoadFromJson(const TJsonObject& object, int context)
         item->LoadFromJson(element, context);
         Add(std::move(item));
     }
-}
-
-void TXmlObjectList::SaveToJsonFile(const WideString& fileName, int context) const
-{
-    TJsonObject object = TJsonObject::object();
-    object["Items"] = TJsonObject::array();
-    SaveToJson(object, context);
-    WriteJsonFile(fileName, object);
 }

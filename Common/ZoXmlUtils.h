@@ -632,14 +632,16 @@ public:
     // Same class and every property equal (lists: also every item).
     virtual bool IsEqual(const TXmlPersistent* other) const;
 
-    virtual void LoadFromJson(const TJsonObject& object, int context = 0);
+    // The JSON form is not virtual (a list's items are reached by a cast), so a
+    // program that never reads or writes JSON carries no JSON code.
+    void LoadFromJson(const TJsonObject& object, int context = 0);
     virtual void LoadFromFile(const WideString& fileName, int context = 0);
     virtual void LoadFromNode(const TXmlNode& node, int context = 0);
     // From the stream's position to its end; input without an element changes nothing.
     virtual void LoadFromStream(TStream& stream, int context = 0);
-    virtual void SaveToJson(TJsonObject& object, int context = 0) const;
+    void SaveToJson(TJsonObject& object, int context = 0) const;
     // Indented, non-ASCII characters escaped.
-    virtual void SaveToJsonFile(const WideString& fileName, int context = 0) const;
+    void SaveToJsonFile(const WideString& fileName, int context = 0) const;
     // Creates the missing folders of the file's folder part.
     virtual void SaveToFile(const WideString& fileName, int context = 0) const;
     virtual void SaveToNode(TXmlNode& node, int context = 0) const;
@@ -667,14 +669,14 @@ public:
     void Assign(const TXmlPersistent* source) override;
     using TXmlPersistent::Assign;
     bool IsEqual(const TXmlPersistent* other) const override;
-    void LoadFromJson(const TJsonObject& object, int context = 0) override;
     void LoadFromNode(const TXmlNode& node, int context = 0) override;
-    void SaveToJson(TJsonObject& object, int context = 0) const override;
-    void SaveToJsonFile(const WideString& fileName, int context = 0) const override;
     void SaveToNode(TXmlNode& node, int context = 0) const override;
 
 protected:
     friend struct TXmlTreeAccess;
+    friend class TXmlPersistent;  // the JSON form's items
+    void LoadItemsFromJson(const TJsonObject& object, int context);
+    void SaveItemsToJson(TJsonObject& object, int context) const;
     // The class every item must have; null accepts any. Assign converts items
     // of other classes through CreateItem and Assign instead of cloning them.
     virtual const TClassInfo* ItemClass() const { return nullptr; }

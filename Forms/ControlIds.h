@@ -23,6 +23,8 @@ enum TControlId : int {
     idPbProgress = 116,
     idLblDetail = 117,
     idBtnRunApp = 118,
+    idRbAllUsers = 119,
+    idRbCurrentUser = 120,
 
     // TBaseDialogForm: OK and Cancel keep the system's numbers.
     idBtnOk = 1,
@@ -34,8 +36,15 @@ enum TControlId : int {
 
     // TLicenseForm
     idMemLicense = 300,
+
+    // TCloseProgramsForm (a TBaseDialogForm: OK is "关闭程序并继续" or
+    // "继续等待", Cancel "取消")
+    idCloseLblInfo = 210,
+    idCloseMemPrograms = 211,
+    idBtnEndPrograms = 212,
 };
 
 // Window class names: each window's class is named after its class.
 #define ZO_MAINFORM_CLASS L"TMainForm"
 #define ZO_LICENSEFORM_CLASS L"TLicenseForm"
+#define ZO_CLOSEPROGRAMSFORM_CLASS L"TCloseProgramsForm"

@@ -3,12 +3,14 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <new>
 
 #include "ZoGraphics_win.h"
 #include "ZoLog.h"
 #include "ZoSkin_win.h"
 #include "ZoSysUtils.h"
 #include "ZoWinText_win.h"
+#include "ZoWinUtils_win.h"
 
 TApplication Application;
 
@@ -196,6 +198,7 @@ void TApplication::Run()
 
 void TApplication::HandleException(const std::exception& error)
 {
+    if (dynamic_cast<const std::bad_alloc*>(&error)) TZoWinfn::EndOutOfMemory();
     WideString text = ErrorText(error);
     LogAdd(TLogEntry::Error, text);
     if (onException_) {

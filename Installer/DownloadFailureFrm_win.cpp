@@ -6,6 +6,7 @@
 
 #include "Texts.h"
 #include "DialogTexts_win.h"
+#include "UserLaunch_win.h"
 #include "ZoSysUtils.h"
 #include "ZoWinUtils_win.h"
 
@@ -84,7 +85,7 @@ bool TDownloadFailureForm::ShowDownloadFailure(TCustomForm* owner, const WideStr
     return form->ShowModal() == kModalOk;
 }
 
-void TDownloadFailureForm::btnBrowserClick() { TZoWinfn::OpenUrl(Url); }
+void TDownloadFailureForm::btnBrowserClick() { OpenUrlAsUser(Url); }
 
 bool TDownloadFailureForm::btnCopyClick()
 {

@@ -83,8 +83,16 @@ TInstallPlan TInstallPlan::FromScript(const TSetupScript& script, const WideStri
     TInstallPlan plan;
     const TSetupBaseInfo& info = *script.BaseInfo;
     plan.PreviousUninstallKeys = {UninstallKeyPath(info.GUID, u"_is1"), UninstallKeyPath(info.GUID, u"_mw")};
+    plan.UninstallRoot = ::UninstallRoot();
+    // HKEY_CURRENT_USER\Software has one view for both bitnesses.
+    plan.BothRegistryViews = !PerUserInstall;
+    if (PerUserInstall) plan.MachineKeysToReport = plan.PreviousUninstallKeys;
 
     for (const TSetupFile* entry : *script.FileList) {
+        // A file with content but no image to take it from: writing it empty
+        // would replace a working file with nothing.
+        if (entry->FileBytes > 0 && entry->ResID.empty())
+            throw EPackageError(FormatText(Text(TTextId::PackageMissingData), {entry->SourceMask}));
         TPlannedFile file{entry, WithTrailingBackslash(Expand(entry->DestDir)) + entry->SourceMask,
                           entry->FileBytes > 0 ? entry->ResID : WideString()};
         if (IsProgram(NamePart(entry->SourceMask))) plan.ProgramsToEnd.push_back(file.Path);
@@ -116,4 +124,45 @@ WideString AppendChannelCode(const WideString& url, const WideString& programPat
     for (size_t i = bar + 1; i < name.size() && name[i] >= u'0' && name[i] <= u'9'; ++i) digits += name[i];
     if (digits.empty()) return url;
     return url + (url.find(u'?') != WideString::npos ? u"&" : u"?") + u"rcode=" + digits;
+}
+
+TScopeArgs TakeScopeSwitch(const std::vector<WideString>& args)
+{
+    TScopeArgs result;
+    int found = 0;
+    for (const WideString& arg : args) {
+        if (TextEquals(arg, u"/ALLUSERS") || TextEquals(arg, u"/CURRENTUSER")) {
+            ++found;
+            result.Choice = TextEquals(arg, u"/ALLUSERS") ? TScopeSwitch::AllUsers : TScopeSwitch::CurrentUser;
+        } else {
+            result.Rest.push_back(arg);
+        }
+    }
+    if (found > 1) return {args, TScopeSwitch::None};
+    return result;
+}
+
+bool ChoosesPerUser(TInstallScope scope, TScopeSwitch choice, bool elevated)
+{
+    switch (scope) {
+    case TInstallScope::isUser:
+        return true;
+    case TInstallScope::isEither:
+        if (choice == TScopeSwitch::None) return !elevated;
+        return choice == TScopeSwitch::CurrentUser;
+    default:
+        return false;
+    }
+}
+
+std::vector<WideString> TInstallPlan::LeaveOutStarts()
+{
+    std::vector<WideString> left;
+    for (const TPlannedRun& run : LaunchRuns) left.push_back(Trim(run.FileName + u" " + run.Params));
+    LaunchRuns.clear();
+    if (!GotoUrl.empty() && GotoUrlMode == TGotoUrlMode::gumByBrowser) {
+        left.push_back(GotoUrl);
+        GotoUrl.clear();
+    }
+    return left;
 }

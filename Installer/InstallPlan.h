@@ -62,24 +62,39 @@ public:
     static TInstallPlan FromScript(const TSetupScript& script, const WideString& ownFile, const WideString& today);
 
     // The quiet uninstall commands of earlier installations are read from these
-    // keys below HKEY_LOCAL_MACHINE, in this order ("_is1", then our own "_mw").
+    // keys below UninstallRoot, in this order ("_is1", then our own "_mw"):
+    // in both registry views for the machine, in the one HKEY_CURRENT_USER
+    // for a user.
     std::vector<WideString> PreviousUninstallKeys;
+    TRegRootKey UninstallRoot = TRegRootKey::rrkLocalMachine;
+    bool BothRegistryViews = true;
+    // A user's installation: the same keys below HKEY_LOCAL_MACHINE, whose
+    // registration (the product installed for every user) is reported in the
+    // log and left alone, since a user could not remove it.
+    std::vector<WideString> MachineKeysToReport;
     // The product's executables that may be running and hold their files: the
-    // ".exe" targets (any letter case). A running process is ended only when
-    // it runs from one of these paths; the installer itself and the program
-    // that started it never are (ZoProcesses_win), whatever their names.
+    // ".exe" targets (any letter case). A running process is asked to close
+    // (and ended only if it will not) when it runs from one of these paths;
+    // the installer itself and other copies of it never are (ZoProcesses_win),
+    // whatever their names. The program that started the installer is asked
+    // like any other.
     std::vector<WideString> ProgramsToEnd;
     std::vector<TPlannedFile> Files;           // in list order
     std::vector<TPlannedValue> Values;         // in list order
     std::vector<TPlannedShortcut> Shortcuts;   // in list order
     WideString ScriptDataFile;                 // InstallDir + "Uninstall.da1"
     WideString IconDataFile;                   // InstallDir + "Uninstall.da2"
-    WideString UninstallKey;                   // below HKEY_LOCAL_MACHINE
+    WideString UninstallKey;                   // below UninstallRoot
     std::vector<TUninstallValue> UninstallValues;  // in the order they are written
     std::vector<TPlannedRun> WaitRuns;         // run and waited for during the installation
     std::vector<TPlannedRun> LaunchRuns;       // started when the installer ends
     WideString GotoUrl;                        // with the channel code; empty: no visit
     TGotoUrlMode GotoUrlMode = TGotoUrlMode::gumSilent;
+
+    // "/NORUN": a deployment starts nothing on the user's screen, neither the
+    // finished window's programs nor the browser's visit. Waited entries stay:
+    // they are part of the installation. Returns what was left out, for the log.
+    std::vector<WideString> LeaveOutStarts();
 
     // The progress bar's steps: files, registry values, shortcuts.
     int ProgressSteps() const { return static_cast<int>(Files.size() + Values.size() + Shortcuts.size()); }
@@ -87,3 +102,21 @@ public:
 
 // url with "?rcode=N" (or "&rcode=N") for a program named like Name_N....exe.
 WideString AppendChannelCode(const WideString& url, const WideString& programPath);
+
+// The switches a deployment tool gives an installer whose project lets the
+// user choose the scope: /ALLUSERS (every user) or /CURRENTUSER, in any
+// letter case, at most one of them, beside the mode switch.
+enum class TScopeSwitch : uint8_t { None, AllUsers, CurrentUser };
+struct TScopeArgs {
+    std::vector<WideString> Rest;  // the arguments without the scope switch
+    TScopeSwitch Choice = TScopeSwitch::None;
+};
+// Takes the scope switch out of args (the arguments after the program's
+// name). Two of them, or one twice, choose nothing and stay in Rest, so the
+// line is no known one and the window shows.
+TScopeArgs TakeScopeSwitch(const std::vector<WideString>& args);
+// The installation is the current user's alone: a user project always, a
+// machine project never; an either project as the switch says, else for the
+// machine only when the process already has the administrator's rights (no
+// prompt that nobody asked for).
+bool ChoosesPerUser(TInstallScope scope, TScopeSwitch choice, bool elevated);

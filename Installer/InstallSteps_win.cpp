@@ -1,6 +1,7 @@
 #include "InstallSteps_win.h"
 
 #include <objbase.h>
+#include <sddl.h>
 #include <shlobj.h>
 #include <shobjidl.h>
 
@@ -16,11 +17,13 @@
 #include "SetupFn.h"
 #include "SetupProject.h"
 #include "Texts.h"
+#include "UserLaunch_win.h"
 #include "ZoDllSearch_win.h"
 #include "ZoIndyUtils.h"
 #include "ZoLog.h"
 #include "ZoPlatform.h"
 #include "ZoProcesses_win.h"
+#include "ZoSafeFiles_win.h"
 #include "ZoSysUtils.h"
 #include "ZoWinHandles_win.h"
 #include "ZoWinUtils_win.h"
@@ -68,6 +71,46 @@ bool UninstallerIsGone(const WideString& command)
     return absolute && GetFileAttributesW(W(program)) == INVALID_FILE_ATTRIBUTES;
 }
 
+HKEY RootHandle(TRegRootKey root) { return reinterpret_cast<HKEY>(RootKeyHandle(root)); }
+
+// The quiet uninstall commands registered under the plan's keys, in the
+// order they are searched, of uninstallers that are still there.
+std::vector<WideString> RegisteredUninstallers(const TInstallPlan& plan)
+{
+    std::vector<WideString> commands;
+    // Key by key, each in both views (the machine's) or the one: every
+    // "_is1" before any "_mw".
+    for (const WideString& path : plan.PreviousUninstallKeys)
+        for (REGSAM view : kRegistryViews) {
+            TUniqueHKey key;
+            if (RegOpenKeyExW(RootHandle(plan.UninstallRoot), W(path), 0, KEY_READ | view, key.Put()) == ERROR_SUCCESS) {
+                WideString command = ReadRegString(key.Get(), u"QuietUninstallString").value_or(WideString());
+                if (!command.empty() && !UninstallerIsGone(command)) commands.push_back(command);
+            } else {
+                key.Release();  // a failed open leaves no key to close
+            }
+            if (!plan.BothRegistryViews) break;
+        }
+    return commands;
+}
+
+// A user's installation leaves the product installed for every user alone
+// (the user could not remove it): the log says it is there.
+void ReportMachineInstallation(const TInstallPlan& plan)
+{
+    for (REGSAM view : kRegistryViews)
+        for (const WideString& path : plan.MachineKeysToReport) {
+            TUniqueHKey key;
+            if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, W(path), 0, KEY_READ | view, key.Put()) != ERROR_SUCCESS) {
+                key.Release();
+                continue;
+            }
+            WideString location = ReadRegString(key.Get(), u"InstallLocation").value_or(WideString());
+            LogAdd(TLogEntry::Note, FormatText(Text(TTextId::MachineInstallationLeftFormat), {u"HKEY_LOCAL_MACHINE\\" + path, location}));
+            return;
+        }
+}
+
 // "C:\x", "\\server\share" and "\x" are kept as typed; "C:" and "C:x" are
 // taken from the drive's root (not from the folder that happens to be current
 // on that drive, which a user typing "D:Games" does not mean); "x" is
@@ -84,9 +127,10 @@ WideString AbsoluteDir(const WideString& dir)
 }
 
 // Writes a file created anew from its encoded image, decoded as it is written.
-uint64_t WriteImageFile(const WideString& path, TFileImage image, uint64_t limit)
+// Created new: a link planted under the name is not written through.
+uint64_t WriteImageFile(const WideString& path, TFileImage image, uint64_t limit, const FileTimes& times)
 {
-    TUniqueFile file(CreateFileW(W(path), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    TUniqueFile file(CreateFileW(W(path), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         throw EFCreateError(FormatText(u"Cannot create file \"%s\". %s", {path, SysErrorMessage(GetLastError())}));
@@ -104,12 +148,23 @@ uint64_t WriteImageFile(const WideString& path, TFileImage image, uint64_t limit
             },
             limit);
     } catch (const EDecompressionError&) {
-        file.Reset();
-        DeleteFileW(W(path));  // part of a file is worse than none
+        FILE_DISPOSITION_INFO gone{TRUE};  // part of a file is worse than none
+        SetFileInformationByHandle(file.Get(), FileDispositionInfo, &gone, sizeof gone);
         throw;
     }
+    if (size > 0) SetHandleFileTimes(file.Get(), times);  // times that cannot be set stay
     if (!CloseHandle(file.Release())) throw writeFailed();
     return size;
+}
+
+// The folders from the install folder down to path, made where missing and
+// checked to be no links, held while path is written. Outside the install
+// folder, the folders are only made.
+TFolderChain HeldFolders(const WideString& path)
+{
+    TFolderChain chain(InstallDir, path, true);
+    TZoFilefn::ForceFileDir(path);
+    return chain;
 }
 
 EPackageError DamagedImage(const TSetupFile& entry)
@@ -127,7 +182,10 @@ bool IsPng(const TBytes& bytes)
 // the product impossible to uninstall.
 void SaveEncoded(TMemoryStream& stream, const WideString& fileName)
 {
-    TSetupfn::EncodeStream(&stream);
+    TSetupfn::EncodeStreamStored(&stream);
+    // The install folder is there already (no folder is made for the data
+    // files): held and checked, no link among it.
+    TFolderChain folders(InstallDir, fileName, false);
     ReplaceFileWith(fileName, stream.Memory(), stream.Bytes().size());
 }
 
@@ -146,11 +204,53 @@ uint64_t DecodeInto(HANDLE file, const WideString& path, TFileImage image, uint6
 
 bool Exists(const WideString& path) { return GetFileAttributesW(W(path)) != INVALID_FILE_ATTRIBUTES; }
 
+// Below one of the Program Files folders, whose protection a new folder inherits.
+bool InProgramFiles(const WideString& dir)
+{
+    for (const WideString& pf : {ProgramFilesDir, ZoPlatform::GetEnv("ProgramFiles"), ZoPlatform::GetEnv("ProgramFiles(x86)"),
+                                 ZoPlatform::GetEnv("ProgramW6432")}) {
+        const WideString base = WithTrailingBackslash(Trim(pf));
+        if (base.size() > 1 && dir.size() > base.size() && TextEquals(dir.substr(0, base.size()), base)) return true;
+    }
+    return false;
+}
+
+// Makes the missing folders of dir, outermost first. Elsewhere than in
+// Program Files, the outermost new folder gets Program Files' protection
+// (administrators and SYSTEM full control, users read and execute, passed
+// down), not the parent's: a folder below C:\ would otherwise let every
+// signed-in user change the product's files and its uninstall data.
+// Returns the folders it made, deepest first.
+std::vector<WideString> CreateInstallFolder(const WideString& dir, bool machineScope)
+{
+    std::vector<WideString> missing;
+    for (WideString d = WithoutTrailingBackslash(dir); !d.empty() && !DirExists(d);) {
+        missing.push_back(d);
+        size_t cut = d.rfind(u'\\');
+        if (cut == WideString::npos || cut < 2) break;
+        d.resize(cut);
+    }
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (machineScope && !InProgramFiles(WithTrailingBackslash(dir)))
+        ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)",
+                                                             SDDL_REVISION_1, &descriptor, nullptr);
+    TUniqueLocal owner(descriptor);
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+    std::vector<WideString> made;
+    for (size_t i = missing.size(); i-- > 0;) {
+        // Only the outermost takes the descriptor; the rest inherit from it.
+        if (!CreateDirectoryW(W(missing[i]), i + 1 == missing.size() && descriptor ? &attributes : nullptr)) break;
+        made.insert(made.begin(), missing[i]);
+    }
+    return made;
+}
+
 }  // namespace
 
 // ---- Destination check ----------------------------------------------------------
 
-TDirCheck ValidateInstallDir(const WideString& destText, TInstallView& view)
+TDirCheck ValidateInstallDir(const WideString& destText, TInstallView& view, bool machineScope,
+                             std::vector<WideString>* created)
 {
     auto refuse = [&](TDirCheck outcome, const WideString& message) {
         if (view.Silent()) view.EndSilently(ecBadDestination, message);
@@ -163,11 +263,8 @@ TDirCheck ValidateInstallDir(const WideString& destText, TInstallView& view)
     InstallDir = WithTrailingBackslash(AbsoluteDir(InstallDir));
 
     if (!DirExists(InstallDir)) {
-        try {
-            ForceDirs(InstallDir);
-        } catch (const Exception&) {
-            // the check below reports it
-        }
+        std::vector<WideString> made = CreateInstallFolder(InstallDir, machineScope);
+        if (created) created->insert(created->end(), made.begin(), made.end());
         if (!DirExists(InstallDir))
             return refuse(TDirCheck::CannotCreate, FormatText(Text(TTextId::InstallFolderNotCreated), {InstallDir}));
     }
@@ -187,7 +284,7 @@ TDirCheck ValidateInstallDir(const WideString& destText, TInstallView& view)
 
 // ---- The sequence ---------------------------------------------------------------
 
-TInstallSequence::TInstallSequence(TSetupScript& script, HMODULE resourceModule, TInstallView& view, TBytes iconPng)
+TInstallSequence::TInstallSequence(TSetupScript& script, TPackageResources resourceModule, TInstallView& view, TBytes iconPng)
     : script_(script), module_(resourceModule), view_(view), iconPng_(std::move(iconPng))
 {
     silentVisit = [](const WideString& url) {
@@ -217,6 +314,7 @@ bool TInstallSequence::Run()
         // Everything is decided before the first change: a script the plan
         // refuses (a DWORD text that is no number) changes nothing.
         plan_ = MakeInstallPlan(script_);
+        if (noRun) plan_.LeaveOutStarts();  // the end's launches are LaunchRunEntries' to log
         running_ = true;
         view_.SetProgressMax(plan_.ProgressSteps());
         LogAdd(TLogEntry::Note, Text(TTextId::InstallFolderLine) + InstallDir);
@@ -225,8 +323,13 @@ bool TInstallSequence::Run()
         // Before anything goes: a damaged package must not cost the version
         // that works. Decoding every image is needed only when one is to go.
         LoadPackage(EarlierVersionToRemove());
+        // The programs first: the earlier version's uninstaller would end
+        // them without asking, and a cancel must find everything as it was.
+        if (!CloseRunningPrograms()) {
+            cancelled_ = true;
+            return false;
+        }
         if (UninstallPreviousVersion() > 0) machineChanged_ = true;
-        CloseRunningPrograms();
         view_.SetStatus(Text(TTextId::Installing));
         view_.PumpMessages();
         InstallFiles();
@@ -254,36 +357,43 @@ int TInstallSequence::UninstallPreviousVersion()
 {
     int run = 0;
     std::vector<WideString> done;  // a registration seen in both views (32-bit Windows) runs once
-    for (REGSAM view : kRegistryViews)
-        for (const WideString& path : CurrentPlan().PreviousUninstallKeys) {
-            TUniqueHKey key;
-            if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, W(path), 0, KEY_ALL_ACCESS | view, key.Put()) != ERROR_SUCCESS) {
-                key.Release();  // a failed open leaves no key to close
-                continue;
-            }
-            WideString command = ReadRegString(key.Get(), u"QuietUninstallString").value_or(WideString());
-            if (command.empty() || UninstallerIsGone(command)) continue;
-            if (std::find(done.begin(), done.end(), command) != done.end()) continue;
-            done.push_back(command);
-            TWaitCursor cursor;
-            int code = TZoWinfn::RunAndWait(command);
-            LogAdd(TLogEntry::Run, FormatText(Text(TTextId::EarlierUninstallFormat), {command, IntToStr(code)}));
-            Sleep(uninstallPauseMs);
-            ++run;
-        }
+    ReportMachineInstallation(CurrentPlan());
+    for (const WideString& command : RegisteredUninstallers(CurrentPlan())) {
+        if (std::find(done.begin(), done.end(), command) != done.end()) continue;
+        done.push_back(command);
+        TWaitCursor cursor;
+        int code = TZoWinfn::RunAndWait(command);
+        LogAdd(TLogEntry::Run, FormatText(Text(TTextId::EarlierUninstallFormat), {command, IntToStr(code)}));
+        Sleep(uninstallPauseMs);
+        ++run;
+    }
     return run;
 }
 
-void TInstallSequence::CloseRunningPrograms()
+bool TInstallSequence::CloseRunningPrograms()
 {
-    TZoProcessfn::EndRunningFrom(CurrentPlan().ProgramsToEnd, programEndWaitMs);
+    const TCloseProgramsTexts texts = CloseProgramsTexts();
+    TClosePrompt prompt;
+    bool asked = false;
+    if (!view_.Silent())
+        prompt = [this, &asked, &texts](const std::vector<WideString>& programs, bool stillRunning) {
+            asked = true;
+            TCloseChoice choice = view_.AskToClosePrograms(programs, stillRunning);
+            // What the window is waiting for meanwhile.
+            if (choice == TCloseChoice::Close || choice == TCloseChoice::Wait) view_.SetDetail(texts.Closing);
+            return choice;
+        };
+    const bool closed = TZoProcessfn::CloseRunningFrom(CurrentPlan().ProgramsToEnd, prompt, programCloseWaitMs,
+                                                       [this] { view_.PumpMessages(); }, texts);
+    if (asked) view_.SetDetail(WideString());
+    return closed;
 }
 
 void TInstallSequence::LoadPackage(bool checkImages)
 {
     const TInstallPlan& plan = CurrentPlan();
     try {
-        block_ = TFileDataList::ModuleBlock(module_);
+        block_ = module_.Raw(WideOf(FileDataResource));
         index_.LoadIndexFromBlock(block_.data(), block_.size());
     } catch (const std::exception& e) {
         throw EPackageError(FormatText(Text(TTextId::PackageBadIndex), {ErrorText(e)}));
@@ -306,20 +416,7 @@ void TInstallSequence::LoadPackage(bool checkImages)
     packageLoaded_ = true;
 }
 
-bool TInstallSequence::EarlierVersionToRemove()
-{
-    for (REGSAM view : kRegistryViews)
-        for (const WideString& path : CurrentPlan().PreviousUninstallKeys) {
-            TUniqueHKey key;
-            if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, W(path), 0, KEY_READ | view, key.Put()) != ERROR_SUCCESS) {
-                key.Release();
-                continue;
-            }
-            WideString command = ReadRegString(key.Get(), u"QuietUninstallString").value_or(WideString());
-            if (!command.empty() && !UninstallerIsGone(command)) return true;
-        }
-    return false;
-}
+bool TInstallSequence::EarlierVersionToRemove() { return !RegisteredUninstallers(CurrentPlan()).empty(); }
 
 void TInstallSequence::InstallFiles()
 {
@@ -350,7 +447,7 @@ void TInstallSequence::WriteFileFromImage(const TSetupFile& entry, TFileImage co
                         content.empty() ? nullptr : &times);
         return;
     }
-    if (WriteImageFile(path, content, limit) > 0) TZoFilefn::SetFileTimes(path, times);  // times that cannot be set stay
+    WriteImageFile(path, content, limit, times);
 }
 
 void TInstallSequence::WriteInstalledFile(const TSetupFile& entry, TFileImage content, const WideString& path)
@@ -358,7 +455,7 @@ void TInstallSequence::WriteInstalledFile(const TSetupFile& entry, TFileImage co
     for (int attempt = 1;; ++attempt) {
         WideString reason;
         try {
-            TZoFilefn::ForceFileDir(path);
+            TFolderChain folders = HeldFolders(path);
             WriteFileFromImage(entry, content, path);
             machineChanged_ = true;
             if (running_ || packageLoaded_) {
@@ -372,6 +469,14 @@ void TInstallSequence::WriteInstalledFile(const TSetupFile& entry, TFileImage co
             throw DamagedImage(entry);  // the package, not the target: no retry helps
         } catch (const std::exception& e) {
             reason = ErrorText(e);
+        }
+        // Whoever holds the file, where the system can tell.
+        std::vector<WideString> holders = TZoProcessfn::HoldersOf(path);
+        if (!holders.empty()) {
+            WideString names;
+            const TCloseProgramsTexts texts = CloseProgramsTexts();
+            for (const WideString& name : holders) names += (names.empty() ? u"" : texts.ListSeparator) + name;
+            reason += u"\r\n" + FormatText(texts.Holders, {names});
         }
         LogAdd(TLogEntry::Error, FormatText(Text(TTextId::CopyFailedAttemptFormat), {path, reason, IntToStr(attempt)}));
 
@@ -473,7 +578,14 @@ void TInstallSequence::WriteUninstallData()
 void TInstallSequence::WriteDataFiles(const TSetupScript& script, const TInstallPlan& plan)
 {
     TMemoryStream stream;
-    script.SaveToStream(stream);
+    if (script.BaseInfo->InstallScope == TInstallScope::isEither) {
+        // The uninstaller needs the scope that was chosen, not the choice.
+        std::unique_ptr<TSetupScript> installed = script.CloneAs<TSetupScript>();
+        installed->BaseInfo->InstallScope = PerUserInstall ? TInstallScope::isUser : TInstallScope::isMachine;
+        installed->SaveToStream(stream);
+    } else {
+        script.SaveToStream(stream);
+    }
     SaveEncoded(stream, plan.ScriptDataFile);
     LogAdd(TLogEntry::File, plan.ScriptDataFile);
     stream.Clear();
@@ -501,7 +613,7 @@ void TInstallSequence::LeaveWhatWasWritten()
             const TPlannedFile& file = plan.Files[i];
             if (written_[i] || !TextEquals(file.Path, InstallDir + u"Uninstall.exe")) continue;
             try {
-                TZoFilefn::ForceFileDir(file.Path);
+                TFolderChain folders = HeldFolders(file.Path);
                 WriteFileFromImage(*file.Entry, images_[i], file.Path);
                 written_[i] = true;
             } catch (const std::exception&) {
@@ -527,13 +639,14 @@ void TInstallSequence::RegisterUninstall()
 {
     const TInstallPlan& plan = CurrentPlan();
     TUniqueHKey key;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, W(plan.UninstallKey), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(),
-                        nullptr) != ERROR_SUCCESS) {
+    const WideString name = RootKeyName(plan.UninstallRoot) + u"\\" + plan.UninstallKey;
+    if (RegCreateKeyExW(RootHandle(plan.UninstallRoot), W(plan.UninstallKey), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        key.Put(), nullptr) != ERROR_SUCCESS) {
         key.Release();
-        LogAdd(TLogEntry::Error, Text(TTextId::UninstallInfoNotRegistered) + u"HKEY_LOCAL_MACHINE\\" + plan.UninstallKey);
+        LogAdd(TLogEntry::Error, Text(TTextId::UninstallInfoNotRegistered) + name);
         return;  // no rights: no registration, and no message
     }
-    LogAdd(TLogEntry::Registry, u"HKEY_LOCAL_MACHINE\\" + plan.UninstallKey);
+    LogAdd(TLogEntry::Registry, name);
     // Wide values: a title or folder outside the ANSI code page stays intact.
     for (const TUninstallValue& value : plan.UninstallValues) {
         if (value.IsDWord)
@@ -571,7 +684,7 @@ void TInstallSequence::VisitGotoUrl()
         }
         break;
     case TGotoUrlMode::gumByBrowser:
-        TZoWinfn::OpenUrl(plan.GotoUrl);
+        OpenUrlAsUser(plan.GotoUrl);
         break;
     default:
         break;
@@ -589,12 +702,17 @@ TInstallPlan MakeInstallPlan(const TSetupScript& script)
     return TInstallPlan::FromScript(script, ArgAt(0), WideOf(date));
 }
 
-void LaunchRunEntries(const TSetupScript& script)
+void LaunchRunEntries(const TSetupScript& script, bool noRun)
 {
-    for (const TPlannedRun& run : MakeInstallPlan(script).LaunchRuns) {
-        int result = TZoWinfn::ShellRun(nullptr, WideString(), run.FileName, run.Params, run.WorkDir, SW_SHOW, true);
-        LogAdd(result > 32 ? TLogEntry::Run : TLogEntry::Error,
-               FormatText(Text(TTextId::StartedProgramFormat), {run.FileName, run.Params, IntToStr(result)}));
+    // The product runs as the user, not with the installer's rights: the
+    // waited entries (the publisher's install steps) are the elevated ones.
+    TInstallPlan plan = MakeInstallPlan(script);
+    if (noRun)
+        for (const WideString& left : plan.LeaveOutStarts()) LogAdd(TLogEntry::Note, Text(TTextId::NoRunLine) + left);
+    for (const TPlannedRun& run : plan.LaunchRuns) {
+        const TUserLaunch how = StartAsUser(run.FileName, run.Params, run.WorkDir);
+        LogAdd(how == TUserLaunch::Shell || how == TUserLaunch::Direct ? TLogEntry::Run : TLogEntry::Error,
+               FormatText(Text(TTextId::StartedProgramFormat), {run.FileName, run.Params, UserLaunchText(how)}));
     }
 }
 

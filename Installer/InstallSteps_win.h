@@ -28,6 +28,8 @@
 #include "FileDataClasses.h"
 #include "InstallPlan.h"
 #include "InstallView.h"
+#include "PackageResources_win.h"
+#include "SetupExitCodes.h"
 #include "SetupFn.h"
 #include "ZoTypes.h"
 
@@ -37,41 +39,36 @@ class TSetupFile;
 ZO_DECLARE_ERROR(ERegistryException, Exception);
 ZO_DECLARE_ERROR(EOleSysError, Exception);
 
-// The installer's exit codes; the README's table lists them.
-enum TInstallExitCode : int {
-    ecSuccess = 0,         // installed, or the user chose to quit
-    ecBadDestination = 2,  // "/Silent": the destination failed its check
-    ecDownloadFailed = 3,  // "/Silent": the full package could not be downloaded
-    ecFileNotWritten = 4,  // "/Silent": a file could not be written after retries
-    ecInstallFailed = 5,   // "/Silent": an error ended the install sequence
-    // The user quit in the copy-failure window after the installation had
-    // changed the machine (an earlier version removed, files written): what
-    // was written is registered and can be uninstalled.
-    ecIncomplete = 8,
-};
-
 enum class TDirCheck { Ok, Empty, CannotCreate, NotWritable };
 
 // Checks and prepares the destination; on Ok, InstallDir holds it with a
 // trailing backslash. A relative destination is taken below the current
 // folder and made absolute, so everything registered later names a real path.
-TDirCheck ValidateInstallDir(const WideString& destText, TInstallView& view);
+// A folder it creates for a machine-wide install outside Program Files gets
+// Program Files' protection; machineScope false (an install for the user
+// alone) leaves it to inherit from its parent. created (when given) receives
+// the folders the check made, deepest first.
+TDirCheck ValidateInstallDir(const WideString& destText, TInstallView& view, bool machineScope = true,
+                             std::vector<WideString>* created = nullptr);
 
 // An encoded file image as it lies in the package (empty: an empty file).
 using TFileImage = std::span<const uint8_t>;
 
 class TInstallSequence {
 public:
-    TInstallSequence(TSetupScript& script, HMODULE resourceModule, TInstallView& view, TBytes iconPng);
+    TInstallSequence(TSetupScript& script, TPackageResources resourceModule, TInstallView& view, TBytes iconPng);
     TInstallSequence(const TInstallSequence&) = delete;
     TInstallSequence& operator=(const TInstallSequence&) = delete;
 
-    // Steps 5 to 17; false when an error ended the sequence (already reported).
+    // Steps 5 to 17; false when an error ended the sequence (already reported)
+    // or the person cancelled in the running-programs dialog (Cancelled():
+    // nothing was changed; the window goes back to its idle look).
     // The package is known to be whole before the earlier version goes: its
     // index reads and every file entry has its image; when an earlier
     // version's uninstaller is to run, every image is decoded once too. An
     // error after the first file leaves what was written registered.
     bool Run();
+    bool Cancelled() const { return cancelled_; }
 
     // Finds every entry's image in the package; with checkImages, decodes
     // each one as well. Raises EPackageError for a damaged package.
@@ -88,7 +85,10 @@ public:
     // Returns how many earlier uninstallers ran. One whose program is gone
     // (its folder was deleted) is not waited for.
     int UninstallPreviousVersion();
-    void CloseRunningPrograms();
+    // Asks the programs running from the product's files to close (the window
+    // asks the person first); false when the person cancelled. Runs before the
+    // earlier version's uninstaller, so cancelling leaves it untouched.
+    bool CloseRunningPrograms();
     void InstallFiles();
     // Writes one file with its times; on failure the copy-failure dialog
     // decides (retry, ignore, or end the process with 0). Silent: a few
@@ -103,8 +103,9 @@ public:
 
     // The pause after an old uninstaller.
     DWORD uninstallPauseMs = 2000;
-    // The longest wait for ended programs to go; none is waited for when none ran.
-    DWORD programEndWaitMs = 5000;
+    // How long the programs asked to close are waited for, in all, before
+    // they are named again (window) or ended ("/Silent").
+    DWORD programCloseWaitMs = kProgramCloseWaitMs;
     // Without a person: attempts at one file, and the pause between them.
     int silentWriteAttempts = 4;
     DWORD silentRetryPauseMs = 1000;
@@ -112,6 +113,8 @@ public:
     // process-wide proxy, 5000 ms to connect, 10000 ms for each read, the
     // answer discarded; errors are swallowed.
     std::function<void(const WideString& url)> silentVisit;
+    // "/NORUN": the browser visit is left out (TInstallPlan::LeaveOutStarts).
+    bool noRun = false;
 
 private:
     const TInstallPlan& CurrentPlan();
@@ -121,7 +124,7 @@ private:
     void WriteDataFiles(const TSetupScript& script, const TInstallPlan& plan);
 
     TSetupScript& script_;
-    HMODULE module_;
+    TPackageResources module_;
     TInstallView& view_;
     TBytes iconPng_;
     TInstallPlan plan_;
@@ -134,13 +137,15 @@ private:
     int valuesWritten_ = 0, shortcutsWritten_ = 0;
     bool packageLoaded_ = false;
     bool machineChanged_ = false;        // an earlier version removed, or something written
+    bool cancelled_ = false;
 };
 
 // The plan of an installation by the running installer, dated today.
 TInstallPlan MakeInstallPlan(const TSetupScript& script);
 
 // Starts the run entries that are not waited for; the installer's last act.
-void LaunchRunEntries(const TSetupScript& script);
+// With noRun ("/NORUN") it only logs what it leaves out.
+void LaunchRunEntries(const TSetupScript& script, bool noRun);
 
 WideString AppendChannelCode(const WideString& url);  // for the running program
 // The registry views an earlier installation may have registered in, in the

@@ -3,7 +3,10 @@
 // a control themselves; they talk to the front end through this interface.
 #pragma once
 
+#include <vector>
+
 #include "SilentEnd.h"
+#include "ZoClosePrograms.h"
 #include "ZoTypes.h"
 
 class TInstallView : public TSilentEnd {
@@ -26,6 +29,10 @@ public:
     virtual void ShowInfo(const WideString& text) = 0;
     // The copy-failure dialog; returns 4 (Retry), 5 (Ignore) or 3 (Abort).
     virtual int ShowCopyFileFailure(const WideString& path, const WideString& reason) = 0;
+    // The running-programs dialog over the window: the programs as listed,
+    // and whether they were asked already and are still running. Never
+    // called with "/Silent" (the rest is ended without asking).
+    virtual TCloseChoice AskToClosePrograms(const std::vector<WideString>& programs, bool stillRunning) = 0;
 
     // The finished look ("安装完成", btnRunApp centred and focused) and
     // installState := Finished; called once the last install step has returned.

@@ -3,13 +3,16 @@
 #include <algorithm>
 
 #include "ControlIds.h"
+#include "CloseProgramsFrm_win.h"
 #include "CopyFileFailureFrm_win.h"
+#include "Elevation_win.h"
 #include "InstallSteps_win.h"
 #include "LicenseFrm_win.h"
 #include "LicenseText.h"
 #include "OnlineSetup_win.h"
 #include "PackageResources_win.h"
 #include "ProgramLanguage_win.h"
+#include "SetupCommandLine.h"
 #include "SetupFn.h"
 #include "SetupProject.h"
 #include "Texts.h"
@@ -74,8 +77,9 @@ TMainForm::TMainForm() : TBaseForm(nullptr, MainFormSpec())
     script = std::make_unique<TSetupScript>();
     proxySettings = std::make_unique<TZoHttpProxy>();
     installState = TInstallState::Idle;
+    commandLine = ParseSetupCommandLine(InstallerScopeArgs().Rest);
 
-    resourceModule.Reset(OpenOwnModule());
+    resourceModule = TPackageModule::Own();
     {
         TMemoryStream stream;
         StartupStep(TTextId::ScriptNotDecoded, [&] { SelectInstallMode(&stream); });
@@ -86,17 +90,18 @@ TMainForm::TMainForm() : TBaseForm(nullptr, MainFormSpec())
     }
     const TSetupBaseInfo& info = *script->BaseInfo;
     // The script names the language, so the controls are made once it is known.
-    ChooseProgramLanguage(info.Language);
+    ChooseProgramLanguage(info.Language, commandLine);
     Application.SetFontFaces(Text(TTextId::DisplayFontFaces), Text(TTextId::TextFontFaces));
     // The uninstaller speaks as the installation did, even when /LANG chose it.
-    if (LanguageFromTag(LanguageArgument())) script->BaseInfo->Language = LanguageTag(CurrentLanguage());
+    if (commandLine.language && LanguageFromTag(*commandLine.language))
+        script->BaseInfo->Language = LanguageTag(CurrentLanguage());
     // The skin ("Athen") is built into the skinned controls.
     CreateControls();
     AppTitleValue = info.AppTitle;
     // The taskbar, Alt+Tab and the message boxes name the product.
     Application.SetTitle(info.AppTitle);
     SetCaption(info.AppTitle);
-    RunLog().Open(TZoWinfn::GetTempDir(), info.AppTitle, u"Setup");
+    OpenRunLog(commandLine, TZoWinfn::GetTempDir(), info.AppTitle, u"Setup");
     LogAdd(TLogEntry::Note,
            FormatText(Text(TTextId::SetupLogFormat),
                       {info.AppTitle, info.Version,
@@ -104,17 +109,18 @@ TMainForm::TMainForm() : TBaseForm(nullptr, MainFormSpec())
     LogAdd(TLogEntry::Note, Text(TTextId::CommandLineLine) + ZoPlatform::CommandLine());
     lblAppTitle->SetText(info.AppTitle);
     lblVersion->SetText(FormatText(Text(TTextId::VersionFormat), {info.Version}));
-    edtDestDir->SetText(TSetupfn::ExpandConstants(info.DefInstallPath));
     lblProxy->SetVisible(!fullPackage);
-    ReadEarlierInstallLocation();
+    ChooseScope();
+    if (commandLine.installDir) edtDestDir->SetText(*commandLine.installDir);
     StartupStep(TTextId::IconNotRead, [&] { LoadIcon(); });
     StartupStep(TTextId::LicenseNotRead, [&] { LoadLicenseText(); });
 
     LayOutTexts();
     UpdateInstallButton();
-    if (!setupLock_.Acquire(info.GUID)) {
+    lockScope_ = PerUserInstall ? TSetupLock::TScope::User : TSetupLock::TScope::Machine;
+    if (!setupLock_.Acquire(info.GUID, lockScope_)) {
         const WideString text = FormatText(Text(TTextId::SetupRunningFormat), {info.AppTitle});
-        if (IsCommandLineSwitch(u"/Silent"))
+        if (commandLine.mode == TRunMode::Silent)
             TZoSysfn::WriteConsoleLine(text);
         else
             TZoVclfn::ShowInfo(Handle(), text);
@@ -130,12 +136,14 @@ TMainForm::~TMainForm()
     // The window outlives this object's members by a moment: let go of the icon first.
     SendMessageW(Handle(), WM_SETICON, ICON_BIG, 0);
     SendMessageW(Handle(), WM_SETICON, ICON_SMALL, 0);
+    RemoveUnusedFolders();
+    resourceModule.Reset();  // a downloaded package and its folder go with their handles
+}
+
+void TMainForm::EndProcess(int exitCode)
+{
     resourceModule.Reset();
-    downloadedPackageFile.Reset();  // opened to be deleted on its close
-    if (!downloadedPackage.empty()) {
-        DWORD a = GetFileAttributesW(W(downloadedPackage));
-        if (a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW(W(downloadedPackage));
-    }
+    TInstallView::EndProcess(exitCode);
 }
 
 void TMainForm::CreateControls()
@@ -203,6 +211,15 @@ void TMainForm::CreateControls()
                             .parent = pnlBottom, .left = 361, .top = 63, .width = 36, .height = 14,
                             .text = Text(TTextId::PleaseWait), .fontColor = clInk, .visible = false, .vcentre = true,
                             .ellipsis = true});
+    // Shown only when the project lets the user choose the scope.
+    rbAllUsers = AddControl({.kind = TControlKind::RadioButton, .id = idRbAllUsers, .name = "rbAllUsers",
+                             .parent = pnlBottom, .left = 400, .top = 62, .width = 116, .height = 16,
+                             .text = Text(TTextId::ScopeAllUsers), .fontColor = clInk, .visible = false,
+                             .fitText = true});
+    rbCurrentUser = AddControl({.kind = TControlKind::RadioButton, .id = idRbCurrentUser, .name = "rbCurrentUser",
+                                .parent = pnlBottom, .left = 528, .top = 62, .width = 92, .height = 16,
+                                .text = Text(TTextId::ScopeCurrentUser), .fontColor = clInk,
+                                .visible = false, .fitText = true});
     cbLicense->SetChecked(true);
 
     imgMinimize->SetPainter(ZoSkin::PaintMinimizeGlyph);
@@ -214,6 +231,8 @@ void TMainForm::CreateControls()
     cbLicense->OnClick = [this] { cbLicenseClick(); };
     lblLicense->OnClick = [this] { lblLicenseClick(); };
     lblProxy->OnClick = [this] { lblProxyClick(); };
+    rbAllUsers->OnClick = [this] { rbScopeClick(); };
+    rbCurrentUser->OnClick = [this] { rbScopeClick(); };
     btnInstall->OnClick = [this] { btnInstallClick(); };
     btnRunApp->OnClick = [this] { btnRunAppClick(); };
     // The passive labels (title, version, destination caption, status lines)
@@ -222,12 +241,12 @@ void TMainForm::CreateControls()
 
 bool TMainForm::HasPackageResource(const AnsiString& name) const
 {
-    return ::HasPackageResource(resourceModule.Get(), name);
+    return ::HasPackageResource(resourceModule.Resources(), name);
 }
 
 bool TMainForm::ReadPackageResource(const WideString& name, TMemoryStream* target) const
 {
-    return ::ReadPackageResource(resourceModule.Get(), name, target);
+    return ::ReadPackageResource(resourceModule.Resources(), name, target);
 }
 
 void TMainForm::SelectInstallMode(TMemoryStream* target)
@@ -246,9 +265,12 @@ void TMainForm::SelectInstallMode(TMemoryStream* target)
 void TMainForm::ReadEarlierInstallLocation()
 {
     WideString path = UninstallKeyPath(script->BaseInfo->GUID, u"_mw");
+    // HKEY_CURRENT_USER\Software has one view: the first is the only one.
     for (REGSAM view : kRegistryViews) {
+        if (PerUserInstall && view != kRegistryViews[0]) break;
         TUniqueHKey key;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, W(path), 0, KEY_READ | view, key.Put()) != ERROR_SUCCESS) {
+        if (RegOpenKeyExW(reinterpret_cast<HKEY>(RootKeyHandle(UninstallRoot())), W(path), 0, KEY_READ | view,
+                          key.Put()) != ERROR_SUCCESS) {
             key.Release();  // a failed open leaves no key to close
             continue;
         }
@@ -258,6 +280,75 @@ void TMainForm::ReadEarlierInstallLocation()
             return;
         }
     }
+}
+
+void TMainForm::ChooseScope()
+{
+    const TInstallScope scope = script->BaseInfo->InstallScope;
+    scopeArgs_ = InstallerScopeArgs();
+    elevated_ = ProcessIsElevated();
+    const bool either = scope == TInstallScope::isEither;
+    if (!either && scopeArgs_.Choice != TScopeSwitch::None)
+        LogAdd(TLogEntry::Note, Text(TTextId::ScopeSwitchIgnored));
+    ApplyScope(ChoosesPerUser(scope, scopeArgs_.Choice, elevated_));
+    rbAllUsers->SetVisible(either);
+    rbCurrentUser->SetVisible(either);
+}
+
+void TMainForm::ApplyScope(bool perUser)
+{
+    PerUserInstall = perUser;
+    // The installed copy of the script says which scope it was installed for.
+    if (script->BaseInfo->InstallScope == TInstallScope::isEither) {
+        rbAllUsers->SetChecked(!perUser);
+        rbCurrentUser->SetChecked(perUser);
+    }
+    LogAdd(TLogEntry::Note, FormatText(Text(TTextId::ScopeLogFormat),
+                                       {Text(perUser ? TTextId::ScopeCurrentUser : TTextId::ScopeAllUsers)}));
+    edtDestDir->SetText(TSetupfn::ExpandConstants(script->BaseInfo->DefInstallPath));
+    ReadEarlierInstallLocation();
+}
+
+void TMainForm::rbScopeClick()
+{
+    const bool perUser = rbCurrentUser->Checked();
+    if (perUser != PerUserInstall) ApplyScope(perUser);
+}
+
+bool TMainForm::NeedsElevation() const
+{
+    return script->BaseInfo->InstallScope == TInstallScope::isEither && !PerUserInstall && !elevated_ &&
+           !StartedForElevation();
+}
+
+bool TMainForm::HandOverToElevatedCopy()
+{
+    std::vector<WideString> args = scopeArgs_.Rest;
+    args.push_back(u"/ALLUSERS");
+    const WideString parameters = JoinCommandLine(args);
+    LogAdd(TLogEntry::Run, Text(TTextId::ElevatedStartLine) + parameters);
+    // The copy takes the product's lock in its turn.
+    setupLock_.Release();
+    const TElevatedRun run = RunElevated(parameters, silentMode ? nullptr : Handle(), [this] {
+        if (!silentMode) ShowWindow(Handle(), SW_HIDE);
+    });
+    if (run.Started) {
+        LogAdd(TLogEntry::Note, FormatText(Text(TTextId::ElevatedEndedFormat), {IntToStr(run.ExitCode)}));
+        EndProcess(run.ExitCode);
+    }
+    LogAdd(TLogEntry::Error, Text(run.Refused ? TTextId::ElevationRefusedLog : TTextId::ElevationFailedLog));
+    if (silentMode) EndSilently(ecElevationRefused, Text(TTextId::ElevationRefused));
+    if (!setupLock_.Acquire(script->BaseInfo->GUID, lockScope_)) {
+        // Another setup of the product began meanwhile.
+        TZoVclfn::ShowInfo(Handle(), FormatText(Text(TTextId::SetupRunningFormat), {script->BaseInfo->AppTitle}));
+        EndProcess(ecSetupRunning);
+    }
+    return false;
+}
+
+TScopeArgs InstallerScopeArgs()
+{
+    return TakeScopeSwitch(ProcessArguments());
 }
 
 void TMainForm::LoadIcon()
@@ -300,6 +391,12 @@ void TMainForm::LayOutTexts()
     const int agreeRight = cbLicense->Left() + cbLicense->Width();
     lblLicense->SetLeft(agreeRight <= 150 ? 151 : agreeRight + 4);
     lblProxy->SetLeft(std::max(239, lblLicense->Left() + lblLicense->Width() + 16));
+    // The scope's two buttons follow whatever of the row is shown.
+    int rowRight = 0;
+    for (TControl* c : {cbLicense, lblLicense, lblProxy})
+        if (c->Visible()) rowRight = c->Left() + c->Width();
+    rbAllUsers->SetLeft(std::max(400, rowRight + 16));
+    rbCurrentUser->SetLeft(std::max(528, rbAllUsers->Left() + rbAllUsers->Width() + 12));
     btnRunApp->SetLeft((pnlBottom->Width() - btnRunApp->Width()) / 2);
 }
 
@@ -307,8 +404,8 @@ void TMainForm::UpdateInstallButton() { btnInstall->SetEnabled(cbLicense->Checke
 
 void TMainForm::ApplyCommandLine()
 {
-    silentMode = IsCommandLineSwitch(u"/Silent");
-    autoMode = IsCommandLineSwitch(u"/Auto");
+    silentMode = commandLine.mode == TRunMode::Silent;
+    autoMode = commandLine.mode == TRunMode::Auto;
     if (silentMode) {
         // No one is there: reports are lines on standard output, and a run
         // that stops before the end ends the process with its code.
@@ -345,7 +442,8 @@ void TMainForm::TntFormShow() { btnInstall->SetFocus(); }
 void TMainForm::ShowInstallingLook()
 {
     lblAppTitle->SetText(Text(TTextId::Installing));
-    for (TControl* c : {lblVersion, btnInstall, lblDestDir, edtDestDir, btnDestDir, cbLicense, lblLicense, lblProxy})
+    for (TControl* c : {lblVersion, btnInstall, lblDestDir, edtDestDir, btnDestDir, cbLicense, lblLicense, lblProxy,
+                        rbAllUsers, rbCurrentUser})
         c->Hide();
     pbProgress->SetBounds(16, pbProgress->Top(), pnlBottom->Width() - 32, pbProgress->Height());
     pbProgress->Show();
@@ -366,6 +464,9 @@ void TMainForm::RestoreIdlePage()
     cbLicense->SetVisible(agreement);
     lblLicense->SetVisible(agreement);
     lblProxy->SetVisible(!fullPackage);
+    const bool either = script->BaseInfo->InstallScope == TInstallScope::isEither;
+    rbAllUsers->SetVisible(either);
+    rbCurrentUser->SetVisible(either);
 }
 
 void TMainForm::ShowFinished()
@@ -384,13 +485,18 @@ void TMainForm::ShowFinished()
 
 bool TMainForm::ValidateInstallDir()
 {
-    TDirCheck check = ::ValidateInstallDir(edtDestDir->Text(), *this);
+    // A user's own folder keeps the protection it inherits from the profile.
+    TDirCheck check = ::ValidateInstallDir(edtDestDir->Text(), *this, !PerUserInstall, &createdFolders_);
     if (check == TDirCheck::Empty) edtDestDir->SetFocus();
     return check == TDirCheck::Ok;
 }
 
 void TMainForm::btnInstallClick()
 {
+    if (NeedsElevation() && !HandOverToElevatedCopy()) {
+        if (autoMode) RestoreIdlePage();
+        return;
+    }
     if (!ValidateInstallDir()) {
         // "/Auto" set the installing look before the check: give the idle one back.
         if (autoMode) RestoreIdlePage();
@@ -398,19 +504,43 @@ void TMainForm::btnInstallClick()
     }
     installState = TInstallState::Installing;
     ShowInstallingLook();
-    if (!fullPackage) {
+    // A package already downloaded and checked (the person cancelled in the
+    // running-programs dialog) is installed as it is: the module is no longer
+    // the online installer, whose pin a second download would need.
+    if (!fullPackage && !resourceModule.IsMappedFile()) {
         if (!DownloadFullPackageHook || !DownloadFullPackageHook(*this)) {
             if (installState == TInstallState::Installing) RestoreIdlePage();
             return;
         }
     }
-    TInstallSequence sequence(*script, resourceModule.Get(), *this, iconPng_);
+    sequenceStarted_ = true;
+    TInstallSequence sequence(*script, resourceModule.Resources(), *this, iconPng_);
     sequence.silentVisit = VisitUrlSilently;
+    sequence.noRun = commandLine.noRun;
     if (!sequence.Run()) {
-        sequenceFailed_ = true;
+        // Cancelled in the running-programs dialog: nothing was changed.
+        if (sequence.Cancelled())
+            RestoreIdlePage();
+        else
+            sequenceFailed_ = true;
         return;
     }
     if (silentMode || autoMode) btnRunAppClick();
+}
+
+void TMainForm::RemoveUnusedFolders()
+{
+    if (sequenceStarted_) return;  // from then on the uninstaller owns the folder
+    // Only empty folders go: whatever someone put there meanwhile stays.
+    for (const WideString& dir : createdFolders_)
+        if (RemoveDirectoryW(W(dir))) LogAdd(TLogEntry::Folder, Text(TTextId::UnusedFolderRemovedLine) + dir);
+    createdFolders_.clear();
+}
+
+void TMainForm::EndProcess(int exitCode)
+{
+    RemoveUnusedFolders();
+    TSilentEnd::EndProcess(exitCode);
 }
 
 int TMainForm::ExitCode() const { return sequenceFailed_ ? ecInstallFailed : ecSuccess; }
@@ -419,7 +549,7 @@ void TMainForm::btnRunAppClick() { PostMessageW(Handle(), WM_RUN_AND_EXIT, 0, 0)
 
 void TMainForm::RunAndExit()
 {
-    LaunchRunEntries(*script);
+    LaunchRunEntries(*script, commandLine.noRun);
     EndProcess(ecSuccess);
 }
 
@@ -516,4 +646,9 @@ void TMainForm::ShowInfo(const WideString& text)
 int TMainForm::ShowCopyFileFailure(const WideString& path, const WideString& reason)
 {
     return ::ShowCopyFileFailure(this, path, reason);
+}
+
+TCloseChoice TMainForm::AskToClosePrograms(const std::vector<WideString>& programs, bool stillRunning)
+{
+    return ShowClosePrograms(this, programs, stillRunning, CloseProgramsTexts());
 }

@@ -5,9 +5,14 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "BaseFrm_win.h"
+#include "InstallPlan.h"
 #include "InstallView.h"
+#include "PackageResources_win.h"
+#include "SetupCommandLine.h"
+#include "SetupExitCodes.h"
 #include "SetupLock_win.h"
 #include "ZoStream.h"
 #include "ZoWinHandles_win.h"
@@ -20,12 +25,9 @@ enum class TInstallState : uint8_t { Idle = 0, Installing = 1, Finished = 2 };
 // The private message that starts the product and ends the installer.
 constexpr UINT WM_RUN_AND_EXIT = WM_USER + 1;
 
-// Exit code of a start-up that found the installer's own resources damaged
-// (the other codes are the install steps' TInstallExitCode).
-constexpr int ecDamagedPackage = 6;
-// Exit code of an installer started while another installer or uninstaller of
-// the product runs: it says so and changes nothing.
-constexpr int ecSetupRunning = 7;
+// The installer's arguments after its name, less a scope switch (/ALLUSERS,
+// /CURRENTUSER); the choice that switch made. The deployment grammar reads the rest.
+TScopeArgs InstallerScopeArgs();
 
 class TMainForm : public TBaseForm, public TInstallView {
 public:
@@ -34,18 +36,21 @@ public:
 
     // ---- Fields the install steps and the download share -------------------
     std::unique_ptr<TZoHttpProxy> proxySettings;
-    TUniqueModule resourceModule;
+    TPackageModule resourceModule;
     TInstallState installState = TInstallState::Idle;
     bool autoMode = false;
     bool fullPackage = false;
     bool silentMode = false;
+    TSetupCommandLine commandLine;  // the mode and the deployment switches
     // The process's exit code when the window closes: an error that ended the
     // install sequence is no success.
     int ExitCode() const;
+    // Ends the process at once; a downloaded package goes first, then its
+    // folder, rather than in whatever order the system closes the handles.
+    [[noreturn]] void EndProcess(int exitCode) override;
     WideString licenseText;
     std::unique_ptr<TSetupScript> script;
     WideString downloadedPackage;
-    TUniqueFile downloadedPackageFile;  // held from the download to the end
 
     // The online mode's download of the full package and the proxy window live
     // in their own units, which plug in here.
@@ -72,6 +77,8 @@ public:
     TControl* pbProgress = nullptr;
     TControl* lblDetail = nullptr;
     TControl* btnRunApp = nullptr;
+    TControl* rbAllUsers = nullptr;
+    TControl* rbCurrentUser = nullptr;
 
     // ---- Resources of the resource module -----------------------------------
     bool HasPackageResource(const AnsiString& name) const;
@@ -92,6 +99,7 @@ public:
     void cbLicenseClick();
     void lblLicenseClick();
     void lblProxyClick();
+    void rbScopeClick();
     void imgCloseClick();
     void imgMinimizeClick();
     void DragWindow();
@@ -108,7 +116,12 @@ public:
     void PumpMessages() override;
     void ShowInfo(const WideString& text) override;
     int ShowCopyFileFailure(const WideString& path, const WideString& reason) override;
+    TCloseChoice AskToClosePrograms(const std::vector<WideString>& programs, bool stillRunning) override;
     void ShowFinished() override;
+
+    // An installation that never began (a failed or abandoned download, a
+    // refused destination) takes back the folders its destination check made.
+    [[noreturn]] void EndProcess(int exitCode) override;
 
     // The icon as the package holds it (a PNG), for the uninstaller's copy.
     const TBytes& IconPng() const { return iconPng_; }
@@ -123,12 +136,27 @@ private:
     void CreateControls();
     void ShowInstallingLook();
     void ReadEarlierInstallLocation();
+    // The scope at start-up (the project's, the switch's); the either
+    // choice's buttons shown and set.
+    void ChooseScope();
+    void ApplyScope(bool perUser);
+    // An either installer chose every user without the rights: its elevated
+    // copy does the work. False when that was refused (back to the window).
+    bool NeedsElevation() const;
+    bool HandOverToElevatedCopy();
     void RunAndExit();
+    void RemoveUnusedFolders();
 
     TBytes iconPng_;
     TUniqueIcon windowIcon_;  // the product icon on the taskbar and in Alt+Tab
     // An error ended the install sequence: the window may be closed again.
     bool sequenceFailed_ = false;
+    // The install steps began: what the destination check made is the installation's now.
+    bool sequenceStarted_ = false;
+    std::vector<WideString> createdFolders_;  // deepest first
     // Held from start-up to the end: one setup of the product at a time.
     TSetupLock setupLock_;
+    TSetupLock::TScope lockScope_ = TSetupLock::TScope::Machine;  // of the lock taken
+    TScopeArgs scopeArgs_;
+    bool elevated_ = false;
 };

@@ -4,6 +4,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <span>
+#include <vector>
+
+#include <sddl.h>
 
 #include "DownloadFailureFrm_win.h"
 #include "InstallSteps_win.h"
@@ -14,6 +18,7 @@
 #include "SetupProject.h"
 #include "Texts.h"
 #include "ZoIndyUtils.h"
+#include "ZoSafeFiles_win.h"
 #include "ZoSysUtils.h"
 #include "ZoWinUtils_win.h"
 #include "ZoWinText_win.h"
@@ -88,62 +93,67 @@ private:
     int64_t size_ = 0;
 };
 
-// The held file as the digest reads it.
-class THandleSource final : public TByteSource {
-public:
-    explicit THandleSource(HANDLE file) : file_(file)
-    {
-        LARGE_INTEGER size{};
-        if (!GetFileSizeEx(file, &size)) throw EPeFormatError(u"the file could not be read");
-        size_ = static_cast<uint64_t>(size.QuadPart);
-    }
-    uint64_t Size() const override { return size_; }
-    void ReadAt(uint64_t offset, void* buffer, size_t count) const override
-    {
-        if (offset > size_ || count > size_ - offset) throw EPeFormatError(u"read past the end of the file");
-        auto p = static_cast<uint8_t*>(buffer);
-        while (count > 0) {
-            OVERLAPPED at{};
-            at.Offset = static_cast<DWORD>(offset);
-            at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-            DWORD n = static_cast<DWORD>(std::min<size_t>(count, 1 << 20)), got = 0;
-            if (!ReadFile(file_, p, n, &got, &at) || got == 0) throw EPeFormatError(u"the file could not be read");
-            p += got;
-            offset += got;
-            count -= got;
-        }
-    }
-
-private:
-    HANDLE file_;
-    uint64_t size_ = 0;
-};
-
-// Opens the written file to keep: readable by others (the loader maps it),
-// writable, renamable and deletable by no one, deleted on its last close. A
-// scanner that glances at the new file may hold it a moment: a few tries.
-TUniqueFile OpenHeld(const WideString& path)
-{
-    for (int attempt = 0;; ++attempt) {
-        TUniqueFile file(CreateFileW(W(path), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
-        if (file || GetLastError() != ERROR_SHARING_VIOLATION || attempt == 3) return file;
-        Sleep(250);
-    }
-}
-
 // The digest the online installer was built to accept; none in an installer
 // built before the pin existed. A pin of the wrong size accepts nothing.
-std::optional<TSha256Digest> PinnedDigest(HMODULE own)
+std::optional<TSha256Digest> PinnedDigest(TPackageResources own)
 {
-    HRSRC info = own ? FindResourceA(own, FullDigestResource, MAKEINTRESOURCEA(10)) : nullptr;
-    if (!info) return std::nullopt;
-    HGLOBAL loaded = LoadResource(own, info);
-    const void* data = loaded ? LockResource(loaded) : nullptr;
+    if (!own || !own.Has(FullDigestResourceW)) return std::nullopt;
+    std::span<const uint8_t> data = own.Raw(FullDigestResourceW);
     TSha256Digest pin{};
-    if (!data || SizeofResource(own, info) != pin.size()) throw EPackageError(Text(TTextId::PackageInvalid));
-    std::memcpy(pin.data(), data, pin.size());
+    if (data.size() != pin.size()) throw EPackageError(Text(TTextId::PackageInvalid));
+    std::memcpy(pin.data(), data.data(), pin.size());
     return pin;
+}
+
+// The current user's SID in its string form ("S-1-5-21-...").
+WideString CurrentUserSidText()
+{
+    std::vector<uint8_t> sid = CurrentUserSid();
+    wchar_t* text = nullptr;
+    if (sid.empty() || !ConvertSidToStringSidW(sid.data(), &text)) return {};
+    TUniqueLocal owner(text);
+    return WideString(reinterpret_cast<const char16_t*>(text));
+}
+
+// A folder of the download's own below the temporary folder, which only the
+// current user and the administrators may enter: no one else can read the
+// package, plant a file or a link in it, or swap it while it is written.
+WideString CreatePrivateFolder()
+{
+    WideString dir = TZoWinfn::GetTempDir() + PackageFolderPrefix + TZoStrfn::NewGuidString();
+    auto fail = [&dir] {
+        throw EFCreateError(FormatText(u"Cannot create file \"%s\". %s", {dir, SystemErrorText(GetLastError())}));
+    };
+    WideString sid = CurrentUserSidText();
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (sid.empty() || !ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                           W(u"D:P(A;OICI;FA;;;" + sid + u")(A;OICI;FA;;;BA)"), SDDL_REVISION_1, &descriptor, nullptr))
+        fail();
+    TUniqueLocal owner(descriptor);
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+    if (!CreateDirectoryW(W(dir), &attributes)) fail();
+    return dir + u"\\";
+}
+
+// Folders of earlier downloads whose process ended before it could remove
+// them (their files went with the handles). Only empty ones go: a folder of a
+// download still running holds its file, and removing a link never reaches
+// what it leads to. One made in the last minutes may be another installer's
+// about to receive its file: it stays.
+void RemoveLeftFolders()
+{
+    constexpr uint64_t kTenMinutes = 10ull * 60 * 10000000;  // in 100 ns
+    WideString temp = TZoWinfn::GetTempDir();
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    auto ticks = [](const FILETIME& t) { return (uint64_t(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+    WIN32_FIND_DATAW data;
+    TUniqueFind find(FindFirstFileW(W(temp + PackageFolderPrefix + u"*"), &data));
+    if (!find) return;
+    do {
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && ticks(data.ftCreationTime) + kTenMinutes < ticks(now))
+            RemoveDirectoryW(W(temp + reinterpret_cast<const char16_t*>(data.cFileName)));
+    } while (FindNextFileW(find.Get(), &data));
 }
 
 // ---- The main window as the download's front end ---------------------------------------
@@ -164,6 +174,13 @@ public:
         return TDownloadFailureForm::ShowDownloadFailure(&form_, appTitle, url);
     }
     void ShowInfo(const WideString& text) override { form_.ShowInfo(text); }
+    void ShowError(const WideString& text) override
+    {
+        if (form_.silentMode)
+            form_.ShowInfo(text);
+        else
+            TZoWinfn::ShowMessageBox(form_.Handle(), text, form_.script->BaseInfo->AppTitle, MB_OK | MB_ICONERROR);
+    }
     void RestoreIdlePage() override { form_.RestoreIdlePage(); }
     [[noreturn]] void EndProcess(int exitCode) override
     {
@@ -197,6 +214,8 @@ bool TFullPackageDownload::Run()
     TPackageFileStream file(writing_.Get(), target_.downloadedPackage);
     if (!http.Get(url, file)) {
         DiscardPackageFile();
+        const WideString reason = FormatText(Text(TTextId::DownloadFailedLogFormat), {url, http.ErrorMessage()});
+        if (!view_.Silent()) LogAdd(TLogEntry::Error, reason);  // a silent run's one line is logged as it ends
         if (view_.Silent())
             view_.EndSilently(ecDownloadFailed, FormatText(Text(TTextId::DownloadFailedFormat), {url, http.ErrorMessage()}));
         if (view_.ShowDownloadFailure(info.AppTitle, url)) view_.EndProcess(ecSuccess);
@@ -211,71 +230,94 @@ bool TFullPackageDownload::Run()
     return true;
 }
 
-// The body goes straight into a file of our own: created new, so nothing
-// planted under the name is reused, and shared for reading only while it grows.
+// The body goes straight into a file of our own, in a folder of our own:
+// created new, so nothing planted under the name is reused, shared with no
+// writer, and deleted when its handle closes however the process ends. The
+// same handle is later verified and mapped: the bytes checked are the bytes read.
 void TFullPackageDownload::CreatePackageFile()
 {
-    WideString path = TZoWinfn::GetTempDir() + TZoStrfn::NewGuidString() + u".exe";
-    TZoFilefn::ForceFileDir(path);
-    writing_.Reset(CreateFileW(W(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY,
-                               nullptr));
-    if (!writing_) throw EFCreateError(FormatText(u"Cannot create file \"%s\". %s", {path, SystemErrorText(GetLastError())}));
+    RemoveLeftFolders();
+    WideString dir = CreatePrivateFolder();
+    WideString path = dir + TZoStrfn::NewGuidString() + u".exe";
+    writing_.Reset(CreateFileW(W(path), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    DWORD error = GetLastError();
+    // Opened after the file, so that a process ended from outside, whose
+    // handles the system closes in order, finds the folder empty at its turn.
+    folder_.Reset(CreateFileW(W(dir), DELETE | FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_DELETE_ON_CLOSE,
+                              nullptr));
+    if (!writing_) {
+        DiscardPackageFile();
+        throw EFCreateError(FormatText(u"Cannot create file \"%s\". %s", {path, SystemErrorText(error)}));
+    }
     target_.downloadedPackage = path;
 }
 
 void TFullPackageDownload::OpenPackage()
 {
-    const WideString& path = target_.downloadedPackage;
-    writing_.Reset();
-    // From here on the file is held without write sharing and without delete
-    // sharing (nobody changes, renames or replaces it) and deleted when
-    // released, however the process ends. Whatever happened to it between the
-    // two handles is caught by the digest, read through the one that stays.
-    TUniqueFile held = OpenHeld(path);
-    if (!held) throw EPackageError(Text(TTextId::PackageInvalid));
-    std::optional<TSha256Digest> pinned = PinnedDigest(target_.resourceModule.Get());
+    // No second open: the handle that wrote the file is the one mapped.
+    TPackageModule package;
+    try {
+        package = TPackageModule::MapFile(std::move(writing_), std::move(folder_));
+    } catch (const EPeFormatError& e) {
+        LogAdd(TLogEntry::Error, Text(TTextId::DownloadNotProgramLine) + e.Message());
+        throw EPackageError(Text(TTextId::PackageInvalid));
+    }
+    std::optional<TSha256Digest> pinned = PinnedDigest(target_.resourceModule.Resources());
     if (pinned) {
+        std::span<const uint8_t> bytes = package.FileBytes();
         TSha256Digest digest;
         try {
-            digest = PeImageDigest(THandleSource(held.Get()));
-        } catch (const EPeFormatError&) {
+            digest = PeImageDigest(*ViewSource(bytes.data(), bytes.size()));
+        } catch (const EPeFormatError& e) {
+            LogAdd(TLogEntry::Error, Text(TTextId::DownloadNotProgramLine) + e.Message());
             throw EPackageError(Text(TTextId::PackageInvalid));
         }
-        if (digest != *pinned) throw EPackageError(Text(TTextId::PackageInvalid));
+        if (digest != *pinned) {
+            // The box says only "安装包错误。"; the log says which package it was.
+            LogAdd(TLogEntry::Error, FormatText(Text(TTextId::DownloadDigestMismatchFormat),
+                                                {WideOf(DigestToHex(digest)), WideOf(DigestToHex(*pinned))}));
+            throw EPackageError(Text(TTextId::PackageInvalid));
+        }
     }
 
-    // Mapped for its resources only: nothing of the downloaded program runs.
-    TUniqueModule module(LoadLibraryExW(W(path), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
-    if (!module || !HasPackageResource(module.Get(), FullScriptResource)) throw EPackageError(Text(TTextId::PackageInvalid));
+    // Read for its resources only: nothing of the downloaded program runs.
+    TPackageResources resources = package.Resources();
+    if (!resources.Has(FullScriptResourceW)) {
+        LogAdd(TLogEntry::Error, Text(TTextId::DownloadNoFullScript));
+        throw EPackageError(Text(TTextId::PackageInvalid));
+    }
     TMemoryStream stream;
-    ReadPackageResource(module.Get(), WideOf(FullScriptResource), &stream);
+    ReadPackageResource(resources, FullScriptResourceW, &stream);
     stream.SetPosition(0);
     auto script = std::make_unique<TSetupScript>();
     script->LoadFromStream(stream);
 
     // Everything has been read: only now do the window's module and script change.
-    target_.resourceModule = std::move(module);
+    target_.resourceModule = std::move(package);
     target_.script = std::move(script);
-    target_.packageFile = std::move(held);
 }
 
 bool TFullPackageDownload::Fail(const WideString& message)
 {
     DiscardPackageFile();
     if (view_.Silent()) view_.EndSilently(ecDownloadFailed, message);
-    view_.ShowInfo(message);
+    LogAdd(TLogEntry::Error, message);
+    view_.ShowError(message);
     view_.RestoreIdlePage();
     return false;
 }
 
 void TFullPackageDownload::DiscardPackageFile()
 {
-    // A package that could not be used is of no further use, and every
-    // attempt writes a new file: remove it rather than leave it in the temporary folder.
+    // Every attempt writes a new file: the handles take the file and then
+    // its folder with them. A package that failed in OpenPackage went with
+    // the module that held it.
     writing_.Reset();
-    WideString& path = target_.downloadedPackage;
-    if (path.empty()) return;
-    if (DeleteFileW(W(path)) || GetFileAttributesW(W(path)) == INVALID_FILE_ATTRIBUTES) path.clear();
+    folder_.Reset();
+    target_.downloadedPackage.clear();
 }
 
 void TFullPackageDownload::DownloadWorkBegin(TZoHttpClient*, TWorkMode, int32_t total)
@@ -298,8 +340,7 @@ bool DownloadFullPackage(TMainForm& form)
 {
     TMainFormDownloadView view(form);
     TFullPackageDownload download(
-        view, TDownloadTarget{*form.proxySettings, form.script, form.resourceModule, form.downloadedPackage,
-                              form.downloadedPackageFile});
+        view, TDownloadTarget{*form.proxySettings, form.script, form.resourceModule, form.downloadedPackage});
     return download.Run();
 }
 

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "PackageResources_win.h"
 #include "SilentEnd.h"
 #include "ZoHttpClient.h"
 #include "ZoTypes.h"
@@ -33,6 +34,8 @@ public:
     virtual bool ShowDownloadFailure(const WideString& appTitle, const WideString& url) = 0;
     // The information box; silent: one line on standard output.
     virtual void ShowInfo(const WideString& text) = 0;
+    // The same with the error icon, for a download that failed.
+    virtual void ShowError(const WideString& text) { ShowInfo(text); }
     virtual void RestoreIdlePage() = 0;
 };
 
@@ -40,13 +43,16 @@ public:
 struct TDownloadTarget {
     TZoHttpProxy& proxySettings;
     std::unique_ptr<TSetupScript>& script;
-    TUniqueModule& resourceModule;
-    WideString& downloadedPackage;
-    // The downloaded file held open (no one else may write, rename or delete
-    // it) and deleted when the handle closes: at tear-down, or by the system
-    // when the process ends by any other route.
-    TUniqueFile& packageFile;
+    // After a download: the package file mapped through the handle that
+    // wrote and verified it (no one else may write, rename or delete it),
+    // deleted with its folder when the module is released: at tear-down, or
+    // by the system when the process ends by any other route.
+    TPackageModule& resourceModule;
+    WideString& downloadedPackage;  // for the log and the tests; never opened again
 };
+
+// The name of the download's own folders in the temporary folder ("zosetup-{GUID}").
+inline constexpr const char16_t* PackageFolderPrefix = u"zosetup-";
 
 class TFullPackageDownload {
 public:
@@ -55,7 +61,9 @@ public:
     TFullPackageDownload& operator=(const TFullPackageDownload&) = delete;
 
     // Fetches the script's FullDownloadUrl through the window's proxy settings,
-    // streams it into a new "{GUID}.exe" in the temporary folder and switches
+    // streams it into a new "{GUID}.exe" in a new folder of its own in the
+    // temporary folder that only the user and the administrators may enter,
+    // and switches
     // the resource module and the script to it. When the online installer
     // pins a digest (FullDigestResource), the file must have exactly that
     // image digest before any of its resources is mapped; otherwise it is no
@@ -79,6 +87,7 @@ private:
     TDownloadView& view_;
     TDownloadTarget target_;
     TUniqueFile writing_;  // the file while the body arrives
+    TUniqueFile folder_;   // its folder, removed when this handle closes
 };
 
 // The download for the main window (its hook).

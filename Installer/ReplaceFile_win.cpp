@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "Texts.h"
+#include "ZoLog.h"
+#include "ZoSafeFiles_win.h"
 #include "ZoWinHandles_win.h"
 #include "ZoWinText_win.h"
 
@@ -24,24 +27,34 @@ WideString ReplacementPath(const WideString& path) { return path + u".zosetup-ne
 void ReplaceFileWith(const WideString& path, const std::function<void(HANDLE file)>& fill, const FileTimes* times)
 {
     // A read-only file is not to be replaced, as a write to it would fail (a
-    // rename over it fails on Windows too, but not everywhere).
+    // rename over it fails on Windows too, but not everywhere). A link in the
+    // file's place is not ours to replace either.
     const DWORD attributes = GetFileAttributesW(W(path));
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
         throw CreateFailed(path, ERROR_ACCESS_DENIED);
+    if (attributes != INVALID_FILE_ATTRIBUTES && IsReparsePoint(path))
+        throw ELinkFound(FormatText(u"Cannot create file \"%s\". %s", {path, u"It is a link (reparse point): left alone."}));
+    // Whatever lies under the temporary name (a file of an interrupted run, or
+    // a link someone planted) goes as it is, never opened through; the new one
+    // is made new.
     const WideString temp = ReplacementPath(path);
-    TUniqueFile file(CreateFileW(W(temp), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    DWORD stale = DeleteFileNoFollow(temp, false);
+    if (stale == ERROR_SUCCESS) LogAdd(TLogEntry::Note, Text(TTextId::StaleTempRemovedLine) + temp);
+    TUniqueFile file(CreateFileW(W(temp), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) throw CreateFailed(path, GetLastError());
     try {
         fill(file.Get());
         if (!FlushFileBuffers(file.Get())) throw WriteFailed(path, GetLastError());
+        if (times) SetHandleFileTimes(file.Get(), *times);  // times that cannot be set stay as they are
+        // The handle written is the one renamed: nothing can stand in for it.
+        if (!RenameHandle(file.Get(), path)) throw CreateFailed(path, GetLastError());
         if (!CloseHandle(file.Release())) throw WriteFailed(path, GetLastError());
-        if (times) TZoFilefn::SetFileTimes(temp, *times);  // times that cannot be set stay as they are
-        if (!MoveFileExW(W(temp), W(path), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-            throw CreateFailed(path, GetLastError());
     } catch (...) {
-        file.Reset();
-        DeleteFileW(W(temp));
+        if (file) {
+            FILE_DISPOSITION_INFO gone{TRUE};
+            SetFileInformationByHandle(file.Get(), FileDispositionInfo, &gone, sizeof gone);
+        }
         throw;
     }
 }

@@ -1,9 +1,11 @@
 // Writing a file that may already exist without ever leaving a cut one: the
-// content goes to NAME + ".zosetup-new" beside it, is flushed to the disk, and
-// then takes the name in one step (MoveFileExW with MOVEFILE_REPLACE_EXISTING
-// and MOVEFILE_WRITE_THROUGH). Until that step the old file is whole; a full
-// disk, a damaged image or a target that cannot be replaced leaves the old
-// file as it was and no temporary file behind.
+// content goes to NAME + ".zosetup-new" beside it (whatever lay under that
+// name, a planted link included, is deleted as it is and the file is created
+// new), is flushed to the disk, and then takes the name in one step: the
+// handle written is renamed over the old file. Until that step the old file
+// is whole; a full disk, a damaged image or a target that cannot be replaced
+// leaves the old file as it was and no temporary file behind. A link in the
+// file's own place is not replaced (ELinkFound).
 #pragma once
 
 #include <windows.h>

@@ -6,6 +6,7 @@
 #include "MainFrm_win.h"
 #include "OnlineSetup_win.h"
 #include "ProgramLanguage_win.h"
+#include "SetupCommandLine.h"
 #include "SetupFn.h"
 #include "ZoDllSearch_win.h"
 #include "ZoLog.h"
@@ -17,14 +18,18 @@
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
     RestrictDllSearch();  // before anything can load a DLL
+    const TSetupCommandLine commandLine = ParseSetupCommandLine(InstallerScopeArgs().Rest);
+    const bool silent = commandLine.mode == TRunMode::Silent;
+    // The command line's language for what may go wrong before the script names one.
+    ChooseProgramLanguage(WideString(), commandLine);
+    // Memory runs out on input too large to be a genuine package.
+    TZoWinfn::EndOnOutOfMemory(ecDamagedPackage, Text(TTextId::OutOfMemoryInstaller), silent);
     // Unit start-up: COM for this thread (single-threaded apartment) and the
     // folders behind the path constants.
     TComApartment com;
     InitFolderValues();
     InitOnlineSetup();
-    // The command line's language for what may go wrong before the script names one.
-    ChooseProgramLanguage(WideString());
-    if (IsCommandLineSwitch(u"/Silent"))
+    if (silent)
         Application.SetExceptionHandler([](const WideString& text) { TZoSysfn::WriteConsoleLine(text); });
 
     std::unique_ptr<TMainForm> mainForm;
@@ -33,9 +38,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     } catch (const std::exception& e) {
         // The installer's own resources are damaged: say so and end. Without a
         // script there is no product to name the log after.
-        if (!RunLog().IsOpen()) RunLog().Open(TZoWinfn::GetTempDir(), WideString(), u"Setup");
+        if (!RunLog().IsOpen()) OpenRunLog(commandLine, TZoWinfn::GetTempDir(), WideString(), u"Setup");
         Application.HandleException(e);
-        if (IsCommandLineSwitch(u"/Silent") && RunLog().IsOpen())
+        if (silent && RunLog().IsOpen())
             TZoSysfn::WriteConsoleLine(Text(TTextId::LogFileLine) + RunLog().Path());
         LogAdd(TLogEntry::Exit, IntToStr(ecDamagedPackage));
         return ecDamagedPackage;

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "AppManifest.h"
 #include "BuildProgress.h"
 #include "FileDataClasses.h"
 #include "PackageResources.h"
@@ -121,23 +122,6 @@ void Extract(const TPeImage& pe, const TSetupScript& script, const WideString& d
 
 }  // namespace
 
-std::string RequestedExecutionLevel(const TPeImage& pe)
-{
-    auto manifests = pe.ResourcesOfType(pe::kManifest);
-    if (manifests.empty()) return "none (no manifest: the caller's rights)";
-    const TBytes bytes = pe.ReadResource(*manifests.front());
-    const std::string xml(bytes.begin(), bytes.end());
-    size_t at = xml.find("requestedExecutionLevel");
-    if (at == std::string::npos) return "none (the manifest asks for none: the caller's rights)";
-    size_t end = xml.find('>', at);
-    at = xml.find("level", at + 23);
-    if (at == std::string::npos || at > end) return "unreadable";
-    at = xml.find_first_of("\"'", at);
-    if (at == std::string::npos || at > end) return "unreadable";
-    size_t close = xml.find(xml[at], at + 1);
-    if (close == std::string::npos || close > end) return "unreadable";
-    return xml.substr(at + 1, close - at - 1);
-}
 
 WideString ExtractionPath(const WideString& destDir, const WideString& sourceMask)
 {
@@ -172,7 +156,11 @@ namespace {
 // installer expects, so a publisher can compare them.
 void WriteDigests(const TPeImage& pe, const WideString& file, bool full, std::ostream& out)
 {
-    if (full) out << "image digest (SHA-256): " << DigestToHex(PeImageDigest(*FileSource(file))) << "\n";
+    // Worked out before the line starts: a damaged file gets only the sentence why.
+    if (full) {
+        const AnsiString digest = DigestToHex(PeImageDigest(*FileSource(file)));
+        out << "image digest (SHA-256): " << digest << "\n";
+    }
     const TPeResource* pin = pe.Find(pe::kRcData, FullDigestResourceW);
     if (!pin) {
         if (!full) out << "pinned full-package digest: none (any package the address delivers is installed)\n";
@@ -208,9 +196,12 @@ void InspectInstaller(const TInspectOptions& options, std::ostream& out)
     const TPeResource* online = pe.Find(pe::kRcData, OnlineScriptResourceW);
     const TPeResource* scriptRes = full ? full : online;
     out << "mode: "
-        << (full ? "full package" : online ? "online installer" : "none: no setup script, the installer would end at once")
+        << (full     ? "full package"
+            : online ? "online installer"
+                     : "none: the file carries no setup script, so it is not an installer of zosetup")
         << "\n";
-    WriteDigests(pe, options.File, full != nullptr, out);
+    // A foreign file pins nothing and promises nothing: no digest line to misread.
+    if (scriptRes) WriteDigests(pe, options.File, full != nullptr, out);
 
     std::unique_ptr<TSetupScript> script;
     if (scriptRes) {
@@ -268,6 +259,17 @@ void InspectInstaller(const TInspectOptions& options, std::ostream& out)
         uint64_t bytes = 0;
         for (TSetupFile* f : *script->FileList) bytes += static_cast<uint64_t>(std::max<int32_t>(f->FileBytes, 0));
         out << "product: " << U8(info->AppTitle) << ", version " << U8(info->Version) << ", GUID " << U8(info->GUID) << "\n";
+        switch (info->InstallScope) {
+        case TInstallScope::isUser:
+            out << "install scope: user (the current user: %LOCALAPPDATA%\\Programs, HKEY_CURRENT_USER, no administrator)\n";
+            break;
+        case TInstallScope::isEither:
+            out << "install scope: either (the user chooses; every user asks for the administrator's rights)\n";
+            break;
+        default:
+            out << "install scope: machine (every user: Program Files, HKEY_LOCAL_MACHINE, administrator)\n";
+            break;
+        }
         out << "contents: " << CountText(script->FileList->Count(), "file", "files") << " (" << bytes << " bytes), "
             << CountText(script->RegList->Count(), "registry value", "registry values") << ", "
             << CountText(script->ShortCutList->Count(), "shortcut", "shortcuts") << ", "

@@ -8,6 +8,7 @@
 #include <system_error>
 #include <thread>
 
+#include "AppManifest.h"
 #include "NameGuid.h"
 #include "PackageDigest.h"
 #include "PackageWriter.h"
@@ -57,10 +58,14 @@ TBytes Encoded(TBytes plain)
     return std::move(s.Bytes());
 }
 
-TBytes EncodedScript(const TSetupScript& script)
+TBytes EncodedScript(const TSetupScript& script, const WideString& project)
 {
     TMemoryStream s;
     script.SaveToStream(s);
+    // The installer and the uninstaller decode no script past this ceiling.
+    if (static_cast<uint64_t>(s.Size()) > TSetupfn::kMaxDecodedBytes)
+        Fail(project, FormatText(u"the setup script would be %s MiB, more than the %s MiB an installer reads",
+                                 {IntToStr(s.Size() >> 20), IntToStr(int64_t{TSetupfn::kMaxDecodedBytes >> 20})}));
     TSetupfn::EncodeStream(&s);
     return std::move(s.Bytes());
 }
@@ -191,6 +196,28 @@ TBytes VersionResource(const TSetupBaseInfo& info, const WideString& fileName)
     return BuildVersionResource(v);
 }
 
+// The installer's version resource carries these texts, in 16-bit lengths:
+// too long, and it would be a damaged one. The file name stands at its longest.
+void CheckVersionTexts(const TProjectDocument& doc, const TSetupBaseInfo& info)
+{
+    try {
+        VersionResource(info, WideString(255, u'x'));
+    } catch (const EPeFormatError&) {
+        const WideString none;
+        const std::pair<const char*, const WideString*> texts[] = {
+            {"AppTitle", info.ProductName.empty() ? &info.AppTitle : &none}, {"ProductName", &info.ProductName},
+            {"InstallFileDescription", &info.InstallFileDescription}, {"CompanyName", &info.CompanyName},
+            {"LegalCopyright", &info.LegalCopyright}, {"Version", &info.Version}};
+        const auto longest = std::max_element(std::begin(texts), std::end(texts), [](const auto& a, const auto& b) {
+            return a.second->size() < b.second->size();
+        });
+        doc.Fail(doc.Element("BaseInfo"), longest->first,
+                 FormatText(u"%s is %s characters long: the installer's version resource, which carries it, holds "
+                            u"at most 65,535 bytes in all",
+                            {FromUtf8(longest->first), IntToStr(static_cast<int64_t>(longest->second->size()))}));
+    }
+}
+
 // An output written under a temporary name and renamed when everything is
 // done, so a failed build leaves no half installer behind.
 class TPendingOutput {
@@ -234,6 +261,14 @@ std::vector<WideString> KitCandidates(const char* folder, const char* name, cons
     if (tool.empty()) return list;
     list.push_back(FromPath(tool / name));
     for (const char* arch : {"x86", "x64"}) list.push_back(FromPath(tool / arch / name));
+    // Installed (make install, the release archive): PREFIX/bin and PREFIX/share/zosetup/x86.
+    for (const char* arch : {"x86", "x64"})
+        list.push_back(FromPath((tool / ".." / "share" / "zosetup" / arch / name).lexically_normal()));
+    // Copied beside the build trees' folders: win32/ (32-bit) and win/ (64-bit), as built or flattened.
+    for (const char* build : {"win32", "win"}) {
+        list.push_back(FromPath(tool / build / name));
+        list.push_back(FromPath(tool / build / folder / name));
+    }
     list.push_back(FromPath((tool / ".." / folder / name).lexically_normal()));
     for (const char* build : {"win32", "win"})
         list.push_back(FromPath((tool / ".." / ".." / build / folder / name).lexically_normal()));
@@ -353,6 +388,33 @@ std::vector<WideString> MissingTargets(const TSetupScript& script)
     return warnings;
 }
 
+// Packed files reached through a link (the file itself, or a folder on its way
+// down from the project's folder) that leads outside the project: the package
+// would carry whatever the link's owner points it at.
+std::vector<WideString> LinksLeavingProject(const std::vector<WideString>& sources, const fs::path& projectDir)
+{
+    std::vector<WideString> warnings;
+    std::error_code ec;
+    const fs::path base = fs::absolute(projectDir.empty() ? fs::path(".") : projectDir, ec).lexically_normal();
+    const fs::path root = fs::canonical(base, ec);
+    if (ec) return warnings;
+    auto below = [](const fs::path& path, const fs::path& folder) {
+        auto [f, p] = std::mismatch(folder.begin(), folder.end(), path.begin(), path.end());
+        return f == folder.end() || (f->empty() && std::next(f) == folder.end());  // "dir/" ends in an empty part
+    };
+    for (const WideString& source : sources) {
+        const fs::path file = fs::absolute(ToPath(source), ec).lexically_normal();
+        bool link = fs::is_symlink(file, ec);
+        for (fs::path p = file.parent_path(); !link && p != base && below(p, base); p = p.parent_path())
+            link = fs::is_symlink(p, ec);
+        if (!link) continue;
+        const fs::path target = fs::canonical(file, ec);
+        if (!ec && !below(target, root))
+            warnings.push_back(FormatText(u"%s is a link to %s, outside the project", {source, FromPath(target)}));
+    }
+    return warnings;
+}
+
 }  // namespace
 
 bool IsUsableResourceName(const WideString& name)
@@ -444,6 +506,15 @@ std::unique_ptr<TSetupScript> TProjectBuilder::LoadProject(
                                                                       {name, name, VariableNames(*script->VarList)}));
         v->VarValue = value;
         v->Checked = true;
+        // The version is one thing: the product, its version resource, the
+        // registry values and the file names that use {Version} all take it.
+        if (TextEquals(name, u"{Version}")) info.Version = value;
+    }
+    if (WideString problem = VersionProblem(info.Version); !problem.empty()) {
+        for (const auto& [name, value] : variables)
+            if (TextEquals(name, u"{Version}"))
+                throw EPackageError(FormatText(u"--var Version=%s: \"%s\" %s", {value, value, problem}));
+        doc.Fail(base, "Version", FormatText(u"Version \"%s\" %s", {info.Version, problem}));
     }
 
     const TSetupVarList& vars = *script->VarList;
@@ -453,6 +524,7 @@ std::unique_ptr<TSetupScript> TProjectBuilder::LoadProject(
     for (TSetupRun* r : *script->RunList) r->ExpandVariables(vars);
     for (TSetupSwiper* s : *script->SwiperList) s->ExpandVariables(vars);
     CheckProjectValues(doc, *script);
+    CheckVersionTexts(doc, info);
 
     // One entry per real file.
     const fs::path projectDir = ToPath(projectFile).parent_path();
@@ -489,16 +561,51 @@ std::unique_ptr<TSetupScript> TProjectBuilder::LoadProject(
     return script;
 }
 
+namespace {
+
+// The project installs an Uninstall.exe of its own into the install folder
+// that asks for the administrator's rights: a user who installed without them
+// could not remove the product.
+WideString OwnUninstallerWarning(const TSetupScript& script, const std::vector<WideString>& sources)
+{
+    for (int i = 0; i < script.FileList->Count(); ++i) {
+        const TSetupFile& f = *script.FileList->Items(i);
+        if (DestinationKey(f.DestDir, f.SourceMask) != u"{APP}\\UNINSTALL.EXE") continue;
+        try {
+            const WideString& source = sources[static_cast<size_t>(i)];
+            if (RequestedExecutionLevel(TPeImage::FromFile(source)) == "requireAdministrator")
+                return source + u": this Uninstall.exe asks for the administrator's rights, which a per-user "
+                                u"installation does not have; carry one that asks for none (asInvoker)";
+        } catch (const Exception&) {
+            // not a program the tool can read: nothing to say about its rights
+        }
+    }
+    return WideString();
+}
+
+void AskForNoRights(TPeImage& pe, const WideString& file)
+{
+    try {
+        SetRequestedExecutionLevel(pe, "asInvoker");
+    } catch (const EPackageError& e) {
+        Fail(file, e.Message());
+    }
+}
+
+}  // namespace
+
 TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
 {
     std::vector<WideString> sources;
     std::unique_ptr<TSetupScript> script = LoadProject(options.ProjectFile, &sources, options.Variables);
+    std::vector<WideString> linkWarnings = LinksLeavingProject(sources, ToPath(options.ProjectFile).parent_path());
     const WideString stubFile = ChooseStub(options);
     const TTargetArch arch = TProjectBuilder::ArchOf(stubFile);
     const bool addedUninstaller = options.AddUninstaller && AddUninstaller(*script, sources, options, arch);
     TBuildResult result;
     result.Arch = arch;
     result.Warnings = MissingTargets(*script);
+    result.Warnings.insert(result.Warnings.end(), linkWarnings.begin(), linkWarnings.end());
     TSetupBaseInfo& info = *script->BaseInfo;
     const TSetupVarList& vars = *script->VarList;
     const fs::path projectDir = ToPath(options.ProjectFile).parent_path();
@@ -542,7 +649,10 @@ TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
     if (info.BuildMiniSetup && fullPath.lexically_normal() == onlinePath.lexically_normal())
         Fail(project, u"FullSetupFile and MiniSetupFile name the same file");
 
-    // ---- The stub (chosen above).
+    // ---- The stub (chosen above). A user's installation, or one the user
+    // chooses, starts without the administrator's rights (an either
+    // installer starts an elevated copy of itself when they are needed).
+    const bool asInvoker = info.InstallScope != TInstallScope::isMachine;
     std::unique_ptr<TPeImage> pe;
     try {
         pe = std::make_unique<TPeImage>(TPeImage::FromFile(stubFile));
@@ -554,6 +664,12 @@ TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
     } catch (const EStreamError& e) {
         Fail(u"", e.Message());
     }
+
+    if (asInvoker) AskForNoRights(*pe, stubFile);
+
+    if (asInvoker && !addedUninstaller)
+        if (WideString warning = OwnUninstallerWarning(*script, sources); !warning.empty())
+            result.Warnings.push_back(warning);
 
     // ---- An output must never replace what the build reads.
     {
@@ -590,9 +706,13 @@ TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
         WideString& source = sources.back();
         try {
             TPeImage uninstaller = TPeImage::FromFile(source);
+            if (uninstaller.IsSigned() && asInvoker && RequestedExecutionLevel(uninstaller) != "asInvoker")
+                Fail(source, u"the signed uninstaller asks for the administrator's rights, which a per-user "
+                             u"installation cannot give it; add the unsigned one and sign it afterwards");
             if (!uninstaller.IsSigned()) {
                 uninstaller.CheckWritable();
                 SetExplorerIcon(uninstaller, png);
+                if (asInvoker) AskForNoRights(uninstaller, source);
                 // Beside the installer, and gone when the build ends, however it ends.
                 iconisedUninstaller = std::make_unique<TPendingOutput>(outDir / ToPath(fullName + u".Uninstall.exe"));
                 uninstaller.SaveToFile(iconisedUninstaller->Temp());
@@ -615,7 +735,7 @@ TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
     pe->SetResource(pe::kRcData, info.IconResID, Encoded(png));
     if (!info.LicenseResID.empty()) pe->SetResource(pe::kRcData, info.LicenseResID, Encoded(license));
     SetExplorerIcon(*pe, png);
-    const TBytes encodedScript = EncodedScript(*script);
+    const TBytes encodedScript = EncodedScript(*script, project);
 
     // ---- The full installer, its file block streamed in last.
     std::vector<TPackInput> inputs;

@@ -312,6 +312,22 @@ void CheckInstalledNames(const TProjectDocument& doc, const TSetupScript& script
     });
 }
 
+// A user's installation runs without the administrator's rights: it could
+// not write the machine's registry.
+void CheckScope(const TProjectDocument& doc, const TSetupScript& script)
+{
+    if (script.BaseInfo->InstallScope != TInstallScope::isUser) return;
+    std::vector<const TXmlNode*> nodes = doc.Items("RegList");
+    for (int i = 0; i < script.RegList->Count(); ++i) {
+        const TSetupReg& r = *script.RegList->Items(i);
+        if (r.RootKey != TRegRootKey::rrkLocalMachine) continue;
+        doc.Fail(nodes[static_cast<size_t>(i)], "RootKey",
+                 FormatText(u"the registry entry HKEY_LOCAL_MACHINE\\%s value \"%s\" cannot be written by a per-user "
+                            u"installation (InstallScope user): write it below rrkCurrentUser",
+                            {r.SubKey, r.ValueName}));
+    }
+}
+
 }  // namespace
 
 void CheckProjectValues(const TProjectDocument& doc, const TSetupScript& script)
@@ -319,6 +335,27 @@ void CheckProjectValues(const TProjectDocument& doc, const TSetupScript& script)
     CheckAddresses(doc, *script.BaseInfo);
     CheckLanguage(doc, *script.BaseInfo);
     CheckInstalledNames(doc, script);
+    CheckScope(doc, script);
+}
+
+WideString VersionProblem(const WideString& version)
+{
+    if (version.empty()) return {};
+    const WideString rule = u"is not a version: one to four numbers from 0 to 65535 between dots (1.2.0.3)";
+    size_t parts = 0, from = 0;
+    while (true) {
+        size_t dot = version.find(u'.', from);
+        WideString part = version.substr(from, dot == WideString::npos ? WideString::npos : dot - from);
+        if (part.empty() || part.size() > 5 || ++parts > 4) return rule;
+        uint32_t n = 0;
+        for (char16_t c : part) {
+            if (c < u'0' || c > u'9') return rule;
+            n = n * 10 + (c - u'0');
+        }
+        if (n > 65535) return rule;
+        if (dot == WideString::npos) return {};
+        from = dot + 1;
+    }
 }
 
 // ---- Names Windows can hold ---------------------------------------------------------

@@ -46,6 +46,11 @@ private:
 // Raises EProjectError at the value's place.
 void CheckProjectValues(const TProjectDocument& doc, const TSetupScript& script);
 
+// Why the text is no version Windows can carry in a version resource: one to
+// four parts of the digits 0-9, each 0 to 65535, between dots; empty when it
+// is one (or empty: no version).
+WideString VersionProblem(const WideString& version);
+
 // Why Windows cannot hold a file or folder of this name (a character of
 // <>:"/\|?* or a control character, a trailing dot or blank, a device name such
 // as CON or COM1); empty when it can.

@@ -13,6 +13,7 @@
 #include "PeResources.h"
 #include "ProjectBuilder.h"
 #include "ProjectCheck.h"
+#include "WingetManifest.h"
 #include "SetupFn.h"
 #include "ZoPlatform.h"
 #include "ZoStream.h"
@@ -52,6 +53,9 @@ const char kUsage[] =
     "  inspect INSTALLER.exe [--script] [--extract DIR]\n"
     "                   show the mode, resources and contents of an installer; --script\n"
     "                   prints its setup script, --extract writes every product file below DIR\n"
+    "  manifest INSTALLER.exe --id PUBLISHER.PRODUCT --url URL [-o DIR]\n"
+    "                   write a winget manifest (schema 1.10.0: version, installer and\n"
+    "                   default-locale files) for the installer into DIR, by default its folder\n"
     "  new PROJECT.xml  write a starting project (with an icon, an agreement and a files folder)\n"
     "  encode IN OUT    encode a file with the package codec (zlib level 9 + scrambling)\n"
     "  decode IN OUT    decode a file in the package codec, e.g. Uninstall.da1\n"
@@ -193,6 +197,38 @@ int Inspect(const std::vector<WideString>& args)
     return 0;
 }
 
+int Manifest(const std::vector<WideString>& args)
+{
+    TManifestOptions options;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const WideString& a = args[i];
+        auto value = [&]() -> const WideString& {
+            if (i + 1 >= args.size()) throw TUsageError("manifest: " + ToUtf8(a) + " needs a value");
+            return args[++i];
+        };
+        if (a == u"--id")
+            options.Identifier = value();
+        else if (a == u"--url")
+            options.Url = value();
+        else if (a == u"-o" || a == u"--output")
+            options.OutputDir = value();
+        else if (!a.empty() && a[0] == u'-')
+            throw TUsageError("manifest: unknown option " + ToUtf8(a));
+        else if (options.Installer.empty())
+            options.Installer = a;
+        else
+            throw TUsageError("manifest: only one installer");
+    }
+    if (options.Installer.empty() || options.Identifier.empty() || options.Url.empty())
+        throw TUsageError("manifest needs INSTALLER.exe, --id PUBLISHER.PRODUCT and --url URL");
+    try {
+        for (const WideString& path : WriteWingetManifest(options)) std::printf("wrote %s\n", ToUtf8(path).c_str());
+    } catch (const Exception& e) {
+        throw EPackageError(options.Installer + u": " + e.Message());
+    }
+    return 0;
+}
+
 int Run(const std::vector<WideString>& args)
 {
     if (!args.empty() && args[0] == u"--version") {
@@ -208,6 +244,7 @@ int Run(const std::vector<WideString>& args)
     try {
         if (command == u"build") return Build(rest);
         if (command == u"inspect") return Inspect(rest);
+        if (command == u"manifest") return Manifest(rest);
         if (command == u"new" && rest.size() == 1) {
             WriteNewProject(rest[0], LanguageOfLocale(ToolLocale()));
             std::printf("wrote %s with icon.png, license.txt and files/ beside it\n", ToUtf8(rest[0]).c_str());
@@ -247,6 +284,7 @@ int wmain(int argc, wchar_t** argv)
 #else
 int main(int argc, char** argv)
 {
+    SetOutOfMemoryText(TextIn(TLanguage::enUS, TTextId::OutOfMemory));  // the tool speaks English
     std::vector<WideString> args;
     for (int i = 1; i < argc; ++i) args.push_back(FromUtf8(argv[i]));
     return Run(args);

@@ -15,22 +15,22 @@ TResName ResourceName(const WideString& name)
     return TResName(name);
 }
 
-const TPeResource* Find(const TPeImage& module, const WideString& name)
+}  // namespace
+
+const TPeResource* FindPackageResource(const TPeImage& module, const WideString& name)
 {
     if (name.empty()) return nullptr;
     return module.Find(pe::kRcData, ResourceName(name));
 }
 
-}  // namespace
-
 bool HasPackageResource(const TPeImage& module, const AnsiString& name)
 {
-    return Find(module, FromUtf8(name)) != nullptr;
+    return FindPackageResource(module, FromUtf8(name)) != nullptr;
 }
 
 bool ReadPackageResource(const TPeImage& module, const WideString& name, TMemoryStream* target)
 {
-    const TPeResource* r = Find(module, name);
+    const TPeResource* r = FindPackageResource(module, name);
     if (!r) throw EResNotFound(FormatText(u"Resource %s not found", {name}));
     target->Clear();
     target->Bytes() = module.ReadResource(*r);

@@ -7,6 +7,8 @@
 #include "ZoStream.h"
 #include "ZoTypes.h"
 
+// The RCDATA resource of that name ("#N" is the number N); null when absent.
+const TPeResource* FindPackageResource(const TPeImage& module, const WideString& name);
 // True when the file holds an RCDATA resource of that name ("#N" is the number N).
 bool HasPackageResource(const TPeImage& module, const AnsiString& name);
 // target := the decoded resource. Raises EResNotFound "Resource %s not found"

@@ -2,11 +2,10 @@
 
 #include <windows.h>
 
-#include "ZoSysUtils.h"
-
-TLanguage ChooseProgramLanguage(const WideString& setting)
+TLanguage ChooseProgramLanguage(const WideString& setting, const TSetupCommandLine& line)
 {
-    const TLanguage language = ResolveLanguage(setting, LanguageArgument(), GetUserDefaultUILanguage());
+    const TLanguage language =
+        ResolveLanguage(setting, line.language.value_or(WideString()), GetUserDefaultUILanguage());
     SetLanguage(language);
     return language;
 }

@@ -2,8 +2,9 @@
 // known (and before, from the command line alone, for the first errors).
 #pragma once
 
+#include "SetupCommandLine.h"
 #include "Texts.h"
 
 // Sets the language from /LANG=, the setting ("auto": the user's UI language
 // as GetUserDefaultUILanguage gives it) or the default, and returns it.
-TLanguage ChooseProgramLanguage(const WideString& setting);
+TLanguage ChooseProgramLanguage(const WideString& setting, const TSetupCommandLine& line);

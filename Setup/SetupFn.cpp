@@ -7,8 +7,11 @@
 WideString ProgramFilesDir;
 WideString DesktopDir;
 WideString CommonProgramsDir;
+WideString UserProgramFilesDir;
+WideString UserProgramsDir;
 WideString AppTitleValue;
 WideString InstallDir;
+bool PerUserInstall = false;
 
 void TSetupfn::EncodeStream(TMemoryStream* stream)
 {
@@ -16,6 +19,14 @@ void TSetupfn::EncodeStream(TMemoryStream* stream)
     TMemoryStream packed;
     TZoSysfn::CompressStream(stream, &packed);
     stream->Bytes().swap(packed.Bytes());
+    stream->SetPosition(0);
+    ZoCodec::Scramble(stream->Memory(), stream->Bytes().size());
+}
+
+void TSetupfn::EncodeStreamStored(TMemoryStream* stream)
+{
+    TBytes packed = ZoCodec::Store(stream->Memory(), stream->Bytes().size());
+    stream->Bytes().swap(packed);
     stream->SetPosition(0);
     ZoCodec::Scramble(stream->Memory(), stream->Bytes().size());
 }
@@ -45,8 +56,9 @@ TBytes DecodeBytes(std::span<const uint8_t> encoded)
 WideString TSetupfn::ExpandConstants(const WideString& text)
 {
     const int flags = rfReplaceAll | rfIgnoreCase;
-    WideString r = ReplaceText(text, u"{pf}", ProgramFilesDir, flags);
-    r = ReplaceText(r, u"{group}", WithTrailingBackslash(CommonProgramsDir + AppTitleValue), flags);
+    WideString r = ReplaceText(text, u"{pf}", PerUserInstall ? UserProgramFilesDir : ProgramFilesDir, flags);
+    const WideString& programs = PerUserInstall ? UserProgramsDir : CommonProgramsDir;
+    r = ReplaceText(r, u"{group}", WithTrailingBackslash(programs + AppTitleValue), flags);
     r = ReplaceText(r, u"{desktop}", DesktopDir, flags);
     r = ReplaceText(r, u"{app}", InstallDir, flags);
     r = ReplaceText(r, u"{srcexe}", ArgAt(0), flags);
@@ -63,4 +75,10 @@ void InitFolderValues()
     ProgramFilesDir = WithoutTrailingBackslash(ZoPlatform::GetEnv("ProgramFiles"));
     DesktopDir = TZoRegfn::GetSpecialFolder(0);
     CommonProgramsDir = WithTrailingBackslash(TZoRegfn::GetSpecialFolder(0x17));
+    // The folder Windows itself gives per-user programs (FOLDERID_UserProgramFiles).
+    const WideString localAppData = TZoRegfn::GetSpecialFolder(0x1C);
+    UserProgramFilesDir = localAppData.empty() ? WideString() : localAppData + u"Programs";
+    UserProgramsDir = WithTrailingBackslash(TZoRegfn::GetSpecialFolder(0x02));
 }
+
+TRegRootKey UninstallRoot() { return PerUserInstall ? TRegRootKey::rrkCurrentUser : TRegRootKey::rrkLocalMachine; }

@@ -4,6 +4,7 @@
 
 #include <span>
 
+#include "SetupProject.h"
 #include "ZoCodec.h"
 #include "ZoStream.h"
 #include "ZoTypes.h"
@@ -17,6 +18,9 @@ public:
     // The inverse; raises EDecompressionError "Error" on damaged data, and
     // one naming the ceiling for data that would decode past maxBytes.
     static void DecodeStream(TMemoryStream* stream, size_t maxBytes = kMaxDecodedBytes);
+    // EncodeStream in stored blocks (ZoCodec::Store): what the installer writes,
+    // read by the same decoder.
+    static void EncodeStreamStored(TMemoryStream* stream);
     // What a script, an agreement text, an icon, the package index or
     // "Uninstall.da1" may decode to; past it the data is taken as damaged
     // (a few megabytes of zlib can claim gigabytes).
@@ -35,15 +39,24 @@ uint64_t DecodeImage(std::span<const uint8_t> image, const ZoCodec::TSink& sink,
 TBytes DecodeBytes(std::span<const uint8_t> encoded);
 
 // "Software\Microsoft\Windows\CurrentVersion\Uninstall\" + guid + suffix: the
-// uninstall key below HKEY_LOCAL_MACHINE ("_mw" ours, "_is1" an earlier kind).
+// uninstall key ("_mw" ours, "_is1" an earlier kind), below UninstallRoot().
 WideString UninstallKeyPath(const WideString& guid, const WideString& suffix);
+// Where the registration lives for the scope PerUserInstall names.
+TRegRootKey UninstallRoot();
 
 // Folder values, computed by InitFolderValues at start-up.
 extern WideString ProgramFilesDir;
 extern WideString DesktopDir;
 extern WideString CommonProgramsDir;
+// The current user's own: %LOCALAPPDATA%\Programs (no trailing backslash, as
+// ProgramFilesDir) and the user's start menu programs (with one).
+extern WideString UserProgramFilesDir;
+extern WideString UserProgramsDir;
 // Set by the installation driver.
 extern WideString AppTitleValue;
 extern WideString InstallDir;
+// The installation is the current user's alone: {pf} and {group} expand to
+// the user's folders, and the registration lives below HKEY_CURRENT_USER.
+extern bool PerUserInstall;
 
 void InitFolderValues();

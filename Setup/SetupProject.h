@@ -10,10 +10,15 @@
 enum class TRegRootKey : uint8_t { rrkClassesRoot, rrkCurrentUser, rrkLocalMachine, rrkUsers, rrkCurrentConfig };
 enum class TRegValueType : uint8_t { rvtString, rvtDWord };
 enum class TGotoUrlMode : uint8_t { gumSilent, gumByBrowser };
+// Who the product is installed for: every user (Program Files, HKEY_LOCAL_MACHINE,
+// administrator rights), the user who runs the installer (no rights needed), or
+// whichever of the two that user chooses.
+enum class TInstallScope : uint8_t { isMachine, isUser, isEither };
 
 ZO_ENUM_NAMES(TRegRootKey, "rrkClassesRoot", "rrkCurrentUser", "rrkLocalMachine", "rrkUsers", "rrkCurrentConfig");
 ZO_ENUM_NAMES(TRegValueType, "rvtString", "rvtDWord");
 ZO_ENUM_NAMES(TGotoUrlMode, "gumSilent", "gumByBrowser");
+ZO_ENUM_NAMES(TInstallScope, "machine", "user", "either");
 
 // The predefined registry root for a root key, as the value Windows gives the
 // HKEY (sign-extended like the system's own constants): use it as
@@ -53,6 +58,8 @@ public:
     WideString IconResID;
     WideString InstallFileDescription;
     WideString Language;  // "zh-CN" (also when empty), "en-US" or "auto": see Texts.h
+    // The uninstaller's copy holds the scope chosen (machine or user), never either.
+    TInstallScope InstallScope = TInstallScope::isMachine;
     WideString LegalCopyright;
     WideString LicenseFile;
     WideString LicenseResID;

@@ -25,7 +25,11 @@ constexpr uint16_t LangChinese = 0x04;  // PRIMARYLANGID of every Chinese LANGID
 
 }  // namespace
 
-void SetLanguage(TLanguage language) { g_language = language; }
+void SetLanguage(TLanguage language)
+{
+    g_language = language;
+    SetOutOfMemoryText(TextIn(language, TTextId::OutOfMemory));
+}
 
 TLanguage CurrentLanguage() { return g_language; }
 
@@ -35,6 +39,16 @@ const char16_t* TextIn(TLanguage language, TTextId id)
 {
     const size_t i = static_cast<size_t>(id);
     return i < TextCount ? TableOf(language)[i].Text : u"";
+}
+
+TCloseProgramsTexts CloseProgramsTexts()
+{
+    using enum TTextId;
+    return {Text(CloseProgramsCaption), Text(ProgramsRunning),     Text(ProgramsStillRunning),
+            Text(CloseAndContinueButton), Text(CancelButton),   Text(KeepWaitingButton),
+            Text(EndProgramsButton),    Text(ClosingPrograms),     Text(ProgramAskedFormat),
+            Text(ProgramEndedFormat),   Text(CloseProgramsCancelled), Text(FileHoldersFormat),
+            Text(ListSeparator)};
 }
 
 const char16_t* LanguageTag(TLanguage language) { return language == TLanguage::enUS ? u"en-US" : u"zh-CN"; }

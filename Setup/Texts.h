@@ -10,6 +10,7 @@
 #include <optional>
 #include <string_view>
 
+#include "ZoClosePrograms.h"
 #include "ZoTypes.h"
 
 enum class TLanguage : uint8_t { zhCN, enUS };
@@ -123,6 +124,52 @@ enum class TTextId : uint16_t {
     UninstallDataMissing,
     UninstallDataUnreadable,
     UninstallDataDamaged,
+    // Both programs: memory, the log, the lock, links
+    OutOfMemory,
+    OutOfMemoryInstaller,
+    OutOfMemoryUninstaller,
+    LogFileNotCreated,
+    NoPrivateNamespaceLine,
+    LinkKeptLine,
+    // The installation scope
+    ScopeAllUsers,
+    ScopeCurrentUser,
+    ElevationRefused,
+    UninstallElevationRefusedFormat,
+    MachineInstallationLeftFormat,
+    ScopeLogFormat,
+    ScopeSwitchIgnored,
+    ElevatedStartLine,
+    ElevatedEndedFormat,
+    ElevationRefusedLog,
+    ElevationFailedLog,
+    // The running-programs dialog and its log lines (its Cancel is CancelButton, its status ClosingPrograms)
+    CloseProgramsCaption,
+    ProgramsRunning,
+    ProgramsStillRunning,
+    CloseAndContinueButton,
+    KeepWaitingButton,
+    EndProgramsButton,
+    ProgramAskedFormat,
+    ProgramEndedFormat,
+    CloseProgramsCancelled,
+    FileHoldersFormat,
+    ListSeparator,
+    // Programs started at the end, and the steps' other log lines
+    NoRunLine,
+    OpenedFormat,
+    LaunchedThroughShell,
+    LaunchedDirectly,
+    LaunchRefused,
+    LaunchFailed,
+    StaleTempRemovedLine,
+    UnusedFolderRemovedLine,
+    DistrustedData,
+    // The online installer's log
+    DownloadFailedLogFormat,
+    DownloadNotProgramLine,
+    DownloadDigestMismatchFormat,
+    DownloadNoFullScript,
     // The packaging tool's starting project
     NewInstallerDescription,
     NewUninstallerDescription,
@@ -156,6 +203,8 @@ TLanguage CurrentLanguage();
 // A text in the program's language, or in a given one.
 WideString Text(TTextId id);
 const char16_t* TextIn(TLanguage language, TTextId id);
+// The running-programs dialog's texts in the program's language.
+TCloseProgramsTexts CloseProgramsTexts();
 
 // "zh-CN" and "en-US", as projects and the command line write them.
 const char16_t* LanguageTag(TLanguage language);

@@ -89,9 +89,18 @@ WideString NewAdminOnlyFolder()
     return folder;
 }
 
+// A new folder of the user's own temporary folder, which only the user (and
+// the system and administrators, as the profile allows) may reach.
+WideString NewUserFolder()
+{
+    const WideString folder = WithTrailingBackslash(TZoWinfn::GetTempDir()) + kCopyPrefix + GuidWithoutBraces() + u"\\";
+    if (!CreateDirectoryW(W(folder), nullptr)) return WideString();
+    return folder;
+}
+
 }  // namespace
 
-bool StartSelfRemoval(const WideString& ownFile, const WideString& folder)
+bool StartSelfRemoval(const WideString& ownFile, const WideString& folder, bool perUser)
 {
     const WideString folderArg = folder.empty() ? WideString(u"-") : WithoutTrailingBackslash(folder);
     WideString renamed = DirPart(ownFile) + kRenamedPrefix + TZoStrfn::NewGuidString() + u".tmp";
@@ -102,7 +111,7 @@ bool StartSelfRemoval(const WideString& ownFile, const WideString& folder)
         if (!folder.empty()) DeleteAtRestart(folderArg);
         return false;
     };
-    const WideString temp = NewAdminOnlyFolder();
+    const WideString temp = perUser ? NewUserFolder() : NewAdminOnlyFolder();
     if (temp.empty()) return putOff();
     const WideString copy = temp + kCopyPrefix + GuidWithoutBraces() + u".exe";
     if (!CopyFileW(W(renamed), W(copy), TRUE)) {

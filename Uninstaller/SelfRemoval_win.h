@@ -29,7 +29,11 @@
 
 // folder: the install folder to remove when it is left empty; empty to keep it.
 // False when the removal could only be put off until Windows next starts.
-bool StartSelfRemoval(const WideString& ownFile, const WideString& folder);
+// perUser: the uninstaller runs with the user's own rights (a user's
+// installation): the copy goes into a new folder of the user's temporary
+// folder instead, and what it cannot delete waits for the next
+// uninstallation's copy (deleting at restart needs the administrator).
+bool StartSelfRemoval(const WideString& ownFile, const WideString& folder, bool perUser = false);
 
 // The command line of the copy in the temporary folder.
 bool IsSelfRemovalCommandLine();

@@ -1,5 +1,6 @@
 #include "UninstallFrm_win.h"
 
+#include "CloseProgramsFrm_win.h"
 #include "SetupProject.h"
 #include "Texts.h"
 #include "ZoGraphics_win.h"
@@ -144,6 +145,14 @@ void TUninstallForm::ShowUninstallingLook()
     for (TControl* c : {lblWait, pbProgress, lblDetail}) c->Show();
 }
 
+void TUninstallForm::ShowIdleLook()
+{
+    lblAppTitle->SetText(script_.BaseInfo->AppTitle);
+    for (TControl* c : {lblWait, pbProgress, lblDetail}) c->Hide();
+    for (TControl* c : {lblVersion, btnUninstall, lblPrompt, lblFolder}) c->Show();
+    btnUninstall->SetFocus();
+}
+
 void TUninstallForm::ShowFinishedLook()
 {
     lblAppTitle->SetText(Text(TTextId::UninstallFinished));
@@ -185,8 +194,20 @@ void TUninstallForm::btnUninstallClick()
     UpdateWindow(Handle());
     TUninstallSequence sequence(script_, plan_, *this);
     report_ = sequence.Run();
+    if (report_.Cancelled) {
+        // Nothing was removed: the question again, the exit code still "closed without uninstalling".
+        report_ = TUninstallReport();
+        uninstallState = TUninstallState::Idle;
+        ShowIdleLook();
+        return;
+    }
     uninstallState = TUninstallState::Finished;
     ShowFinishedLook();
+}
+
+TCloseChoice TUninstallForm::AskToClosePrograms(const std::vector<WideString>& programs, bool stillRunning)
+{
+    return ShowClosePrograms(this, programs, stillRunning, CloseProgramsTexts());
 }
 
 void TUninstallForm::btnFinishClick() { PostMessageW(Handle(), WM_CLOSE, 0, 0); }

@@ -77,6 +77,8 @@ public:
     void SetProgressMax(int maximum) override;
     void StepProgress() override;
     void PumpMessages() override;
+    bool CanAsk() const override { return true; }
+    TCloseChoice AskToClosePrograms(const std::vector<WideString>& programs, bool stillRunning) override;
 
 protected:
     bool CloseQuery() override;
@@ -85,6 +87,7 @@ protected:
 private:
     void CreateControls();
     void ShowUninstallingLook();
+    void ShowIdleLook();  // after a cancel in the running-programs dialog
     void ShowFinishedLook();
 
     TSetupScript& script_;

@@ -92,6 +92,26 @@ bool IsPlainName(const WideString& segment)
     return !IsDeviceName(segment);
 }
 
+// A value an application keeps, which an uninstaller may delete: class
+// registrations and what lies below Software, but never the system's own
+// settings (System, Security, Environment, Control Panel), policies, or the
+// logon and loader settings of Windows NT\CurrentVersion (Winlogon, Image
+// File Execution Options); only its compatibility flags are a product's.
+bool IsApplicationValue(TRegRootKey root, const WideString& subKey)
+{
+    std::vector<WideString> parts = SplitKey(subKey);
+    if (root == TRegRootKey::rrkClassesRoot) return !parts.empty();
+    if (root == TRegRootKey::rrkUsers && !parts.empty()) parts.erase(parts.begin());  // HKEY_USERS\<user>\...
+    else if (root != TRegRootKey::rrkCurrentUser && root != TRegRootKey::rrkLocalMachine) return false;
+    size_t at = 1;
+    if (parts.size() > at && parts[0] == u"SOFTWARE" && parts[at] == u"WOW6432NODE") ++at;
+    if (parts.size() <= at || parts[0] != u"SOFTWARE") return false;
+    if (parts[at] == u"POLICIES") return false;
+    if (parts[at] != u"MICROSOFT" || parts.size() <= at + 2 || parts[at + 2] != u"CURRENTVERSION") return true;
+    if (parts[at + 1] == u"WINDOWS NT") return parts.size() > at + 3 && parts[at + 3] == u"APPCOMPATFLAGS";
+    return !(parts[at + 1] == u"WINDOWS" && parts.size() > at + 3 && parts[at + 3] == u"POLICIES");
+}
+
 }  // namespace
 
 std::optional<WideString> NormalisePath(const WideString& path)
@@ -170,6 +190,7 @@ std::vector<WideString> DefaultProtectedFolders()
     add(ProgramFilesDir);
     add(DesktopDir);
     add(CommonProgramsDir);
+    add(UserProgramFilesDir);
     // Desktop, programs, documents, startup, start menu, desktop folder, the
     // common ones, application data, Windows, system, Program Files and their
     // common and 32-bit forms, profile, fonts, pictures, music, videos,
@@ -187,7 +208,8 @@ std::vector<WideString> DefaultProtectedFolders()
 }
 
 TUninstallPlan TUninstallPlan::FromScript(const TSetupScript& script, const WideString& ownFile,
-                                          const std::vector<WideString>& protectedFolders, const TLongPathFn& longPath)
+                                          const std::vector<WideString>& protectedFolders, const TLongPathFn& longPath,
+                                          bool dataTrusted)
 {
     // Normalised, then in the long form, then normalised again: whatever the
     // long form brings back must pass the same checks.
@@ -197,6 +219,7 @@ TUninstallPlan TUninstallPlan::FromScript(const TSetupScript& script, const Wide
         return NormalisePath(longPath(*n));
     };
     TUninstallPlan plan;
+    plan.DataTrusted = dataTrusted;
     const std::optional<WideString> home = normal(InstallDir);
     const std::optional<WideString> own = normal(ownFile);
     plan.InstallFolder = WithTrailingBackslash(home ? *home : InstallDir);
@@ -211,12 +234,24 @@ TUninstallPlan TUninstallPlan::FromScript(const TSetupScript& script, const Wide
         else
             plan.Outside.push_back(path);
     }
+    // Links go only from where the installer puts them: the desktop, the
+    // start menu's programs (the user's own for a user's installation), the
+    // install folder; from a data file others may have written, only from
+    // the install folder.
+    const std::optional<WideString> desktop = normal(DesktopDir),
+                                    programs = normal(PerUserInstall ? UserProgramsDir : CommonProgramsDir);
+    auto isLinkFolder = [&](const WideString& link) {
+        if (home && IsBelowFolder(link, *home)) return true;
+        if (!dataTrusted) return false;
+        return (desktop && TextEquals(DirPart(link), WithTrailingBackslash(*desktop))) ||
+               (programs && IsBelowFolder(link, *programs));
+    };
     for (const TSetupShortCut* s : *script.ShortCutList) {
         const WideString name = TSetupfn::ExpandConstants(s->Name) + u".lnk";
         const WideString path = WithTrailingBackslash(TSetupfn::ExpandConstants(s->SaveDir)) + name;
         // The link's name is one name: it may not reach into another folder.
         const std::optional<WideString> n = normal(path);
-        if (n && name.find_first_of(u"\\/") == WideString::npos && NamePart(*n) == name)
+        if (n && name.find_first_of(u"\\/") == WideString::npos && NamePart(*n) == name && isLinkFolder(*n))
             plan.Shortcuts.push_back(*n);
         else
             plan.Outside.push_back(path);
@@ -232,6 +267,11 @@ TUninstallPlan TUninstallPlan::FromScript(const TSetupScript& script, const Wide
         if (r->ValueType != TRegValueType::rvtString && r->ValueType != TRegValueType::rvtDWord) continue;  // wrote nothing
         TRegValueRef value{KnownRoot(r->RootKey), TrimBackslashes(TSetupfn::ExpandConstants(r->SubKey)),
                            TSetupfn::ExpandConstants(r->ValueName)};
+        // The product's own uninstall key goes whole, on its own (RemoveRegistration).
+        if (!dataTrusted || !IsApplicationValue(value.Root, value.SubKey)) {
+            plan.Outside.push_back(RootKeyName(value.Root) + u"\\" + value.SubKey + u"\\" + value.Name);
+            continue;
+        }
         for (WideString key = value.SubKey; !key.empty() && !IsProtectedKey(value.Root, key); key = ParentKey(key))
             if (seenKeys.emplace(static_cast<uint8_t>(value.Root), FoldCase(key)).second)
                 plan.Keys.push_back({value.Root, key});

@@ -43,19 +43,25 @@ public:
     // ownFile is the running uninstaller, which goes last and on its own.
     // protectedFolders are never removed (see DefaultProtectedFolders).
     // longPath turns short (8.3) names into long ones; none: paths as written.
+    // Registry values go only where applications keep theirs, links only from
+    // the desktop, the start menu's programs and the install folder. A data
+    // file others than the administrators may have written (dataTrusted
+    // false) removes files and links below the install folder and nothing
+    // else: every registry value stays, reported with what lies outside.
     static TUninstallPlan FromScript(const TSetupScript& script, const WideString& ownFile,
                                      const std::vector<WideString>& protectedFolders,
-                                     const TLongPathFn& longPath = {});
+                                     const TLongPathFn& longPath = {}, bool dataTrusted = true);
 
     std::vector<WideString> Files;      // product files below the install folder, in list order, without ownFile
     std::vector<WideString> Shortcuts;  // ".lnk" files, each directly in its folder
-    std::vector<WideString> Outside;    // what the script names but the uninstaller leaves: as expanded
+    std::vector<WideString> Outside;    // what the script names but the uninstaller leaves: as expanded (values: ROOT\key\name)
     std::vector<TRegValueRef> Values;   // the values the installer wrote
     std::vector<TRegKeyRef> Keys;       // to remove when empty, deepest first
     std::vector<WideString> Folders;    // to remove when empty, deepest first, with trailing backslash
     std::vector<WideString> DataFiles;  // "Uninstall.da1", "Uninstall.da2"
     WideString InstallFolder;           // InstallDir
     bool MayRemoveInstallFolder = false;  // false when it is one of the protected folders
+    bool DataTrusted = true;              // as FromScript was told
 };
 
 // The machine's own folders: drives' roots aside (always kept), Program

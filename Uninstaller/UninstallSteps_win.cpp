@@ -1,10 +1,15 @@
 #include "UninstallSteps_win.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include "SetupFn.h"
 #include "SetupProject.h"
 #include "Texts.h"
+#include "UninstallData.h"
 #include "ZoLog.h"
 #include "ZoProcesses_win.h"
+#include "ZoSafeFiles_win.h"
 #include "ZoSysUtils.h"
 #include "ZoWinHandles_win.h"
 #include "ZoWinText_win.h"
@@ -33,7 +38,63 @@ bool KeyIsEmpty(HKEY root, const WideString& subKey)
     return subKeys == 0 && values == 0;
 }
 
+// The accounts a machine-wide installation's data may be writable by.
+bool IsTrustedSid(PSID sid, PSID self)
+{
+    static const wchar_t* const kTrustedInstaller = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+    if (!sid || !IsValidSid(sid)) return false;
+    if (IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || IsWellKnownSid(sid, WinLocalSystemSid) ||
+        IsWellKnownSid(sid, WinCreatorOwnerSid) || (self && EqualSid(sid, self)))
+        return true;
+    PSID ti = nullptr;
+    if (!ConvertStringSidToSidW(kTrustedInstaller, &ti)) return false;
+    TUniqueLocal owner(ti);
+    return EqualSid(sid, ti);
+}
+
+// Only trusted accounts own the object or may write to it, delete it or change its access.
+bool OnlyTrustedMayChange(HANDLE object, PSID self)
+{
+    constexpr ACCESS_MASK kChanging = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_DELETE_CHILD | DELETE |
+                                      WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+    PSID ownerSid = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &ownerSid,
+                        nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    TUniqueLocal owner(descriptor);
+    if (!dacl || !IsTrustedSid(ownerSid, self)) return false;  // no list admits everyone; an owner may rewrite it
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        void* ace = nullptr;
+        if (!GetAce(dacl, i, &ace)) return false;
+        const auto* header = static_cast<const ACE_HEADER*>(ace);
+        if (header->AceFlags & INHERIT_ONLY_ACE) continue;  // for what is created below, not for this object
+        if (header->AceType == ACCESS_DENIED_ACE_TYPE) continue;
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) return false;  // callback and object entries: not ours to judge
+        const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
+        if ((allowed->Mask & kChanging) && !IsTrustedSid(const_cast<DWORD*>(&allowed->SidStart), self)) return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+bool UninstallDataTrusted(const WideString& installDir)
+{
+    std::vector<uint8_t> user = CurrentUserSid();
+    PSID self = user.empty() ? nullptr : user.data();
+    for (const WideString& path : {WithoutTrailingBackslash(installDir), installDir + UninstallScriptName}) {
+        TUniqueFile object(CreateFileW(W(path), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (!object || !GetFileInformationByHandle(object.Get(), &info) ||
+            (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || !OnlyTrustedMayChange(object.Get(), self))
+            return false;
+    }
+    return true;
+}
 
 WideString LongFormOfPath(const WideString& path)
 {
@@ -86,7 +147,14 @@ TUninstallReport TUninstallSequence::Run()
     for (const WideString& item : plan_.Outside) report_.Leftovers.push_back(item);
     report_.Outside = static_cast<int>(plan_.Outside.size());
     status(TTextId::ClosingPrograms);
-    step(&TUninstallSequence::CloseRunningPrograms);
+    try {
+        if (!CloseRunningPrograms()) {
+            report_.Cancelled = true;
+            return report_;
+        }
+    } catch (const std::exception& e) {
+        report_.Leftovers.push_back(FromUtf8(e.what()));
+    }
     status(TTextId::RemovingFiles);
     step(&TUninstallSequence::RemoveFiles);
     step(&TUninstallSequence::RemoveShortcuts);
@@ -99,32 +167,41 @@ TUninstallReport TUninstallSequence::Run()
     return report_;
 }
 
-void TUninstallSequence::CloseRunningPrograms()
+bool TUninstallSequence::CloseRunningPrograms()
 {
-    // Only what runs from the files about to go; never this program or the one
-    // that started it (an upgrading installer waits for us).
-    TZoProcessfn::EndRunningFrom(plan_.Files, programEndWaitMs);
+    TClosePrompt prompt;
+    if (view_.CanAsk())
+        prompt = [this](const std::vector<WideString>& programs, bool stillRunning) {
+            return view_.AskToClosePrograms(programs, stillRunning);
+        };
+    return TZoProcessfn::CloseRunningFrom(plan_.Files, prompt, programCloseWaitMs, [this] { view_.PumpMessages(); },
+                                          CloseProgramsTexts());
 }
 
 bool TUninstallSequence::RemoveFile(const WideString& path)
 {
-    DWORD attributes = GetFileAttributesW(W(path));
-    if (attributes == INVALID_FILE_ATTRIBUTES && Gone(GetLastError())) return true;
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        report_.Leftovers.push_back(path);  // a folder where the product had a file: not ours
-        return false;
-    }
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-        SetFileAttributesW(W(path), attributes & ~FILE_ATTRIBUTE_READONLY);
     DWORD error = ERROR_SUCCESS;
     for (int attempt = 1; attempt <= deleteAttempts; ++attempt) {
-        if (DeleteFileW(W(path))) return true;
-        error = GetLastError();
-        if (Gone(error)) return true;
+        try {
+            // The folders from the install folder down are held and no links;
+            // the file is deleted through a handle of its own name.
+            TFolderChain folders(plan_.InstallFolder, path, false);
+            if (!folders.Complete()) return true;  // its folder is gone, and it with it
+            error = DeleteFileNoFollow(path, true);
+        } catch (const ELinkFound& e) {
+            LogAdd(TLogEntry::Error, ErrorText(e));
+            error = ERROR_REPARSE_TAG_MISMATCH;
+        } catch (const EFCreateError&) {
+            error = ERROR_SHARING_VIOLATION;  // a folder held by someone else: as a file in use
+        }
+        if (error == ERROR_SUCCESS || Gone(error)) return true;
+        if (error == ERROR_DIRECTORY || error == ERROR_REPARSE_TAG_MISMATCH) break;
         if (attempt < deleteAttempts) Sleep(retryPauseMs);
     }
-    // Still in use: Windows deletes it at its next start. Anything else (no
-    // rights above all) is not ours to force, at restart or ever.
+    if (error == ERROR_REPARSE_TAG_MISMATCH) LogAdd(TLogEntry::Error, Text(TTextId::LinkKeptLine) + path);
+    // A folder where the product had a file, or a link: not ours. Still in
+    // use: Windows deletes it at its next start. Anything else (no rights
+    // above all) is not ours to force, at restart or ever.
     if (InUse(error) && MoveFileExW(W(path), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) ++report_.RemovedAtRestart;
     report_.Leftovers.push_back(path);
     return false;
@@ -186,20 +263,26 @@ void TUninstallSequence::RemoveRegistration()
     // Only this product's own key: a "GUID" that would reach another key is none.
     const WideString& guid = script_.BaseInfo->GUID;
     const WideString key = UninstallKeyPath(guid, u"_mw");
+    const WideString name = RootKeyName(UninstallRoot()) + u"\\" + key;
     if (guid.find_first_of(u"\\/") != WideString::npos) {
-        report_.Leftovers.push_back(u"HKEY_LOCAL_MACHINE\\" + key);
+        report_.Leftovers.push_back(name);
         return;
     }
-    LSTATUS rc = RegDeleteTreeW(HKEY_LOCAL_MACHINE, W(key));
+    LSTATUS rc = RegDeleteTreeW(RootHandle(UninstallRoot()), W(key));
     if (rc != ERROR_SUCCESS && !Gone(static_cast<DWORD>(rc)))
-        report_.Leftovers.push_back(u"HKEY_LOCAL_MACHINE\\" + key);
+        report_.Leftovers.push_back(name);
     else
-        LogAdd(TLogEntry::Registry, Text(TTextId::RemovedLine) + u"HKEY_LOCAL_MACHINE\\" + key);
+        LogAdd(TLogEntry::Registry, Text(TTextId::RemovedLine) + name);
 }
 
 void TUninstallSequence::RemoveEmptyFolders()
 {
     for (const WideString& folder : plan_.Folders) {
+        if (IsReparsePoint(WithoutTrailingBackslash(folder))) {
+            LogAdd(TLogEntry::Error, Text(TTextId::LinkKeptLine) + folder);
+            report_.Leftovers.push_back(folder);
+            continue;
+        }
         if (RemoveDirectoryW(W(folder))) {
             LogAdd(TLogEntry::Folder, Text(TTextId::RemovedLine) + folder);
             continue;

@@ -5,7 +5,10 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "UninstallPlan.h"
+#include "ZoClosePrograms.h"
 #include "ZoTypes.h"
 
 class TSetupScript;
@@ -17,6 +20,9 @@ enum TUninstallExitCode : int {
     ucBadData = 2,    // "Uninstall.da1" missing, unreadable or damaged: nothing was removed
     ucLeftovers = 3,  // uninstalled, but some items stay (outside the install folder, in use, no rights)
     ucSetupRunning = 4,  // another installer or uninstaller of the product runs: nothing was removed
+    // An installation for every user, and the administrator's rights were
+    // refused at the prompt: nothing was removed.
+    ucElevationRefused = 5,
 };
 
 class TUninstallView {
@@ -27,6 +33,12 @@ public:
     virtual void SetProgressMax(int maximum) = 0;  // and the position to 0
     virtual void StepProgress() = 0;
     virtual void PumpMessages() = 0;
+    // False without a person ("/SILENT"): programs that do not close when
+    // asked are ended without a question.
+    virtual bool CanAsk() const = 0;
+    // The running-programs dialog: the programs as listed, and whether they
+    // were asked already and are still running.
+    virtual TCloseChoice AskToClosePrograms(const std::vector<WideString>& programs, bool stillRunning) = 0;
 };
 
 // "/SILENT": no one is there to see anything.
@@ -37,6 +49,8 @@ public:
     void SetProgressMax(int) override {}
     void StepProgress() override {}
     void PumpMessages() override {}
+    bool CanAsk() const override { return false; }
+    TCloseChoice AskToClosePrograms(const std::vector<WideString>&, bool) override { return TCloseChoice::End; }
 };
 
 struct TUninstallReport {
@@ -46,6 +60,8 @@ struct TUninstallReport {
     std::vector<WideString> Leftovers;
     int Outside = 0;           // of them, left because they lie outside
     int RemovedAtRestart = 0;  // of them, marked for deletion when Windows next starts (in use)
+    // The person cancelled in the running-programs dialog: nothing was removed.
+    bool Cancelled = false;
     bool Complete() const { return Leftovers.empty(); }
 };
 
@@ -56,12 +72,14 @@ public:
     TUninstallSequence& operator=(const TUninstallSequence&) = delete;
 
     // Every step in order; the registration and the data files go after the
-    // product, so an uninstallation cut short can be run again.
+    // product, so an uninstallation cut short can be run again. Cancelling in
+    // the running-programs dialog stops before anything is removed.
     TUninstallReport Run();
 
-    // The product's executables are ended with taskkill, as the installer
-    // does; never one named like the program that started the uninstaller.
-    void CloseRunningPrograms();
+    // The programs running from the files about to go are asked to close, as
+    // the installer asks (ZoProcesses_win): never this program or another
+    // copy of it. False when the person cancelled.
+    bool CloseRunningPrograms();
     void RemoveFiles();
     void RemoveShortcuts();
     // The values, then the keys they leave empty.
@@ -79,8 +97,9 @@ public:
     // A file held by a program that was just ended may stay locked a moment.
     int deleteAttempts = 4;
     DWORD retryPauseMs = 500;
-    // The longest wait for ended programs to go; none is waited for when none ran.
-    DWORD programEndWaitMs = 5000;
+    // How long the programs asked to close are waited for, in all, before
+    // they are named again (window) or ended ("/SILENT").
+    DWORD programCloseWaitMs = kProgramCloseWaitMs;
 
 private:
     // True when the file is gone (or was not there).
@@ -95,6 +114,14 @@ private:
 // One line per leftover, as "/SILENT" prints them and the window lists them:
 // "已保留（不在安装目录中）：PATH" or "未能删除：PATH".
 std::vector<WideString> LeftoverLines(const TUninstallReport& report);
+
+// True when only the administrators, SYSTEM, TrustedInstaller and the user
+// running the uninstaller can change "Uninstall.da1" and the folder it lies
+// in (their owners and the write, delete and permission rights of their
+// access lists); false also for a link in either place or a security
+// descriptor that cannot be read. An installation made for the user alone
+// has no one else to fear and need not ask.
+bool UninstallDataTrusted(const WideString& installDir);
 
 // The long form of the part of a normalised path that exists, the rest as
 // written (TLongPathFn for TUninstallPlan::FromScript).

@@ -1,7 +1,7 @@
 // Uninstall.exe: removes what the installer put on the machine, reading the
 // installed script from "Uninstall.da1" beside itself ({app} is its own
 // folder). Without arguments it shows its window and asks first; with
-// "/SILENT" (any letter case, the one and only argument) it removes
+// "/SILENT" (any letter case; beside it only "/LOG=PATH") it removes
 // everything without a window or a message. The exit codes are
 // TUninstallExitCode's.
 #include <windows.h>
@@ -9,7 +9,9 @@
 #include <memory>
 
 #include "ProgramLanguage_win.h"
+#include "Elevation_win.h"
 #include "SelfRemoval_win.h"
+#include "SetupCommandLine.h"
 #include "SetupFn.h"
 #include "SetupLock_win.h"
 #include "SetupProject.h"
@@ -39,6 +41,30 @@ void SayLine(const WideString& line)
 {
     LogAdd(TLogEntry::Error, line);
     TZoSysfn::WriteConsoleLine(line);
+}
+
+// Why nothing is removed: one line with "/SILENT", else a message box; logged either way.
+void Refuse(bool silent, const WideString& text, UINT icon)
+{
+    if (silent) {
+        SayLine(text);
+        return;
+    }
+    LogAdd(TLogEntry::Error, text);
+    TZoWinfn::ShowMessageBox(nullptr, text, Text(TTextId::UninstallCaption), MB_OK | icon);
+}
+
+// The machine's installation, and this process may not remove its
+// registration: only an elevated copy can. (A machine uninstaller asks for the
+// rights in its manifest and never gets here.)
+bool NeedsElevation(const TSetupScript& script)
+{
+    if (PerUserInstall || StartedForElevation()) return false;
+    TUniqueHKey key;
+    const LSTATUS rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, W(UninstallKeyPath(script.BaseInfo->GUID, u"_mw")), 0,
+                                     DELETE | KEY_SET_VALUE, key.Put());
+    if (rc != ERROR_SUCCESS) key.Release();
+    return rc == ERROR_ACCESS_DENIED;
 }
 
 int UninstallSilently(TSetupScript& script, TUninstallPlan plan)
@@ -71,42 +97,56 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     if (n > 0 && n < MAX_PATH * 2) ownFile = WideString(reinterpret_cast<const char16_t*>(loaded), n);
     if (WideString longer = TZoFilefn::GetLongPath(ownFile); !longer.empty()) ownFile = longer;
     InstallDir = WithTrailingBackslash(DirPart(ownFile));
-    const bool silent = IsCommandLineSwitch(u"/SILENT");
-    ChooseProgramLanguage(WideString());  // for the data files' errors
+    const TSetupCommandLine commandLine = ParseUninstallCommandLine(ProcessArguments());
+    const bool silent = commandLine.mode == TRunMode::Silent;
+    ChooseProgramLanguage(WideString(), commandLine);  // for the data files' errors
+    // Memory runs out on a data file too large to be one the installer wrote.
+    TZoWinfn::EndOnOutOfMemory(ucBadData, Text(TTextId::OutOfMemoryUninstaller), silent);
 
     std::unique_ptr<TSetupScript> script;
     try {
         script = LoadUninstallScript(InstallDir);
     } catch (const EUninstallDataError& e) {
         // No product to name the log after: it goes by the program's own name.
-        RunLog().Open(TZoWinfn::GetTempDir(), WideString(), u"Uninstall");
+        OpenRunLog(commandLine, TZoWinfn::GetTempDir(), WideString(), u"Uninstall");
         LogAdd(TLogEntry::Note, Text(TTextId::CommandLineLine) + ZoPlatform::CommandLine());
-        if (silent) {
-            SayLine(e.Message());
-        } else {
-            LogAdd(TLogEntry::Error, e.Message());
-            TZoWinfn::ShowMessageBox(nullptr, e.Message(), Text(TTextId::UninstallCaption), MB_OK | MB_ICONSTOP);
-        }
+        Refuse(silent, e.Message(), MB_ICONSTOP);
         return Finish(ucBadData);
     }
     AppTitleValue = script->BaseInfo->AppTitle;
-    ChooseProgramLanguage(script->BaseInfo->Language);
+    ChooseProgramLanguage(script->BaseInfo->Language, commandLine);
     Application.SetFontFaces(Text(TTextId::DisplayFontFaces), Text(TTextId::TextFontFaces));
-    RunLog().Open(TZoWinfn::GetTempDir(), script->BaseInfo->AppTitle, u"Uninstall");
+    OpenRunLog(commandLine, TZoWinfn::GetTempDir(), script->BaseInfo->AppTitle, u"Uninstall");
     LogAdd(TLogEntry::Note, FormatText(Text(TTextId::UninstallLogFormat), {script->BaseInfo->AppTitle, script->BaseInfo->Version}));
     LogAdd(TLogEntry::Note, Text(TTextId::CommandLineLine) + ZoPlatform::CommandLine());
+    PerUserInstall = script->BaseInfo->InstallScope == TInstallScope::isUser;
+    if (NeedsElevation(*script)) {
+        // A product installed for every user by an installer that let the
+        // user choose: this program asks for no rights, its copy gets them.
+        std::vector<WideString> args;
+        for (int i = 1; i <= ArgCount(); ++i) args.push_back(ArgAt(i));
+        const TElevatedRun run = RunElevated(JoinCommandLine(args));
+        if (run.Started) return Finish(run.ExitCode);
+        Refuse(silent, FormatText(Text(TTextId::UninstallElevationRefusedFormat), {script->BaseInfo->AppTitle}), MB_ICONSTOP);
+        return Finish(ucElevationRefused);
+    }
     TSetupLock lock;  // held until the self-removal has started
-    if (!lock.Acquire(script->BaseInfo->GUID)) {
-        const WideString text = FormatText(Text(TTextId::SetupRunningFormat), {script->BaseInfo->AppTitle});
-        if (silent) {
-            SayLine(text);
-        } else {
-            LogAdd(TLogEntry::Error, text);
-            TZoWinfn::ShowMessageBox(nullptr, text, Text(TTextId::UninstallCaption), MB_OK | MB_ICONINFORMATION);
-        }
+    if (!lock.Acquire(script->BaseInfo->GUID, PerUserInstall ? TSetupLock::TScope::User : TSetupLock::TScope::Machine)) {
+        Refuse(silent, FormatText(Text(TTextId::SetupRunningFormat), {script->BaseInfo->AppTitle}), MB_ICONINFORMATION);
         return Finish(ucSetupRunning);
     }
-    TUninstallPlan plan = TUninstallPlan::FromScript(*script, ownFile, DefaultProtectedFolders(), LongFormOfPath);
+    // A data file someone else could have written is used for this product's
+    // files and its uninstall key only.
+    // A user's installation: only the user (and the administrators) could
+    // have written its data, and this program runs with no more than the
+    // user's rights.
+    const bool trusted = PerUserInstall || UninstallDataTrusted(InstallDir);
+    if (!trusted) {
+        LogAdd(TLogEntry::Error, Text(TTextId::DistrustedData));
+        if (silent) TZoSysfn::WriteConsoleLine(Text(TTextId::DistrustedData));
+    }
+    TUninstallPlan plan =
+        TUninstallPlan::FromScript(*script, ownFile, DefaultProtectedFolders(), LongFormOfPath, trusted);
     const WideString folder = plan.MayRemoveInstallFolder ? plan.InstallFolder : WideString();
 
     int code;
@@ -120,6 +160,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         code = form.ExitCode();
         if (!form.Uninstalled()) return Finish(code);
     }
-    StartSelfRemoval(ownFile, folder);
+    StartSelfRemoval(ownFile, folder, PerUserInstall);
     return Finish(code);
 }

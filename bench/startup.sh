@@ -36,3 +36,9 @@ echo "size:"
 echo "  installer stub             $stub bytes"
 echo "  floor program              $floor_size bytes"
 awk -v a="$stub" -v b="$floor_size" 'BEGIN {printf "  ratio stub / floor         %.2f   (stub / 1 MiB: %.2f)\n", a / b, a / 1048576}'
+echo "the programs every package carries (bench/stub-budgets.txt):"
+grep -v '^#' bench/stub-budgets.txt | while read -r program budget; do
+  [ -n "$program" ] || continue
+  size=$( [ -f "$program" ] && stat -c %s "$program" || echo "-")
+  printf "  %-40s %9s bytes   budget %9s\n" "$program" "$size" "$budget"
+done

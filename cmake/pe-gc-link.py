@@ -14,18 +14,35 @@ program is linked twice:
 
 Both links see the same roots, so both must drop the same code: the launcher checks
 that, and checks that every unwind entry of the result describes code of the result.
+
+The i686 script keeps the DWARF unwind data the same way (KEEP(*(.eh_frame*))), but
+there an object's entries share one .eh_frame section, which no script can split.
+So the second link runs over copies of the inputs whose objects no longer hold the
+entries of the removed functions (coff_eh_frame.py rewrites them); entries whose
+functions the kept entries' personality routines and handler tables bring back are
+restored and the link repeated, until no dropped entry's function is in the output
+(read from the link map). Every entry of the result must describe its code. The same
+links keep only the delay-import stubs the program refers to (see with_stub_list).
+
 Any other command (one without --gc-sections) runs unchanged.
 
     pe-gc-link.py COMPILER ARGS...      (the CXX_LINKER_LAUNCHER of a target)
 """
 import os
 import re
+import shlex
+import shutil
 import struct
 import subprocess
 import sys
 import tempfile
 
+sys.dont_write_bytecode = True  # nothing written into the source tree
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import coff_eh_frame  # noqa: E402
+
 KEEP_PDATA = "KEEP(*(.pdata*))"
+KEEP_EH_FRAME = "KEEP(*(.eh_frame*))"
 REMOVED = re.compile(r"removing unused section '([^']*)' in file '([^']*)'")
 CODE_SECTION = re.compile(r"^\.text(\$.+|\..+)?$")
 
@@ -148,6 +165,176 @@ def check_unwind_table(path):
         previous_end = end
 
 
+def expanded(cmd):
+    """The command with its @response files read in."""
+    args = []
+    for arg in cmd:
+        if arg.startswith("@") and os.path.isfile(arg[1:]):
+            with open(arg[1:]) as f:
+                args += shlex.split(f.read())
+        else:
+            args.append(arg)
+    return args
+
+
+MAPPED = re.compile(r"^ (\.text\S*)\s*\n?\s+0x[0-9a-f]+\s+0x[0-9a-f]+ (\S.*)$", re.M)
+
+
+def placed_code(map_file):
+    """{input file: {code section names}} that a link map shows in the output."""
+    with open(map_file, errors="replace") as f:
+        text = f.read()
+    at = text.find("\nLinker script and memory map")
+    if at < 0:
+        raise LinkError("the link map has no memory map")
+    placed = {}
+    for m in MAPPED.finditer(text, at):
+        placed.setdefault(m.group(2).strip(), set()).add(m.group(1))
+    return placed
+
+
+def without(removed, kept):
+    out = {}
+    for name, sections in removed.items():
+        left = sections - kept.get(name, set())
+        if left:
+            out[name] = left
+    return out
+
+
+class FramePruner:
+    """Copies of the link's inputs whose objects' .eh_frame no longer describe removed
+    code (i686: one unwind section an object, kept whole by the linker script)."""
+
+    def __init__(self, cmd, work):
+        self.cmd, self.work = expanded(cmd), work
+        self.copies = os.path.join(work, "copies")
+        self.search = os.path.join(self.copies, "lib")
+        self.renamed = {}  # copy -> the input it stands for
+
+    def original(self, removed):
+        """removed, with the copies' names as the originals'."""
+        out = {}
+        for name, sections in removed.items():
+            path, member = coff_eh_frame.split_input(name)
+            path = self.renamed.get(path, path)
+            out.setdefault(path + ("(%s)" % member if member is not None else ""), set()).update(sections)
+        return out
+
+    def command(self, removed):
+        """The link command over copies without the unwind entries of `removed`, and
+        {copy's input name: sections} for the discard block."""
+        by_path = {}
+        for name, sections in removed.items():
+            path, member = coff_eh_frame.split_input(name)
+            by_path.setdefault(path, {}).setdefault(member, set()).update(sections)
+        args, searched = list(self.cmd), False
+        self.renamed.clear()
+        shutil.rmtree(self.copies, ignore_errors=True)  # the last round's copies
+        copies = {}
+        for n, (path, members) in enumerate(sorted(by_path.items())):
+            named = [i for i, a in enumerate(args) if not a.startswith("-") and i > 0
+                     and os.path.abspath(a) == os.path.abspath(path)]
+            base = os.path.basename(path)
+            if named:
+                target = os.path.join(self.copies, str(n), base)
+            elif os.path.isabs(path) and base.startswith("lib") and base.endswith(".a") \
+                    and not os.path.exists(os.path.join(self.search, base)):
+                target = os.path.join(self.search, base)  # found through -l: shadowed by -L
+            else:
+                continue
+            os.makedirs(os.path.dirname(target), exist_ok=True)
+            if not coff_eh_frame.prune_file(path, target, members):
+                os.remove(target)
+                continue
+            for i in named:
+                args[i] = target
+            searched |= not named
+            self.renamed[target] = path
+            copies[path] = target
+        if searched:
+            args.insert(1, "-L" + self.search)
+        renamed = {}
+        for name, sections in removed.items():
+            path, member = coff_eh_frame.split_input(name)
+            path = copies.get(path, path)
+            renamed[path + ("(%s)" % member if member is not None else "")] = sections
+        return args, renamed
+
+
+def check_delay_stubs(map_file, output):
+    """Every delay-import member of the link must have come in by its stub's name, which
+    the stub list names: one that came in by its __imp_ pointer alone would lose its stub
+    (the first call would jump to address 0)."""
+    for symbol in included_delay_members(map_file):
+        if symbol.startswith("__imp_"):
+            raise LinkError("%s: the delay-import stub of %s is not kept" % (output, symbol))
+
+
+def included_delay_members(map_file):
+    """The symbols by which the 32-bit link took each member of a delay-import library
+    (the map prints them without the leading underscore of the 32-bit C names)."""
+    with open(map_file, errors="replace") as f:
+        text = f.read()
+    text = text[:text.find("\nLinker script and memory map")]
+    return ["_" + m.group(1) for m in INCLUDED.finditer(text)]
+
+
+STUB_LIST = re.compile(r"-keep\.ld$")
+INCLUDED = re.compile(r"^\S+_delay\.a\([^()]*\)\s*\n\s+\S.*\((\S+)\)$", re.M)
+
+
+def without_stub_lists(args):
+    """The command without cmake/delay-import.py's lists of every delay-import stub,
+    and where the first stood (None: there are none)."""
+    at = next((i for i, a in enumerate(args) if STUB_LIST.search(a)), None)
+    return [a for a in args if not STUB_LIST.search(a)], at
+
+
+def with_stub_list(args, at, path, first_map):
+    """The command with one list of the stubs the program refers to, as the first link's
+    map shows the delay-import members it took: the 32-bit linker drops a stub that is
+    called only through its __imp_ pointer, so each must be named, but only those."""
+    stubs = sorted({s[len("__imp_"):] if s.startswith("__imp_") else s for s in included_delay_members(first_map)})
+    if not stubs:
+        return args
+    with open(path, "w") as f:
+        f.write("EXTERN(%s)\n" % " ".join('"%s"' % s for s in stubs))
+    return args[:at] + [path] + args[at:]
+
+
+def frames_link(cmd, work, script, removed, output):
+    """The final i686 link: the objects' unwind entries of removed code dropped. A kept
+    entry's personality routine and handler table bring some code back; that code gets
+    its entries back and the link is repeated, until no dropped entry's code is placed.
+    (The removal report is no measure here: it lists an inline function's duplicate
+    copies in one link and not in the other.)"""
+    pruner = FramePruner(cmd, work)
+    final_script, map_file = os.path.join(work, "final.x"), os.path.join(work, "final.map")
+    for _ in range(8):
+        args, renamed = pruner.command(removed)
+        with open(final_script, "w") as f:
+            f.write(with_discards(script, discard_block(renamed)))
+        rc, _, err = run(args + ["-Wl,-T," + final_script, "-Wl,--print-gc-sections", "-Wl,-Map," + map_file])
+        if rc != 0:
+            sys.stderr.write(other_messages(err))
+            return rc
+        placed = pruner.original(placed_code(map_file))
+        if not placed:
+            raise LinkError("the link map of %s shows no code" % output)
+        left = without(removed, placed)
+        if left == removed:
+            sys.stderr.write(other_messages(err))
+            check_delay_stubs(map_file, output)
+            try:
+                coff_eh_frame.check_image_frames(output)
+            except ValueError as e:
+                raise LinkError(str(e))
+            return 0
+        removed = left
+    raise LinkError("the unwind entries of %s did not settle" % output)
+
+
 def output_of(cmd):
     for i, arg in enumerate(cmd[:-1]):
         if arg == "-o":
@@ -172,18 +359,30 @@ def gc_link(cmd):
         script = default_script(out)
         if script.count(KEEP_PDATA) != 1:
             return None  # a linker that does not keep all unwind data needs no help
+        # i686 objects keep their unwind entries in one .eh_frame each (DWARF, not .pdata).
+        frames = "pei-i386" in script and script.count(KEEP_EH_FRAME) == 1
         first_script = os.path.join(work, "first.x")
         with open(first_script, "w") as f:
-            f.write(script.replace(KEEP_PDATA, "*(.pdata*)"))
+            first = script.replace(KEEP_PDATA, "*(.pdata*)")
+            f.write(first.replace(KEEP_EH_FRAME, "*(.eh_frame*)") if frames else first)
 
         # Unwind entries still reach the output (ld keeps .pdata when sweeping) but
         # no longer hold their functions; .xdata stays kept, so the personality
         # routines and the caught types they name count as used, as they will.
-        rc, _, err = run(base + ["-Wl,-T," + first_script, "-Wl,--print-gc-sections"])
+        if frames:
+            cmd, keeps = without_stub_lists(expanded(cmd))
+            base = list(cmd)
+            base[base.index("-o") + 1] = scratch
+        first_map = os.path.join(work, "first.map")
+        rc, _, err = run(base + ["-Wl,-T," + first_script, "-Wl,--print-gc-sections", "-Wl,-Map," + first_map])
         if rc != 0:
             sys.stderr.write(other_messages(err))
             return rc
         removed = removed_code(err)
+        if frames:
+            if keeps is not None:
+                cmd = with_stub_list(cmd, keeps, os.path.join(work, "delay-stubs.ld"), first_map)
+            return frames_link(cmd, work, script.replace(KEEP_PDATA, "*(.pdata*)"), removed, output)
 
         final_script = os.path.join(work, "final.x")
         with open(final_script, "w") as f:
@@ -201,9 +400,7 @@ def gc_link(cmd):
             os.remove(output)
         raise
     finally:
-        for name in os.listdir(work):
-            os.remove(os.path.join(work, name))
-        os.rmdir(work)
+        shutil.rmtree(work, ignore_errors=True)
 
 
 def main(argv):

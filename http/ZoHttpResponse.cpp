@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 #include "ZoHttpText.h"
 #include "ZoSysUtils.h"
@@ -97,16 +98,18 @@ size_t TZoHttpReader::Fill(int timeoutMs)
     return n;
 }
 
+namespace {
+
+WideString PeriodText(int64_t ms) { return ms % 1000 == 0 ? IntToStr(ms / 1000) + u" s" : IntToStr(ms) + u" ms"; }
+
+}  // namespace
+
 void TZoHttpReader::BeginTransfer(const TZoTransferLimits& limits)
 {
-    if (limits.SlowPeriodMs <= 0 || limits.MinBytesPerSecond <= 0) {
-        watch_.reset();
-        return;
-    }
-    watch_ = TSpeedWatch{limits, {}, {}, 0};
-    auto now = Clock::now();
-    watch_->windowStart = now;
-    watch_->windowEnd = now + std::chrono::milliseconds(limits.SlowPeriodMs);
+    const auto now = Clock::now();
+    watch_ = TSpeedWatch{limits, now, now + std::chrono::milliseconds(limits.SlowPeriodMs), 0,
+                         limits.SlowPeriodMs > 0 && limits.MinBytesPerSecond > 0, std::nullopt};
+    if (limits.MaxTransferMs > 0) watch_->transferEnd = now + std::chrono::milliseconds(limits.MaxTransferMs);
 }
 
 // The per-read time-out alone would let a server drip a byte every few
@@ -116,10 +119,8 @@ void TZoHttpReader::CheckSpeed(Clock::time_point now)
     TSpeedWatch& w = *watch_;
     auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - w.windowStart).count();
     if (w.windowBytes * 1000 < w.limits.MinBytesPerSecond * elapsed) {
-        int ms = w.limits.SlowPeriodMs;
-        WideString period = ms % 1000 == 0 ? IntToStr(ms / 1000) + u" s" : IntToStr(ms) + u" ms";
         throw EZoTransferTooSlow(FormatText(u"Transfer too slow: under %s bytes/s for %s.",
-                                            {IntToStr(w.limits.MinBytesPerSecond), period}));
+                                            {IntToStr(w.limits.MinBytesPerSecond), PeriodText(w.limits.SlowPeriodMs)}));
     }
     w.windowStart = now;
     w.windowEnd = now + std::chrono::milliseconds(w.limits.SlowPeriodMs);
@@ -133,19 +134,30 @@ size_t TZoHttpReader::ReceiveWatched(int timeoutMs)
     if (timeoutMs >= 0) readEnd = Clock::now() + milliseconds(timeoutMs);
     for (;;) {
         auto now = Clock::now();
-        if (now >= watch_->windowEnd) CheckSpeed(now);
-        auto wait = std::chrono::duration_cast<milliseconds>(watch_->windowEnd - now).count() + 1;
+        TSpeedWatch& w = *watch_;
+        // A rate just above the bound still must not hold the request for ever.
+        if (w.transferEnd && now >= *w.transferEnd)
+            throw EZoTransferTooSlow(
+                FormatText(u"Transfer took too long: over %s.", {PeriodText(w.limits.MaxTransferMs)}));
+        if (w.checksSpeed && now >= w.windowEnd) CheckSpeed(now);
+        int64_t wait = -1;  // for ever
+        if (w.checksSpeed) wait = std::chrono::duration_cast<milliseconds>(w.windowEnd - now).count() + 1;
+        if (w.transferEnd) {
+            const int64_t left = std::chrono::duration_cast<milliseconds>(*w.transferEnd - now).count() + 1;
+            if (wait < 0 || left < wait) wait = left;
+        }
         bool readTimesOutFirst = false;
         if (readEnd) {
             auto left = std::chrono::duration_cast<milliseconds>(*readEnd - now).count();
-            if (left <= wait) {
+            if (wait < 0 || left <= wait) {
                 wait = std::max<int64_t>(left, 0);
                 readTimesOutFirst = true;
             }
         }
         try {
-            size_t n = source_.Receive(buffer_.data(), buffer_.size(), static_cast<int>(wait));
-            watch_->windowBytes += static_cast<int64_t>(n);
+            const int ms = static_cast<int>(std::min<int64_t>(wait, std::numeric_limits<int>::max()));
+            size_t n = source_.Receive(buffer_.data(), buffer_.size(), ms);
+            w.windowBytes += static_cast<int64_t>(n);
             return n;
         } catch (const EZoReadTimeout&) {
             if (readTimesOutFirst) throw;

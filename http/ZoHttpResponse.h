@@ -53,14 +53,16 @@ public:
 };
 
 // Bounds on one response, so that no server can hold a request for ever or
-// fill the disk: a body longer than MaxBodyBytes, or a transfer that stays
-// below MinBytesPerSecond for SlowPeriodMs, fails.
+// fill the disk: a body longer than MaxBodyBytes, a transfer that stays below
+// MinBytesPerSecond for SlowPeriodMs, or one (head and body) that takes longer
+// than MaxTransferMs in all, fails.
 struct TZoTransferLimits {
     int64_t MaxBodyBytes = int64_t{4} << 30;
     int64_t MinBytesPerSecond = 1024;
-    int SlowPeriodMs = 60000;  // 0: no speed check
+    int SlowPeriodMs = 60000;           // 0: no speed check
+    int64_t MaxTransferMs = 3'600'000;  // an hour; 0: no bound
 };
-// A transfer that stayed below the speed limit.
+// A transfer that stayed below the speed limit, or went past its time.
 ZO_DECLARE_ERROR(EZoTransferTooSlow, EZoReadTimeout);
 
 class TZoHttpReader {
@@ -105,6 +107,8 @@ private:
         TZoTransferLimits limits;
         Clock::time_point windowStart, windowEnd;
         int64_t windowBytes = 0;
+        bool checksSpeed = false;
+        std::optional<Clock::time_point> transferEnd;
     };
     size_t Fill(int timeoutMs);
     size_t ReceiveWatched(int timeoutMs);

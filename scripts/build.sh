@@ -10,6 +10,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
 only="${1:-all}"
+# Further arguments name the only targets to build (make demo and make install
+# build just the programs they use).
+shift $(( $# > 0 ? 1 : 0 ))
+targets=()
+for t in "$@"; do targets+=(--target "$t"); done
 
 # ccache, where present, shares compiled objects between the four builds' runs
 # and between work trees.
@@ -24,16 +29,17 @@ configure() {  # dir, extra cmake arguments...
 
 if [ "$only" = all ] || [ "$only" = native ]; then
   configure build/native -DCMAKE_BUILD_TYPE=RelWithDebInfo
-  cmake --build build/native -j "$jobs"
+  cmake --build build/native -j "$jobs" "${targets[@]}"
 fi
 if [ "$only" = all ] || [ "$only" = win ]; then
   configure build/win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=MinSizeRel
-  cmake --build build/win -j "$jobs"
+  cmake --build build/win -j "$jobs" "${targets[@]}"
 fi
 if [ "$only" = all ] || [ "$only" = win32 ]; then
   # The programs only: the unit tests run in build/win already.
   configure build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake -DCMAKE_BUILD_TYPE=MinSizeRel
-  cmake --build build/win32 -j "$jobs" --target zosetup Uninstall planted_exe planted_dll
+  [ ${#targets[@]} -gt 0 ] || targets=(--target zosetup Uninstall planted_exe planted_dll link_probe)
+  cmake --build build/win32 -j "$jobs" "${targets[@]}"
 fi
 if [ "$only" = all ] || [ "$only" = asan ]; then
   configure build/asan -DCMAKE_BUILD_TYPE=Debug -DZO_SANITIZE=ON

@@ -16,6 +16,8 @@ packages=(
   nsis curl time
   # the case-folding table's source (scripts/gen-casefold.py)
   unicode-data
+  # validating the winget manifest zosetup-pack writes
+  python3-jsonschema python3-yaml
 )
 
 SUDO=""

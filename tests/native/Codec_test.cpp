@@ -68,6 +68,25 @@ TEST(Codec, EncodingIsZlibLevel9ThenXorWithPeriod255)
     }
 }
 
+TEST(Codec, StoredEncodingIsAZlibStreamAnyInflaterReads)
+{
+    // Block edges: one byte, one block exactly, one past it, several blocks.
+    for (size_t size : {1u, 65535u, 65536u, 200000u}) {
+        TBytes plain = RandomBytes(size, static_cast<uint32_t>(size));
+        TMemoryStream s{plain};
+        TSetupfn::EncodeStreamStored(&s);
+        EXPECT_EQ(Decode(s.Bytes()), plain) << size;
+        TBytes zlib = Scrambled(s.Bytes());
+        uLongf plainSize = static_cast<uLongf>(size);
+        TBytes inflated(size);
+        EXPECT_EQ(uncompress(inflated.data(), &plainSize, zlib.data(), static_cast<uLong>(zlib.size())), Z_OK) << size;
+        EXPECT_EQ(inflated, plain) << size;
+    }
+    TMemoryStream empty;
+    TSetupfn::EncodeStreamStored(&empty);
+    EXPECT_TRUE(empty.Bytes().empty());
+}
+
 TEST(Codec, KeyByteAtOffsets255And510IsZero)
 {
     TBytes zeros(600, 0);

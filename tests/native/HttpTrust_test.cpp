@@ -120,4 +120,13 @@ TEST(HttpTrust, GivesUpATransferThatStaysBelowTheSpeedLimit)
     // The same over TLS, and a fast body is not affected.
     EXPECT_EQ(Outcome(client, s.HttpsUrl("/drip/1000/50")), "Transfer too slow: under 1000 bytes/s for 600 ms.");
     EXPECT_EQ(Outcome(client, s.HttpUrl("/fixed/300000")), "no error, 300000 bytes");
+
+    // Fast enough for the rate bound, but never done: the total time ends it.
+    client.Limits.MinBytesPerSecond = 10;
+    client.Limits.MaxTransferMs = 700;
+    t = Clock::now();
+    EXPECT_EQ(Outcome(client, s.HttpUrl("/drip/1000/50")), "Transfer took too long: over 700 ms.");
+    seconds = std::chrono::duration<double>(Clock::now() - t).count();
+    EXPECT_GE(seconds, 0.65);
+    EXPECT_LT(seconds, 3.0);
 }

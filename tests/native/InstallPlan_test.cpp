@@ -129,6 +129,13 @@ TEST_F(InstallPlanTest, TextThatIsNoIntegerRefusesThePlanWithItsMessage)
     }
 }
 
+TEST_F(InstallPlanTest, AFileWithContentButNoImageIsADamagedPackage)
+{
+    AddFile(u"{app}", u"a.txt");
+    AddFile(u"{app}", u"b.txt", 7)->ResID.clear();
+    EXPECT_THROW(Plan(), EPackageError) << "it would install an empty b.txt over a working one";
+}
+
 TEST_F(InstallPlanTest, ShortcutsAreNamedInTheirFolder)
 {
     TSetupShortCut* c = script.ShortCutList->Add();
@@ -147,6 +154,56 @@ TEST_F(InstallPlanTest, ShortcutsAreNamedInTheirFolder)
     EXPECT_EQ(plan.Shortcuts[0].WorkDir, u"C:\\Program Files\\Prod\\");
     EXPECT_EQ(plan.Shortcuts[0].IconFile, u"C:\\Program Files\\Prod\\App.ico");
     EXPECT_EQ(plan.Shortcuts[1].LinkPath, u"C:\\Users\\zo\\Desktop\\Prod.lnk");
+}
+
+TEST_F(InstallPlanTest, EachScopeHasItsOwnFoldersAndRegistryRoot)
+{
+    AddFile(u"{app}", u"App.exe");
+    TSetupShortCut* c = script.ShortCutList->Add();
+    c->SaveDir = u"{group}";
+    c->Name = u"Prod";
+    TInstallPlan machine = Plan();
+    EXPECT_EQ(TSetupfn::ExpandConstants(u"{pf}\\Prod"), u"C:\\Program Files\\Prod");
+    EXPECT_EQ(machine.Shortcuts[0].LinkPath, u"C:\\ProgramData\\Start Menu\\Programs\\Prod\\Prod.lnk");
+    EXPECT_EQ(machine.UninstallRoot, TRegRootKey::rrkLocalMachine);
+    EXPECT_TRUE(machine.BothRegistryViews);
+    EXPECT_TRUE(machine.MachineKeysToReport.empty());
+
+    PerUserInstall = true;
+    InstallDir = u"C:\\Users\\zo\\AppData\\Local\\Programs\\Prod\\";
+    TInstallPlan user = Plan();
+    EXPECT_EQ(TSetupfn::ExpandConstants(u"{PF}\\Prod"), u"C:\\Users\\zo\\AppData\\Local\\Programs\\Prod");
+    EXPECT_EQ(user.Files[0].Path, u"C:\\Users\\zo\\AppData\\Local\\Programs\\Prod\\App.exe");
+    EXPECT_EQ(user.Shortcuts[0].LinkPath, u"C:\\Users\\zo\\AppData\\Roaming\\Start Menu\\Programs\\Prod\\Prod.lnk");
+    EXPECT_EQ(TSetupfn::ExpandConstants(u"{desktop}"), u"C:\\Users\\zo\\Desktop\\");
+    EXPECT_EQ(user.UninstallRoot, TRegRootKey::rrkCurrentUser);
+    EXPECT_EQ(user.UninstallKey, machine.UninstallKey);
+    EXPECT_FALSE(user.BothRegistryViews);
+    // The machine's registration of the same product is only reported.
+    EXPECT_EQ(user.MachineKeysToReport, machine.PreviousUninstallKeys);
+    EXPECT_EQ(user.PreviousUninstallKeys, machine.PreviousUninstallKeys);
+    EXPECT_EQ(Value(user, u"InstallLocation").Text, InstallDir);
+}
+
+TEST(InstallScope, TheSwitchBesideTheModeChoosesOnlyForAnEitherProject)
+{
+    using V = std::vector<WideString>;
+    TScopeArgs args = TakeScopeSwitch({u"/allusers", u"/Silent"});
+    EXPECT_EQ(args.Rest, V{u"/Silent"});
+    EXPECT_EQ(args.Choice, TScopeSwitch::AllUsers);
+    // Both switches are no deployment line: nothing chosen, nothing taken out.
+    args = TakeScopeSwitch({u"/Silent", u"/ALLUSERS", u"/CurrentUser"});
+    EXPECT_EQ(args.Rest.size(), 3u);
+    EXPECT_EQ(args.Choice, TScopeSwitch::None);
+
+    const bool elevated = true;
+    EXPECT_TRUE(ChoosesPerUser(TInstallScope::isUser, TScopeSwitch::AllUsers, elevated));
+    EXPECT_FALSE(ChoosesPerUser(TInstallScope::isMachine, TScopeSwitch::CurrentUser, !elevated));
+    EXPECT_TRUE(ChoosesPerUser(TInstallScope::isEither, TScopeSwitch::CurrentUser, elevated));
+    EXPECT_FALSE(ChoosesPerUser(TInstallScope::isEither, TScopeSwitch::AllUsers, !elevated));
+    // No switch: no prompt nobody asked for.
+    EXPECT_TRUE(ChoosesPerUser(TInstallScope::isEither, TScopeSwitch::None, !elevated));
+    EXPECT_FALSE(ChoosesPerUser(TInstallScope::isEither, TScopeSwitch::None, elevated));
 }
 
 TEST_F(InstallPlanTest, TheUninstallKeyHoldsItsEighteenValuesInOrder)
@@ -215,6 +272,15 @@ TEST_F(InstallPlanTest, RunEntriesSplitIntoWaitedAndLaunchedWithTheQuotedCommand
     EXPECT_EQ(plan.LaunchRuns[0].FileName, u"C:\\Program Files\\Prod\\App.exe");
     EXPECT_EQ(plan.LaunchRuns[0].Params, u"/first");
     EXPECT_EQ(plan.ProgressSteps(), 0);  // run entries are no progress steps
+
+    // "/NORUN" leaves out what would start on the user's screen, and only that.
+    script.BaseInfo->GotoUrl = u"http://zo.example/done";
+    script.BaseInfo->GotoUrlMode = TGotoUrlMode::gumByBrowser;
+    plan = Plan();
+    EXPECT_EQ(plan.LeaveOutStarts(),
+              (std::vector<WideString>{u"C:\\Program Files\\Prod\\App.exe /first", u"http://zo.example/done?rcode=17"}));
+    EXPECT_TRUE(plan.LaunchRuns.empty() && plan.GotoUrl.empty());
+    EXPECT_EQ(plan.WaitRuns.size(), 2u);
 }
 
 TEST_F(InstallPlanTest, TheCompletionAddressCarriesTheInstallersChannelCode)

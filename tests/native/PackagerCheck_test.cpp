@@ -106,6 +106,7 @@ TEST(PackagerCheck, HandWrittenProjectBuildsWithBaseInfoAsItsVariables)
     // --var sets a variable the project has, or one BaseInfo gives.
     script = TProjectBuilder::LoadProject(p.options.ProjectFile, nullptr, {{u"{Version}", u"2.0"}});
     EXPECT_EQ(script->ShortCutList->Items(0)->Name, u"Zo 2.0");
+    EXPECT_EQ(script->BaseInfo->Version, u"2.0") << "the product's version is the same one";
 }
 
 // Every mistake is one line "FILE:LINE:COLUMN: what", at the place to fix,
@@ -152,6 +153,15 @@ TEST(PackagerCheck, EachMistakeIsOneLineAtItsPlaceAndWritesNothing)
          "the shortcut file con.lnk is the name of the device CON"},
         {"folder ending in a dot", Replaced(P, "SaveDir=\"{desktop}\"", "SaveDir=\"{desktop}\\Zo.\""), "SaveDir",
          "\"Zo.\" ends in a dot"},
+        {"title too long for the version resource",
+         Replaced(P, "AppTitle=\"Zo\"", "AppTitle=\"" + std::string(40000, 'T') + "\""), "AppTitle",
+         "AppTitle is 40000 characters long: the installer's version resource"},
+        {"version with words", Replaced(P, "Version=\"1.0\"", "Version=\"1.2 beta\""), "Version=",
+         "Version \"1.2 beta\" is not a version"},
+        {"version as a placeholder", Replaced(P, "Version=\"1.0\"", "Version=\"{Version}\""), "Version=",
+         "Version \"{Version}\" is not a version"},
+        {"version part past 65535", Replaced(P, "Version=\"1.0\"", "Version=\"1.65536\""), "Version=",
+         "is not a version"},
         {"not a project", "<html><body/></html>", "<html>", "not a zosetup project: its root element is <html>"},
         {"not XML", "\x89PNG\r\n\x1a\n", "", "not an XML document"},
     };
@@ -205,6 +215,24 @@ TEST(PackagerCheck, WindowsNamesAndPathConstants)
     EXPECT_EQ(UnknownConstant(u"{app}\\{ap}"), u"{ap}");
     EXPECT_EQ(UnknownConstant(u"{GRÖSSE}"), u"{GRÖSSE}");
 }
+
+#ifndef _WIN32
+TEST(PackagerCheck, APackedLinkLeadingOutOfTheProjectIsAWarning)
+{
+    THandWritten p;
+    p.Write(kProject);
+    TTempFolder elsewhere;
+    WriteFileBytes(elsewhere.Path() / "secret.txt", "s");
+    fs::create_symlink(elsewhere.Path() / "secret.txt", p.dir.Path() / "files" / "out.txt");
+    fs::create_symlink(p.dir.Path() / "files" / "a.txt", p.dir.Path() / "files" / "in.txt");
+    const TBuildResult r = TProjectBuilder::Build(p.options);
+    ASSERT_EQ(r.Warnings.size(), 1u);
+    EXPECT_NE(ToUtf8(r.Warnings[0]).find("out.txt is a link to " + fs::canonical(elsewhere.Path()).string() +
+                                         "/secret.txt, outside the project"),
+              std::string::npos)
+        << ToUtf8(r.Warnings[0]);
+}
+#endif
 
 // An online installer named like one of the build's inputs is no danger when
 // no online installer is built.

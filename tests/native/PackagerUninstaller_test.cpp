@@ -2,6 +2,7 @@
 // package whose file list does not carry one.
 #include <gtest/gtest.h>
 
+#include "AppManifest.h"
 #include "FileDataClasses.h"
 #include "PackageResources.h"
 #include "PeIcon.h"
@@ -178,6 +179,49 @@ TEST(PackagerUninstaller, OnlyTheToolAddsItWhenAsked)
     p.options.AddUninstaller = false;
     auto script = BuiltScript(TPeImage::FromFile(p.Build().FullSetup));
     EXPECT_EQ(script->FileList->Count(), 1);
+}
+
+TEST(PackagerUninstaller, AUserInstallationAsksForNoRightsAndWritesNoMachineRegistry)
+{
+    TPlainProject p;
+    // Stub and uninstaller asking for the administrator, as ours do.
+    TPeImage stub = TPeImage::FromBytes(TBytes(p.uninstaller.begin(), p.uninstaller.end()));
+    const std::string manifest = "<assembly><trustInfo><security><requestedPrivileges><requestedExecutionLevel "
+                                 "level=\"requireAdministrator\" uiAccess=\"false\"/></requestedPrivileges>"
+                                 "</security></trustInfo></assembly>";
+    stub.SetResource(pe::kManifest, 1, TBytes(manifest.begin(), manifest.end()), 1033);
+    stub.SaveToFile(p.dir.Wide("admin.exe"));
+    p.options.StubFile = p.options.UninstallerFile = p.dir.Wide("admin.exe");
+    auto levels = [&] {
+        TPeImage built = TPeImage::FromFile(p.Build().FullSetup);
+        const std::string packed = PackedFile(built, *BuiltScript(built)->FileList->Items(1));
+        return RequestedExecutionLevel(built) + " " +
+               RequestedExecutionLevel(TPeImage::FromBytes(TBytes(packed.begin(), packed.end())));
+    };
+    EXPECT_EQ(levels(), "requireAdministrator requireAdministrator");
+    p.script.BaseInfo->InstallScope = TInstallScope::isUser;
+    EXPECT_EQ(levels(), "asInvoker asInvoker");
+    p.script.BaseInfo->InstallScope = TInstallScope::isEither;
+    EXPECT_EQ(levels(), "asInvoker asInvoker");
+
+    // The machine's registry is out of a user's reach: refused at its entry.
+    p.script.BaseInfo->InstallScope = TInstallScope::isUser;
+    TSetupReg* value = p.script.RegList->Add();
+    value->RootKey = TRegRootKey::rrkLocalMachine;
+    value->SubKey = u"Software\\Plain";
+    value->ValueName = u"Path";
+    try {
+        p.Build();
+        FAIL() << "built a per-user installer that writes HKEY_LOCAL_MACHINE";
+    } catch (const EPackageError& e) {
+        const std::string message = ToUtf8(e.Message());
+        EXPECT_NE(message.find("plain.xml:"), std::string::npos) << message;
+        EXPECT_NE(message.find("HKEY_LOCAL_MACHINE\\Software\\Plain value \"Path\""), std::string::npos) << message;
+    }
+    // A stub whose manifest names no level cannot be made to ask for none.
+    value->RootKey = TRegRootKey::rrkCurrentUser;
+    p.options.StubFile = FromUtf8(std::string(ZO_SOURCE_DIR) + "/tests/native/data/tiny64.exe");
+    EXPECT_THROW(p.Build(), EPackageError);
 }
 
 }  // namespace

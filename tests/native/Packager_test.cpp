@@ -308,7 +308,10 @@ TEST(PackagerInspect, SaysWhatIsWrongWithForeignAndDamagedFiles)
     TProject p;
     std::ostringstream report;
     InspectInstaller({p.options.StubFile, false, u""}, report);
-    EXPECT_NE(report.str().find("mode: none"), std::string::npos) << report.str();
+    EXPECT_NE(report.str().find("mode: none: the file carries no setup script, so it is not an installer of zosetup"),
+              std::string::npos)
+        << report.str();
+    EXPECT_EQ(report.str().find("pinned"), std::string::npos) << "a foreign file pins nothing: " << report.str();
 
     WriteFileBytes(p.dir.Path() / "text.exe", "just some text, nothing like a program");
     EXPECT_THROW(InspectInstaller({p.dir.Wide("text.exe"), false, u""}, report), EPeFormatError);

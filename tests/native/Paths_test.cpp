@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "Elevation.h"
 #include "SetupFn.h"
 #include "TestSupport.h"
 #include "ZoPlatform.h"
@@ -73,6 +74,9 @@ TEST(Strings, CommandLineSplitting)
     EXPECT_EQ(SplitCommandLine(u"a \"\" b"), (V{u"a", u"b"}));
     EXPECT_EQ(SplitCommandLine(u"a \"/Sil ent\""), (V{u"a", u"/Sil ent"}));
     EXPECT_EQ(SplitCommandLine(u"a\tb\x01" u"c"), (V{u"a", u"b", u"c"}));
+    // What an elevated copy is started with reads back as it was given.
+    const V args{u"/Silent", u"C:\\Program Files\\Zo\\", u"/DIR=C:\\a b\\", u"\u4e2d\u6587 x"};
+    EXPECT_EQ(SplitCommandLine(u"setup.exe " + JoinCommandLine(args)), (V{u"setup.exe", args[0], args[1], args[2], args[3]}));
 #ifndef _WIN32
     ZoPlatform::SetCommandLine(u"setup.exe \"/Silent\"");
     EXPECT_EQ(ArgCount(), 1);

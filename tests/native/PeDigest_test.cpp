@@ -128,8 +128,8 @@ TEST(PeDigest, SurvivesSigningAndChangesWithAnyOtherByte)
     ASSERT_TRUE(signer.Sign(signedFile, resigned));
     EXPECT_EQ(Digest(resigned), digest);
 
-    // A byte in the code, one in the headers, or data appended after the
-    // signature: another digest.
+    // A byte in the code or one in the headers: another digest. Data appended
+    // after the signature leaves the table short of the end: no digest at all.
     std::string bytes = ReadFileBytes(signedFile);
     const size_t timeStamp = (static_cast<uint8_t>(bytes[0x3c]) | static_cast<uint8_t>(bytes[0x3d]) << 8) + 8;
     for (size_t at : {size_t(0x400), timeStamp}) {
@@ -139,7 +139,7 @@ TEST(PeDigest, SurvivesSigningAndChangesWithAnyOtherByte)
         EXPECT_NE(Digest(dir.Path() / "changed.exe"), digest) << at;
     }
     WriteFileBytes(dir.Path() / "appended.exe", bytes + "appended");
-    EXPECT_NE(Digest(dir.Path() / "appended.exe"), digest);
+    EXPECT_THROW(Digest(dir.Path() / "appended.exe"), EPeFormatError);
 }
 
 #endif  // ZO_REFERENCE_TOOLS
@@ -155,7 +155,23 @@ TEST(PeDigest, HashesAsSha256)
     EXPECT_EQ(DigestToHex(h.Final()), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
 }
 
-TEST(PeDigest, RefusesWhatIsNoImageOrHasItsCertificateTableOutside)
+namespace {
+
+void Put32(std::string& bytes, size_t at, uint32_t value)
+{
+    for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>(value >> (8 * i));
+}
+
+// Where the certificate-table entry of a file lies.
+size_t CertEntryAt(const std::string& pe)
+{
+    const size_t opt = (static_cast<uint8_t>(pe[0x3c]) | static_cast<uint8_t>(pe[0x3d]) << 8) + 24;
+    return opt + (pe[opt + 1] == 2 ? 112 : 96) + 32;
+}
+
+}  // namespace
+
+TEST(PeDigest, RefusesWhatIsNoImageOrACertificateTableOutOfPlace)
 {
     auto digestOf = [](std::string bytes) {
         return PeImageDigest(*MemorySource(TBytes(bytes.begin(), bytes.end())));
@@ -164,13 +180,47 @@ TEST(PeDigest, RefusesWhatIsNoImageOrHasItsCertificateTableOutside)
     EXPECT_THROW(digestOf(""), EPeFormatError);
     std::string pe = ReadFileBytes(kTiny64);
     EXPECT_THROW(digestOf(pe.substr(0, 0x90)), EPeFormatError) << "cut inside the headers";
-    // A certificate-table entry that points past the end of the file.
-    uint32_t opt = static_cast<uint8_t>(pe[0x3c]) | static_cast<uint8_t>(pe[0x3d]) << 8;
-    size_t entry = opt + 24 + 112 + 32;
+    const size_t entry = CertEntryAt(pe);
     std::string bad = pe;
-    bad[entry + 1] = 0x7F;  // offset 0x7F00
-    bad[entry + 4] = 0x10;  // 16 bytes
+    Put32(bad, entry, 0x7F00);  // past the end of the file
+    Put32(bad, entry + 4, 16);
     EXPECT_THROW(digestOf(bad), EPeFormatError);
+
+    // A forgery: bytes inserted inside the last section's raw data (which the
+    // loader maps), named by the certificate entry as if they were the table.
+    // Left out, they would leave the genuine digest.
+    for (const std::string& f : {kTiny64, kTiny32}) {
+        SCOPED_TRACE(f);
+        const std::string genuine = ReadFileBytes(f);
+        const size_t at = genuine.size() - 0x200;
+        std::string table(64, 'X');
+        Put32(table, 0, 64);
+        Put32(table, 4, 0x00020200);  // revision 2.0, PKCS#7 signed data
+        std::string forged = genuine.substr(0, at) + table + genuine.substr(at);
+        Put32(forged, CertEntryAt(forged), static_cast<uint32_t>(at));
+        Put32(forged, CertEntryAt(forged) + 4, 64);
+        EXPECT_THROW(digestOf(forged), EPeFormatError);
+    }
+
+    // At the end of the file, where it belongs, the table must still be a run
+    // of whole, 8-byte aligned entries: a short, a long and a misplaced one.
+    auto withTable = [&](const std::string& prefix, std::string table) {
+        std::string file = prefix + table;
+        Put32(file, entry, static_cast<uint32_t>(prefix.size()));
+        Put32(file, entry + 4, static_cast<uint32_t>(table.size()));
+        return file;
+    };
+    std::string table(24, '\0');
+    Put32(table, 0, 24);
+    EXPECT_NO_THROW(digestOf(withTable(pe, table)));
+    Put32(table, 0, 4);
+    EXPECT_THROW(digestOf(withTable(pe, table)), EPeFormatError);
+    Put32(table, 0, 32);
+    EXPECT_THROW(digestOf(withTable(pe, table)), EPeFormatError);
+    Put32(table, 0, 12);  // then a second entry at 16 whose length is 0
+    EXPECT_THROW(digestOf(withTable(pe, table)), EPeFormatError);
+    Put32(table, 0, 24);
+    EXPECT_THROW(digestOf(withTable(pe + "odd", table)), EPeFormatError) << "not 8-byte aligned";
 }
 
 TEST(PeDigest, SealingPadsToEightBytesAndKeepsTheChecksumRight)

@@ -36,7 +36,7 @@ const char* const kFreshScript =
     "<TSetupScript>\r\n"
     "    <BaseInfo AllowModify=\"False\" AppTitle=\"\" BuildMiniSetup=\"False\" CompanyName=\"\" CompanyUrl=\"\" "
     "Condition=\"\" DefInstallPath=\"\" FullDownloadUrl=\"\" FullSetupFile=\"\" GotoUrl=\"\" GotoUrlMode=\"gumSilent\" "
-    "GUID=\"{MASKED}\" IconFile=\"\" IconResID=\"\" InstallFileDescription=\"\" LegalCopyright=\"\" LicenseFile=\"\" "
+    "GUID=\"{MASKED}\" IconFile=\"\" IconResID=\"\" InstallFileDescription=\"\" InstallScope=\"machine\" LegalCopyright=\"\" LicenseFile=\"\" "
     "LicenseResID=\"\" MiniSetupFile=\"\" ProductName=\"\" UninstallFileDescription=\"\" Version=\"\"/>\r\n"
     "    <FileList>\r\n        <Items/>\r\n    </FileList>\r\n"
     "    <RegList>\r\n        <Items/>\r\n    </RegList>\r\n"

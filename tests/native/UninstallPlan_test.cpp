@@ -80,6 +80,18 @@ TEST_F(UninstallPlanTest, FilesAndShortcutsExpandAsAtInstallTimeWithoutTheUninst
                                                                "C:\\Program Files\\ZoDemo\\Uninstall.da2"}));
 }
 
+TEST_F(UninstallPlanTest, AUsersInstallationRemovesTheLinksOfTheUsersOwnStartMenu)
+{
+    PerUserInstall = true;
+    InstallDir = u"C:\\Users\\zo\\AppData\\Local\\Programs\\ZoDemo\\";
+    TSetupScript s;
+    AddShortcut(s, u"{group}", u"Zo Demo");
+    TUninstallPlan plan = TUninstallPlan::FromScript(s, InstallDir + u"Uninstall.exe", Protected());
+    EXPECT_EQ(Utf8(plan.Shortcuts),
+              std::vector<std::string>{"C:\\Users\\zo\\AppData\\Roaming\\Start Menu\\Programs\\Zo Demo\\Zo Demo.lnk"});
+    EXPECT_TRUE(plan.Outside.empty());
+}
+
 TEST_F(UninstallPlanTest, FoldersGoDeepestFirstAndNeverAboveTheInstallFolderOrIntoTheSystemsOwn)
 {
     TSetupScript s;
@@ -158,14 +170,14 @@ TEST_F(UninstallPlanTest, NothingOutsideTheInstallFolderIsRemovedButLinksInTheir
     AddFile(s, u"{APP}\\sub\\..", u"Uninstall.exe");              // the uninstaller itself, written oddly
     AddShortcut(s, u"{desktop}", u"Zo Demo");
     AddShortcut(s, u"{desktop}", u"..\\..\\Documents\\thesis");  // a "link" that reaches elsewhere
-    AddShortcut(s, u"{desktop}\\..\\..\\zo", u"x");               // a link anywhere, but a link
+    AddShortcut(s, u"{desktop}\\..\\..\\zo", u"x");               // a ".lnk" outside the shortcut folders
     std::vector<WideString> guarded = Protected();
     guarded.push_back(u"C:\\Users\\zo");
     TUninstallPlan plan = TUninstallPlan::FromScript(s, own_, guarded);
 
     EXPECT_EQ(Utf8(plan.Files), (std::vector<std::string>{"C:\\Program Files\\ZoDemo\\bin\\tool.dll"}));
     EXPECT_EQ(Utf8(plan.Shortcuts),
-              (std::vector<std::string>{"C:\\Users\\zo\\Desktop\\Zo Demo.lnk", "C:\\Users\\zo\\x.lnk"}));
+              (std::vector<std::string>{"C:\\Users\\zo\\Desktop\\Zo Demo.lnk"}));
     EXPECT_EQ(Utf8(plan.Outside), (std::vector<std::string>{
                                       "C:\\Program Files\\ZoDemo\\..\\victim\\keep.txt",
                                       "C:\\users\\Public\\Documents\\thesis.txt",
@@ -174,6 +186,7 @@ TEST_F(UninstallPlanTest, NothingOutsideTheInstallFolderIsRemovedButLinksInTheir
                                       "\\server\\share\\x.txt",  // the expansion folds doubled backslashes
                                       "C:\\Program Files\\ZoDemo\\NUL",
                                       "C:\\Users\\zo\\Desktop\\..\\..\\Documents\\thesis.lnk",
+                                      "C:\\Users\\zo\\Desktop\\..\\..\\zo\\x.lnk",
                                   }));
     // Only folders the removed items leave; the profile, reached by steps, is the user's own.
     EXPECT_EQ(Utf8(plan.Folders), (std::vector<std::string>{"C:\\Program Files\\ZoDemo\\bin\\",
@@ -238,6 +251,48 @@ TEST_F(UninstallPlanTest, RegistryValuesAndTheProductsOwnKeysDeepestFirst)
     EXPECT_EQ(KeysOf(plan), (std::vector<std::string>{"1:Software\\ZoDemo\\Settings", "0:.zodemo\\shell\\open",
                                                       "1:Software\\ZoDemo", "0:.zodemo\\shell", "1:Software\\Odd",
                                                       "0:.zodemo"}));
+}
+
+TEST_F(UninstallPlanTest, ValuesOnlyWhereApplicationsKeepThemAndADataFileOthersCouldWriteRemovesOnlyTheProduct)
+{
+    TSetupScript s;
+    AddFile(s, u"{app}", u"ZoDemo.exe");
+    AddShortcut(s, u"{desktop}", u"Zo Demo");
+    AddShortcut(s, u"{group}", u"Zo Demo");
+    AddShortcut(s, u"{app}\\links", u"Zo Demo");
+    AddShortcut(s, u"C:\\Users\\zo\\Documents", u"Report");  // a folder the installer never puts links in
+    AddValue(s, TRegRootKey::rrkCurrentUser, u"Software\\ZoDemo", u"Folder");
+    AddValue(s, TRegRootKey::rrkLocalMachine, u"Software\\Wow6432Node\\ZoDemo", u"Folder");
+    AddValue(s, TRegRootKey::rrkLocalMachine, u"SYSTEM\\CurrentControlSet\\Control\\Lsa", u"Notification Packages");
+    AddValue(s, TRegRootKey::rrkCurrentUser, u"Environment", u"Path");
+    AddValue(s, TRegRootKey::rrkLocalMachine, u"Software\\Policies\\Microsoft\\Windows Defender", u"x");
+    AddValue(s, TRegRootKey::rrkLocalMachine,
+             u"Software\\Wow6432Node\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon", u"Shell");
+    AddValue(s, TRegRootKey::rrkCurrentConfig, u"Software\\Fonts", u"LogPixels");
+
+    TUninstallPlan plan = TUninstallPlan::FromScript(s, own_, Protected());
+    EXPECT_EQ(Utf8(plan.Shortcuts), (std::vector<std::string>{"C:\\Users\\zo\\Desktop\\Zo Demo.lnk",
+                                                               "C:\\ProgramData\\Start Menu\\Programs\\Zo Demo\\Zo Demo.lnk",
+                                                               "C:\\Program Files\\ZoDemo\\links\\Zo Demo.lnk"}));
+    ASSERT_EQ(plan.Values.size(), 2u);
+    EXPECT_EQ(ToUtf8(plan.Values[1].SubKey), "Software\\Wow6432Node\\ZoDemo");
+    EXPECT_EQ(Utf8(plan.Outside), (std::vector<std::string>{
+                                      "C:\\Users\\zo\\Documents\\Report.lnk",
+                                      "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\Lsa\\Notification Packages",
+                                      "HKEY_CURRENT_USER\\Environment\\Path",
+                                      "HKEY_LOCAL_MACHINE\\Software\\Policies\\Microsoft\\Windows Defender\\x",
+                                      "HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon\\Shell",
+                                      "HKEY_CURRENT_CONFIG\\Software\\Fonts\\LogPixels",
+                                  }));
+
+    TUninstallPlan distrusted = TUninstallPlan::FromScript(s, own_, Protected(), {}, false);
+    EXPECT_FALSE(distrusted.DataTrusted);
+    EXPECT_EQ(distrusted.Files, plan.Files);
+    EXPECT_EQ(Utf8(distrusted.Shortcuts),
+              (std::vector<std::string>{"C:\\Program Files\\ZoDemo\\links\\Zo Demo.lnk"}));
+    EXPECT_TRUE(distrusted.Values.empty());
+    EXPECT_TRUE(distrusted.Keys.empty());
+    EXPECT_EQ(distrusted.Outside.size(), 3u + 7u);
 }
 
 TEST(UninstallKeys, TheSystemsOwnKeysAreProtected)

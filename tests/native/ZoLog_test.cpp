@@ -54,3 +54,22 @@ TEST(RunLog, AFolderThatCannotHoldTheLogCostsNothing)
     EXPECT_TRUE(log.Path().empty());
     log.Add(TLogEntry::Error, u"nowhere to go");  // does nothing, raises nothing
 }
+
+#ifndef _WIN32
+TEST(RunLog, ALinkPlantedUnderTheNameIsNeverWrittenThrough)
+{
+    // Dangling links named like the next logs, leading where an elevated
+    // program must not create a file.
+    TTempFolder dir;
+    const std::filesystem::path victim = dir.Path() / "victim.txt";
+    const WideString name = TZoLog::FileName(u"P", u"Setup", DecodeDateTime(NowLocal()));
+    const std::string stem = ToUtf8(name.substr(0, name.size() - 4));
+    std::filesystem::create_symlink(victim, dir.Path() / (stem + ".log"));
+    std::filesystem::create_symlink(victim, dir.Path() / (stem + " (2).log"));
+    TZoLog log;
+    ASSERT_TRUE(log.Open(dir.Wide(), u"P", u"Setup"));
+    log.Add(TLogEntry::Step, u"x");
+    EXPECT_FALSE(std::filesystem::exists(victim));
+    EXPECT_FALSE(std::filesystem::is_symlink(std::filesystem::u8path(ToUtf8(log.Path()))));
+}
+#endif

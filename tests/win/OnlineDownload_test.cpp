@@ -26,28 +26,25 @@ public:
     {
         script->BaseInfo->AppTitle = u"Online";
         WriteFileBytes(folder_.Path() / "own.dll", ModuleBytes(ownResources));
-        resourceModule.Reset(LoadLibraryExW(W(folder_.Wide("own.dll")), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+        resourceModule = TPackageModule::MapFile(TUniqueFile(CreateFileW(
+            W(folder_.Wide("own.dll")), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)));
     }
-    ~TOnlineWindow()
-    {
-        resourceModule.Reset();
-        packageFile.Reset();
-        if (!downloadedPackage.empty()) DeleteFileW(W(downloadedPackage));
-    }
+    ~TOnlineWindow() { resourceModule.Reset(); }
     TOnlineWindow(const TOnlineWindow&) = delete;
     TOnlineWindow& operator=(const TOnlineWindow&) = delete;
 
     bool Download(TDownloadView& view)
     {
-        TFullPackageDownload download(view, {proxySettings, script, resourceModule, downloadedPackage, packageFile});
+        TFullPackageDownload download(view, {proxySettings, script, resourceModule, downloadedPackage});
         return download.Run();
     }
 
     TZoHttpProxy proxySettings;
     std::unique_ptr<TSetupScript> script = std::make_unique<TSetupScript>();
-    TUniqueModule resourceModule;
+    TPackageModule resourceModule;
     WideString downloadedPackage;
-    TUniqueFile packageFile;
+    // Which module the window reads: its mapping's address.
+    const void* Module() const { return resourceModule.FileBytes().data(); }
 };
 
 // The bytes of a file the download holds (it lets others read, and expects
@@ -101,16 +98,16 @@ TEST(OnlineDownload, SwitchesModuleAndScriptToTheDownloadedPackage)
     EXPECT_EQ(GlobalHttpProxy().Password, u"secret");
     EXPECT_EQ(GlobalHttpProxy().Port, 8080);
 
-    // The file: "{GUID}.exe" in the temporary folder, the bytes as served, and
-    // the module the later steps read from.
-    WideString dir = TZoWinfn::GetTempDir();
+    // The file: "{GUID}.exe" in a "zosetup-{GUID}" folder of the temporary
+    // folder, the bytes as served, and the module the later steps read from.
+    WideString dir = TZoWinfn::GetTempDir() + u"zosetup-";
     ASSERT_EQ(window.downloadedPackage.substr(0, dir.size()), dir);
-    WideString name = window.downloadedPackage.substr(dir.size());
-    ASSERT_EQ(name.size(), 38u + 4u) << Narrow(name);
+    WideString name = window.downloadedPackage.substr(dir.size() + 39);
+    ASSERT_EQ(name.size(), 38u + 4u) << Narrow(window.downloadedPackage);
     EXPECT_EQ(name.front(), u'{');
     EXPECT_EQ(name.substr(37), u"}.exe");
     EXPECT_EQ(HeldFileBytes(window.downloadedPackage), package);
-    EXPECT_TRUE(HasPackageResource(window.resourceModule.Get(), FullScriptResource));
+    EXPECT_TRUE(HasPackageResource(window.resourceModule.Resources(), FullScriptResource));
 
     // The bar: maximum = Content-Length at the start, then the running count up to it.
     ASSERT_GE(view.progress.size(), 2u);
@@ -139,7 +136,7 @@ TEST(OnlineDownload, AFailedRequestOffersRetryOrQuit)
     for (const std::string& path : {std::string("/full.exe"), std::string()}) {
         SCOPED_TRACE(path);
         TOnlineWindow window;
-        HMODULE own = window.resourceModule.Get();
+        const void* own = window.Module();
         WideString url = path.empty() ? WideString() : server.Url(path);  // empty: fails like no server
         window.script->BaseInfo->FullDownloadUrl = url;
         TSetupScript* script = window.script.get();
@@ -151,7 +148,7 @@ TEST(OnlineDownload, AFailedRequestOffersRetryOrQuit)
         EXPECT_EQ(retry.failures[0].url, url);
         EXPECT_EQ(retry.idlePages, 1);
         EXPECT_TRUE(retry.infos.empty());  // the client's message is not shown
-        EXPECT_EQ(window.resourceModule.Get(), own);
+        EXPECT_EQ(window.Module(), own);
         EXPECT_EQ(window.script.get(), script);
         EXPECT_EQ(window.downloadedPackage, u"");
 
@@ -209,7 +206,7 @@ TEST(OnlineDownload, AnUnusablePackageIsReportedRemovedAndChangesNothing)
         TOnlineWindow window;
         window.script->BaseInfo->FullDownloadUrl = server.Url(path);
         std::string script = Script(*window.script);
-        HMODULE own = window.resourceModule.Get();
+        const void* own = window.Module();
         TRecordingDownloadView view;
         EXPECT_FALSE(window.Download(view));
         ASSERT_EQ(view.infos.size(), 1u);
@@ -219,7 +216,7 @@ TEST(OnlineDownload, AnUnusablePackageIsReportedRemovedAndChangesNothing)
         EXPECT_FALSE(view.infos[0].empty());
         EXPECT_TRUE(view.failures.empty());
         EXPECT_EQ(view.idlePages, 1);
-        EXPECT_EQ(window.resourceModule.Get(), own);
+        EXPECT_EQ(window.Module(), own);
         EXPECT_EQ(Script(*window.script), script);
         EXPECT_EQ(window.downloadedPackage, u"");
         EXPECT_EQ(TempPackages().size(), before);
@@ -264,14 +261,13 @@ TEST(OnlineDownload, APinnedInstallerTakesOnlyThePackageOfItsOwnBuild)
         SCOPED_TRACE(path);
         TOnlineWindow window(pinned);
         window.script->BaseInfo->FullDownloadUrl = server.Url(path);
-        HMODULE own = window.resourceModule.Get();
+        const void* own = window.Module();
         TRecordingDownloadView view;
         EXPECT_FALSE(window.Download(view));
         EXPECT_EQ(view.infos, std::vector<WideString>{u"安装包错误。"});
-        EXPECT_EQ(window.resourceModule.Get(), own);
+        EXPECT_EQ(window.Module(), own);
         EXPECT_EQ(window.script->BaseInfo->AppTitle, u"Online");
         EXPECT_EQ(window.downloadedPackage, u"");
-        EXPECT_FALSE(window.packageFile);
         EXPECT_EQ(TempPackages().size(), before);
     }
     {
@@ -288,7 +284,6 @@ TEST(OnlineDownload, APinnedInstallerTakesOnlyThePackageOfItsOwnBuild)
     TRecordingDownloadView view;
     ASSERT_TRUE(window.Download(view));
     EXPECT_EQ(window.script->BaseInfo->AppTitle, u"Full");
-    ASSERT_TRUE(window.packageFile);
     EXPECT_EQ(HeldFileBytes(window.downloadedPackage), genuine);
     // Held: nobody else may write, rename or delete it...
     TUniqueFile writer(CreateFileW(W(window.downloadedPackage), GENERIC_WRITE,
@@ -296,9 +291,9 @@ TEST(OnlineDownload, APinnedInstallerTakesOnlyThePackageOfItsOwnBuild)
                                    nullptr));
     EXPECT_FALSE(writer) << "another writer got in";
     EXPECT_FALSE(MoveFileW(W(window.downloadedPackage), W(window.downloadedPackage + u".moved")));
-    // ... and it goes with the handle, as when the process ends.
+    // ... and it goes with the handle, as when the process ends, its folder too.
     window.resourceModule.Reset();
-    window.packageFile.Reset();
     EXPECT_EQ(GetFileAttributesW(W(window.downloadedPackage)), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesW(W(window.downloadedPackage.substr(0, window.downloadedPackage.rfind(u'\\')))), INVALID_FILE_ATTRIBUTES);
     EXPECT_EQ(TempPackages().size(), before);
 }

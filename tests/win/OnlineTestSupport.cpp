@@ -149,11 +149,14 @@ std::vector<WideString> TempPackages()
 {
     std::vector<WideString> found;
     WideString dir = TZoWinfn::GetTempDir();
-    WIN32_FIND_DATAW data;
-    TUniqueFind find(FindFirstFileW(W(dir + u"{*}.exe"), &data));
-    if (!find) return found;
-    do {
-        found.push_back(dir + reinterpret_cast<const char16_t*>(data.cFileName));
-    } while (FindNextFileW(find.Get(), &data));
+    // Packages of earlier versions lay in the temporary folder itself, now in folders of their own.
+    for (const char16_t* pattern : {u"{*}.exe", u"zosetup-*"}) {
+        WIN32_FIND_DATAW data;
+        TUniqueFind find(FindFirstFileW(W(dir + pattern), &data));
+        if (!find) continue;
+        do {
+            found.push_back(dir + reinterpret_cast<const char16_t*>(data.cFileName));
+        } while (FindNextFileW(find.Get(), &data));
+    }
     return found;
 }

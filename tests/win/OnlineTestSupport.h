@@ -93,7 +93,7 @@ protected:
     void WriteLine(const WideString& line) override { infos.push_back(line); }
 };
 
-// The "{GUID}.exe" files in the temporary folder.
+// What downloads left in the temporary folder: "{GUID}.exe" files and "zosetup-*" folders.
 std::vector<WideString> TempPackages();
 
 std::string Narrow(const WideString& s);

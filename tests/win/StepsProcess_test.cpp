@@ -2,12 +2,18 @@
 // completion visit and the whole sequence in order.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
+#include <new>
+#include <thread>
 
 #include "SetupFn.h"
 #include "StepsTestSupport.h"
+#include "ZoLog.h"
 #include "ZoProcesses_win.h"
 #include "ZoSysUtils.h"
+#include "ZoWinUtils_win.h"
 
 namespace {
 
@@ -26,12 +32,12 @@ std::vector<std::string> WaitForLog(const TTempFolder& folder, size_t count)
     return LogLines(folder);
 }
 
-struct TRunningProgram {
+struct TStartedProgram {
     TUniqueHandle process;
     bool Ended(DWORD ms) const { return WaitForSingleObject(process.Get(), ms) == WAIT_OBJECT_0; }
 };
 
-TRunningProgram StartSleeper(const WideString& exe)
+TStartedProgram StartSleeper(const WideString& exe)
 {
     CopyHelper(exe);
     STARTUPINFOW si{};
@@ -159,11 +165,17 @@ TEST_F(ProcessSteps, PreviousVersionsUninstallInOrderBeforeAnyFileIsWritten)
     WideString target = InstallDir + u"product.dll";
     WideString is1 = UninstallKeyPath(script.BaseInfo->GUID, u"_is1");
     WideString mw = UninstallKeyPath(script.BaseInfo->GUID, u"_mw");
-    TRegCleanup cleanIs1(HKEY_LOCAL_MACHINE, is1), cleanMw(HKEY_LOCAL_MACHINE, mw);
+    // Our own "_mw" in the 32-bit view, which is searched first: still the "_is1" of the other view goes first.
+    TUniqueHKey software32;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, KEY_ALL_ACCESS | KEY_WOW64_32KEY, software32.Put()),
+              ERROR_SUCCESS);
+    const WideString mw32 = mw.substr(WideString(u"Software\\").size());
+    TRegCleanup cleanIs1(HKEY_LOCAL_MACHINE, is1), cleanMw(HKEY_LOCAL_MACHINE, mw), cleanMw32(software32.Get(), mw32);
     {
         TUniqueHKey k1, k2;
-        RegCreateKeyExW(HKEY_LOCAL_MACHINE, W(is1), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, k1.Put(), nullptr);
-        RegCreateKeyExW(HKEY_LOCAL_MACHINE, W(mw), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, k2.Put(), nullptr);
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, W(is1), 0, nullptr, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, k1.Put(),
+                        nullptr);
+        RegCreateKeyExW(software32.Get(), W(mw32), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, k2.Put(), nullptr);
         WideString c1 = HelperCommand(u"is1", target), c2 = HelperCommand(u"mw", target);
         RegSetValueExW(k1.Get(), L"QuietUninstallString", 0, REG_SZ, reinterpret_cast<const BYTE*>(c1.c_str()),
                        static_cast<DWORD>((c1.size() + 1) * 2));
@@ -186,6 +198,7 @@ TEST_F(ProcessSteps, PreviousVersionsUninstallInOrderBeforeAnyFileIsWritten)
     EXPECT_EQ(ReadRegValue(HKEY_LOCAL_MACHINE, mw, u"QuietUninstallString").text,
               u"\"" + InstallDir + u"Uninstall.exe\" /SILENT");
     DeleteRegTree(HKEY_LOCAL_MACHINE, is1);
+    DeleteRegTree(software32.Get(), mw32);
     EXPECT_EQ(sequence.UninstallPreviousVersion(), 0) << "this product carries no Uninstall.exe";
 }
 
@@ -212,11 +225,11 @@ TEST_F(ProcessSteps, UninstallValuesThatAreNoTextOrNameNoProgramAreNotRun)
 
 TEST_F(ProcessSteps, ProgramsRunningFromProductFilesAreEndedAndNoOthers)
 {
-    TRunningProgram prod = StartSleeper(InstallDir + u"bin\\prod.exe");
-    TRunningProgram blank = StartSleeper(InstallDir + u"my prod.exe");
-    TRunningProgram config = StartSleeper(InstallDir + u"cfg.exe");
+    TStartedProgram prod = StartSleeper(InstallDir + u"bin\\prod.exe");
+    TStartedProgram blank = StartSleeper(InstallDir + u"my prod.exe");
+    TStartedProgram config = StartSleeper(InstallDir + u"cfg.exe");
     // The same name in another folder is another program.
-    TRunningProgram namesake = StartSleeper(folder.Wide() + u"\\running\\prod.exe");
+    TStartedProgram namesake = StartSleeper(folder.Wide() + u"\\running\\prod.exe");
     for (const char16_t* mask : {u"bin\\PROD.EXE", u"my prod.exe", u"cfg.exe.config", u"readme.txt"}) {
         TSetupFile* file = script.FileList->Add();
         file->DestDir = u"{app}";
@@ -229,13 +242,28 @@ TEST_F(ProcessSteps, ProgramsRunningFromProductFilesAreEndedAndNoOthers)
 
     TInstallSequence sequence(script, package.Module(), view, {});
     TCapturedOutput out;
-    sequence.CloseRunningPrograms();
+    // Cancelled: nothing is ended.
+    view.onClosePrograms = [](bool) { return TCloseChoice::Cancel; };
+    EXPECT_FALSE(sequence.CloseRunningPrograms());
+    EXPECT_FALSE(prod.Ended(0));
+    // Asked first, then (windowless helpers cannot be asked) named again at once, and ended when the person says so.
+    view.onClosePrograms = [](bool stillRunning) { return stillRunning ? TCloseChoice::End : TCloseChoice::Close; };
+    view.closeAsks.clear();
+    EXPECT_TRUE(sequence.CloseRunningPrograms());
+    ASSERT_EQ(view.closeAsks.size(), 2u);
+    EXPECT_FALSE(view.closeAsks[0].stillRunning);
+    EXPECT_TRUE(view.closeAsks[1].stillRunning);
+    std::vector<WideString> listed = view.closeAsks[0].programs;
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(listed, (std::vector<WideString>{u"my prod.exe", u"prod.exe"}));
 
     EXPECT_TRUE(prod.Ended(0));  // waited for before the step returned
     EXPECT_TRUE(blank.Ended(0));
     EXPECT_FALSE(config.Ended(0));
     EXPECT_FALSE(namesake.Ended(0));
     EXPECT_EQ(out.Text(), "");  // nothing to say: no taskkill lines
+    // The holder of a file, where the system can tell: here the process running from it.
+    EXPECT_EQ(TZoProcessfn::HoldersOf(InstallDir + u"cfg.exe"), std::vector<WideString>{u"cfg.exe"});
     TerminateProcess(config.process.Get(), 0);
     TerminateProcess(namesake.process.Get(), 0);
 }
@@ -244,7 +272,7 @@ TEST_F(ProcessSteps, ProcessesAreFoundByTheirFullPathInAnyLetterCaseButNeverThis
 {
     std::vector<DWORD> found = TZoProcessfn::FindRunningFrom({ArgAt(0)});
     EXPECT_TRUE(found.empty());
-    TRunningProgram prod = StartSleeper(InstallDir + u"prod.exe");
+    TStartedProgram prod = StartSleeper(InstallDir + u"prod.exe");
     found = TZoProcessfn::FindRunningFrom({InstallDir + u"PROD.EXE", InstallDir + u"missing.exe"});
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0], GetProcessId(prod.process.Get()));
@@ -274,7 +302,7 @@ TEST_F(ProcessSteps, AnotherCopyOfThisProgramIsNeverEnded)
     SetEnvironmentVariableW(L"ZO_SECOND_COPY", nullptr);
     ASSERT_TRUE(started);
     CloseHandle(pi.hThread);
-    TRunningProgram copy{TUniqueHandle(pi.hProcess)};
+    TStartedProgram copy{TUniqueHandle(pi.hProcess)};
     const WideString self(reinterpret_cast<const char16_t*>(own), size);
     EXPECT_TRUE(TZoProcessfn::FindRunningFrom({self}).empty());
     EXPECT_EQ(TZoProcessfn::EndRunningFrom({self}, 2000), 0);
@@ -298,10 +326,29 @@ TEST_F(ProcessSteps, WaitedEntriesRunInTheirFolderAndTheOthersStartAtTheEnd)
     EXPECT_EQ(lines[1].substr(0, 7), "second|");
     EXPECT_EQ(view.details[0], u"正在运行程序：" + helper);
 
-    LaunchRunEntries(script);
+    // The launched one goes through the desktop shell, which starts it with
+    // the signed-in user's rights (Wine has a desktop shell too).
+    TTempFolder logs;
+    ASSERT_TRUE(RunLog().Open(logs.Wide(), u"P", u"Setup"));
+    LaunchRunEntries(script, false);
+    const std::string runLog = ReadFileBytes(std::filesystem::u8path(ToUtf8(RunLog().Path())));
+    RunLog().Close();
+    EXPECT_NE(runLog.find(" late：经桌面外壳以登录用户的权限启动"), std::string::npos) << runLog;
     lines = WaitForLog(folder, 3);
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_TRUE(TextEquals(Wide(lines[2]), u"late|" + InstallDir + u"late|-")) << lines[2];
+}
+
+TEST(OutOfMemory, EndsTheProgramWithItsCodeNeverACrash)
+{
+    // Thrown where no caller handles it: std::terminate would end with 3 and
+    // a crash text.
+    EXPECT_EXIT(
+        {
+            TZoWinfn::EndOnOutOfMemory(6, u"内存不足", true);
+            std::thread([] { throw std::bad_alloc(); }).join();
+        },
+        ::testing::ExitedWithCode(6), "");
 }
 
 TEST_F(ProcessSteps, CompletionVisitGoesThroughTheHookAndSwallowsItsErrors)

@@ -37,6 +37,15 @@ public:
     std::vector<TFailure> failures;
     // Answers the copy-failure dialog (4 Retry, 5 Ignore, 3 Abort).
     std::function<int(const WideString& path)> onCopyFailure = [](const WideString&) { return int(mrAbort); };
+    // Answers the running-programs dialog: close them, then end what stays.
+    struct TCloseAsk {
+        std::vector<WideString> programs;
+        bool stillRunning;
+    };
+    std::vector<TCloseAsk> closeAsks;
+    std::function<TCloseChoice(bool stillRunning)> onClosePrograms = [](bool stillRunning) {
+        return stillRunning ? TCloseChoice::End : TCloseChoice::Close;
+    };
 
     bool Silent() const override { return silent; }
     void* OwnerWindow() const override { return nullptr; }
@@ -55,6 +64,11 @@ public:
     {
         failures.push_back({path, reason});
         return onCopyFailure(path);
+    }
+    TCloseChoice AskToClosePrograms(const std::vector<WideString>& programs, bool stillRunning) override
+    {
+        closeAsks.push_back({programs, stillRunning});
+        return onClosePrograms(stillRunning);
     }
     void ShowFinished() override { finished = true; }
     [[noreturn]] void EndProcess(int exitCode) override { throw TProcessEnded{exitCode}; }

@@ -53,6 +53,30 @@ def rejects(launcher, image, what):
         os.remove(f.name)
 
 
+def check_frames(launcher, probe, image):
+    """The 32-bit probe: its DWARF unwind entries describe its code, and a damaged one is refused."""
+    frames = launcher.coff_eh_frame
+    try:
+        count = frames.check_image_frames(probe)
+        check(count > 10, "the probe's %d unwind entries describe its code" % count)
+    except ValueError as e:
+        check(False, "the probe's unwind entries describe its code: %s" % e)
+    _, sections = frames.image_code_ranges(image)
+    raw_at = next(s[3] for s in sections if s[0] in (b".eh_fram", b".eh_frame"))
+    length = struct.unpack_from("<I", image, raw_at)[0]  # the first CIE; an FDE follows
+    damaged = bytearray(image)
+    struct.pack_into("<i", damaged, raw_at + 4 + length + 8, 0x40000000)  # its start: no code
+    with tempfile.NamedTemporaryFile(suffix=".exe", delete=False) as f:
+        f.write(damaged)
+    try:
+        frames.check_image_frames(f.name)
+        check(False, "the unwind check refuses an entry for code that is not there")
+    except ValueError:
+        check(True, "the unwind check refuses an entry for code that is not there")
+    finally:
+        os.remove(f.name)
+
+
 def main(probe, launcher_path):
     with open(probe, "rb") as f:
         image = f.read()
@@ -63,6 +87,10 @@ def main(probe, launcher_path):
     # With the stream code an unused function reaches, the probe is about 800 KB.
     check(len(image) < 512 * 1024, "the stream code only unused code reaches is removed (%d bytes)" % len(image))
 
+    if struct.unpack_from("<H", image, struct.unpack_from("<I", image, 0x3C)[0] + 24)[0] == 0x10B:
+        check_frames(launcher, probe, image)
+        print("%d failures" % failures)
+        return 1 if failures else 0
     try:
         launcher.check_unwind_table(probe)
         check(True, "the probe's unwind table describes its code")

@@ -2,7 +2,8 @@
 // run entry, a running product to be ended.
 //   steps_helper LOG TAG [PATH]  appends "TAG|current folder|yes/no/-" to LOG,
 //                                where yes/no says whether PATH exists
-//   steps_helper --sleep         waits a minute (until it is ended)
+//   steps_helper --sleep         waits ten minutes (until it is ended; a
+//                                loaded machine makes an end-to-end test slow)
 //   steps_helper --delete-at-restart PATH
 //                                marks PATH for deletion at the next start of
 //                                Windows, as an uninstaller that found it in use
@@ -16,7 +17,7 @@
 int wmain(int argc, wchar_t** argv)
 {
     if (argc >= 2 && std::wstring(argv[1]) == L"--sleep") {
-        Sleep(60000);
+        Sleep(600000);
         return 0;
     }
     if (argc == 3 && std::wstring(argv[1]) == L"--delete-at-restart")

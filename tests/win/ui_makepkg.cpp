@@ -5,6 +5,7 @@
 //   ui_makepkg STUB OUT [option...]
 //     --script full|online|both|none   which script resources (default full)
 //     --title TEXT --version TEXT --defdir TEXT --guid TEXT --language TEXT
+//     --scope machine|user|either       the install scope (default machine)
 //     --icon png|bad|missing           the icon resource (default png)
 //     --license none|utf8|utf16|ansi   the agreement text and its encoding (default utf8)
 //     --raw NAME FILE                  one more resource, bytes as given (not encoded)
@@ -152,6 +153,12 @@ int wmain(int argc, wchar_t** argv)
             script.BaseInfo->GUID = next();
         else if (opt == L"--language")
             script.BaseInfo->Language = next();
+        else if (opt == L"--scope") {
+            const std::string scope = AsciiOf(next());
+            script.BaseInfo->InstallScope = scope == "user"     ? TInstallScope::isUser
+                                            : scope == "either" ? TInstallScope::isEither
+                                                                : TInstallScope::isMachine;
+        }
         else if (opt == L"--icon")
             icon = AsciiOf(next());
         else if (opt == L"--license")

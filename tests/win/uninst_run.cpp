@@ -3,10 +3,11 @@
 // whole text to CreateProcessW with no application name. Waits for it, prints
 // the command line, and ends with its exit code (255 when it cannot be read
 // or started).
-//   uninst_run KEY VALUE     KEY below HKEY_LOCAL_MACHINE
+//   uninst_run KEY VALUE     KEY below HKEY_LOCAL_MACHINE ("HKCU\KEY": below HKEY_CURRENT_USER)
 #include <windows.h>
 
 #include <cstdio>
+#include <cwchar>
 #include <string>
 
 int wmain(int argc, wchar_t** argv)
@@ -14,7 +15,9 @@ int wmain(int argc, wchar_t** argv)
     if (argc != 3) return 255;
     wchar_t data[4096] = {};
     DWORD size = sizeof data - sizeof(wchar_t);
-    if (RegGetValueW(HKEY_LOCAL_MACHINE, argv[1], argv[2], RRF_RT_REG_SZ, nullptr, data, &size) != ERROR_SUCCESS)
+    const bool user = std::wcsncmp(argv[1], L"HKCU\\", 5) == 0;
+    if (RegGetValueW(user ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE, argv[1] + (user ? 5 : 0), argv[2], RRF_RT_REG_SZ,
+                     nullptr, data, &size) != ERROR_SUCCESS)
         return 255;
     std::wstring line = data;
     std::fwprintf(stdout, L"%ls\n", line.c_str());

@@ -14,7 +14,7 @@ V3="$WORK/v3"
 build_demo "$(prepare_demo 2.5.1.0)" "$V1"
 build_demo "$(prepare_demo 3.0.0.0)" "$V3"
 check "version 2.5.1.0 installs" 0 "$(install_demo "$V1")"
-wine taskkill /F /IM ZoDemo.exe >/dev/null 2>&1
+end_demo
 cp "$APP/Uninstall.da1" "$WORK/da1-v1"
 
 # ---- A damaged package changes nothing ----------------------------------------------------------
@@ -63,13 +63,13 @@ fi
 
 # ---- A deletion left for the next start does not take the new installation's file ----------------------
 check "the demo installs" 0 "$(install_demo "$V1")"
-wine taskkill /F /IM ZoDemo.exe >/dev/null 2>&1
+end_demo
 # As an earlier uninstaller that found it in use would have left it.
 wine "$ZO_ROOT/$WIN_BUILD/tests/win/steps_helper.exe" --delete-at-restart 'C:\Program Files\ZoDemo\Uninstall.exe' >/dev/null 2>&1
 pending() { wine reg query 'HKLM\System\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations /reg:64 2>/dev/null | tr -d '\r' | grep -c 'ZoDemo\\Uninstall.exe'; }
 check "the deletion waits for the restart" 1 "$(pending)"
 check "the demo installs over it" 0 "$(install_demo "$V1")"
-wine taskkill /F /IM ZoDemo.exe >/dev/null 2>&1
+end_demo
 check "the installer cleared it" 0 "$(pending)"
 wine wineboot -r >/dev/null 2>&1
 check "after a restart Uninstall.exe is still there" yes "$([ -f "$APP/Uninstall.exe" ] && echo yes || echo no)"

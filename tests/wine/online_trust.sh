@@ -6,7 +6,8 @@
 # with a certificate the system trusts, no https-to-http redirect, bodies no
 # longer than announced, no dripping server for more than the stated minute;
 # every failure one line and exit code 3, with nothing left in the temporary
-# folder, and the downloaded file gone after a successful run as well.
+# folder, and the downloaded file gone after a successful run as well, and
+# after a download ended from outside midway.
 source "$(dirname "$0")/lib/online-common.sh"
 HTTPS_SELF=$(port https_selfsigned)
 
@@ -73,6 +74,19 @@ data[len(data) // 2] ^= 0x01  # the middle of the file: inside the product-file 
 open(sys.argv[2], "wb").write(data)
 PY
 attempt "one byte changed" Setup_1
+
+# ---- A download ended from outside midway leaves neither its file nor its folder
+online_pkg killed Setup_8 "$ORIGIN/files/genuine.exe?slow=300" "$ORIGIN/visit/never"
+before=$(temp_packages)
+(cd "$WORK" && exec timeout 150 wine Setup_8.exe /Silent >/dev/null 2>&1) &
+KILLED=$!
+for i in $(seq 1 100); do compgen -G "$TEMP_DIR/zosetup-*/*.exe" >/dev/null && break; sleep 0.1; done
+check "killed midway: the download had begun" yes "$(compgen -G "$TEMP_DIR/zosetup-*/*.exe" >/dev/null && echo yes || echo no)"
+sleep 1
+wine taskkill /F /IM Setup_8.exe >/dev/null 2>&1
+wait "$KILLED"
+for i in $(seq 1 50); do [ "$(temp_packages)" = "$before" ] && break; sleep 0.1; done
+check "killed midway: nothing left in the temporary folder" "$before" "$(temp_packages)"
 
 # ---- Transport: an untrusted certificate, a redirect down to http, a body
 # longer than announced, a server that drips

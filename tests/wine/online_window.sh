@@ -5,7 +5,8 @@
 # the proxy window (texts, layout, greying, the address check, the port box,
 # the trimmed address) sets a proxy with credentials through which the next
 # attempt succeeds; a 200 page that is not a package gives "安装包错误。".
-# Screenshots: build/artifacts/online-failure.png, online-proxy.png.
+# Screenshots: build/artifacts/online-failure.png, online-proxy.png,
+# online-package-error.png.
 source "$(dirname "$0")/lib/online-common.sh"
 # Control IDs: the main window (Forms/ControlIds.h), the base dialog's OK
 # and Cancel, the failure window and the proxy window (their own headers).
@@ -148,11 +149,17 @@ check "closing the finished window deletes the downloaded package" "$temp_before
 # ---- "退出安装" ends the installer at once with 0
 start_app Setup_22
 drv wait TMainForm 10000 >/dev/null
+drv settext $EDIT "$WINROOT\\abandoned\\deep"
 drv click $INSTALL
 drv wait $FAILURE 10000 >/dev/null
 drv click $OK $FAILURE
 wait_app
 check "退出安装 ends the installer with 0" 0 "$RC"
+check "退出安装 takes back the install folders the destination check made" no \
+  "$([ -e "$ROOT/abandoned" ] && echo yes || echo no)"
+wlog=$(ls -t "$WINEPREFIX"/drive_c/users/*/Temp/"在线示例 Setup "*.log 2>/dev/null | head -1)
+check "the failed attempt in the window is a line of the log with its reason" 1 \
+  "$(tr -d '\r' <"$wlog" | grep -c "ERROR 无法下载 $url：HTTP/1.1 404")"
 
 # ---- A 200 page that is not a package: "安装包错误。" and the first page
 online_pkg page Setup_23 "$ORIGIN/fixed/20000" ""
@@ -160,6 +167,7 @@ start_app Setup_23
 drv wait TMainForm 10000 >/dev/null
 drv click $INSTALL
 check "not a package: the message" "安装包错误。" "$(drv msgbox 10000)"
+import -window root "$ARTIFACTS/online-package-error.png"  # the box with the error icon
 drv msgbox-press 1
 sleep 0.3
 check "not a package: the first page again" "在线示例 1 1" "$(drv text $TITLE) $(shown_enabled $INSTALL)"

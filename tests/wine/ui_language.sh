@@ -3,8 +3,8 @@
 # the texts; the English window's captions push their neighbours aside rather
 # than run under them; the uninstaller speaks as its installation did.
 # Screenshots of the idle, installing and finished looks and of the
-# uninstaller, per language and scale, and of the English proxy and failure
-# windows, go to build/artifacts/lang-*.png.
+# uninstaller, per language and scale, and of the English scope buttons, proxy
+# and failure windows, go to build/artifacts/lang-*.png.
 ZO_ROOT="$(cd "$(dirname "$0")/../.." && pwd)"
 export WINEPREFIX="$ZO_ROOT/build/wine/language-prefix"
 export ZO_XVFB_SCREEN=1700x1100x24
@@ -17,7 +17,7 @@ source "$(dirname "$0")/lib/ui-common.sh"
 wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "Segoe UI" /d "DejaVu Sans" /f >/dev/null 2>&1
 # Control IDs (Forms/ControlIds.h, Uninstaller/UninstallFrm_win.h).
 TITLE=102 VERSION=103 INSTALL=107 DESTLABEL=109 EDIT=110 BROWSE=111 AGREE=112 LICENSE=113 RUNAPP=118
-UNINSTALL=107 PROMPT=120 PROXYLINK=114
+UNINSTALL=107 PROMPT=120 PROXYLINK=114 ALLUSERS=119 JUSTME=120
 LBLADDR=602 ADDR=603 LBLPORT=604 PORT=605 LBLUSER=606 USER=607 LBLPASS=608 PASS=609
 field() { drv geom "$1" "${3:-TMainForm}" | cut -d' ' -f"$2"; }
 right() { echo $(($(field "$1" 1 "${2:-}") + $(field "$1" 3 "${2:-}"))); }
@@ -45,6 +45,7 @@ UNINSTALLER="$WIN_BUILD/Uninstaller/Uninstall.exe"
 # The run entry holds the installing look for a moment.
 pkg zh --title "示例软件" --version 2.3.0 --defdir "{pf}\\ZoLangZh\\" --wait-run "$CHILD" "sleep 2500"
 pkg online --title "Sample App" --script online --language en-US
+pkg scope --title "Sample App" --scope either --language en-US
 pkg en --title "Sample App" --version 2.3.0 --defdir "{pf}\\ZoLangEn\\" --language en-US \
   --wait-run "$CHILD" "sleep 2500"
 
@@ -95,6 +96,18 @@ for dpi in 96 192; do
     drv close TUninstallForm
     wait_app
   done
+
+  # The scope's two buttons in English, after the agreement's row.
+  start_app scope
+  drv wait TMainForm 10000 >/dev/null
+  sleep 0.5
+  shoot TMainForm "lang-en-$percent-scope.png"
+  check "en $percent %: the link ends before the scope" yes "$(before "$(right $LICENSE)" "$(field $ALLUSERS 1)")"
+  check "en $percent %: all users ends before just me" yes "$(before "$(right $ALLUSERS)" "$(field $JUSTME 1)")"
+  check "en $percent %: just me inside the window" yes \
+    "$(before "$(right $JUSTME)" "$(drv rect TMainForm | cut -d' ' -f3)")"
+  drv close TMainForm
+  wait_app
 
   # The online installer's two windows in English: the proxy settings, and the
   # failure of a download from nowhere.

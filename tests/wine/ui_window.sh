@@ -6,6 +6,7 @@ source "$(dirname "$0")/lib/ui-common.sh"
 # Control IDs (Forms/ControlIds.h).
 TITLE=102 VERSION=103 MINIMIZE=104 CLOSE=105 ICON=106 INSTALL=107 PNLBOTTOM=108 DESTLABEL=109
 EDIT=110 BROWSE=111 AGREE=112 LICENSE=113 PROXY=114 WAIT=115 PROGRESS=116 DETAIL=117 RUNAPP=118 MEMO=300
+ALLUSERS=119 ME=120
 geom() { drv geom "$@"; }
 field() { geom "$1" | cut -d' ' -f"$2"; }  # 1 left, 2 top, 3 width, 4 height, 5 visible, 6 enabled
 
@@ -33,6 +34,7 @@ check "default folder, constants expanded" 'C:\Program Files\ZoDemo\' "$(drv tex
 check "install button caption" "立即安装" "$(drv text $INSTALL)"
 check "agreement box and link shown" "1 1" "$(field $AGREE 5) $(field $LICENSE 5)"
 check "agreement box starts checked" 1 "$(drv checked $AGREE)"
+check "no scope buttons: the product installs for the machine" "0 0" "$(field $ALLUSERS 5) $(field $ME 5)"
 check "the installing controls are hidden" "0 0 0 0" \
   "$(field $WAIT 5) $(field $PROGRESS 5) $(field $DETAIL 5) $(field $RUNAPP 5)"
 check "the install button has the focus" $INSTALL "$(drv focus)"
@@ -161,6 +163,21 @@ for enc in utf16 ansi; do
   drv close TMainForm
   wait_app
 done
+
+# ---- A project that lets the user choose the scope: the destination follows the choice
+pkg scope --scope either
+start_app scope /CURRENTUSER
+drv wait TMainForm 10000 >/dev/null
+sleep 0.5
+import -window root "$ARTIFACTS/ui-scope.png"
+check "both scope buttons, the switch's choice set" "1 1 0 1" \
+  "$(field $ALLUSERS 5) $(field $ME 5) $(drv checked $ALLUSERS) $(drv checked $ME)"
+contains "the user's programs folder proposed" '\AppData\Local\Programs\ZoDemo\' "$(drv text $EDIT)"
+drv click $ALLUSERS
+sleep 0.5
+check "every user chosen: Program Files proposed" 'C:\Program Files\ZoDemo\' "$(drv text $EDIT)"
+drv close TMainForm
+wait_app
 
 # ---- Without an agreement: no box, no link, the install button enabled
 pkg nolicense --license none

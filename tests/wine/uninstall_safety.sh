@@ -14,7 +14,7 @@ PUBLIC_DOCS="$C/users/Public/Documents"
 
 # ---- A crafted Uninstall.da1 removes nothing outside the install folder ---------------------------
 check "the demo installs" 0 "$(install_demo "$V1")"
-wine taskkill /F /IM ZoDemo.exe >/dev/null 2>&1
+end_demo
 mkdir -p "$C/victim" "$PUBLIC_DOCS"
 echo keep >"$C/victim/keep.txt"
 echo thesis >"$PUBLIC_DOCS/thesis.txt"
@@ -43,7 +43,7 @@ check "the product itself is gone" "no no" "$([ -e "$APP/ZoDemo.exe" ] && echo y
 
 # ---- An uninstaller's window holds the lock: a second uninstaller and an installer change nothing --------
 check "the demo installs again" 0 "$(install_demo "$V1")"
-wine taskkill /F /IM ZoDemo.exe >/dev/null 2>&1
+end_demo
 check "and is registered" yes "$(key_exists "$KEY")"
 WIN_EXE='C:\Program Files\ZoDemo\Uninstall.exe'
 ZO_UI_EXE="$WIN_EXE"; export ZO_UI_EXE
@@ -84,7 +84,7 @@ check "the product is gone" "no no" "$([ -e "$APP/ZoDemo.exe" ] && echo yes || e
 
 # ---- Reinstalled, then restarted: the new Uninstall.exe stays ------------------------------------
 check "the demo installs once more" 0 "$(install_demo "$V1")"
-wine taskkill /F /IM ZoDemo.exe >/dev/null 2>&1
+end_demo
 wine wineboot -r >/dev/null 2>&1
 check "after a restart Uninstall.exe is still there" yes "$([ -f "$APP/Uninstall.exe" ] && echo yes || echo no)"
 check "and the product uninstalls" 0 "$(uninstall_registered)"

@@ -38,7 +38,7 @@ wait_uninstaller() {  # sets RC (124 after 30 s)
 V1="$WORK/v1"
 build_demo "$(prepare_demo 2.5.1.0)" "$V1"
 check "the demo installs" 0 "$(install_demo "$V1")"
-wine taskkill /F /IM ZoDemo.exe >/dev/null 2>&1  # its window would cover ours
+end_demo  # its window would cover ours
 
 # ---- The idle look ------------------------------------------------------------------------------
 start_uninstaller
@@ -85,7 +85,7 @@ check "the install folder is gone" no "$([ -e "$APP" ] && echo yes || echo no)"
 
 # ---- Damaged data: one message, nothing removed ------------------------------------------------------
 check "the demo installs again" 0 "$(install_demo "$V1")"
-wine taskkill /F /IM ZoDemo.exe >/dev/null 2>&1
+end_demo
 cp "$APP/Uninstall.da1" "$WORK/da1.saved"
 head -c 300 /dev/urandom >"$APP/Uninstall.da1"
 start_uninstaller
@@ -122,7 +122,7 @@ check "after a restart the install folder is gone" no "$([ -e "$APP" ] && echo y
 
 # ---- Without the icon file the window shows without the icon ----------------------------------------------
 check "the demo installs once more" 0 "$(install_demo "$V1")"
-wine taskkill /F /IM ZoDemo.exe >/dev/null 2>&1
+end_demo
 rm -f "$APP/Uninstall.da2"
 start_uninstaller
 check "the window still appears" 0 "$(drv wait $FORM 15000 >/dev/null; echo $?)"

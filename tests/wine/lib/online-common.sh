@@ -91,4 +91,5 @@ print(urllib.request.build_opener(urllib.request.ProxyHandler({})).open(sys.argv
 }
 
 # Downloaded packages in the prefix user's temporary folder.
-temp_packages() { ls "$TEMP_DIR" 2>/dev/null | grep -c -E '^\{[0-9A-F-]{36}\}\.exe$'; }
+# Downloaded packages left behind: files of earlier versions, folders of this one.
+temp_packages() { ls "$TEMP_DIR" 2>/dev/null | grep -c -E '^(\{[0-9A-F-]{36}\}\.exe|zosetup-\{[0-9A-F-]{36}\})$'; }

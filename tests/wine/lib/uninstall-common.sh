@@ -123,6 +123,19 @@ wait_copy_done() {  # install folder
   return 1
 }
 
+# Ends the demo programs of this prefix (a demo an installation started would
+# otherwise be a running program the next installer or uninstaller asks about).
+end_demo() {
+  local p i
+  for i in $(seq 1 50); do
+    for p in $(pgrep -f 'ZoDemo\.exe'); do
+      { tr '\0' '\n' <"/proc/$p/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && kill "$p" 2>/dev/null
+    done
+    [ "$(demo_running)" = no ] && return 0
+    sleep 0.1
+  done
+}
+
 # A demo program of this prefix is running.
 demo_running() {
   local p

@@ -1,0 +1,173 @@
+#include "ZoSafeFiles_win.h"
+
+#include <cmath>
+#include <cstring>
+#include <optional>
+
+#include "ZoWinText_win.h"
+
+namespace {
+
+// Opened on itself, held so that no one renames or removes it meanwhile (the
+// read access makes the share mode count).
+TUniqueFile OpenFolderItself(const WideString& dir)
+{
+    return TUniqueFile(CreateFileW(W(dir), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
+DWORD AttributesOf(HANDLE h)
+{
+    BY_HANDLE_FILE_INFORMATION info{};
+    return GetFileInformationByHandle(h, &info) ? info.dwFileAttributes : INVALID_FILE_ATTRIBUTES;
+}
+
+ELinkFound LinkFound(const WideString& path)
+{
+    return ELinkFound(FormatText(u"Cannot create file \"%s\". %s", {path, u"It is a link (reparse point): left alone."}));
+}
+
+[[noreturn]] void CannotOpen(const WideString& path, DWORD code)
+{
+    throw EFCreateError(FormatText(u"Cannot create file \"%s\". %s", {path, SysErrorMessage(code)}));
+}
+
+// The name itself is a link: what the directory entry says, not followed.
+// The handle's own attributes say the same on Windows; Wine shows a Unix
+// symbolic link only here, as it opens a handle on what the link leads to.
+bool NameIsLink(const WideString& path)
+{
+    const DWORD attributes = GetFileAttributesW(W(path));
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool Missing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+// The path in the system's own form, which a rename by handle takes.
+WideString NtPath(const WideString& path)
+{
+    if (path.rfind(u"\\\\", 0) == 0) return u"\\??\\UNC\\" + path.substr(2);
+    return u"\\??\\" + path;
+}
+
+}  // namespace
+
+TFolderChain::TFolderChain(const WideString& root, const WideString& path, bool create)
+{
+    const WideString base = WithoutTrailingBackslash(root);
+    if (base.empty() || path.size() <= base.size() + 1 || path[base.size()] != u'\\' ||
+        !TextEquals(path.substr(0, base.size()), base))
+        return;
+    std::vector<WideString> folders{base};
+    for (size_t at = path.find(u'\\', base.size() + 1); at != WideString::npos; at = path.find(u'\\', at + 1))
+        folders.push_back(path.substr(0, at));
+    for (const WideString& dir : folders) {
+        TUniqueFile h = OpenFolderItself(dir);
+        if (!h && Missing(GetLastError()) && create) {
+            if (!CreateDirectoryW(W(dir), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+                CannotOpen(dir, GetLastError());
+            h = OpenFolderItself(dir);
+        }
+        if (!h) {
+            DWORD error = GetLastError();
+            if (Missing(error) && !create) {
+                complete_ = false;
+                return;
+            }
+            CannotOpen(dir, error);
+        }
+        const DWORD attributes = AttributesOf(h.Get());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) throw LinkFound(dir);
+        if (NameIsLink(dir)) throw LinkFound(dir);
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+            CannotOpen(dir, ERROR_DIRECTORY);
+        folders_.push_back(std::move(h));
+    }
+}
+
+bool IsReparsePoint(const WideString& path)
+{
+    if (NameIsLink(path)) return true;
+    TUniqueFile h(CreateFileW(W(path), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    const DWORD attributes = h ? AttributesOf(h.Get()) : INVALID_FILE_ATTRIBUTES;
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+DWORD DeleteFileNoFollow(const WideString& path, bool keepLinks)
+{
+    // Deleting by name removes the name itself, never what it leads to (on
+    // Windows as under Wine); the handle before it only looks at the object.
+    auto byName = [&] { return DeleteFileW(W(path)) || RemoveDirectoryW(W(path)) ? ERROR_SUCCESS : GetLastError(); };
+    if (NameIsLink(path)) return keepLinks ? ERROR_REPARSE_TAG_MISMATCH : byName();
+    if (!keepLinks) return DeleteFileW(W(path)) ? ERROR_SUCCESS : GetLastError();
+    TUniqueFile h(CreateFileW(W(path), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!h) return GetLastError();
+    const DWORD attributes = AttributesOf(h.Get());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError();
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return ERROR_REPARSE_TAG_MISMATCH;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return ERROR_DIRECTORY;
+    if (attributes & FILE_ATTRIBUTE_READONLY) {
+        FILE_BASIC_INFO basic{};
+        basic.FileAttributes = (attributes & ~FILE_ATTRIBUTE_READONLY) ? (attributes & ~FILE_ATTRIBUTE_READONLY)
+                                                                       : FILE_ATTRIBUTE_NORMAL;
+        SetFileInformationByHandle(h.Get(), FileBasicInfo, &basic, sizeof basic);
+    }
+    h.Reset();
+    return DeleteFileW(W(path)) ? ERROR_SUCCESS : GetLastError();
+}
+
+bool SetHandleFileTimes(HANDLE file, const FileTimes& times)
+{
+    auto convert = [](TDateTime t, FILETIME& utc) {
+        if (std::fabs(t) < 1e-12) return false;
+        std::optional<TCalendarTime> decoded = TryDecodeDateTime(t);
+        if (!decoded) return false;  // no date the system can hold: that time stays as it is
+        const TCalendarTime& c = *decoded;
+        SYSTEMTIME st{};
+        st.wYear = static_cast<WORD>(c.year);
+        st.wMonth = static_cast<WORD>(c.month);
+        st.wDay = static_cast<WORD>(c.day);
+        st.wHour = static_cast<WORD>(c.hour);
+        st.wMinute = static_cast<WORD>(c.minute);
+        st.wSecond = static_cast<WORD>(c.second);
+        st.wMilliseconds = static_cast<WORD>(c.millisecond);
+        FILETIME local;
+        return SystemTimeToFileTime(&st, &local) && LocalFileTimeToFileTime(&local, &utc);
+    };
+    FILETIME c, a, w;
+    bool hc = convert(times.CreationTime, c), ha = convert(times.LastAccessTime, a),
+         hw = convert(times.LastWriteTime, w);
+    return SetFileTime(file, hc ? &c : nullptr, ha ? &a : nullptr, hw ? &w : nullptr) != 0;
+}
+
+bool RenameHandle(HANDLE file, const WideString& path)
+{
+    const WideString name = NtPath(path);
+    const size_t bytes = name.size() * sizeof(char16_t);
+    std::vector<uint8_t> buffer(sizeof(FILE_RENAME_INFO) + bytes);
+    auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    info->ReplaceIfExists = TRUE;
+    info->RootDirectory = nullptr;
+    info->FileNameLength = static_cast<DWORD>(bytes);
+    std::memcpy(info->FileName, name.data(), bytes);
+    if (!SetFileInformationByHandle(file, FileRenameInfo, info, static_cast<DWORD>(buffer.size()))) return false;
+    return FlushFileBuffers(file) != 0;
+}
+
+std::vector<uint8_t> CurrentUserSid()
+{
+    TUniqueHandle token;
+    DWORD size = 0;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Put())) return {};
+    GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
+    std::vector<uint8_t> buffer(size);
+    if (!size || !GetTokenInformation(token.Get(), TokenUser, buffer.data(), size, &size)) return {};
+    PSID sid = reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid;
+    if (!IsValidSid(sid)) return {};
+    const auto* bytes = static_cast<const uint8_t*>(sid);
+    return std::vector<uint8_t>(bytes, bytes + GetLengthSid(sid));
+}

@@ -1,0 +1,10 @@
+// The programs' terminate handler. The standard library's default one prints the
+// uncaught exception's demangled type to a console these windowed programs do not
+// have, and its demangler is some 46 KB of each program. Linked as an object (not
+// from the library), so the linker takes this definition before the library's.
+#include <cstdlib>
+#include <exception>
+
+namespace __cxxabiv1 {
+std::terminate_handler __terminate_handler = std::abort;
+}

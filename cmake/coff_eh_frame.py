@@ -1,0 +1,321 @@
+"""Drops the DWARF unwind entries (FDEs) of removed functions from 32-bit COFF objects.
+
+GCC's i686 objects hold the unwind entries of all their non-inline functions in one
+.eh_frame section, which the PE linker script keeps whole, and each entry refers to
+its function: so every function of every object the link pulls in stays. The link
+launcher learns which code sections nothing reaches and has this module rewrite the
+objects (in copies of their archives) without those entries.
+
+The rewrite is done in place, inside each section's own bytes: the kept records move
+up, each FDE's CIE pointer (its distance back to its CIE) is recomputed, relocations
+follow their records, and the section's size and relocation count shrink. Nothing else
+in the file moves, so archive offsets and symbol indexes stay valid. An object this
+module does not fully understand is left as it is (its entries stay, which is safe).
+"""
+import shutil
+import struct
+
+FILE_HEADER = 20
+SECTION_HEADER = 40
+SYMBOL = 18
+RELOCATION = 10
+NRELOC_OVFL = 0x01000000
+STATIC = 3
+
+
+class Unsupported(Exception):
+    pass
+
+
+def _section_name(data, base, raw, strings_at):
+    if raw.startswith(b"/") and raw[1:2] != b"/":
+        offset = int(raw[1:].rstrip(b"\0").decode())
+        end = data.index(b"\0", strings_at + offset)
+        return data[strings_at + offset:end].decode("latin-1")
+    if raw.startswith(b"//"):
+        raise Unsupported("base64 section name")
+    return raw.rstrip(b"\0").decode("latin-1")
+
+
+class CoffObject:
+    """The parts of a COFF object (at `base` inside `data`) this module reads or writes."""
+
+    def __init__(self, data, base, size):
+        self.data, self.base, self.size = data, base, size
+        machine, count, _, symbols_at, symbols, optional, _ = struct.unpack_from("<HHIIIHH", data, base)
+        if machine != 0x14C:
+            raise Unsupported("not an i386 object")
+        self.symbols_at, self.symbols = base + symbols_at, symbols
+        if symbols_at + symbols * SYMBOL > size:
+            raise Unsupported("symbol table outside the object")
+        strings_at = self.symbols_at + symbols * SYMBOL
+        self.sections = []
+        for i in range(count):
+            at = base + FILE_HEADER + optional + SECTION_HEADER * i
+            name = _section_name(data, base, bytes(data[at:at + 8]), strings_at)
+            size_, raw_at, relocs_at = struct.unpack_from("<III", data, at + 16)
+            nrelocs = struct.unpack_from("<H", data, at + 32)[0]
+            flags = struct.unpack_from("<I", data, at + 36)[0]
+            self.sections.append(dict(header=at, name=name, size=size_, raw=base + raw_at,
+                                      relocs=base + relocs_at, nrelocs=nrelocs, flags=flags))
+
+    def symbol(self, index):
+        if index >= self.symbols:
+            raise Unsupported("relocation names no symbol")
+        at = self.symbols_at + SYMBOL * index
+        value, section, _, storage, aux = struct.unpack_from("<IhHBB", self.data, at + 8)
+        return at, value, section, storage, aux
+
+    def relocations(self, s):
+        if s["flags"] & NRELOC_OVFL:
+            raise Unsupported("relocation count overflow")
+        return [struct.unpack_from("<IIH", self.data, s["relocs"] + RELOCATION * i) for i in range(s["nrelocs"])]
+
+
+def _records(data, start, size):
+    """(offset, length, is_cie) of each record of an .eh_frame section's bytes."""
+    at, out = 0, []
+    while at < size:
+        if at + 8 > size:
+            raise Unsupported("truncated record")
+        length, ident = struct.unpack_from("<II", data, start + at)
+        if length == 0 or length == 0xFFFFFFFF or at + 4 + length > size:
+            raise Unsupported("terminator, 64-bit or overlong record")
+        out.append((at, 4 + length, ident == 0))
+        at += 4 + length
+    return out
+
+
+def is_frame_section(name):
+    """The object's unwind sections: .eh_frame, and .eh_frame$f of each inline function f."""
+    return name == ".eh_frame" or name.startswith(".eh_frame$")
+
+
+def prune_object(data, base, size, removed_sections):
+    """Drops, in the object at data[base:base+size], the FDEs that describe a code section
+    named in removed_sections (a name that occurs once in the object only), and the CIEs
+    no kept FDE uses. Returns the names of the sections whose entries it dropped."""
+    obj = CoffObject(data, base, size)
+    names = [s["name"] for s in obj.sections]
+    # A symbol other than the section's own pointing into the section would move.
+    for i in range(obj.symbols):
+        _, value, section, storage, _ = obj.symbol(i)
+        if 0 < section <= len(names) and is_frame_section(names[section - 1]) and (value != 0 or storage != STATIC):
+            raise Unsupported("a symbol inside an unwind section")
+    dropped = set()
+    for index, name in enumerate(names):
+        if is_frame_section(name):
+            dropped |= _prune_section(obj, index, names, removed_sections)
+    return dropped
+
+
+def _prune_section(obj, index, names, removed_sections):
+    data, s = obj.data, obj.sections[index]
+    relocs = obj.relocations(s)
+    records = _records(data, s["raw"], s["size"])
+    by_offset = {}
+    for r in relocs:
+        by_offset.setdefault(r[0], []).append(r)
+    dropped, kept_fdes = set(), []
+    for offset, length, is_cie in records:
+        if is_cie:
+            continue
+        begin = by_offset.get(offset + 8, [])
+        if len(begin) != 1:
+            raise Unsupported("an FDE without one relocation of its start")
+        target = obj.symbol(begin[0][1])[2]
+        name = names[target - 1] if 0 < target <= len(names) else None
+        if name in removed_sections and names.count(name) == 1:
+            dropped.add(name)
+        else:
+            kept_fdes.append(offset)
+    if not dropped:
+        return set()
+    covered = sum(len([r for r in relocs if o <= r[0] < o + n]) for o, n, _ in records)
+    if covered != len(relocs):
+        raise Unsupported("a relocation outside every record")
+
+    old = bytes(data[s["raw"]:s["raw"] + s["size"]])
+    used_cies = {o + 4 - struct.unpack_from("<I", old, o + 4)[0] for o in kept_fdes}
+    new, new_relocs, new_at = bytearray(), [], {}
+    for offset, length, is_cie in records:
+        if offset not in used_cies and offset not in kept_fdes:
+            continue
+        new_at[offset] = len(new)
+        record = bytearray(old[offset:offset + length])
+        if not is_cie:
+            cie = offset + 4 - struct.unpack_from("<I", record, 4)[0]
+            if cie not in new_at:
+                raise Unsupported("an FDE whose CIE is not an earlier record")
+            struct.pack_into("<I", record, 4, len(new) + 4 - new_at[cie])
+        for r in relocs:
+            if offset <= r[0] < offset + length:
+                new_relocs.append((r[0] - offset + len(new), r[1], r[2]))
+        new += record
+    data[s["raw"]:s["raw"] + s["size"]] = bytes(new) + bytes(s["size"] - len(new))
+    for i, r in enumerate(new_relocs):
+        struct.pack_into("<IIH", data, s["relocs"] + RELOCATION * i, *r)
+    end = s["relocs"] + RELOCATION * len(new_relocs)
+    data[end:s["relocs"] + RELOCATION * len(relocs)] = bytes(RELOCATION * (len(relocs) - len(new_relocs)))
+    struct.pack_into("<I", data, s["header"] + 16, len(new))
+    struct.pack_into("<H", data, s["header"] + 32, len(new_relocs))
+    # The section symbol's auxiliary record repeats the size and relocation count.
+    for i in range(obj.symbols):
+        at, _, section, storage, aux = obj.symbol(i)
+        if section == index + 1 and storage == STATIC and aux >= 1:
+            struct.pack_into("<IH", data, at + SYMBOL, len(new), len(new_relocs))
+    return dropped
+
+
+def archive_members(data):
+    """{member name: (offset, size)} of a GNU/COFF archive; names found twice are left out."""
+    if data[:8] != b"!<arch>\n":
+        raise Unsupported("not a regular archive")
+    at, long_names, members, seen = 8, b"", {}, set()
+    while at + 60 <= len(data):
+        name = bytes(data[at:at + 16]).rstrip(b" ")
+        size = int(bytes(data[at + 48:at + 58]).strip())
+        body = at + 60
+        if name == b"//":
+            long_names = bytes(data[body:body + size])
+        elif name not in (b"/", b"/SYM64/", b"/<ECSYMBOLS>/"):
+            if name.startswith(b"/") and name[1:].isdigit():
+                start = int(name[1:])
+                name = long_names[start:long_names.index(b"\n", start)]
+            name = name.rstrip(b"/").decode("latin-1")
+            if name in seen:
+                members.pop(name, None)
+            else:
+                members[name] = (body, size)
+            seen.add(name)
+        at = body + size + (size & 1)
+    return members
+
+
+def prune_file(source, target, removed):
+    """Copies the archive or object `source` to `target` with the unwind entries of the
+    removed code dropped. removed: {member name or None for a plain object: {sections}}.
+    Returns {member name or None: {sections whose entries were dropped}}."""
+    shutil.copyfile(source, target)
+    with open(target, "rb") as f:
+        data = bytearray(f.read())
+    dropped = {}
+    if data[:8] == b"!<arch>\n":
+        members = archive_members(data)
+        places = {m: members[m] for m in removed if m in members}
+    else:
+        places = {None: (0, len(data))} if None in removed else {}
+    for member, (at, size) in places.items():
+        saved = bytes(data[at:at + size])
+        try:
+            done = prune_object(data, at, size, removed[member])
+        except (Unsupported, struct.error, ValueError, IndexError):
+            data[at:at + size] = saved
+            continue
+        if done:
+            dropped[member] = done
+    with open(target, "wb") as f:
+        f.write(data)
+    return dropped
+
+
+def split_input(input_file):
+    """'path/lib.a(member)' -> (path/lib.a, member); 'path/x.obj' -> (path/x.obj, None)."""
+    if input_file.endswith(")") and "(" in input_file:
+        at = input_file.rindex("(", 0, input_file.rindex(")"))
+        return input_file[:at], input_file[at + 1:-1]
+    return input_file, None
+
+
+def image_code_ranges(image):
+    """[(rva, end)] of the executable sections and the image base, of a 32-bit PE image."""
+    pe = struct.unpack_from("<I", image, 0x3C)[0]
+    count, symbols_at, symbols, optional_size = struct.unpack_from("<H4xIIH", image, pe + 6)
+    optional = pe + 24
+    image_base = struct.unpack_from("<I", image, optional + 28)[0]
+    sections = []
+    for i in range(count):
+        at = optional + optional_size + 40 * i
+        name = bytes(image[at:at + 8]).rstrip(b"\0")
+        if name.startswith(b"/") and symbols_at:  # a long name, in the string table
+            start = symbols_at + 18 * symbols + int(name[1:])
+            name = bytes(image[start:image.index(b"\0", start)])
+        vsize, rva, raw_size, raw_at = struct.unpack_from("<IIII", image, at + 8)
+        flags = struct.unpack_from("<I", image, at + 36)[0]
+        sections.append((name, rva, vsize, raw_at, raw_size, flags))
+    return image_base, sections
+
+
+def _uleb(data, at):
+    value, shift = 0, 0
+    while True:
+        byte = data[at]
+        at += 1
+        value |= (byte & 0x7F) << shift
+        shift += 7
+        if not byte & 0x80:
+            return value, at
+
+
+def check_image_frames(path):
+    """Every FDE of a 32-bit image's .eh_frame must start inside executable code: an entry
+    left behind for a removed function would point at nothing (or at address 0)."""
+    with open(path, "rb") as f:
+        image = f.read()
+    image_base, sections = image_code_ranges(image)
+    if struct.unpack_from("<H", image, struct.unpack_from("<I", image, 0x3C)[0] + 24)[0] != 0x10B:
+        return 0
+    frames = [s for s in sections if s[0] in (b".eh_fram", b".eh_frame")]  # stripped: 8 letters
+    code = [(s[1], s[1] + s[2]) for s in sections if s[5] & 0x20000000]
+    frames = [s for s in frames if not s[5] & 0x20000000 and s[4] >= 8]
+    checked = 0
+    for _, rva, vsize, raw_at, raw_size, _ in frames[:1]:
+        at, end, encodings = raw_at, raw_at + min(vsize, raw_size), {}
+        while at + 8 <= end:
+            length, ident = struct.unpack_from("<II", image, at)
+            if length == 0:
+                break
+            if ident == 0:
+                encodings[at] = _cie_encoding(image, at + 8)
+            else:
+                cie = at + 4 - ident
+                if cie not in encodings:
+                    raise ValueError("%s: unwind entry at 0x%x names no CIE" % (path, rva + at - raw_at))
+                value = struct.unpack_from("<i", image, at + 8)[0]
+                enc = encodings[cie]
+                if enc & 0x70 == 0x10:
+                    begin = rva + (at + 8 - raw_at) + value
+                elif enc & 0x70 == 0:
+                    begin = (value & 0xFFFFFFFF) - image_base
+                else:
+                    raise ValueError("%s: unwind entry encoding 0x%x" % (path, enc))
+                if not any(lo <= begin < hi for lo, hi in code):
+                    raise ValueError("%s: unwind entry at 0x%x describes no code (0x%x)"
+                                     % (path, rva + at - raw_at, begin & 0xFFFFFFFF))
+                checked += 1
+            at += 4 + length
+    return checked
+
+
+def _cie_encoding(image, at):
+    """The pointer encoding (augmentation 'R') of the CIE whose version byte is at `at`."""
+    at += 1
+    end = image.index(b"\0", at)
+    augmentation = image[at:end]
+    at = end + 1
+    _, at = _uleb(image, at)  # code alignment
+    _, at = _uleb(image, at)  # data alignment (sleb, only skipped)
+    at += 1                   # return address register (version 1)
+    if not augmentation.startswith(b"z"):
+        return 0
+    _, at = _uleb(image, at)
+    for c in augmentation[1:]:
+        c = chr(c)
+        if c == "R":
+            return image[at]
+        if c == "P":
+            enc = image[at]
+            at += 1 + {0x0: 4, 0x3: 4, 0xB: 4, 0x2: 2, 0xA: 2}[enc & 0x0F]
+        elif c == "L":
+            at += 1
+    return 0
