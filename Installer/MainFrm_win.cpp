@@ -134,6 +134,7 @@ TMainForm::~TMainForm()
 
 void TMainForm::EndProcess(int exitCode)
 {
+    RemoveUnusedFolders();
     resourceModule.Reset();
     TInstallView::EndProcess(exitCode);
 }
@@ -504,11 +505,6 @@ void TMainForm::RemoveUnusedFolders()
     createdFolders_.clear();
 }
 
-void TMainForm::EndProcess(int exitCode)
-{
-    RemoveUnusedFolders();
-    TSilentEnd::EndProcess(exitCode);
-}
 
 int TMainForm::ExitCode() const { return sequenceFailed_ ? ecInstallFailed : ecSuccess; }
 
