@@ -556,10 +556,20 @@ void TInstallSequence::CreateShortcuts()
         if (!shortcut.IconFile.empty()) link->SetIconLocation(W(shortcut.IconFile), 0);
         // A missing folder is made, with its parents: a start-menu group is
         // usually new. The uninstaller removes the folders it leaves empty.
+        // Below the install folder the folders are held and checked, and the
+        // shell's save (which opens by name) never meets a link in its place.
+        TFolderChain folders;
         try {
-            TZoFilefn::ForceFileDir(shortcut.LinkPath);
+            folders = HeldFolders(shortcut.LinkPath);
+        } catch (const ELinkFound&) {
+            LogAdd(TLogEntry::Error, u"链接已保留：" + shortcut.LinkPath);
+            continue;
         } catch (const std::exception&) {
             // the save below fails and says so in the log
+        }
+        if (IsReparsePoint(shortcut.LinkPath)) {
+            LogAdd(TLogEntry::Error, u"链接已保留：" + shortcut.LinkPath);
+            continue;
         }
         if (SUCCEEDED(file->Save(W(shortcut.LinkPath), TRUE)))
             LogAdd(TLogEntry::Shortcut, shortcut.LinkPath + u" -> " + shortcut.Target);

@@ -142,6 +142,7 @@ TMainForm::~TMainForm()
 
 void TMainForm::EndProcess(int exitCode)
 {
+    RemoveUnusedFolders();
     resourceModule.Reset();
     TInstallView::EndProcess(exitCode);
 }
@@ -537,11 +538,6 @@ void TMainForm::RemoveUnusedFolders()
     createdFolders_.clear();
 }
 
-void TMainForm::EndProcess(int exitCode)
-{
-    RemoveUnusedFolders();
-    TSilentEnd::EndProcess(exitCode);
-}
 
 int TMainForm::ExitCode() const { return sequenceFailed_ ? ecInstallFailed : ecSuccess; }
 

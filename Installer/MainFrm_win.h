@@ -45,8 +45,10 @@ public:
     // The process's exit code when the window closes: an error that ended the
     // install sequence is no success.
     int ExitCode() const;
-    // Ends the process at once; a downloaded package goes first, then its
-    // folder, rather than in whatever order the system closes the handles.
+    // Ends the process at once. An installation that never began (a failed or
+    // abandoned download, a refused destination) takes back the folders its
+    // destination check made; a downloaded package goes next, then its folder,
+    // rather than in whatever order the system closes the handles.
     [[noreturn]] void EndProcess(int exitCode) override;
     WideString licenseText;
     std::unique_ptr<TSetupScript> script;
@@ -119,9 +121,6 @@ public:
     TCloseChoice AskToClosePrograms(const std::vector<WideString>& programs, bool stillRunning) override;
     void ShowFinished() override;
 
-    // An installation that never began (a failed or abandoned download, a
-    // refused destination) takes back the folders its destination check made.
-    [[noreturn]] void EndProcess(int exitCode) override;
 
     // The icon as the package holds it (a PNG), for the uninstaller's copy.
     const TBytes& IconPng() const { return iconPng_; }

@@ -100,7 +100,9 @@ std::string InstallerFile(const TManifestOptions& o, const TPeImage& pe, const T
     const bool elevates = RequestedExecutionLevel(pe) == "requireAdministrator";
     const std::string productCode = ToUtf8(info.GUID) + "_mw";  // the uninstall key's name
     std::string y = Header("installer", o.Identifier, info.Version);
-    y += std::string("InstallerLocale: ") + kLocale + "\nInstallerType: exe\nScope: machine\n";
+    y += std::string("InstallerLocale: ") + kLocale + "\nInstallerType: exe\n";
+    const TInstallScope scope = info.InstallScope;
+    if (scope != TInstallScope::isEither) y += scope == TInstallScope::isUser ? "Scope: user\n" : "Scope: machine\n";
     y += "InstallModes:\n- interactive\n- silent\n- silentWithProgress\n";
     // Nothing is started on the user's screen after an unattended install.
     y += "InstallerSwitches:\n  Silent: /Silent /NORUN\n  SilentWithProgress: /Auto /NORUN\n"
@@ -110,7 +112,9 @@ std::string InstallerFile(const TManifestOptions& o, const TPeImage& pe, const T
         y += "- InstallerReturnCode: " + std::to_string(r.code) + "\n  ReturnResponse: " + r.response + "\n";
     // The installer removes an earlier version itself, quietly, before it writes.
     y += "UpgradeBehavior: install\n";
-    if (elevates) y += "ElevationRequirement: elevatesSelf\n";
+    // A user's installation run elevated would land in the administrator's profile.
+    if (scope == TInstallScope::isUser) y += "ElevationRequirement: elevationProhibited\n";
+    else if (elevates) y += "ElevationRequirement: elevatesSelf\n";
     y += "ProductCode: " + Q(productCode) + "\n";
     y += "AppsAndFeaturesEntries:\n";
     // The name registered is in the installer's language; one that follows the
@@ -124,8 +128,17 @@ std::string InstallerFile(const TManifestOptions& o, const TPeImage& pe, const T
     }
     y += " DisplayVersion: " + Q(info.Version) + "\n  ProductCode: " + Q(productCode) + "\n";
     if (!info.CompanyName.empty()) y += "  Publisher: " + Q(info.CompanyName) + "\n";
-    y += "Installers:\n- Architecture: " + arch + "\n  InstallerUrl: " + Q(o.Url) +
-         "\n  InstallerSha256: " + FileSha256(o.Installer) + "\n";
+    const std::string file = "  InstallerUrl: " + Q(o.Url) + "\n  InstallerSha256: " + FileSha256(o.Installer) + "\n";
+    y += "Installers:\n";
+    if (scope != TInstallScope::isEither) {
+        y += "- Architecture: " + arch + "\n" + file;
+    } else {
+        // One file, two scopes: the switch chooses; every user asks for the rights itself.
+        y += "- Architecture: " + arch + "\n  Scope: user\n" + file +
+             "  InstallerSwitches:\n    Custom: /CURRENTUSER\n";
+        y += "- Architecture: " + arch + "\n  Scope: machine\n" + file +
+             "  InstallerSwitches:\n    Custom: /ALLUSERS\n  ElevationRequirement: elevatesSelf\n";
+    }
     return y + Footer("installer");
 }
 

@@ -256,6 +256,19 @@ void TUninstallSequence::RemoveRegistryValues()
     }
 }
 
+namespace {
+
+// The uninstall key names folder as the product's InstallLocation.
+bool RegistersFolder(TRegRootKey root, const WideString& key, const WideString& folder)
+{
+    TUniqueHKey opened;
+    if (RegOpenKeyExW(RootHandle(root), W(key), 0, KEY_QUERY_VALUE, opened.Put()) != ERROR_SUCCESS) return false;
+    const std::optional<WideString> location = ReadRegString(opened.Get(), u"InstallLocation");
+    return location && TextEquals(WithoutTrailingBackslash(*location), WithoutTrailingBackslash(folder));
+}
+
+}  // namespace
+
 void TUninstallSequence::RemoveRegistration()
 {
     view_.StepProgress();
@@ -265,6 +278,13 @@ void TUninstallSequence::RemoveRegistration()
     const WideString key = UninstallKeyPath(guid, u"_mw");
     const WideString name = RootKeyName(UninstallRoot()) + u"\\" + key;
     if (guid.find_first_of(u"\\/") != WideString::npos) {
+        report_.Leftovers.push_back(name);
+        return;
+    }
+    // Data others could have written may name another product's GUID: its key
+    // goes only when it registers this very folder.
+    if (!plan_.DataTrusted && !RegistersFolder(UninstallRoot(), key, plan_.InstallFolder)) {
+        LogAdd(TLogEntry::Error, u"已保留（不属于此安装目录）：" + name);
         report_.Leftovers.push_back(name);
         return;
     }

@@ -103,6 +103,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     // Memory runs out on a data file too large to be one the installer wrote.
     TZoWinfn::EndOnOutOfMemory(ucBadData, Text(TTextId::OutOfMemoryUninstaller), silent);
 
+    // Who could have written the data is asked before it is read: whoever could
+    // change it between the two would have made it untrusted already.
+    const bool dataTrusted = UninstallDataTrusted(InstallDir);
     std::unique_ptr<TSetupScript> script;
     try {
         script = LoadUninstallScript(InstallDir);
@@ -140,7 +143,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     // A user's installation: only the user (and the administrators) could
     // have written its data, and this program runs with no more than the
     // user's rights.
-    const bool trusted = PerUserInstall || UninstallDataTrusted(InstallDir);
+    const bool trusted = PerUserInstall || dataTrusted;
     if (!trusted) {
         LogAdd(TLogEntry::Error, Text(TTextId::DistrustedData));
         if (silent) TZoSysfn::WriteConsoleLine(Text(TTextId::DistrustedData));

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <regex>
 
+#include "PeResources.h"
 #include "TestSupport.h"
 #include "ZoHash.h"
 
@@ -43,11 +44,20 @@ TEST(PackagerManifest, WritesAWingetManifestTheSchemasAcceptWithEveryExitCode)
 {
     TTempFolder dir;
     const fs::path p = dir.Path();
-    fs::copy_file(fs::path(ZO_SOURCE_DIR) / "tests/native/data/tiny64.exe", p / "stub.exe");
+    // A stub asking for the administrator, as ours do, so that a scope can change it.
+    TPeImage stub = TPeImage::FromFile(ZO_SOURCE_DIR u"/tests/native/data/tiny64.exe");
+    const std::string level = "<assembly><trustInfo><security><requestedPrivileges><requestedExecutionLevel "
+                              "level=\"requireAdministrator\"/></requestedPrivileges></security></trustInfo></assembly>";
+    stub.SetResource(pe::kManifest, 1, TBytes(level.begin(), level.end()), 1033);
+    stub.SaveToFile(dir.Wide("stub.exe"));
     const std::string tool = ZO_PACK_TOOL;
     ASSERT_EQ(Shell("cd \"" + p.string() + "\" && \"" + tool + "\" new Hi.xml && sed -i \"s/CompanyName=\\\"[^\\\"]*\\\"/CompanyName=\\\"Zo Soft\\\"/\" Hi.xml"
                     " && \"" + tool + "\" build Hi.xml --stub stub.exe --uninstaller stub.exe --var Version=2.5.0.7 -q"
-                    " && \"" + tool + "\" manifest Hi-setup.exe --id ZoSoft.Hi --url https://example.com/Hi-setup.exe -o m",
+                    " && \"" + tool + "\" manifest Hi-setup.exe --id ZoSoft.Hi --url https://example.com/Hi-setup.exe -o m"
+                    // An installer whose user chooses the scope: one entry for each.
+                    " && sed \"s/InstallScope=\\\"[a-z]*\\\"/InstallScope=\\\"either\\\"/\" Hi.xml >Both.xml"
+                    " && \"" + tool + "\" build Both.xml --stub stub.exe --uninstaller stub.exe -o b -q"
+                    " && \"" + tool + "\" manifest b/*.exe --id ZoSoft.Both --url https://example.com/B.exe -o m",
                     p / "log"),
               0)
         << ReadFileBytes(p / "log");
@@ -58,6 +68,10 @@ TEST(PackagerManifest, WritesAWingetManifestTheSchemasAcceptWithEveryExitCode)
     std::string sha = DigestToHex(TZoSha256::Of(setup.data(), setup.size()));
     for (char& c : sha) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     EXPECT_NE(installer.find("InstallerSha256: " + sha), std::string::npos);
+    EXPECT_NE(installer.find("Scope: machine"), std::string::npos);
+    const std::string both = ReadFileBytes(p / "m" / "ZoSoft.Both.installer.yaml");
+    EXPECT_NE(both.find("Scope: user\n"), std::string::npos) << both;
+    EXPECT_NE(both.find("Custom: /ALLUSERS\n  ElevationRequirement: elevatesSelf"), std::string::npos) << both;
     const std::vector<std::string> codes = ReadmeInstallerCodes();
     EXPECT_GE(codes.size(), 7u);
     for (const std::string& code : codes)

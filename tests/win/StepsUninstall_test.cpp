@@ -46,9 +46,11 @@ protected:
 
 TEST_F(UninstallData, RegistersTheEighteenValuesInOrder)
 {
-    script.FileList->Add()->FileBytes = 1000;
-    script.FileList->Add()->FileBytes = 2345;
-    script.FileList->Add()->FileBytes = 0;
+    for (int32_t bytes : {1000, 2345, 0}) {
+        TSetupFile* file = script.FileList->Add();
+        file->FileBytes = bytes;
+        if (bytes > 0) file->ResID = u"R" + IntToStr(bytes);  // an entry with content names its image
+    }
     TInstallSequence(script, package.Module(), view, png).RegisterUninstall();
 
     std::vector<WideString> names = {u"DisplayIcon",   u"DisplayName",   u"DisplayVersion", u"EstimatedSize", u"HelpLink",
