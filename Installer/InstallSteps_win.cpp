@@ -562,13 +562,13 @@ void TInstallSequence::CreateShortcuts()
         try {
             folders = HeldFolders(shortcut.LinkPath);
         } catch (const ELinkFound&) {
-            LogAdd(TLogEntry::Error, u"链接已保留：" + shortcut.LinkPath);
+            LogAdd(TLogEntry::Error, Text(TTextId::LinkKeptLine) + shortcut.LinkPath);
             continue;
         } catch (const std::exception&) {
             // the save below fails and says so in the log
         }
         if (IsReparsePoint(shortcut.LinkPath)) {
-            LogAdd(TLogEntry::Error, u"链接已保留：" + shortcut.LinkPath);
+            LogAdd(TLogEntry::Error, Text(TTextId::LinkKeptLine) + shortcut.LinkPath);
             continue;
         }
         if (SUCCEEDED(file->Save(W(shortcut.LinkPath), TRUE)))

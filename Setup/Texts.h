@@ -131,6 +131,7 @@ enum class TTextId : uint16_t {
     LogFileNotCreated,
     NoPrivateNamespaceLine,
     LinkKeptLine,
+    KeptNotThisFolderLine,
     // The installation scope
     ScopeAllUsers,
     ScopeCurrentUser,

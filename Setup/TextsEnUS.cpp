@@ -115,6 +115,7 @@ constexpr TTextTable TextsEnUS{{
     {LogFileNotCreated, u"Cannot create the log file: "},
     {NoPrivateNamespaceLine, u"No private namespaces on this system; the setup lock is "},
     {LinkKeptLine, u"Link kept: "},
+    {KeptNotThisFolderLine, u"Kept (not this install folder's): "},
 
     {ScopeAllUsers, u"Install for all users"},
     {ScopeCurrentUser, u"Install just for me"},

@@ -115,6 +115,7 @@ constexpr TTextTable TextsZhCN{{
     {LogFileNotCreated, u"无法创建日志文件："},
     {NoPrivateNamespaceLine, u"系统没有专用命名空间，安装锁为 "},
     {LinkKeptLine, u"链接已保留："},
+    {KeptNotThisFolderLine, u"已保留（不属于此安装目录）："},
 
     {ScopeAllUsers, u"为所有用户安装"},
     {ScopeCurrentUser, u"仅为我安装"},

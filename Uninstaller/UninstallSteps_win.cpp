@@ -284,7 +284,7 @@ void TUninstallSequence::RemoveRegistration()
     // Data others could have written may name another product's GUID: its key
     // goes only when it registers this very folder.
     if (!plan_.DataTrusted && !RegistersFolder(UninstallRoot(), key, plan_.InstallFolder)) {
-        LogAdd(TLogEntry::Error, u"已保留（不属于此安装目录）：" + name);
+        LogAdd(TLogEntry::Error, Text(TTextId::KeptNotThisFolderLine) + name);
         report_.Leftovers.push_back(name);
         return;
     }
