@@ -57,7 +57,7 @@ public:
 
     TPackageResources Resources() const;
     // The mapped file's bytes (empty for a loaded module).
-    std::span<const uint8_t> FileBytes() const { return {static_cast<const uint8_t*>(view_.Get()), size_}; }
+    std::span<const uint8_t> FileBytes() const { return {static_cast<const uint8_t*>(view_.Get()), static_cast<size_t>(size_)}; }
     explicit operator bool() const { return module_ || image_; }
     // A file mapped here (a download), not the module the system loaded.
     bool IsMappedFile() const { return image_ != nullptr; }
