@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Both languages, at 100 % and 200 %: a project's Language and /LANG= choose
+# Both languages, at 100 %, 150 % and 200 %: a project's Language and /LANG= choose
 # the texts; the English window's captions push their neighbours aside rather
 # than run under them; the uninstaller speaks as its installation did.
 # Screenshots of the idle, installing and finished looks and of the
@@ -49,7 +49,7 @@ pkg scope --title "Sample App" --scope either --language en-US
 pkg en --title "Sample App" --version 2.3.0 --defdir "{pf}\\ZoLangEn\\" --language en-US \
   --wait-run "$CHILD" "sleep 2500"
 
-for dpi in 96 192; do
+for dpi in 96 144 192; do
   percent=$((dpi * 100 / 96))
   set_dpi "$dpi"
   for lang in zh en; do
