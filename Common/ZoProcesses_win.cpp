@@ -272,15 +272,15 @@ int TZoProcessfn::EndRunningFrom(const std::vector<WideString>& files, DWORD wai
 }
 
 bool TZoProcessfn::CloseRunningFrom(const std::vector<WideString>& files, const TClosePrompt& prompt, DWORD waitMs,
-                                    const std::function<void()>& pump)
+                                    const std::function<void()>& pump, const TCloseProgramsTexts& texts)
 {
     std::vector<TRunningProgram> programs = OpenRunningFrom(files);
     if (programs.empty()) return true;
     if (prompt && prompt(ShownList(programs), false) == TCloseChoice::Cancel) {
-        LogAdd(TLogEntry::Note, CloseProgramsText::Cancelled);
+        LogAdd(TLogEntry::Note, texts.Cancelled);
         return false;
     }
-    for (const TRunningProgram& p : programs) LogAdd(TLogEntry::Note, FormatText(CloseProgramsText::Asked, {p.Shown()}));
+    for (const TRunningProgram& p : programs) LogAdd(TLogEntry::Note, FormatText(texts.Asked, {p.Shown()}));
     ULONGLONG deadline = GetTickCount64() + waitMs;
     // A program without a window (and not known to the Restart Manager)
     // cannot be asked: it is named again at once.
@@ -291,11 +291,11 @@ bool TZoProcessfn::CloseRunningFrom(const std::vector<WideString>& files, const 
         if (programs.empty()) return true;
         TCloseChoice choice = prompt ? prompt(ShownList(programs), true) : TCloseChoice::End;
         if (choice == TCloseChoice::Cancel) {
-            LogAdd(TLogEntry::Note, CloseProgramsText::Cancelled);
+            LogAdd(TLogEntry::Note, texts.Cancelled);
             return false;
         }
         if (choice == TCloseChoice::End) {
-            EndAndWait(programs, kEndWaitMs, CloseProgramsText::EndedNotClosed);
+            EndAndWait(programs, kEndWaitMs, texts.EndedNotClosed.c_str());
             return true;
         }
         deadline = GetTickCount64() + waitMs;  // Wait: as long again

@@ -55,10 +55,10 @@ public:
     // Asks the programs running from files to close and waits for them, waitMs
     // at most in all, calling pump every 100 ms meanwhile. What still runs is
     // named to prompt again (Wait: another waitMs), or, without a prompt or
-    // when it says End, ended and logged as such. False when the person
-    // cancelled: nothing was ended (what closed when asked stays closed).
+    // when it says End, ended and logged as such (texts' log lines). False when
+    // the person cancelled: nothing was ended (what closed when asked stays closed).
     static bool CloseRunningFrom(const std::vector<WideString>& files, const TClosePrompt& prompt, DWORD waitMs,
-                                 const std::function<void()>& pump);
+                                 const std::function<void()>& pump, const TCloseProgramsTexts& texts);
 
     // The programs holding file, as the system can tell: the Restart
     // Manager's names, and the processes running from it. Empty when none is known.

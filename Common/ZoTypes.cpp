@@ -1,15 +1,22 @@
 #include "ZoTypes.h"
 
+#include <atomic>
 #include <new>
 
 #include "ZoSysUtils.h"
 
 Exception::Exception(WideString message) : message_(std::move(message)), utf8_(ToUtf8(message_)) {}
 
+namespace {
+std::atomic<const char16_t*> g_outOfMemoryText{nullptr};
+}
+
+void SetOutOfMemoryText(const char16_t* text) { g_outOfMemoryText = text; }
+
 WideString ErrorText(const std::exception& error)
 {
     if (auto* own = dynamic_cast<const Exception*>(&error)) return own->Message();
-    if (dynamic_cast<const std::bad_alloc*>(&error)) return u"内存不足。";
+    if (const char16_t* text = g_outOfMemoryText; text && dynamic_cast<const std::bad_alloc*>(&error)) return text;
     return FromUtf8(error.what());
 }
 

@@ -25,6 +25,9 @@ private:
 
 // Text of an error for a person: the message of ours, what() otherwise.
 WideString ErrorText(const std::exception& error);
+// What ErrorText says when memory ran out, in the program's language (set
+// with the language; until then the library's own words).
+void SetOutOfMemoryText(const char16_t* text);
 
 #define ZO_DECLARE_ERROR(Name, Base)                         \
     class Name : public Base {                               \

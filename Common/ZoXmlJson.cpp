@@ -28,6 +28,7 @@ void SaveJsonProperty(const TPropInfo& p, const TXmlPersistent& obj, TJsonObject
         break;
     }
     if (!p.Readable()) return;
+    if (p.OmitWhenEmpty && p.Kind == TPropKind::WString && p.GetWStr(obj).empty()) return;
     switch (p.Kind) {
     case TPropKind::Float: object[p.Name] = p.GetFloat(obj); break;
     case TPropKind::String: object[p.Name] = p.GetStr(obj); break;

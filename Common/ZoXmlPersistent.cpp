@@ -212,6 +212,7 @@ void SaveProperty(const TPropInfo& p, const TXmlPersistent& obj, TXmlNode& node,
         break;
     }
     if (!p.Readable()) return;
+    if (p.OmitWhenEmpty && p.Kind == TPropKind::WString && p.GetWStr(obj).empty()) return;
     TXmlAttribute* a = node.Attributes.FindOrAddEncoded(p.NameView());
     switch (p.Kind) {
     case TPropKind::Float: a->SetFloat(p.GetFloat(obj)); break;

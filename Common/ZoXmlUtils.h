@@ -396,6 +396,9 @@ struct TPropInfo {
     // The field itself, for a load that builds the text in place; null when not writable.
     WideString& (*RefWStr)(TXmlPersistent&) = nullptr;
     TXmlPersistent* (*GetObject)(const TXmlPersistent&) = nullptr;
+    // A text added to a schema later: left out of the written form while empty,
+    // so documents that do not use it keep their bytes.
+    bool OmitWhenEmpty = false;
 
     bool Readable() const
     {
@@ -592,6 +595,9 @@ TPropInfo MakeSetProp(const char* name, const TEnumInfo& info)
 #define ZO_PROP_READONLY(Class, Field) \
     [] { TPropInfo p = ZO_PROP(Class, Field); p.SetOrd = nullptr; p.SetFloat = nullptr; \
          p.SetStr = nullptr; p.SetWStr = nullptr; p.RefWStr = nullptr; return p; }()
+// A text property written only when it holds something.
+#define ZO_PROP_OMIT_EMPTY(Class, Field) \
+    [] { TPropInfo p = ZO_PROP(Class, Field); p.OmitWhenEmpty = true; return p; }()
 #define ZO_SET_PROP(Class, Field, EnumInfo) ::zo_detail::MakeSetProp<&Class::Field>(#Field, EnumInfo)
 
 // ---- Persistent objects ---------------------------------------------------------

@@ -13,30 +13,36 @@ TFormSpec BaseDialogFormSpec(const wchar_t* className)
     return desc;
 }
 
-TBaseDialogForm::TBaseDialogForm(TCustomForm* owner, const TFormSpec& desc) : TBaseForm(owner, desc)
+TBaseDialogForm::TBaseDialogForm(TCustomForm* owner, const TFormSpec& desc, const TDialogButtonTexts& texts)
+    : TBaseForm(owner, desc)
 {
-    static const TFontSpec buttonFont{u"Tahoma", 12, false, false};
+    static const TFontSpec buttonFont{TFontRole::Text, 12, false, false};
     pnlButtons = AddControl({.kind = TControlKind::Panel, .id = idPnlButtons, .name = "pnlButtons", .height = 41,
                              .align = TAlign::Bottom});
     bvlButtons = AddControl({.kind = TControlKind::Bevel, .id = idBvlButtons, .name = "bvlButtons",
                              .parent = pnlButtons, .height = 2, .align = TAlign::Top});
-    auto button = [&](int id, const char* name, int left, const char16_t* text, bool isDefault, bool isCancel,
+    auto button = [&](int id, const char* name, int left, const WideString& text, bool isDefault, bool isCancel,
                       int modalResult) {
         return AddControl({.kind = TControlKind::Button, .id = id, .name = name, .parent = pnlButtons,
                            .left = left, .top = 8, .width = 75, .height = 25, .text = text, .font = &buttonFont,
-                           .anchors = akTop | akRight, .defaultButton = isDefault, .cancelButton = isCancel,
-                           .modalResult = modalResult});
+                           .fitText = true, .anchors = akTop | akRight, .defaultButton = isDefault,
+                           .cancelButton = isCancel, .modalResult = modalResult});
     };
     // Enter presses OK, Esc presses Cancel.
-    btnOk = button(idBtnOk, "btnOk", 232, u"确定", true, false, kModalOk);
-    btnCancel = button(idBtnCancel, "btnCancel", 312, u"取消", false, true, kModalCancel);
-    btnApply = button(idBtnApply, "btnApply", 392, u"应用", false, false, 0);
+    btnOk = button(idBtnOk, "btnOk", 232, texts.ok, true, false, kModalOk);
+    btnCancel = button(idBtnCancel, "btnCancel", 312, texts.cancel, false, true, kModalCancel);
+    btnApply = button(idBtnApply, "btnApply", 392, texts.apply, false, false, 0);
     pnlBkClient = AddControl({.kind = TControlKind::Panel, .id = idPnlBkClient, .name = "pnlBkClient",
                               .align = TAlign::Client, .innerBorder = 8});
 
-    btnCancel->SetLeft(ClientWidth() - btnCancel->Width() - 8);
-    btnOk->SetLeft(btnCancel->Left() - btnOk->Width() - 8);
+    LayOutTexts();
     btnOk->Show();
     btnCancel->Show();
     btnApply->Hide();
+}
+
+void TBaseDialogForm::LayOutTexts()
+{
+    btnCancel->SetLeft(ClientWidth() - btnCancel->Width() - 8);
+    btnOk->SetLeft(btnCancel->Left() - btnOk->Width() - 8);
 }

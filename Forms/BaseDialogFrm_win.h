@@ -8,9 +8,14 @@
 // Dialog border, caption "BaseDialogForm", client 475 x 340.
 TFormSpec BaseDialogFormSpec(const wchar_t* className = L"TBaseDialogForm");
 
+// The strip's three texts, in the program's language.
+struct TDialogButtonTexts {
+    WideString ok = u"OK", cancel = u"Cancel", apply = u"Apply";
+};
+
 class TBaseDialogForm : public TBaseForm {
 public:
-    TBaseDialogForm(TCustomForm* owner, const TFormSpec& desc);
+    TBaseDialogForm(TCustomForm* owner, const TFormSpec& desc, const TDialogButtonTexts& texts = {});
 
     TControl* pnlButtons;
     TControl* bvlButtons;
@@ -18,4 +23,8 @@ public:
     TControl* btnCancel;
     TControl* btnApply;
     TControl* pnlBkClient;  // the subclass's content goes here
+
+protected:
+    // OK and Cancel stay at the right edge, however wide their texts made them.
+    void LayOutTexts() override;
 };

@@ -9,7 +9,7 @@ TFormSpec BaseFormSpec(const wchar_t* className)
     desc.caption = u"BaseForm";
     desc.clientWidth = 588;
     desc.clientHeight = 369;
-    desc.font = TFontSpec{u"Tahoma", 12, false, false};
+    desc.font = TFontSpec{TFontRole::Text, 12, false, false};
     desc.color = GetSysColor(COLOR_BTNFACE);
     desc.keyPreview = true;
     desc.screenSnap = true;

@@ -1,5 +1,6 @@
 #include "CloseProgramsFrm_win.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "ControlIds.h"
@@ -7,23 +8,24 @@
 namespace {
 constexpr int kModalEnd = 3;  // the toolkit's Abort
 
-TFormSpec CloseProgramsFormSpec()
+TFormSpec CloseProgramsFormSpec(const TCloseProgramsTexts& texts)
 {
     TFormSpec desc = BaseDialogFormSpec(ZO_CLOSEPROGRAMSFORM_CLASS);
-    desc.caption = CloseProgramsText::Caption;
+    desc.caption = texts.Caption;
     desc.clientWidth = 475;
     desc.clientHeight = 250;
     return desc;
 }
 }  // namespace
 
-TCloseProgramsForm::TCloseProgramsForm(TCustomForm* owner, bool stillRunning)
-    : TBaseDialogForm(owner, CloseProgramsFormSpec())
+TCloseProgramsForm::TCloseProgramsForm(TCustomForm* owner, bool stillRunning, const TCloseProgramsTexts& texts)
+    : TBaseDialogForm(owner, CloseProgramsFormSpec(texts),
+                      {stillRunning ? texts.Wait : texts.CloseAndContinue, texts.Cancel, WideString()})
 {
-    static const TFontSpec buttonFont{u"Tahoma", 12, false, false};
+    static const TFontSpec buttonFont{TFontRole::Text, 12, false, false};
     lblInfo = AddControl({.kind = TControlKind::Label, .id = idCloseLblInfo, .name = "lblInfo",
                           .parent = pnlBkClient, .height = 36,
-                          .text = stillRunning ? CloseProgramsText::StillRunning : CloseProgramsText::Running,
+                          .text = stillRunning ? texts.StillRunning : texts.Running,
                           .align = TAlign::Top});
     // The explanation wraps onto a second line.
     LONG style = GetWindowLongW(lblInfo->Handle(), GWL_STYLE);
@@ -32,29 +34,34 @@ TCloseProgramsForm::TCloseProgramsForm(TCustomForm* owner, bool stillRunning)
                               .parent = pnlBkClient, .align = TAlign::Client});
     btnEndPrograms = AddControl({.kind = TControlKind::Button, .id = idBtnEndPrograms, .name = "btnEndPrograms",
                                  .parent = pnlButtons, .top = 8, .width = 75, .height = 25,
-                                 .text = CloseProgramsText::End, .font = &buttonFont, .visible = stillRunning,
-                                 .anchors = akTop | akRight, .modalResult = kModalEnd});
+                                 .text = texts.End, .font = &buttonFont, .visible = stillRunning,
+                                 .fitText = true, .anchors = akTop | akRight, .modalResult = kModalEnd});
 
-    // Right to left: Cancel, then (asked again) End, then the first, wider button.
-    btnCancel->SetText(CloseProgramsText::Cancel);
-    btnCancel->SetLeft(ClientWidth() - btnCancel->Width() - 8);
-    int left = btnCancel->Left();
-    if (stillRunning) {
-        btnEndPrograms->SetLeft(left - btnEndPrograms->Width() - 8);
-        left = btnEndPrograms->Left();
-    }
-    btnOk->SetText(stillRunning ? CloseProgramsText::Wait : CloseProgramsText::CloseAndContinue);
-    const int width = stillRunning ? 75 : 110;
-    btnOk->SetBounds(left - width - 8, btnOk->Top(), width, btnOk->Height());
+    // The first button is wider than the strip's others.
+    if (!stillRunning) btnOk->SetBounds(btnOk->Left(), btnOk->Top(), std::max(110, btnOk->Width()), btnOk->Height());
+    LayOutTexts();
     if (owner) {
         LRESULT icon = SendMessageW(owner->Handle(), WM_GETICON, ICON_SMALL, 0);
         if (icon) SendMessageW(Handle(), WM_SETICON, ICON_SMALL, icon);
     }
 }
 
-TCloseChoice ShowClosePrograms(TCustomForm* owner, const std::vector<WideString>& programs, bool stillRunning)
+void TCloseProgramsForm::LayOutTexts()
 {
-    auto form = std::make_unique<TCloseProgramsForm>(owner, stillRunning);
+    if (!btnEndPrograms) return;  // made after the base's first layout
+    btnCancel->SetLeft(ClientWidth() - btnCancel->Width() - 8);
+    int left = btnCancel->Left();
+    if (btnEndPrograms->Visible()) {
+        btnEndPrograms->SetLeft(left - btnEndPrograms->Width() - 8);
+        left = btnEndPrograms->Left();
+    }
+    btnOk->SetLeft(left - btnOk->Width() - 8);
+}
+
+TCloseChoice ShowClosePrograms(TCustomForm* owner, const std::vector<WideString>& programs, bool stillRunning,
+                               const TCloseProgramsTexts& texts)
+{
+    auto form = std::make_unique<TCloseProgramsForm>(owner, stillRunning, texts);
     WideString list;
     for (const WideString& program : programs) list += (list.empty() ? u"" : u"\r\n") + program;
     form->memPrograms->SetText(list);

@@ -11,12 +11,18 @@
 
 class TCloseProgramsForm : public TBaseDialogForm {
 public:
-    TCloseProgramsForm(TCustomForm* owner, bool stillRunning);
+    TCloseProgramsForm(TCustomForm* owner, bool stillRunning, const TCloseProgramsTexts& texts);
 
-    TControl* lblInfo;
-    TControl* memPrograms;
-    TControl* btnEndPrograms;  // only when asked again
+    TControl* lblInfo = nullptr;
+    TControl* memPrograms = nullptr;
+    TControl* btnEndPrograms = nullptr;  // only when asked again
+
+protected:
+    // Right to left: Cancel, then (asked again) End, then the first button,
+    // each as wide as its text needs.
+    void LayOutTexts() override;
 };
 
 // Shows the dialog modally over owner; closing it another way is Cancel.
-TCloseChoice ShowClosePrograms(TCustomForm* owner, const std::vector<WideString>& programs, bool stillRunning);
+TCloseChoice ShowClosePrograms(TCustomForm* owner, const std::vector<WideString>& programs, bool stillRunning,
+                               const TCloseProgramsTexts& texts);

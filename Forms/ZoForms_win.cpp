@@ -208,6 +208,50 @@ void TApplication::HandleException(const std::exception& error)
     MessageBoxW(GetActiveWindow(), W(text), W(Title()), MB_OK | MB_ICONSTOP);
 }
 
+namespace {
+
+int CALLBACK NoteFontFound(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found)
+{
+    *reinterpret_cast<bool*>(found) = true;
+    return 0;
+}
+
+bool FontInstalled(const WideString& face)
+{
+    if (face.empty() || face.size() >= LF_FACESIZE) return false;
+    LOGFONTW wanted{};
+    wanted.lfCharSet = DEFAULT_CHARSET;
+    std::copy(face.begin(), face.end(), wanted.lfFaceName);
+    bool found = false;
+    TWindowDC dc(nullptr);  // the screen
+    EnumFontFamiliesExW(dc.Get(), &wanted, NoteFontFound, reinterpret_cast<LPARAM>(&found), 0);
+    return found;
+}
+
+// The first installed face of a ";" list; the last one when none is (the
+// system then substitutes its own).
+WideString FirstInstalledFace(const WideString& faces)
+{
+    WideString last;
+    size_t from = 0;
+    while (from <= faces.size()) {
+        size_t end = faces.find(u';', from);
+        if (end == WideString::npos) end = faces.size();
+        last = faces.substr(from, end - from);
+        if (FontInstalled(last)) return last;
+        from = end + 1;
+    }
+    return last;
+}
+
+}  // namespace
+
+void TApplication::SetFontFaces(const WideString& displayFaces, const WideString& textFaces)
+{
+    displayFace_ = FirstInstalledFace(displayFaces);
+    textFace_ = FirstInstalledFace(textFaces);
+}
+
 HCURSOR TApplication::HandCursor() const { return LoadCursorW(nullptr, MAKEINTRESOURCEW(32649)); }
 
 // ---- TControl ---------------------------------------------------------------------
@@ -285,6 +329,8 @@ TControl::TControl(TCustomForm* form, const TControlSpec& desc) : form_(form), s
     }
     if (desc.kind == TControlKind::ProgressBar) SetText(ZoSkin::PercentText(position_, max_));
     if (desc.autoSize) ApplyAutoSize();
+    designWidth_ = spec_.width;
+    FitText();
     if (desc.anchors & akRight) rightGap_ = form->Unscale(ClientRect(ParentHandle()).right) - (spec_.left + spec_.width);
 }
 
@@ -331,6 +377,7 @@ void TControl::ApplyDpi()
     }
     if (spec_.align == TAlign::None) PlaceWindow();
     if (spec_.autoSize) ApplyAutoSize();
+    FitText();
     Invalidate();
 }
 
@@ -376,6 +423,7 @@ void TControl::SetText(const WideString& text)
 {
     SetWindowTextW(handle_, W(text));
     if (spec_.autoSize) ApplyAutoSize();
+    FitText();
     if (IsButtonKind()) Invalidate();
 }
 
@@ -443,6 +491,25 @@ void TControl::ApplyAutoSize()
     spec_.width = form_->UnscaleUp(r.right);
     spec_.height = form_->UnscaleUp(r.bottom);
     MoveWindow(handle_, form_->Scale(spec_.left), form_->Scale(spec_.top), r.right, r.bottom, TRUE);
+}
+
+int TControl::TextWidth() const
+{
+    WideString text = Text();
+    TWindowDC dc(handle_);
+    TSelectObject select(dc.Get(), font_);
+    RECT r{0, 0, 0, 0};
+    DrawTextW(dc.Get(), W(text), static_cast<int>(text.size()), &r, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+    return form_->UnscaleUp(r.right);
+}
+
+void TControl::FitText()
+{
+    if (!spec_.fitText) return;
+    // Room around the text: a button's edges; a box's mark and its gap.
+    const int room = spec_.kind == TControlKind::Button ? 20 : 17;
+    const int width = std::max(designWidth_, TextWidth() + room);
+    if (width != spec_.width) SetBounds(spec_.left, spec_.top, width, spec_.height);
 }
 
 void TControl::Realign()
@@ -796,12 +863,12 @@ int TCustomForm::UnscaleUp(int pixels) const { return (pixels * 96 + dpi_ - 1) /
 
 HFONT TCustomForm::FontHandle(const TFontSpec& font)
 {
-    auto key = std::make_tuple(font.face, font.height, font.bold, font.underline);
+    auto key = std::make_tuple(font.role, font.height, font.bold, font.underline);
     auto found = fonts_.find(key);
     if (found != fonts_.end()) return found->second.Get();
     HFONT made = CreateFontW(-Scale(font.height), 0, 0, 0, font.bold ? FW_BOLD : FW_NORMAL, FALSE, font.underline, FALSE,
                              DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY,
-                             DEFAULT_PITCH, W(font.face));
+                             DEFAULT_PITCH, W(Application.FontFace(font.role)));
     fonts_.emplace(key, TUniqueFont(made));
     return made;
 }
@@ -883,7 +950,7 @@ void TCustomForm::ApplyDpi(int dpi, const RECT* suggested)
     const int width = ClientWidth(), height = ClientHeight();
     dpi_ = dpi;
     // The controls still use the old fonts until they are handed the new ones.
-    std::map<std::tuple<WideString, int, bool, bool>, TUniqueFont> oldFonts;
+    std::map<std::tuple<TFontRole, int, bool, bool>, TUniqueFont> oldFonts;
     oldFonts.swap(fonts_);
     if (suggested) {
         SetWindowPos(handle_, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
@@ -899,6 +966,7 @@ void TCustomForm::ApplyDpi(int dpi, const RECT* suggested)
     Realign();
     for (auto& c : components_)
         if (c->Kind() == TControlKind::Panel) c->Realign();
+    LayOutTexts();
     RedrawWindow(handle_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 

@@ -30,6 +30,9 @@ constexpr int kModalCancel = 2;
 
 // ---- Application ----------------------------------------------------------------
 
+// Headings and big buttons are set in the display face, everything else in the text face.
+enum class TFontRole : uint8_t { Display, Text };
+
 class TApplication {
 public:
     // The title the window captions and message boxes use: the executable's
@@ -60,10 +63,18 @@ public:
 
     HCURSOR HandCursor() const;
 
+    // The faces the language's texts are set in, each a list of faces
+    // separated by ";": the first one installed is used, the last one as it
+    // is when none is. Until set, the display face is "微软雅黑", the text face Tahoma.
+    void SetFontFaces(const WideString& displayFaces, const WideString& textFaces);
+    const WideString& FontFace(TFontRole role) const { return role == TFontRole::Display ? displayFace_ : textFace_; }
+
 private:
     bool Dispatch(MSG& msg);
 
     WideString title_;
+    WideString displayFace_ = u"微软雅黑";
+    WideString textFace_ = u"Tahoma";
     bool terminated_ = false;
     int modalLevel_ = 0;
     TCustomForm* mainForm_ = nullptr;
@@ -80,7 +91,7 @@ enum TAnchor : int { akLeft = 1, akTop = 2, akRight = 4, akBottom = 8 };
 enum class TTextAlign { Left, Centre };
 
 struct TFontSpec {
-    WideString face = u"Tahoma";
+    TFontRole role = TFontRole::Text;  // the face: the application's for the role
     int height = 12;  // character height in pixels
     bool bold = false;
     bool underline = false;
@@ -107,6 +118,7 @@ struct TControlSpec {
     bool vcentre = false;   // labels: one line, centred vertically
     bool ellipsis = false;  // labels: one line ending in "..." when it does not fit
     bool autoSize = false;  // labels: width and height from the text
+    bool fitText = false;   // buttons, check boxes, radio buttons: widened to their text, never narrowed
     bool link = false;      // labels: clickable, hand cursor, a tab stop with a focus mark
     bool border = false;    // panels and edits: a flat 1-pixel frame
     TAlign align = TAlign::None;
@@ -197,6 +209,9 @@ public:
     void AttachHandle(HWND handle) { handle_ = handle; }
     void Paint(HDC dc, const RECT& area);  // the content, in client coordinates
     void ApplyAutoSize();
+    void FitText();
+    // The text's width in design pixels, measured in the control's font at the window's DPI.
+    int TextWidth() const;
     void Realign();  // aligned and anchored children after a size change
     // After a DPI change: the font at the new size, the window at its scaled place.
     void ApplyDpi();
@@ -224,6 +239,7 @@ private:
     bool pressed_ = false;
     bool doubleBuffered_ = false;
     int rightGap_ = 0;  // anchored right: distance to the parent's right edge
+    int designWidth_ = 0;  // fitText: the narrowest the control gets
     std::shared_ptr<TPicture> picture_;
     TPainter painter_;
 };
@@ -310,6 +326,8 @@ public:
     // Form-specific messages (private messages, ...); true when handled.
     virtual bool HandleMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result);
     virtual void FormShow() {}
+    // Places what depends on measured texts; again after every DPI change.
+    virtual void LayOutTexts() {}
 
     // From the message loop: key preview and dialog keys; true when the
     // message was used up.
@@ -340,7 +358,7 @@ private:
     HWND handle_ = nullptr;
     std::vector<std::unique_ptr<TControl>> components_;
     int dpi_ = 96;
-    std::map<std::tuple<WideString, int, bool, bool>, TUniqueFont> fonts_;
+    std::map<std::tuple<TFontRole, int, bool, bool>, TUniqueFont> fonts_;
     std::map<COLORREF, TUniqueBrush> brushes_;
     HWND savedFocus_ = nullptr;
     TUniqueBrush background_;

@@ -1,9 +1,11 @@
 #include "CopyFileFailureFrm_win.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "BaseDialogFrm_win.h"
 #include "InstallView.h"
+#include "Texts.h"
 #include "ZoSysUtils.h"
 
 namespace {
@@ -11,7 +13,7 @@ TFormSpec CopyFileFailureFormSpec()
 {
     // A dialog frame; its button strip is its own.
     TFormSpec desc = BaseDialogFormSpec(ZO_COPYFILEFAILUREFORM_CLASS);
-    desc.caption = u"复制文件失败";
+    desc.caption = Text(TTextId::CopyFailedCaption);
     desc.clientWidth = 572;
     desc.clientHeight = 268;
     return desc;
@@ -24,23 +26,32 @@ TCopyFileFailureForm::TCopyFileFailureForm(TCustomForm* owner) : TBaseForm(owner
                              .height = 41, .align = TAlign::Bottom});
     bvlButtons = AddControl({.kind = TControlKind::Bevel, .id = idCopyBvlButtons, .name = "bvlButtons",
                              .parent = pnlButtons, .height = 2, .align = TAlign::Top});
-    auto button = [&](int id, const char* name, int left, const char16_t* text, bool isDefault, bool isCancel,
+    auto button = [&](int id, const char* name, int left, const WideString& text, bool isDefault, bool isCancel,
                       int modalResult) {
         return AddControl({.kind = TControlKind::Button, .id = id, .name = name, .parent = pnlButtons, .left = left,
-                           .top = 8, .width = 100, .height = 25, .text = text, .defaultButton = isDefault,
+                           .top = 8, .width = 100, .height = 25, .text = text, .fitText = true, .defaultButton = isDefault,
                            .cancelButton = isCancel, .modalResult = modalResult});
     };
     // Made in tab order: Retry, Abort, Ignore.
-    btnRetry = button(idBtnRetry, "btnRetry", 9, u"重试", true, false, mrRetry);
-    btnAbort = button(idBtnAbort, "btnAbort", 233, u"退出安装", false, false, mrAbort);
-    btnIgnore = button(idBtnIgnore, "btnIgnore", 121, u"忽略", false, true, mrIgnore);
+    btnRetry = button(idBtnRetry, "btnRetry", 9, Text(TTextId::RetryButton), true, false, mrRetry);
+    btnAbort = button(idBtnAbort, "btnAbort", 233, Text(TTextId::QuitSetupButton), false, false, mrAbort);
+    btnIgnore = button(idBtnIgnore, "btnIgnore", 121, Text(TTextId::IgnoreButton), false, true, mrIgnore);
     pnlClient = AddControl({.kind = TControlKind::Panel, .id = idCopyPnlClient, .name = "pnlClient",
                             .align = TAlign::Client, .innerBorder = 32});
     lblInfo = AddControl({.kind = TControlKind::Label, .id = idLblInfo, .name = "lblInfo", .parent = pnlClient,
                           .align = TAlign::Client});
+    LayOutTexts();
     // Long paths wrap onto further lines.
     LONG style = GetWindowLongW(lblInfo->Handle(), GWL_STYLE);
     SetWindowLongW(lblInfo->Handle(), GWL_STYLE, (style & ~SS_TYPEMASK) | SS_LEFT | SS_EDITCONTROL);
+}
+
+void TCopyFileFailureForm::LayOutTexts()
+{
+    if (!btnIgnore) return;
+    // Retry, Ignore, Abort from the left, moved apart when their texts widened them.
+    btnIgnore->SetLeft(std::max(121, btnRetry->Left() + btnRetry->Width() + 12));
+    btnAbort->SetLeft(std::max(233, btnIgnore->Left() + btnIgnore->Width() + 12));
 }
 
 int ShowCopyFileFailure(TCustomForm* owner, const WideString& fileName, const WideString& reason)
@@ -48,6 +59,6 @@ int ShowCopyFileFailure(TCustomForm* owner, const WideString& fileName, const Wi
     auto form = std::make_unique<TCopyFileFailureForm>(owner);
     form->FileName = fileName;
     form->Reason = reason;
-    form->lblInfo->SetText(FormatText(u"文件：%s\r\n\r\n失败原因：%s", {fileName, reason}));
+    form->lblInfo->SetText(FormatText(Text(TTextId::CopyFailureDetailFormat), {fileName, reason}));
     return form->ShowModal();
 }

@@ -19,17 +19,18 @@ enum TCopyFileFailureId : int {
 class TCopyFileFailureForm : public TBaseForm {
 public:
     explicit TCopyFileFailureForm(TCustomForm* owner);
+    void LayOutTexts() override;
 
     WideString FileName;  // the target path
     WideString Reason;    // the error's message
 
-    TControl* pnlButtons;
-    TControl* bvlButtons;
-    TControl* btnRetry;   // default button: Enter
-    TControl* btnAbort;
-    TControl* btnIgnore;  // cancel button: Esc
-    TControl* pnlClient;
-    TControl* lblInfo;
+    TControl* pnlButtons = nullptr;
+    TControl* bvlButtons = nullptr;
+    TControl* btnRetry = nullptr;   // default button: Enter
+    TControl* btnAbort = nullptr;
+    TControl* btnIgnore = nullptr;  // cancel button: Esc
+    TControl* pnlClient = nullptr;
+    TControl* lblInfo = nullptr;
 };
 
 // Shows the window modally over owner; the modal result: 4 Retry, 5 Ignore,

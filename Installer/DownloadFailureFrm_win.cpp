@@ -1,8 +1,11 @@
 #include "DownloadFailureFrm_win.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
+#include "Texts.h"
+#include "DialogTexts_win.h"
 #include "UserLaunch_win.h"
 #include "ZoSysUtils.h"
 #include "ZoWinUtils_win.h"
@@ -12,7 +15,7 @@ namespace {
 TFormSpec DownloadFailureFormSpec()
 {
     TFormSpec design = BaseDialogFormSpec(ZO_DOWNLOADFAILUREFORM_CLASS);
-    design.caption = u"在线安装失败";
+    design.caption = Text(TTextId::OnlineFailedCaption);
     design.clientWidth = 534;
     design.clientHeight = 261;
     return design;
@@ -36,39 +39,47 @@ private:
 
 }  // namespace
 
-TDownloadFailureForm::TDownloadFailureForm(TCustomForm* owner) : TBaseDialogForm(owner, DownloadFailureFormSpec())
+TDownloadFailureForm::TDownloadFailureForm(TCustomForm* owner)
+    : TBaseDialogForm(owner, DownloadFailureFormSpec(), DialogButtonTexts())
 {
-    static const TFontSpec buttonFont{u"Tahoma", 12, false, false};
-    auto line = [&](int id, const char* name, const char16_t* text) {
+    static const TFontSpec buttonFont{TFontRole::Text, 12, false, false};
+    auto line = [&](int id, const char* name, const WideString& text) {
         return AddControl({.kind = TControlKind::Label, .id = id, .name = name, .parent = pnlBkClient, .height = 30,
                            .text = text, .vcentre = true, .align = TAlign::Top});
     };
-    lblFailure1 = line(idLblFailure1, "lblFailure1", u"您的电脑可能没有连接到互联网，在线安装失败。");
+    lblFailure1 = line(idLblFailure1, "lblFailure1", Text(TTextId::OnlineFailedLine1));
     lblFailure2 = line(idLblFailure2, "lblFailure2",
-                       u"如果您是通过代理服务器上网的，您可以点击【重试】按钮返回到首页设置代理服务器。");
-    lblFailure3 = line(idLblFailure3, "lblFailure3", u"您还可以使用以下地址下载离线安装包，然后运行离线安装包进行安装。");
+                       Text(TTextId::OnlineFailedLine2));
+    lblFailure3 = line(idLblFailure3, "lblFailure3", Text(TTextId::OnlineFailedLine3));
     // Aligned children take their places in the order they are made: the
     // strip claims the bottom before the address fills what is left.
     pnlUrlButtons = AddControl({.kind = TControlKind::Panel, .id = idPnlUrlButtons, .name = "pnlUrlButtons",
                                 .parent = pnlBkClient, .height = 33, .align = TAlign::Bottom});
     btnBrowser = AddControl({.kind = TControlKind::Button, .id = idBtnBrowser, .name = "btnBrowser",
                              .parent = pnlUrlButtons, .left = 0, .top = 8, .width = 137, .height = 25,
-                             .text = u"使用浏览器下载", .font = &buttonFont});
+                             .text = Text(TTextId::DownloadInBrowser), .font = &buttonFont, .fitText = true});
     btnCopy = AddControl({.kind = TControlKind::Button, .id = idBtnCopy, .name = "btnCopy", .parent = pnlUrlButtons,
-                          .left = 144, .top = 8, .width = 121, .height = 25, .text = u"复制到剪贴板",
-                          .font = &buttonFont});
+                          .left = 144, .top = 8, .width = 121, .height = 25, .text = Text(TTextId::CopyToClipboard),
+                          .font = &buttonFont, .fitText = true});
     memUrl = AddControl({.kind = TControlKind::Memo, .id = idMemUrl, .name = "memUrl", .parent = pnlBkClient,
                          .align = TAlign::Client});
-    btnOk->SetText(u"退出安装");
-    btnCancel->SetText(u"重试");
+    btnOk->SetText(Text(TTextId::QuitSetupButton));
+    btnCancel->SetText(Text(TTextId::RetryButton));
+    LayOutTexts();
     btnBrowser->OnClick = [this] { btnBrowserClick(); };
     btnCopy->OnClick = [this] { btnCopyClick(); };
+}
+
+void TDownloadFailureForm::LayOutTexts()
+{
+    TBaseDialogForm::LayOutTexts();
+    if (btnCopy) btnCopy->SetLeft(std::max(144, btnBrowser->Left() + btnBrowser->Width() + 7));
 }
 
 bool TDownloadFailureForm::ShowDownloadFailure(TCustomForm* owner, const WideString& appTitle, const WideString& url)
 {
     auto form = std::make_unique<TDownloadFailureForm>(owner);
-    form->SetCaption(FormatText(u"%s 在线安装失败", {appTitle}));
+    form->SetCaption(FormatText(Text(TTextId::OnlineFailedCaptionFormat), {appTitle}));
     form->Url = url;
     form->memUrl->SetText(url);
     return form->ShowModal() == kModalOk;

@@ -27,15 +27,18 @@ public:
 
     WideString Url;  // the download address
 
-    TControl* lblFailure1;
-    TControl* lblFailure2;
-    TControl* lblFailure3;
-    TControl* memUrl;
-    TControl* pnlUrlButtons;  // the strip below the address
-    TControl* btnBrowser;
-    TControl* btnCopy;
+    TControl* lblFailure1 = nullptr;
+    TControl* lblFailure2 = nullptr;
+    TControl* lblFailure3 = nullptr;
+    TControl* memUrl = nullptr;
+    TControl* pnlUrlButtons = nullptr;  // the strip below the address
+    TControl* btnBrowser = nullptr;
+    TControl* btnCopy = nullptr;
 
     void btnBrowserClick();
     // Puts Url on the clipboard as Unicode text; false when the clipboard is busy.
     bool btnCopyClick();
+
+protected:
+    void LayOutTexts() override;
 };

@@ -14,9 +14,9 @@
 #include "FileDataClasses.h"
 #include "PendingRenames.h"
 #include "ReplaceFile_win.h"
-#include "ScopeTexts.h"
 #include "SetupFn.h"
 #include "SetupProject.h"
+#include "Texts.h"
 #include "UserLaunch_win.h"
 #include "ZoDllSearch_win.h"
 #include "ZoIndyUtils.h"
@@ -106,7 +106,7 @@ void ReportMachineInstallation(const TInstallPlan& plan)
                 continue;
             }
             WideString location = ReadRegString(key.Get(), u"InstallLocation").value_or(WideString());
-            LogAdd(TLogEntry::Note, FormatText(MachineInstallationLeftText, {u"HKEY_LOCAL_MACHINE\\" + path, location}));
+            LogAdd(TLogEntry::Note, FormatText(Text(TTextId::MachineInstallationLeftFormat), {u"HKEY_LOCAL_MACHINE\\" + path, location}));
             return;
         }
 }
@@ -169,7 +169,7 @@ TFolderChain HeldFolders(const WideString& path)
 
 EPackageError DamagedImage(const TSetupFile& entry)
 {
-    return EPackageError(FormatText(u"安装包已损坏，文件 %s 的数据无法解压。", {entry.SourceMask}));
+    return EPackageError(FormatText(Text(TTextId::PackageBadData), {entry.SourceMask}));
 }
 
 bool IsPng(const TBytes& bytes)
@@ -259,14 +259,14 @@ TDirCheck ValidateInstallDir(const WideString& destText, TInstallView& view, boo
     };
 
     InstallDir = Trim(destText);
-    if (InstallDir.empty()) return refuse(TDirCheck::Empty, u"安装目录不能为空，请重新输入。");
+    if (InstallDir.empty()) return refuse(TDirCheck::Empty, Text(TTextId::InstallFolderEmpty));
     InstallDir = WithTrailingBackslash(AbsoluteDir(InstallDir));
 
     if (!DirExists(InstallDir)) {
         std::vector<WideString> made = CreateInstallFolder(InstallDir, machineScope);
         if (created) created->insert(created->end(), made.begin(), made.end());
         if (!DirExists(InstallDir))
-            return refuse(TDirCheck::CannotCreate, FormatText(u"创建安装目录失败：%s，请重新输入。", {InstallDir}));
+            return refuse(TDirCheck::CannotCreate, FormatText(Text(TTextId::InstallFolderNotCreated), {InstallDir}));
     }
 
     WideString probe = InstallDir + TZoStrfn::NewGuidString();
@@ -278,7 +278,7 @@ TDirCheck ValidateInstallDir(const WideString& destText, TInstallView& view, boo
     }
     DeleteFileW(W(probe));
     if (!written)
-        return refuse(TDirCheck::NotWritable, FormatText(u"尝试在安装目录写入文件失败：%s，请重新输入。", {InstallDir}));
+        return refuse(TDirCheck::NotWritable, FormatText(Text(TTextId::InstallFolderNotWritable), {InstallDir}));
     return TDirCheck::Ok;
 }
 
@@ -317,8 +317,8 @@ bool TInstallSequence::Run()
         if (noRun) plan_.LeaveOutStarts();  // the end's launches are LaunchRunEntries' to log
         running_ = true;
         view_.SetProgressMax(plan_.ProgressSteps());
-        LogAdd(TLogEntry::Note, u"安装目录：" + InstallDir);
-        view_.SetStatus(u"正在检查旧版本");
+        LogAdd(TLogEntry::Note, Text(TTextId::InstallFolderLine) + InstallDir);
+        view_.SetStatus(Text(TTextId::CheckingEarlierVersion));
         view_.PumpMessages();
         // Before anything goes: a damaged package must not cost the version
         // that works. Decoding every image is needed only when one is to go.
@@ -330,7 +330,7 @@ bool TInstallSequence::Run()
             return false;
         }
         if (UninstallPreviousVersion() > 0) machineChanged_ = true;
-        view_.SetStatus(u"正在安装");
+        view_.SetStatus(Text(TTextId::Installing));
         view_.PumpMessages();
         InstallFiles();
         WriteRegistryEntries();
@@ -339,7 +339,7 @@ bool TInstallSequence::Run()
         RegisterUninstall();
         ClearPendingOperations(WrittenPaths());
         RunWaitEntries();
-        LogAdd(TLogEntry::Step, u"安装完成");
+        LogAdd(TLogEntry::Step, Text(TTextId::InstallFinished));
         view_.ShowFinished();
         VisitGotoUrl();
         return true;
@@ -347,7 +347,7 @@ bool TInstallSequence::Run()
         LeaveWhatWasWritten();
         WideString message = ErrorText(e);
         LogAdd(TLogEntry::Error, message);
-        if (view_.Silent()) view_.EndSilently(ecInstallFailed, FormatText(u"安装失败：%s", {message}));
+        if (view_.Silent()) view_.EndSilently(ecInstallFailed, FormatText(Text(TTextId::InstallFailedFormat), {message}));
         view_.ShowInfo(message);
         return false;
     }
@@ -363,7 +363,7 @@ int TInstallSequence::UninstallPreviousVersion()
         done.push_back(command);
         TWaitCursor cursor;
         int code = TZoWinfn::RunAndWait(command);
-        LogAdd(TLogEntry::Run, FormatText(u"上一版本的卸载：%s，退出代码 %s", {command, IntToStr(code)}));
+        LogAdd(TLogEntry::Run, FormatText(Text(TTextId::EarlierUninstallFormat), {command, IntToStr(code)}));
         Sleep(uninstallPauseMs);
         ++run;
     }
@@ -372,18 +372,19 @@ int TInstallSequence::UninstallPreviousVersion()
 
 bool TInstallSequence::CloseRunningPrograms()
 {
+    const TCloseProgramsTexts texts = CloseProgramsTexts();
     TClosePrompt prompt;
     bool asked = false;
     if (!view_.Silent())
-        prompt = [this, &asked](const std::vector<WideString>& programs, bool stillRunning) {
+        prompt = [this, &asked, &texts](const std::vector<WideString>& programs, bool stillRunning) {
             asked = true;
             TCloseChoice choice = view_.AskToClosePrograms(programs, stillRunning);
             // What the window is waiting for meanwhile.
-            if (choice == TCloseChoice::Close || choice == TCloseChoice::Wait) view_.SetDetail(CloseProgramsText::Closing);
+            if (choice == TCloseChoice::Close || choice == TCloseChoice::Wait) view_.SetDetail(texts.Closing);
             return choice;
         };
     const bool closed = TZoProcessfn::CloseRunningFrom(CurrentPlan().ProgramsToEnd, prompt, programCloseWaitMs,
-                                                       [this] { view_.PumpMessages(); });
+                                                       [this] { view_.PumpMessages(); }, texts);
     if (asked) view_.SetDetail(WideString());
     return closed;
 }
@@ -395,7 +396,7 @@ void TInstallSequence::LoadPackage(bool checkImages)
         block_ = module_.Raw(WideOf(FileDataResource));
         index_.LoadIndexFromBlock(block_.data(), block_.size());
     } catch (const std::exception& e) {
-        throw EPackageError(FormatText(u"安装包已损坏，无法读取文件索引：%s", {ErrorText(e)}));
+        throw EPackageError(FormatText(Text(TTextId::PackageBadIndex), {ErrorText(e)}));
     }
     images_.assign(plan.Files.size(), TFileImage());
     written_.assign(plan.Files.size(), false);
@@ -403,7 +404,7 @@ void TInstallSequence::LoadPackage(bool checkImages)
         const TPlannedFile& file = plan.Files[i];
         if (file.ResID.empty()) continue;
         const TFileData* record = index_.FindByGUID(file.ResID);
-        if (!record) throw EPackageError(FormatText(u"安装包已损坏，缺少文件 %s 的数据。", {file.Entry->SourceMask}));
+        if (!record) throw EPackageError(FormatText(Text(TTextId::PackageMissingData), {file.Entry->SourceMask}));
         try {
             images_[i] = TFileDataList::ImageOf(*record, block_.data(), block_.size());
             // zlib's own check value proves the image whole; the output goes nowhere.
@@ -473,10 +474,11 @@ void TInstallSequence::WriteInstalledFile(const TSetupFile& entry, TFileImage co
         std::vector<WideString> holders = TZoProcessfn::HoldersOf(path);
         if (!holders.empty()) {
             WideString names;
-            for (const WideString& name : holders) names += (names.empty() ? u"" : CloseProgramsText::ListSeparator) + name;
-            reason += u"\r\n" + FormatText(CloseProgramsText::Holders, {names});
+            const TCloseProgramsTexts texts = CloseProgramsTexts();
+            for (const WideString& name : holders) names += (names.empty() ? u"" : texts.ListSeparator) + name;
+            reason += u"\r\n" + FormatText(texts.Holders, {names});
         }
-        LogAdd(TLogEntry::Error, FormatText(u"复制文件失败：%s（%s），第 %s 次", {path, reason, IntToStr(attempt)}));
+        LogAdd(TLogEntry::Error, FormatText(Text(TTextId::CopyFailedAttemptFormat), {path, reason, IntToStr(attempt)}));
 
         if (view_.Silent()) {
             // A file may be held a moment longer by a program just ended.
@@ -485,13 +487,13 @@ void TInstallSequence::WriteInstalledFile(const TSetupFile& entry, TFileImage co
                 continue;
             }
             LeaveWhatWasWritten();
-            view_.EndSilently(ecFileNotWritten, FormatText(u"复制文件失败：%s（%s）", {path, reason}));
+            view_.EndSilently(ecFileNotWritten, FormatText(Text(TTextId::CopyFailedFormat), {path, reason}));
         }
         switch (view_.ShowCopyFileFailure(path, reason)) {
         case mrRetry:
             continue;
         case mrIgnore:
-            LogAdd(TLogEntry::Note, u"忽略：" + path);
+            LogAdd(TLogEntry::Note, Text(TTextId::IgnoredLine) + path);
             return;
         default:
             // Quitting is no success once the machine has changed.
@@ -504,7 +506,7 @@ void TInstallSequence::WriteInstalledFile(const TSetupFile& entry, TFileImage co
 void TInstallSequence::WriteRegistryEntries()
 {
     const TInstallPlan& plan = CurrentPlan();
-    view_.SetDetail(u"正在修改注册表......");
+    view_.SetDetail(Text(TTextId::WritingRegistry));
     for (const TPlannedValue& value : plan.Values) {
         view_.StepProgress();
         view_.PumpMessages();
@@ -512,7 +514,7 @@ void TInstallSequence::WriteRegistryEntries()
         if (RegCreateKeyExW(reinterpret_cast<HKEY>(RootKeyHandle(value.Root)), W(value.SubKey), 0, nullptr, 0,
                             KEY_ALL_ACCESS, nullptr, key.Put(), nullptr) != ERROR_SUCCESS) {
             key.Release();
-            LogAdd(TLogEntry::Error, FormatText(u"无法打开注册表项，跳过：%s\\%s", {RootKeyName(value.Root), value.SubKey}));
+            LogAdd(TLogEntry::Error, FormatText(Text(TTextId::RegistryKeySkipped), {RootKeyName(value.Root), value.SubKey}));
             continue;  // no access, for example HKEY_LOCAL_MACHINE without rights
         }
         switch (value.Type) {
@@ -536,7 +538,7 @@ void TInstallSequence::WriteRegistryEntries()
 void TInstallSequence::CreateShortcuts()
 {
     const TInstallPlan& plan = CurrentPlan();
-    view_.SetDetail(u"正在创建快捷方式......");
+    view_.SetDetail(Text(TTextId::CreatingShortcuts));
     for (const TPlannedShortcut& shortcut : plan.Shortcuts) {
         view_.StepProgress();
         view_.PumpMessages();
@@ -560,19 +562,19 @@ void TInstallSequence::CreateShortcuts()
         try {
             folders = HeldFolders(shortcut.LinkPath);
         } catch (const ELinkFound&) {
-            LogAdd(TLogEntry::Error, u"链接已保留：" + shortcut.LinkPath);
+            LogAdd(TLogEntry::Error, Text(TTextId::LinkKeptLine) + shortcut.LinkPath);
             continue;
         } catch (const std::exception&) {
             // the save below fails and says so in the log
         }
         if (IsReparsePoint(shortcut.LinkPath)) {
-            LogAdd(TLogEntry::Error, u"链接已保留：" + shortcut.LinkPath);
+            LogAdd(TLogEntry::Error, Text(TTextId::LinkKeptLine) + shortcut.LinkPath);
             continue;
         }
         if (SUCCEEDED(file->Save(W(shortcut.LinkPath), TRUE)))
             LogAdd(TLogEntry::Shortcut, shortcut.LinkPath + u" -> " + shortcut.Target);
         else
-            LogAdd(TLogEntry::Error, u"无法创建快捷方式：" + shortcut.LinkPath);
+            LogAdd(TLogEntry::Error, Text(TTextId::ShortcutNotCreated) + shortcut.LinkPath);
     }
     view_.ProgressToMax();
 }
@@ -651,7 +653,7 @@ void TInstallSequence::RegisterUninstall()
     if (RegCreateKeyExW(RootHandle(plan.UninstallRoot), W(plan.UninstallKey), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                         key.Put(), nullptr) != ERROR_SUCCESS) {
         key.Release();
-        LogAdd(TLogEntry::Error, u"无法注册卸载信息：" + name);
+        LogAdd(TLogEntry::Error, Text(TTextId::UninstallInfoNotRegistered) + name);
         return;  // no rights: no registration, and no message
     }
     LogAdd(TLogEntry::Registry, name);
@@ -667,11 +669,11 @@ void TInstallSequence::RegisterUninstall()
 void TInstallSequence::RunWaitEntries()
 {
     for (const TPlannedRun& run : CurrentPlan().WaitRuns) {
-        view_.SetDetail(FormatText(u"正在运行程序：%s", {run.FileName}));
+        view_.SetDetail(FormatText(Text(TTextId::RunningProgramFormat), {run.FileName}));
         view_.PumpMessages();
         SetCurrentDirectoryW(W(run.WorkDir));  // a failure is ignored
         int code = TZoWinfn::RunAndWait(run.CommandLine());
-        LogAdd(TLogEntry::Run, FormatText(u"%s，退出代码 %s", {run.CommandLine(), IntToStr(code)}));
+        LogAdd(TLogEntry::Run, FormatText(Text(TTextId::ProgramExitFormat), {run.CommandLine(), IntToStr(code)}));
     }
 }
 
@@ -681,7 +683,7 @@ void TInstallSequence::VisitGotoUrl()
     if (plan.GotoUrl.empty()) return;
     switch (plan.GotoUrlMode) {
     case TGotoUrlMode::gumSilent:
-        view_.SetDetail(u"正在验证安装......");
+        view_.SetDetail(Text(TTextId::VerifyingInstallation));
         view_.PumpMessages();
         if (silentVisit) {
             try {
@@ -716,11 +718,11 @@ void LaunchRunEntries(const TSetupScript& script, bool noRun)
     // waited entries (the publisher's install steps) are the elevated ones.
     TInstallPlan plan = MakeInstallPlan(script);
     if (noRun)
-        for (const WideString& left : plan.LeaveOutStarts()) LogAdd(TLogEntry::Note, u"/NORUN，不启动 " + left);
+        for (const WideString& left : plan.LeaveOutStarts()) LogAdd(TLogEntry::Note, Text(TTextId::NoRunLine) + left);
     for (const TPlannedRun& run : plan.LaunchRuns) {
         const TUserLaunch how = StartAsUser(run.FileName, run.Params, run.WorkDir);
         LogAdd(how == TUserLaunch::Shell || how == TUserLaunch::Direct ? TLogEntry::Run : TLogEntry::Error,
-               FormatText(u"启动 %s %s：%s", {run.FileName, run.Params, UserLaunchText(how)}));
+               FormatText(Text(TTextId::StartedProgramFormat), {run.FileName, run.Params, UserLaunchText(how)}));
     }
 }
 

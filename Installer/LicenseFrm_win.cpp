@@ -3,12 +3,13 @@
 #include <memory>
 
 #include "ControlIds.h"
+#include "Texts.h"
 
 namespace {
 TFormSpec LicenseFormSpec()
 {
     TFormSpec desc = BaseFormSpec(ZO_LICENSEFORM_CLASS);
-    desc.caption = u"用户许可协议";
+    desc.caption = Text(TTextId::LicenseAgreement);
     desc.border = TBorderStyle::Sizeable;
     desc.minimizeBox = false;
     desc.maximizeBox = true;

@@ -1,5 +1,7 @@
 #include "MainFrm_win.h"
 
+#include <algorithm>
+
 #include "ControlIds.h"
 #include "CloseProgramsFrm_win.h"
 #include "CopyFileFailureFrm_win.h"
@@ -9,10 +11,11 @@
 #include "LicenseText.h"
 #include "OnlineSetup_win.h"
 #include "PackageResources_win.h"
-#include "ScopeTexts.h"
+#include "ProgramLanguage_win.h"
 #include "SetupCommandLine.h"
 #include "SetupFn.h"
 #include "SetupProject.h"
+#include "Texts.h"
 #include "ZoGraphics_win.h"
 #include "ZoIndyUtils.h"
 #include "ZoLog.h"
@@ -41,24 +44,24 @@ TFormSpec MainFormSpec()
 
 // Runs one start-up step; an error becomes one sentence naming what is damaged.
 template <typename Step>
-void StartupStep(const char16_t* what, Step step)
+void StartupStep(TTextId what, Step step)
 {
     try {
         step();
     } catch (const std::exception& e) {
-        throw EPackageError(FormatText(u"安装程序已损坏，%s：%s", {what, ErrorText(e)}));
+        throw EPackageError(FormatText(Text(TTextId::DamagedInstallerFormat), {Text(what), ErrorText(e)}));
     }
 }
 
-const TFontSpec fontTitle{u"微软雅黑", 37, false, false};
-const TFontSpec fontVersion{u"微软雅黑", 21, false, false};
-const TFontSpec fontBigButton{u"微软雅黑", 27, false, false};
-const TFontSpec fontSmallButton{u"微软雅黑", 16, false, false};
-const TFontSpec fontDestDir{u"Tahoma", 19, false, false};
-const TFontSpec fontEdit{u"Tahoma", 16, false, false};
-const TFontSpec fontLink{u"Tahoma", 12, false, true};
-const TFontSpec fontWait{u"Tahoma", 21, false, false};
-const TFontSpec fontProgress{u"Tahoma", 11, true, false};
+const TFontSpec fontTitle{TFontRole::Display, 37, false, false};
+const TFontSpec fontVersion{TFontRole::Display, 21, false, false};
+const TFontSpec fontBigButton{TFontRole::Display, 27, false, false};
+const TFontSpec fontSmallButton{TFontRole::Display, 16, false, false};
+const TFontSpec fontDestDir{TFontRole::Text, 19, false, false};
+const TFontSpec fontEdit{TFontRole::Text, 16, false, false};
+const TFontSpec fontLink{TFontRole::Text, 12, false, true};
+const TFontSpec fontWait{TFontRole::Text, 21, false, false};
+const TFontSpec fontProgress{TFontRole::Text, 11, true, false};
 const COLORREF clWhite = RGB(255, 255, 255);
 // The strip is white whatever the system's colours: its texts have their own.
 const COLORREF clInk = ZoSkin::Ink;
@@ -71,47 +74,52 @@ const COLORREF clLink = ZoSkin::Link;
 TMainForm::TMainForm() : TBaseForm(nullptr, MainFormSpec())
 {
     Application.SetMainForm(this);
-    CreateControls();
-    // The skin ("Athen") is built into the skinned controls.
     script = std::make_unique<TSetupScript>();
     proxySettings = std::make_unique<TZoHttpProxy>();
-
-    for (TControl* c : {imgIcon, lblAppTitle, lblVersion, btnInstall}) c->SetLeft((ClientWidth() - c->Width()) / 2);
     installState = TInstallState::Idle;
     commandLine = ParseSetupCommandLine(InstallerScopeArgs().Rest);
 
     resourceModule = TPackageModule::Own();
     {
         TMemoryStream stream;
-        StartupStep(u"安装脚本无法解码", [&] { SelectInstallMode(&stream); });
-        StartupStep(u"安装脚本无法读取", [&] {
+        StartupStep(TTextId::ScriptNotDecoded, [&] { SelectInstallMode(&stream); });
+        StartupStep(TTextId::ScriptNotRead, [&] {
             stream.SetPosition(0);
             script->LoadFromStream(stream);
         });
     }
     const TSetupBaseInfo& info = *script->BaseInfo;
+    // The script names the language, so the controls are made once it is known.
+    ChooseProgramLanguage(info.Language, commandLine);
+    Application.SetFontFaces(Text(TTextId::DisplayFontFaces), Text(TTextId::TextFontFaces));
+    // The uninstaller speaks as the installation did, even when /LANG chose it.
+    if (commandLine.language && LanguageFromTag(*commandLine.language))
+        script->BaseInfo->Language = LanguageTag(CurrentLanguage());
+    // The skin ("Athen") is built into the skinned controls.
+    CreateControls();
     AppTitleValue = info.AppTitle;
     // The taskbar, Alt+Tab and the message boxes name the product.
     Application.SetTitle(info.AppTitle);
     SetCaption(info.AppTitle);
     OpenRunLog(commandLine, TZoWinfn::GetTempDir(), info.AppTitle, u"Setup");
-    LogAdd(TLogEntry::Note, FormatText(u"%s %s 安装程序（%s）：%s", {info.AppTitle, info.Version,
-                                                                 fullPackage ? u"完整安装包" : u"在线安装", ArgAt(0)}));
-    LogAdd(TLogEntry::Note, u"命令行：" + ZoPlatform::CommandLine());
+    LogAdd(TLogEntry::Note,
+           FormatText(Text(TTextId::SetupLogFormat),
+                      {info.AppTitle, info.Version,
+                       Text(fullPackage ? TTextId::FullPackage : TTextId::OnlineInstaller), ArgAt(0)}));
+    LogAdd(TLogEntry::Note, Text(TTextId::CommandLineLine) + ZoPlatform::CommandLine());
     lblAppTitle->SetText(info.AppTitle);
-    lblVersion->SetText(FormatText(u"版本：%s", {info.Version}));
+    lblVersion->SetText(FormatText(Text(TTextId::VersionFormat), {info.Version}));
     lblProxy->SetVisible(!fullPackage);
     ChooseScope();
     if (commandLine.installDir) edtDestDir->SetText(*commandLine.installDir);
-    StartupStep(u"产品图标无法读取", [&] { LoadIcon(); });
-    StartupStep(u"用户许可协议无法读取", [&] { LoadLicenseText(); });
+    StartupStep(TTextId::IconNotRead, [&] { LoadIcon(); });
+    StartupStep(TTextId::LicenseNotRead, [&] { LoadLicenseText(); });
 
-    btnDestDir->SetLeft(Width() - btnDestDir->Width() - 16);
-    edtDestDir->SetWidth(btnDestDir->Left() - edtDestDir->Left() - 8);
+    LayOutTexts();
     UpdateInstallButton();
     lockScope_ = PerUserInstall ? TSetupLock::TScope::User : TSetupLock::TScope::Machine;
     if (!setupLock_.Acquire(info.GUID, lockScope_)) {
-        const WideString text = FormatText(SetupRunningText, {info.AppTitle});
+        const WideString text = FormatText(Text(TTextId::SetupRunningFormat), {info.AppTitle});
         if (commandLine.mode == TRunMode::Silent)
             TZoSysfn::WriteConsoleLine(text);
         else
@@ -151,7 +159,7 @@ void TMainForm::CreateControls()
                             .align = TAlign::Bottom});
     btnInstall = AddControl({.kind = TControlKind::Button, .id = idBtnInstall, .name = "btnInstall",
                              .parent = TntPanel2, .left = 264, .top = 280, .width = 200, .height = 50,
-                             .text = u"立即安装", .font = &fontBigButton});
+                             .text = Text(TTextId::InstallNow), .font = &fontBigButton, .fitText = true});
     lblAppTitle = AddControl({.kind = TControlKind::Label, .id = idLblAppTitle, .name = "lblAppTitle",
                               .parent = TntPanel2, .left = 8, .top = 168, .width = 737, .height = 57,
                               .font = &fontTitle, .fontColor = clWhite, .textAlign = TTextAlign::Centre,
@@ -174,26 +182,27 @@ void TMainForm::CreateControls()
                              .font = &fontEdit, .color = clWhite, .fontColor = clInk, .border = true});
     btnDestDir = AddControl({.kind = TControlKind::Button, .id = idBtnDestDir, .name = "btnDestDir",
                              .parent = pnlBottom, .left = 224, .top = 23, .width = 89, .height = 29,
-                             .text = u"浏览...", .font = &fontSmallButton});
+                             .text = Text(TTextId::Browse), .font = &fontSmallButton, .fitText = true});
     btnRunApp = AddControl({.kind = TControlKind::Button, .id = idBtnRunApp, .name = "btnRunApp",
                             .parent = pnlBottom, .left = 536, .top = 23, .width = 200, .height = 50,
-                            .text = u"立即体验", .font = &fontBigButton, .visible = false});
+                            .text = Text(TTextId::RunNow), .font = &fontBigButton, .visible = false,
+                            .fitText = true});
     cbLicense = AddControl({.kind = TControlKind::CheckBox, .id = idCbLicense, .name = "cbLicense",
                             .parent = pnlBottom, .left = 108, .top = 62, .width = 42, .height = 16,
-                            .text = u"同意", .fontColor = clInk});
+                            .text = Text(TTextId::Agree), .fontColor = clInk, .fitText = true});
     lblDestDir = AddControl({.kind = TControlKind::Label, .id = idLblDestDir, .name = "lblDestDir",
                              .parent = pnlBottom, .left = 12, .top = 26, .width = 95, .height = 23,
-                             .text = u"安装目录：", .font = &fontDestDir, .fontColor = clInk, .autoSize = true});
+                             .text = Text(TTextId::InstallFolderLabel), .font = &fontDestDir, .fontColor = clInk, .autoSize = true});
     lblLicense = AddControl({.kind = TControlKind::Label, .id = idLblLicense, .name = "lblLicense",
                              .parent = pnlBottom, .left = 151, .top = 63, .width = 72, .height = 14,
-                             .text = u"用户许可协议", .font = &fontLink, .fontColor = clLink, .autoSize = true,
+                             .text = Text(TTextId::LicenseAgreement), .font = &fontLink, .fontColor = clLink, .autoSize = true,
                              .link = true});
     lblProxy = AddControl({.kind = TControlKind::Label, .id = idLblProxy, .name = "lblProxy", .parent = pnlBottom,
-                           .left = 239, .top = 63, .width = 84, .height = 14, .text = u"代理服务器设置",
+                           .left = 239, .top = 63, .width = 84, .height = 14, .text = Text(TTextId::ProxySettings),
                            .font = &fontLink, .fontColor = clLink, .visible = false, .autoSize = true,
                            .link = true});
     lblWait = AddControl({.kind = TControlKind::Label, .id = idLblWait, .name = "lblWait", .parent = pnlBottom,
-                          .left = 364, .top = 11, .width = 149, .height = 25, .text = u"请等待", .font = &fontWait,
+                          .left = 364, .top = 11, .width = 149, .height = 25, .text = Text(TTextId::PleaseWait), .font = &fontWait,
                           .fontColor = clInk, .visible = false, .textAlign = TTextAlign::Centre, .vcentre = true,
                           .ellipsis = true});
     pbProgress = AddControl({.kind = TControlKind::ProgressBar, .id = idPbProgress, .name = "pbProgress",
@@ -201,15 +210,17 @@ void TMainForm::CreateControls()
                              .font = &fontProgress, .visible = false});
     lblDetail = AddControl({.kind = TControlKind::Label, .id = idLblDetail, .name = "lblDetail",
                             .parent = pnlBottom, .left = 361, .top = 63, .width = 36, .height = 14,
-                            .text = u"请等待", .fontColor = clInk, .visible = false, .vcentre = true,
+                            .text = Text(TTextId::PleaseWait), .fontColor = clInk, .visible = false, .vcentre = true,
                             .ellipsis = true});
     // Shown only when the project lets the user choose the scope.
     rbAllUsers = AddControl({.kind = TControlKind::RadioButton, .id = idRbAllUsers, .name = "rbAllUsers",
                              .parent = pnlBottom, .left = 400, .top = 62, .width = 116, .height = 16,
-                             .text = ScopeAllUsersText, .fontColor = clInk, .visible = false});
+                             .text = Text(TTextId::ScopeAllUsers), .fontColor = clInk, .visible = false,
+                             .fitText = true});
     rbCurrentUser = AddControl({.kind = TControlKind::RadioButton, .id = idRbCurrentUser, .name = "rbCurrentUser",
                                 .parent = pnlBottom, .left = 528, .top = 62, .width = 92, .height = 16,
-                                .text = ScopeCurrentUserText, .fontColor = clInk, .visible = false});
+                                .text = Text(TTextId::ScopeCurrentUser), .fontColor = clInk,
+                                .visible = false, .fitText = true});
     cbLicense->SetChecked(true);
 
     imgMinimize->SetPainter(ZoSkin::PaintMinimizeGlyph);
@@ -279,7 +290,7 @@ void TMainForm::ChooseScope()
     elevated_ = ProcessIsElevated();
     const bool either = scope == TInstallScope::isEither;
     if (!either && scopeArgs_.Choice != TScopeSwitch::None)
-        LogAdd(TLogEntry::Note, ScopeSwitchIgnoredText);
+        LogAdd(TLogEntry::Note, Text(TTextId::ScopeSwitchIgnored));
     ApplyScope(ChoosesPerUser(scope, scopeArgs_.Choice, elevated_));
     rbAllUsers->SetVisible(either);
     rbCurrentUser->SetVisible(either);
@@ -293,7 +304,8 @@ void TMainForm::ApplyScope(bool perUser)
         rbAllUsers->SetChecked(!perUser);
         rbCurrentUser->SetChecked(perUser);
     }
-    LogAdd(TLogEntry::Note, FormatText(ScopeLogText, {perUser ? ScopeCurrentUserText : ScopeAllUsersText}));
+    LogAdd(TLogEntry::Note, FormatText(Text(TTextId::ScopeLogFormat),
+                                       {Text(perUser ? TTextId::ScopeCurrentUser : TTextId::ScopeAllUsers)}));
     edtDestDir->SetText(TSetupfn::ExpandConstants(script->BaseInfo->DefInstallPath));
     ReadEarlierInstallLocation();
 }
@@ -315,21 +327,21 @@ bool TMainForm::HandOverToElevatedCopy()
     std::vector<WideString> args = scopeArgs_.Rest;
     args.push_back(u"/ALLUSERS");
     const WideString parameters = JoinCommandLine(args);
-    LogAdd(TLogEntry::Run, ElevatedStartText + parameters);
+    LogAdd(TLogEntry::Run, Text(TTextId::ElevatedStartLine) + parameters);
     // The copy takes the product's lock in its turn.
     setupLock_.Release();
     const TElevatedRun run = RunElevated(parameters, silentMode ? nullptr : Handle(), [this] {
         if (!silentMode) ShowWindow(Handle(), SW_HIDE);
     });
     if (run.Started) {
-        LogAdd(TLogEntry::Note, FormatText(ElevatedEndedText, {IntToStr(run.ExitCode)}));
+        LogAdd(TLogEntry::Note, FormatText(Text(TTextId::ElevatedEndedFormat), {IntToStr(run.ExitCode)}));
         EndProcess(run.ExitCode);
     }
-    LogAdd(TLogEntry::Error, run.Refused ? ElevationRefusedLogText : ElevationFailedLogText);
-    if (silentMode) EndSilently(ecElevationRefused, ElevationRefusedText);
+    LogAdd(TLogEntry::Error, Text(run.Refused ? TTextId::ElevationRefusedLog : TTextId::ElevationFailedLog));
+    if (silentMode) EndSilently(ecElevationRefused, Text(TTextId::ElevationRefused));
     if (!setupLock_.Acquire(script->BaseInfo->GUID, lockScope_)) {
         // Another setup of the product began meanwhile.
-        TZoVclfn::ShowInfo(Handle(), FormatText(SetupRunningText, {script->BaseInfo->AppTitle}));
+        TZoVclfn::ShowInfo(Handle(), FormatText(Text(TTextId::SetupRunningFormat), {script->BaseInfo->AppTitle}));
         EndProcess(ecSetupRunning);
     }
     return false;
@@ -366,6 +378,27 @@ void TMainForm::LoadLicenseText()
     TMemoryStream stream;
     ReadPackageResource(name, &stream);
     licenseText = DecodeLicenseText(stream.Bytes());
+}
+
+void TMainForm::LayOutTexts()
+{
+    if (!btnInstall) return;  // the controls are made after the script is read
+    for (TControl* c : {imgIcon, lblAppTitle, lblVersion, btnInstall}) c->SetLeft((ClientWidth() - c->Width()) / 2);
+    // Each caption ends where the next control begins; a longer text moves it on.
+    edtDestDir->SetLeft(std::max(108, lblDestDir->Left() + lblDestDir->Width() + 1));
+    btnDestDir->SetLeft(Width() - btnDestDir->Width() - 16);
+    edtDestDir->SetWidth(btnDestDir->Left() - edtDestDir->Left() - 8);
+    // The box and its link read as one sentence: pushed on, the link keeps a word space.
+    const int agreeRight = cbLicense->Left() + cbLicense->Width();
+    lblLicense->SetLeft(agreeRight <= 150 ? 151 : agreeRight + 4);
+    lblProxy->SetLeft(std::max(239, lblLicense->Left() + lblLicense->Width() + 16));
+    // The scope's two buttons follow whatever of the row is shown.
+    int rowRight = 0;
+    for (TControl* c : {cbLicense, lblLicense, lblProxy})
+        if (c->Visible()) rowRight = c->Left() + c->Width();
+    rbAllUsers->SetLeft(std::max(400, rowRight + 16));
+    rbCurrentUser->SetLeft(std::max(528, rbAllUsers->Left() + rbAllUsers->Width() + 12));
+    btnRunApp->SetLeft((pnlBottom->Width() - btnRunApp->Width()) / 2);
 }
 
 void TMainForm::UpdateInstallButton() { btnInstall->SetEnabled(cbLicense->Checked()); }
@@ -409,7 +442,7 @@ void TMainForm::TntFormShow() { btnInstall->SetFocus(); }
 
 void TMainForm::ShowInstallingLook()
 {
-    lblAppTitle->SetText(u"正在安装");
+    lblAppTitle->SetText(Text(TTextId::Installing));
     for (TControl* c : {lblVersion, btnInstall, lblDestDir, edtDestDir, btnDestDir, cbLicense, lblLicense, lblProxy,
                         rbAllUsers, rbCurrentUser})
         c->Hide();
@@ -440,7 +473,7 @@ void TMainForm::RestoreIdlePage()
 void TMainForm::ShowFinished()
 {
     installState = TInstallState::Finished;
-    lblAppTitle->SetText(u"安装完成");
+    lblAppTitle->SetText(Text(TTextId::InstallFinished));
     for (TControl* c : {pbProgress, lblWait, lblDetail}) c->Hide();
     btnRunApp->SetLeft((pnlBottom->Width() - btnRunApp->Width()) / 2);
     btnRunApp->Show();
@@ -501,7 +534,7 @@ void TMainForm::RemoveUnusedFolders()
     if (sequenceStarted_) return;  // from then on the uninstaller owns the folder
     // Only empty folders go: whatever someone put there meanwhile stays.
     for (const WideString& dir : createdFolders_)
-        if (RemoveDirectoryW(W(dir))) LogAdd(TLogEntry::Folder, u"删除未使用的安装目录 " + dir);
+        if (RemoveDirectoryW(W(dir))) LogAdd(TLogEntry::Folder, Text(TTextId::UnusedFolderRemovedLine) + dir);
     createdFolders_.clear();
 }
 
@@ -521,7 +554,7 @@ void TMainForm::RunAndExit()
 void TMainForm::btnDestDirClick()
 {
     WideString path = Trim(edtDestDir->Text());
-    if (TZoVclfn::SelectDirectory(Handle(), u"选择安装目录", path)) edtDestDir->SetText(path);
+    if (TZoVclfn::SelectDirectory(Handle(), Text(TTextId::ChooseInstallFolder), path)) edtDestDir->SetText(path);
 }
 
 void TMainForm::cbLicenseClick() { UpdateInstallButton(); }
@@ -613,5 +646,5 @@ int TMainForm::ShowCopyFileFailure(const WideString& path, const WideString& rea
 
 TCloseChoice TMainForm::AskToClosePrograms(const std::vector<WideString>& programs, bool stillRunning)
 {
-    return ShowClosePrograms(this, programs, stillRunning);
+    return ShowClosePrograms(this, programs, stillRunning, CloseProgramsTexts());
 }

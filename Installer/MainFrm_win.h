@@ -60,27 +60,27 @@ public:
     static std::function<void(TMainForm&)> ProxySettingsHook;
 
     // ---- Controls ---------------------------------------------------------
-    TControl* TntPanel2;
-    TControl* imgBackground;
-    TControl* lblAppTitle;
-    TControl* lblVersion;
-    TControl* imgMinimize;
-    TControl* imgClose;
-    TControl* imgIcon;
-    TControl* btnInstall;
-    TControl* pnlBottom;
-    TControl* lblDestDir;
-    TControl* edtDestDir;
-    TControl* btnDestDir;
-    TControl* cbLicense;
-    TControl* lblLicense;
-    TControl* lblProxy;
-    TControl* lblWait;
-    TControl* pbProgress;
-    TControl* lblDetail;
-    TControl* btnRunApp;
-    TControl* rbAllUsers;
-    TControl* rbCurrentUser;
+    TControl* TntPanel2 = nullptr;
+    TControl* imgBackground = nullptr;
+    TControl* lblAppTitle = nullptr;
+    TControl* lblVersion = nullptr;
+    TControl* imgMinimize = nullptr;
+    TControl* imgClose = nullptr;
+    TControl* imgIcon = nullptr;
+    TControl* btnInstall = nullptr;
+    TControl* pnlBottom = nullptr;
+    TControl* lblDestDir = nullptr;
+    TControl* edtDestDir = nullptr;
+    TControl* btnDestDir = nullptr;
+    TControl* cbLicense = nullptr;
+    TControl* lblLicense = nullptr;
+    TControl* lblProxy = nullptr;
+    TControl* lblWait = nullptr;
+    TControl* pbProgress = nullptr;
+    TControl* lblDetail = nullptr;
+    TControl* btnRunApp = nullptr;
+    TControl* rbAllUsers = nullptr;
+    TControl* rbCurrentUser = nullptr;
 
     // ---- Resources of the resource module -----------------------------------
     bool HasPackageResource(const AnsiString& name) const;
@@ -129,6 +129,7 @@ protected:
     bool CloseQuery() override;
     bool HandleMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) override;
     void FormShow() override { TntFormShow(); }
+    void LayOutTexts() override;
 
 private:
     void CreateControls();

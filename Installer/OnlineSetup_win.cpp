@@ -16,6 +16,7 @@
 #include "PeDigest.h"
 #include "ProxySettingsFrm_win.h"
 #include "SetupProject.h"
+#include "Texts.h"
 #include "ZoIndyUtils.h"
 #include "ZoSafeFiles_win.h"
 #include "ZoSysUtils.h"
@@ -99,7 +100,7 @@ std::optional<TSha256Digest> PinnedDigest(TPackageResources own)
     if (!own || !own.Has(FullDigestResourceW)) return std::nullopt;
     std::span<const uint8_t> data = own.Raw(FullDigestResourceW);
     TSha256Digest pin{};
-    if (data.size() != pin.size()) throw EPackageError(u"安装包错误。");
+    if (data.size() != pin.size()) throw EPackageError(Text(TTextId::PackageInvalid));
     std::memcpy(pin.data(), data.data(), pin.size());
     return pin;
 }
@@ -213,10 +214,10 @@ bool TFullPackageDownload::Run()
     TPackageFileStream file(writing_.Get(), target_.downloadedPackage);
     if (!http.Get(url, file)) {
         DiscardPackageFile();
-        const WideString reason = FormatText(u"无法下载 %s：%s", {url, http.ErrorMessage()});
+        const WideString reason = FormatText(Text(TTextId::DownloadFailedLogFormat), {url, http.ErrorMessage()});
         if (!view_.Silent()) LogAdd(TLogEntry::Error, reason);  // a silent run's one line is logged as it ends
         if (view_.Silent())
-            view_.EndSilently(ecDownloadFailed, FormatText(u"在线安装失败：无法下载 %s：%s", {url, http.ErrorMessage()}));
+            view_.EndSilently(ecDownloadFailed, FormatText(Text(TTextId::DownloadFailedFormat), {url, http.ErrorMessage()}));
         if (view_.ShowDownloadFailure(info.AppTitle, url)) view_.EndProcess(ecSuccess);
         view_.RestoreIdlePage();
         return false;
@@ -261,8 +262,8 @@ void TFullPackageDownload::OpenPackage()
     try {
         package = TPackageModule::MapFile(std::move(writing_), std::move(folder_));
     } catch (const EPeFormatError& e) {
-        LogAdd(TLogEntry::Error, u"下载的文件不是 Windows 程序：" + e.Message());
-        throw EPackageError(u"安装包错误。");
+        LogAdd(TLogEntry::Error, Text(TTextId::DownloadNotProgramLine) + e.Message());
+        throw EPackageError(Text(TTextId::PackageInvalid));
     }
     std::optional<TSha256Digest> pinned = PinnedDigest(target_.resourceModule.Resources());
     if (pinned) {
@@ -271,22 +272,22 @@ void TFullPackageDownload::OpenPackage()
         try {
             digest = PeImageDigest(*ViewSource(bytes.data(), bytes.size()));
         } catch (const EPeFormatError& e) {
-            LogAdd(TLogEntry::Error, u"下载的文件不是 Windows 程序：" + e.Message());
-            throw EPackageError(u"安装包错误。");
+            LogAdd(TLogEntry::Error, Text(TTextId::DownloadNotProgramLine) + e.Message());
+            throw EPackageError(Text(TTextId::PackageInvalid));
         }
         if (digest != *pinned) {
             // The box says only "安装包错误。"; the log says which package it was.
-            LogAdd(TLogEntry::Error, FormatText(u"下载的安装包不是本安装程序构建时的那个：映像摘要 %s，应为 %s",
+            LogAdd(TLogEntry::Error, FormatText(Text(TTextId::DownloadDigestMismatchFormat),
                                                 {WideOf(DigestToHex(digest)), WideOf(DigestToHex(*pinned))}));
-            throw EPackageError(u"安装包错误。");
+            throw EPackageError(Text(TTextId::PackageInvalid));
         }
     }
 
     // Read for its resources only: nothing of the downloaded program runs.
     TPackageResources resources = package.Resources();
     if (!resources.Has(FullScriptResourceW)) {
-        LogAdd(TLogEntry::Error, u"下载的文件不是完整安装包：没有完整安装脚本");
-        throw EPackageError(u"安装包错误。");
+        LogAdd(TLogEntry::Error, Text(TTextId::DownloadNoFullScript));
+        throw EPackageError(Text(TTextId::PackageInvalid));
     }
     TMemoryStream stream;
     ReadPackageResource(resources, FullScriptResourceW, &stream);

@@ -4,6 +4,8 @@
 #include <memory>
 #include <optional>
 
+#include "Texts.h"
+#include "DialogTexts_win.h"
 #include "ZoIndyUtils.h"
 #include "ZoSysUtils.h"
 #include "ZoVclUtils_win.h"
@@ -15,7 +17,7 @@ constexpr int kMaxPort = 65535;
 TFormSpec ProxySettingsFormSpec()
 {
     TFormSpec design = BaseDialogFormSpec(ZO_PROXYSETTINGSFORM_CLASS);
-    design.caption = u"代理服务器设置";
+    design.caption = Text(TTextId::ProxySettings);
     design.clientWidth = 430;
     design.clientHeight = 304;
     return design;
@@ -23,14 +25,15 @@ TFormSpec ProxySettingsFormSpec()
 
 }  // namespace
 
-TIndyProxySettingsForm::TIndyProxySettingsForm(TCustomForm* owner) : TBaseDialogForm(owner, ProxySettingsFormSpec())
+TIndyProxySettingsForm::TIndyProxySettingsForm(TCustomForm* owner)
+    : TBaseDialogForm(owner, ProxySettingsFormSpec(), DialogButtonTexts())
 {
     // Positions are within the area above the button strip, which pnlBkClient fills.
-    auto radio = [&](int id, const char* name, int top, int width, const char16_t* text) {
+    auto radio = [&](int id, const char* name, int top, int width, const WideString& text) {
         return AddControl({.kind = TControlKind::RadioButton, .id = id, .name = name, .parent = pnlBkClient,
-                           .left = 40, .top = top, .width = width, .height = 16, .text = text});
+                           .left = 40, .top = top, .width = width, .height = 16, .text = text, .fitText = true});
     };
-    auto label = [&](int id, const char* name, int left, int top, int width, const char16_t* text) {
+    auto label = [&](int id, const char* name, int left, int top, int width, const WideString& text) {
         return AddControl({.kind = TControlKind::Label, .id = id, .name = name, .parent = pnlBkClient, .left = left,
                            .top = top, .width = width, .height = 14, .text = text});
     };
@@ -39,16 +42,17 @@ TIndyProxySettingsForm::TIndyProxySettingsForm(TCustomForm* owner) : TBaseDialog
                            .width = width, .height = 22, .border = true});
     };
     // Made in tab order.
-    rbNoProxy = radio(idRbNoProxy, "rbNoProxy", 40, 114, u"不使用代理服务器");
-    rbUseProxy = radio(idRbUseProxy, "rbUseProxy", 72, 162, u"使用以下指定的代理服务器");
+    rbNoProxy = radio(idRbNoProxy, "rbNoProxy", 40, 114, Text(TTextId::NoProxy));
+    rbUseProxy = radio(idRbUseProxy, "rbUseProxy", 72, 162, Text(TTextId::UseProxy));
     edtProxyAddress = edit(idEdtProxyAddress, "edtProxyAddress", 102, 201);
     edtProxyPort = edit(idEdtProxyPort, "edtProxyPort", 131, 121, TControlKind::SpinEdit);
     edtProxyUser = edit(idEdtProxyUser, "edtProxyUser", 160, 201);
     edtProxyPassword = edit(idEdtProxyPassword, "edtProxyPassword", 190, 201);
-    lblProxyAddress = label(idLblProxyAddress, "lblProxyAddress", 64, 106, 72, u"服务器地址：");
-    lblProxyPort = label(idLblProxyPort, "lblProxyPort", 100, 135, 36, u"端口：");
-    lblProxyUser = label(idLblProxyUser, "lblProxyUser", 88, 164, 48, u"用户名：");
-    lblProxyPassword = label(idLblProxyPassword, "lblProxyPassword", 100, 194, 36, u"密码：");
+    lblProxyAddress = label(idLblProxyAddress, "lblProxyAddress", 64, 106, 72, Text(TTextId::ProxyAddress));
+    lblProxyPort = label(idLblProxyPort, "lblProxyPort", 100, 135, 36, Text(TTextId::ProxyPort));
+    lblProxyUser = label(idLblProxyUser, "lblProxyUser", 88, 164, 48, Text(TTextId::ProxyUser));
+    lblProxyPassword = label(idLblProxyPassword, "lblProxyPassword", 100, 194, 36, Text(TTextId::ProxyPassword));
+    LayOutTexts();
     edtProxyPort->SetSpinRange(0, kMaxPort);
     rbNoProxy->SetChecked(true);
 
@@ -56,6 +60,18 @@ TIndyProxySettingsForm::TIndyProxySettingsForm(TCustomForm* owner) : TBaseDialog
     rbUseProxy->OnClick = [this] { rbUseProxyClick(); };
     btnOk->OnClick = [this] { btnOkClick(); };
     UpdateControls();
+}
+
+void TIndyProxySettingsForm::LayOutTexts()
+{
+    TBaseDialogForm::LayOutTexts();
+    if (!lblProxyPassword) return;  // made after the base's first layout
+    // Each caption ends where its box begins; one its text outgrew keeps a gap before it.
+    for (TControl* c : {lblProxyAddress, lblProxyPort, lblProxyUser, lblProxyPassword}) {
+        const int text = c->TextWidth();
+        const int width = text <= c->Width() ? c->Width() : text + 4;
+        c->SetBounds(edtProxyAddress->Left() - width, c->Top(), width, c->Height());
+    }
 }
 
 bool TIndyProxySettingsForm::EditProxySettings(TCustomForm* owner, TZoHttpProxy& proxy)
@@ -100,7 +116,7 @@ bool TIndyProxySettingsForm::ValidateInput()
 {
     if (!rbUseProxy->Checked()) return true;
     if (!Trim(edtProxyAddress->Text()).empty()) return true;
-    TZoVclfn::ShowInfo(Handle(), u"服务器地址不能为空，请重新输入。");
+    TZoVclfn::ShowInfo(Handle(), Text(TTextId::ProxyAddressEmpty));
     edtProxyAddress->SetFocus();
     return false;
 }

@@ -30,16 +30,16 @@ public:
     // written back into proxy. True exactly when the user accepted.
     static bool EditProxySettings(TCustomForm* owner, TZoHttpProxy& proxy);
 
-    TControl* rbNoProxy;
-    TControl* rbUseProxy;
-    TControl* lblProxyAddress;
-    TControl* edtProxyAddress;
-    TControl* lblProxyPort;
-    TControl* edtProxyPort;  // whole numbers 0 to 65535
-    TControl* lblProxyUser;
-    TControl* edtProxyUser;
-    TControl* lblProxyPassword;
-    TControl* edtProxyPassword;
+    TControl* rbNoProxy = nullptr;
+    TControl* rbUseProxy = nullptr;
+    TControl* lblProxyAddress = nullptr;
+    TControl* edtProxyAddress = nullptr;
+    TControl* lblProxyPort = nullptr;
+    TControl* edtProxyPort = nullptr;  // whole numbers 0 to 65535
+    TControl* lblProxyUser = nullptr;
+    TControl* edtProxyUser = nullptr;
+    TControl* lblProxyPassword = nullptr;
+    TControl* edtProxyPassword = nullptr;
 
     void LoadFromProxy(const TZoHttpProxy& proxy);
     void SaveToProxy(TZoHttpProxy& proxy) const;
@@ -53,4 +53,7 @@ public:
     void rbNoProxyClick() { UpdateControls(); }
     void rbUseProxyClick() { UpdateControls(); }
     void btnOkClick();
+
+protected:
+    void LayOutTexts() override;
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "Texts.h"
 #include "ZoLog.h"
 #include "ZoSafeFiles_win.h"
 #include "ZoWinHandles_win.h"
@@ -38,7 +39,7 @@ void ReplaceFileWith(const WideString& path, const std::function<void(HANDLE fil
     // is made new.
     const WideString temp = ReplacementPath(path);
     DWORD stale = DeleteFileNoFollow(temp, false);
-    if (stale == ERROR_SUCCESS) LogAdd(TLogEntry::Note, u"已删除遗留的临时文件：" + temp);
+    if (stale == ERROR_SUCCESS) LogAdd(TLogEntry::Note, Text(TTextId::StaleTempRemovedLine) + temp);
     TUniqueFile file(CreateFileW(W(temp), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) throw CreateFailed(path, GetLastError());

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 
+#include "Texts.h"
 #include "ZoLog.h"
 #include "ZoSysUtils.h"
 #include "ZoTypes.h"
@@ -22,7 +23,7 @@ public:
         LogAdd(TLogEntry::Error, line);
         WriteLine(line);
         // Where the whole story is.
-        if (RunLog().IsOpen()) WriteLine(u"日志：" + RunLog().Path());
+        if (RunLog().IsOpen()) WriteLine(Text(TTextId::LogFileLine) + RunLog().Path());
         EndProcess(exitCode);
         std::_Exit(exitCode);  // not reached: EndProcess does not return
     }

@@ -5,6 +5,7 @@
 #include <shldisp.h>
 #include <shlobj.h>
 
+#include "Texts.h"
 #include "ZoLog.h"
 #include "ZoSysUtils.h"
 #include "ZoWinHandles_win.h"
@@ -113,16 +114,16 @@ void OpenUrlAsUser(const WideString& address)
     TUserLaunch how = StartAsUser(address, WideString(), WideString());
     if (how == TUserLaunch::Failed) TZoWinfn::OpenUrl(address);
     LogAdd(how == TUserLaunch::Refused ? TLogEntry::Error : TLogEntry::Run,
-           FormatText(u"打开 %s：%s", {address, UserLaunchText(how)}));
+           FormatText(Text(TTextId::OpenedFormat), {address, UserLaunchText(how)}));
 }
 
 WideString UserLaunchText(TUserLaunch how)
 {
     switch (how) {
-    case TUserLaunch::Shell: return u"经桌面外壳以登录用户的权限启动";
-    case TUserLaunch::Direct: return u"直接启动（本程序只有用户的权限）";
-    case TUserLaunch::Refused: return u"未启动：找不到登录用户的桌面外壳，不以管理员或 SYSTEM 的权限启动";
-    case TUserLaunch::Failed: return u"启动失败";
+    case TUserLaunch::Shell: return Text(TTextId::LaunchedThroughShell);
+    case TUserLaunch::Direct: return Text(TTextId::LaunchedDirectly);
+    case TUserLaunch::Refused: return Text(TTextId::LaunchRefused);
+    case TUserLaunch::Failed: return Text(TTextId::LaunchFailed);
     }
     return u"";
 }

@@ -5,6 +5,7 @@
 
 #include "MainFrm_win.h"
 #include "OnlineSetup_win.h"
+#include "ProgramLanguage_win.h"
 #include "SetupCommandLine.h"
 #include "SetupFn.h"
 #include "ZoDllSearch_win.h"
@@ -19,8 +20,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     RestrictDllSearch();  // before anything can load a DLL
     const TSetupCommandLine commandLine = ParseSetupCommandLine(InstallerScopeArgs().Rest);
     const bool silent = commandLine.mode == TRunMode::Silent;
+    // The command line's language for what may go wrong before the script names one.
+    ChooseProgramLanguage(WideString(), commandLine);
     // Memory runs out on input too large to be a genuine package.
-    TZoWinfn::EndOnOutOfMemory(ecDamagedPackage, u"内存不足：安装包过大或已损坏。", silent);
+    TZoWinfn::EndOnOutOfMemory(ecDamagedPackage, Text(TTextId::OutOfMemoryInstaller), silent);
     // Unit start-up: COM for this thread (single-threaded apartment) and the
     // folders behind the path constants.
     TComApartment com;
@@ -38,7 +41,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         if (!RunLog().IsOpen()) OpenRunLog(commandLine, TZoWinfn::GetTempDir(), WideString(), u"Setup");
         Application.HandleException(e);
         if (silent && RunLog().IsOpen())
-            TZoSysfn::WriteConsoleLine(u"日志：" + RunLog().Path());
+            TZoSysfn::WriteConsoleLine(Text(TTextId::LogFileLine) + RunLog().Path());
         LogAdd(TLogEntry::Exit, IntToStr(ecDamagedPackage));
         return ecDamagedPackage;
     }

@@ -6,6 +6,7 @@
 #include "PeIcon.h"
 #include "ProjectCheck.h"
 #include "SetupProject.h"
+#include "Texts.h"
 #include "ZoSysUtils.h"
 
 namespace fs = std::filesystem;
@@ -39,16 +40,16 @@ void WriteIfMissing(const fs::path& file, const TBytes& bytes)
     s.SaveToFile(file.u16string());
 }
 
-TBytes Utf8WithMark(const char* text)
+TBytes Utf8WithMark(const WideString& text)
 {
     TBytes b{0xEF, 0xBB, 0xBF};
-    for (const char* p = text; *p; ++p) b.push_back(static_cast<uint8_t>(*p));
+    for (char c : ToUtf8(text)) b.push_back(static_cast<uint8_t>(c));
     return b;
 }
 
 }  // namespace
 
-void WriteNewProject(const WideString& projectFile)
+void WriteNewProject(const WideString& projectFile, TLanguage language)
 {
     const fs::path project(projectFile);
     std::error_code ec;
@@ -73,8 +74,11 @@ void WriteNewProject(const WideString& projectFile)
     info.LicenseFile = u"license.txt";
     info.FullSetupFile = name + u"-setup.exe";
     info.MiniSetupFile = name + u"-online.exe";
-    info.InstallFileDescription = name + u" 安装程序";
-    info.UninstallFileDescription = name + u" 卸载程序";
+    auto text = [language](TTextId id) { return WideString(TextIn(language, id)); };
+    info.InstallFileDescription = FormatText(text(TTextId::NewInstallerDescription), {name});
+    info.UninstallFileDescription = FormatText(text(TTextId::NewUninstallerDescription), {name});
+    // A Chinese project keeps the default; any other speaks as its user's Windows does.
+    if (language != TLanguage::zhCN) info.Language = u"auto";
     // {AppTitle}, {Version}, {GUID} and the like come from BaseInfo; only
     // what it does not hold is a variable here.
     script.VarList->Clear();
@@ -98,12 +102,17 @@ void WriteNewProject(const WideString& projectFile)
     };
     shortcut(u"{AppTitle}", u"{app}\\{MainExeName}.exe", u"{desktop}");
     shortcut(u"{AppTitle}", u"{app}\\{MainExeName}.exe", u"{group}");
-    shortcut(u"卸载 {AppTitle}", u"{app}\\Uninstall.exe", u"{group}");
+    shortcut(text(TTextId::NewUninstallShortcut), u"{app}\\Uninstall.exe", u"{group}");
 
     WriteIfMissing(dir / "icon.png", PlaceholderIcon());
-    WriteIfMissing(dir / "license.txt", Utf8WithMark("用户协议\r\n\r\n在这里写下产品的用户协议。\r\n"));
+    WriteIfMissing(dir / "license.txt", Utf8WithMark(text(TTextId::NewLicenseText)));
     fs::create_directories(dir / "files", ec);
     WriteIfMissing(dir / "files" / "readme.txt",
-                   Utf8WithMark(("把产品的文件放进这个文件夹，主程序名为 " + ToUtf8(name) + ".exe。\r\n").c_str()));
+                   Utf8WithMark(FormatText(text(TTextId::NewFilesReadmeFormat), {name})));
     script.SaveToFile(projectFile);
+}
+
+TLanguage LanguageOfLocale(const WideString& locale)
+{
+    return WideLowerCase(locale).starts_with(u"zh") ? TLanguage::zhCN : TLanguage::enUS;
 }

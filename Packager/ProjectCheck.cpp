@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "Texts.h"
 #include "ZoSysUtils.h"
 
 const char16_t* const kPathConstants[5] = {u"{pf}", u"{group}", u"{desktop}", u"{app}", u"{srcexe}"};
@@ -248,6 +249,15 @@ void CheckAddresses(const TProjectDocument& doc, const TSetupBaseInfo& info)
                             u"itself (gumSilent); gumByBrowser hands it to the browser", {info.GotoUrl}));
 }
 
+// The installers speak the languages they have a table for.
+void CheckLanguage(const TProjectDocument& doc, const TSetupBaseInfo& info)
+{
+    if (!IsLanguageSetting(info.Language))
+        doc.Fail(doc.Element("BaseInfo"), "Language",
+                 FormatText(u"Language=\"%s\" is no language of the installer: write zh-CN, en-US or auto",
+                            {info.Language}));
+}
+
 // Values the installer expands: path constants only, and names Windows can hold.
 void CheckInstalledNames(const TProjectDocument& doc, const TSetupScript& script)
 {
@@ -323,6 +333,7 @@ void CheckScope(const TProjectDocument& doc, const TSetupScript& script)
 void CheckProjectValues(const TProjectDocument& doc, const TSetupScript& script)
 {
     CheckAddresses(doc, *script.BaseInfo);
+    CheckLanguage(doc, *script.BaseInfo);
     CheckInstalledNames(doc, script);
     CheckScope(doc, script);
 }

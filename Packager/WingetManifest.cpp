@@ -10,6 +10,7 @@
 #include "SetupExitCodes.h"
 #include "SetupFn.h"
 #include "SetupProject.h"
+#include "Texts.h"
 #include "ZoHash.h"
 #include "ZoSysUtils.h"
 
@@ -115,8 +116,17 @@ std::string InstallerFile(const TManifestOptions& o, const TPeImage& pe, const T
     if (scope == TInstallScope::isUser) y += "ElevationRequirement: elevationProhibited\n";
     else if (elevates) y += "ElevationRequirement: elevatesSelf\n";
     y += "ProductCode: " + Q(productCode) + "\n";
-    y += "AppsAndFeaturesEntries:\n- DisplayName: " + Q(FormatText(u"%s 版本 %s", {info.AppTitle, info.Version})) +
-         "\n  DisplayVersion: " + Q(info.Version) + "\n  ProductCode: " + Q(productCode) + "\n";
+    y += "AppsAndFeaturesEntries:\n";
+    // The name registered is in the installer's language; one that follows the
+    // user's Windows registers either, so only the product code tells.
+    if (!TextEquals(info.Language, u"auto")) {
+        const TLanguage language = ResolveLanguage(info.Language, u"", 0);
+        y += "- DisplayName: " + Q(FormatText(TextIn(language, TTextId::DisplayNameFormat), {info.AppTitle, info.Version})) +
+             "\n ";
+    } else {
+        y += "-";
+    }
+    y += " DisplayVersion: " + Q(info.Version) + "\n  ProductCode: " + Q(productCode) + "\n";
     if (!info.CompanyName.empty()) y += "  Publisher: " + Q(info.CompanyName) + "\n";
     const std::string file = "  InstallerUrl: " + Q(o.Url) + "\n  InstallerSha256: " + FileSha256(o.Installer) + "\n";
     y += "Installers:\n";

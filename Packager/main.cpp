@@ -15,6 +15,7 @@
 #include "ProjectCheck.h"
 #include "WingetManifest.h"
 #include "SetupFn.h"
+#include "ZoPlatform.h"
 #include "ZoStream.h"
 #include "ZoSysUtils.h"
 
@@ -26,6 +27,15 @@
 #endif
 
 namespace {
+
+// The tool's own locale, as a POSIX program reads it (LC_ALL, then
+// LC_MESSAGES, then LANG); empty when none is set.
+WideString ToolLocale()
+{
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"})
+        if (WideString value = ZoPlatform::GetEnv(name); !value.empty()) return value;
+    return WideString();
+}
 
 const char kUsage[] =
     "usage: zosetup-pack COMMAND ...\n"
@@ -236,7 +246,7 @@ int Run(const std::vector<WideString>& args)
         if (command == u"inspect") return Inspect(rest);
         if (command == u"manifest") return Manifest(rest);
         if (command == u"new" && rest.size() == 1) {
-            WriteNewProject(rest[0]);
+            WriteNewProject(rest[0], LanguageOfLocale(ToolLocale()));
             std::printf("wrote %s with icon.png, license.txt and files/ beside it\n", ToUtf8(rest[0]).c_str());
             return 0;
         }
@@ -274,6 +284,7 @@ int wmain(int argc, wchar_t** argv)
 #else
 int main(int argc, char** argv)
 {
+    SetOutOfMemoryText(TextIn(TLanguage::enUS, TTextId::OutOfMemory));  // the tool speaks English
     std::vector<WideString> args;
     for (int i = 1; i < argc; ++i) args.push_back(FromUtf8(argv[i]));
     return Run(args);

@@ -2,6 +2,7 @@
 
 #include <iterator>
 
+#include "Texts.h"
 #include "ZoLog.h"
 #include "ZoPlatform.h"
 #include "ZoSysUtils.h"
@@ -23,6 +24,7 @@ const TSwitch kSwitches[] = {
     {u"/LOG", TProgram::Both, &TSetupCommandLine::logPath, nullptr},
     {u"/NORUN", TProgram::Installer, nullptr, &TSetupCommandLine::noRun},
     {u"/NORESTART", TProgram::Installer, nullptr, &TSetupCommandLine::noRestart},
+    {u"/LANG", TProgram::Both, &TSetupCommandLine::language, nullptr},
 };
 
 bool For(TProgram s, TProgram program)
@@ -73,7 +75,13 @@ TSetupCommandLine Parse(const std::vector<WideString>& args, TProgram program)
             return {};
         }
     }
-    if (!mode) return {};  // switches without "/Silent" or "/Auto" install nothing unattended
+    if (!mode) {
+        // Switches without "/Silent" or "/Auto" install nothing unattended; a
+        // language alone still speaks in the window.
+        TSetupCommandLine window;
+        if (args.size() == 1) window.language = line.language;
+        return window;
+    }
     line.mode = *mode;
     return line;
 }
@@ -102,5 +110,5 @@ void OpenRunLog(const TSetupCommandLine& line, const WideString& tempDir, const 
 {
     if (line.logPath && RunLog().OpenAt(*line.logPath)) return;
     RunLog().Open(tempDir, product, role);
-    if (line.logPath) LogAdd(TLogEntry::Error, u"无法创建日志文件：" + *line.logPath);
+    if (line.logPath) LogAdd(TLogEntry::Error, Text(TTextId::LogFileNotCreated) + *line.logPath);
 }

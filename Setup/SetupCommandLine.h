@@ -3,7 +3,8 @@
 // Beside it a deployment tool may give switches, each at most once, in any
 // order and letter case; a line with anything else (an unknown word, a switch
 // twice, a switch without its mode, an empty value) is no deployment line and
-// the program shows its window, as for any other line.
+// the program shows its window, as for any other line. /LANG=TAG alone (or
+// beside the scope switch) is a line too: the window, in that language.
 // A new switch is one row in the table of SetupCommandLine.cpp and one field here.
 #pragma once
 
@@ -20,11 +21,13 @@ struct TSetupCommandLine {
     std::optional<WideString> logPath;     // /LOG=PATH: the log's file instead of one in %TEMP%
     bool noRun = false;                    // /NORUN: nothing started at the end
     bool noRestart = false;                // /NORESTART: accepted; nothing here restarts the machine
+    std::optional<WideString> language;    // /LANG=TAG: the language spoken, over the project's
 };
 
 // args: the arguments after the program's own name (SplitCommandLine's, element 0 dropped).
 TSetupCommandLine ParseSetupCommandLine(const std::vector<WideString>& args);
 // The uninstaller's: "/SILENT", alone or with /LOG=PATH; the mode is Window or Silent.
+// Both take /LANG=TAG.
 TSetupCommandLine ParseUninstallCommandLine(const std::vector<WideString>& args);
 // This process's arguments, as ArgAt counts them.
 std::vector<WideString> ProcessArguments();

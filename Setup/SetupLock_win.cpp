@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "Texts.h"
 #include "ZoLog.h"
 #include "ZoSysUtils.h"
 #include "ZoWinText_win.h"
@@ -109,7 +110,7 @@ bool TSetupLock::Acquire(const WideString& guid, TScope scope)
     // safe as that namespace allows: its own security admits only the scope.
     const WideString name = namespace_ ? WideString(reinterpret_cast<const char16_t*>(prefix)) + u"\\" + product
                                        : (scope == TScope::Machine ? u"Global\\" : u"Local\\") + product;
-    if (!namespace_) LogAdd(TLogEntry::Note, u"系统没有专用命名空间，安装锁为 " + name);
+    if (!namespace_) LogAdd(TLogEntry::Note, Text(TTextId::NoPrivateNamespaceLine) + name);
     HANDLE h = CreateMutexW(descriptor ? &sa : nullptr, FALSE, W(name));
     if (!h) {
         // Made by someone whose lock we may not even open: it is held.

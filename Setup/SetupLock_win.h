@@ -12,9 +12,7 @@
 #include "ZoTypes.h"
 #include "ZoWinHandles_win.h"
 
-// Said, with the product's title, by whichever of the two finds the lock held.
-inline constexpr const char16_t* SetupRunningText = u"%s 的安装或卸载程序正在运行，请等它结束后再试。";
-
+// Whichever of the two finds the lock held says TTextId::SetupRunningFormat.
 class TSetupLock {
 public:
     TSetupLock() = default;

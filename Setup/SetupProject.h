@@ -57,6 +57,7 @@ public:
     WideString IconFile;
     WideString IconResID;
     WideString InstallFileDescription;
+    WideString Language;  // "zh-CN" (also when empty), "en-US" or "auto": see Texts.h
     // The uninstaller's copy holds the scope chosen (machine or user), never either.
     TInstallScope InstallScope = TInstallScope::isMachine;
     WideString LegalCopyright;

@@ -5,6 +5,7 @@
 #include "PeIcon.h"
 #include "SetupFn.h"
 #include "SetupProject.h"
+#include "Texts.h"
 #include "ZoStream.h"
 #include "ZoSysUtils.h"
 
@@ -17,14 +18,14 @@ TBytes ReadDecoded(const WideString& file)
     {
         UniqueFile probe = OpenFile(file, "rb");
         if (!probe) {
-            if (errno == ENOENT) throw EUninstallDataError(FormatText(u"找不到卸载数据文件 %s，无法卸载。", {file}));
-            throw EUninstallDataError(FormatText(u"无法读取卸载数据文件 %s，无法卸载。", {file}));
+            if (errno == ENOENT) throw EUninstallDataError(FormatText(Text(TTextId::UninstallDataMissing), {file}));
+            throw EUninstallDataError(FormatText(Text(TTextId::UninstallDataUnreadable), {file}));
         }
     }
     try {
         stream.LoadFromFile(file);
     } catch (const EStreamError&) {
-        throw EUninstallDataError(FormatText(u"无法读取卸载数据文件 %s，无法卸载。", {file}));
+        throw EUninstallDataError(FormatText(Text(TTextId::UninstallDataUnreadable), {file}));
     }
     TSetupfn::DecodeStream(&stream);
     return std::move(stream.Bytes());
@@ -32,7 +33,7 @@ TBytes ReadDecoded(const WideString& file)
 
 EUninstallDataError Damaged(const WideString& file)
 {
-    return EUninstallDataError(FormatText(u"卸载数据文件 %s 已损坏，无法卸载。", {file}));
+    return EUninstallDataError(FormatText(Text(TTextId::UninstallDataDamaged), {file}));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include "CloseProgramsFrm_win.h"
 #include "SetupProject.h"
+#include "Texts.h"
 #include "ZoGraphics_win.h"
 #include "ZoSkin_win.h"
 #include "ZoSysUtils.h"
@@ -11,7 +12,7 @@ namespace {
 TFormSpec UninstallFormSpec(const WideString& title)
 {
     TFormSpec desc = BaseFormSpec(ZO_UNINSTALLFORM_CLASS);
-    desc.caption = FormatText(u"卸载 %s", {title});
+    desc.caption = FormatText(Text(TTextId::UninstallTitleFormat), {title});
     desc.border = TBorderStyle::None;
     desc.clientWidth = 750;
     desc.clientHeight = 480;
@@ -19,12 +20,12 @@ TFormSpec UninstallFormSpec(const WideString& title)
     return desc;
 }
 
-const TFontSpec fontTitle{u"微软雅黑", 37, false, false};
-const TFontSpec fontVersion{u"微软雅黑", 21, false, false};
-const TFontSpec fontBigButton{u"微软雅黑", 27, false, false};
-const TFontSpec fontPrompt{u"微软雅黑", 19, false, false};
-const TFontSpec fontWait{u"Tahoma", 21, false, false};
-const TFontSpec fontProgress{u"Tahoma", 11, true, false};
+const TFontSpec fontTitle{TFontRole::Display, 37, false, false};
+const TFontSpec fontVersion{TFontRole::Display, 21, false, false};
+const TFontSpec fontBigButton{TFontRole::Display, 27, false, false};
+const TFontSpec fontPrompt{TFontRole::Display, 19, false, false};
+const TFontSpec fontWait{TFontRole::Text, 21, false, false};
+const TFontSpec fontProgress{TFontRole::Text, 11, true, false};
 const COLORREF clWhite = RGB(255, 255, 255);
 const COLORREF clGrey = RGB(96, 96, 96);
 
@@ -39,9 +40,9 @@ TUninstallForm::TUninstallForm(TSetupScript& script, TUninstallPlan plan, const 
 
     const TSetupBaseInfo& info = *script_.BaseInfo;
     lblAppTitle->SetText(info.AppTitle);
-    lblVersion->SetText(FormatText(u"版本：%s", {info.Version}));
-    lblPrompt->SetText(FormatText(u"确定要从您的计算机中删除 %s 及其所有组件吗？", {info.AppTitle}));
-    lblFolder->SetText(FormatText(u"安装目录：%s", {plan_.InstallFolder}));
+    lblVersion->SetText(FormatText(Text(TTextId::VersionFormat), {info.Version}));
+    lblPrompt->SetText(FormatText(Text(TTextId::UninstallPromptFormat), {info.AppTitle}));
+    lblFolder->SetText(FormatText(Text(TTextId::UninstallFolderFormat), {plan_.InstallFolder}));
     if (!iconPng.empty()) {
         try {
             std::shared_ptr<TPicture> picture = TPicture::FromPng(iconPng);
@@ -75,7 +76,7 @@ void TUninstallForm::CreateControls()
                             .align = TAlign::Bottom});
     btnUninstall = AddControl({.kind = TControlKind::Button, .id = idUnBtnUninstall, .name = "btnUninstall",
                                .parent = TntPanel2, .left = 264, .top = 280, .width = 200, .height = 50,
-                               .text = u"立即卸载", .font = &fontBigButton});
+                               .text = Text(TTextId::UninstallNow), .font = &fontBigButton, .fitText = true});
     lblAppTitle = AddControl({.kind = TControlKind::Label, .id = idUnLblAppTitle, .name = "lblAppTitle",
                               .parent = TntPanel2, .left = 8, .top = 168, .width = 737, .height = 57,
                               .font = &fontTitle, .fontColor = clWhite, .textAlign = TTextAlign::Centre,
@@ -95,7 +96,8 @@ void TUninstallForm::CreateControls()
 
     btnFinish = AddControl({.kind = TControlKind::Button, .id = idUnBtnFinish, .name = "btnFinish",
                             .parent = pnlBottom, .left = 274, .top = 23, .width = 200, .height = 50,
-                            .text = u"完成", .font = &fontBigButton, .visible = false});
+                            .text = Text(TTextId::FinishButton), .font = &fontBigButton, .visible = false,
+                            .fitText = true});
     lblPrompt = AddControl({.kind = TControlKind::Label, .id = idUnLblPrompt, .name = "lblPrompt",
                             .parent = pnlBottom, .left = 16, .top = 18, .width = 716, .height = 30,
                             .font = &fontPrompt, .fontColor = ZoSkin::Ink, .textAlign = TTextAlign::Centre,
@@ -104,7 +106,7 @@ void TUninstallForm::CreateControls()
                             .parent = pnlBottom, .left = 16, .top = 58, .width = 716, .height = 20,
                             .fontColor = clGrey, .textAlign = TTextAlign::Centre, .vcentre = true, .ellipsis = true});
     lblWait = AddControl({.kind = TControlKind::Label, .id = idUnLblWait, .name = "lblWait", .parent = pnlBottom,
-                          .left = 16, .top = 11, .width = 716, .height = 25, .text = u"请等待", .font = &fontWait,
+                          .left = 16, .top = 11, .width = 716, .height = 25, .text = Text(TTextId::PleaseWait), .font = &fontWait,
                           .fontColor = ZoSkin::Ink, .visible = false, .textAlign = TTextAlign::Centre, .vcentre = true});
     pbProgress = AddControl({.kind = TControlKind::ProgressBar, .id = idUnPbProgress, .name = "pbProgress",
                              .parent = pnlBottom, .left = 16, .top = 42, .width = 716, .height = 17,
@@ -137,7 +139,7 @@ int TUninstallForm::ExitCode() const
 
 void TUninstallForm::ShowUninstallingLook()
 {
-    lblAppTitle->SetText(u"正在卸载");
+    lblAppTitle->SetText(Text(TTextId::Uninstalling));
     for (TControl* c : {lblVersion, btnUninstall, lblPrompt, lblFolder}) c->Hide();
     lblDetail->SetText(WideString());
     for (TControl* c : {lblWait, pbProgress, lblDetail}) c->Show();
@@ -153,18 +155,18 @@ void TUninstallForm::ShowIdleLook()
 
 void TUninstallForm::ShowFinishedLook()
 {
-    lblAppTitle->SetText(u"卸载完成");
+    lblAppTitle->SetText(Text(TTextId::UninstallFinished));
     for (TControl* c : {lblWait, pbProgress, lblDetail}) c->Hide();
     const TSetupBaseInfo& info = *script_.BaseInfo;
     const int failed = static_cast<int>(report_.Leftovers.size()) - report_.Outside;
     if (report_.Complete())
-        lblVersion->SetText(FormatText(u"%s 已从您的计算机中删除。", {info.AppTitle}));
+        lblVersion->SetText(FormatText(Text(TTextId::RemovedFromComputerFormat), {info.AppTitle}));
     else if (failed == 0)
-        lblVersion->SetText(FormatText(u"有 %s 个项目不在安装目录中，已保留。", {IntToStr(report_.Outside)}));
+        lblVersion->SetText(FormatText(Text(TTextId::KeptOutsideFormat), {IntToStr(report_.Outside)}));
     else if (report_.Outside == 0 && report_.RemovedAtRestart == failed)
-        lblVersion->SetText(FormatText(u"有 %s 个项目正在使用，将在重新启动计算机后删除。", {IntToStr(report_.RemovedAtRestart)}));
+        lblVersion->SetText(FormatText(Text(TTextId::InUseFormat), {IntToStr(report_.RemovedAtRestart)}));
     else
-        lblVersion->SetText(FormatText(u"有 %s 个项目未能删除，请稍后手动删除。", {IntToStr(report_.Leftovers.size())}));
+        lblVersion->SetText(FormatText(Text(TTextId::NotRemovedFormat), {IntToStr(report_.Leftovers.size())}));
     lblVersion->Show();
     if (!report_.Complete()) {
         // The first of them, so the user knows where to look.
@@ -205,7 +207,7 @@ void TUninstallForm::btnUninstallClick()
 
 TCloseChoice TUninstallForm::AskToClosePrograms(const std::vector<WideString>& programs, bool stillRunning)
 {
-    return ShowClosePrograms(this, programs, stillRunning);
+    return ShowClosePrograms(this, programs, stillRunning, CloseProgramsTexts());
 }
 
 void TUninstallForm::btnFinishClick() { PostMessageW(Handle(), WM_CLOSE, 0, 0); }

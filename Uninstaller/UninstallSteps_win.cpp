@@ -5,6 +5,7 @@
 
 #include "SetupFn.h"
 #include "SetupProject.h"
+#include "Texts.h"
 #include "UninstallData.h"
 #include "ZoLog.h"
 #include "ZoProcesses_win.h"
@@ -114,7 +115,7 @@ std::vector<WideString> LeftoverLines(const TUninstallReport& report)
 {
     std::vector<WideString> lines;
     for (size_t i = 0; i < report.Leftovers.size(); ++i)
-        lines.push_back((static_cast<int>(i) < report.Outside ? u"已保留（不在安装目录中）：" : u"未能删除：") +
+        lines.push_back(Text(static_cast<int>(i) < report.Outside ? TTextId::KeptOutsideLine : TTextId::NotRemovedLine) +
                         report.Leftovers[i]);
     return lines;
 }
@@ -136,7 +137,8 @@ TUninstallReport TUninstallSequence::Run()
             report_.Leftovers.push_back(FromUtf8(e.what()));
         }
     };
-    auto status = [&](const char16_t* text) {
+    auto status = [&](TTextId id) {
+        const WideString text = Text(id);
         LogAdd(TLogEntry::Step, text);
         view_.SetStatus(text);
         view_.PumpMessages();
@@ -144,7 +146,7 @@ TUninstallReport TUninstallSequence::Run()
     // What the script names outside the install folder stays, and is said.
     for (const WideString& item : plan_.Outside) report_.Leftovers.push_back(item);
     report_.Outside = static_cast<int>(plan_.Outside.size());
-    status(CloseProgramsText::Closing);
+    status(TTextId::ClosingPrograms);
     try {
         if (!CloseRunningPrograms()) {
             report_.Cancelled = true;
@@ -153,12 +155,12 @@ TUninstallReport TUninstallSequence::Run()
     } catch (const std::exception& e) {
         report_.Leftovers.push_back(FromUtf8(e.what()));
     }
-    status(u"正在删除文件");
+    status(TTextId::RemovingFiles);
     step(&TUninstallSequence::RemoveFiles);
     step(&TUninstallSequence::RemoveShortcuts);
-    status(u"正在清理注册表");
+    status(TTextId::CleaningRegistry);
     step(&TUninstallSequence::RemoveRegistryValues);
-    status(u"正在删除卸载信息");
+    status(TTextId::RemovingUninstallInfo);
     step(&TUninstallSequence::RemoveRegistration);
     step(&TUninstallSequence::RemoveEmptyFolders);
     for (const WideString& line : LeftoverLines(report_)) LogAdd(TLogEntry::Error, line);
@@ -172,7 +174,8 @@ bool TUninstallSequence::CloseRunningPrograms()
         prompt = [this](const std::vector<WideString>& programs, bool stillRunning) {
             return view_.AskToClosePrograms(programs, stillRunning);
         };
-    return TZoProcessfn::CloseRunningFrom(plan_.Files, prompt, programCloseWaitMs, [this] { view_.PumpMessages(); });
+    return TZoProcessfn::CloseRunningFrom(plan_.Files, prompt, programCloseWaitMs, [this] { view_.PumpMessages(); },
+                                          CloseProgramsTexts());
 }
 
 bool TUninstallSequence::RemoveFile(const WideString& path)
@@ -195,7 +198,7 @@ bool TUninstallSequence::RemoveFile(const WideString& path)
         if (error == ERROR_DIRECTORY || error == ERROR_REPARSE_TAG_MISMATCH) break;
         if (attempt < deleteAttempts) Sleep(retryPauseMs);
     }
-    if (error == ERROR_REPARSE_TAG_MISMATCH) LogAdd(TLogEntry::Error, u"链接已保留：" + path);
+    if (error == ERROR_REPARSE_TAG_MISMATCH) LogAdd(TLogEntry::Error, Text(TTextId::LinkKeptLine) + path);
     // A folder where the product had a file, or a link: not ours. Still in
     // use: Windows deletes it at its next start. Anything else (no rights
     // above all) is not ours to force, at restart or ever.
@@ -210,7 +213,7 @@ void TUninstallSequence::RemoveFiles()
         view_.StepProgress();
         view_.SetDetail(path);
         view_.PumpMessages();
-        if (RemoveFile(path)) LogAdd(TLogEntry::File, u"已删除 " + path);
+        if (RemoveFile(path)) LogAdd(TLogEntry::File, Text(TTextId::RemovedLine) + path);
     }
 }
 
@@ -220,13 +223,13 @@ void TUninstallSequence::RemoveShortcuts()
         view_.StepProgress();
         view_.SetDetail(path);
         view_.PumpMessages();
-        if (RemoveFile(path)) LogAdd(TLogEntry::Shortcut, u"已删除 " + path);
+        if (RemoveFile(path)) LogAdd(TLogEntry::Shortcut, Text(TTextId::RemovedLine) + path);
     }
 }
 
 void TUninstallSequence::RemoveRegistryValues()
 {
-    view_.SetDetail(u"正在清理注册表......");
+    view_.SetDetail(Text(TTextId::CleaningRegistryDetail));
     for (const TRegValueRef& value : plan_.Values) {
         view_.StepProgress();
         view_.PumpMessages();
@@ -242,7 +245,7 @@ void TUninstallSequence::RemoveRegistryValues()
         if (rc != ERROR_SUCCESS && !Gone(static_cast<DWORD>(rc)))
             report_.Leftovers.push_back(shown);
         else
-            LogAdd(TLogEntry::Registry, u"已删除 " + shown);
+            LogAdd(TLogEntry::Registry, Text(TTextId::RemovedLine) + shown);
     }
     // Deepest first, so a key emptied by removing its last sub-key goes too.
     for (const TRegKeyRef& k : plan_.Keys) {
@@ -281,7 +284,7 @@ void TUninstallSequence::RemoveRegistration()
     // Data others could have written may name another product's GUID: its key
     // goes only when it registers this very folder.
     if (!plan_.DataTrusted && !RegistersFolder(UninstallRoot(), key, plan_.InstallFolder)) {
-        LogAdd(TLogEntry::Error, u"已保留（不属于此安装目录）：" + name);
+        LogAdd(TLogEntry::Error, Text(TTextId::KeptNotThisFolderLine) + name);
         report_.Leftovers.push_back(name);
         return;
     }
@@ -289,19 +292,19 @@ void TUninstallSequence::RemoveRegistration()
     if (rc != ERROR_SUCCESS && !Gone(static_cast<DWORD>(rc)))
         report_.Leftovers.push_back(name);
     else
-        LogAdd(TLogEntry::Registry, u"已删除 " + name);
+        LogAdd(TLogEntry::Registry, Text(TTextId::RemovedLine) + name);
 }
 
 void TUninstallSequence::RemoveEmptyFolders()
 {
     for (const WideString& folder : plan_.Folders) {
         if (IsReparsePoint(WithoutTrailingBackslash(folder))) {
-            LogAdd(TLogEntry::Error, u"链接已保留：" + folder);
+            LogAdd(TLogEntry::Error, Text(TTextId::LinkKeptLine) + folder);
             report_.Leftovers.push_back(folder);
             continue;
         }
         if (RemoveDirectoryW(W(folder))) {
-            LogAdd(TLogEntry::Folder, u"已删除 " + folder);
+            LogAdd(TLogEntry::Folder, Text(TTextId::RemovedLine) + folder);
             continue;
         }
         DWORD error = GetLastError();

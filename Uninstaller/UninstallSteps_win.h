@@ -123,10 +123,6 @@ std::vector<WideString> LeftoverLines(const TUninstallReport& report);
 // has no one else to fear and need not ask.
 bool UninstallDataTrusted(const WideString& installDir);
 
-// The line that says what a distrusted data file is still used for.
-inline constexpr const char16_t* DistrustedDataText =
-    u"卸载信息可被管理员以外的用户修改：只删除安装目录中的文件和本产品的卸载信息，其他注册表值和快捷方式已保留。";
-
 // The long form of the part of a normalised path that exists, the rest as
 // written (TLongPathFn for TUninstallPlan::FromScript).
 WideString LongFormOfPath(const WideString& path);

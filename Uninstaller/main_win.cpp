@@ -8,8 +8,8 @@
 
 #include <memory>
 
+#include "ProgramLanguage_win.h"
 #include "Elevation_win.h"
-#include "ScopeTexts.h"
 #include "SelfRemoval_win.h"
 #include "SetupCommandLine.h"
 #include "SetupFn.h"
@@ -51,7 +51,7 @@ void Refuse(bool silent, const WideString& text, UINT icon)
         return;
     }
     LogAdd(TLogEntry::Error, text);
-    TZoWinfn::ShowMessageBox(nullptr, text, u"卸载", MB_OK | icon);
+    TZoWinfn::ShowMessageBox(nullptr, text, Text(TTextId::UninstallCaption), MB_OK | icon);
 }
 
 // The machine's installation, and this process may not remove its
@@ -73,7 +73,7 @@ int UninstallSilently(TSetupScript& script, TUninstallPlan plan)
     TUninstallSequence sequence(script, std::move(plan), view);
     TUninstallReport report = sequence.Run();
     for (const WideString& line : LeftoverLines(report)) TZoSysfn::WriteConsoleLine(line);  // logged by the steps
-    if (!report.Complete() && RunLog().IsOpen()) TZoSysfn::WriteConsoleLine(u"日志：" + RunLog().Path());
+    if (!report.Complete() && RunLog().IsOpen()) TZoSysfn::WriteConsoleLine(Text(TTextId::LogFileLine) + RunLog().Path());
     return report.Complete() ? ucRemoved : ucLeftovers;
 }
 
@@ -99,8 +99,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     InstallDir = WithTrailingBackslash(DirPart(ownFile));
     const TSetupCommandLine commandLine = ParseUninstallCommandLine(ProcessArguments());
     const bool silent = commandLine.mode == TRunMode::Silent;
+    ChooseProgramLanguage(WideString(), commandLine);  // for the data files' errors
     // Memory runs out on a data file too large to be one the installer wrote.
-    TZoWinfn::EndOnOutOfMemory(ucBadData, u"内存不足：卸载数据文件过大或已损坏，无法卸载。", silent);
+    TZoWinfn::EndOnOutOfMemory(ucBadData, Text(TTextId::OutOfMemoryUninstaller), silent);
 
     // Who could have written the data is asked before it is read: whoever could
     // change it between the two would have made it untrusted already.
@@ -111,14 +112,16 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     } catch (const EUninstallDataError& e) {
         // No product to name the log after: it goes by the program's own name.
         OpenRunLog(commandLine, TZoWinfn::GetTempDir(), WideString(), u"Uninstall");
-        LogAdd(TLogEntry::Note, u"命令行：" + ZoPlatform::CommandLine());
+        LogAdd(TLogEntry::Note, Text(TTextId::CommandLineLine) + ZoPlatform::CommandLine());
         Refuse(silent, e.Message(), MB_ICONSTOP);
         return Finish(ucBadData);
     }
     AppTitleValue = script->BaseInfo->AppTitle;
+    ChooseProgramLanguage(script->BaseInfo->Language, commandLine);
+    Application.SetFontFaces(Text(TTextId::DisplayFontFaces), Text(TTextId::TextFontFaces));
     OpenRunLog(commandLine, TZoWinfn::GetTempDir(), script->BaseInfo->AppTitle, u"Uninstall");
-    LogAdd(TLogEntry::Note, FormatText(u"%s %s 卸载", {script->BaseInfo->AppTitle, script->BaseInfo->Version}));
-    LogAdd(TLogEntry::Note, u"命令行：" + ZoPlatform::CommandLine());
+    LogAdd(TLogEntry::Note, FormatText(Text(TTextId::UninstallLogFormat), {script->BaseInfo->AppTitle, script->BaseInfo->Version}));
+    LogAdd(TLogEntry::Note, Text(TTextId::CommandLineLine) + ZoPlatform::CommandLine());
     PerUserInstall = script->BaseInfo->InstallScope == TInstallScope::isUser;
     if (NeedsElevation(*script)) {
         // A product installed for every user by an installer that let the
@@ -127,12 +130,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         for (int i = 1; i <= ArgCount(); ++i) args.push_back(ArgAt(i));
         const TElevatedRun run = RunElevated(JoinCommandLine(args));
         if (run.Started) return Finish(run.ExitCode);
-        Refuse(silent, FormatText(UninstallElevationRefusedText, {script->BaseInfo->AppTitle}), MB_ICONSTOP);
+        Refuse(silent, FormatText(Text(TTextId::UninstallElevationRefusedFormat), {script->BaseInfo->AppTitle}), MB_ICONSTOP);
         return Finish(ucElevationRefused);
     }
     TSetupLock lock;  // held until the self-removal has started
     if (!lock.Acquire(script->BaseInfo->GUID, PerUserInstall ? TSetupLock::TScope::User : TSetupLock::TScope::Machine)) {
-        Refuse(silent, FormatText(SetupRunningText, {script->BaseInfo->AppTitle}), MB_ICONINFORMATION);
+        Refuse(silent, FormatText(Text(TTextId::SetupRunningFormat), {script->BaseInfo->AppTitle}), MB_ICONINFORMATION);
         return Finish(ucSetupRunning);
     }
     // A data file someone else could have written is used for this product's
@@ -142,8 +145,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     // user's rights.
     const bool trusted = PerUserInstall || dataTrusted;
     if (!trusted) {
-        LogAdd(TLogEntry::Error, DistrustedDataText);
-        if (silent) TZoSysfn::WriteConsoleLine(DistrustedDataText);
+        LogAdd(TLogEntry::Error, Text(TTextId::DistrustedData));
+        if (silent) TZoSysfn::WriteConsoleLine(Text(TTextId::DistrustedData));
     }
     TUninstallPlan plan =
         TUninstallPlan::FromScript(*script, ownFile, DefaultProtectedFolders(), LongFormOfPath, trusted);
@@ -154,7 +157,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         Application.SetExceptionHandler([](const WideString& text) { TZoSysfn::WriteConsoleLine(text); });
         code = UninstallSilently(*script, std::move(plan));
     } else {
-        Application.SetTitle(FormatText(u"卸载 %s", {script->BaseInfo->AppTitle}));
+        Application.SetTitle(FormatText(Text(TTextId::UninstallTitleFormat), {script->BaseInfo->AppTitle}));
         TUninstallForm form(*script, std::move(plan), LoadUninstallIcon(InstallDir));
         Application.Run();
         code = form.ExitCode();

@@ -137,6 +137,8 @@ TEST(PackagerCheck, EachMistakeIsOneLineAtItsPlaceAndWritesNothing)
          "IncludeSubPath=\"yes\" is not a Boolean: write True or False"},
         {"text in an element", Replaced(P, "<FileList>", "<FileList>oops"), "<FileList>", "text inside <FileList>"},
         {"empty title", Replaced(P, "AppTitle=\"Zo\"", "AppTitle=\" \""), "AppTitle", "AppTitle is empty"},
+        {"unknown language", Replaced(P, "Version=\"1.0\"", "Version=\"1.0\" Language=\"fr-FR\""), "Language",
+         "Language=\"fr-FR\" is no language of the installer: write zh-CN, en-US or auto"},
         {"ftp download", Replaced(P, "Version=\"1.0\"", "Version=\"1.0\" FullDownloadUrl=\"ftp://zo/x.exe\""),
          "FullDownloadUrl", "FullDownloadUrl \"ftp://zo/x.exe\" is not an http:// or https:// address"},
         {"variable that is not there", P, "<VarList>", "--var {Nope}: the project has no variable {Nope}",

@@ -333,7 +333,7 @@ TEST(PackagerNew, StartingProjectIsNamedAfterItsFileBuildsAndIsNeverOverwritten)
 {
     TTempFolder dir;
     const WideString project = dir.Wide("p/Hello.xml");
-    WriteNewProject(project);
+    WriteNewProject(project, TLanguage::zhCN);
     const std::string written = ReadFileBytes(dir.Path() / "p" / "Hello.xml");
     WriteFileBytes(dir.Path() / "p" / "files" / "Hello.exe", "MZ");
     TBuildOptions options;
@@ -374,14 +374,14 @@ TEST(PackagerNew, StartingProjectIsNamedAfterItsFileBuildsAndIsNeverOverwritten)
     WriteFileBytes(dir.Path() / "p" / "Hello.xml", written);
 
     // Another project is another product.
-    WriteNewProject(dir.Wide("p/Other.xml"));
+    WriteNewProject(dir.Wide("p/Other.xml"), TLanguage::zhCN);
     auto other = TProjectBuilder::LoadProject(dir.Wide("p/Other.xml"));
     EXPECT_NE(other->BaseInfo->GUID, info.GUID);
     EXPECT_EQ(other->BaseInfo->DefInstallPath, u"{pf}\\Other");
 
-    EXPECT_THROW(WriteNewProject(project), EPackageError);
+    EXPECT_THROW(WriteNewProject(project, TLanguage::zhCN), EPackageError);
     EXPECT_EQ(ReadFileBytes(dir.Path() / "p" / "Hello.xml"), written);
-    EXPECT_THROW(WriteNewProject(dir.Wide("p/CON.xml")), EPackageError) << "the name becomes a folder";
+    EXPECT_THROW(WriteNewProject(dir.Wide("p/CON.xml"), TLanguage::zhCN), EPackageError) << "the name becomes a folder";
 }
 
 TEST(PackagerBuild, OutputNamesMayCarryFoldersOfTheirOwn)

@@ -65,3 +65,23 @@ TEST(SetupCommandLine, UninstallerTakesSilentWithALogOnly)
     for (const char16_t* line : {u"/Auto", u"/SILENT /DIR=C:\\X", u"/SILENT /NORUN", u"/LOG=C:\\u.log"})
         EXPECT_EQ(Uninstaller(line).mode, TRunMode::Window) << ToUtf8(line);
 }
+
+// The language stands beside the mode in either program, and alone it still
+// speaks in the window; given twice, empty or beside another lone switch it is
+// no line at all.
+TEST(SetupCommandLine, LanguageBesideTheModeOrAlone)
+{
+    TSetupCommandLine a = Installer(u"/lang=en-US /Silent /NORUN");
+    EXPECT_EQ(a.mode, TRunMode::Silent);
+    EXPECT_EQ(a.language, WideString(u"en-US"));
+    EXPECT_TRUE(a.noRun);
+    TSetupCommandLine alone = Installer(u"/LANG=en-US");
+    EXPECT_EQ(alone.mode, TRunMode::Window);
+    EXPECT_EQ(alone.language, WideString(u"en-US"));
+    EXPECT_EQ(Uninstaller(u"/SILENT /LANG=zh-CN").language, WideString(u"zh-CN"));
+    for (const char16_t* line : {u"/LANG=en-US /LANG=zh-CN /Silent", u"/LANG= /Silent", u"/LANG=en-US /NORUN"}) {
+        TSetupCommandLine parsed = Installer(line);
+        EXPECT_EQ(parsed.mode, TRunMode::Window) << ToUtf8(line);
+        EXPECT_FALSE(parsed.language) << ToUtf8(line);
+    }
+}

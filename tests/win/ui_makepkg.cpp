@@ -4,7 +4,7 @@
 //
 //   ui_makepkg STUB OUT [option...]
 //     --script full|online|both|none   which script resources (default full)
-//     --title TEXT --version TEXT --defdir TEXT --guid TEXT
+//     --title TEXT --version TEXT --defdir TEXT --guid TEXT --language TEXT
 //     --scope machine|user|either       the install scope (default machine)
 //     --icon png|bad|missing           the icon resource (default png)
 //     --license none|utf8|utf16|ansi   the agreement text and its encoding (default utf8)
@@ -151,6 +151,8 @@ int wmain(int argc, wchar_t** argv)
             script.BaseInfo->DefInstallPath = next();
         else if (opt == L"--guid")
             script.BaseInfo->GUID = next();
+        else if (opt == L"--language")
+            script.BaseInfo->Language = next();
         else if (opt == L"--scope") {
             const std::string scope = AsciiOf(next());
             script.BaseInfo->InstallScope = scope == "user"     ? TInstallScope::isUser

@@ -1,0 +1,75 @@
+// Choosing the language and looking texts up in its table.
+#include "Texts.h"
+
+#include <atomic>
+
+extern const TTextTable TextsZhCN;
+extern const TTextTable TextsEnUS;
+
+namespace {
+
+std::atomic<TLanguage> g_language{TLanguage::zhCN};
+
+const TTextTable& TableOf(TLanguage language) { return language == TLanguage::enUS ? TextsEnUS : TextsZhCN; }
+
+bool EqualsIgnoringCase(std::u16string_view a, std::u16string_view b)
+{
+    if (a.size() != b.size()) return false;
+    auto lower = [](char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c + 32) : c; };
+    for (size_t i = 0; i < a.size(); ++i)
+        if (lower(a[i]) != lower(b[i])) return false;
+    return true;
+}
+
+constexpr uint16_t LangChinese = 0x04;  // PRIMARYLANGID of every Chinese LANGID
+
+}  // namespace
+
+void SetLanguage(TLanguage language)
+{
+    g_language = language;
+    SetOutOfMemoryText(TextIn(language, TTextId::OutOfMemory));
+}
+
+TLanguage CurrentLanguage() { return g_language; }
+
+WideString Text(TTextId id) { return TextIn(g_language, id); }
+
+const char16_t* TextIn(TLanguage language, TTextId id)
+{
+    const size_t i = static_cast<size_t>(id);
+    return i < TextCount ? TableOf(language)[i].Text : u"";
+}
+
+TCloseProgramsTexts CloseProgramsTexts()
+{
+    using enum TTextId;
+    return {Text(CloseProgramsCaption), Text(ProgramsRunning),     Text(ProgramsStillRunning),
+            Text(CloseAndContinueButton), Text(CancelButton),   Text(KeepWaitingButton),
+            Text(EndProgramsButton),    Text(ClosingPrograms),     Text(ProgramAskedFormat),
+            Text(ProgramEndedFormat),   Text(CloseProgramsCancelled), Text(FileHoldersFormat),
+            Text(ListSeparator)};
+}
+
+const char16_t* LanguageTag(TLanguage language) { return language == TLanguage::enUS ? u"en-US" : u"zh-CN"; }
+
+std::optional<TLanguage> LanguageFromTag(std::u16string_view tag)
+{
+    for (TLanguage language : AllLanguages)
+        if (EqualsIgnoringCase(tag, LanguageTag(language))) return language;
+    return std::nullopt;
+}
+
+bool IsLanguageSetting(std::u16string_view setting)
+{
+    return setting.empty() || EqualsIgnoringCase(setting, u"auto") || LanguageFromTag(setting).has_value();
+}
+
+TLanguage ResolveLanguage(std::u16string_view setting, std::u16string_view commandLineTag, uint16_t userUiLanguage)
+{
+    if (auto chosen = LanguageFromTag(commandLineTag)) return *chosen;
+    if (auto named = LanguageFromTag(setting)) return *named;
+    if (EqualsIgnoringCase(setting, u"auto"))
+        return (userUiLanguage & 0x3FF) == LangChinese ? TLanguage::zhCN : TLanguage::enUS;
+    return TLanguage::zhCN;
+}
