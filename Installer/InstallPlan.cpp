@@ -142,6 +142,16 @@ TScopeArgs TakeScopeSwitch(const std::vector<WideString>& args)
     return result;
 }
 
+std::vector<WideString> ElevatedCopyArgs(std::vector<WideString> rest, const WideString& windowFolder)
+{
+    rest.push_back(u"/ALLUSERS");
+    if (!windowFolder.empty()) {
+        rest.push_back(u"/Auto");
+        rest.push_back(u"/DIR=" + windowFolder);
+    }
+    return rest;
+}
+
 bool ChoosesPerUser(TInstallScope scope, TScopeSwitch choice, bool elevated)
 {
     switch (scope) {

@@ -115,6 +115,11 @@ struct TScopeArgs {
 // name). Two of them, or one twice, choose nothing and stay in Rest, so the
 // line is no known one and the window shows.
 TScopeArgs TakeScopeSwitch(const std::vector<WideString>& args);
+// The arguments of the elevated copy that installs for every user: this run's
+// (rest, without its scope switch) and /ALLUSERS. A choice made in the window
+// (windowFolder, the folder it shows) adds /Auto and that folder, so the copy
+// installs at once instead of asking a second time.
+std::vector<WideString> ElevatedCopyArgs(std::vector<WideString> rest, const WideString& windowFolder);
 // The installation is the current user's alone: a user project always, a
 // machine project never; an either project as the switch says, else for the
 // machine only when the process already has the administrator's rights (no

@@ -324,8 +324,11 @@ bool TMainForm::NeedsElevation() const
 
 bool TMainForm::HandOverToElevatedCopy()
 {
-    std::vector<WideString> args = scopeArgs_.Rest;
-    args.push_back(u"/ALLUSERS");
+    // Whoever clicked install in the window has chosen: the copy installs at
+    // once, into the folder chosen here.
+    const bool windowChoice = !silentMode && !autoMode;
+    const std::vector<WideString> args =
+        ElevatedCopyArgs(scopeArgs_.Rest, windowChoice ? edtDestDir->Text() : WideString());
     const WideString parameters = JoinCommandLine(args);
     LogAdd(TLogEntry::Run, Text(TTextId::ElevatedStartLine) + parameters);
     // The copy takes the product's lock in its turn.

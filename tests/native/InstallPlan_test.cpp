@@ -5,6 +5,7 @@
 
 #include "FolderValues.h"
 #include "InstallPlan.h"
+#include "SetupCommandLine.h"
 #include "SetupFn.h"
 #include "SetupProject.h"
 #include "ZoSysUtils.h"
@@ -204,6 +205,20 @@ TEST(InstallScope, TheSwitchBesideTheModeChoosesOnlyForAnEitherProject)
     // No switch: no prompt nobody asked for.
     EXPECT_TRUE(ChoosesPerUser(TInstallScope::isEither, TScopeSwitch::None, !elevated));
     EXPECT_FALSE(ChoosesPerUser(TInstallScope::isEither, TScopeSwitch::None, elevated));
+
+    // The elevated copy of a window's choice installs at once into the folder
+    // chosen; a silent run's copy stays silent.
+    TScopeArgs copy = TakeScopeSwitch(ElevatedCopyArgs({u"/LANG=en-US"}, u"C:\\Program Files\\Zo\\"));
+    EXPECT_EQ(copy.Choice, TScopeSwitch::AllUsers);
+    TSetupCommandLine line = ParseSetupCommandLine(copy.Rest);
+    EXPECT_EQ(line.mode, TRunMode::Auto);
+    EXPECT_EQ(line.installDir.value_or(u""), u"C:\\Program Files\\Zo\\");
+    EXPECT_EQ(line.language.value_or(u""), u"en-US");
+    copy = TakeScopeSwitch(ElevatedCopyArgs({u"/Silent", u"/NORUN"}, WideString()));
+    line = ParseSetupCommandLine(copy.Rest);
+    EXPECT_EQ(copy.Choice, TScopeSwitch::AllUsers);
+    EXPECT_EQ(line.mode, TRunMode::Silent);
+    EXPECT_TRUE(line.noRun);
 }
 
 TEST_F(InstallPlanTest, TheUninstallKeyHoldsItsEighteenValuesInOrder)
