@@ -178,6 +178,12 @@ bool TUninstallSequence::CloseRunningPrograms()
                                           CloseProgramsTexts());
 }
 
+// Windows deletes at its next start by the path, through whatever links
+// lie on it then: only where no one but the administrators can change the
+// folders (in one others can write, a folder swapped for a junction after
+// this program ends would have a file of their choosing deleted).
+bool TUninstallSequence::MayDeleteAtRestart() const { return plan_.DataTrusted; }
+
 bool TUninstallSequence::RemoveFile(const WideString& path)
 {
     DWORD error = ERROR_SUCCESS;
@@ -202,7 +208,8 @@ bool TUninstallSequence::RemoveFile(const WideString& path)
     // A folder where the product had a file, or a link: not ours. Still in
     // use: Windows deletes it at its next start. Anything else (no rights
     // above all) is not ours to force, at restart or ever.
-    if (InUse(error) && MoveFileExW(W(path), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) ++report_.RemovedAtRestart;
+    if (InUse(error) && MayDeleteAtRestart() && MoveFileExW(W(path), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+        ++report_.RemovedAtRestart;
     report_.Leftovers.push_back(path);
     return false;
 }
@@ -313,7 +320,8 @@ void TUninstallSequence::RemoveEmptyFolders()
         if (error != ERROR_DIR_NOT_EMPTY) {
             // Empty but in use (a program's current folder, say): it goes
             // when Windows next starts. Without the rights it stays.
-            if (InUse(error) && MoveFileExW(W(path), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) ++report_.RemovedAtRestart;
+            if (InUse(error) && MayDeleteAtRestart() && MoveFileExW(W(path), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+                ++report_.RemovedAtRestart;
             report_.Leftovers.push_back(folder);
         } else if (report_.RemovedAtRestart > 0) {
             // It may hold only what waits for the restart: it goes after them.
