@@ -305,6 +305,20 @@ void TUninstallSequence::RemoveRegistration()
 void TUninstallSequence::RemoveEmptyFolders()
 {
     for (const WideString& folder : plan_.Folders) {
+        // The folders above it from the install folder down are held and no
+        // links either: removing by the path would go through one.
+        TFolderChain above;
+        try {
+            above = TFolderChain(plan_.InstallFolder, WithoutTrailingBackslash(folder), false);
+        } catch (const ELinkFound& e) {
+            LogAdd(TLogEntry::Error, ErrorText(e));
+            report_.Leftovers.push_back(folder);
+            continue;
+        } catch (const EFCreateError&) {
+            report_.Leftovers.push_back(folder);
+            continue;
+        }
+        if (!above.Complete()) continue;  // gone with a folder above it
         if (IsReparsePoint(WithoutTrailingBackslash(folder))) {
             LogAdd(TLogEntry::Error, Text(TTextId::LinkKeptLine) + folder);
             report_.Leftovers.push_back(folder);
