@@ -1,5 +1,8 @@
 #include "ZoSafeFiles_win.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <cmath>
 #include <cstring>
 #include <optional>
@@ -49,6 +52,46 @@ WideString NtPath(const WideString& path)
 {
     if (path.rfind(u"\\\\", 0) == 0) return u"\\??\\UNC\\" + path.substr(2);
     return u"\\??\\" + path;
+}
+
+// The accounts a machine-wide installation's data may be writable by.
+bool IsTrustedSid(PSID sid, PSID self)
+{
+    static const wchar_t* const kTrustedInstaller = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+    if (!sid || !IsValidSid(sid)) return false;
+    if (IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || IsWellKnownSid(sid, WinLocalSystemSid) ||
+        IsWellKnownSid(sid, WinCreatorOwnerSid) || (self && EqualSid(sid, self)))
+        return true;
+    PSID ti = nullptr;
+    if (!ConvertStringSidToSidW(kTrustedInstaller, &ti)) return false;
+    TUniqueLocal owner(ti);
+    return EqualSid(sid, ti);
+}
+
+// Only trusted accounts own the object or may write to it, delete it or change its access.
+bool ObjectOnlyTrustedMayChange(HANDLE object, PSID self)
+{
+    constexpr ACCESS_MASK kChanging = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_DELETE_CHILD | DELETE |
+                                      WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+    PSID ownerSid = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &ownerSid,
+                        nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    TUniqueLocal owner(descriptor);
+    if (!dacl || !IsTrustedSid(ownerSid, self)) return false;  // no list admits everyone; an owner may rewrite it
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        void* ace = nullptr;
+        if (!GetAce(dacl, i, &ace)) return false;
+        const auto* header = static_cast<const ACE_HEADER*>(ace);
+        if (header->AceFlags & INHERIT_ONLY_ACE) continue;  // for what is created below, not for this object
+        if (header->AceType == ACCESS_DENIED_ACE_TYPE) continue;
+        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) return false;  // callback and object entries: not ours to judge
+        const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
+        if ((allowed->Mask & kChanging) && !IsTrustedSid(const_cast<DWORD*>(&allowed->SidStart), self)) return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -170,4 +213,16 @@ std::vector<uint8_t> CurrentUserSid()
     if (!IsValidSid(sid)) return {};
     const auto* bytes = static_cast<const uint8_t*>(sid);
     return std::vector<uint8_t>(bytes, bytes + GetLengthSid(sid));
+}
+
+bool OnlyTrustedMayChange(const WideString& path)
+{
+    std::vector<uint8_t> user = CurrentUserSid();
+    PSID self = user.empty() ? nullptr : user.data();
+    TUniqueFile object(CreateFileW(W(path), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    return object && GetFileInformationByHandle(object.Get(), &info) &&
+           !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && ObjectOnlyTrustedMayChange(object.Get(), self);
 }

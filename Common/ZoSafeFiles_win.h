@@ -57,3 +57,8 @@ std::vector<uint8_t> CurrentUserSid();
 // Gives the open file the name path (replacing what is there, a link as a
 // link) and flushes: the file renamed is the one written.
 bool RenameHandle(HANDLE file, const WideString& path);
+
+// True when path (itself, not what a link leads to; a link is false) is
+// owned and may be changed, deleted or given other permissions only by the
+// administrators, SYSTEM, TrustedInstaller and the user this process runs as.
+bool OnlyTrustedMayChange(const WideString& path);

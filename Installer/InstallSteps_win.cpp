@@ -57,18 +57,35 @@ void WriteRegDWord(HKEY key, const WideString& name, uint32_t value)
         throw ERegistryException(FormatText(u"Failed to set data for '%s'", {name}));
 }
 
+// The program of a quoted command; empty for one not quoted.
+WideString QuotedProgram(const WideString& command)
+{
+    if (command.size() < 2 || command[0] != u'"') return WideString();
+    size_t close = command.find(u'"', 1);
+    return close == WideString::npos ? WideString() : command.substr(1, close - 1);
+}
+
 // A registration whose uninstaller was deleted with its folder: the quoted
 // program of the command is an absolute path that names nothing. (Unquoted
 // commands are left to the system's own search.)
 bool UninstallerIsGone(const WideString& command)
 {
-    if (command.size() < 2 || command[0] != u'"') return false;
-    size_t close = command.find(u'"', 1);
-    if (close == WideString::npos) return false;
-    WideString program = command.substr(1, close - 1);
+    const WideString program = QuotedProgram(command);
+    if (program.empty()) return false;
     bool absolute = (program.size() >= 3 && program[1] == u':' && program[2] == u'\\') ||
                     program.rfind(u"\\\\", 0) == 0;
     return absolute && GetFileAttributesW(W(program)) == INVALID_FILE_ATTRIBUTES;
+}
+
+// An earlier uninstaller runs with this installer's rights: only one that
+// no one else could have put there (an existing folder others may change,
+// chosen for an earlier installation, lets them replace the program or the
+// folder). Unquoted commands, which this system never writes, go as before.
+bool UninstallerTrusted(const WideString& command)
+{
+    const WideString program = QuotedProgram(command);
+    return program.empty() ||
+           (OnlyTrustedMayChange(WithoutTrailingBackslash(DirPart(program))) && OnlyTrustedMayChange(program));
 }
 
 HKEY RootHandle(TRegRootKey root) { return reinterpret_cast<HKEY>(RootKeyHandle(root)); }
@@ -85,7 +102,11 @@ std::vector<WideString> RegisteredUninstallers(const TInstallPlan& plan)
             TUniqueHKey key;
             if (RegOpenKeyExW(RootHandle(plan.UninstallRoot), W(path), 0, KEY_READ | view, key.Put()) == ERROR_SUCCESS) {
                 WideString command = ReadRegString(key.Get(), u"QuietUninstallString").value_or(WideString());
-                if (!command.empty() && !UninstallerIsGone(command)) commands.push_back(command);
+                const bool present = !command.empty() && !UninstallerIsGone(command);
+                if (present && !UninstallerTrusted(command))
+                    LogAdd(TLogEntry::Error, FormatText(Text(TTextId::EarlierUninstallerNotRunFormat), {command}));
+                else if (present)
+                    commands.push_back(command);
             } else {
                 key.Release();  // a failed open leaves no key to close
             }

@@ -59,6 +59,7 @@ enum class TTextId : uint16_t {
     CheckingEarlierVersion,
     InstallFailedFormat,
     EarlierUninstallFormat,
+    EarlierUninstallerNotRunFormat,
     PackageBadData,
     PackageBadIndex,
     PackageMissingData,

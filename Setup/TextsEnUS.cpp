@@ -43,6 +43,7 @@ constexpr TTextTable TextsEnUS{{
     {CheckingEarlierVersion, u"Checking for an earlier version"},
     {InstallFailedFormat, u"Installation failed: %s"},
     {EarlierUninstallFormat, u"Uninstalled the earlier version: %s, exit code %s"},
+    {EarlierUninstallerNotRunFormat, u"The earlier version's uninstaller was not run, as users other than administrators can change it or its folder: %s"},
     {PackageBadData, u"The installation package is damaged: the data of %s cannot be unpacked."},
     {PackageBadIndex, u"The installation package is damaged: its file index cannot be read: %s"},
     {PackageMissingData, u"The installation package is damaged: the data of %s is missing."},

@@ -43,6 +43,7 @@ constexpr TTextTable TextsZhCN{{
     {CheckingEarlierVersion, u"正在检查旧版本"},
     {InstallFailedFormat, u"安装失败：%s"},
     {EarlierUninstallFormat, u"上一版本的卸载：%s，退出代码 %s"},
+    {EarlierUninstallerNotRunFormat, u"上一版本的卸载程序未运行（它或它的目录可被管理员以外的用户修改）：%s"},
     {PackageBadData, u"安装包已损坏，文件 %s 的数据无法解压。"},
     {PackageBadIndex, u"安装包已损坏，无法读取文件索引：%s"},
     {PackageMissingData, u"安装包已损坏，缺少文件 %s 的数据。"},

@@ -1,8 +1,5 @@
 #include "UninstallSteps_win.h"
 
-#include <aclapi.h>
-#include <sddl.h>
-
 #include "SetupFn.h"
 #include "SetupProject.h"
 #include "Texts.h"
@@ -38,62 +35,12 @@ bool KeyIsEmpty(HKEY root, const WideString& subKey)
     return subKeys == 0 && values == 0;
 }
 
-// The accounts a machine-wide installation's data may be writable by.
-bool IsTrustedSid(PSID sid, PSID self)
-{
-    static const wchar_t* const kTrustedInstaller = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
-    if (!sid || !IsValidSid(sid)) return false;
-    if (IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || IsWellKnownSid(sid, WinLocalSystemSid) ||
-        IsWellKnownSid(sid, WinCreatorOwnerSid) || (self && EqualSid(sid, self)))
-        return true;
-    PSID ti = nullptr;
-    if (!ConvertStringSidToSidW(kTrustedInstaller, &ti)) return false;
-    TUniqueLocal owner(ti);
-    return EqualSid(sid, ti);
-}
-
-// Only trusted accounts own the object or may write to it, delete it or change its access.
-bool OnlyTrustedMayChange(HANDLE object, PSID self)
-{
-    constexpr ACCESS_MASK kChanging = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA | FILE_DELETE_CHILD | DELETE |
-                                      WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
-    PSID ownerSid = nullptr;
-    PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (GetSecurityInfo(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &ownerSid,
-                        nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
-        return false;
-    TUniqueLocal owner(descriptor);
-    if (!dacl || !IsTrustedSid(ownerSid, self)) return false;  // no list admits everyone; an owner may rewrite it
-    for (DWORD i = 0; i < dacl->AceCount; ++i) {
-        void* ace = nullptr;
-        if (!GetAce(dacl, i, &ace)) return false;
-        const auto* header = static_cast<const ACE_HEADER*>(ace);
-        if (header->AceFlags & INHERIT_ONLY_ACE) continue;  // for what is created below, not for this object
-        if (header->AceType == ACCESS_DENIED_ACE_TYPE) continue;
-        if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) return false;  // callback and object entries: not ours to judge
-        const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
-        if ((allowed->Mask & kChanging) && !IsTrustedSid(const_cast<DWORD*>(&allowed->SidStart), self)) return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 bool UninstallDataTrusted(const WideString& installDir)
 {
-    std::vector<uint8_t> user = CurrentUserSid();
-    PSID self = user.empty() ? nullptr : user.data();
-    for (const WideString& path : {WithoutTrailingBackslash(installDir), installDir + UninstallScriptName}) {
-        TUniqueFile object(CreateFileW(W(path), READ_CONTROL | FILE_READ_ATTRIBUTES,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        BY_HANDLE_FILE_INFORMATION info{};
-        if (!object || !GetFileInformationByHandle(object.Get(), &info) ||
-            (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || !OnlyTrustedMayChange(object.Get(), self))
-            return false;
-    }
-    return true;
+    return OnlyTrustedMayChange(WithoutTrailingBackslash(installDir)) &&
+           OnlyTrustedMayChange(installDir + UninstallScriptName);
 }
 
 WideString LongFormOfPath(const WideString& path)
@@ -178,6 +125,12 @@ bool TUninstallSequence::CloseRunningPrograms()
                                           CloseProgramsTexts());
 }
 
+// Windows deletes at its next start by the path, through whatever links
+// lie on it then: only where no one but the administrators can change the
+// folders (in one others can write, a folder swapped for a junction after
+// this program ends would have a file of their choosing deleted).
+bool TUninstallSequence::MayDeleteAtRestart() const { return plan_.DataTrusted; }
+
 bool TUninstallSequence::RemoveFile(const WideString& path)
 {
     DWORD error = ERROR_SUCCESS;
@@ -202,7 +155,8 @@ bool TUninstallSequence::RemoveFile(const WideString& path)
     // A folder where the product had a file, or a link: not ours. Still in
     // use: Windows deletes it at its next start. Anything else (no rights
     // above all) is not ours to force, at restart or ever.
-    if (InUse(error) && MoveFileExW(W(path), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) ++report_.RemovedAtRestart;
+    if (InUse(error) && MayDeleteAtRestart() && MoveFileExW(W(path), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+        ++report_.RemovedAtRestart;
     report_.Leftovers.push_back(path);
     return false;
 }
@@ -298,6 +252,20 @@ void TUninstallSequence::RemoveRegistration()
 void TUninstallSequence::RemoveEmptyFolders()
 {
     for (const WideString& folder : plan_.Folders) {
+        // The folders above it from the install folder down are held and no
+        // links either: removing by the path would go through one.
+        TFolderChain above;
+        try {
+            above = TFolderChain(plan_.InstallFolder, WithoutTrailingBackslash(folder), false);
+        } catch (const ELinkFound& e) {
+            LogAdd(TLogEntry::Error, ErrorText(e));
+            report_.Leftovers.push_back(folder);
+            continue;
+        } catch (const EFCreateError&) {
+            report_.Leftovers.push_back(folder);
+            continue;
+        }
+        if (!above.Complete()) continue;  // gone with a folder above it
         if (IsReparsePoint(WithoutTrailingBackslash(folder))) {
             LogAdd(TLogEntry::Error, Text(TTextId::LinkKeptLine) + folder);
             report_.Leftovers.push_back(folder);
@@ -313,7 +281,8 @@ void TUninstallSequence::RemoveEmptyFolders()
         if (error != ERROR_DIR_NOT_EMPTY) {
             // Empty but in use (a program's current folder, say): it goes
             // when Windows next starts. Without the rights it stays.
-            if (InUse(error) && MoveFileExW(W(path), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) ++report_.RemovedAtRestart;
+            if (InUse(error) && MayDeleteAtRestart() && MoveFileExW(W(path), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+                ++report_.RemovedAtRestart;
             report_.Leftovers.push_back(folder);
         } else if (report_.RemovedAtRestart > 0) {
             // It may hold only what waits for the restart: it goes after them.

@@ -102,6 +102,7 @@ public:
     DWORD programCloseWaitMs = kProgramCloseWaitMs;
 
 private:
+    bool MayDeleteAtRestart() const;
     // True when the file is gone (or was not there).
     bool RemoveFile(const WideString& path);
 

@@ -139,11 +139,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         return Finish(ucSetupRunning);
     }
     // A data file someone else could have written is used for this product's
-    // files and its uninstall key only.
-    // A user's installation: only the user (and the administrators) could
-    // have written its data, and this program runs with no more than the
-    // user's rights.
-    const bool trusted = PerUserInstall || dataTrusted;
+    // files and its uninstall key only. The scope it names is no reason to
+    // trust it: that is written in the same file, and this program may run
+    // with an administrator's rights whatever the file says.
+    const bool trusted = dataTrusted;
     if (!trusted) {
         LogAdd(TLogEntry::Error, Text(TTextId::DistrustedData));
         if (silent) TZoSysfn::WriteConsoleLine(Text(TTextId::DistrustedData));

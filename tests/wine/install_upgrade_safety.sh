@@ -4,7 +4,8 @@
 # first installation and its registration stay as they were; quitting in the
 # copy-failure window during an upgrade leaves what was written registered and
 # uninstallable, with exit code 8; an installer clears a deletion an earlier
-# uninstaller left for the next start of Windows on a file it has just written.
+# uninstaller left for the next start of Windows on a file it has just written,
+# and runs no earlier uninstaller that users other than administrators could change.
 source "$(dirname "$0")/lib/uninstall-common.sh"
 drv() { wine "$DRIVER" "$@" 2>/dev/null | tr -d '\r'; }
 version_of() { wine reg query "$KEY" /v DisplayVersion /reg:64 2>/dev/null | tr -d '\r' | awk '/DisplayVersion/ { print $3 }'; }
@@ -73,5 +74,17 @@ end_demo
 check "the installer cleared it" 0 "$(pending)"
 wine wineboot -r >/dev/null 2>&1
 check "after a restart Uninstall.exe is still there" yes "$([ -f "$APP/Uninstall.exe" ] && echo yes || echo no)"
+
+# ---- An earlier uninstaller others could have replaced is not run ------------------------------------
+# (Everyone may change the folder and the program: Wine shows the Unix mode as
+# Everyone's entry. The other user's program stands in the uninstaller's place.)
+chmod o+w "$APP" "$APP/Uninstall.exe"
+cp "$WIN_BUILD/tests/win/steps_helper.exe" "$APP/Uninstall.exe"
+check "the demo installs over it" 0 "$(install_demo "$V1")"
+end_demo
+check "the planted program did not run" no "$([ -f "$APP/uninstall-log.txt" ] && echo yes || echo no)"
+check "the log says why" yes "$(grep -q '上一版本的卸载程序未运行（它或它的目录可被管理员以外的用户修改）' \
+  "$(ls -t "$TEMPDIR"/*Setup*.log | head -1)" && echo yes || echo no)"
+chmod o-w "$APP"
 
 finish

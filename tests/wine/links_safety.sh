@@ -51,4 +51,19 @@ contains "it names the link" 'docs' "$(cat "$WORK/last.out")"
 check "the file behind the link is unchanged" victim "$(cat "$C/victim/使用说明.txt" 2>/dev/null)"
 check "everything outside stays" "target.txt 使用说明.txt" "$(ls "$C/victim" | LC_ALL=C sort | tr '\n' ' ' | sed 's/ $//')"
 
+# ---- A link above an emptied folder: the folder behind it stays ---------------------------------------
+# (A product folder two levels down, {app}\docs\empty, with {app}\docs a link.)
+rm -f "$APP/docs"
+check "the demo installs again" 0 "$(install_demo "$V1")"
+wine taskkill /F /IM ZoDemo.exe >/dev/null 2>&1
+"$PACK" decode "$APP/Uninstall.da1" "$WORK/da1.xml"
+sed -i '0,/<TSetupFile /s||<TSetupFile Checked="True" Condition="" DestDir="{app}\\docs\\empty" FileBytes="1" IncludeSubPath="False" LastWriteDate="0" ResID="" SourceMask="x.txt" SourcePath=""/>&|' \
+  "$WORK/da1.xml"
+"$PACK" encode "$WORK/da1.xml" "$APP/Uninstall.da1"
+rm -rf "$APP/docs"; mkdir -p "$C/victim/empty"
+ln -s ../../victim "$APP/docs"
+run "$APP/Uninstall.exe" /SILENT >/dev/null
+wait_copy_done "$APP"
+check "the empty folder behind the link stays" yes "$([ -d "$C/victim/empty" ] && echo yes || echo no)"
+
 finish

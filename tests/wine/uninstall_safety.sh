@@ -41,6 +41,33 @@ check "each is named on its own line" 3 "$(grep -c '^已保留（不在安装目
 check "as the script wrote it" 1 "$(grep -cF '已保留（不在安装目录中）：C:\Program Files\ZoDemo\..\victim\keep.txt' "$WORK/last.out")"
 check "the product itself is gone" "no no" "$([ -e "$APP/ZoDemo.exe" ] && echo yes || echo no) $(key_exists "$KEY")"
 
+# ---- Data others may write is not trusted because it names a user's installation ------------------
+# (Everyone may write the folder: Wine shows the Unix mode as Everyone's entry.)
+# Nor is anything in such a folder left for Windows to delete at its next
+# start, by a path someone may by then have turned into a junction ({app}\data
+# swapped for a file here, so that its file cannot be deleted now).
+check "the demo installs for the scope test" 0 "$(install_demo "$V1")"
+end_demo
+wine reg add 'HKLM\Software\ZoVictim' /v Keep /t REG_SZ /d keep /f /reg:64 >/dev/null 2>&1
+"$PACK" decode "$APP/Uninstall.da1" "$WORK/da1.xml"
+sed -i -e 's/InstallScope="[^"]*"/InstallScope="user"/' \
+  -e '0,/<TSetupReg /s||<TSetupReg Checked="True" Condition="" RootKey="rrkLocalMachine" SubKey="Software\\ZoVictim" ValueData="x" ValueName="Keep" ValueType="rvtString"/>&|' \
+  "$WORK/da1.xml"
+check "the crafted data names the value" 1 "$(grep -c 'ZoVictim' "$WORK/da1.xml")"
+"$PACK" encode "$WORK/da1.xml" "$APP/Uninstall.da1"
+chmod o+w "$APP"
+rm -rf "$APP/data"; echo planted >"$APP/data"
+run "$APP/Uninstall.exe" /SILENT >/dev/null
+pending=$(wine reg query 'HKLM\System\CurrentControlSet\Control\Session Manager' /v PendingFileRenameOperations \
+  2>/dev/null | tr -d '\r')
+check "nothing in the folder waits for the restart" 0 "$(grep -c 'ZoDemo' <<<"$pending")"
+check "the machine's value stays" keep \
+  "$(wine reg query 'HKLM\Software\ZoVictim' /v Keep /reg:64 2>/dev/null | tr -d '\r' | awk '/Keep/ {print $3}')"
+check "and the distrust is said" 1 "$(grep -c '^卸载信息可被管理员以外的用户修改' "$WORK/last.out")"
+wait_copy_done "$APP"
+rm -f "$APP/data"; [ -d "$APP" ] && chmod o-w "$APP"
+wine reg delete "$KEY" /f /reg:64 >/dev/null 2>&1
+
 # ---- An uninstaller's window holds the lock: a second uninstaller and an installer change nothing --------
 check "the demo installs again" 0 "$(install_demo "$V1")"
 end_demo
