@@ -361,9 +361,18 @@ void TMainForm::LoadIcon()
     ReadPackageResource(script->BaseInfo->IconResID, &stream);
     stream.SetPosition(0);
     iconPng_ = stream.Bytes();
-    std::shared_ptr<TPicture> picture = TPicture::FromPng(iconPng_);
+    // The packaging tool's ready icon is shown without GDI+ decoding the PNG
+    // through the system's imaging codecs, the dearest part of the start; an
+    // installer made without one decodes the PNG.
+    HMODULE self = GetModuleHandleW(nullptr);
+    std::shared_ptr<TPicture> picture = TPicture::FromReadyIcon(self, iconPng_, imgIcon->Width(), ScaleFactor());
+    if (picture) {
+        windowIcon_.Reset(LoadReadyIcon(self, GetSystemMetrics(SM_CXICON)));
+    } else {
+        picture = TPicture::FromPng(iconPng_);
+        windowIcon_.Reset(picture->CreateIcon());
+    }
     imgIcon->SetPicture(picture);
-    windowIcon_.Reset(picture->CreateIcon());
     if (windowIcon_) {
         SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(windowIcon_.Get()));
         SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(windowIcon_.Get()));
