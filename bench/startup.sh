@@ -7,6 +7,8 @@
 # weighs on all of them alike. Then the installer stub's size beside the floor
 # program's, and the programs every package carries beside their budgets.
 #   bench/startup.sh [ROUNDS]
+# ZO_BASELINE_STUB names another 64-bit installer stub (say, an earlier commit's)
+# to run in the same rounds as "baseline".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -27,6 +29,11 @@ kinds=(floor installer plain-icon)
 declare -A exe=([floor]="$out/floor.exe" [installer]="$out/installer.exe" [plain-icon]="$out/plain-icon.exe")
 wine "$WIN_BUILD/tests/win/ui_makepkg.exe" "$WIN_BUILD/Installer/zosetup.exe" "$out/installer.exe" --script full
 wine "$WIN_BUILD/tests/win/ui_makepkg.exe" "$WIN_BUILD/Installer/zosetup.exe" "$out/plain-icon.exe" --script full --icon plain
+if [ -n "${ZO_BASELINE_STUB:-}" ]; then
+  wine "$WIN_BUILD/tests/win/ui_makepkg.exe" "$ZO_BASELINE_STUB" "$out/baseline.exe" --script full
+  kinds+=(baseline)
+  exe[baseline]="$out/baseline.exe"
+fi
 if [ -f "$WIN32_BUILD/Installer/zosetup.exe" ]; then
   wine "$WIN_BUILD/tests/win/ui_makepkg.exe" "$WIN32_BUILD/Installer/zosetup.exe" "$out/installer32.exe" --script full
   kinds+=(installer32)
