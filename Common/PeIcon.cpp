@@ -133,10 +133,12 @@ TRgbaImage DecodePng(const TBytes& png)
 {
     const TPngInfo info = CheckPng(png);
     TBytes compressed, palette, transparency;
+    // The chunks CheckPng walked, up to the end chunk; bytes after it are no image.
     for (size_t at = 8; at + 12 <= png.size();) {
         uint32_t length = Be32(&png[at]);
         const uint8_t* type = &png[at + 4];
         const uint8_t* body = &png[at + 8];
+        if (std::memcmp(type, "IEND", 4) == 0 || length > png.size() - at - 12) break;
         if (std::memcmp(type, "IDAT", 4) == 0) compressed.insert(compressed.end(), body, body + length);
         else if (std::memcmp(type, "PLTE", 4) == 0) palette.assign(body, body + length);
         else if (std::memcmp(type, "tRNS", 4) == 0) transparency.assign(body, body + length);
