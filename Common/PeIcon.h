@@ -22,6 +22,18 @@ struct TPngInfo {
 TPngInfo CheckPng(const uint8_t* data, size_t size);
 inline TPngInfo CheckPng(const TBytes& png) { return CheckPng(png.data(), png.size()); }
 
+// Decodes a PNG image (any colour type, bit depth and interlacing; checked as
+// CheckPng does) into 8-bit RGBA pixels, rows top to bottom.
+struct TRgbaImage {
+    uint32_t Width = 0, Height = 0;
+    TBytes Pixels;  // Width * Height * 4 bytes: R, G, B, A
+};
+TRgbaImage DecodePng(const TBytes& png);
+
+// The image scaled to width x height (averaging the pixels it covers when made
+// smaller, bilinear when made larger; colours weighted by their opacity).
+TRgbaImage ScaleImage(const TRgbaImage& image, uint32_t width, uint32_t height);
+
 // Encodes 8-bit RGBA pixels (rows top to bottom) as a PNG image.
 TBytes EncodePng(uint32_t width, uint32_t height, const uint8_t* rgba);
 
@@ -29,6 +41,16 @@ TBytes EncodePng(uint32_t width, uint32_t height, const uint8_t* rgba);
 // group (the one Explorer takes) or adds group 1, with the PNG as its image.
 // Icon images no other group uses are removed.
 void SetExplorerIcon(TPeImage& pe, const TBytes& png);
+
+// The window's ready icon: icon group kWindowIconGroup with the product's icon
+// at each size the window draws it (small and large window icons, and the
+// picture on the idle page at 100 % to 200 %), each a plain RGBA PNG image that
+// the program decodes itself, so it needs neither GDI+ nor the system's imaging
+// codecs to show it. pictureSide is the side of the picture's place at 100 %.
+constexpr uint16_t kWindowIconGroup = 2;
+void SetWindowIcon(TPeImage& pe, const TBytes& png, uint32_t pictureSide);
+// The sizes SetWindowIcon writes for an icon of the given size.
+std::vector<uint32_t> WindowIconSides(uint32_t width, uint32_t height, uint32_t pictureSide);
 
 // The images of the icon group Explorer shows: (width, height, bytes) each;
 // a width or height of 256 is stored as 0. Empty when the file has no icon.

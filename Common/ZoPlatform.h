@@ -21,6 +21,9 @@ WideString CommandLine();                // the process's wide command line
 WideString TempPath();                   // the platform's temporary path, as it reports it
 WideString LongPathName(const WideString& path);  // empty on failure
 WideString NewGuid();                    // registry form, upper case, braces
+// True on the thread that started the program (the one that ran the statics'
+// initialisers); false on every thread it starts.
+bool OnMainThread();
 bool DirectoryExists(const WideString& path);
 bool CreateDir(const WideString& path);
 // Creates a file that did not exist, for writing, never through a link: a

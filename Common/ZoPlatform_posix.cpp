@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <random>
 
 #include "ZoSysUtils.h"
@@ -129,6 +130,13 @@ WideString LongPathName(const WideString& path)
     struct stat st;
     return stat(NativePath(path).c_str(), &st) == 0 ? path : WideString();
 }
+
+namespace {
+// Statics are initialised before main runs, on the program's main thread.
+const std::thread::id gMainThread = std::this_thread::get_id();
+}  // namespace
+
+bool OnMainThread() { return std::this_thread::get_id() == gMainThread; }
 
 WideString NewGuid()
 {

@@ -73,6 +73,14 @@ WideString LongPathName(const WideString& path)
     return U(buf);
 }
 
+namespace {
+// Statics are initialised before main runs, on the program's main thread. By the
+// system's own number: the 32-bit programs' standard library has no thread ids.
+const DWORD gMainThread = GetCurrentThreadId();
+}  // namespace
+
+bool OnMainThread() { return GetCurrentThreadId() == gMainThread; }
+
 WideString NewGuid()
 {
     GUID g;

@@ -3,7 +3,6 @@
 #include "ZoSysUtils.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +11,7 @@
 
 #include "ZoCaseFoldTable.h"
 #include "ZoCodec.h"
+#include "ZoDecimal.h"
 #include "ZoPlatform.h"
 
 static const char* const kUnit = "Common/ZoSysUtils";
@@ -346,29 +346,26 @@ WideString IntToStr(int64_t value)
 
 WideString FloatToStrG15(double value)
 {
+    // As printf's "%.15G" with the exponent written without '+' and leading zeros,
+    // except that 0.00001 up to 0.0001 stay fixed-point too.
     if (std::isnan(value)) return u"NAN";
     if (std::isinf(value)) return value > 0 ? u"INF" : u"-INF";
-    char buf[64];
+    AnsiString s = std::signbit(value) ? "-" : "";
+    if (value == 0) return WideOf(s + "0");
     double a = std::fabs(value);
-    if (a != 0 && a >= 1e-5 && a < 1e-4) {
-        // The general format stays fixed-point down to 0.00001.
-        std::snprintf(buf, sizeof buf, "%.19f", value);
-        AnsiString s = buf;
-        // keep 15 significant digits
-        size_t firstDigit = s.find_first_of("123456789");
-        if (firstDigit != AnsiString::npos && s.size() > firstDigit + 15) s.resize(firstDigit + 15);
-        while (!s.empty() && s.back() == '0') s.pop_back();
-        return WideOf(s);
-    }
-    std::snprintf(buf, sizeof buf, "%.15G", value);
-    AnsiString s = buf;
-    size_t e = s.find('E');
-    if (e != AnsiString::npos) {
-        AnsiString mant = s.substr(0, e), exp = s.substr(e + 1);
-        bool neg = !exp.empty() && exp[0] == '-';
-        if (!exp.empty() && (exp[0] == '+' || exp[0] == '-')) exp.erase(0, 1);
-        while (exp.size() > 1 && exp[0] == '0') exp.erase(0, 1);
-        s = mant + "E" + (neg ? "-" : "") + exp;
+    int x = 0;
+    AnsiString digits = ZoDecimal::SignificantDigits(a, 15, x);
+    auto trimmed = [](AnsiString t) {
+        if (t.find('.') == AnsiString::npos) return t;
+        while (t.back() == '0') t.pop_back();
+        if (t.back() == '.') t.pop_back();
+        return t;
+    };
+    if ((a >= 1e-5 && a < 1e-4) || (x >= -4 && x < 15)) {
+        if (x < 0) s += trimmed("0." + AnsiString(static_cast<size_t>(-x - 1), '0') + digits);
+        else s += trimmed(digits.substr(0, static_cast<size_t>(x) + 1) + "." + digits.substr(static_cast<size_t>(x) + 1));
+    } else {
+        s += trimmed(digits.substr(0, 1) + "." + digits.substr(1)) + "E" + (x < 0 ? "-" : "") + std::to_string(x < 0 ? -x : x);
     }
     return WideOf(s);
 }
@@ -383,11 +380,7 @@ std::optional<double> TryStrToFloat(const WideString& text)
             return std::nullopt;
         a += static_cast<char>(c);
     }
-    char* end = nullptr;
-    errno = 0;
-    double v = std::strtod(a.c_str(), &end);
-    if (end == a.c_str() || *end != 0 || errno == ERANGE || !std::isfinite(v)) return std::nullopt;
-    return v;
+    return ZoDecimal::Parse(a);
 }
 
 // ---- Date-times --------------------------------------------------------------

@@ -3,11 +3,11 @@
 // typing mistake is found where it was made; the installer keeps the lenient
 // parser of ZoXmlUtils.cpp, which reads what this system writes and is fast.
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "ZoDecimal.h"
 #include "ZoSysUtils.h"
 #include "ZoXmlPersistentImpl.h"
 #include "ZoXmlUtils.h"
@@ -134,9 +134,7 @@ private:
     {
         auto c = static_cast<unsigned char>(*at);
         if (c > ' ' && c < 0x7F) return std::string("'") + static_cast<char>(c) + "'";
-        char buf[16];
-        std::snprintf(buf, sizeof buf, "byte 0x%02X", c);
-        return buf;
+        return "byte 0x" + ZoDecimal::Hex(c, 2);
     }
 
     // UTF-8 throughout, and no control character XML forbids.
@@ -149,9 +147,7 @@ private:
             const char* at = reinterpret_cast<const char*>(s);
             if (c < 0x80) {
                 if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') {
-                    char buf[96];
-                    std::snprintf(buf, sizeof buf, "the control character U+%04X is not allowed in XML", c);
-                    Fail(at, buf);
+                    Fail(at, "the control character U+" + ZoDecimal::Hex(c, 4) + " is not allowed in XML");
                 }
                 ++s;
                 continue;
@@ -165,9 +161,7 @@ private:
             }
             static const uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
             if (!ok || cp < kMin[len] || !IsXmlChar(cp)) {
-                char buf[96];
-                std::snprintf(buf, sizeof buf, "the file is not UTF-8 text here (byte 0x%02X)", c);
-                Fail(at, buf);
+                Fail(at, "the file is not UTF-8 text here (byte 0x" + ZoDecimal::Hex(c, 2) + ")");
             }
             s += len;
         }

@@ -143,8 +143,6 @@ void RegisterZoWindowClasses()
     static bool done = false;
     if (done) return;
     done = true;
-    INITCOMMONCONTROLSEX cc{sizeof cc, ICC_UPDOWN_CLASS};
-    InitCommonControlsEx(&cc);
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
     wc.lpfnWndProc = ControlWndProc;
@@ -320,6 +318,13 @@ TControl::TControl(TCustomForm* form, const TControlSpec& desc) : form_(form), s
     }
     if (desc.kind == TControlKind::Memo) SendMessageW(handle_, EM_SETLIMITTEXT, 0, 0);
     if (desc.kind == TControlKind::SpinEdit) {
+        // The common controls library (its up-down control) loads with the first
+        // window that has one, not before the installer's window shows.
+        static const bool commonControls = [] {
+            INITCOMMONCONTROLSEX cc{sizeof cc, ICC_UPDOWN_CLASS};
+            return InitCommonControlsEx(&cc) != FALSE;
+        }();
+        (void)commonControls;
         upDown_ = CreateWindowExW(0, UPDOWN_CLASSW, nullptr,
                                   WS_CHILD | (desc.visible ? WS_VISIBLE : 0) | UDS_SETBUDDYINT | UDS_ALIGNRIGHT |
                                       UDS_ARROWKEYS | UDS_NOTHOUSANDS | UDS_HOTTRACK,

@@ -1,5 +1,7 @@
-// Pictures and anti-aliased drawing through the GDI+ flat interface: PNG
-// decoding for the product icon and the few smooth shapes of the skin.
+// Pictures: the product icon from the packaging tool's ready icon, or decoded
+// (and encoded) as PNG through the GDI+ flat interface; and the skin's few
+// anti-aliased shapes, drawn by the program itself so that the window's first
+// paint needs no GDI+.
 #pragma once
 
 #include <windows.h>
@@ -17,6 +19,12 @@ public:
 
     // Raises EPackageError when the bytes are not a PNG image GDI+ can decode.
     static std::shared_ptr<TPicture> FromPng(const TBytes& bytes);
+    // The product icon from the module's ready icon (SetWindowIcon of PeIcon.h),
+    // drawn where and as large as the PNG image png would be in a place of
+    // placeSide pixels at 100 % shown at scale, from the image nearest to that
+    // size, without GDI+. Null when the module has no ready icon or png is no
+    // PNG image.
+    static std::shared_ptr<TPicture> FromReadyIcon(HMODULE module, const TBytes& png, int placeSide, float scale);
     // 32-bit ARGB pixels, rows top-down (width * height values).
     static std::shared_ptr<TPicture> FromPixels(int width, int height, const uint32_t* argb);
     // Encodes the picture as PNG (the uninstaller's copy of the icon).
@@ -33,8 +41,14 @@ public:
 private:
     TPicture() = default;
     void* image_ = nullptr;  // GpBitmap*
+    HICON icon_ = nullptr;   // or the ready icon's image, owned
     int width_ = 0, height_ = 0;
 };
+
+// The module's ready icon (SetWindowIcon of PeIcon.h) at its image nearest to
+// side pixels: the smallest not smaller, else the largest. The caller owns it;
+// null when there is none or it cannot be read.
+HICON LoadReadyIcon(HMODULE module, int side);
 
 // True when the bytes start with the PNG signature.
 bool IsPngSignature(const TBytes& bytes);

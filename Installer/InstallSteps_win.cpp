@@ -6,7 +6,6 @@
 #include <shobjidl.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -18,6 +17,7 @@
 #include "SetupProject.h"
 #include "Texts.h"
 #include "UserLaunch_win.h"
+#include "ZoDecimal.h"
 #include "ZoDllSearch_win.h"
 #include "ZoIndyUtils.h"
 #include "ZoLog.h"
@@ -728,8 +728,7 @@ TInstallPlan MakeInstallPlan(const TSetupScript& script)
 {
     SYSTEMTIME today;
     GetLocalTime(&today);
-    char date[16];
-    std::snprintf(date, sizeof date, "%04u%02u%02u", today.wYear, today.wMonth, today.wDay);
+    AnsiString date = ZoDecimal::Padded(today.wYear, 4) + ZoDecimal::Padded(today.wMonth, 2) + ZoDecimal::Padded(today.wDay, 2);
     return TInstallPlan::FromScript(script, ArgAt(0), WideOf(date));
 }
 

@@ -183,10 +183,6 @@ void TMainForm::CreateControls()
     btnDestDir = AddControl({.kind = TControlKind::Button, .id = idBtnDestDir, .name = "btnDestDir",
                              .parent = pnlBottom, .left = 224, .top = 23, .width = 89, .height = 29,
                              .text = Text(TTextId::Browse), .font = &fontSmallButton, .fitText = true});
-    btnRunApp = AddControl({.kind = TControlKind::Button, .id = idBtnRunApp, .name = "btnRunApp",
-                            .parent = pnlBottom, .left = 536, .top = 23, .width = 200, .height = 50,
-                            .text = Text(TTextId::RunNow), .font = &fontBigButton, .visible = false,
-                            .fitText = true});
     cbLicense = AddControl({.kind = TControlKind::CheckBox, .id = idCbLicense, .name = "cbLicense",
                             .parent = pnlBottom, .left = 108, .top = 62, .width = 42, .height = 16,
                             .text = Text(TTextId::Agree), .fontColor = clInk, .fitText = true});
@@ -201,17 +197,6 @@ void TMainForm::CreateControls()
                            .left = 239, .top = 63, .width = 84, .height = 14, .text = Text(TTextId::ProxySettings),
                            .font = &fontLink, .fontColor = clLink, .visible = false, .autoSize = true,
                            .link = true});
-    lblWait = AddControl({.kind = TControlKind::Label, .id = idLblWait, .name = "lblWait", .parent = pnlBottom,
-                          .left = 364, .top = 11, .width = 149, .height = 25, .text = Text(TTextId::PleaseWait), .font = &fontWait,
-                          .fontColor = clInk, .visible = false, .textAlign = TTextAlign::Centre, .vcentre = true,
-                          .ellipsis = true});
-    pbProgress = AddControl({.kind = TControlKind::ProgressBar, .id = idPbProgress, .name = "pbProgress",
-                             .parent = pnlBottom, .left = 360, .top = 42, .width = 150, .height = 17,
-                             .font = &fontProgress, .visible = false});
-    lblDetail = AddControl({.kind = TControlKind::Label, .id = idLblDetail, .name = "lblDetail",
-                            .parent = pnlBottom, .left = 361, .top = 63, .width = 36, .height = 14,
-                            .text = Text(TTextId::PleaseWait), .fontColor = clInk, .visible = false, .vcentre = true,
-                            .ellipsis = true});
     // Shown only when the project lets the user choose the scope.
     rbAllUsers = AddControl({.kind = TControlKind::RadioButton, .id = idRbAllUsers, .name = "rbAllUsers",
                              .parent = pnlBottom, .left = 400, .top = 62, .width = 116, .height = 16,
@@ -235,9 +220,32 @@ void TMainForm::CreateControls()
     rbAllUsers->OnClick = [this] { rbScopeClick(); };
     rbCurrentUser->OnClick = [this] { rbScopeClick(); };
     btnInstall->OnClick = [this] { btnInstallClick(); };
-    btnRunApp->OnClick = [this] { btnRunAppClick(); };
     // The passive labels (title, version, destination caption, status lines)
     // let the mouse through to the background or the strip beneath, which drag.
+}
+
+// The installing and finished looks' controls, made when first shown: the idle
+// window, the one most runs show first, comes up without them (each child
+// window costs its share of the start).
+void TMainForm::CreateBusyControls()
+{
+    if (pbProgress) return;
+    lblWait = AddControl({.kind = TControlKind::Label, .id = idLblWait, .name = "lblWait", .parent = pnlBottom,
+                          .left = 364, .top = 11, .width = 149, .height = 25, .text = Text(TTextId::PleaseWait), .font = &fontWait,
+                          .fontColor = clInk, .visible = false, .textAlign = TTextAlign::Centre, .vcentre = true,
+                          .ellipsis = true});
+    pbProgress = AddControl({.kind = TControlKind::ProgressBar, .id = idPbProgress, .name = "pbProgress",
+                             .parent = pnlBottom, .left = 360, .top = 42, .width = 150, .height = 17,
+                             .font = &fontProgress, .visible = false});
+    lblDetail = AddControl({.kind = TControlKind::Label, .id = idLblDetail, .name = "lblDetail",
+                            .parent = pnlBottom, .left = 361, .top = 63, .width = 36, .height = 14,
+                            .text = Text(TTextId::PleaseWait), .fontColor = clInk, .visible = false, .vcentre = true,
+                            .ellipsis = true});
+    btnRunApp = AddControl({.kind = TControlKind::Button, .id = idBtnRunApp, .name = "btnRunApp",
+                            .parent = pnlBottom, .left = 536, .top = 23, .width = 200, .height = 50,
+                            .text = Text(TTextId::RunNow), .font = &fontBigButton, .visible = false,
+                            .fitText = true});
+    btnRunApp->OnClick = [this] { btnRunAppClick(); };
 }
 
 bool TMainForm::HasPackageResource(const AnsiString& name) const
@@ -361,9 +369,18 @@ void TMainForm::LoadIcon()
     ReadPackageResource(script->BaseInfo->IconResID, &stream);
     stream.SetPosition(0);
     iconPng_ = stream.Bytes();
-    std::shared_ptr<TPicture> picture = TPicture::FromPng(iconPng_);
+    // The packaging tool's ready icon is shown without GDI+ decoding the PNG
+    // through the system's imaging codecs, the dearest part of the start; an
+    // installer made without one decodes the PNG.
+    HMODULE self = GetModuleHandleW(nullptr);
+    std::shared_ptr<TPicture> picture = TPicture::FromReadyIcon(self, iconPng_, imgIcon->Width(), ScaleFactor());
+    if (picture) {
+        windowIcon_.Reset(LoadReadyIcon(self, GetSystemMetrics(SM_CXICON)));
+    } else {
+        picture = TPicture::FromPng(iconPng_);
+        windowIcon_.Reset(picture->CreateIcon());
+    }
     imgIcon->SetPicture(picture);
-    windowIcon_.Reset(picture->CreateIcon());
     if (windowIcon_) {
         SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(windowIcon_.Get()));
         SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(windowIcon_.Get()));
@@ -401,7 +418,6 @@ void TMainForm::LayOutTexts()
         if (c->Visible()) rowRight = c->Left() + c->Width();
     rbAllUsers->SetLeft(std::max(400, rowRight + 16));
     rbCurrentUser->SetLeft(std::max(528, rbAllUsers->Left() + rbAllUsers->Width() + 12));
-    btnRunApp->SetLeft((pnlBottom->Width() - btnRunApp->Width()) / 2);
 }
 
 void TMainForm::UpdateInstallButton() { btnInstall->SetEnabled(cbLicense->Checked()); }
@@ -445,6 +461,7 @@ void TMainForm::TntFormShow() { btnInstall->SetFocus(); }
 
 void TMainForm::ShowInstallingLook()
 {
+    CreateBusyControls();
     lblAppTitle->SetText(Text(TTextId::Installing));
     for (TControl* c : {lblVersion, btnInstall, lblDestDir, edtDestDir, btnDestDir, cbLicense, lblLicense, lblProxy,
                         rbAllUsers, rbCurrentUser})
@@ -461,6 +478,7 @@ void TMainForm::ShowInstallingLook()
 void TMainForm::RestoreIdlePage()
 {
     installState = TInstallState::Idle;
+    CreateBusyControls();
     for (TControl* c : {lblWait, pbProgress, lblDetail}) c->Hide();
     lblAppTitle->SetText(script->BaseInfo->AppTitle);
     for (TControl* c : {lblVersion, btnInstall, lblDestDir, edtDestDir, btnDestDir}) c->Show();
@@ -477,6 +495,7 @@ void TMainForm::ShowFinished()
 {
     installState = TInstallState::Finished;
     lblAppTitle->SetText(Text(TTextId::InstallFinished));
+    CreateBusyControls();
     for (TControl* c : {pbProgress, lblWait, lblDetail}) c->Hide();
     btnRunApp->SetLeft((pnlBottom->Width() - btnRunApp->Width()) / 2);
     btnRunApp->Show();
@@ -613,24 +632,35 @@ bool TMainForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result)
 void TMainForm::SetStatus(const WideString& text)
 {
     LogAdd(TLogEntry::Step, text);
+    CreateBusyControls();
     lblWait->SetText(text);
 }
 
 void TMainForm::SetDetail(const WideString& text)
 {
+    CreateBusyControls();
     lblDetail->SetText(text);
     lblDetail->Repaint();
 }
 
 void TMainForm::SetProgressMax(int maximum)
 {
+    CreateBusyControls();
     pbProgress->SetMax(maximum);
     pbProgress->SetPosition(0);
 }
 
-void TMainForm::StepProgress() { pbProgress->SetPosition(pbProgress->Position() + 1); }
+void TMainForm::StepProgress()
+{
+    CreateBusyControls();
+    pbProgress->SetPosition(pbProgress->Position() + 1);
+}
 
-void TMainForm::ProgressToMax() { pbProgress->SetPosition(pbProgress->Max()); }
+void TMainForm::ProgressToMax()
+{
+    CreateBusyControls();
+    pbProgress->SetPosition(pbProgress->Max());
+}
 
 void TMainForm::PumpMessages() { Application.ProcessMessages(); }
 

@@ -133,6 +133,7 @@ protected:
 
 private:
     void CreateControls();
+    void CreateBusyControls();
     void ShowInstallingLook();
     void ReadEarlierInstallLocation();
     // The scope at start-up (the project's, the switch's); the either

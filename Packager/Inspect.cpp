@@ -231,6 +231,8 @@ void InspectInstaller(const TInspectOptions& options, std::ostream& out)
             else if (n == FullDigestResourceW) role = "pinned full-package digest";
             else if (info && n == WideUpperCase(info->IconResID)) role = "product icon";
             else if (info && n == WideUpperCase(info->LicenseResID)) role = "user agreement";
+        } else if (r.Type == TResName(pe::kGroupIcon) && r.Name == TResName(kWindowIconGroup)) {
+            role = "the window's ready icon";
         }
         char line[64];
         std::snprintf(line, sizeof line, "  %-12s ", TypeText(r.Type).c_str());

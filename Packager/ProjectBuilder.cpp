@@ -735,6 +735,12 @@ TBuildResult TProjectBuilder::Build(const TBuildOptions& options)
     pe->SetResource(pe::kRcData, info.IconResID, Encoded(png));
     if (!info.LicenseResID.empty()) pe->SetResource(pe::kRcData, info.LicenseResID, Encoded(license));
     SetExplorerIcon(*pe, png);
+    // After the Explorer icon, which takes the first icon group there is.
+    try {
+        SetWindowIcon(*pe, png, ProductPictureSide);
+    } catch (const EImageError& e) {
+        Fail(FromPath(iconPath), e.Message());
+    }
     const TBytes encodedScript = EncodedScript(*script, project);
 
     // ---- The full installer, its file block streamed in last.

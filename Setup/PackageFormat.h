@@ -25,6 +25,8 @@
 // stores them upper-case and the loader finds them in any case.
 #pragma once
 
+#include <cstdint>
+
 #define ZO_FULL_SCRIPT_GUID "{54682D66-DEF6-4E5B-8AB5-70FFDF2C0E3A}"
 #define ZO_ONLINE_SCRIPT_GUID "{F907FF9D-0131-45D9-9469-A2CD78FB4793}"
 #define ZO_FILE_DATA_GUID "{24B4534B-E580-4F42-BEAB-A2818FDE92C0}"
@@ -40,3 +42,7 @@ inline constexpr const char16_t* FullScriptResourceW = u"" ZO_FULL_SCRIPT_GUID;
 inline constexpr const char16_t* OnlineScriptResourceW = u"" ZO_ONLINE_SCRIPT_GUID;
 inline constexpr const char16_t* FileDataResourceW = u"" ZO_FILE_DATA_GUID;
 inline constexpr const char16_t* FullDigestResourceW = u"" ZO_FULL_DIGEST_GUID;
+
+// The side of the installer's product picture at 100 %, in pixels: the ready
+// icon (SetWindowIcon of PeIcon.h) holds it at the scales displays use.
+inline constexpr uint32_t ProductPictureSide = 96;

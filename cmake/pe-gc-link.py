@@ -326,6 +326,7 @@ def frames_link(cmd, work, script, removed, output):
         if left == removed:
             sys.stderr.write(other_messages(err))
             check_delay_stubs(map_file, output)
+            keep_map(map_file, output)
             try:
                 coff_eh_frame.check_image_frames(output)
             except ValueError as e:
@@ -333,6 +334,13 @@ def frames_link(cmd, work, script, removed, output):
             return 0
         removed = left
     raise LinkError("the unwind entries of %s did not settle" % output)
+
+
+def keep_map(map_file, output):
+    """With ZO_LINK_MAP set, the final link's map lands beside the program (OUTPUT.map):
+    where the bytes go."""
+    if os.environ.get("ZO_LINK_MAP"):
+        shutil.copyfile(map_file, output + ".map")
 
 
 def output_of(cmd):
@@ -387,13 +395,15 @@ def gc_link(cmd):
         final_script = os.path.join(work, "final.x")
         with open(final_script, "w") as f:
             f.write(with_discards(script.replace(KEEP_PDATA, "*(.pdata*)"), discard_block(removed)))
-        rc, _, err = run(cmd + ["-Wl,-T," + final_script, "-Wl,--print-gc-sections"])
+        map_file = os.path.join(work, "final.map")
+        rc, _, err = run(cmd + ["-Wl,-T," + final_script, "-Wl,--print-gc-sections", "-Wl,-Map," + map_file])
         sys.stderr.write(other_messages(err))
         if rc != 0:
             return rc
         if removed_code(err) != removed:
             raise LinkError("the two links of %s removed different code" % output)
         check_unwind_table(output)
+        keep_map(map_file, output)
         return 0
     except LinkError:
         if os.path.exists(output):

@@ -1,8 +1,6 @@
 // Network helpers: the proxy settings record.
 #include "ZoIndyUtils.h"
 
-#include <thread>
-
 #include "ZoPlatform.h"
 #include "ZoSysUtils.h"
 
@@ -24,15 +22,13 @@ TZoHttpProxy& GlobalHttpProxy()
 namespace {
 
 TZoHttp::TWaitCursorHook gCursorHook;
-// Statics are initialised before main runs, on the program's main thread.
-const std::thread::id gMainThread = std::this_thread::get_id();
 
 // The wait cursor for the span of one Get, restored on every path.
 class TWaitCursor {
 public:
     explicit TWaitCursor(int16_t& saved) : saved_(saved)
     {
-        active_ = std::this_thread::get_id() == gMainThread && gCursorHook.Begin && gCursorHook.End;
+        active_ = ZoPlatform::OnMainThread() && gCursorHook.Begin && gCursorHook.End;
         if (active_) saved_ = gCursorHook.Begin();
     }
     ~TWaitCursor()

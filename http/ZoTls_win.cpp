@@ -17,6 +17,7 @@
 #include <cstring>
 #include <vector>
 
+#include "ZoDecimal.h"
 #include "ZoSysUtils.h"
 #include "ZoWinHandles_win.h"
 
@@ -30,9 +31,7 @@ constexpr DWORD kContextFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT 
 
 WideString StatusText(const char16_t* what, SECURITY_STATUS status)
 {
-    char hex[16];
-    std::snprintf(hex, sizeof hex, "0x%08lX", static_cast<unsigned long>(status));
-    return WideString(what) + FromUtf8(AnsiString(hex));
+    return WideString(what) + FromUtf8("0x" + ZoDecimal::Hex(static_cast<uint32_t>(status), 8));
 }
 
 TZoCertProblem ProblemOf(DWORD error)
@@ -57,9 +56,7 @@ TZoCertProblem ProblemOf(DWORD error)
 
 WideString ErrorCodeText(DWORD error)
 {
-    char hex[16];
-    std::snprintf(hex, sizeof hex, "0x%08lX", static_cast<unsigned long>(error));
-    return FromUtf8(AnsiString(hex));
+    return FromUtf8("0x" + ZoDecimal::Hex(error, 8));
 }
 
 // An address as bytes (4 or 16), or 0 when host is a name.

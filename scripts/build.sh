@@ -36,7 +36,9 @@ if [ "$only" = all ] || [ "$only" = win ]; then
   cmake --build build/win -j "$jobs" "${targets[@]}"
 fi
 if [ "$only" = all ] || [ "$only" = win32 ]; then
-  # The programs only: the unit tests run in build/win already.
+  # The programs only: the unit tests run in build/win already. A tree configured
+  # with another thread variant of the compiler is made afresh.
+  [ ! -f build/win32/CMakeCache.txt ] || grep -q '^CMAKE_CXX_COMPILER_AR:FILEPATH=.*-win32$' build/win32/CMakeCache.txt || rm -rf build/win32
   configure build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake -DCMAKE_BUILD_TYPE=MinSizeRel
   [ ${#targets[@]} -gt 0 ] || targets=(--target zosetup Uninstall planted_exe planted_dll link_probe)
   cmake --build build/win32 -j "$jobs" "${targets[@]}"

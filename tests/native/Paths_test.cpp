@@ -1,5 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <cfloat>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+
 #include "Elevation.h"
 #include "SetupFn.h"
 #include "TestSupport.h"
@@ -117,6 +124,66 @@ TEST(Strings, GeneralFloatFormatWith15Digits)
     EXPECT_EQ(FloatToStrG15(1.5e-7), u"1.5E-7");
     EXPECT_EQ(TryStrToFloat(u"45000.5"), 45000.5);
     EXPECT_FALSE(TryStrToFloat(u"45000,5"));
+}
+
+// The float text is our own code, not printf's and strtod's: it must give what the
+// C library gives (here glibc, under Wine MinGW's, which the programs used before).
+TEST(Strings, FloatTextIsTheCLibrarysExactly)
+{
+    auto printed = [](double v) {  // the "%.15G" text as FloatToStrG15 shapes it
+        char buf[64];
+        if (std::fabs(v) >= 1e-5 && std::fabs(v) < 1e-4) {
+            std::snprintf(buf, sizeof buf, "%.19f", v);
+            std::string s = buf;
+            s.resize(std::min(s.size(), s.find_first_of("123456789") + 15));
+            while (s.back() == '0') s.pop_back();
+            return s;
+        }
+        std::snprintf(buf, sizeof buf, "%.15G", v);
+        std::string s = buf;
+        size_t e = s.find('E');
+        if (e == std::string::npos) return s;
+        std::string exp = s.substr(e + 1);
+        bool neg = exp[0] == '-';
+        exp.erase(0, 1);
+        while (exp.size() > 1 && exp[0] == '0') exp.erase(0, 1);
+        return s.substr(0, e) + "E" + (neg ? "-" : "") + exp;
+    };
+    std::vector<double> values = {0.5, 1e-5, 9.99999999999999e-5, 9.999999999999999e-5, 1e-4, 0.1, 1e15, 1e16,
+                                  123456789012345.0, 1234567890123455.0, 1234567890123445.0, 0.30000000000000004,
+                                  DBL_MAX, DBL_MIN, DBL_TRUE_MIN, 45000.999999999996, -2.5e-300, 46000.5};
+    std::mt19937_64 rng(21);
+    for (int i = 0; i < 20000; ++i) {
+        uint64_t bits = rng();
+        double v;
+        std::memcpy(&v, &bits, sizeof v);
+        if (std::isfinite(v)) values.push_back(v);
+        values.push_back(std::ldexp(static_cast<double>(rng() >> 11), static_cast<int>(rng() % 120) - 90));
+    }
+    for (double v : values) {
+        ASSERT_EQ(ToUtf8(FloatToStrG15(v)), printed(v)) << v;
+        for (const char* format : {"%.17g", "%.15G", "%.25e", "%.40f"}) {
+            char text[400];
+            std::snprintf(text, sizeof text, format, v);
+            double c = std::strtod(text, nullptr);
+            if (!std::isfinite(c) || (std::fabs(c) < DBL_MIN && c != 0)) {  // out of range
+                EXPECT_FALSE(TryStrToFloat(FromUtf8(text))) << text;
+                continue;
+            }
+            auto ours = TryStrToFloat(FromUtf8(text));
+            ASSERT_TRUE(ours) << text;
+            ASSERT_EQ(std::memcmp(&*ours, &c, sizeof c), 0) << text;
+        }
+    }
+    for (const char* text : {"1.", ".5", "-.5e+3", "+0", "-0", "00012.5000e-2", "1e", "e5", ".", "1.2.3", "1e+", "--1"}) {
+        char* end = nullptr;
+        double c = std::strtod(text, &end);
+        auto ours = TryStrToFloat(FromUtf8(text));
+        ASSERT_EQ(ours.has_value(), end != text && *end == 0) << text;
+        if (ours) {
+            EXPECT_EQ(std::memcmp(&*ours, &c, sizeof c), 0) << text;
+        }
+    }
 }
 
 TEST(DateTime, CalendarRoundTrip)

@@ -92,6 +92,82 @@ TEST(ExplorerIcon, ReplacesTheFirstGroupWithThePngAndReadsBack)
     EXPECT_THROW(SetExplorerIcon(twice, TBytes{1, 2, 3}), EImageError);
 }
 
+// A PNG of the given header values and raw (filtered) rows, with a palette and
+// transparency chunk when given.
+TBytes RawPng(uint32_t w, uint32_t h, uint8_t depth, uint8_t colourType, const TBytes& rows, const TBytes& plte = {},
+              const TBytes& trns = {})
+{
+    TBytes png{0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    auto chunk = [&](const char* type, const TBytes& body) {
+        for (int s = 24; s >= 0; s -= 8) png.push_back(uint8_t(body.size() >> s));
+        size_t at = png.size();
+        png.insert(png.end(), type, type + 4);
+        png.insert(png.end(), body.begin(), body.end());
+        uint32_t crc = static_cast<uint32_t>(crc32(0, &png[at], static_cast<uInt>(4 + body.size())));
+        for (int s = 24; s >= 0; s -= 8) png.push_back(uint8_t(crc >> s));
+    };
+    TBytes header;
+    for (uint32_t v : {w, h})
+        for (int s = 24; s >= 0; s -= 8) header.push_back(uint8_t(v >> s));
+    header.insert(header.end(), {depth, colourType, 0, 0, 0});
+    chunk("IHDR", header);
+    if (!plte.empty()) chunk("PLTE", plte);
+    if (!trns.empty()) chunk("tRNS", trns);
+    uLongf packedSize = compressBound(static_cast<uLong>(rows.size()));
+    TBytes packed(packedSize);
+    compress(packed.data(), &packedSize, rows.data(), static_cast<uLong>(rows.size()));
+    packed.resize(packedSize);
+    chunk("IDAT", packed);
+    chunk("IEND", {});
+    return png;
+}
+
+// The installer shows its icon from these images without GDI+: each size the
+// window draws, beside an untouched Explorer icon, decoding to the icon's pixels.
+TEST(WindowIcon, HoldsEachSideBesideTheExplorerIconAndDecodesLikeTheImage)
+{
+    // 2-bit palette pixels (index 2 transparent), rows filtered Sub and Up.
+    TBytes palette{255, 0, 0, 0, 255, 0, 0, 0, 255};
+    TBytes rows{1, 0b00011000, 2, 0b01000000};  // indices 0, 1, 2 (Sub); then Up adds row 0: 1, 1, 2
+    TRgbaImage small = DecodePng(RawPng(3, 2, 2, 3, rows, palette, TBytes{255, 255, 0}));
+    EXPECT_EQ(small.Pixels, (TBytes{255, 0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 0,  //
+                                    0, 255, 0, 255, 0, 255, 0, 255, 0, 0, 255, 0}));
+
+    std::vector<uint8_t> rgba(256 * 256 * 4);
+    for (size_t i = 0; i < rgba.size(); i += 4) {
+        bool corner = i / 4 % 256 < 128 && i / 4 / 256 < 128;  // the top-left quarter clear
+        rgba[i] = 10, rgba[i + 1] = 200, rgba[i + 2] = 30, rgba[i + 3] = corner ? 0 : 255;
+    }
+    const TBytes png = EncodePng(256, 256, rgba.data());
+    TPeImage pe = TPeImage::FromBytes(Fixture("tiny64.exe"));
+    SetExplorerIcon(pe, png);
+    SetWindowIcon(pe, png, 96);
+    SetWindowIcon(pe, png, 96);  // again: the same group, no images left over
+    TPeImage saved = TPeImage::FromBytes(pe.Save());
+    ASSERT_EQ(ExplorerIcon(saved).size(), 1u);
+    EXPECT_EQ(ExplorerIcon(saved)[0].Image, png);
+
+    const std::vector<uint32_t> sides{16, 20, 24, 32, 40, 48, 64, 96, 120, 144, 168, 192};
+    EXPECT_EQ(WindowIconSides(256, 256, 96), sides);
+    EXPECT_EQ(WindowIconSides(48, 48, 96).back(), 96u);  // a small icon drawn at 200 %
+    const TPeResource* group = saved.Find(pe::kGroupIcon, kWindowIconGroup);
+    ASSERT_TRUE(group);
+    const TBytes g = saved.ReadResource(*group);
+    ASSERT_EQ(g[4], sides.size());
+    EXPECT_EQ(saved.ResourcesOfType(pe::kIcon).size(), sides.size() + 1);
+    for (size_t i = 0; i < sides.size(); ++i) {
+        const uint8_t* e = &g[6 + 14 * i];
+        const TPeResource* image = saved.Find(pe::kIcon, TResName(uint16_t(e[12] | (e[13] << 8))));
+        ASSERT_TRUE(image);
+        TRgbaImage decoded = DecodePng(saved.ReadResource(*image));
+        ASSERT_EQ(decoded.Width, sides[i]);
+        ASSERT_EQ(decoded.Height, sides[i]);
+        const size_t last = decoded.Pixels.size() - 4, first = 0;
+        EXPECT_EQ(TBytes(&decoded.Pixels[last], &decoded.Pixels[last] + 4), (TBytes{10, 200, 30, 255})) << sides[i];
+        EXPECT_EQ(decoded.Pixels[first + 3], 0) << sides[i];
+    }
+}
+
 TEST(VersionResource, RoundTripsAndReadsTheResourceCompilersForm)
 {
     TVersionInfo info;

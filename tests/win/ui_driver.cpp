@@ -22,9 +22,11 @@
 //   ui_driver syscolor INDEX         "r g b" of a system colour (COLOR_...)
 //   ui_driver msgbox-press ID [ms]   presses a message box button (1 = OK)
 //   ui_driver key CLASS VK           a key press sent to the window's focused control
+//   ui_driver module NAME [CLASS]    1 when the window's process has loaded the DLL NAME, else 0
 // With ZO_UI_EXE set to a program's full path, only that program's windows count.
 #include <windows.h>
 #include <commctrl.h>
+#include <tlhelp32.h>
 #include <fcntl.h>
 #include <io.h>
 
@@ -193,6 +195,27 @@ int wmain(int argc, wchar_t** argv)
             Sleep(50);
         }
         return Fail("the window is still there");
+    }
+    if (cmd == L"module") {
+        HWND w = FindVisible(arg(3, kMainClass));
+        if (!w) return Fail("no such window");
+        DWORD pid = 0;
+        GetWindowThreadProcessId(w, &pid);
+        struct TSnapshot {  // failure is INVALID_HANDLE_VALUE, as with files
+            HANDLE h;
+            ~TSnapshot()
+            {
+                if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+            }
+        } snapshot{CreateToolhelp32Snapshot(TH32CS_SNAPMODULE | TH32CS_SNAPMODULE32, pid)};
+        if (snapshot.h == INVALID_HANDLE_VALUE) return Fail("no module list");
+        MODULEENTRY32W entry{};
+        entry.dwSize = sizeof entry;
+        bool loaded = false;
+        for (BOOL more = Module32FirstW(snapshot.h, &entry); more; more = Module32NextW(snapshot.h, &entry))
+            loaded = loaded || _wcsicmp(entry.szModule, arg(2, L"")) == 0;
+        std::printf("%d\n", loaded ? 1 : 0);
+        return 0;
     }
     if (cmd == L"syscolor") {
         COLORREF c = GetSysColor(number(2, COLOR_WINDOWTEXT));

@@ -6,7 +6,8 @@
 //     --script full|online|both|none   which script resources (default full)
 //     --title TEXT --version TEXT --defdir TEXT --guid TEXT --language TEXT
 //     --scope machine|user|either       the install scope (default machine)
-//     --icon png|bad|missing           the icon resource (default png)
+//     --icon png|plain|bad|missing     the icon resource (default png); png adds the ready
+//                                      icon zosetup-pack writes, plain leaves it out
 //     --license none|utf8|utf16|ansi   the agreement text and its encoding (default utf8)
 //     --raw NAME FILE                  one more resource, bytes as given (not encoded)
 //     --file NAME FILE                 one more resource, encoded
@@ -21,6 +22,8 @@
 #include <vector>
 
 #include "FileDataClasses.h"
+#include "PackageFormat.h"
+#include "PeIcon.h"
 #include "SetupFn.h"
 #include "SetupProject.h"
 #include "ZoGraphics_win.h"
@@ -222,13 +225,24 @@ int wmain(int argc, wchar_t** argv)
         online.SaveToStream(x);
         ok &= Put(update, WideOf(kOnlineScript), Encoded(x.Bytes()));
     }
-    if (icon == "png") ok &= Put(update, kIconRes, Encoded(MakeIconPng()));
+    const TBytes iconPng = icon == "png" || icon == "plain" ? MakeIconPng() : TBytes{};
+    if (!iconPng.empty()) ok &= Put(update, kIconRes, Encoded(iconPng));
     if (icon == "bad") ok &= Put(update, kIconRes, Encoded(TBytes{'G', 'I', 'F', '8', '9', 'a', 0, 0}));
     if (license != "none") ok &= Put(update, kLicenseRes, Encoded(EncodeLicense(license)));
     for (auto& [name, bytes] : extra) ok &= Put(update, name, bytes);
     if (!EndUpdateResourceW(update, !ok) || !ok) {
         std::fprintf(stderr, "ui_makepkg: writing the resources failed\n");
         return 1;
+    }
+    if (icon == "png") {
+        const WideString out = U(argv[2]);
+        TBytes bytes;
+        {
+            TPeImage pe = TPeImage::FromFile(out);  // closed before the file is written again
+            SetWindowIcon(pe, iconPng, ProductPictureSide);
+            bytes = pe.Save();
+        }
+        TFileStream(out, TFileStream::fmCreate).WriteBuffer(bytes.data(), bytes.size());
     }
     return 0;
 }

@@ -25,9 +25,20 @@ start_app full
 drv wait TMainForm 10000 >/dev/null
 check "full package shows its title" "Full Product" "$(drv text 102)"
 check "full package hides the proxy link" 0 "$(drv geom 114 | cut -d' ' -f5)"
+# The idle window is painted without GDI+: the ready icon and the program's own shapes.
+check "the idle window needs no GDI+" 0 "$(drv module gdiplus.dll)"
 drv click 105  # imgClose
 wait_app
 check "closing the idle window ends with 0" 0 "$RC"
+
+# A package without the ready icon (an earlier packaging tool's) decodes its PNG through GDI+.
+pkg plainicon --script full --icon plain --title "Plain Icon" --guid "{A0000000-0000-4000-8000-000000000004}"
+start_app plainicon
+drv wait TMainForm 10000 >/dev/null
+check "a package without the ready icon shows its window" "Plain Icon" "$(drv text 102)"
+check "and its icon comes through GDI+" 1 "$(drv module gdiplus.dll)"
+drv close TMainForm
+wait_app
 
 # Online installer: the online script, the proxy link.
 start_app online
