@@ -26,11 +26,6 @@ DWORD AttributesOf(HANDLE h)
     return GetFileInformationByHandle(h, &info) ? info.dwFileAttributes : INVALID_FILE_ATTRIBUTES;
 }
 
-ELinkFound LinkFound(const WideString& path)
-{
-    return ELinkFound(FormatText(u"Cannot create file \"%s\". %s", {path, u"It is a link (reparse point): left alone."}));
-}
-
 [[noreturn]] void CannotOpen(const WideString& path, DWORD code)
 {
     throw EFCreateError(FormatText(u"Cannot create file \"%s\". %s", {path, SysErrorMessage(code)}));
@@ -43,6 +38,19 @@ bool NameIsLink(const WideString& path)
 {
     const DWORD attributes = GetFileAttributesW(W(path));
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// The file's path as the system resolves it (long names, links followed).
+WideString FinalPath(HANDLE h)
+{
+    std::vector<wchar_t> buffer(MAX_PATH + 1);
+    for (;;) {
+        DWORD n = GetFinalPathNameByHandleW(h, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                            FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (n == 0) return {};
+        if (n < buffer.size()) return WideString(reinterpret_cast<const char16_t*>(buffer.data()), n);
+        buffer.resize(n + 1);
+    }
 }
 
 bool Missing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
@@ -96,6 +104,11 @@ bool ObjectOnlyTrustedMayChange(HANDLE object, PSID self)
 
 }  // namespace
 
+ELinkFound LinkFound(const WideString& path)
+{
+    return ELinkFound(FormatText(u"Cannot create file \"%s\". %s", {path, u"It is a link (reparse point): left alone."}));
+}
+
 TFolderChain::TFolderChain(const WideString& root, const WideString& path, bool create)
 {
     const WideString base = WithoutTrailingBackslash(root);
@@ -129,6 +142,22 @@ TFolderChain::TFolderChain(const WideString& root, const WideString& path, bool 
     }
 }
 
+bool TFolderChain::Holds(HANDLE file, const WideString& path) const
+{
+    if (folders_.empty()) return true;
+    if (!complete_) return false;
+    const WideString folder = FinalPath(folders_.back().Get()), found = FinalPath(file);
+    const size_t slash = path.rfind(u'\\');
+    return !folder.empty() && !found.empty() && slash != WideString::npos &&
+           TextEquals(found, WithoutTrailingBackslash(folder) + path.substr(slash));
+}
+
+bool DeleteByHandle(HANDLE file)
+{
+    FILE_DISPOSITION_INFO gone{TRUE};
+    return SetFileInformationByHandle(file, FileDispositionInfo, &gone, sizeof gone) != 0;
+}
+
 bool IsReparsePoint(const WideString& path)
 {
     if (NameIsLink(path)) return true;
@@ -138,29 +167,32 @@ bool IsReparsePoint(const WideString& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-DWORD DeleteFileNoFollow(const WideString& path, bool keepLinks)
+DWORD DeleteFileNoFollow(const WideString& path, bool keepLinks, const TFolderChain& held)
 {
-    // Deleting by name removes the name itself, never what it leads to (on
-    // Windows as under Wine); the handle before it only looks at the object.
-    auto byName = [&] { return DeleteFileW(W(path)) || RemoveDirectoryW(W(path)) ? ERROR_SUCCESS : GetLastError(); };
-    if (NameIsLink(path)) return keepLinks ? ERROR_REPARSE_TAG_MISMATCH : byName();
-    if (!keepLinks) return DeleteFileW(W(path)) ? ERROR_SUCCESS : GetLastError();
-    TUniqueFile h(CreateFileW(W(path), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+    // A link goes by its name, which removes the name itself, never what it
+    // leads to (on Windows as under Wine, where a handle would be opened on
+    // what it leads to).
+    if (NameIsLink(path)) {
+        if (keepLinks) return ERROR_REPARSE_TAG_MISMATCH;
+        return DeleteFileW(W(path)) || RemoveDirectoryW(W(path)) ? ERROR_SUCCESS : GetLastError();
+    }
+    TUniqueFile h(CreateFileW(W(path), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!h) return GetLastError();
-    const DWORD attributes = AttributesOf(h.Get());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return GetLastError();
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return ERROR_REPARSE_TAG_MISMATCH;
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return ERROR_DIRECTORY;
-    if (attributes & FILE_ATTRIBUTE_READONLY) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(h.Get(), &info)) return GetLastError();
+    const DWORD attributes = info.dwFileAttributes;
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) && keepLinks) return ERROR_REPARSE_TAG_MISMATCH;
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && keepLinks) return ERROR_DIRECTORY;
+    if (!held.Holds(h.Get(), path)) return ERROR_REPARSE_TAG_MISMATCH;
+    if ((attributes & FILE_ATTRIBUTE_READONLY) && keepLinks && info.nNumberOfLinks <= 1) {
         FILE_BASIC_INFO basic{};
         basic.FileAttributes = (attributes & ~FILE_ATTRIBUTE_READONLY) ? (attributes & ~FILE_ATTRIBUTE_READONLY)
                                                                        : FILE_ATTRIBUTE_NORMAL;
         SetFileInformationByHandle(h.Get(), FileBasicInfo, &basic, sizeof basic);
     }
-    h.Reset();
-    return DeleteFileW(W(path)) ? ERROR_SUCCESS : GetLastError();
+    return DeleteByHandle(h.Get()) ? ERROR_SUCCESS : GetLastError();
 }
 
 bool SetHandleFileTimes(HANDLE file, const FileTimes& times)

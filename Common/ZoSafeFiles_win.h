@@ -3,8 +3,9 @@
 // (symbolic link, junction, mount point) at or below that folder. Every
 // folder from the install folder down is opened on itself and held, so it
 // cannot be renamed or swapped while the file in it is written or removed;
-// files are created new, renamed through their own handles and deleted by
-// their names (which never follows a link).
+// files are created new, renamed and deleted through their own handles, each
+// checked to lie in the held folder: an empty held folder can still be made a
+// junction, and a file opened by its path would then lie where that leads.
 #pragma once
 
 #include <windows.h>
@@ -19,6 +20,7 @@
 // A link found where a folder or file of the product should be: reported,
 // left alone. The message names it ("... is a link: left alone").
 ZO_DECLARE_ERROR(ELinkFound, EFCreateError);
+ELinkFound LinkFound(const WideString& path);
 
 // The folders from root (included) down to the folder of path, each opened
 // with FILE_FLAG_OPEN_REPARSE_POINT and held without delete sharing for the
@@ -31,6 +33,10 @@ public:
     // be made or opened. Without create, Complete() says whether all exist.
     TFolderChain(const WideString& root, const WideString& path, bool create);
     bool Complete() const { return complete_; }
+    // True when file, opened by path, is the file of that name in the held
+    // folder of path and not one a link made of a folder led to (both final
+    // paths as the system resolves them). True for an empty chain: nothing to check.
+    bool Holds(HANDLE file, const WideString& path) const;
 
 private:
     std::vector<TUniqueFile> folders_;
@@ -40,13 +46,18 @@ private:
 // True when path itself (its last component, not followed) is a reparse point.
 bool IsReparsePoint(const WideString& path);
 
-// Deletes the name path (its folders held by the caller): by name, which
-// removes the name itself and never what a link leads to. keepLinks: a link
-// (seen on the name and on a handle opened on the name itself) stays, with
-// ERROR_REPARSE_TAG_MISMATCH, a folder with ERROR_DIRECTORY, and a read-only
-// file loses that attribute first. Otherwise the system's error, with
+// Deletes the file path (its folders held in held): through a handle opened on
+// the name itself and found in held's folder; a file elsewhere (a folder made
+// a link meanwhile) stays, with ERROR_REPARSE_TAG_MISMATCH. A link under the
+// name goes by its name (never what it leads to), or with keepLinks stays,
+// with ERROR_REPARSE_TAG_MISMATCH; keepLinks also keeps a folder (ERROR_DIRECTORY)
+// and takes a read-only file's attribute first, unless other names (hard
+// links) share the file. Otherwise the system's error, with
 // ERROR_FILE_NOT_FOUND / ERROR_PATH_NOT_FOUND when there is nothing.
-DWORD DeleteFileNoFollow(const WideString& path, bool keepLinks);
+DWORD DeleteFileNoFollow(const WideString& path, bool keepLinks, const TFolderChain& held);
+
+// Deletes the open file (opened with DELETE access) through its handle.
+bool DeleteByHandle(HANDLE file);
 
 // Sets the times of an open file (local times; a zero or impossible one stays as it is).
 bool SetHandleFileTimes(HANDLE file, const FileTimes& times);

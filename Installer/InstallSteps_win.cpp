@@ -148,8 +148,10 @@ WideString AbsoluteDir(const WideString& dir)
 }
 
 // Writes a file created anew from its encoded image, decoded as it is written.
-// Created new: a link planted under the name is not written through.
-uint64_t WriteImageFile(const WideString& path, TFileImage image, uint64_t limit, const FileTimes& times)
+// Created new: a link planted under the name is not written through; and
+// checked to lie in its held folder, not where a link made of it leads.
+uint64_t WriteImageFile(const WideString& path, TFileImage image, uint64_t limit, const FileTimes& times,
+                        const TFolderChain& held)
 {
     TUniqueFile file(CreateFileW(W(path), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -158,6 +160,10 @@ uint64_t WriteImageFile(const WideString& path, TFileImage image, uint64_t limit
     auto writeFailed = [&] {
         return EStreamError(FormatText(u"Cannot write file \"%s\". %s", {path, SysErrorMessage(GetLastError())}));
     };
+    if (!held.Holds(file.Get(), path)) {
+        DeleteByHandle(file.Get());  // made elsewhere by us: gone again, nothing written
+        throw LinkFound(path);
+    }
     uint64_t size;
     try {
         size = DecodeImage(
@@ -169,13 +175,34 @@ uint64_t WriteImageFile(const WideString& path, TFileImage image, uint64_t limit
             },
             limit);
     } catch (const EDecompressionError&) {
-        FILE_DISPOSITION_INFO gone{TRUE};  // part of a file is worse than none
-        SetFileInformationByHandle(file.Get(), FileDispositionInfo, &gone, sizeof gone);
+        DeleteByHandle(file.Get());  // part of a file is worse than none
         throw;
     }
     if (size > 0) SetHandleFileTimes(file.Get(), times);  // times that cannot be set stay
     if (!CloseHandle(file.Release())) throw writeFailed();
     return size;
+}
+
+// The shell saves by name, and would write through a hard link planted under
+// the name: it saves to the temporary name beside it, removed first, and the
+// file saved there, found in the held folder with no other name, takes the
+// name by its handle (a hard link under the name is replaced, not written).
+bool SaveShortcut(IPersistFile* link, const WideString& path, const TFolderChain& held)
+{
+    const WideString temp = ReplacementPath(path);
+    const DWORD stale = DeleteFileNoFollow(temp, false, held);
+    if (stale != ERROR_SUCCESS && stale != ERROR_FILE_NOT_FOUND && stale != ERROR_PATH_NOT_FOUND) return false;
+    if (FAILED(link->Save(W(temp), FALSE))) return false;
+    // (Write access for the flush after the rename; nothing is written.)
+    TUniqueFile saved(CreateFileW(W(temp), DELETE | FILE_READ_ATTRIBUTES | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!saved || !GetFileInformationByHandle(saved.Get(), &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        info.nNumberOfLinks != 1 || !held.Holds(saved.Get(), temp))
+        return false;  // not the file saved: left as it is
+    if (RenameHandle(saved.Get(), path)) return true;
+    DeleteByHandle(saved.Get());
+    return false;
 }
 
 // The folders from the install folder down to path, made where missing and
@@ -207,7 +234,7 @@ void SaveEncoded(TMemoryStream& stream, const WideString& fileName)
     // The install folder is there already (no folder is made for the data
     // files): held and checked, no link among it.
     TFolderChain folders(InstallDir, fileName, false);
-    ReplaceFileWith(fileName, stream.Memory(), stream.Bytes().size());
+    ReplaceFileWith(fileName, stream.Memory(), stream.Bytes().size(), folders);
 }
 
 // Writes the decoded image to an open file.
@@ -452,7 +479,8 @@ void TInstallSequence::InstallFiles()
     }
 }
 
-void TInstallSequence::WriteFileFromImage(const TSetupFile& entry, TFileImage content, const WideString& path)
+void TInstallSequence::WriteFileFromImage(const TSetupFile& entry, TFileImage content, const WideString& path,
+                                          const TFolderChain& held)
 {
     // An image never decodes past the size its entry gives.
     const uint64_t limit = static_cast<uint64_t>(std::max(entry.FileBytes, 0));
@@ -465,10 +493,10 @@ void TInstallSequence::WriteFileFromImage(const TSetupFile& entry, TFileImage co
         // The old file stays whole until the new one is: a damaged image, a
         // full disk or a power cut cannot leave a cut file in its place.
         ReplaceFileWith(path, [&](HANDLE file) { DecodeInto(file, path, content, limit); },
-                        content.empty() ? nullptr : &times);
+                        content.empty() ? nullptr : &times, held);
         return;
     }
-    WriteImageFile(path, content, limit, times);
+    WriteImageFile(path, content, limit, times, held);
 }
 
 void TInstallSequence::WriteInstalledFile(const TSetupFile& entry, TFileImage content, const WideString& path)
@@ -477,7 +505,7 @@ void TInstallSequence::WriteInstalledFile(const TSetupFile& entry, TFileImage co
         WideString reason;
         try {
             TFolderChain folders = HeldFolders(path);
-            WriteFileFromImage(entry, content, path);
+            WriteFileFromImage(entry, content, path, folders);
             machineChanged_ = true;
             if (running_ || packageLoaded_) {
                 const std::vector<TPlannedFile>& files = CurrentPlan().Files;
@@ -592,7 +620,7 @@ void TInstallSequence::CreateShortcuts()
             LogAdd(TLogEntry::Error, Text(TTextId::LinkKeptLine) + shortcut.LinkPath);
             continue;
         }
-        if (SUCCEEDED(file->Save(W(shortcut.LinkPath), TRUE)))
+        if (SaveShortcut(file.Get(), shortcut.LinkPath, folders))
             LogAdd(TLogEntry::Shortcut, shortcut.LinkPath + u" -> " + shortcut.Target);
         else
             LogAdd(TLogEntry::Error, Text(TTextId::ShortcutNotCreated) + shortcut.LinkPath);
@@ -645,7 +673,7 @@ void TInstallSequence::LeaveWhatWasWritten()
             if (written_[i] || !TextEquals(file.Path, InstallDir + u"Uninstall.exe")) continue;
             try {
                 TFolderChain folders = HeldFolders(file.Path);
-                WriteFileFromImage(*file.Entry, images_[i], file.Path);
+                WriteFileFromImage(*file.Entry, images_[i], file.Path, folders);
                 written_[i] = true;
             } catch (const std::exception&) {
                 // an earlier version's may still be there

@@ -31,6 +31,7 @@
 #include "PackageResources_win.h"
 #include "SetupExitCodes.h"
 #include "SetupFn.h"
+#include "ZoSafeFiles_win.h"
 #include "ZoTypes.h"
 
 class TSetupScript;
@@ -120,7 +121,8 @@ private:
     const TInstallPlan& CurrentPlan();
     // Writes one file from its image: an existing one through a whole
     // temporary file beside it, a new one directly.
-    void WriteFileFromImage(const TSetupFile& entry, TFileImage content, const WideString& path);
+    void WriteFileFromImage(const TSetupFile& entry, TFileImage content, const WideString& path,
+                            const TFolderChain& held);
     void WriteDataFiles(const TSetupScript& script, const TInstallPlan& plan);
 
     TSetupScript& script_;

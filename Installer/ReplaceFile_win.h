@@ -12,6 +12,7 @@
 
 #include <functional>
 
+#include "ZoSafeFiles_win.h"
 #include "ZoSysUtils.h"
 #include "ZoTypes.h"
 
@@ -22,9 +23,12 @@ WideString ReplacementPath(const WideString& path);
 // (when given) are set before the file takes its name. Raises EFCreateError
 // "Cannot create file "%s". %s" when the temporary file cannot be made or
 // cannot take the name, EStreamError when it cannot be written or flushed,
-// and whatever fill raises; in every case the temporary file is gone.
+// and whatever fill raises; in every case the temporary file is gone. held:
+// the folders of path, held by the caller; a temporary file or a renamed one
+// not in its folder (ELinkFound) is not written or kept.
 void ReplaceFileWith(const WideString& path, const std::function<void(HANDLE file)>& fill,
-                     const FileTimes* times = nullptr);
+                     const FileTimes* times = nullptr, const TFolderChain& held = TFolderChain());
 
 // The same for content held in memory.
-void ReplaceFileWith(const WideString& path, const uint8_t* data, size_t size);
+void ReplaceFileWith(const WideString& path, const uint8_t* data, size_t size,
+                     const TFolderChain& held = TFolderChain());

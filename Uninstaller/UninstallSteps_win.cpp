@@ -137,10 +137,10 @@ bool TUninstallSequence::RemoveFile(const WideString& path)
     for (int attempt = 1; attempt <= deleteAttempts; ++attempt) {
         try {
             // The folders from the install folder down are held and no links;
-            // the file is deleted through a handle of its own name.
+            // the file is deleted through a handle of its own name, found in them.
             TFolderChain folders(plan_.InstallFolder, path, false);
             if (!folders.Complete()) return true;  // its folder is gone, and it with it
-            error = DeleteFileNoFollow(path, true);
+            error = DeleteFileNoFollow(path, true, folders);
         } catch (const ELinkFound& e) {
             LogAdd(TLogEntry::Error, ErrorText(e));
             error = ERROR_REPARSE_TAG_MISMATCH;

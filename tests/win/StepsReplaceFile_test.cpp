@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ReplaceFile_win.h"
+#include "ZoSafeFiles_win.h"
 #include "TestSupport.h"
 #include "ZoSysUtils.h"
 #include "ZoWinHandles_win.h"
@@ -95,4 +96,39 @@ TEST(ReplacingAFile, TimesAreSetBeforeTheFileTakesItsName)
     FileTimeToSystemTime(&local, &st);
     EXPECT_EQ(st.wYear * 10000 + st.wMonth * 100 + st.wDay, 20200517);
     EXPECT_EQ(st.wHour, 10);
+}
+
+// A held folder that is empty can still be made a junction, and a file opened
+// by its path then lies where that leads. Here the held folder is "held" and
+// the path leads to "elsewhere", as if "held" had been made a link to it:
+// nothing is written or deleted there. The same file reached through
+// another case and the folders' short names is its own.
+TEST(ReplacingAFile, NothingIsWrittenOrDeletedOutsideTheHeldFolder)
+{
+    TTempFolder dir;
+    const WideString held = dir.Wide() + u"\\held", elsewhere = dir.Wide() + u"\\elsewhere";
+    ASSERT_TRUE(CreateDirectoryW(W(held), nullptr) && CreateDirectoryW(W(elsewhere), nullptr));
+    const WideString victim = elsewhere + u"\\victim.txt";
+    WriteText(victim, "victim");
+    const TFolderChain chain(dir.Wide(), held + u"\\victim.txt", false);
+
+    EXPECT_THROW(ReplaceFileWith(victim, reinterpret_cast<const uint8_t*>("x"), 1, chain), ELinkFound);
+    EXPECT_THROW(ReplaceFileWith(elsewhere + u"\\new.txt", reinterpret_cast<const uint8_t*>("x"), 1, chain), ELinkFound);
+    EXPECT_EQ(DeleteFileNoFollow(victim, true, chain), static_cast<DWORD>(ERROR_REPARSE_TAG_MISMATCH));
+    EXPECT_EQ(ReadAll(victim), "victim");
+    EXPECT_FALSE(Exists(ReplacementPath(victim)));
+    EXPECT_FALSE(Exists(elsewhere + u"\\new.txt"));
+
+    const WideString own = held + u"\\Own File.txt";
+    WriteText(own, "own");
+    wchar_t shortRoot[MAX_PATH] = {};
+    ASSERT_NE(GetShortPathNameW(W(dir.Wide()), shortRoot, MAX_PATH), 0u);
+    WideString root(reinterpret_cast<const char16_t*>(shortRoot));
+    for (char16_t& c : root) c = (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
+    const WideString other = root + u"\\HELD\\own file.TXT";
+    const TFolderChain otherForm(root, other, false);
+    ReplaceFileWith(other, reinterpret_cast<const uint8_t*>("new"), 3, otherForm);
+    EXPECT_EQ(ReadAll(own), "new");
+    EXPECT_EQ(DeleteFileNoFollow(other, true, otherForm), static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_FALSE(Exists(own));
 }

@@ -4,13 +4,18 @@
 # nothing is written and what it leads to stays as it was; with {app}\docs a
 # link to a folder outside, the uninstaller deletes nothing there and leaves
 # the link, and an install writes nothing there (it fails, naming the link).
+# A hard link planted under a shortcut's name is replaced, not written through.
 # Unix symbolic links inside the prefix stand for junctions: Wine follows
 # them as Windows follows a junction.
 source "$(dirname "$0")/lib/uninstall-common.sh"
 contains() { case "$3" in *"$2"*) echo "ok: $1" ;; *) echo "FAIL: $1: [$2] not in [$3]"; failures=$((failures + 1)) ;; esac; }
 
+# (With a shortcut saved into the install folder, for the hard link below.)
 V1="$WORK/v1"
-build_demo "$(prepare_demo 2.5.1.0)" "$V1"
+project=$(prepare_demo 2.5.1.0)
+sed -i '0,/<TSetupShortCut /s||<TSetupShortCut Checked="True" Condition="" DstFile="{app}\\{MainExeName}.exe" IconFile="" Name="Manual" SaveDir="{app}" WorkDir="{app}"/>&|' \
+  "$project/demo.xml"
+build_demo "$project" "$V1"
 check "the demo installs" 0 "$(install_demo "$V1")"
 wine taskkill /F /IM ZoDemo.exe >/dev/null 2>&1
 mkdir -p "$C/victim"
@@ -36,6 +41,15 @@ check "nothing was written there" "target.txt 使用说明.txt" "$(ls "$C/victim
 rm -f "$APP/Uninstall.da1.zosetup-new"
 check "without it the upgrade succeeds" 0 "$(install_demo "$V1")"
 wine taskkill /F /IM ZoDemo.exe >/dev/null 2>&1
+
+# ---- A hard link planted under a shortcut's name is replaced, never written through -------------------
+rm -f "$APP/Manual.lnk"
+ln "$C/victim/target.txt" "$APP/Manual.lnk"
+check "an upgrade over a hard-linked shortcut succeeds" 0 "$(install_demo "$V1")"
+wine taskkill /F /IM ZoDemo.exe >/dev/null 2>&1
+check "the file it shared its bytes with is unchanged" target "$(cat "$C/victim/target.txt" 2>/dev/null)"
+check "the shortcut is a file of its own, a shortcut" "1 L" \
+  "$(stat -c %h "$APP/Manual.lnk" 2>/dev/null) $(head -c 1 "$APP/Manual.lnk" 2>/dev/null)"
 
 # ---- A link in place of a product folder: neither program goes through it -----------------------------
 rm -rf "$APP/docs"
