@@ -183,26 +183,29 @@ uint64_t WriteImageFile(const WideString& path, TFileImage image, uint64_t limit
     return size;
 }
 
-// The shell saves by name, and would write through a hard link planted under
-// the name: it saves to the temporary name beside it, removed first, and the
-// file saved there, found in the held folder with no other name, takes the
-// name by its handle (a hard link under the name is replaced, not written).
-bool SaveShortcut(IPersistFile* link, const WideString& path, const TFolderChain& held)
+// The shell's own save opens the file by name and would write through a hard
+// link planted there (or at any temporary name between its removal and the
+// save). So the shell writes the shortcut into memory, and the bytes go to a
+// file of our own, created new beside the name, checked to lie in its held
+// folder and renamed onto the name by its handle: a link under either name is
+// replaced, never written through.
+bool SaveShortcut(IShellLinkW* link, const WideString& path, const TFolderChain& held)
 {
-    const WideString temp = ReplacementPath(path);
-    const DWORD stale = DeleteFileNoFollow(temp, false, held);
-    if (stale != ERROR_SUCCESS && stale != ERROR_FILE_NOT_FOUND && stale != ERROR_PATH_NOT_FOUND) return false;
-    if (FAILED(link->Save(W(temp), FALSE))) return false;
-    // (Write access for the flush after the rename; nothing is written.)
-    TUniqueFile saved(CreateFileW(W(temp), DELETE | FILE_READ_ATTRIBUTES | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!saved || !GetFileInformationByHandle(saved.Get(), &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-        info.nNumberOfLinks != 1 || !held.Holds(saved.Get(), temp))
-        return false;  // not the file saved: left as it is
-    if (RenameHandle(saved.Get(), path)) return true;
-    DeleteByHandle(saved.Get());
-    return false;
+    TComPtr<IPersistStream> persist;
+    TComPtr<IStream> memory;
+    if (FAILED(link->QueryInterface(IID_IPersistStream, persist.PutVoid())) || FAILED(CreateStreamOnHGlobal(nullptr, TRUE, memory.Put())) || FAILED(persist->Save(memory.Get(), TRUE)))
+        return false;
+    STATSTG stat{};
+    if (FAILED(memory->Stat(&stat, STATFLAG_NONAME)) || stat.cbSize.QuadPart > 16u << 20) return false;
+    std::vector<uint8_t> bytes(static_cast<size_t>(stat.cbSize.QuadPart));
+    ULONG read = 0;
+    const LARGE_INTEGER origin{};
+    if (FAILED(memory->Seek(origin, STREAM_SEEK_SET, nullptr)) ||
+        FAILED(memory->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &read)) || read != bytes.size())
+        return false;
+    ReplaceFileWith(path, bytes.data(), bytes.size(), held);  // raises, leaving nothing behind, on failure
+    SHChangeNotify(SHCNE_CREATE, SHCNF_PATHW, W(path), nullptr);
+    return true;
 }
 
 // The folders from the install folder down to path, made where missing and
@@ -596,8 +599,6 @@ void TInstallSequence::CreateShortcuts()
         HRESULT hr = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER,
                                       IID_IShellLinkW, link.PutVoid());
         if (FAILED(hr)) throw EOleSysError(SysErrorMessage(static_cast<DWORD>(hr)));
-        TComPtr<IPersistFile> file = link.As<IPersistFile>(IID_IPersistFile);
-        if (!file) throw EOleSysError(u"Interface not supported");
 
         ++shortcutsWritten_;
         link->SetPath(W(shortcut.Target));
@@ -620,7 +621,15 @@ void TInstallSequence::CreateShortcuts()
             LogAdd(TLogEntry::Error, Text(TTextId::LinkKeptLine) + shortcut.LinkPath);
             continue;
         }
-        if (SaveShortcut(file.Get(), shortcut.LinkPath, folders))
+        bool saved = false;
+        try {
+            saved = SaveShortcut(link.Get(), shortcut.LinkPath, folders);
+        } catch (const ELinkFound&) {
+            LogAdd(TLogEntry::Error, Text(TTextId::LinkKeptLine) + shortcut.LinkPath);
+            continue;
+        } catch (const std::exception&) {
+        }
+        if (saved)
             LogAdd(TLogEntry::Shortcut, shortcut.LinkPath + u" -> " + shortcut.Target);
         else
             LogAdd(TLogEntry::Error, Text(TTextId::ShortcutNotCreated) + shortcut.LinkPath);
