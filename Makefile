@@ -17,13 +17,13 @@ test: build
 # Only what the demo uses: the tool, the 64-bit installer, uninstaller and demo program.
 demo: deps
 	@scripts/build.sh native zosetup-pack
-	@scripts/build.sh win zosetup Uninstall ZoDemo
+	@scripts/build.sh win64 zosetup Uninstall ZoDemo
 	@scripts/demo.sh
 
 # The tool with both installer stubs and both uninstallers.
 kit: deps
 	@scripts/build.sh native zosetup-pack
-	@scripts/build.sh win zosetup Uninstall
+	@scripts/build.sh win64 zosetup Uninstall
 	@scripts/build.sh win32 zosetup Uninstall
 
 install: kit

@@ -264,13 +264,13 @@ std::vector<WideString> KitCandidates(const char* folder, const char* name, cons
     // Installed (make install, the release archive): PREFIX/bin and PREFIX/share/zosetup/x86.
     for (const char* arch : {"x86", "x64"})
         list.push_back(FromPath((tool / ".." / "share" / "zosetup" / arch / name).lexically_normal()));
-    // Copied beside the build trees' folders: win32/ (32-bit) and win/ (64-bit), as built or flattened.
-    for (const char* build : {"win32", "win"}) {
+    // Copied beside the build trees' folders: win32/ (32-bit), win64/ and win/ (64-bit), as built or flattened.
+    for (const char* build : {"win32", "win64", "win"}) {
         list.push_back(FromPath(tool / build / name));
         list.push_back(FromPath(tool / build / folder / name));
     }
     list.push_back(FromPath((tool / ".." / folder / name).lexically_normal()));
-    for (const char* build : {"win32", "win"})
+    for (const char* build : {"win32", "win64", "win"})
         list.push_back(FromPath((tool / ".." / ".." / build / folder / name).lexically_normal()));
     return list;
 }

@@ -4,14 +4,14 @@
 # its online installer (which downloads that installer from a loopback server
 # first) and by an NSIS installer (SetCompressor zlib) with "/S", side by side,
 # and copied plainly as the floor. The 32-bit stub (build/win32, the one
-# zosetup-pack takes by default) comes first, then the 64-bit one (build/win),
+# zosetup-pack takes by default) comes first, then the 64-bit one (build/win64),
 # each beside an NSIS installer of the same bitness; the online installer is
 # measured for the first only. Reports wall time, CPU time and the peak memory
 # of the installer's own process, whichever Wine loader runs it
 # (bench/sample_process.py): private (anonymous) and resident in all.
 #
 #   bench/install_bench.sh [RUNS]        (default 3 runs of each, best and median shown)
-#   ZO_WIN32_BUILD / ZO_WIN_BUILD        the 32- and 64-bit builds (default build/win32, build/win)
+#   ZO_WIN32_BUILD / ZO_PROGRAMS_BUILD   the 32- and 64-bit programs (default build/win32, build/win64)
 #   ZO_NATIVE_BUILD                      the native build (default build/native)
 #   ZO_BENCH_MB / ZO_BENCH_FILES         payload size and file count (default 150 / 320)
 set -uo pipefail
@@ -24,7 +24,7 @@ mb="${ZO_BENCH_MB:-150}"
 files="${ZO_BENCH_FILES:-320}"
 declare -A stub=(
   [x86]="${ZO_WIN32_BUILD:-build/win32}/Installer/zosetup.exe"
-  [x64]="${ZO_WIN_BUILD:-build/win}/Installer/zosetup.exe"
+  [x64]="${ZO_PROGRAMS_BUILD:-build/win64}/Installer/zosetup.exe"
 )
 declare -A nsis_target=([x86]=x86-unicode [x64]=amd64-unicode)
 # Each program by the loader of its bitness, as Windows starts it: with wine32

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Start-up benchmark under Wine: time from process start to the painted idle
-# window of a full-package installer (the 64-bit stub of build/win and, where
+# window of a full-package installer (the 64-bit stub of build/win64 and, where
 # built, the 32-bit one of build/win32), beside a minimal Win32 program that only
 # shows an empty window (the floor) and an NSIS installer (Debian's nsis, its
 # directory page): one run of each in turn per round, so that a busy minute
@@ -14,6 +14,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 rounds=${1:-21}
 WIN_BUILD="${ZO_WIN_BUILD:-build/win}"
+PROGRAMS="${ZO_PROGRAMS_BUILD:-build/win64}"
 WIN32_BUILD="${ZO_WIN32_BUILD:-build/win32}"
 out="$root/build/bench-startup"
 mkdir -p "$out"
@@ -27,8 +28,8 @@ $cxx -mwindows -ffunction-sections -fdata-sections -Wl,--gc-sections -o "$out/fl
 # an older zosetup-pack made it: the PNG decoded through GDI+ at start).
 kinds=(floor installer plain-icon)
 declare -A exe=([floor]="$out/floor.exe" [installer]="$out/installer.exe" [plain-icon]="$out/plain-icon.exe")
-wine "$WIN_BUILD/tests/win/ui_makepkg.exe" "$WIN_BUILD/Installer/zosetup.exe" "$out/installer.exe" --script full
-wine "$WIN_BUILD/tests/win/ui_makepkg.exe" "$WIN_BUILD/Installer/zosetup.exe" "$out/plain-icon.exe" --script full --icon plain
+wine "$WIN_BUILD/tests/win/ui_makepkg.exe" "$PROGRAMS/Installer/zosetup.exe" "$out/installer.exe" --script full
+wine "$WIN_BUILD/tests/win/ui_makepkg.exe" "$PROGRAMS/Installer/zosetup.exe" "$out/plain-icon.exe" --script full --icon plain
 if [ -n "${ZO_BASELINE_STUB:-}" ]; then
   wine "$WIN_BUILD/tests/win/ui_makepkg.exe" "$ZO_BASELINE_STUB" "$out/baseline.exe" --script full
   kinds+=(baseline)
@@ -79,7 +80,7 @@ for k in "${kinds[@]}"; do
     "$k" "$ms" "$(awk -v a="$ms" -v b="$floor_ms" 'BEGIN {print a / b}')" "$paired" \
     "$cpu" "$(awk -v a="$cpu" -v b="$floor_cpu" 'BEGIN {print (b > 0 ? a / b : 0)}')"
 done
-stub=$(stat -c %s "$WIN_BUILD/Installer/zosetup.exe")
+stub=$(stat -c %s "$PROGRAMS/Installer/zosetup.exe")
 floor_size=$(stat -c %s "$out/floor.exe")
 echo "size:"
 echo "  installer stub             $stub bytes"

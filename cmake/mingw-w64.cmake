@@ -1,4 +1,5 @@
-# Cross build for 64-bit Windows with MinGW-w64 (posix threads), run under Wine.
+# Cross build for 64-bit Windows with MinGW-w64 (posix threads), run under Wine: the
+# tests and the Windows packaging tool.
 set(CMAKE_SYSTEM_NAME Windows)
 # The 32-bit toolchain file sets its own processor and prefix, then includes this one.
 if(NOT DEFINED TOOLCHAIN_PREFIX)

@@ -6,7 +6,7 @@
 # throughput, output size and peak memory (/usr/bin/time -v) of each run.
 #
 #   scripts/bench-pack.sh [RUNS]          (default 3 runs of each; best and median shown)
-#   ZO_WIN_BUILD                          where zosetup.exe is (default build/win)
+#   ZO_PROGRAMS_BUILD                     where zosetup.exe is (default build/win64)
 #   ZO_BENCH_MB / ZO_BENCH_FILES          payload size and file count (default 150 / 300)
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -15,9 +15,9 @@ runs="${1:-3}"
 mb="${ZO_BENCH_MB:-150}"
 files="${ZO_BENCH_FILES:-300}"
 work="$root/build/bench-pack"
-stub="${ZO_WIN_BUILD:-build/win}/Installer/zosetup.exe"
+stub="${ZO_PROGRAMS_BUILD:-build/win64}/Installer/zosetup.exe"
 [ -f "$stub" ] || stub="tests/native/data/tiny64.exe"  # the stub does not change the work
-uninstaller="${ZO_WIN_BUILD:-build/win}/Uninstaller/Uninstall.exe"
+uninstaller="${ZO_PROGRAMS_BUILD:-build/win64}/Uninstaller/Uninstall.exe"
 [ -f "$uninstaller" ] || uninstaller="tests/native/data/tiny64.exe"  # nor does the uninstaller
 
 # A release build of the tool of its own.

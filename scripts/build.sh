@@ -2,7 +2,8 @@
 # Builds everything without running anything:
 #   build/native  the portable core, its tests and zosetup-pack (g++)
 #   build/asan    the same under AddressSanitizer and UndefinedBehaviorSanitizer
-#   build/win     the Windows programs and the cross-built tests (MinGW-w64)
+#   build/win     the cross-built tests and the Windows zosetup-pack (MinGW-w64)
+#   build/win64   the 64-bit installer, uninstaller and demo program
 #   build/win32   the 32-bit installer and uninstaller that zosetup-pack uses by
 #                 default, and the programs the end-to-end tests plant beside them
 #   build/fuzz    the libFuzzer targets (clang)
@@ -35,13 +36,22 @@ if [ "$only" = all ] || [ "$only" = win ]; then
   configure build/win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=MinSizeRel
   cmake --build build/win -j "$jobs" "${targets[@]}"
 fi
+# The shipped programs are built with the win32 threads variant of the compiler,
+# apart from the tests (which run in build/win). A tree configured with another
+# variant is made afresh.
+programs_tree() {  # dir, toolchain file, default targets...
+  local dir=$1 toolchain=$2; shift 2
+  [ ! -f "$dir/CMakeCache.txt" ] || grep -q '^CMAKE_CXX_COMPILER_AR:FILEPATH=.*-win32$' "$dir/CMakeCache.txt" || rm -rf "$dir"
+  configure "$dir" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=MinSizeRel
+  local wanted=("${targets[@]}")
+  if [ ${#wanted[@]} -eq 0 ]; then for t in "$@"; do wanted+=(--target "$t"); done; fi
+  cmake --build "$dir" -j "$jobs" "${wanted[@]}"
+}
+if [ "$only" = all ] || [ "$only" = win64 ]; then
+  programs_tree build/win64 cmake/mingw-w64-x64-programs.cmake zosetup Uninstall ZoDemo
+fi
 if [ "$only" = all ] || [ "$only" = win32 ]; then
-  # The programs only: the unit tests run in build/win already. A tree configured
-  # with another thread variant of the compiler is made afresh.
-  [ ! -f build/win32/CMakeCache.txt ] || grep -q '^CMAKE_CXX_COMPILER_AR:FILEPATH=.*-win32$' build/win32/CMakeCache.txt || rm -rf build/win32
-  configure build/win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-i686.cmake -DCMAKE_BUILD_TYPE=MinSizeRel
-  [ ${#targets[@]} -gt 0 ] || targets=(--target zosetup Uninstall planted_exe planted_dll link_probe)
-  cmake --build build/win32 -j "$jobs" "${targets[@]}"
+  programs_tree build/win32 cmake/mingw-w64-i686.cmake zosetup Uninstall planted_exe planted_dll link_probe
 fi
 if [ "$only" = all ] || [ "$only" = asan ]; then
   configure build/asan -DCMAKE_BUILD_TYPE=Debug -DZO_SANITIZE=ON

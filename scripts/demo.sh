@@ -7,6 +7,6 @@ cd "$(dirname "$0")/.."
 out=build/demo
 mkdir -p "$out"
 tool=build/native/Packager/zosetup-pack
-"$tool" build samples/demo/demo.xml -o "$out" --stub build/win/Installer/zosetup.exe
+"$tool" build samples/demo/demo.xml -o "$out" --stub build/win64/Installer/zosetup.exe
 "$tool" inspect "$out/ZoDemoSetup.exe"
 if [ -x scripts/demo-install.sh ]; then scripts/demo-install.sh "$out"; fi

@@ -10,8 +10,8 @@ kit=(
   "build/native/Packager/zosetup-pack:bin/zosetup-pack:755"
   "build/win32/Installer/zosetup.exe:share/zosetup/x86/zosetup.exe:644"
   "build/win32/Uninstaller/Uninstall.exe:share/zosetup/x86/Uninstall.exe:644"
-  "build/win/Installer/zosetup.exe:share/zosetup/x64/zosetup.exe:644"
-  "build/win/Uninstaller/Uninstall.exe:share/zosetup/x64/Uninstall.exe:644"
+  "build/win64/Installer/zosetup.exe:share/zosetup/x64/zosetup.exe:644"
+  "build/win64/Uninstaller/Uninstall.exe:share/zosetup/x64/Uninstall.exe:644"
 )
 for entry in "${kit[@]}"; do
   IFS=: read -r from to mode <<<"$entry"

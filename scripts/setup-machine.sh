@@ -7,8 +7,9 @@ packages=(
   # native build and tests
   cmake make ccache g++ clang libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev
   zlib1g-dev libssl-dev nlohmann-json3-dev libpugixml-dev python3 openssl osslsigncode
-  # Windows cross builds: 64-bit and the 32-bit default (its programs with win32 threads)
-  g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 mingw-w64
+  # Windows cross builds: 64-bit and the 32-bit default (their programs with win32 threads)
+  g++-mingw-w64-x86-64 g++-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-posix
+  g++-mingw-w64-i686-win32 mingw-w64
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 libz-mingw-w64-dev
   # running and looking at Windows programs; wine32 runs the 32-bit installer under WoW64
   wine wine64 wine32:i386 xvfb x11-utils xdotool imagemagick fonts-wine fonts-wqy-microhei locales procps

@@ -8,7 +8,7 @@ source "$(dirname "$0")/lib/install-common.sh"
 WIN32_BUILD="${ZO_WIN32_BUILD:-build/win32}"
 for f in "$WIN32_BUILD/Installer/zosetup.exe" "$WIN32_BUILD/Uninstaller/Uninstall.exe" \
          "$WIN32_BUILD/tests/win/planted_exe.exe" "$WIN32_BUILD/tests/win/planted_dll.dll" \
-         "$WIN_BUILD/Uninstaller/Uninstall.exe" "$WIN_BUILD/tests/win/planted_exe.exe" \
+         "$PROGRAMS/Uninstaller/Uninstall.exe" "$WIN_BUILD/tests/win/planted_exe.exe" \
          "$WIN_BUILD/tests/win/planted_dll.dll"; do
   [ -f "$f" ] || { echo "missing $f (build the win and win32 targets first)"; exit 1; }
 done
@@ -34,7 +34,7 @@ tool="$WORK/tool"
 mkdir -p "$tool/x64"
 cp "$PACK" "$tool/zosetup-pack"
 cp "$WIN32_BUILD/Installer/zosetup.exe" "$WIN32_BUILD/Uninstaller/Uninstall.exe" "$tool/"
-cp "$STUB" "$WIN_BUILD/Uninstaller/Uninstall.exe" "$tool/x64/"
+cp "$STUB" "$PROGRAMS/Uninstaller/Uninstall.exe" "$tool/x64/"
 
 proj="$WORK/proj"
 mkdir -p "$proj/files"
@@ -66,7 +66,7 @@ ran_planted() {  # folder -> the planted files that ran or were loaded
 # (Those load on first use from the system folder; a plain import would be looked
 # for beside the program first.)
 for exe in "$WIN32_BUILD/Installer/zosetup.exe" "$WIN32_BUILD/Uninstaller/Uninstall.exe" \
-           "$STUB" "$WIN_BUILD/Uninstaller/Uninstall.exe"; do
+           "$STUB" "$PROGRAMS/Uninstaller/Uninstall.exe"; do
   check "$exe stays under 1 MiB" yes "$([ "$(stat -c %s "$exe")" -lt 1048576 ] && echo yes || echo no)"
   check "$exe imports KnownDLLs only" "" \
     "$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/.*DLL Name: //p' |
@@ -119,7 +119,7 @@ check "the 64-bit one is registered" "2.0" "$(reg_value "$KEY" DisplayVersion)"
 # The earlier installation's folder is the one proposed, and so the one used.
 check "installed into the earlier folder" "C:\\Program Files (x86)\\$NAME\\" "$(reg_value "$KEY" InstallLocation)"
 check "with the 64-bit uninstaller" same \
-  "$(same_program "$PF32/Uninstall.exe" "$WIN_BUILD/Uninstaller/Uninstall.exe")"
+  "$(same_program "$PF32/Uninstall.exe" "$PROGRAMS/Uninstaller/Uninstall.exe")"
 
 # ---- The 64-bit uninstaller, with 64-bit DLLs planted beside it -------------------------------
 rm -f "$PF32"/*.ran

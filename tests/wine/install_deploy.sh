@@ -26,7 +26,7 @@ cat >"$proj/project.xml" <<XML
   </Items></RunList>
 </TSetupScript>
 XML
-"$PACK" build "$proj/project.xml" -o "$WORK/out" --stub "$STUB" --uninstaller "$WIN_BUILD/Uninstaller/Uninstall.exe" \
+"$PACK" build "$proj/project.xml" -o "$WORK/out" --stub "$STUB" --uninstaller "$PROGRAMS/Uninstaller/Uninstall.exe" \
   --quiet >/dev/null || { echo "FAIL: building the project"; exit 1; }
 setup="$WORK/out/project-setup.exe"
 

@@ -3,17 +3,19 @@
 # Windows build of zosetup-pack give the same bytes; extraction gives the
 # source tree back byte for byte; both installers can be Authenticode-signed
 # and verified, and a signed stub is refused; the full installer starts.
-#   ZO_WIN_BUILD     the Windows build folder (default build/win)
+#   ZO_WIN_BUILD     the Windows tests' build folder (default build/win)
+#   ZO_PROGRAMS_BUILD the 64-bit installer and uninstaller (default build/win64)
 #   ZO_NATIVE_BUILD  the native build folder (default build/native)
 set -uo pipefail
 ZO_ROOT="${ZO_ROOT:-$(cd "$(dirname "$0")/../.." && pwd)}"
 cd "$ZO_ROOT"
 WIN_BUILD="${ZO_WIN_BUILD:-build/win}"
 PACK="${ZO_NATIVE_BUILD:-build/native}/Packager/zosetup-pack"
+PROGRAMS="${ZO_PROGRAMS_BUILD:-build/win64}"
 WINPACK="$WIN_BUILD/Packager/zosetup-pack.exe"
-STUB="$WIN_BUILD/Installer/zosetup.exe"
-DEMO_EXE="$WIN_BUILD/samples/demo/ZoDemo.exe"
-UNINSTALLER="$WIN_BUILD/Uninstaller/Uninstall.exe"
+STUB="$PROGRAMS/Installer/zosetup.exe"
+DEMO_EXE="$PROGRAMS/samples/demo/ZoDemo.exe"
+UNINSTALLER="$PROGRAMS/Uninstaller/Uninstall.exe"
 DRIVER="$WIN_BUILD/tests/win/ui_driver.exe"
 for f in "$PACK" "$WINPACK" "$STUB" "$DEMO_EXE" "$UNINSTALLER"; do
   [ -f "$f" ] || { echo "missing $f (build the native and Windows targets first)"; exit 1; }
@@ -35,7 +37,7 @@ winpath() { echo "Z:$(realpath -m "$1" | tr / '\\')"; }
 # ---- Linux and Windows builds of the tool agree byte for byte. The build
 # folder is named relative to the project, Windows-style, so that both tools
 # see the same text (the script carries it).
-build_dir="..\\..\\${WIN_BUILD//\//\\}"
+build_dir="..\\..\\${PROGRAMS//\//\\}"
 check "the Linux tool builds the demo" \
   "$PACK" build samples/demo/demo.xml -o "$WORK/linux" --stub "$STUB" --var "BuildDir=$build_dir" -q
 check "the Windows tool builds the demo under Wine" \

@@ -40,7 +40,7 @@ wait_text() {  # id, text: up to 15 s
 }
 
 CHILD=$(winepath -w "$WIN_BUILD/tests/win/ui_child.exe")
-UNINSTALLER="$WIN_BUILD/Uninstaller/Uninstall.exe"
+UNINSTALLER="$PROGRAMS/Uninstaller/Uninstall.exe"
 [ -f "$UNINSTALLER" ] || { echo "missing $UNINSTALLER"; exit 1; }
 # The run entry holds the installing look for a moment.
 pkg zh --title "示例软件" --version 2.3.0 --defdir "{pf}\\ZoLangZh\\" --wait-run "$CHILD" "sleep 2500"

@@ -1,17 +1,19 @@
 # Shared by the end-to-end install tests (tests/wine/install_*.sh): projects
 # built into real installers by zosetup-pack, run under Wine, and checks on
 # what landed in the prefix.
-#   ZO_WIN_BUILD     the Windows build folder (default build/win)
+#   ZO_WIN_BUILD     the Windows tests' build folder (default build/win)
+#   ZO_PROGRAMS_BUILD the 64-bit installer and uninstaller (default build/win64)
 #   ZO_NATIVE_BUILD  the native build folder (default build/native)
 set -uo pipefail
 ZO_ROOT="${ZO_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)}"
 cd "$ZO_ROOT"
 WIN_BUILD="${ZO_WIN_BUILD:-build/win}"
+PROGRAMS="${ZO_PROGRAMS_BUILD:-build/win64}"
 PACK="${ZO_NATIVE_BUILD:-build/native}/Packager/zosetup-pack"
-STUB="$WIN_BUILD/Installer/zosetup.exe"
+STUB="$PROGRAMS/Installer/zosetup.exe"
 HELPER="$WIN_BUILD/tests/win/steps_helper.exe"
 # The registry view the installers under test register in: the 64-bit one of
-# the stub in build/win (a script testing the 32-bit pair sets /reg:32). Wine's
+# the stub in build/win64 (a script testing the 32-bit pair sets /reg:32). Wine's
 # own reg.exe is the 32-bit one once wine32 is there, so it must be told.
 REG_VIEW=/reg:64
 DRIVER="$WIN_BUILD/tests/win/ui_driver.exe"

@@ -5,7 +5,7 @@
 #   ZO_NATIVE_BUILD  the native build folder (default build/native)
 source "$(dirname "${BASH_SOURCE[0]}")/ui-common.sh"
 PACK="${ZO_NATIVE_BUILD:-build/native}/Packager/zosetup-pack"
-UNINSTALLER="$WIN_BUILD/Uninstaller/Uninstall.exe"
+UNINSTALLER="$PROGRAMS/Uninstaller/Uninstall.exe"
 for f in "$PACK" "$UNINSTALLER"; do
   [ -f "$f" ] || { echo "missing $f (build the native and Windows targets first)"; exit 1; }
 done

@@ -1,11 +1,13 @@
 # Shared by the window tests (tests/wine/ui_*.sh): test installers made from
 # the stub, the UI driver, and running an installer in the background.
-#   ZO_WIN_BUILD   the Windows build folder (default build/win)
+#   ZO_WIN_BUILD   the Windows tests' build folder (default build/win)
+#   ZO_PROGRAMS_BUILD the 64-bit installer and uninstaller (default build/win64)
 set -uo pipefail
 ZO_ROOT="${ZO_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)}"
 cd "$ZO_ROOT"
 WIN_BUILD="${ZO_WIN_BUILD:-build/win}"
-STUB="$WIN_BUILD/Installer/zosetup.exe"
+PROGRAMS="${ZO_PROGRAMS_BUILD:-build/win64}"
+STUB="$PROGRAMS/Installer/zosetup.exe"
 DRIVER="$WIN_BUILD/tests/win/ui_driver.exe"
 MAKEPKG="$WIN_BUILD/tests/win/ui_makepkg.exe"
 ARTIFACTS="$ZO_ROOT/build/artifacts"

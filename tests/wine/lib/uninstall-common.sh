@@ -2,18 +2,20 @@
 # the demo product built by zosetup-pack, installed and uninstalled under Wine
 # in a prefix of its own (a copy of the pristine one, so a demo installed in
 # the common prefix is not touched, and Windows can be "restarted").
-#   ZO_WIN_BUILD     the Windows build folder (default build/win)
+#   ZO_WIN_BUILD     the Windows tests' build folder (default build/win)
+#   ZO_PROGRAMS_BUILD the 64-bit installer and uninstaller (default build/win64)
 #   ZO_NATIVE_BUILD  the native build folder (default build/native)
 set -uo pipefail
 ZO_ROOT="${ZO_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)}"
 cd "$ZO_ROOT"
 WIN_BUILD="${ZO_WIN_BUILD:-build/win}"
+PROGRAMS="${ZO_PROGRAMS_BUILD:-build/win64}"
 PACK="${ZO_NATIVE_BUILD:-build/native}/Packager/zosetup-pack"
-STUB="$WIN_BUILD/Installer/zosetup.exe"
-UNINSTALLER="$WIN_BUILD/Uninstaller/Uninstall.exe"
+STUB="$PROGRAMS/Installer/zosetup.exe"
+UNINSTALLER="$PROGRAMS/Uninstaller/Uninstall.exe"
 RUNNER="$WIN_BUILD/tests/win/uninst_run.exe"
 DRIVER="$WIN_BUILD/tests/win/ui_driver.exe"
-for f in "$PACK" "$STUB" "$UNINSTALLER" "$RUNNER" "$DRIVER" "$WIN_BUILD/samples/demo/ZoDemo.exe" \
+for f in "$PACK" "$STUB" "$UNINSTALLER" "$RUNNER" "$DRIVER" "$PROGRAMS/samples/demo/ZoDemo.exe" \
          "$WIN_BUILD/tests/win/steps_helper.exe"; do
   [ -f "$f" ] || { echo "missing $f (build the native and Windows targets first)"; exit 1; }
 done
@@ -78,7 +80,7 @@ build_demo() {  # project folder, out folder
   mkdir -p "$WORK/tool"
   cp "$PACK" "$WORK/tool/zosetup-pack"
   cp "$UNINSTALLER" "$WORK/tool/Uninstall.exe"
-  "$WORK/tool/zosetup-pack" build "$1/demo.xml" -o "$2" --stub "$STUB" --var "BuildDir=$ZO_ROOT/$WIN_BUILD" -q \
+  "$WORK/tool/zosetup-pack" build "$1/demo.xml" -o "$2" --stub "$STUB" --var "BuildDir=$ZO_ROOT/$PROGRAMS" -q \
     || { echo "FAIL: building $1"; exit 1; }
 }
 
