@@ -3,6 +3,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <optional>
@@ -149,7 +150,13 @@ bool TFolderChain::Holds(HANDLE file, const WideString& path) const
     const WideString folder = FinalPath(folders_.back().Get()), found = FinalPath(file);
     const size_t slash = path.rfind(u'\\');
     return !folder.empty() && !found.empty() && slash != WideString::npos &&
-           TextEquals(found, WithoutTrailingBackslash(folder) + path.substr(slash));
+           SameNameOnDisk(found, WithoutTrailingBackslash(folder) + path.substr(slash));
+}
+
+bool SameNameOnDisk(const WideString& a, const WideString& b)
+{
+    if (a.size() > INT_MAX || b.size() > INT_MAX) return false;
+    return CompareStringOrdinal(W(a), static_cast<int>(a.size()), W(b), static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
 bool DeleteByHandle(HANDLE file)

@@ -43,6 +43,11 @@ private:
     bool complete_ = true;
 };
 
+// True when the file system takes a and b for the same name: ordinal, with the
+// system's upper-case table (wider folding, as for text, would take a Kelvin
+// sign for a k or a long s for an s, and another folder for this one).
+bool SameNameOnDisk(const WideString& a, const WideString& b);
+
 // True when path itself (its last component, not followed) is a reparse point.
 bool IsReparsePoint(const WideString& path);
 

@@ -261,7 +261,7 @@ bool InProgramFiles(const WideString& dir)
     for (const WideString& pf : {ProgramFilesDir, ZoPlatform::GetEnv("ProgramFiles"), ZoPlatform::GetEnv("ProgramFiles(x86)"),
                                  ZoPlatform::GetEnv("ProgramW6432")}) {
         const WideString base = WithTrailingBackslash(Trim(pf));
-        if (base.size() > 1 && dir.size() > base.size() && TextEquals(dir.substr(0, base.size()), base)) return true;
+        if (base.size() > 1 && dir.size() > base.size() && SameNameOnDisk(dir.substr(0, base.size()), base)) return true;
     }
     return false;
 }

@@ -131,4 +131,7 @@ TEST(ReplacingAFile, NothingIsWrittenOrDeletedOutsideTheHeldFolder)
     EXPECT_EQ(ReadAll(own), "new");
     EXPECT_EQ(DeleteFileNoFollow(other, true, otherForm), static_cast<DWORD>(ERROR_SUCCESS));
     EXPECT_FALSE(Exists(own));
+    // Names the file system keeps apart are apart here too, whatever text folding says.
+    EXPECT_FALSE(SameNameOnDisk(u"C:\\\u212Aept\\a", u"C:\\kept\\a"));
+    EXPECT_FALSE(SameNameOnDisk(u"C:\\Program File\u017F\\", u"C:\\Program Files\\"));
 }
