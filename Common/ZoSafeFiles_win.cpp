@@ -254,6 +254,20 @@ std::vector<uint8_t> CurrentUserSid()
     return std::vector<uint8_t>(bytes, bytes + GetLengthSid(sid));
 }
 
+bool ProtectFile(HANDLE file)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;BA)(A;;FA;;;SY)(A;;0x1200a9;;;BU)",
+                                                              SDDL_REVISION_1, &descriptor, nullptr))
+        return false;
+    TUniqueLocal owner(descriptor);
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    return GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) && present &&
+           SetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                           nullptr, nullptr, dacl, nullptr) == ERROR_SUCCESS;
+}
+
 bool OnlyTrustedMayChange(const WideString& path)
 {
     std::vector<uint8_t> user = CurrentUserSid();

@@ -78,3 +78,10 @@ bool RenameHandle(HANDLE file, const WideString& path);
 // owned and may be changed, deleted or given other permissions only by the
 // administrators, SYSTEM, TrustedInstaller and the user this process runs as.
 bool OnlyTrustedMayChange(const WideString& path);
+
+// Gives the open file (opened with WRITE_DAC) the protection of a program
+// file in Program Files, in its own right rather than from its folder:
+// administrators and SYSTEM full control, users read and execute. In a
+// folder other users may change, they can then neither change the file nor
+// delete or rename it (unless they may delete in the folder as such).
+bool ProtectFile(HANDLE file);

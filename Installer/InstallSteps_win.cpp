@@ -151,9 +151,9 @@ WideString AbsoluteDir(const WideString& dir)
 // Created new: a link planted under the name is not written through; and
 // checked to lie in its held folder, not where a link made of it leads.
 uint64_t WriteImageFile(const WideString& path, TFileImage image, uint64_t limit, const FileTimes& times,
-                        const TFolderChain& held)
+                        const TFolderChain& held, bool protect)
 {
-    TUniqueFile file(CreateFileW(W(path), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+    TUniqueFile file(CreateFileW(W(path), GENERIC_READ | GENERIC_WRITE | DELETE | WRITE_DAC, 0, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         throw EFCreateError(FormatText(u"Cannot create file \"%s\". %s", {path, SysErrorMessage(GetLastError())}));
@@ -164,6 +164,7 @@ uint64_t WriteImageFile(const WideString& path, TFileImage image, uint64_t limit
         DeleteByHandle(file.Get());  // made elsewhere by us: gone again, nothing written
         throw LinkFound(path);
     }
+    if (protect) ProtectFile(file.Get());  // before anyone else can open it
     uint64_t size;
     try {
         size = DecodeImage(
@@ -229,6 +230,16 @@ bool IsPng(const TBytes& bytes)
     return bytes.size() >= 8 && std::memcmp(bytes.data(), signature, 8) == 0;
 }
 
+// Windows starts the registered uninstaller with an administrator's rights
+// (Apps & Features), and it acts on its data files. In a machine's install
+// folder that other users may change (an existing one the administrator
+// chose), these files get protection of their own, so that no one else can
+// put another program or other data in their place.
+bool OwnFilesNeedProtection()
+{
+    return !PerUserInstall && !OnlyTrustedMayChange(WithoutTrailingBackslash(InstallDir));
+}
+
 // Replaces the file whole or not at all: a cut "Uninstall.da1" would leave
 // the product impossible to uninstall.
 void SaveEncoded(TMemoryStream& stream, const WideString& fileName)
@@ -237,7 +248,7 @@ void SaveEncoded(TMemoryStream& stream, const WideString& fileName)
     // The install folder is there already (no folder is made for the data
     // files): held and checked, no link among it.
     TFolderChain folders(InstallDir, fileName, false);
-    ReplaceFileWith(fileName, stream.Memory(), stream.Bytes().size(), folders);
+    ReplaceFileWith(fileName, stream.Memory(), stream.Bytes().size(), folders, OwnFilesNeedProtection());
 }
 
 // Writes the decoded image to an open file.
@@ -492,14 +503,15 @@ void TInstallSequence::WriteFileFromImage(const TSetupFile& entry, TFileImage co
     times.CreationTime = now;
     times.LastWriteTime = entry.LastWriteDate;
     times.LastAccessTime = now;
+    const bool protect = SameNameOnDisk(path, InstallDir + u"Uninstall.exe") && OwnFilesNeedProtection();
     if (Exists(path)) {
         // The old file stays whole until the new one is: a damaged image, a
         // full disk or a power cut cannot leave a cut file in its place.
         ReplaceFileWith(path, [&](HANDLE file) { DecodeInto(file, path, content, limit); },
-                        content.empty() ? nullptr : &times, held);
+                        content.empty() ? nullptr : &times, held, protect);
         return;
     }
-    WriteImageFile(path, content, limit, times, held);
+    WriteImageFile(path, content, limit, times, held, protect);
 }
 
 void TInstallSequence::WriteInstalledFile(const TSetupFile& entry, TFileImage content, const WideString& path)

@@ -25,7 +25,7 @@ EStreamError WriteFailed(const WideString& path, DWORD code)
 WideString ReplacementPath(const WideString& path) { return path + u".zosetup-new"; }
 
 void ReplaceFileWith(const WideString& path, const std::function<void(HANDLE file)>& fill, const FileTimes* times,
-                     const TFolderChain& held)
+                     const TFolderChain& held, bool protect)
 {
     // A read-only file is not to be replaced, as a write to it would fail (a
     // rename over it fails on Windows too, but not everywhere). A link in the
@@ -40,13 +40,14 @@ void ReplaceFileWith(const WideString& path, const std::function<void(HANDLE fil
     const WideString temp = ReplacementPath(path);
     DWORD stale = DeleteFileNoFollow(temp, false, held);
     if (stale == ERROR_SUCCESS) LogAdd(TLogEntry::Note, Text(TTextId::StaleTempRemovedLine) + temp);
-    TUniqueFile file(CreateFileW(W(temp), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+    TUniqueFile file(CreateFileW(W(temp), GENERIC_READ | GENERIC_WRITE | DELETE | WRITE_DAC, 0, nullptr, CREATE_NEW,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) throw CreateFailed(path, GetLastError());
     try {
         // Made where its folder is, not where a link made of it leads: then
         // the folder holds it and cannot be made a link any more.
         if (!held.Holds(file.Get(), temp)) throw LinkFound(path);
+        if (protect) ProtectFile(file.Get());  // (a file system without permissions has none to give)
         fill(file.Get());
         if (!FlushFileBuffers(file.Get())) throw WriteFailed(path, GetLastError());
         if (times) SetHandleFileTimes(file.Get(), *times);  // times that cannot be set stay as they are
@@ -60,7 +61,7 @@ void ReplaceFileWith(const WideString& path, const std::function<void(HANDLE fil
     }
 }
 
-void ReplaceFileWith(const WideString& path, const uint8_t* data, size_t size, const TFolderChain& held)
+void ReplaceFileWith(const WideString& path, const uint8_t* data, size_t size, const TFolderChain& held, bool protect)
 {
     ReplaceFileWith(path, [&](HANDLE file) {
         for (size_t done = 0; done < size;) {
@@ -69,5 +70,5 @@ void ReplaceFileWith(const WideString& path, const uint8_t* data, size_t size, c
                 throw WriteFailed(path, GetLastError());
             done += n;
         }
-    }, nullptr, held);
+    }, nullptr, held, protect);
 }

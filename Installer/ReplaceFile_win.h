@@ -25,10 +25,11 @@ WideString ReplacementPath(const WideString& path);
 // cannot take the name, EStreamError when it cannot be written or flushed,
 // and whatever fill raises; in every case the temporary file is gone. held:
 // the folders of path, held by the caller; a temporary file or a renamed one
-// not in its folder (ELinkFound) is not written or kept.
+// not in its folder (ELinkFound) is not written or kept. protect: the new
+// file gets its own protection (ProtectFile) before anyone else can open it.
 void ReplaceFileWith(const WideString& path, const std::function<void(HANDLE file)>& fill,
-                     const FileTimes* times = nullptr, const TFolderChain& held = TFolderChain());
+                     const FileTimes* times = nullptr, const TFolderChain& held = TFolderChain(), bool protect = false);
 
 // The same for content held in memory.
 void ReplaceFileWith(const WideString& path, const uint8_t* data, size_t size,
-                     const TFolderChain& held = TFolderChain());
+                     const TFolderChain& held = TFolderChain(), bool protect = false);
