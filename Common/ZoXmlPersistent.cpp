@@ -43,6 +43,89 @@ const TEnumInfo& BooleanEnumInfo()
     return info;
 }
 
+namespace zo_detail {
+
+namespace {
+
+template <class T>
+const T& GetField(const TXmlPersistent& o, TFieldRef f)
+{
+    return FieldOf<T>(o, f);
+}
+template <class T>
+void SetField(TXmlPersistent& o, TFieldRef f, T&& v)
+{
+    FieldOf<T>(o, f) = std::move(v);
+}
+void SetFloatField(TXmlPersistent& o, TFieldRef f, double v)
+{
+    FieldOf<double>(o, f) = v;
+}
+double GetFloatField(const TXmlPersistent& o, TFieldRef f)
+{
+    return FieldOf<double>(o, f);
+}
+WideString& RefWideField(TXmlPersistent& o, TFieldRef f)
+{
+    return FieldOf<WideString>(o, f);
+}
+
+TPropInfo NewProp(const char* name, TPropKind kind, const char* typeName)
+{
+    TPropInfo p;
+    p.Name = name;
+    p.Kind = kind;
+    p.TypeName = typeName;
+    return p;
+}
+
+}  // namespace
+
+TPropInfo MakeWStrProp(const char* name, TFieldRef field)
+{
+    TPropInfo p = NewProp(name, TPropKind::WString, "WideString");
+    p.GetWStr = {&GetField<WideString>, field};
+    p.SetWStr = {&SetField<WideString>, field};
+    p.RefWStr = {&RefWideField, field};
+    return p;
+}
+
+TPropInfo MakeStrProp(const char* name, TFieldRef field)
+{
+    TPropInfo p = NewProp(name, TPropKind::String, "AnsiString");
+    p.GetStr = {&GetField<AnsiString>, field};
+    p.SetStr = {&SetField<AnsiString>, field};
+    return p;
+}
+
+TPropInfo MakeFloatProp(const char* name, TFieldRef field)
+{
+    TPropInfo p = NewProp(name, TPropKind::Float, "Double");
+    p.GetFloat = {&GetFloatField, field};
+    p.SetFloat = {&SetFloatField, field};
+    return p;
+}
+
+TPropInfo MakeOrdProp(const char* name, TPropKind kind, const char* typeName, const TEnumInfo* info,
+                      int64_t (*get)(const TXmlPersistent&, TFieldRef),
+                      void (*set)(TXmlPersistent&, TFieldRef, int64_t), TFieldRef field)
+{
+    TPropInfo p = NewProp(name, kind, typeName);
+    p.Enum = info;
+    p.GetOrd = {get, field};
+    p.SetOrd = {set, field};
+    return p;
+}
+
+TPropInfo MakeObjectProp(const char* name, TXmlPersistent* (*get)(const TXmlPersistent&, TFieldRef), TFieldRef field)
+{
+    TPropInfo p = NewProp(name, TPropKind::Class, "class");
+    p.GetObject = {get, field};
+    return p;
+}
+
+}  // namespace zo_detail
+
 TClassInfo::TClassInfo(const char* name, const TClassInfo* parent, std::vector<TPropInfo> ownProps, TFactory factory,
                        const std::type_info* type, bool loadsByWalk)
     : name_(name), parent_(parent), factory_(factory), type_(type), loadsByWalk_(loadsByWalk)
