@@ -645,21 +645,23 @@ public:
     virtual const TClassInfo& ClassInfo() const { return StaticClassInfo(); }
     WideString ClassName() const;
 
+    // Copying, comparing and saving are not virtual (a list is told apart by
+    // its type), so a program that only reads carries none of their code.
     // Copies every property that the source publishes under the same name;
     // sub-objects are assigned, never replaced. A null source raises EConvertError.
-    virtual void Assign(const TXmlPersistent* source);
+    void Assign(const TXmlPersistent* source);
     void Assign(const TXmlPersistent& source) { Assign(&source); }
     // A new object of the same class, assigned from this one.
-    virtual std::unique_ptr<TXmlPersistent> Clone() const;
+    std::unique_ptr<TXmlPersistent> Clone() const;
     template <class T>
     std::unique_ptr<T> CloneAs() const
     {
         return std::unique_ptr<T>(static_cast<T*>(Clone().release()));
     }
     // Saves the source as XML and loads this object from it.
-    virtual void AssignByXml(const TXmlPersistent& source);
+    void AssignByXml(const TXmlPersistent& source);
     // Same class and every property equal (lists: also every item).
-    virtual bool IsEqual(const TXmlPersistent* other) const;
+    bool IsEqual(const TXmlPersistent* other) const;
 
     // The JSON form is not virtual (a list's items are reached by a cast), so a
     // program that never reads or writes JSON carries no JSON code.
@@ -672,10 +674,10 @@ public:
     // Indented, non-ASCII characters escaped.
     void SaveToJsonFile(const WideString& fileName, int context = 0) const;
     // Creates the missing folders of the file's folder part.
-    virtual void SaveToFile(const WideString& fileName, int context = 0) const;
-    virtual void SaveToNode(TXmlNode& node, int context = 0) const;
+    void SaveToFile(const WideString& fileName, int context = 0) const;
+    void SaveToNode(TXmlNode& node, int context = 0) const;
     // A document whose root is named by the class, written at the stream's position.
-    virtual void SaveToStream(TStream& stream, int context = 0) const;
+    void SaveToStream(TStream& stream, int context = 0) const;
 };
 
 // A persistent list that owns its items, written as an "Items" element whose
@@ -686,7 +688,7 @@ public:
     // A new item for an element or JSON member of that class name; null skips it.
     virtual std::unique_ptr<TXmlPersistent> CreateItem(const WideString& className) = 0;
     virtual void Clear() { items_.clear(); }
-    virtual bool IsEqualItems(const TXmlObjectList* other) const;
+    bool IsEqualItems(const TXmlObjectList* other) const;
 
     int Count() const { return static_cast<int>(items_.size()); }
     // A negative index counts from the end; out of range raises EListError.
@@ -695,11 +697,13 @@ public:
     TXmlPersistent* Add(std::unique_ptr<TXmlPersistent> item);
     void Delete(int index);
 
-    void Assign(const TXmlPersistent* source) override;
+    // The object's forms of these extended by the items; the object's own
+    // call these for a list.
+    void Assign(const TXmlPersistent* source);
     using TXmlPersistent::Assign;
-    bool IsEqual(const TXmlPersistent* other) const override;
+    bool IsEqual(const TXmlPersistent* other) const;
     void LoadFromNode(const TXmlNode& node, int context = 0) override;
-    void SaveToNode(TXmlNode& node, int context = 0) const override;
+    void SaveToNode(TXmlNode& node, int context = 0) const;
 
 protected:
     friend struct TXmlTreeAccess;
