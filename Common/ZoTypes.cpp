@@ -5,6 +5,9 @@
 
 #include "ZoSysUtils.h"
 
+template class std::basic_string<char16_t>;
+template class std::basic_string<char>;
+
 Exception::Exception(WideString message) : message_(std::move(message)), utf8_(ToUtf8(message_)) {}
 
 namespace {
