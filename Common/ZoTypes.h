@@ -21,6 +21,7 @@ extern template class std::basic_string<char>;
 class Exception : public std::exception {
 public:
     explicit Exception(WideString message);
+    ~Exception() override;  // out of line: one copy, with the class's table
     const WideString& Message() const noexcept { return message_; }
     const char* what() const noexcept override { return utf8_.c_str(); }
 
