@@ -330,7 +330,20 @@ void TPeImage::ParseResources()
             }
         }
     }
-    std::stable_sort(resources_.begin(), resources_.end(), ResourceOrder);
+    // A stable sort, through a sort of the entries' places (the library's
+    // stable sort brings its merge code for this one type).
+    std::vector<uint32_t> order(resources_.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<uint32_t>(i);
+    std::sort(order.begin(), order.end(), [this](uint32_t a, uint32_t b) {
+        const TPeResource& x = resources_[a];
+        const TPeResource& y = resources_[b];
+        if (ResourceOrder(x, y)) return true;
+        return !ResourceOrder(y, x) && a < b;
+    });
+    std::vector<TPeResource> sorted;
+    sorted.reserve(order.size());
+    for (uint32_t i : order) sorted.push_back(std::move(resources_[i]));
+    resources_ = std::move(sorted);
     // The same type, name and language twice: the loader sees the first.
     resources_.erase(std::unique(resources_.begin(), resources_.end(),
                                  [](const TPeResource& a, const TPeResource& b) {

@@ -5,7 +5,12 @@
 
 #include "ZoSysUtils.h"
 
+template class std::basic_string<char16_t>;
+template class std::basic_string<char>;
+
 Exception::Exception(WideString message) : message_(std::move(message)), utf8_(ToUtf8(message_)) {}
+
+Exception::~Exception() = default;
 
 namespace {
 std::atomic<const char16_t*> g_outOfMemoryText{nullptr};

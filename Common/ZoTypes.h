@@ -11,10 +11,17 @@ using WideString = std::u16string;  // UTF-16, the text of the whole system
 using AnsiString = std::string;     // 8-bit text: UTF-8 or the system code page, as named
 using TBytes = std::vector<uint8_t>;
 
+// One copy of the string classes' code for the whole program (ZoTypes.cpp):
+// without this each unit compiles its own copy, and its own specialised
+// clones, of every member it uses.
+extern template class std::basic_string<char16_t>;
+extern template class std::basic_string<char>;
+
 // An error that carries its message text (UTF-16); what() gives it as UTF-8.
 class Exception : public std::exception {
 public:
     explicit Exception(WideString message);
+    ~Exception() override;  // out of line: one copy, with the class's table
     const WideString& Message() const noexcept { return message_; }
     const char* what() const noexcept override { return utf8_.c_str(); }
 

@@ -43,6 +43,89 @@ const TEnumInfo& BooleanEnumInfo()
     return info;
 }
 
+namespace zo_detail {
+
+namespace {
+
+template <class T>
+const T& GetField(const TXmlPersistent& o, TFieldRef f)
+{
+    return FieldOf<T>(o, f);
+}
+template <class T>
+void SetField(TXmlPersistent& o, TFieldRef f, T&& v)
+{
+    FieldOf<T>(o, f) = std::move(v);
+}
+void SetFloatField(TXmlPersistent& o, TFieldRef f, double v)
+{
+    FieldOf<double>(o, f) = v;
+}
+double GetFloatField(const TXmlPersistent& o, TFieldRef f)
+{
+    return FieldOf<double>(o, f);
+}
+WideString& RefWideField(TXmlPersistent& o, TFieldRef f)
+{
+    return FieldOf<WideString>(o, f);
+}
+
+TPropInfo NewProp(const char* name, TPropKind kind, const char* typeName)
+{
+    TPropInfo p;
+    p.Name = name;
+    p.Kind = kind;
+    p.TypeName = typeName;
+    return p;
+}
+
+}  // namespace
+
+TPropInfo MakeWStrProp(const char* name, TFieldRef field)
+{
+    TPropInfo p = NewProp(name, TPropKind::WString, "WideString");
+    p.GetWStr = {&GetField<WideString>, field};
+    p.SetWStr = {&SetField<WideString>, field};
+    p.RefWStr = {&RefWideField, field};
+    return p;
+}
+
+TPropInfo MakeStrProp(const char* name, TFieldRef field)
+{
+    TPropInfo p = NewProp(name, TPropKind::String, "AnsiString");
+    p.GetStr = {&GetField<AnsiString>, field};
+    p.SetStr = {&SetField<AnsiString>, field};
+    return p;
+}
+
+TPropInfo MakeFloatProp(const char* name, TFieldRef field)
+{
+    TPropInfo p = NewProp(name, TPropKind::Float, "Double");
+    p.GetFloat = {&GetFloatField, field};
+    p.SetFloat = {&SetFloatField, field};
+    return p;
+}
+
+TPropInfo MakeOrdProp(const char* name, TPropKind kind, const char* typeName, const TEnumInfo* info,
+                      int64_t (*get)(const TXmlPersistent&, TFieldRef),
+                      void (*set)(TXmlPersistent&, TFieldRef, int64_t), TFieldRef field)
+{
+    TPropInfo p = NewProp(name, kind, typeName);
+    p.Enum = info;
+    p.GetOrd = {get, field};
+    p.SetOrd = {set, field};
+    return p;
+}
+
+TPropInfo MakeObjectProp(const char* name, TXmlPersistent* (*get)(const TXmlPersistent&, TFieldRef), TFieldRef field)
+{
+    TPropInfo p = NewProp(name, TPropKind::Class, "class");
+    p.GetObject = {get, field};
+    return p;
+}
+
+}  // namespace zo_detail
+
 TClassInfo::TClassInfo(const char* name, const TClassInfo* parent, std::vector<TPropInfo> ownProps, TFactory factory,
                        const std::type_info* type, bool loadsByWalk)
     : name_(name), parent_(parent), factory_(factory), type_(type), loadsByWalk_(loadsByWalk)
@@ -227,11 +310,17 @@ inline void LoadScalar(const TPropInfo& p, TXmlPersistent& obj, const TXmlAttrib
     ReadScalar(p, a.Value, a.IsCData, TStoreSink{p, obj});
 }
 
+void SaveProperties(const TXmlPersistent& obj, TXmlNode& node, int context)
+{
+    for (const TPropInfo& p : obj.ClassInfo().Properties()) SaveProperty(p, obj, node, context);
+}
+
 }  // namespace
 
 void TXmlPersistent::SaveToNode(TXmlNode& node, int context) const
 {
-    for (const TPropInfo& p : ClassInfo().Properties()) SaveProperty(p, *this, node, context);
+    if (auto* list = dynamic_cast<const TXmlObjectList*>(this)) return list->SaveToNode(node, context);
+    SaveProperties(*this, node, context);
 }
 
 void TXmlPersistent::LoadFromNode(const TXmlNode& node, int context)
@@ -313,124 +402,11 @@ void TXmlPersistent::LoadFromFile(const WideString& fileName, int context)
     LoadFromStream(file, context);
 }
 
-// ---- Copying and comparison -----------------------------------------------------
+// ---- Names -----------------------------------------------------------------------
 
 WideString TXmlPersistent::ClassName() const
 {
     return WideOf(ClassInfo().Name());
-}
-
-namespace {
-
-// Copies one property from a source property of the same name. Kinds that
-// differ go through the text form, as a save and load would.
-void AssignProperty(const TPropInfo& p, TXmlPersistent& obj, const TPropInfo& sp, const TXmlPersistent& src)
-{
-    if (sp.Kind == TPropKind::Other) RaiseUnsupportedKind(sp);
-    if (sp.Kind == TPropKind::Method || sp.Kind == TPropKind::Class || !sp.Readable()) return;
-    if (p.Kind == sp.Kind) {
-        switch (p.Kind) {
-        case TPropKind::Float: p.SetFloat(obj, sp.GetFloat(src)); return;
-        case TPropKind::String: p.SetStr(obj, AnsiString(sp.GetStr(src))); return;
-        case TPropKind::WString: p.SetWStr(obj, WideString(sp.GetWStr(src))); return;
-        case TPropKind::Enumeration:
-            if (p.Enum == sp.Enum) {
-                p.SetOrd(obj, sp.GetOrd(src));
-            } else {
-                LoadOrdinal(p, obj, sp.Enum->NameOf(sp.GetOrd(src)));
-            }
-            return;
-        case TPropKind::Set:
-            if (p.Enum == sp.Enum) {
-                p.SetOrd(obj, sp.GetOrd(src));
-            } else if (auto bits = TextToSet(p, SetToText(sp, sp.GetOrd(src)))) {
-                p.SetOrd(obj, *bits);
-            }
-            return;
-        default: p.SetOrd(obj, sp.GetOrd(src)); return;
-        }
-    }
-    // Different kinds: through the text form.
-    TXmlAttribute a;
-    switch (sp.Kind) {
-    case TPropKind::Float: a.SetFloat(sp.GetFloat(src)); break;
-    case TPropKind::String: a.Value = XmlEncode(FromUtf8(sp.GetStr(src))); break;
-    case TPropKind::WString: a.Value = XmlEncode(sp.GetWStr(src)); break;
-    default: a.Value = OrdinalText(sp, src); break;
-    }
-    LoadScalar(p, obj, a);
-}
-
-}  // namespace
-
-void TXmlPersistent::Assign(const TXmlPersistent* source)
-{
-    if (!source) throw EConvertError(u"Cannot assign a nil to a " + ClassName());
-    if (source == this) return;
-    const TClassInfo& sourceInfo = source->ClassInfo();
-    for (const TPropInfo& p : ClassInfo().Properties()) {
-        if (p.Kind == TPropKind::Other) RaiseUnsupportedKind(p);
-        if (p.Kind == TPropKind::Method) continue;
-        if (p.Kind != TPropKind::Class && !p.Writable()) continue;
-        const TPropInfo* sp = sourceInfo.FindProperty(p.NameView());
-        if (!sp) continue;
-        if (p.Kind == TPropKind::Class) {
-            if (sp->Kind != TPropKind::Class) continue;
-            TXmlPersistent* sub = p.GetObject(*this);
-            TXmlPersistent* sourceSub = sp->GetObject(*source);
-            if (sub && sourceSub) sub->Assign(sourceSub);
-            continue;
-        }
-        AssignProperty(p, *this, *sp, *source);
-    }
-}
-
-std::unique_ptr<TXmlPersistent> TXmlPersistent::Clone() const
-{
-    std::unique_ptr<TXmlPersistent> copy = ClassInfo().Create();
-    ZO_ASSERT(copy != nullptr, kUnit);
-    copy->Assign(this);
-    ZO_ASSERT(std::strcmp(copy->ClassInfo().Name(), ClassInfo().Name()) == 0, kUnit);
-    return copy;
-}
-
-void TXmlPersistent::AssignByXml(const TXmlPersistent& source)
-{
-    TMemoryStream stream;
-    source.SaveToStream(stream);
-    stream.SetPosition(0);
-    LoadFromStream(stream);
-}
-
-bool TXmlPersistent::IsEqual(const TXmlPersistent* other) const
-{
-    if (!other || &other->ClassInfo() != &ClassInfo()) return false;
-    for (const TPropInfo& p : ClassInfo().Properties()) {
-        if (p.Kind == TPropKind::Other) RaiseUnsupportedKind(p);
-        if (p.Kind == TPropKind::Method) continue;
-        if (p.Kind == TPropKind::Class) {
-            TXmlPersistent* a = p.GetObject(*this);
-            TXmlPersistent* b = p.GetObject(*other);
-            if (a && b && !a->IsEqual(b)) return false;
-            continue;
-        }
-        if (!p.Writable() || !p.Readable()) continue;
-        switch (p.Kind) {
-        case TPropKind::Float:
-            if (p.GetFloat(*this) != p.GetFloat(*other)) return false;
-            break;
-        case TPropKind::String:
-            if (p.GetStr(*this) != p.GetStr(*other)) return false;
-            break;
-        case TPropKind::WString:
-            if (p.GetWStr(*this) != p.GetWStr(*other)) return false;
-            break;
-        default:
-            if (p.GetOrd(*this) != p.GetOrd(*other)) return false;
-            break;
-        }
-    }
-    return true;
 }
 
 // ---- Object list -------------------------------------------------------------------
@@ -458,42 +434,9 @@ void TXmlObjectList::Delete(int index)
     items_.erase(items_.begin() + i);
 }
 
-void TXmlObjectList::Assign(const TXmlPersistent* source)
-{
-    if (source == this) return;  // clearing first would lose every item
-    TXmlPersistent::Assign(source);
-    const auto* list = dynamic_cast<const TXmlObjectList*>(source);
-    if (!list) return;
-    Clear();
-    const TClassInfo* itemClass = ItemClass();
-    for (const auto& item : list->items_) {
-        if (!itemClass || item->ClassInfo().InheritsFrom(*itemClass)) {
-            Add(item->Clone());
-        } else if (auto converted = CreateItem(item->ClassName())) {
-            // An item of a foreign class is copied by property names.
-            converted->Assign(item.get());
-            Add(std::move(converted));
-        }
-    }
-}
-
-bool TXmlObjectList::IsEqualItems(const TXmlObjectList* other) const
-{
-    if (!other || other->Count() != Count()) return false;
-    for (size_t i = 0; i < items_.size(); ++i)
-        if (!items_[i]->IsEqual(other->items_[i].get())) return false;
-    return true;
-}
-
-bool TXmlObjectList::IsEqual(const TXmlPersistent* other) const
-{
-    // Items count too: two lists with different items are not equal.
-    return TXmlPersistent::IsEqual(other) && IsEqualItems(static_cast<const TXmlObjectList*>(other));
-}
-
 void TXmlObjectList::SaveToNode(TXmlNode& node, int context) const
 {
-    TXmlPersistent::SaveToNode(node, context);
+    SaveProperties(*this, node, context);
     TXmlNode* itemsNode = node.FindChildEncoded("Items");
     if (!itemsNode) itemsNode = node.AddChildEncoded("Items");
     itemsNode->Nodes.Clear();

@@ -375,9 +375,38 @@ struct TEnumInfo {
     const char* NameOf(int64_t ordinal) const;  // "" when out of range
 };
 
+namespace zo_detail {
+
+// A published field, as a pointer to a member of TXmlPersistent with its type
+// erased; the accessor that knows the type restores it before use.
+using TFieldRef = const char TXmlPersistent::*;
+
+// One accessor of a published property: code shared by every field of one
+// type, with the field it serves. Called like the function it stands for;
+// empty (false) when the property has no such access.
+template <class R, class Obj, class... A>
+class TFieldFn {
+public:
+    using TCode = R (*)(Obj&, TFieldRef, A...);
+    TFieldFn() noexcept = default;
+    TFieldFn(std::nullptr_t) noexcept {}
+    TFieldFn(TCode code, TFieldRef field) noexcept : code_(code), field_(field) {}
+    R operator()(Obj& object, A... args) const { return code_(object, field_, std::forward<A>(args)...); }
+    explicit operator bool() const noexcept { return code_ != nullptr; }
+
+private:
+    TCode code_ = nullptr;
+    TFieldRef field_ = nullptr;
+};
+
+}  // namespace zo_detail
+
 // One published property: its name, kind and type-erased accessors. A missing
 // getter means not readable, a missing setter not writable.
 struct TPropInfo {
+    template <class R, class Obj, class... A>
+    using Fn = zo_detail::TFieldFn<R, Obj, A...>;
+    using Obj = TXmlPersistent;
     const char* Name = "";
     uint16_t NameLength = 0;  // filled in by TClassInfo
     TPropKind Kind = TPropKind::Other;
@@ -385,17 +414,17 @@ struct TPropInfo {
     const TEnumInfo* Enum = nullptr;  // Enumeration and Set
 
     // Integer, Char, WChar, Enumeration, Set and Int64 go through int64_t.
-    int64_t (*GetOrd)(const TXmlPersistent&) = nullptr;
-    void (*SetOrd)(TXmlPersistent&, int64_t) = nullptr;
-    double (*GetFloat)(const TXmlPersistent&) = nullptr;
-    void (*SetFloat)(TXmlPersistent&, double) = nullptr;
-    const AnsiString& (*GetStr)(const TXmlPersistent&) = nullptr;
-    void (*SetStr)(TXmlPersistent&, AnsiString&&) = nullptr;
-    const WideString& (*GetWStr)(const TXmlPersistent&) = nullptr;
-    void (*SetWStr)(TXmlPersistent&, WideString&&) = nullptr;
+    Fn<int64_t, const Obj> GetOrd;
+    Fn<void, Obj, int64_t> SetOrd;
+    Fn<double, const Obj> GetFloat;
+    Fn<void, Obj, double> SetFloat;
+    Fn<const AnsiString&, const Obj> GetStr;
+    Fn<void, Obj, AnsiString&&> SetStr;
+    Fn<const WideString&, const Obj> GetWStr;
+    Fn<void, Obj, WideString&&> SetWStr;
     // The field itself, for a load that builds the text in place; null when not writable.
-    WideString& (*RefWStr)(TXmlPersistent&) = nullptr;
-    TXmlPersistent* (*GetObject)(const TXmlPersistent&) = nullptr;
+    Fn<WideString&, Obj> RefWStr;
+    Fn<TXmlPersistent*, const Obj> GetObject;
     // A text added to a schema later: left out of the written form while empty,
     // so documents that do not use it keep their bytes.
     bool OmitWhenEmpty = false;
@@ -490,107 +519,107 @@ const TEnumInfo& BooleanEnumInfo();  // "False", "True"
 
 namespace zo_detail {
 
-template <auto Member>
-struct TField;
-template <class C, class T, T C::*Member>
-struct TField<Member> {
-    using Class = C;
-    using Type = T;
-    static const C& Of(const TXmlPersistent& o) { return static_cast<const C&>(o); }
-    static C& Of(TXmlPersistent& o) { return static_cast<C&>(o); }
-    static const T& Get(const TXmlPersistent& o) { return Of(o).*Member; }
-    static T& Ref(TXmlPersistent& o) { return Of(o).*Member; }
-};
-
 template <class T>
 struct IsOwnedObject : std::false_type {};
 template <class T>
 struct IsOwnedObject<std::unique_ptr<T>> : std::true_type {};
-template <class T>
-struct IsOwnedObject<const std::unique_ptr<T>> : std::true_type {};
 
-template <auto Member>
-TPropInfo MakeProp(const char* name)
+// The field of type T that ref names, in the object.
+template <class T>
+const T& FieldOf(const TXmlPersistent& object, TFieldRef ref)
 {
-    using F = TField<Member>;
-    using T = typename F::Type;
-    TPropInfo p;
-    p.Name = name;
-    if constexpr (IsOwnedObject<T>::value) {
-        p.Kind = TPropKind::Class;
-        p.TypeName = "class";
-        p.GetObject = [](const TXmlPersistent& o) -> TXmlPersistent* { return F::Get(o).get(); };
-    } else if constexpr (std::is_same_v<T, WideString>) {
-        p.Kind = TPropKind::WString;
-        p.TypeName = "WideString";
-        p.GetWStr = [](const TXmlPersistent& o) -> const WideString& { return F::Get(o); };
-        p.SetWStr = [](TXmlPersistent& o, WideString&& v) { F::Ref(o) = std::move(v); };
-        p.RefWStr = [](TXmlPersistent& o) -> WideString& { return F::Ref(o); };
-    } else if constexpr (std::is_same_v<T, AnsiString>) {
-        p.Kind = TPropKind::String;
-        p.TypeName = "AnsiString";
-        p.GetStr = [](const TXmlPersistent& o) -> const AnsiString& { return F::Get(o); };
-        p.SetStr = [](TXmlPersistent& o, AnsiString&& v) { F::Ref(o) = std::move(v); };
-    } else if constexpr (std::is_same_v<T, double>) {
-        p.Kind = TPropKind::Float;
-        p.TypeName = "Double";
-        p.GetFloat = [](const TXmlPersistent& o) { return F::Get(o); };
-        p.SetFloat = [](TXmlPersistent& o, double v) { F::Ref(o) = v; };
-    } else if constexpr (std::is_same_v<T, bool>) {
-        p.Kind = TPropKind::Enumeration;
-        p.TypeName = "Boolean";
-        p.Enum = &BooleanEnumInfo();
-        p.GetOrd = [](const TXmlPersistent& o) -> int64_t { return F::Get(o) ? 1 : 0; };
-        p.SetOrd = [](TXmlPersistent& o, int64_t v) { F::Ref(o) = v != 0; };
-    } else if constexpr (std::is_enum_v<T>) {
-        p.Kind = TPropKind::Enumeration;
-        p.Enum = &TEnumNames<T>::Info();
-        p.TypeName = p.Enum->TypeName;
-        p.GetOrd = [](const TXmlPersistent& o) -> int64_t { return static_cast<int64_t>(F::Get(o)); };
-        p.SetOrd = [](TXmlPersistent& o, int64_t v) { F::Ref(o) = static_cast<T>(v); };
-    } else if constexpr (std::is_same_v<T, char> || std::is_same_v<T, char16_t>) {
-        p.Kind = std::is_same_v<T, char> ? TPropKind::Char : TPropKind::WChar;
-        p.TypeName = std::is_same_v<T, char> ? "AnsiChar" : "WideChar";
-        p.GetOrd = [](const TXmlPersistent& o) -> int64_t {
-            return static_cast<int64_t>(static_cast<std::make_unsigned_t<T>>(F::Get(o)));
-        };
-        p.SetOrd = [](TXmlPersistent& o, int64_t v) { F::Ref(o) = static_cast<T>(v); };
-    } else if constexpr (std::is_same_v<T, int32_t>) {
-        p.Kind = TPropKind::Integer;
-        p.TypeName = "Integer";
-        p.GetOrd = [](const TXmlPersistent& o) -> int64_t { return F::Get(o); };
-        p.SetOrd = [](TXmlPersistent& o, int64_t v) { F::Ref(o) = static_cast<int32_t>(v); };
-    } else if constexpr (std::is_same_v<T, int64_t>) {
-        p.Kind = TPropKind::Int64;
-        p.TypeName = "Int64";
-        p.GetOrd = [](const TXmlPersistent& o) -> int64_t { return F::Get(o); };
-        p.SetOrd = [](TXmlPersistent& o, int64_t v) { F::Ref(o) = v; };
+    return object.*reinterpret_cast<const T TXmlPersistent::*>(ref);
+}
+template <class T>
+T& FieldOf(TXmlPersistent& object, TFieldRef ref)
+{
+    return object.*const_cast<T TXmlPersistent::*>(reinterpret_cast<const T TXmlPersistent::*>(ref));
+}
+
+// A member of C (TXmlPersistent or a class derived from it) as a field of any
+// object of C's kind.
+template <class C, class T>
+TFieldRef FieldRefOf(T C::*member)
+{
+    static_assert(std::is_base_of_v<TXmlPersistent, C>, "a published field belongs to a persistent class");
+    using U = std::remove_const_t<T>;
+    return reinterpret_cast<TFieldRef>(static_cast<const U TXmlPersistent::*>(member));
+}
+
+template <class T>
+int64_t GetOrdOf(const TXmlPersistent& o, TFieldRef f)
+{
+    const T& v = FieldOf<T>(o, f);
+    if constexpr (std::is_same_v<T, bool>) return v ? 1 : 0;
+    else if constexpr (std::is_same_v<T, char> || std::is_same_v<T, char16_t>)
+        return static_cast<int64_t>(static_cast<std::make_unsigned_t<T>>(v));
+    else return static_cast<int64_t>(v);
+}
+template <class T>
+void SetOrdOf(TXmlPersistent& o, TFieldRef f, int64_t v)
+{
+    if constexpr (std::is_same_v<T, bool>) FieldOf<T>(o, f) = v != 0;
+    else FieldOf<T>(o, f) = static_cast<T>(v);
+}
+template <class T>
+TXmlPersistent* GetObjectOf(const TXmlPersistent& o, TFieldRef f)
+{
+    return FieldOf<std::unique_ptr<T>>(o, f).get();
+}
+
+// The kinds' descriptions, built out of line so that a class's table costs a
+// call per property.
+TPropInfo MakeWStrProp(const char* name, TFieldRef field);
+TPropInfo MakeStrProp(const char* name, TFieldRef field);
+TPropInfo MakeFloatProp(const char* name, TFieldRef field);
+TPropInfo MakeOrdProp(const char* name, TPropKind kind, const char* typeName, const TEnumInfo* info,
+                      int64_t (*get)(const TXmlPersistent&, TFieldRef),
+                      void (*set)(TXmlPersistent&, TFieldRef, int64_t), TFieldRef field);
+TPropInfo MakeObjectProp(const char* name, TXmlPersistent* (*get)(const TXmlPersistent&, TFieldRef), TFieldRef field);
+
+template <class C, class T>
+TPropInfo MakeProp(const char* name, T C::*member)
+{
+    using U = std::remove_const_t<T>;
+    TFieldRef f = FieldRefOf(member);
+    if constexpr (IsOwnedObject<U>::value) {
+        return MakeObjectProp(name, &GetObjectOf<typename U::element_type>, f);
+    } else if constexpr (std::is_same_v<U, WideString>) {
+        return MakeWStrProp(name, f);
+    } else if constexpr (std::is_same_v<U, AnsiString>) {
+        return MakeStrProp(name, f);
+    } else if constexpr (std::is_same_v<U, double>) {
+        return MakeFloatProp(name, f);
+    } else if constexpr (std::is_same_v<U, bool>) {
+        return MakeOrdProp(name, TPropKind::Enumeration, "Boolean", &BooleanEnumInfo(), &GetOrdOf<U>, &SetOrdOf<U>, f);
+    } else if constexpr (std::is_enum_v<U>) {
+        const TEnumInfo& info = TEnumNames<U>::Info();
+        return MakeOrdProp(name, TPropKind::Enumeration, info.TypeName, &info, &GetOrdOf<U>, &SetOrdOf<U>, f);
+    } else if constexpr (std::is_same_v<U, char>) {
+        return MakeOrdProp(name, TPropKind::Char, "AnsiChar", nullptr, &GetOrdOf<U>, &SetOrdOf<U>, f);
+    } else if constexpr (std::is_same_v<U, char16_t>) {
+        return MakeOrdProp(name, TPropKind::WChar, "WideChar", nullptr, &GetOrdOf<U>, &SetOrdOf<U>, f);
+    } else if constexpr (std::is_same_v<U, int32_t>) {
+        return MakeOrdProp(name, TPropKind::Integer, "Integer", nullptr, &GetOrdOf<U>, &SetOrdOf<U>, f);
+    } else if constexpr (std::is_same_v<U, int64_t>) {
+        return MakeOrdProp(name, TPropKind::Int64, "Int64", nullptr, &GetOrdOf<U>, &SetOrdOf<U>, f);
     } else {
-        static_assert(sizeof(T) == 0, "no published-property kind for this field type");
+        static_assert(sizeof(U) == 0, "no published-property kind for this field type");
     }
-    return p;
 }
 
 // A set: a uint32_t field whose bit n stands for the enumeration value n.
-template <auto Member>
-TPropInfo MakeSetProp(const char* name, const TEnumInfo& info)
+template <class C>
+TPropInfo MakeSetProp(const char* name, uint32_t C::*member, const TEnumInfo& info)
 {
-    using F = TField<Member>;
-    static_assert(std::is_same_v<typename F::Type, uint32_t>, "a set is a uint32_t bit mask");
-    TPropInfo p;
-    p.Name = name;
-    p.Kind = TPropKind::Set;
-    p.TypeName = info.TypeName;
-    p.Enum = &info;
-    p.GetOrd = [](const TXmlPersistent& o) -> int64_t { return F::Get(o); };
-    p.SetOrd = [](TXmlPersistent& o, int64_t v) { F::Ref(o) = static_cast<uint32_t>(v); };
-    return p;
+    return MakeOrdProp(name, TPropKind::Set, info.TypeName, &info, &GetOrdOf<uint32_t>, &SetOrdOf<uint32_t>,
+                       FieldRefOf(member));
 }
 
 }  // namespace zo_detail
 
 // A field published under its own name; the kind follows the field's type.
-#define ZO_PROP(Class, Field) ::zo_detail::MakeProp<&Class::Field>(#Field)
+#define ZO_PROP(Class, Field) ::zo_detail::MakeProp(#Field, &Class::Field)
 // A field published without a write accessor (saved, never loaded).
 #define ZO_PROP_READONLY(Class, Field) \
     [] { TPropInfo p = ZO_PROP(Class, Field); p.SetOrd = nullptr; p.SetFloat = nullptr; \
@@ -598,7 +627,7 @@ TPropInfo MakeSetProp(const char* name, const TEnumInfo& info)
 // A text property written only when it holds something.
 #define ZO_PROP_OMIT_EMPTY(Class, Field) \
     [] { TPropInfo p = ZO_PROP(Class, Field); p.OmitWhenEmpty = true; return p; }()
-#define ZO_SET_PROP(Class, Field, EnumInfo) ::zo_detail::MakeSetProp<&Class::Field>(#Field, EnumInfo)
+#define ZO_SET_PROP(Class, Field, EnumInfo) ::zo_detail::MakeSetProp(#Field, &Class::Field, EnumInfo)
 
 // ---- Persistent objects ---------------------------------------------------------
 
@@ -616,21 +645,23 @@ public:
     virtual const TClassInfo& ClassInfo() const { return StaticClassInfo(); }
     WideString ClassName() const;
 
+    // Copying, comparing and saving are not virtual (a list is told apart by
+    // its type), so a program that only reads carries none of their code.
     // Copies every property that the source publishes under the same name;
     // sub-objects are assigned, never replaced. A null source raises EConvertError.
-    virtual void Assign(const TXmlPersistent* source);
+    void Assign(const TXmlPersistent* source);
     void Assign(const TXmlPersistent& source) { Assign(&source); }
     // A new object of the same class, assigned from this one.
-    virtual std::unique_ptr<TXmlPersistent> Clone() const;
+    std::unique_ptr<TXmlPersistent> Clone() const;
     template <class T>
     std::unique_ptr<T> CloneAs() const
     {
         return std::unique_ptr<T>(static_cast<T*>(Clone().release()));
     }
     // Saves the source as XML and loads this object from it.
-    virtual void AssignByXml(const TXmlPersistent& source);
+    void AssignByXml(const TXmlPersistent& source);
     // Same class and every property equal (lists: also every item).
-    virtual bool IsEqual(const TXmlPersistent* other) const;
+    bool IsEqual(const TXmlPersistent* other) const;
 
     // The JSON form is not virtual (a list's items are reached by a cast), so a
     // program that never reads or writes JSON carries no JSON code.
@@ -643,10 +674,10 @@ public:
     // Indented, non-ASCII characters escaped.
     void SaveToJsonFile(const WideString& fileName, int context = 0) const;
     // Creates the missing folders of the file's folder part.
-    virtual void SaveToFile(const WideString& fileName, int context = 0) const;
-    virtual void SaveToNode(TXmlNode& node, int context = 0) const;
+    void SaveToFile(const WideString& fileName, int context = 0) const;
+    void SaveToNode(TXmlNode& node, int context = 0) const;
     // A document whose root is named by the class, written at the stream's position.
-    virtual void SaveToStream(TStream& stream, int context = 0) const;
+    void SaveToStream(TStream& stream, int context = 0) const;
 };
 
 // A persistent list that owns its items, written as an "Items" element whose
@@ -657,7 +688,7 @@ public:
     // A new item for an element or JSON member of that class name; null skips it.
     virtual std::unique_ptr<TXmlPersistent> CreateItem(const WideString& className) = 0;
     virtual void Clear() { items_.clear(); }
-    virtual bool IsEqualItems(const TXmlObjectList* other) const;
+    bool IsEqualItems(const TXmlObjectList* other) const;
 
     int Count() const { return static_cast<int>(items_.size()); }
     // A negative index counts from the end; out of range raises EListError.
@@ -666,11 +697,13 @@ public:
     TXmlPersistent* Add(std::unique_ptr<TXmlPersistent> item);
     void Delete(int index);
 
-    void Assign(const TXmlPersistent* source) override;
+    // The object's forms of these extended by the items; the object's own
+    // call these for a list.
+    void Assign(const TXmlPersistent* source);
     using TXmlPersistent::Assign;
-    bool IsEqual(const TXmlPersistent* other) const override;
+    bool IsEqual(const TXmlPersistent* other) const;
     void LoadFromNode(const TXmlNode& node, int context = 0) override;
-    void SaveToNode(TXmlNode& node, int context = 0) const override;
+    void SaveToNode(TXmlNode& node, int context = 0) const;
 
 protected:
     friend struct TXmlTreeAccess;

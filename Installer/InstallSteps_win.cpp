@@ -461,7 +461,7 @@ void TInstallSequence::LoadPackage(bool checkImages)
         throw EPackageError(FormatText(Text(TTextId::PackageBadIndex), {ErrorText(e)}));
     }
     images_.assign(plan.Files.size(), TFileImage());
-    written_.assign(plan.Files.size(), false);
+    written_.assign(plan.Files.size(), 0);
     for (size_t i = 0; i < plan.Files.size(); ++i) {
         const TPlannedFile& file = plan.Files[i];
         if (file.ResID.empty()) continue;
@@ -525,7 +525,7 @@ void TInstallSequence::WriteInstalledFile(const TSetupFile& entry, TFileImage co
             if (running_ || packageLoaded_) {
                 const std::vector<TPlannedFile>& files = CurrentPlan().Files;
                 for (size_t i = 0; i < files.size() && i < written_.size(); ++i)
-                    if (files[i].Entry == &entry) written_[i] = true;
+                    if (files[i].Entry == &entry) written_[i] = 1;
             }
             LogAdd(TLogEntry::File, path);
             return;
@@ -685,7 +685,7 @@ std::vector<WideString> TInstallSequence::WrittenPaths()
 
 void TInstallSequence::LeaveWhatWasWritten()
 {
-    if (std::find(written_.begin(), written_.end(), true) == written_.end()) return;
+    if (std::find(written_.begin(), written_.end(), 1) == written_.end()) return;
     try {
         const TInstallPlan& plan = CurrentPlan();
         // The registration names InstallDir's Uninstall.exe: it must be there.
@@ -695,7 +695,7 @@ void TInstallSequence::LeaveWhatWasWritten()
             try {
                 TFolderChain folders = HeldFolders(file.Path);
                 WriteFileFromImage(*file.Entry, images_[i], file.Path, folders);
-                written_[i] = true;
+                written_[i] = 1;
             } catch (const std::exception&) {
                 // an earlier version's may still be there
             }

@@ -135,7 +135,7 @@ private:
     std::span<const uint8_t> block_;
     TFileDataList index_;
     std::vector<TFileImage> images_;     // per planned file; empty: an empty file
-    std::vector<bool> written_;          // per planned file
+    TBytes written_;                     // per planned file: 1 once written
     int valuesWritten_ = 0, shortcutsWritten_ = 0;
     bool packageLoaded_ = false;
     bool machineChanged_ = false;        // an earlier version removed, or something written

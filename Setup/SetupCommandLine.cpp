@@ -1,6 +1,7 @@
 #include "SetupCommandLine.h"
 
 #include <iterator>
+#include <span>
 
 #include "Texts.h"
 #include "ZoLog.h"
@@ -41,7 +42,7 @@ std::optional<TRunMode> ModeSwitch(const WideString& arg, TProgram program)
 
 // Applies one deployment switch; false when the word is none of this program's,
 // or repeats one already given.
-bool ApplySwitch(const WideString& arg, TProgram program, TSetupCommandLine& line, std::vector<bool>& seen)
+bool ApplySwitch(const WideString& arg, TProgram program, TSetupCommandLine& line, std::span<bool> seen)
 {
     const size_t eq = arg.find(u'=');
     const WideString name = arg.substr(0, eq);
@@ -66,7 +67,7 @@ TSetupCommandLine Parse(const std::vector<WideString>& args, TProgram program)
 {
     TSetupCommandLine line;
     std::optional<TRunMode> mode;
-    std::vector<bool> seen(std::size(kSwitches), false);
+    bool seen[std::size(kSwitches)] = {};
     for (const WideString& arg : args) {
         if (auto m = ModeSwitch(arg, program)) {
             if (mode) return {};

@@ -1,6 +1,7 @@
 #include "UninstallPlan.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <set>
 
 #include "SetupFn.h"
@@ -9,6 +10,22 @@
 #include "ZoSysUtils.h"
 
 namespace {
+
+// The items in order of descending key, those of equal key in their order: a
+// stable sort through one sort of plain numbers (the library's stable sort
+// adds its merge code for each item type).
+template <class T, class Key>
+void SortByDescendingKey(std::vector<T>& items, Key key)
+{
+    std::vector<uint64_t> order(items.size());
+    for (size_t i = 0; i < items.size(); ++i)
+        order[i] = (uint64_t{~static_cast<uint32_t>(key(items[i]))} << 32) | static_cast<uint32_t>(i);
+    std::sort(order.begin(), order.end());
+    std::vector<T> sorted;
+    sorted.reserve(items.size());
+    for (uint64_t o : order) sorted.push_back(std::move(items[static_cast<uint32_t>(o)]));
+    items = std::move(sorted);
+}
 
 std::vector<WideString> SplitKey(const WideString& path)
 {
@@ -278,8 +295,7 @@ TUninstallPlan TUninstallPlan::FromScript(const TSetupScript& script, const Wide
         plan.Values.push_back(std::move(value));
     }
     auto depth = [](const WideString& k) { return std::count(k.begin(), k.end(), u'\\'); };
-    std::stable_sort(plan.Keys.begin(), plan.Keys.end(),
-                     [&](const TRegKeyRef& a, const TRegKeyRef& b) { return depth(a.SubKey) > depth(b.SubKey); });
+    SortByDescendingKey(plan.Keys, [&](const TRegKeyRef& k) { return depth(k.SubKey); });
 
     // Folders: those that hold a removed item, up to the install folder for what
     // lies inside it, otherwise up to the first folder of the system's own.
@@ -304,7 +320,6 @@ TUninstallPlan TUninstallPlan::FromScript(const TSetupScript& script, const Wide
         for (const WideString& item : *list) climb(item);
     if (own && home && IsBelowFolder(*own, *home)) climb(*own);
     // Deepest first; a folder's sub-folders are always longer than it is.
-    std::stable_sort(plan.Folders.begin(), plan.Folders.end(),
-                     [](const WideString& a, const WideString& b) { return a.size() > b.size(); });
+    SortByDescendingKey(plan.Folders, [](const WideString& f) { return f.size(); });
     return plan;
 }

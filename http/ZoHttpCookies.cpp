@@ -224,7 +224,9 @@ AnsiString TZoCookieStore::CookieHeader(const TZoUrl& url, int64_t now) const
         bool hostOk = c.HostOnly ? SameText(url.Host, c.Domain) : DomainMatches(url.Host, c.Domain);
         if (hostOk && PathMatches(url.Path, c.Path)) matching.push_back(&c);
     }
-    std::stable_sort(matching.begin(), matching.end(), [](const TZoCookie* a, const TZoCookie* b) {
+    // Every stored cookie has an order of its own, so the order is total and a
+    // plain sort gives what a stable one would.
+    std::sort(matching.begin(), matching.end(), [](const TZoCookie* a, const TZoCookie* b) {
         if (a->Path.size() != b->Path.size()) return a->Path.size() > b->Path.size();
         return a->Order < b->Order;
     });
