@@ -186,13 +186,37 @@ void TUninstallForm::ShowFinishedLook()
 
 // ---- Handlers ---------------------------------------------------------------------
 
+namespace {
+
+// The window as the removal's view: a person is there to be asked.
+class TFormView final : public TUninstallView {
+public:
+    explicit TFormView(TUninstallForm& form) : form_(form) {}
+    void SetStatus(const WideString& text) override { form_.SetStatus(text); }
+    void SetDetail(const WideString& text) override { form_.SetDetail(text); }
+    void SetProgressMax(int maximum) override { form_.SetProgressMax(maximum); }
+    void StepProgress() override { form_.StepProgress(); }
+    void PumpMessages() override { form_.PumpMessages(); }
+    bool CanAsk() const override { return true; }
+    TCloseChoice AskToClosePrograms(const std::vector<WideString>& programs, bool stillRunning) override
+    {
+        return form_.AskToClosePrograms(programs, stillRunning);
+    }
+
+private:
+    TUninstallForm& form_;
+};
+
+}  // namespace
+
 void TUninstallForm::btnUninstallClick()
 {
     if (uninstallState != TUninstallState::Idle) return;
     uninstallState = TUninstallState::Uninstalling;
     ShowUninstallingLook();
     UpdateWindow(Handle());
-    TUninstallSequence sequence(script_, plan_, *this);
+    TFormView view(*this);
+    TUninstallSequence sequence(script_, plan_, view);
     report_ = sequence.Run();
     if (report_.Cancelled) {
         // Nothing was removed: the question again, the exit code still "closed without uninstalling".

@@ -37,7 +37,9 @@ enum TUninstallControlId : int {
 
 enum class TUninstallState : uint8_t { Idle = 0, Uninstalling = 1, Finished = 2 };
 
-class TUninstallForm : public TBaseForm, public TUninstallView {
+// One base class only: the removal sees the window through a small view of its
+// own (a second base would bring the runtime's multiple-inheritance casts).
+class TUninstallForm : public TBaseForm {
 public:
     // iconPng may be empty (a damaged "Uninstall.da2"): the window shows no icon.
     TUninstallForm(TSetupScript& script, TUninstallPlan plan, const TBytes& iconPng);
@@ -71,14 +73,13 @@ public:
     void imgMinimizeClick();
     void DragWindow();
 
-    // ---- TUninstallView
-    void SetStatus(const WideString& text) override;
-    void SetDetail(const WideString& text) override;
-    void SetProgressMax(int maximum) override;
-    void StepProgress() override;
-    void PumpMessages() override;
-    bool CanAsk() const override { return true; }
-    TCloseChoice AskToClosePrograms(const std::vector<WideString>& programs, bool stillRunning) override;
+    // ---- What the removal shows (its TUninstallView forwards here)
+    void SetStatus(const WideString& text);
+    void SetDetail(const WideString& text);
+    void SetProgressMax(int maximum);
+    void StepProgress();
+    void PumpMessages();
+    TCloseChoice AskToClosePrograms(const std::vector<WideString>& programs, bool stillRunning);
 
 protected:
     bool CloseQuery() override;
