@@ -67,6 +67,36 @@ const COLORREF clWhite = RGB(255, 255, 255);
 const COLORREF clInk = ZoSkin::Ink;
 const COLORREF clLink = ZoSkin::Link;
 
+// The window as the install steps' front end; the silent end goes through the
+// window's own, which lets go of what an unbegun installation made.
+class TMainFormView final : public TInstallView {
+public:
+    explicit TMainFormView(TMainForm& form) : form_(form) {}
+
+    bool Silent() const override { return form_.Silent(); }
+    void* OwnerWindow() const override { return form_.OwnerWindow(); }
+    void SetStatus(const WideString& text) override { form_.SetStatus(text); }
+    void SetDetail(const WideString& text) override { form_.SetDetail(text); }
+    void SetProgressMax(int maximum) override { form_.SetProgressMax(maximum); }
+    void StepProgress() override { form_.StepProgress(); }
+    void ProgressToMax() override { form_.ProgressToMax(); }
+    void PumpMessages() override { form_.PumpMessages(); }
+    void ShowInfo(const WideString& text) override { form_.ShowInfo(text); }
+    int ShowCopyFileFailure(const WideString& path, const WideString& reason) override
+    {
+        return form_.ShowCopyFileFailure(path, reason);
+    }
+    TCloseChoice AskToClosePrograms(const std::vector<WideString>& programs, bool stillRunning) override
+    {
+        return form_.AskToClosePrograms(programs, stillRunning);
+    }
+    void ShowFinished() override { form_.ShowFinished(); }
+    [[noreturn]] void EndProcess(int exitCode) override { form_.EndProcess(exitCode); }
+
+private:
+    TMainForm& form_;
+};
+
 }  // namespace
 
 // ---- Construction ---------------------------------------------------------------
@@ -144,7 +174,7 @@ void TMainForm::EndProcess(int exitCode)
 {
     RemoveUnusedFolders();
     resourceModule.Reset();
-    TInstallView::EndProcess(exitCode);
+    TSilentEnd().EndProcess(exitCode);
 }
 
 void TMainForm::CreateControls()
@@ -349,7 +379,7 @@ bool TMainForm::HandOverToElevatedCopy()
         EndProcess(run.ExitCode);
     }
     LogAdd(TLogEntry::Error, Text(run.Refused ? TTextId::ElevationRefusedLog : TTextId::ElevationFailedLog));
-    if (silentMode) EndSilently(ecElevationRefused, Text(TTextId::ElevationRefused));
+    if (silentMode) TMainFormView(*this).EndSilently(ecElevationRefused, Text(TTextId::ElevationRefused));
     if (!setupLock_.Acquire(script->BaseInfo->GUID, lockScope_)) {
         // Another setup of the product began meanwhile.
         TZoVclfn::ShowInfo(Handle(), FormatText(Text(TTextId::SetupRunningFormat), {script->BaseInfo->AppTitle}));
@@ -433,7 +463,7 @@ void TMainForm::ApplyCommandLine()
         try {
             btnInstallClick();
         } catch (const std::exception& e) {
-            EndSilently(ecInstallFailed, ErrorText(e));
+            TMainFormView(*this).EndSilently(ecInstallFailed, ErrorText(e));
         }
         if (installState != TInstallState::Finished)
             EndProcess(!fullPackage && !sequenceFailed_ ? ecDownloadFailed : ecInstallFailed);
@@ -509,7 +539,8 @@ void TMainForm::ShowFinished()
 bool TMainForm::ValidateInstallDir()
 {
     // A user's own folder keeps the protection it inherits from the profile.
-    TDirCheck check = ::ValidateInstallDir(edtDestDir->Text(), *this, !PerUserInstall, &createdFolders_);
+    TMainFormView view(*this);
+    TDirCheck check = ::ValidateInstallDir(edtDestDir->Text(), view, !PerUserInstall, &createdFolders_);
     if (check == TDirCheck::Empty) edtDestDir->SetFocus();
     return check == TDirCheck::Ok;
 }
@@ -537,7 +568,8 @@ void TMainForm::btnInstallClick()
         }
     }
     sequenceStarted_ = true;
-    TInstallSequence sequence(*script, resourceModule.Resources(), *this, iconPng_);
+    TMainFormView view(*this);
+    TInstallSequence sequence(*script, resourceModule.Resources(), view, iconPng_);
     sequence.silentVisit = VisitUrlSilently;
     sequence.noRun = commandLine.noRun;
     if (!sequence.Run()) {
@@ -627,7 +659,7 @@ bool TMainForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result)
     return false;
 }
 
-// ---- TInstallView -------------------------------------------------------------------
+// ---- What the install steps show ---------------------------------------------------
 
 void TMainForm::SetStatus(const WideString& text)
 {

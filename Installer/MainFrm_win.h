@@ -1,6 +1,7 @@
 // The installer's one window: built from the setup script at start-up, driven
 // by the user or by "/Silent" and "/Auto", and the front end of the install
-// steps (TInstallView).
+// steps (through a TInstallView that forwards here: one base class only, so the
+// program carries none of the runtime's multiple-inheritance casts).
 #pragma once
 
 #include <functional>
@@ -29,7 +30,7 @@ constexpr UINT WM_RUN_AND_EXIT = WM_USER + 1;
 // /CURRENTUSER); the choice that switch made. The deployment grammar reads the rest.
 TScopeArgs InstallerScopeArgs();
 
-class TMainForm : public TBaseForm, public TInstallView {
+class TMainForm : public TBaseForm {
 public:
     TMainForm();
     ~TMainForm() override;
@@ -49,7 +50,7 @@ public:
     // abandoned download, a refused destination) takes back the folders its
     // destination check made; a downloaded package goes next, then its folder,
     // rather than in whatever order the system closes the handles.
-    [[noreturn]] void EndProcess(int exitCode) override;
+    [[noreturn]] void EndProcess(int exitCode);
     WideString licenseText;
     std::unique_ptr<TSetupScript> script;
     WideString downloadedPackage;
@@ -107,19 +108,19 @@ public:
     void DragWindow();
     void TntFormShow();
 
-    // ---- TInstallView -----------------------------------------------------
-    bool Silent() const override { return silentMode; }
-    void* OwnerWindow() const override { return silentMode ? nullptr : Handle(); }
-    void SetStatus(const WideString& text) override;
-    void SetDetail(const WideString& text) override;
-    void SetProgressMax(int maximum) override;
-    void StepProgress() override;
-    void ProgressToMax() override;
-    void PumpMessages() override;
-    void ShowInfo(const WideString& text) override;
-    int ShowCopyFileFailure(const WideString& path, const WideString& reason) override;
-    TCloseChoice AskToClosePrograms(const std::vector<WideString>& programs, bool stillRunning) override;
-    void ShowFinished() override;
+    // ---- What the install steps show (their TInstallView forwards here) ----
+    bool Silent() const { return silentMode; }
+    void* OwnerWindow() const { return silentMode ? nullptr : Handle(); }
+    void SetStatus(const WideString& text);
+    void SetDetail(const WideString& text);
+    void SetProgressMax(int maximum);
+    void StepProgress();
+    void ProgressToMax();
+    void PumpMessages();
+    void ShowInfo(const WideString& text);
+    int ShowCopyFileFailure(const WideString& path, const WideString& reason);
+    TCloseChoice AskToClosePrograms(const std::vector<WideString>& programs, bool stillRunning);
+    void ShowFinished();
 
 
     // The icon as the package holds it (a PNG), for the uninstaller's copy.
