@@ -3,14 +3,14 @@
 
 #include <atomic>
 
-extern const TTextTable TextsZhCN;
-extern const TTextTable TextsEnUS;
+extern const TTextList TextsZhCN;
+extern const TTextList TextsEnUS;
 
 namespace {
 
 std::atomic<TLanguage> g_language{TLanguage::zhCN};
 
-const TTextTable& TableOf(TLanguage language) { return language == TLanguage::enUS ? TextsEnUS : TextsZhCN; }
+const TTextList& TableOf(TLanguage language) { return language == TLanguage::enUS ? TextsEnUS : TextsZhCN; }
 
 bool EqualsIgnoringCase(std::u16string_view a, std::u16string_view b)
 {
@@ -38,7 +38,7 @@ WideString Text(TTextId id) { return TextIn(g_language, id); }
 const char16_t* TextIn(TLanguage language, TTextId id)
 {
     const size_t i = static_cast<size_t>(id);
-    return i < TextCount ? TableOf(language)[i].Text : u"";
+    return i < TextCount ? TableOf(language)[i] : u"";
 }
 
 TCloseProgramsTexts CloseProgramsTexts()

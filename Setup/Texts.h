@@ -198,6 +198,16 @@ constexpr bool IsCompleteTable(const TTextTable& table)
     return true;
 }
 
+// What a program keeps of a table: the texts alone, in the enumeration's order
+// (the ids are there for the completeness check, at compile time).
+using TTextList = std::array<const char16_t*, TextCount>;
+constexpr TTextList TextsOf(const TTextTable& table)
+{
+    TTextList texts{};
+    for (size_t i = 0; i < TextCount; ++i) texts[i] = table[i].Text;
+    return texts;
+}
+
 // The program's language: Chinese until SetLanguage says otherwise.
 void SetLanguage(TLanguage language);
 TLanguage CurrentLanguage();

@@ -3,8 +3,9 @@
 
 using enum TTextId;
 
-extern const TTextTable TextsEnUS;
-constexpr TTextTable TextsEnUS{{
+namespace {
+
+constexpr TTextTable Table{{
     // Segoe UI from Windows Vista on; Tahoma is on every Windows.
     {DisplayFontFaces, u"Segoe UI;Tahoma"},
     {TextFontFaces, u"Segoe UI;Tahoma"},
@@ -163,4 +164,9 @@ constexpr TTextTable TextsEnUS{{
     {NewLicenseText, u"License Agreement\r\n\r\nWrite the product's license agreement here.\r\n"},
     {NewFilesReadmeFormat, u"Put the product's files in this folder; its main program is %s.exe.\r\n"},
 }};
-static_assert(IsCompleteTable(TextsEnUS), "the English table lacks a text, or lists one out of order");
+static_assert(IsCompleteTable(Table), "the English table lacks a text, or lists one out of order");
+
+}  // namespace
+
+extern const TTextList TextsEnUS;
+constexpr TTextList TextsEnUS = TextsOf(Table);

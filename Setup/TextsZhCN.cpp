@@ -3,8 +3,9 @@
 
 using enum TTextId;
 
-extern const TTextTable TextsZhCN;
-constexpr TTextTable TextsZhCN{{
+namespace {
+
+constexpr TTextTable Table{{
     // Tahoma shows Chinese through the system's font linking, as it always has.
     {DisplayFontFaces, u"Microsoft YaHei UI;微软雅黑;SimSun"},
     {TextFontFaces, u"Tahoma"},
@@ -163,4 +164,9 @@ constexpr TTextTable TextsZhCN{{
     {NewLicenseText, u"用户协议\r\n\r\n在这里写下产品的用户协议。\r\n"},
     {NewFilesReadmeFormat, u"把产品的文件放进这个文件夹，主程序名为 %s.exe。\r\n"},
 }};
-static_assert(IsCompleteTable(TextsZhCN), "the Chinese table lacks a text, or lists one out of order");
+static_assert(IsCompleteTable(Table), "the Chinese table lacks a text, or lists one out of order");
+
+}  // namespace
+
+extern const TTextList TextsZhCN;
+constexpr TTextList TextsZhCN = TextsOf(Table);
