@@ -44,7 +44,7 @@ TFormSpec MainFormSpec()
 
 // Runs one start-up step; an error becomes one sentence naming what is damaged.
 template <typename Step>
-void StartupStep(TTextId what, Step step)
+void StartupStep(TTextUse what, Step step)
 {
     try {
         step();
@@ -135,7 +135,7 @@ TMainForm::TMainForm() : TBaseForm(nullptr, MainFormSpec())
     LogAdd(TLogEntry::Note,
            FormatText(Text(TTextId::SetupLogFormat),
                       {info.AppTitle, info.Version,
-                       Text(fullPackage ? TTextId::FullPackage : TTextId::OnlineInstaller), ArgAt(0)}));
+                       (fullPackage ? Text(TTextId::FullPackage) : Text(TTextId::OnlineInstaller)), ArgAt(0)}));
     LogAdd(TLogEntry::Note, Text(TTextId::CommandLineLine) + ZoPlatform::CommandLine());
     lblAppTitle->SetText(info.AppTitle);
     lblVersion->SetText(FormatText(Text(TTextId::VersionFormat), {info.Version}));
@@ -343,7 +343,7 @@ void TMainForm::ApplyScope(bool perUser)
         rbCurrentUser->SetChecked(perUser);
     }
     LogAdd(TLogEntry::Note, FormatText(Text(TTextId::ScopeLogFormat),
-                                       {Text(perUser ? TTextId::ScopeCurrentUser : TTextId::ScopeAllUsers)}));
+                                       {(perUser ? Text(TTextId::ScopeCurrentUser) : Text(TTextId::ScopeAllUsers))}));
     edtDestDir->SetText(TSetupfn::ExpandConstants(script->BaseInfo->DefInstallPath));
     ReadEarlierInstallLocation();
 }
@@ -378,7 +378,7 @@ bool TMainForm::HandOverToElevatedCopy()
         LogAdd(TLogEntry::Note, FormatText(Text(TTextId::ElevatedEndedFormat), {IntToStr(run.ExitCode)}));
         EndProcess(run.ExitCode);
     }
-    LogAdd(TLogEntry::Error, Text(run.Refused ? TTextId::ElevationRefusedLog : TTextId::ElevationFailedLog));
+    LogAdd(TLogEntry::Error, (run.Refused ? Text(TTextId::ElevationRefusedLog) : Text(TTextId::ElevationFailedLog)));
     if (silentMode) TMainFormView(*this).EndSilently(ecElevationRefused, Text(TTextId::ElevationRefused));
     if (!setupLock_.Acquire(script->BaseInfo->GUID, lockScope_)) {
         // Another setup of the product began meanwhile.

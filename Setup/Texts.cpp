@@ -33,12 +33,13 @@ void SetLanguage(TLanguage language)
 
 TLanguage CurrentLanguage() { return g_language; }
 
-WideString Text(TTextId id) { return TextIn(g_language, id); }
+WideString CurrentText(TTextId id) { return TextIn(g_language, id); }
 
 const char16_t* TextIn(TLanguage language, TTextId id)
 {
     const size_t i = static_cast<size_t>(id);
-    return i < TextCount ? TableOf(language)[i] : u"";
+    const char16_t* text = i < TextCount ? TableOf(language)[i] : nullptr;
+    return text ? text : u"";
 }
 
 TCloseProgramsTexts CloseProgramsTexts()

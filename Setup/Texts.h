@@ -1,8 +1,9 @@
 // Every text the installer, the uninstaller and the packaging tool's starting
-// project show a person, by language. Each language is one table (TextsZhCN.cpp,
-// TextsEnUS.cpp) that lists every TTextId in this order; a table that misses
+// project show a person, by language. Each language is one table (TextsZhCN.h,
+// TextsEnUS.h) that lists every TTextId in this order; a table that misses
 // one does not compile. Chinese is the default: a project that names no
-// language speaks exactly as it always did.
+// language speaks exactly as it always did. Each program carries only the
+// texts it shows (ProgramTexts.cpp); asking for another one does not compile.
 #pragma once
 
 #include <array>
@@ -198,23 +199,91 @@ constexpr bool IsCompleteTable(const TTextTable& table)
     return true;
 }
 
+// The programs that show a text: the installer, the uninstaller or both. The
+// packaging tool (and the tests) carry every text; a text neither program shows
+// is the tool's alone.
+enum TTextUsers : unsigned { ForTool = 0, ForInstaller = 1, ForUninstaller = 2, ForBoth = 3 };
+constexpr unsigned TextUsers(TTextId id)
+{
+    using enum TTextId;
+    switch (id) {
+    case InstallNow: case Browse: case RunNow: case Agree: case InstallFolderLabel: case LicenseAgreement:
+    case ProxySettings: case Installing: case InstallFinished: case ChooseInstallFolder:
+    case DamagedInstallerFormat: case ScriptNotDecoded: case ScriptNotRead: case IconNotRead: case LicenseNotRead:
+    case OkButton: case ApplyButton: case RetryButton: case QuitSetupButton:
+    case SetupLogFormat: case FullPackage: case OnlineInstaller: case InstallFolderLine: case CheckingEarlierVersion:
+    case InstallFailedFormat: case EarlierUninstallFormat: case EarlierUninstallerNotRunFormat: case PackageBadData:
+    case PackageBadIndex: case PackageMissingData: case InstallFolderEmpty: case InstallFolderNotCreated:
+    case InstallFolderNotWritable: case CopyFailedAttemptFormat: case CopyFailedFormat: case IgnoredLine:
+    case WritingRegistry: case RegistryKeySkipped: case CreatingShortcuts: case ShortcutNotCreated:
+    case UninstallInfoNotRegistered: case RunningProgramFormat: case ProgramExitFormat: case VerifyingInstallation:
+    case StartedProgramFormat: case DisplayNameFormat:
+    case CopyFailedCaption: case CopyFailureDetailFormat: case IgnoreButton:
+    case PackageInvalid: case DownloadFailedFormat: case OnlineFailedCaption: case OnlineFailedCaptionFormat:
+    case OnlineFailedLine1: case OnlineFailedLine2: case OnlineFailedLine3: case DownloadInBrowser:
+    case CopyToClipboard: case NoProxy: case UseProxy: case ProxyAddress: case ProxyPort: case ProxyUser:
+    case ProxyPassword: case ProxyAddressEmpty: case OutOfMemoryInstaller:
+    case ScopeAllUsers: case ScopeCurrentUser: case ElevationRefused: case MachineInstallationLeftFormat:
+    case ScopeLogFormat: case ScopeSwitchIgnored: case ElevatedStartLine: case ElevatedEndedFormat:
+    case ElevationRefusedLog: case ElevationFailedLog:
+    case NoRunLine: case OpenedFormat: case LaunchedThroughShell: case LaunchedDirectly: case LaunchRefused:
+    case LaunchFailed: case StaleTempRemovedLine: case UnusedFolderRemovedLine:
+    case DownloadFailedLogFormat: case DownloadNotProgramLine: case DownloadDigestMismatchFormat:
+    case DownloadNoFullScript:
+        return ForInstaller;
+    case UninstallCaption: case UninstallTitleFormat: case UninstallLogFormat: case UninstallPromptFormat:
+    case UninstallFolderFormat: case UninstallNow: case FinishButton: case Uninstalling: case UninstallFinished:
+    case RemovedFromComputerFormat: case KeptOutsideFormat: case InUseFormat: case NotRemovedFormat:
+    case KeptOutsideLine: case NotRemovedLine: case RemovingFiles: case CleaningRegistry:
+    case RemovingUninstallInfo: case CleaningRegistryDetail: case RemovedLine: case UninstallDataMissing:
+    case UninstallDataUnreadable: case UninstallDataDamaged: case OutOfMemoryUninstaller:
+    case KeptNotThisFolderLine: case UninstallElevationRefusedFormat: case DistrustedData:
+        return ForUninstaller;
+    case NewInstallerDescription: case NewUninstallerDescription: case NewUninstallShortcut: case NewLicenseText:
+    case NewFilesReadmeFormat:
+        return ForTool;
+    default:
+        return ForBoth;
+    }
+}
+
 // What a program keeps of a table: the texts alone, in the enumeration's order
-// (the ids are there for the completeness check, at compile time).
+// (the ids are there for the completeness check, at compile time), and of
+// those only the ones the program shows (all of them for `ForTool`).
 using TTextList = std::array<const char16_t*, TextCount>;
-constexpr TTextList TextsOf(const TTextTable& table)
+constexpr TTextList TextsOf(const TTextTable& table, unsigned program = ForTool)
 {
     TTextList texts{};
-    for (size_t i = 0; i < TextCount; ++i) texts[i] = table[i].Text;
+    for (size_t i = 0; i < TextCount; ++i)
+        if (program == ForTool || (TextUsers(table[i].Id) & program)) texts[i] = table[i].Text;
     return texts;
 }
+
+// The programs whose code is being compiled (a library's build says; unset,
+// nothing is checked). A text id given to Text must be one every one of them
+// carries: any other is a compile error, not an empty line at run time.
+#ifndef ZO_TEXT_USERS
+#define ZO_TEXT_USERS 0
+#endif
+template <unsigned Users>
+struct TTextUseIn {
+    TTextId Id;
+    consteval TTextUseIn(TTextId id) : Id(id)
+    {
+        if ((TextUsers(id) & Users) != Users) throw "a text this program does not carry";
+    }
+};
+using TTextUse = TTextUseIn<ZO_TEXT_USERS>;
 
 // The program's language: Chinese until SetLanguage says otherwise.
 void SetLanguage(TLanguage language);
 TLanguage CurrentLanguage();
 
-// A text in the program's language, or in a given one.
-WideString Text(TTextId id);
+// A text in the program's language, or in a given one (empty where the
+// program does not carry it).
 const char16_t* TextIn(TLanguage language, TTextId id);
+WideString CurrentText(TTextId id);
+inline WideString Text(TTextUse use) { return CurrentText(use.Id); }
 // The running-programs dialog's texts in the program's language.
 TCloseProgramsTexts CloseProgramsTexts();
 

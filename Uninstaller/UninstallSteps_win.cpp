@@ -62,7 +62,8 @@ std::vector<WideString> LeftoverLines(const TUninstallReport& report)
 {
     std::vector<WideString> lines;
     for (size_t i = 0; i < report.Leftovers.size(); ++i)
-        lines.push_back(Text(static_cast<int>(i) < report.Outside ? TTextId::KeptOutsideLine : TTextId::NotRemovedLine) +
+        lines.push_back((static_cast<int>(i) < report.Outside ? Text(TTextId::KeptOutsideLine)
+                                                              : Text(TTextId::NotRemovedLine)) +
                         report.Leftovers[i]);
     return lines;
 }
@@ -84,7 +85,7 @@ TUninstallReport TUninstallSequence::Run()
             report_.Leftovers.push_back(FromUtf8(e.what()));
         }
     };
-    auto status = [&](TTextId id) {
+    auto status = [&](TTextUse id) {
         const WideString text = Text(id);
         LogAdd(TLogEntry::Step, text);
         view_.SetStatus(text);

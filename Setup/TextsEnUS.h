@@ -1,11 +1,13 @@
 // The English texts.
+#pragma once
+
 #include "Texts.h"
+
+namespace TextTables {
 
 using enum TTextId;
 
-namespace {
-
-constexpr TTextTable Table{{
+inline constexpr TTextTable EnUS{{
     // Segoe UI from Windows Vista on; Tahoma is on every Windows.
     {DisplayFontFaces, u"Segoe UI;Tahoma"},
     {TextFontFaces, u"Segoe UI;Tahoma"},
@@ -164,9 +166,6 @@ constexpr TTextTable Table{{
     {NewLicenseText, u"License Agreement\r\n\r\nWrite the product's license agreement here.\r\n"},
     {NewFilesReadmeFormat, u"Put the product's files in this folder; its main program is %s.exe.\r\n"},
 }};
-static_assert(IsCompleteTable(Table), "the English table lacks a text, or lists one out of order");
+static_assert(IsCompleteTable(EnUS), "the English table lacks a text, or lists one out of order");
 
-}  // namespace
-
-extern const TTextList TextsEnUS;
-constexpr TTextList TextsEnUS = TextsOf(Table);
+}  // namespace TextTables

@@ -1,11 +1,13 @@
 // The Chinese texts: the system's own, byte for byte; the default language.
+#pragma once
+
 #include "Texts.h"
+
+namespace TextTables {
 
 using enum TTextId;
 
-namespace {
-
-constexpr TTextTable Table{{
+inline constexpr TTextTable ZhCN{{
     // Tahoma shows Chinese through the system's font linking, as it always has.
     {DisplayFontFaces, u"Microsoft YaHei UI;微软雅黑;SimSun"},
     {TextFontFaces, u"Tahoma"},
@@ -164,9 +166,6 @@ constexpr TTextTable Table{{
     {NewLicenseText, u"用户协议\r\n\r\n在这里写下产品的用户协议。\r\n"},
     {NewFilesReadmeFormat, u"把产品的文件放进这个文件夹，主程序名为 %s.exe。\r\n"},
 }};
-static_assert(IsCompleteTable(Table), "the Chinese table lacks a text, or lists one out of order");
+static_assert(IsCompleteTable(ZhCN), "the Chinese table lacks a text, or lists one out of order");
 
-}  // namespace
-
-extern const TTextList TextsZhCN;
-constexpr TTextList TextsZhCN = TextsOf(Table);
+}  // namespace TextTables
