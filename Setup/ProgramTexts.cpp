@@ -4,7 +4,14 @@
 #include "TextsEnUS.h"
 #include "TextsZhCN.h"
 
+namespace {
+
+constexpr TPackedTexts<PackedLength(TextTables::ZhCN, ZO_TEXT_USERS)> PackedZhCN(TextTables::ZhCN, ZO_TEXT_USERS);
+constexpr TPackedTexts<PackedLength(TextTables::EnUS, ZO_TEXT_USERS)> PackedEnUS(TextTables::EnUS, ZO_TEXT_USERS);
+
+}  // namespace
+
 extern const TTextList TextsZhCN;
 extern const TTextList TextsEnUS;
-constexpr TTextList TextsZhCN = TextsOf(TextTables::ZhCN, ZO_TEXT_USERS);
-constexpr TTextList TextsEnUS = TextsOf(TextTables::EnUS, ZO_TEXT_USERS);
+constexpr TTextList TextsZhCN = PackedZhCN.List();
+constexpr TTextList TextsEnUS = PackedEnUS.List();

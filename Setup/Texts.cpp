@@ -38,8 +38,8 @@ WideString CurrentText(TTextId id) { return TextIn(g_language, id); }
 const char16_t* TextIn(TLanguage language, TTextId id)
 {
     const size_t i = static_cast<size_t>(id);
-    const char16_t* text = i < TextCount ? TableOf(language)[i] : nullptr;
-    return text ? text : u"";
+    const TTextList& list = TableOf(language);
+    return i < TextCount && list.At[i] != TTextList::NotCarried ? list.Chars + list.At[i] : u"";
 }
 
 TCloseProgramsTexts CloseProgramsTexts()

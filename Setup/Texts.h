@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "ZoClosePrograms.h"
@@ -247,17 +248,41 @@ constexpr unsigned TextUsers(TTextId id)
     }
 }
 
-// What a program keeps of a table: the texts alone, in the enumeration's order
-// (the ids are there for the completeness check, at compile time), and of
-// those only the ones the program shows (all of them for `ForTool`).
-using TTextList = std::array<const char16_t*, TextCount>;
-constexpr TTextList TextsOf(const TTextTable& table, unsigned program = ForTool)
+// What a program keeps of a table: the texts it shows (all of them for
+// `ForTool`) one after another, each with its terminating zero, and where each
+// one begins; no pointers, so nothing for the loader to relocate. The ids are
+// there for the completeness check, at compile time.
+struct TTextList {
+    static constexpr uint16_t NotCarried = 0xFFFF;
+    const uint16_t* At;  // TextCount offsets into Chars
+    const char16_t* Chars;
+};
+constexpr bool Carries(unsigned program, TTextId id) { return program == ForTool || (TextUsers(id) & program); }
+constexpr size_t PackedLength(const TTextTable& table, unsigned program)
 {
-    TTextList texts{};
-    for (size_t i = 0; i < TextCount; ++i)
-        if (program == ForTool || (TextUsers(table[i].Id) & program)) texts[i] = table[i].Text;
-    return texts;
+    size_t length = 0;
+    for (const TTextEntry& entry : table)
+        if (Carries(program, entry.Id)) length += std::char_traits<char16_t>::length(entry.Text) + 1;
+    return length;
 }
+template <size_t Length>
+struct TPackedTexts {
+    static_assert(Length < TTextList::NotCarried, "offsets are 16 bits");
+    std::array<uint16_t, TextCount> At{};
+    std::array<char16_t, Length> Chars{};
+    constexpr TPackedTexts(const TTextTable& table, unsigned program)
+    {
+        size_t next = 0;
+        for (size_t i = 0; i < TextCount; ++i) {
+            At[i] = TTextList::NotCarried;
+            if (!Carries(program, table[i].Id)) continue;
+            At[i] = static_cast<uint16_t>(next);
+            for (const char16_t* c = table[i].Text; *c; ++c) Chars[next++] = *c;
+            Chars[next++] = 0;
+        }
+    }
+    constexpr TTextList List() const { return {At.data(), Chars.data()}; }
+};
 
 // The programs whose code is being compiled (a library's build says; unset,
 // nothing is checked). A text id given to Text must be one every one of them
