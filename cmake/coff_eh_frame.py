@@ -319,3 +319,164 @@ def _cie_encoding(image, at):
         elif c == "L":
             at += 1
     return 0
+
+
+def _pe_checksum(image, field_at):
+    """The PE header checksum of `image`, its own field counted as zero."""
+    data = bytearray(image)
+    data[field_at:field_at + 4] = b"\0\0\0\0"
+    if len(data) % 2:
+        data.append(0)
+    total = 0
+    for (word,) in struct.iter_unpack("<H", data):
+        total += word
+        total = (total & 0xFFFF) + (total >> 16)
+    total = (total & 0xFFFF) + (total >> 16)
+    return (total + len(image)) & 0xFFFFFFFF
+
+
+def _compact_records(image, raw_at, end, rva, read_word):
+    """The .eh_frame records of an image with each distinct CIE kept once: GCC gives every
+    inline or template function (a COMDAT section of its own) a CIE of its own, and the
+    PE linker, unlike the ELF one, never merges them. Every pointer in these records is
+    PC-relative (checked), so each is re-aimed at its old target from its new place.
+    Returns the new bytes, or None for records this does not understand."""
+    out = bytearray()
+    kept = {}      # canonical CIE -> its offset in out
+    cie_at = {}    # old file offset of a CIE -> (its offset in out, FDE pointer encoding, has 'L', L encoding)
+    at = raw_at
+    while at + 8 <= end:
+        length, ident = struct.unpack_from("<II", image, at)
+        if length == 0:
+            break
+        if length == 0xFFFFFFFF or at + 4 + length > end:
+            return None
+        record = bytearray(image[at:at + 4 + length])
+        if ident == 0:
+            version = record[8]
+            a = 9
+            e = record.index(b"\0", a)
+            augmentation = bytes(record[a:e])
+            a = e + 1
+            if version != 1 or not augmentation.startswith(b"z"):
+                return None
+            _, a = _uleb(record, a)
+            _, a = _uleb(record, a)
+            a += 1
+            _, a = _uleb(record, a)
+            fde_enc, l_enc, personality = 0, None, None
+            for c in augmentation[1:]:
+                c = chr(c)
+                if c == "R":
+                    fde_enc = record[a]
+                    a += 1
+                elif c == "L":
+                    l_enc = record[a]
+                    a += 1
+                elif c == "P":
+                    enc = record[a]
+                    if enc & 0x7F != 0x1B:  # pc-relative, signed 4 bytes (maybe indirect)
+                        return None
+                    value = struct.unpack_from("<i", record, a + 1)[0]
+                    target = rva + (at - raw_at) + a + 1 + value
+                    # Indirect: the place holds the routine's address. Each object has a
+                    # place of its own, so two CIEs are alike when their places hold the same.
+                    same = read_word(target) if enc & 0x80 else target
+                    if same is None:
+                        return None
+                    personality = (a + 1, target, same)
+                    a += 5
+                else:
+                    return None
+            if fde_enc != 0x1B or (l_enc is not None and l_enc != 0x1B):
+                return None
+            key = bytearray(record)
+            if personality:
+                struct.pack_into("<I", key, personality[0], personality[2] & 0xFFFFFFFF)
+            key = bytes(key)
+            if key not in kept:
+                kept[key] = len(out)
+                if personality:
+                    place = rva + len(out) + personality[0]
+                    struct.pack_into("<i", record, personality[0], personality[1] - place)
+                out += record
+            cie_at[at] = (kept[key], l_enc is not None)
+        else:
+            cie = at + 4 - ident
+            if cie not in cie_at:
+                return None
+            new_cie, has_lsda = cie_at[cie]
+            here = len(out)
+            struct.pack_into("<I", record, 4, here + 4 - new_cie)
+            # Its function's start; then, after the augmentation data's length, its LSDA.
+            fields = [8]
+            if has_lsda:
+                size, a = _uleb(record, 16)
+                if size != 4 or a != 17:
+                    return None
+                fields.append(17)
+            moved = (at - raw_at) - here
+            for field in fields:
+                value = struct.unpack_from("<i", record, field)[0]
+                if value:  # zero is no pointer at all
+                    struct.pack_into("<i", record, field, value + moved)
+            out += record
+        at += 4 + length
+    return bytes(out) + b"\0\0\0\0"
+
+
+def compact_image_frames(path):
+    """Rewrites a linked 32-bit image's .eh_frame with each distinct CIE once (see
+    _compact_records), and moves the later sections' file data up by what that saves.
+    No address changes: the section keeps its place in memory, the loader zero-fills the
+    rest. Returns the bytes saved (0 where the image is left as it was)."""
+    with open(path, "rb") as f:
+        image = bytearray(f.read())
+    pe = struct.unpack_from("<I", image, 0x3C)[0]
+    optional = pe + 24
+    if struct.unpack_from("<H", image, optional)[0] != 0x10B:
+        return 0
+    count, symbols_at = struct.unpack_from("<H4xI", image, pe + 6)
+    optional_size = struct.unpack_from("<H", image, pe + 20)[0]
+    file_align = struct.unpack_from("<I", image, optional + 36)[0]
+    # Data at file offsets other than sections' (symbols, a signature, debug data) stays put.
+    certificate = struct.unpack_from("<II", image, optional + 96 + 8 * 4)
+    debug = struct.unpack_from("<II", image, optional + 96 + 8 * 6)
+    if symbols_at or any(certificate) or any(debug):
+        return 0
+    headers = [optional + optional_size + 40 * i for i in range(count)]
+    frames = [h for h in headers if bytes(image[h:h + 8]).rstrip(b"\0") in (b".eh_fram", b".eh_frame")]
+    if len(frames) != 1:
+        return 0
+    h = frames[0]
+    vsize, rva, raw_size, raw_at = struct.unpack_from("<IIII", image, h + 8)
+    def read_word(at_rva):
+        """The 4 bytes at an address of the image, None where no file data holds them."""
+        for other in headers:
+            o_vsize, o_rva, o_raw_size, o_raw_at = struct.unpack_from("<IIII", image, other + 8)
+            if o_rva <= at_rva and at_rva + 4 <= o_rva + min(o_vsize, o_raw_size):
+                return struct.unpack_from("<I", image, o_raw_at + at_rva - o_rva)[0]
+        return None
+
+    records = _compact_records(image, raw_at, raw_at + min(vsize, raw_size), rva, read_word)
+    if records is None:
+        return 0
+    new_raw = -(-len(records) // file_align) * file_align
+    saved = raw_size - new_raw
+    if saved <= 0:
+        return 0
+    rest = image[raw_at + raw_size:]
+    image[raw_at:] = records + bytes(new_raw - len(records)) + rest
+    struct.pack_into("<I", image, h + 8, len(records))
+    struct.pack_into("<I", image, h + 16, new_raw)
+    for other in headers:
+        at = struct.unpack_from("<I", image, other + 20)[0]
+        if at > raw_at:
+            struct.pack_into("<I", image, other + 20, at - saved)
+    initialized = struct.unpack_from("<I", image, optional + 8)[0]
+    struct.pack_into("<I", image, optional + 8, max(0, initialized - saved))
+    if struct.unpack_from("<I", image, optional + 64)[0]:
+        struct.pack_into("<I", image, optional + 64, _pe_checksum(image, optional + 64))
+    with open(path, "wb") as f:
+        f.write(image)
+    return saved

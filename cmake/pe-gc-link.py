@@ -22,7 +22,9 @@ entries of the removed functions (coff_eh_frame.py rewrites them); entries whose
 functions the kept entries' personality routines and handler tables bring back are
 restored and the link repeated, until no dropped entry's function is in the output
 (read from the link map). Every entry of the result must describe its code. The same
-links keep only the delay-import stubs the program refers to (see with_stub_list).
+links keep only the delay-import stubs the program refers to (see with_stub_list). Last,
+the image's .eh_frame keeps each distinct CIE once (coff_eh_frame.compact_image_frames):
+every inline function's entry comes with a CIE of its own, which the PE linker never merges.
 
 Any other command (one without --gc-sections) runs unchanged.
 
@@ -329,6 +331,8 @@ def frames_link(cmd, work, script, removed, output):
             keep_map(map_file, output)
             try:
                 coff_eh_frame.check_image_frames(output)
+                if coff_eh_frame.compact_image_frames(output):
+                    coff_eh_frame.check_image_frames(output)
             except ValueError as e:
                 raise LinkError(str(e))
             return 0

@@ -62,7 +62,14 @@ def check_frames(launcher, probe, image):
     except ValueError as e:
         check(False, "the probe's unwind entries describe its code: %s" % e)
     _, sections = frames.image_code_ranges(image)
-    raw_at = next(s[3] for s in sections if s[0] in (b".eh_fram", b".eh_frame"))
+    raw_at, raw_size = next((s[3], s[4]) for s in sections if s[0] in (b".eh_fram", b".eh_frame"))
+    # Every inline function brings a CIE of its own (hundreds); the launcher keeps each kind once.
+    cies, at = 0, raw_at
+    while at + 8 <= raw_at + raw_size and struct.unpack_from("<I", image, at)[0]:
+        length, ident = struct.unpack_from("<II", image, at)
+        cies += ident == 0
+        at += 4 + length
+    check(cies <= 4, "the probe's unwind entries share %d CIEs" % cies)
     length = struct.unpack_from("<I", image, raw_at)[0]  # the first CIE; an FDE follows
     damaged = bytearray(image)
     struct.pack_into("<i", damaged, raw_at + 4 + length + 8, 0x40000000)  # its start: no code
