@@ -15,6 +15,8 @@ module does not fully understand is left as it is (its entries stay, which is sa
 import shutil
 import struct
 
+import pe_image
+
 FILE_HEADER = 20
 SECTION_HEADER = 40
 SYMBOL = 18
@@ -246,17 +248,6 @@ def image_code_ranges(image):
     return image_base, sections
 
 
-def _uleb(data, at):
-    value, shift = 0, 0
-    while True:
-        byte = data[at]
-        at += 1
-        value |= (byte & 0x7F) << shift
-        shift += 7
-        if not byte & 0x80:
-            return value, at
-
-
 def check_image_frames(path):
     """Every FDE of a 32-bit image's .eh_frame must start inside executable code: an entry
     left behind for a removed function would point at nothing (or at address 0)."""
@@ -303,12 +294,12 @@ def _cie_encoding(image, at):
     end = image.index(b"\0", at)
     augmentation = image[at:end]
     at = end + 1
-    _, at = _uleb(image, at)  # code alignment
-    _, at = _uleb(image, at)  # data alignment (sleb, only skipped)
+    _, at = pe_image.leb128(image, at)  # code alignment
+    _, at = pe_image.leb128(image, at)  # data alignment (sleb, only skipped)
     at += 1                   # return address register (version 1)
     if not augmentation.startswith(b"z"):
         return 0
-    _, at = _uleb(image, at)
+    _, at = pe_image.leb128(image, at)
     for c in augmentation[1:]:
         c = chr(c)
         if c == "R":
@@ -319,20 +310,6 @@ def _cie_encoding(image, at):
         elif c == "L":
             at += 1
     return 0
-
-
-def _pe_checksum(image, field_at):
-    """The PE header checksum of `image`, its own field counted as zero."""
-    data = bytearray(image)
-    data[field_at:field_at + 4] = b"\0\0\0\0"
-    if len(data) % 2:
-        data.append(0)
-    total = 0
-    for (word,) in struct.iter_unpack("<H", data):
-        total += word
-        total = (total & 0xFFFF) + (total >> 16)
-    total = (total & 0xFFFF) + (total >> 16)
-    return (total + len(image)) & 0xFFFFFFFF
 
 
 def _compact_records(image, raw_at, end, rva, read_word):
@@ -360,10 +337,10 @@ def _compact_records(image, raw_at, end, rva, read_word):
             a = e + 1
             if version != 1 or not augmentation.startswith(b"z"):
                 return None
-            _, a = _uleb(record, a)
-            _, a = _uleb(record, a)
+            _, a = pe_image.leb128(record, a)
+            _, a = pe_image.leb128(record, a)
             a += 1
-            _, a = _uleb(record, a)
+            _, a = pe_image.leb128(record, a)
             fde_enc, l_enc, personality = 0, None, None
             for c in augmentation[1:]:
                 c = chr(c)
@@ -411,7 +388,7 @@ def _compact_records(image, raw_at, end, rva, read_word):
             # Its function's start; then, after the augmentation data's length, its LSDA.
             fields = [8]
             if has_lsda:
-                size, a = _uleb(record, 16)
+                size, a = pe_image.leb128(record, 16)
                 if size != 4 or a != 17:
                     return None
                 fields.append(17)
@@ -427,56 +404,25 @@ def _compact_records(image, raw_at, end, rva, read_word):
 
 def compact_image_frames(path):
     """Rewrites a linked 32-bit image's .eh_frame with each distinct CIE once (see
-    _compact_records), and moves the later sections' file data up by what that saves.
-    No address changes: the section keeps its place in memory, the loader zero-fills the
-    rest. Returns the bytes saved (0 where the image is left as it was)."""
+    _compact_records); the section keeps its place in memory. Returns the bytes saved
+    (0 where the image is left as it was)."""
     with open(path, "rb") as f:
-        image = bytearray(f.read())
-    pe = struct.unpack_from("<I", image, 0x3C)[0]
-    optional = pe + 24
-    if struct.unpack_from("<H", image, optional)[0] != 0x10B:
+        image = pe_image.Image(f.read())
+    if image.magic != 0x10B:
         return 0
-    count, symbols_at = struct.unpack_from("<H4xI", image, pe + 6)
-    optional_size = struct.unpack_from("<H", image, pe + 20)[0]
-    file_align = struct.unpack_from("<I", image, optional + 36)[0]
-    # Data at file offsets other than sections' (symbols, a signature, debug data) stays put.
-    certificate = struct.unpack_from("<II", image, optional + 96 + 8 * 4)
-    debug = struct.unpack_from("<II", image, optional + 96 + 8 * 6)
-    if symbols_at or any(certificate) or any(debug):
+    h = image.section(b".eh_fram", b".eh_frame")
+    if h is None:
         return 0
-    headers = [optional + optional_size + 40 * i for i in range(count)]
-    frames = [h for h in headers if bytes(image[h:h + 8]).rstrip(b"\0") in (b".eh_fram", b".eh_frame")]
-    if len(frames) != 1:
-        return 0
-    h = frames[0]
-    vsize, rva, raw_size, raw_at = struct.unpack_from("<IIII", image, h + 8)
+    vsize, rva, raw_size, raw_at = image.header(h)
+
     def read_word(at_rva):
         """The 4 bytes at an address of the image, None where no file data holds them."""
-        for other in headers:
-            o_vsize, o_rva, o_raw_size, o_raw_at = struct.unpack_from("<IIII", image, other + 8)
-            if o_rva <= at_rva and at_rva + 4 <= o_rva + min(o_vsize, o_raw_size):
-                return struct.unpack_from("<I", image, o_raw_at + at_rva - o_rva)[0]
-        return None
+        at = image.offset(at_rva, 4)
+        return None if at is None else struct.unpack_from("<I", image.data, at)[0]
 
-    records = _compact_records(image, raw_at, raw_at + min(vsize, raw_size), rva, read_word)
-    if records is None:
-        return 0
-    new_raw = -(-len(records) // file_align) * file_align
-    saved = raw_size - new_raw
-    if saved <= 0:
-        return 0
-    rest = image[raw_at + raw_size:]
-    image[raw_at:] = records + bytes(new_raw - len(records)) + rest
-    struct.pack_into("<I", image, h + 8, len(records))
-    struct.pack_into("<I", image, h + 16, new_raw)
-    for other in headers:
-        at = struct.unpack_from("<I", image, other + 20)[0]
-        if at > raw_at:
-            struct.pack_into("<I", image, other + 20, at - saved)
-    initialized = struct.unpack_from("<I", image, optional + 8)[0]
-    struct.pack_into("<I", image, optional + 8, max(0, initialized - saved))
-    if struct.unpack_from("<I", image, optional + 64)[0]:
-        struct.pack_into("<I", image, optional + 64, _pe_checksum(image, optional + 64))
-    with open(path, "wb") as f:
-        f.write(image)
+    records = _compact_records(image.data, raw_at, raw_at + min(vsize, raw_size), rva, read_word)
+    saved = image.replace(h, records) if records is not None else 0
+    if saved:
+        with open(path, "wb") as f:
+            f.write(image.data)
     return saved

@@ -25,6 +25,8 @@ restored and the link repeated, until no dropped entry's function is in the outp
 links keep only the delay-import stubs the program refers to (see with_stub_list). Last,
 the image's .eh_frame keeps each distinct CIE once (coff_eh_frame.compact_image_frames):
 every inline function's entry comes with a CIE of its own, which the PE linker never merges.
+On x86-64 the functions whose unwind information is alike and has no handler share one
+copy of it (pe_image.share_unwind_info).
 
 Any other command (one without --gc-sections) runs unchanged.
 
@@ -42,6 +44,7 @@ import tempfile
 sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import coff_eh_frame  # noqa: E402
+import pe_image  # noqa: E402
 
 KEEP_PDATA = "KEEP(*(.pdata*))"
 KEEP_EH_FRAME = "KEEP(*(.eh_frame*))"
@@ -407,6 +410,8 @@ def gc_link(cmd):
         if removed_code(err) != removed:
             raise LinkError("the two links of %s removed different code" % output)
         check_unwind_table(output)
+        if pe_image.share_unwind_info(output):
+            check_unwind_table(output)
         keep_map(map_file, output)
         return 0
     except LinkError:

@@ -106,6 +106,9 @@ def main(probe, launcher_path):
 
     at, count = unwind_table_offset(image)
     check(count > 10, "the probe has unwind entries")
+    # Most functions' unwind information is alike: the launcher keeps one copy of each.
+    shared = len({struct.unpack_from("<I", image, at + 12 * i + 8)[0] for i in range(count)})
+    check(shared < count // 2, "the probe's %d unwind entries share %d blocks of unwind information" % (count, shared))
     damaged = bytearray(image)
     struct.pack_into("<II", damaged, at + 12 * (count // 2), 0, 0)  # a removed function's entry
     rejects(launcher, bytes(damaged), "an entry for code that is not there")
