@@ -44,6 +44,21 @@ enum TControlId : int {
     idBtnEndPrograms = 212,
 };
 
+// Labels and pictures drawn by their panel have no window to ask: the form
+// answers this registered message about them, wParam the control ID and
+// lParam the question; 0 when the form has no such windowless control.
+#define ZO_WINDOWLESS_QUERY L"zosetup.WindowlessControl"
+enum TWindowlessQuestion : int {
+    wqState = 0,      // 1, plus 2 when visible and 4 when enabled
+    wqLeft,           // the place in the parent's client area, device pixels
+    wqTop,
+    wqRight,
+    wqBottom,
+    wqParentId,       // the panel's control ID
+    wqTextLength,
+    wqTextChar = 0x100,  // + i: the text's character i
+};
+
 // Window class names: each window's class is named after its class.
 #define ZO_MAINFORM_CLASS L"TMainForm"
 #define ZO_LICENSEFORM_CLASS L"TLicenseForm"

@@ -1,10 +1,12 @@
 #include "ZoForms_win.h"
 
 #include <commctrl.h>
+#include <windowsx.h>
 
 #include <algorithm>
 #include <new>
 
+#include "ControlIds.h"
 #include "ZoGraphics_win.h"
 #include "ZoLog.h"
 #include "ZoSkin_win.h"
@@ -256,6 +258,21 @@ HCURSOR TApplication::HandCursor() const { return LoadCursorW(nullptr, MAKEINTRE
 
 TControl::TControl(TCustomForm* form, const TControlSpec& desc) : form_(form), spec_(desc)
 {
+    if (desc.windowless) {
+        if (!desc.parent || desc.parent->Kind() != TControlKind::Panel || desc.parent->Windowless() ||
+            (desc.kind != TControlKind::Label && desc.kind != TControlKind::Image) || desc.link || desc.tabStop ||
+            desc.align != TAlign::None)
+            throw EInvalidOperation(u"Only a passive label or picture on a panel can be windowless");
+        place_ = {form->Scale(desc.left), form->Scale(desc.top), form->Scale(desc.left + desc.width),
+                  form->Scale(desc.top + desc.height)};
+        font_ = form->FontHandle(desc.font ? *desc.font : form->Font());
+        if (desc.autoSize) ApplyAutoSize();
+        designWidth_ = spec_.width;
+        if (desc.anchors & akRight)
+            rightGap_ = form->Unscale(ClientRect(ParentHandle()).right) - (spec_.left + spec_.width);
+        Invalidate();
+        return;
+    }
     RegisterZoWindowClasses();
     DWORD style = WS_CHILD | WS_CLIPSIBLINGS | (desc.visible ? WS_VISIBLE : 0);
     DWORD exStyle = 0;
@@ -356,8 +373,7 @@ void TControl::PlaceWindow()
     // Edges rather than sizes are scaled, so controls that touch keep touching.
     const TCustomForm& f = *form_;
     int left = f.Scale(spec_.left), top = f.Scale(spec_.top);
-    MoveWindow(handle_, left, top, f.Scale(spec_.left + spec_.width) - left, f.Scale(spec_.top + spec_.height) - top,
-               TRUE);
+    MoveTo(left, top, f.Scale(spec_.left + spec_.width) - left, f.Scale(spec_.top + spec_.height) - top);
     // The arrows take their place at the edit's right edge again.
     if (upDown_) SendMessageW(upDown_, UDM_SETBUDDY, reinterpret_cast<WPARAM>(handle_), 0);
 }
@@ -369,13 +385,24 @@ void TControl::PlaceAligned(int left, int top, int width, int height)
     spec_.left = form_->Unscale(left);
     spec_.top = form_->Unscale(top);
     spec_.width = form_->Unscale(width);
-    MoveWindow(handle_, left, top, width, height, TRUE);
+    MoveTo(left, top, width, height);
+}
+
+void TControl::MoveTo(int left, int top, int width, int height)
+{
+    if (!Windowless()) {
+        MoveWindow(handle_, left, top, width, height, TRUE);
+        return;
+    }
+    Invalidate();
+    place_ = {left, top, left + width, top + height};
+    Invalidate();
 }
 
 void TControl::ApplyDpi()
 {
     font_ = form_->FontHandle(spec_.font ? *spec_.font : form_->Font());
-    SendMessageW(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    if (handle_) SendMessageW(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     if (spec_.kind == TControlKind::Edit) {
         WORD margin = static_cast<WORD>(form_->Scale(3));
         SendMessageW(handle_, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELONG(margin, margin));
@@ -388,6 +415,7 @@ void TControl::ApplyDpi()
 
 RECT TControl::WindowBounds() const
 {
+    if (Windowless()) return place_;
     RECT r{};
     GetWindowRect(handle_, &r);
     MapWindowPoints(nullptr, ParentHandle(), reinterpret_cast<POINT*>(&r), 2);
@@ -397,6 +425,10 @@ RECT TControl::WindowBounds() const
 void TControl::SetVisible(bool visible)
 {
     spec_.visible = visible;
+    if (Windowless()) {
+        InvalidateRect(ParentHandle(), &place_, TRUE);
+        return;
+    }
     if (!visible && (GetFocus() == handle_ || IsChild(handle_, GetFocus()))) {
         // Hiding the focused control would leave the keys nowhere.
         ::SetFocus(form_->Handle());
@@ -405,19 +437,24 @@ void TControl::SetVisible(bool visible)
     if (upDown_) ShowWindow(upDown_, visible ? SW_SHOWNA : SW_HIDE);
 }
 
-bool TControl::Enabled() const { return IsWindowEnabled(handle_) != 0; }
+bool TControl::Enabled() const { return Windowless() ? enabled_ : IsWindowEnabled(handle_) != 0; }
 
 void TControl::SetEnabled(bool enabled)
 {
-    EnableWindow(handle_, enabled);
+    enabled_ = enabled;
+    if (handle_) EnableWindow(handle_, enabled);
     if (upDown_) EnableWindow(upDown_, enabled);
     Invalidate();
 }
 
-void TControl::SetFocus() { ::SetFocus(handle_); }
+void TControl::SetFocus()
+{
+    if (handle_) ::SetFocus(handle_);
+}
 
 WideString TControl::Text() const
 {
+    if (Windowless()) return spec_.text;
     int n = GetWindowTextLengthW(handle_);
     std::vector<wchar_t> buf(static_cast<size_t>(n) + 1);
     int got = GetWindowTextW(handle_, buf.data(), n + 1);
@@ -426,15 +463,30 @@ WideString TControl::Text() const
 
 void TControl::SetText(const WideString& text)
 {
-    SetWindowTextW(handle_, W(text));
+    if (Windowless())
+        spec_.text = text;
+    else
+        SetWindowTextW(handle_, W(text));
     if (spec_.autoSize) ApplyAutoSize();
     FitText();
-    if (IsButtonKind()) Invalidate();
+    if (IsButtonKind() || Windowless()) Invalidate();
 }
 
-void TControl::Invalidate() { InvalidateRect(handle_, nullptr, TRUE); }
+void TControl::Invalidate()
+{
+    if (Windowless())
+        InvalidateRect(ParentHandle(), &place_, TRUE);
+    else
+        InvalidateRect(handle_, nullptr, TRUE);
+}
 
-void TControl::Repaint() { RedrawWindow(handle_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW); }
+void TControl::Repaint()
+{
+    if (Windowless())
+        RedrawWindow(ParentHandle(), &place_, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+    else
+        RedrawWindow(handle_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+}
 
 void TControl::SetChecked(bool checked)
 {
@@ -488,20 +540,20 @@ COLORREF TControl::FontColor() const
 void TControl::ApplyAutoSize()
 {
     WideString text = Text();
-    TWindowDC dc(handle_);
+    TWindowDC dc(handle_ ? handle_ : ParentHandle());
     TSelectObject select(dc.Get(), font_);
     RECT r{0, 0, 0, 0};
     DrawTextW(dc.Get(), W(text), static_cast<int>(text.size()), &r, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
     // The text's own size in device pixels; the design figures round up to it.
     spec_.width = form_->UnscaleUp(r.right);
     spec_.height = form_->UnscaleUp(r.bottom);
-    MoveWindow(handle_, form_->Scale(spec_.left), form_->Scale(spec_.top), r.right, r.bottom, TRUE);
+    MoveTo(form_->Scale(spec_.left), form_->Scale(spec_.top), r.right, r.bottom);
 }
 
 int TControl::TextWidth() const
 {
     WideString text = Text();
-    TWindowDC dc(handle_);
+    TWindowDC dc(handle_ ? handle_ : ParentHandle());
     TSelectObject select(dc.Get(), font_);
     RECT r{0, 0, 0, 0};
     DrawTextW(dc.Get(), W(text), static_cast<int>(text.size()), &r, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
@@ -570,6 +622,7 @@ void TControl::Paint(HDC dc, const RECT& area)
     switch (spec_.kind) {
     case TControlKind::Panel:
         ZoSkin::FillSolid(dc, area, Color());
+        PaintWindowless(dc, area);
         break;
     case TControlKind::Image:
         ZoSkin::FillSolid(dc, area, Color());
@@ -580,7 +633,10 @@ void TControl::Paint(HDC dc, const RECT& area)
         ZoSkin::PaintProgress(dc, area, position_, max_, font_, Color(), scale);
         break;
     case TControlKind::Label:
-        PaintLink(dc, area);
+        if (Windowless())
+            PaintLabel(dc, area);
+        else
+            PaintLink(dc, area);
         break;
     case TControlKind::Bevel: {
         ZoSkin::FillSolid(dc, area, Color());
@@ -629,6 +685,141 @@ void TControl::PaintLink(HDC dc, const RECT& area)
     }
 }
 
+void TControl::PaintLabel(HDC dc, const RECT& area)
+{
+    // As the system's static control draws a label of the same styles.
+    ZoSkin::FillSolid(dc, area, Color());
+    UINT format = DT_EXPANDTABS | DT_NOPREFIX;
+    if (spec_.textAlign == TTextAlign::Centre)
+        format |= DT_CENTER | DT_WORDBREAK;
+    else
+        format |= spec_.vcentre ? DT_LEFT | DT_WORDBREAK : DT_LEFT;
+    if (spec_.vcentre) format |= DT_SINGLELINE | DT_VCENTER;
+    if (spec_.ellipsis) format |= DT_SINGLELINE | DT_END_ELLIPSIS;
+    TSelectObject select(dc, font_);
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, enabled_ ? FontColor() : GetSysColor(COLOR_GRAYTEXT));
+    RECT r = area;
+    DrawTextW(dc, W(spec_.text), static_cast<int>(spec_.text.size()), &r, format);
+}
+
+void TControl::PaintWindowless(HDC dc, const RECT& area)
+{
+    // The first made is the top one: paint from the last up.
+    const auto& all = form_->Components();
+    for (auto it = all.rbegin(); it != all.rend(); ++it) {
+        TControl& c = **it;
+        RECT common{};
+        if (c.Parent() != this || !c.Windowless() || !c.Visible() || !IntersectRect(&common, &area, &c.place_))
+            continue;
+        const int saved = SaveDC(dc);
+        IntersectClipRect(dc, c.place_.left, c.place_.top, c.place_.right, c.place_.bottom);
+        c.Paint(dc, c.place_);
+        RestoreDC(dc, saved);
+    }
+}
+
+TControl* TControl::WindowlessAt(POINT pt) const
+{
+    // Labels let the mouse through, as windowed ones do; pictures take it.
+    for (auto& c : form_->Components())
+        if (c->Parent() == this && c->Windowless() && c->Visible() && c->Kind() == TControlKind::Image &&
+            PtInRect(&c->place_, pt))
+            return c.get();
+    return nullptr;
+}
+
+void TControl::SetHotChild(TControl* child)
+{
+    if (child == hotChild_) return;
+    if (hotChild_) {
+        hotChild_->hot_ = false;
+        hotChild_->Invalidate();
+    }
+    hotChild_ = child;
+    if (!child) return;
+    child->hot_ = true;
+    child->Invalidate();
+    TRACKMOUSEEVENT t{};
+    t.cbSize = sizeof t;
+    t.dwFlags = TME_LEAVE;
+    t.hwndTrack = handle_;
+    TrackMouseEvent(&t);
+}
+
+bool TControl::WindowlessMouse(UINT msg, LPARAM lp)
+{
+    const POINT pt{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
+    switch (msg) {
+    case WM_MOUSEMOVE:
+        // While the button is down only the pressed picture lights up, and only under the mouse.
+        SetHotChild(pressedChild_ ? (PtInRect(&pressedChild_->place_, pt) ? pressedChild_ : nullptr) : WindowlessAt(pt));
+        return false;
+    case WM_MOUSELEAVE:
+        SetHotChild(nullptr);
+        return true;
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN: {
+        TControl* c = WindowlessAt(pt);
+        if (!c) return false;
+        if (c->OnMouseDown) {
+            c->OnMouseDown();
+        } else if (msg == WM_LBUTTONDOWN && c->OnClick) {
+            pressedChild_ = c;
+            c->pressed_ = true;
+            SetCapture(handle_);
+            SetHotChild(c);
+            c->Invalidate();
+        }
+        return true;
+    }
+    case WM_LBUTTONUP: {
+        TControl* c = pressedChild_;
+        if (!c) return false;
+        pressedChild_ = nullptr;
+        c->pressed_ = false;
+        ReleaseCapture();
+        c->Invalidate();
+        if (PtInRect(&c->place_, pt) && c->Visible() && c->OnClick) c->OnClick();
+        return true;
+    }
+    case WM_CAPTURECHANGED:
+        if (pressedChild_ && reinterpret_cast<HWND>(lp) != handle_) {
+            pressedChild_->pressed_ = false;
+            pressedChild_->Invalidate();
+            pressedChild_ = nullptr;
+        }
+        return false;
+    default:
+        return false;
+    }
+}
+
+LRESULT TControl::AnswerQuery(LPARAM question) const
+{
+    switch (question) {
+    case wqState:
+        return 1 | (spec_.visible ? 2 : 0) | (enabled_ ? 4 : 0);
+    case wqLeft:
+        return place_.left;
+    case wqTop:
+        return place_.top;
+    case wqRight:
+        return place_.right;
+    case wqBottom:
+        return place_.bottom;
+    case wqParentId:
+        return spec_.parent ? spec_.parent->Id() : 0;
+    case wqTextLength:
+        return static_cast<LRESULT>(spec_.text.size());
+    default:
+        if (question >= wqTextChar && static_cast<size_t>(question - wqTextChar) < spec_.text.size())
+            return spec_.text[static_cast<size_t>(question - wqTextChar)];
+        return 0;
+    }
+}
+
 void TControl::PaintBuffered(HDC dc, const RECT& area)
 {
     if (!doubleBuffered_ || area.right <= area.left || area.bottom <= area.top) {
@@ -655,6 +846,7 @@ LRESULT TControl::WndProc(UINT msg, WPARAM wp, LPARAM lp)
     auto base = [&] {
         return baseProc_ ? CallWindowProcW(baseProc_, handle_, msg, wp, lp) : DefWindowProcW(handle_, msg, wp, lp);
     };
+    if (spec_.kind == TControlKind::Panel && WindowlessMouse(msg, lp)) return 0;
     switch (msg) {
     case WM_ERASEBKGND:
         if (!baseProc_ || spec_.link) return 1;
@@ -849,6 +1041,7 @@ TControl* TCustomForm::ControlById(int id) const
 
 TControl* TCustomForm::ControlByHandle(HWND handle) const
 {
+    if (!handle) return nullptr;  // windowless controls have none
     for (auto& c : components_)
         if (c->Handle() == handle) return c.get();
     return nullptr;
@@ -1162,6 +1355,12 @@ LRESULT TCustomForm::WndProc(UINT msg, WPARAM wp, LPARAM lp)
 {
     LRESULT result = 0;
     if (HandleMessage(msg, wp, lp, result)) return result;
+    static const UINT windowlessQuery = RegisterWindowMessageW(ZO_WINDOWLESS_QUERY);
+    if (msg == windowlessQuery && windowlessQuery) {
+        for (auto& c : components_)
+            if (c->Windowless() && c->Id() == static_cast<int>(wp)) return c->AnswerQuery(lp);
+        return 0;
+    }
     switch (msg) {
     case WM_ERASEBKGND: {
         RECT r = ClientRect(handle_);

@@ -1,6 +1,7 @@
 // A small window layer over plain Win32: the application object with its
 // message loop, forms (top-level windows) and their controls (real child
-// windows with stable control IDs). Forms dispatch to named handlers; the
+// windows with stable control IDs, or passive labels and pictures that their
+// panel draws). Forms dispatch to named handlers; the
 // controls paint in the flat "Athen" look of ZoSkin_win.
 //
 // Every figure a form or control is given or reports (positions, sizes, font
@@ -106,6 +107,10 @@ struct TControlSpec {
     TControlKind kind = TControlKind::Label;
     int id = 0;
     const char* name = "";
+    // Passive labels and pictures on a panel: no window of their own, the panel
+    // draws them and passes them its mouse (each child window costs its share
+    // of the start). Never a tab stop, never aligned.
+    bool windowless = false;
     TControl* parent = nullptr;  // null: the form itself
     int left = 0, top = 0, width = 0, height = 0;
     WideString text = {};
@@ -139,7 +144,8 @@ public:
     TControl(const TControl&) = delete;
     TControl& operator=(const TControl&) = delete;
 
-    HWND Handle() const { return handle_; }
+    HWND Handle() const { return handle_; }  // null when windowless
+    bool Windowless() const { return spec_.windowless; }
     int Id() const { return spec_.id; }
     const char* Name() const { return spec_.name; }
     TControlKind Kind() const { return spec_.kind; }
@@ -157,6 +163,8 @@ public:
     void SetWidth(int width) { SetBounds(spec_.left, spec_.top, width, spec_.height); }
     // Bounds within the parent's client area, from the window itself (device pixels).
     RECT WindowBounds() const;
+    // The test driver's questions about a windowless control (ControlIds.h).
+    LRESULT AnswerQuery(LPARAM question) const;
 
     bool Visible() const { return spec_.visible; }
     void SetVisible(bool visible);
@@ -207,7 +215,7 @@ public:
     LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp);
     // The window procedure learns the handle before CreateWindowExW returns it.
     void AttachHandle(HWND handle) { handle_ = handle; }
-    void Paint(HDC dc, const RECT& area);  // the content, in client coordinates
+    void Paint(HDC dc, const RECT& area);  // the content, in client coordinates (a windowless one's: its parent's)
     void ApplyAutoSize();
     void FitText();
     // The text's width in design pixels, measured in the control's font at the window's DPI.
@@ -221,6 +229,15 @@ private:
     void TrackHot();
     void PaintBuffered(HDC dc, const RECT& area);
     void PaintLink(HDC dc, const RECT& area);
+    void PaintLabel(HDC dc, const RECT& area);
+    // Panels: the windowless children, bottom one first.
+    void PaintWindowless(HDC dc, const RECT& area);
+    // Panels: the mouse for the windowless picture under it; true when used up.
+    bool WindowlessMouse(UINT msg, LPARAM lp);
+    TControl* WindowlessAt(POINT pt) const;
+    void SetHotChild(TControl* child);
+    // The window, or a windowless control's place, to device bounds in the parent.
+    void MoveTo(int left, int top, int width, int height);
     // Puts the window at its design bounds, scaled.
     void PlaceWindow();
     // Aligned controls: a place given in device pixels by the parent's layout.
@@ -231,6 +248,10 @@ private:
     HWND handle_ = nullptr;
     WNDPROC baseProc_ = nullptr;  // subclassed system controls
     HWND upDown_ = nullptr;       // a spin edit's arrows (a sibling window)
+    RECT place_{};                // windowless: device bounds in the parent's client area
+    bool enabled_ = true;         // windowless
+    TControl* hotChild_ = nullptr;      // panels: the windowless picture under the mouse
+    TControl* pressedChild_ = nullptr;  // panels: the one the left button went down on
     HFONT font_ = nullptr;
     bool checked_ = false;
     int max_ = 100;

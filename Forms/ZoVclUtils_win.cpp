@@ -114,7 +114,7 @@ void TZoVclfn::EnableDoubleBuffering(TCustomForm* form)
 void TZoVclfn::InvalidateAll(TCustomForm* form)
 {
     InvalidateRect(form->Handle(), nullptr, TRUE);
-    for (auto& c : form->Components()) InvalidateRect(c->Handle(), nullptr, TRUE);
+    for (auto& c : form->Components()) c->Invalidate();
 }
 
 bool TZoPathDialog::Execute(HWND parent)

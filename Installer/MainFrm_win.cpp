@@ -190,21 +190,21 @@ void TMainForm::CreateControls()
     btnInstall = AddControl({.kind = TControlKind::Button, .id = idBtnInstall, .name = "btnInstall",
                              .parent = TntPanel2, .left = 264, .top = 280, .width = 200, .height = 50,
                              .text = Text(TTextId::InstallNow), .font = &fontBigButton, .fitText = true});
-    lblAppTitle = AddControl({.kind = TControlKind::Label, .id = idLblAppTitle, .name = "lblAppTitle",
+    lblAppTitle = AddControl({.kind = TControlKind::Label, .id = idLblAppTitle, .name = "lblAppTitle", .windowless = true,
                               .parent = TntPanel2, .left = 8, .top = 168, .width = 737, .height = 57,
                               .font = &fontTitle, .fontColor = clWhite, .textAlign = TTextAlign::Centre,
                               .vcentre = true, .ellipsis = true});
-    lblVersion = AddControl({.kind = TControlKind::Label, .id = idLblVersion, .name = "lblVersion",
+    lblVersion = AddControl({.kind = TControlKind::Label, .id = idLblVersion, .name = "lblVersion", .windowless = true,
                              .parent = TntPanel2, .left = 8, .top = 232, .width = 737, .height = 33,
                              .font = &fontVersion, .fontColor = clWhite, .textAlign = TTextAlign::Centre,
                              .vcentre = true, .ellipsis = true});
-    imgMinimize = AddControl({.kind = TControlKind::Image, .id = idImgMinimize, .name = "imgMinimize",
+    imgMinimize = AddControl({.kind = TControlKind::Image, .id = idImgMinimize, .name = "imgMinimize", .windowless = true,
                               .parent = TntPanel2, .left = 682, .top = 2, .width = 32, .height = 32});
-    imgClose = AddControl({.kind = TControlKind::Image, .id = idImgClose, .name = "imgClose", .parent = TntPanel2,
+    imgClose = AddControl({.kind = TControlKind::Image, .id = idImgClose, .name = "imgClose", .windowless = true, .parent = TntPanel2,
                            .left = 714, .top = 2, .width = 32, .height = 32});
-    imgIcon = AddControl({.kind = TControlKind::Image, .id = idImgIcon, .name = "imgIcon", .parent = TntPanel2,
+    imgIcon = AddControl({.kind = TControlKind::Image, .id = idImgIcon, .name = "imgIcon", .windowless = true, .parent = TntPanel2,
                           .left = 320, .top = 48, .width = 96, .height = 96});
-    imgBackground = AddControl({.kind = TControlKind::Image, .id = idImgBackground, .name = "imgBackground",
+    imgBackground = AddControl({.kind = TControlKind::Image, .id = idImgBackground, .name = "imgBackground", .windowless = true,
                                 .parent = TntPanel2, .width = 748, .height = 378});
 
     edtDestDir = AddControl({.kind = TControlKind::Edit, .id = idEdtDestDir, .name = "edtDestDir",
@@ -216,7 +216,7 @@ void TMainForm::CreateControls()
     cbLicense = AddControl({.kind = TControlKind::CheckBox, .id = idCbLicense, .name = "cbLicense",
                             .parent = pnlBottom, .left = 108, .top = 62, .width = 42, .height = 16,
                             .text = Text(TTextId::Agree), .fontColor = clInk, .fitText = true});
-    lblDestDir = AddControl({.kind = TControlKind::Label, .id = idLblDestDir, .name = "lblDestDir",
+    lblDestDir = AddControl({.kind = TControlKind::Label, .id = idLblDestDir, .name = "lblDestDir", .windowless = true,
                              .parent = pnlBottom, .left = 12, .top = 26, .width = 95, .height = 23,
                              .text = Text(TTextId::InstallFolderLabel), .font = &fontDestDir, .fontColor = clInk, .autoSize = true});
     lblLicense = AddControl({.kind = TControlKind::Label, .id = idLblLicense, .name = "lblLicense",
@@ -252,6 +252,7 @@ void TMainForm::CreateControls()
     btnInstall->OnClick = [this] { btnInstallClick(); };
     // The passive labels (title, version, destination caption, status lines)
     // let the mouse through to the background or the strip beneath, which drag.
+    // The pictures and the labels of the idle look are drawn by their panel.
 }
 
 // The installing and finished looks' controls, made when first shown: the idle
@@ -411,10 +412,15 @@ void TMainForm::LoadIcon()
         windowIcon_.Reset(picture->CreateIcon());
     }
     imgIcon->SetPicture(picture);
-    if (windowIcon_) {
-        SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(windowIcon_.Get()));
-        SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(windowIcon_.Get()));
-    }
+}
+
+void TMainForm::ApplyWindowIcon()
+{
+    // Handing the icon to the window system costs a few milliseconds: done
+    // after the first paint (before any input is handled).
+    if (!windowIcon_) return;
+    SendMessageW(Handle(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(windowIcon_.Get()));
+    SendMessageW(Handle(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(windowIcon_.Get()));
 }
 
 void TMainForm::LoadLicenseText()
@@ -474,6 +480,7 @@ void TMainForm::ApplyCommandLine()
         lblWait->SetLeft((pnlBottom->Width() - lblWait->Width()) / 2);
         Show();
         UpdateWindow(Handle());
+        PostMessageW(Handle(), WM_AFTER_FIRST_PAINT, 0, 0);
         try {
             btnInstallClick();
         } catch (const std::exception& e) {
@@ -483,6 +490,7 @@ void TMainForm::ApplyCommandLine()
     }
     Show();
     UpdateWindow(Handle());
+    PostMessageW(Handle(), WM_AFTER_FIRST_PAINT, 0, 0);
 }
 
 void TMainForm::TntFormShow() { btnInstall->SetFocus(); }
@@ -644,6 +652,11 @@ bool TMainForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result)
     (void)wp;
     if (msg == WM_RUN_AND_EXIT) {
         RunAndExit();
+        result = 0;
+        return true;
+    }
+    if (msg == WM_AFTER_FIRST_PAINT) {
+        ApplyWindowIcon();
         result = 0;
         return true;
     }

@@ -25,6 +25,8 @@ enum class TInstallState : uint8_t { Idle = 0, Installing = 1, Finished = 2 };
 
 // The private message that starts the product and ends the installer.
 constexpr UINT WM_RUN_AND_EXIT = WM_USER + 1;
+// Posted to itself once the window is painted: what the first paint does not need.
+constexpr UINT WM_AFTER_FIRST_PAINT = WM_USER + 2;
 
 // The installer's arguments after its name, less a scope switch (/ALLUSERS,
 // /CURRENTUSER); the choice that switch made. The deployment grammar reads the rest.
@@ -90,6 +92,7 @@ public:
 
     // ---- Construction steps and handlers -----------------------------------
     void LoadIcon();
+    void ApplyWindowIcon();
     void LoadLicenseText();
     void UpdateInstallButton();
     void ApplyCommandLine();

@@ -457,3 +457,57 @@ TEST(Controls, ALinkIsATabStopThatEnterAndSpacePress)
     }
     EXPECT_EQ(clicks, 2);
 }
+
+TEST(Controls, WindowlessPicturesTakeTheirPanelsMouseLabelsLetItThroughAndTheFormDescribesThem)
+{
+    TPlainForm form;
+    TControl* panel = form.AddControl({.kind = TControlKind::Panel, .id = 30, .name = "panel", .width = 300,
+                                       .height = 200, .color = RGB(0, 0, 255)});
+    // The first made is the top one: the button and the label lie on the picture.
+    TControl* button = form.AddControl({.kind = TControlKind::Image, .id = 33, .name = "button", .windowless = true,
+                                        .parent = panel, .left = 250, .top = 150, .width = 32, .height = 32});
+    TControl* label = form.AddControl({.kind = TControlKind::Label, .id = 31, .name = "label", .windowless = true,
+                                       .parent = panel, .left = 10, .top = 10, .width = 200, .height = 40,
+                                       .text = u"标题", .textAlign = TTextAlign::Centre, .vcentre = true});
+    TControl* picture = form.AddControl({.kind = TControlKind::Image, .id = 32, .name = "picture", .windowless = true,
+                                         .parent = panel, .width = 300, .height = 200});
+    int downs = 0, clicks = 0;
+    picture->OnMouseDown = [&] { ++downs; };
+    button->OnClick = [&] { ++clicks; };
+    form.Show();
+    EXPECT_EQ(label->Handle(), nullptr);
+    EXPECT_EQ(form.ControlByHandle(nullptr), nullptr);
+    auto at = [&](int x, int y) { return MAKELPARAM(form.Scale(x), form.Scale(y)); };
+    auto press = [&](LPARAM down, LPARAM up) {
+        SendMessageW(panel->Handle(), WM_LBUTTONDOWN, MK_LBUTTON, down);
+        SendMessageW(panel->Handle(), WM_LBUTTONUP, 0, up);
+    };
+    press(at(50, 20), at(50, 20));  // on the label: the picture beneath gets it
+    EXPECT_EQ(downs, 1);
+    press(at(260, 160), at(260, 160));
+    EXPECT_EQ(clicks, 1);
+    press(at(260, 160), at(100, 100));  // let go elsewhere: no click
+    EXPECT_EQ(clicks, 1);
+    button->Hide();
+    press(at(260, 160), at(260, 160));
+    EXPECT_EQ(clicks, 1);
+    EXPECT_EQ(downs, 2);
+    EXPECT_THROW(form.AddControl({.kind = TControlKind::Label, .id = 34, .name = "link", .windowless = true,
+                                  .parent = panel, .link = true}),
+                 EInvalidOperation);
+
+    // What the test driver asks the form.
+    const UINT query = RegisterWindowMessageW(ZO_WINDOWLESS_QUERY);
+    auto ask = [&](int id, LPARAM question) { return SendMessageW(form.Handle(), query, WPARAM(id), question); };
+    EXPECT_EQ(ask(31, wqState), 1 | 2 | 4);
+    EXPECT_EQ(ask(33, wqState), 1 | 4);
+    EXPECT_EQ(ask(30, wqState), 0);  // a window: the driver finds it itself
+    EXPECT_EQ(ask(31, wqParentId), 30);
+    EXPECT_EQ(ask(31, wqLeft), form.Scale(10));
+    EXPECT_EQ(ask(31, wqBottom), form.Scale(50));
+    EXPECT_EQ(ask(31, wqTextLength), 2);
+    EXPECT_EQ(ask(31, wqTextChar + 1), LRESULT(u'题'));
+    label->SetText(u"Title");
+    EXPECT_EQ(ask(31, wqTextLength), 5);
+    EXPECT_EQ(label->Text(), u"Title");
+}

@@ -3,6 +3,8 @@
 # the end-to-end scripts (tests/wine/ui_*.sh) use.
 add_executable(ui_driver ui_driver.cpp)
 target_link_options(ui_driver PRIVATE -municode)
+# The control IDs and the windowless controls' registered message the windows answer.
+target_include_directories(ui_driver PRIVATE ${PROJECT_SOURCE_DIR}/Forms)
 
 add_executable(ui_makepkg ui_makepkg.cpp)
 target_link_libraries(ui_makepkg PRIVATE zoformat zoforms)

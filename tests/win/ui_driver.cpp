@@ -2,6 +2,8 @@
 // window tests: finds a window by class, reads texts and positions of its
 // controls by control ID, presses controls, and finds and answers message
 // boxes (class #32770). One command per run; output is UTF-8 on stdout.
+// Labels and pictures that their panel draws have no window: the form answers
+// for them (ZO_WINDOWLESS_QUERY), and a click goes to the panel at their place.
 //
 //   ui_driver wait CLASS [ms]        a visible window of the class; exit 1 on time-out
 //   ui_driver gone CLASS [ms]        no visible window of the class any more
@@ -34,6 +36,8 @@
 #include <cstdlib>
 #include <string>
 #include <vector>
+
+#include "ControlIds.h"
 
 namespace {
 
@@ -170,6 +174,41 @@ std::wstring MessageText(HWND box)
     return best;
 }
 
+// A control without a window of its own, as its form describes it.
+struct TWindowless {
+    HWND parent = nullptr;
+    RECT place{};  // in the parent's client area
+    bool visible = false, enabled = false;
+    std::wstring text;
+};
+
+bool AskWindowless(HWND top, int id, TWindowless& out)
+{
+    static const UINT query = RegisterWindowMessageW(ZO_WINDOWLESS_QUERY);
+    auto ask = [&](LPARAM question, LRESULT& answer) {
+        DWORD_PTR result = 0;
+        if (!SendMessageTimeoutW(top, query, WPARAM(id), question, SMTO_ABORTIFHUNG, 5000, &result)) return false;
+        answer = LRESULT(result);
+        return true;
+    };
+    LRESULT state = 0, parentId = 0, length = 0;
+    if (!ask(wqState, state) || !(state & 1) || !ask(wqParentId, parentId) || !ask(wqTextLength, length)) return false;
+    out.parent = parentId ? Control(top, int(parentId)) : top;
+    if (!out.parent) return false;
+    LRESULT edge[4] = {};
+    for (int i = 0; i < 4; ++i)
+        if (!ask(wqLeft + i, edge[i])) return false;
+    out.place = RECT{LONG(edge[0]), LONG(edge[1]), LONG(edge[2]), LONG(edge[3])};
+    out.visible = state & 2;
+    out.enabled = state & 4;
+    for (LRESULT i = 0; i < length; ++i) {
+        LRESULT c = 0;
+        if (!ask(wqTextChar + i, c)) return false;
+        out.text += wchar_t(c);
+    }
+    return true;
+}
+
 int Fail(const char* what)
 {
     std::fprintf(stderr, "ui_driver: %s\n", what);
@@ -286,7 +325,27 @@ int wmain(int argc, wchar_t** argv)
     if (!onControl) return Fail("unknown command");
 
     HWND c = Control(top, number(2, 0));
-    if (!c) return Fail("no such control");
+    if (!c) {
+        TWindowless w;
+        if (!AskWindowless(top, number(2, 0), w)) return Fail("no such control");
+        RECT r = w.place;
+        if (cmd == L"geom") {
+            std::printf("%ld %ld %ld %ld %d %d\n", r.left, r.top, r.right - r.left, r.bottom - r.top, w.visible ? 1 : 0,
+                        w.enabled ? 1 : 0);
+        } else if (cmd == L"srect") {
+            MapWindowPoints(w.parent, nullptr, reinterpret_cast<POINT*>(&r), 2);
+            std::printf("%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
+        } else if (cmd == L"text") {
+            PrintUtf8(w.text);
+        } else if (cmd == L"click") {
+            LPARAM at = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+            PostMessageW(w.parent, WM_LBUTTONDOWN, MK_LBUTTON, at);
+            PostMessageW(w.parent, WM_LBUTTONUP, 0, at);
+        } else {
+            return Fail("not for a windowless control");
+        }
+        return 0;
+    }
     if (cmd == L"geom") {
         RECT r{};
         GetWindowRect(c, &r);
