@@ -326,6 +326,8 @@ public:
     void Close();  // modal: modal result Cancel; otherwise the close query, then hide or end
     bool DoubleBuffered() const { return doubleBuffered_; }
     void SetDoubleBuffered(bool on) { doubleBuffered_ = on; }
+    // The control the window's next activation focuses (at first: the first tab stop).
+    void SetActiveControl(TControl* control) { savedFocus_ = control ? control->Handle() : nullptr; }
     // Focus marks show once the keyboard has moved the focus, as in Windows.
     bool KeyboardCues() const { return keyboardCues_; }
 

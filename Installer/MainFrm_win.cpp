@@ -488,6 +488,8 @@ void TMainForm::ApplyCommandLine()
         }
         return;
     }
+    // Focused as the window activates, so the first paint already shows it so.
+    SetActiveControl(btnInstall);
     Show();
     UpdateWindow(Handle());
     PostMessageW(Handle(), WM_AFTER_FIRST_PAINT, 0, 0);
