@@ -312,6 +312,94 @@ def _cie_encoding(image, at):
     return 0
 
 
+def _parse_cie(record, record_rva, read_word):
+    """(what makes two CIEs alike, (personality field, its target) or None, LSDA encoding or
+    None) of a CIE record whose every pointer is PC-relative; None for any other."""
+    if record[8] != 1:
+        return None
+    a = 9
+    e = record.index(b"\0", a)
+    augmentation = bytes(record[a:e])
+    a = e + 1
+    if not augmentation.startswith(b"z"):
+        return None
+    _, a = pe_image.leb128(record, a)
+    _, a = pe_image.leb128(record, a)
+    a += 1
+    _, a = pe_image.leb128(record, a)
+    fde_enc, l_enc, personality = 0, None, None
+    key = bytearray(record)
+    for c in augmentation[1:]:
+        c = chr(c)
+        if c == "R":
+            fde_enc = record[a]
+            a += 1
+        elif c == "L":
+            l_enc = record[a]
+            a += 1
+        elif c == "P":
+            enc = record[a]
+            if enc & 0x7F != 0x1B:  # pc-relative, signed 4 bytes (maybe indirect)
+                return None
+            target = record_rva + a + 1 + struct.unpack_from("<i", record, a + 1)[0]
+            # Indirect: the place holds the routine's address. Each object has a place
+            # of its own, so two CIEs are alike when their places hold the same.
+            same = read_word(target) if enc & 0x80 else target
+            if same is None:
+                return None
+            struct.pack_into("<I", key, a + 1, same & 0xFFFFFFFF)
+            personality = (a + 1, target)
+            a += 5
+        else:
+            return None
+    if fde_enc != 0x1B or (l_enc is not None and l_enc != 0x1B):
+        return None
+    return bytes(key[8:]), personality, l_enc
+
+
+def _image_records(image, raw_at, end):
+    """(file offset, CIE id, bytes) of each record of an image's .eh_frame up to the zero
+    that ends it for the unwinder; None where a record is malformed."""
+    out, at = [], raw_at
+    while at + 8 <= end:
+        length, ident = struct.unpack_from("<II", image, at)
+        if length == 0:
+            break
+        if length == 0xFFFFFFFF or at + 4 + length > end:
+            return None
+        out.append((at, ident, image[at:at + 4 + length]))
+        at += 4 + length
+    return out
+
+
+def frames_by_function(image, raw_at, end, rva, read_word):
+    """What the unwinder learns about each function from an image's .eh_frame, by the
+    function's address: its range, its CIE (personality read through its place), its
+    LSDA's address and its instructions; None for records this does not understand."""
+    found, cies = {}, {}
+    records = _image_records(image, raw_at, end)
+    for at, ident, record in records or []:
+        record = bytes(record)
+        here = rva + (at - raw_at)
+        if ident == 0:
+            cies[at] = _parse_cie(record, here, read_word)
+            if cies[at] is None:
+                return None
+        else:
+            cie = cies.get(at + 4 - ident)
+            if cie is None:
+                return None
+            begin = here + 8 + struct.unpack_from("<i", record, 8)[0]
+            a, lsda = 16, None
+            if cie[2] is not None:
+                _, a = pe_image.leb128(record, 16)
+                value = struct.unpack_from("<i", record, a)[0]
+                lsda = here + a + value if value else 0
+                a += 4
+            found[begin & 0xFFFFFFFF] = (record[12:16], cie[0], lsda, record[a:])
+    return found if records is not None else None
+
+
 def _compact_records(image, raw_at, end, rva, read_word):
     """The .eh_frame records of an image with each distinct CIE kept once: GCC gives every
     inline or template function (a COMDAT section of its own) a CIE of its own, and the
@@ -320,57 +408,18 @@ def _compact_records(image, raw_at, end, rva, read_word):
     Returns the new bytes, or None for records this does not understand."""
     out = bytearray()
     kept = {}      # canonical CIE -> its offset in out
-    cie_at = {}    # old file offset of a CIE -> (its offset in out, FDE pointer encoding, has 'L', L encoding)
-    at = raw_at
-    while at + 8 <= end:
-        length, ident = struct.unpack_from("<II", image, at)
-        if length == 0:
-            break
-        if length == 0xFFFFFFFF or at + 4 + length > end:
-            return None
-        record = bytearray(image[at:at + 4 + length])
+    cie_at = {}    # old file offset of a CIE -> (its offset in out, whether its FDEs name an LSDA)
+    records = _image_records(image, raw_at, end)
+    if records is None:
+        return None
+    for at, ident, record in records:
+        record = bytearray(record)
         if ident == 0:
-            version = record[8]
-            a = 9
-            e = record.index(b"\0", a)
-            augmentation = bytes(record[a:e])
-            a = e + 1
-            if version != 1 or not augmentation.startswith(b"z"):
+            cie = _parse_cie(record, rva + (at - raw_at), read_word)
+            if cie is None:
                 return None
-            _, a = pe_image.leb128(record, a)
-            _, a = pe_image.leb128(record, a)
-            a += 1
-            _, a = pe_image.leb128(record, a)
-            fde_enc, l_enc, personality = 0, None, None
-            for c in augmentation[1:]:
-                c = chr(c)
-                if c == "R":
-                    fde_enc = record[a]
-                    a += 1
-                elif c == "L":
-                    l_enc = record[a]
-                    a += 1
-                elif c == "P":
-                    enc = record[a]
-                    if enc & 0x7F != 0x1B:  # pc-relative, signed 4 bytes (maybe indirect)
-                        return None
-                    value = struct.unpack_from("<i", record, a + 1)[0]
-                    target = rva + (at - raw_at) + a + 1 + value
-                    # Indirect: the place holds the routine's address. Each object has a
-                    # place of its own, so two CIEs are alike when their places hold the same.
-                    same = read_word(target) if enc & 0x80 else target
-                    if same is None:
-                        return None
-                    personality = (a + 1, target, same)
-                    a += 5
-                else:
-                    return None
-            if fde_enc != 0x1B or (l_enc is not None and l_enc != 0x1B):
-                return None
-            key = bytearray(record)
-            if personality:
-                struct.pack_into("<I", key, personality[0], personality[2] & 0xFFFFFFFF)
-            key = bytes(key)
+            personality, l_enc = cie[1], cie[2]
+            key = cie[0]
             if key not in kept:
                 kept[key] = len(out)
                 if personality:
@@ -398,7 +447,6 @@ def _compact_records(image, raw_at, end, rva, read_word):
                 if value:  # zero is no pointer at all
                     struct.pack_into("<i", record, field, value + moved)
             out += record
-        at += 4 + length
     return bytes(out) + b"\0\0\0\0"
 
 
@@ -420,8 +468,14 @@ def compact_image_frames(path):
         at = image.offset(at_rva, 4)
         return None if at is None else struct.unpack_from("<I", image.data, at)[0]
 
-    records = _compact_records(image.data, raw_at, raw_at + min(vsize, raw_size), rva, read_word)
-    saved = image.replace(h, records) if records is not None else 0
+    end = raw_at + min(vsize, raw_size)
+    before = frames_by_function(image.data, raw_at, end, rva, read_word)
+    records = _compact_records(image.data, raw_at, end, rva, read_word)
+    if before is None or records is None:
+        return 0
+    saved = image.replace(h, records)
+    if saved and frames_by_function(image.data, raw_at, raw_at + len(records), rva, read_word) != before:
+        raise ValueError("%s: the unwind entries changed in the rewrite" % path)
     if saved:
         with open(path, "wb") as f:
             f.write(image.data)

@@ -410,8 +410,11 @@ def gc_link(cmd):
         if removed_code(err) != removed:
             raise LinkError("the two links of %s removed different code" % output)
         check_unwind_table(output)
-        if pe_image.share_unwind_info(output):
-            check_unwind_table(output)
+        try:
+            if pe_image.share_unwind_info(output):
+                check_unwind_table(output)
+        except ValueError as e:
+            raise LinkError(str(e))
         keep_map(map_file, output)
         return 0
     except LinkError:

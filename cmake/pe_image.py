@@ -4,6 +4,7 @@ A section given shorter contents keeps its place in memory (the loader zero-fill
 the rest of it); the later sections' file data moves up, and the header checksum is
 recomputed. Nothing here changes an address the program uses.
 """
+import bisect
 import struct
 
 
@@ -171,6 +172,40 @@ def _lsda_pointers(block, at):
         return None
 
 
+def unwind_by_function(image):
+    """What the system's unwinder learns about each function of a 64-bit image, by the
+    function's start: its end, its unwind codes, and any handler with its data (GCC's
+    exception tables with their type pointers read as the addresses they name, padding
+    left out); None where the table cannot be read."""
+    d = image.data
+    x = image.section(b".xdata")
+    table_rva, table_size = image.directory(3)
+    table = image.offset(table_rva, table_size) if table_size else None
+    if x is None or table is None:
+        return None
+    vsize, rva, raw_size, raw_at = image.header(x)
+    end_rva = rva + min(vsize, raw_size)
+    entries = [struct.unpack_from("<III", d, table + 12 * i) for i in range(table_size // 12)]
+    starts = sorted({e[2] for e in entries})
+    found = {}
+    for begin, end, start in entries:
+        if not rva <= start < end_rva:
+            return None
+        following = bisect.bisect_right(starts, start)
+        stop = starts[following] if following < len(starts) else end_rva
+        block = bytearray(d[raw_at + start - rva:raw_at + stop - rva])
+        info = 4 + 2 * ((block[2] + 1) & ~1)
+        handler = None
+        if block[0] >> 3 & 3:
+            pointers = _lsda_pointers(block, info + 4)
+            for at in pointers[0] if pointers else []:
+                value = struct.unpack_from("<i", block, at)[0]
+                struct.pack_into("<I", block, at, (start + at + value) & 0xFFFFFFFF if value else 0)
+            handler = bytes(block[info:]).rstrip(b"\0")
+        found[begin] = (end, bytes(block[:info]), handler)
+    return found
+
+
 def share_unwind_info(path):
     """Rewrites a 64-bit image's .xdata so that functions with the same unwind information
     and no handler share one copy (GCC emits one per function, and most are alike), and
@@ -246,9 +281,12 @@ def share_unwind_info(path):
                 struct.pack_into("<i", block, at, value + start - new)
         moved[start] = new
         out += block
+    before = unwind_by_function(image)
     for e in entries:
         struct.pack_into("<I", d, e + 8, moved[struct.unpack_from("<I", d, e + 8)[0]])
     saved = image.replace(x, bytes(out))
+    if saved and unwind_by_function(image) != before:
+        raise ValueError("%s: the unwind information changed in the rewrite" % path)
     if saved:
         with open(path, "wb") as f:
             f.write(d)
