@@ -77,32 +77,32 @@ void TUninstallForm::CreateControls()
     btnUninstall = AddControl({.kind = TControlKind::Button, .id = idUnBtnUninstall, .name = "btnUninstall",
                                .parent = TntPanel2, .left = 264, .top = 280, .width = 200, .height = 50,
                                .text = Text(TTextId::UninstallNow), .font = &fontBigButton, .fitText = true});
-    lblAppTitle = AddControl({.kind = TControlKind::Label, .id = idUnLblAppTitle, .name = "lblAppTitle",
+    lblAppTitle = AddControl({.kind = TControlKind::Label, .id = idUnLblAppTitle, .name = "lblAppTitle", .windowless = true,
                               .parent = TntPanel2, .left = 8, .top = 168, .width = 737, .height = 57,
                               .font = &fontTitle, .fontColor = clWhite, .textAlign = TTextAlign::Centre,
                               .vcentre = true, .ellipsis = true});
-    lblVersion = AddControl({.kind = TControlKind::Label, .id = idUnLblVersion, .name = "lblVersion",
+    lblVersion = AddControl({.kind = TControlKind::Label, .id = idUnLblVersion, .name = "lblVersion", .windowless = true,
                              .parent = TntPanel2, .left = 8, .top = 232, .width = 737, .height = 33,
                              .font = &fontVersion, .fontColor = clWhite, .textAlign = TTextAlign::Centre,
                              .vcentre = true});
-    imgMinimize = AddControl({.kind = TControlKind::Image, .id = idUnImgMinimize, .name = "imgMinimize",
+    imgMinimize = AddControl({.kind = TControlKind::Image, .id = idUnImgMinimize, .name = "imgMinimize", .windowless = true,
                               .parent = TntPanel2, .left = 682, .top = 2, .width = 32, .height = 32});
-    imgClose = AddControl({.kind = TControlKind::Image, .id = idUnImgClose, .name = "imgClose",
+    imgClose = AddControl({.kind = TControlKind::Image, .id = idUnImgClose, .name = "imgClose", .windowless = true,
                            .parent = TntPanel2, .left = 714, .top = 2, .width = 32, .height = 32});
-    imgIcon = AddControl({.kind = TControlKind::Image, .id = idUnImgIcon, .name = "imgIcon", .parent = TntPanel2,
+    imgIcon = AddControl({.kind = TControlKind::Image, .id = idUnImgIcon, .name = "imgIcon", .windowless = true, .parent = TntPanel2,
                           .left = 320, .top = 48, .width = 96, .height = 96});
-    imgBackground = AddControl({.kind = TControlKind::Image, .id = idUnImgBackground, .name = "imgBackground",
+    imgBackground = AddControl({.kind = TControlKind::Image, .id = idUnImgBackground, .name = "imgBackground", .windowless = true,
                                 .parent = TntPanel2, .width = 748, .height = 378});
 
     btnFinish = AddControl({.kind = TControlKind::Button, .id = idUnBtnFinish, .name = "btnFinish",
                             .parent = pnlBottom, .left = 274, .top = 23, .width = 200, .height = 50,
                             .text = Text(TTextId::FinishButton), .font = &fontBigButton, .visible = false,
                             .fitText = true});
-    lblPrompt = AddControl({.kind = TControlKind::Label, .id = idUnLblPrompt, .name = "lblPrompt",
+    lblPrompt = AddControl({.kind = TControlKind::Label, .id = idUnLblPrompt, .name = "lblPrompt", .windowless = true,
                             .parent = pnlBottom, .left = 16, .top = 18, .width = 716, .height = 30,
                             .font = &fontPrompt, .fontColor = ZoSkin::Ink, .textAlign = TTextAlign::Centre,
                             .vcentre = true, .ellipsis = true});
-    lblFolder = AddControl({.kind = TControlKind::Label, .id = idUnLblFolder, .name = "lblFolder",
+    lblFolder = AddControl({.kind = TControlKind::Label, .id = idUnLblFolder, .name = "lblFolder", .windowless = true,
                             .parent = pnlBottom, .left = 16, .top = 58, .width = 716, .height = 20,
                             .fontColor = clGrey, .textAlign = TTextAlign::Centre, .vcentre = true, .ellipsis = true});
     lblWait = AddControl({.kind = TControlKind::Label, .id = idUnLblWait, .name = "lblWait", .parent = pnlBottom,

@@ -277,7 +277,7 @@ int wmain(int argc, wchar_t** argv)
 
     // Commands on a window or one of its controls.
     bool onControl = cmd == L"geom" || cmd == L"text" || cmd == L"settext" || cmd == L"click" || cmd == L"checked" ||
-                     cmd == L"progress" || cmd == L"srect";
+                     cmd == L"progress" || cmd == L"srect" || cmd == L"seen";
     const wchar_t* cls = onControl ? arg(cmd == L"settext" ? 4 : 3, kMainClass) : arg(2, kMainClass);
     HWND top = WaitFor(cls, 5000);
     if (!top) return Fail("no such window");
@@ -358,6 +358,13 @@ int wmain(int argc, wchar_t** argv)
         std::printf("%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
     } else if (cmd == L"text") {
         PrintUtf8(TextOf(c));
+    } else if (cmd == L"seen") {
+        // 1 when no sibling window above it covers the control's middle.
+        RECT r{};
+        GetWindowRect(c, &r);
+        POINT middle{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+        ScreenToClient(GetParent(c), &middle);
+        std::printf("%d\n", ChildWindowFromPointEx(GetParent(c), middle, CWP_SKIPINVISIBLE) == c ? 1 : 0);
     } else if (cmd == L"settext") {
         SendMessageW(c, WM_SETTEXT, 0, LPARAM(arg(3, L"")));
     } else if (cmd == L"progress") {

@@ -8,7 +8,7 @@
 # missing icon file only costs the icon. Screenshots go to build/artifacts/.
 source "$(dirname "$0")/lib/uninstall-common.sh"
 # Control IDs (Uninstaller/UninstallFrm_win.h).
-TITLE=102 VERSION=103 CLOSE=105 ICON=106 UNINSTALL=107 WAIT=115 PROGRESS=116 FINISH=118 PROMPT=120 FOLDER=121
+TITLE=102 VERSION=103 CLOSE=105 ICON=106 UNINSTALL=107 WAIT=115 PROGRESS=116 FINISH=118 PROMPT=120 FOLDER=121 LEFTOVERS=122
 FORM=TUninstallForm
 drv() { wine "$DRIVER" "$@" 2>/dev/null | tr -d '\r'; }
 field() { drv geom "$1" $FORM | cut -d' ' -f"$2"; }  # 1 left, 2 top, 3 width, 4 height, 5 visible, 6 enabled
@@ -112,6 +112,7 @@ sleep 0.3
 import -window root "$ARTIFACTS/uninstall-leftovers.png"
 check "what stays is counted" "有 1 个项目正在使用，将在重新启动计算机后删除。" "$(drv text $VERSION $FORM)"
 check "and named" 'C:\Program Files\ZoDemo\docs\' "$(drv text $FOLDER $FORM)"
+check "and listed where it can be seen" "1" "$(drv seen $LEFTOVERS $FORM)"
 drv click $FINISH $FORM
 wait_uninstaller
 check "exit code 3: uninstalled, something left" 3 "$RC"
