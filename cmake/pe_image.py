@@ -152,7 +152,7 @@ def _lsda_pointers(block, at):
             displacement, after = leb128(block, next_at, signed=True)
             end = max(end, after)
             if kind < 0:
-                return None  # an exception specification: not emitted for C++20
+                return None  # a dynamic throw() list: C++20 code has none
             types = max(types, kind)
             if displacement:
                 pending.append(next_at + displacement)
