@@ -172,6 +172,11 @@ def _lsda_pointers(block, at):
         return None
 
 
+def _leaf(block):
+    """True for unwind information without codes, frame register or handler."""
+    return block[0] >> 3 == 0 and block[2] == 0 and block[3] == 0
+
+
 def unwind_by_function(image):
     """What the system's unwinder learns about each function of a 64-bit image, by the
     function's start: its end, its unwind codes, and any handler with its data (GCC's
@@ -194,6 +199,8 @@ def unwind_by_function(image):
         following = bisect.bisect_right(starts, start)
         stop = starts[following] if following < len(starts) else end_rva
         block = bytearray(d[raw_at + start - rva:raw_at + stop - rva])
+        if _leaf(block):
+            continue  # unwound as a leaf function, with an entry or without
         info = 4 + 2 * ((block[2] + 1) & ~1)
         handler = None
         if block[0] >> 3 & 3:
@@ -209,7 +216,7 @@ def unwind_by_function(image):
 def share_unwind_info(path):
     """Rewrites a 64-bit image's .xdata so that functions with the same unwind information
     and no handler share one copy (GCC emits one per function, and most are alike), and
-    moves the rest up. A block with a handler moves whole: its GCC exception table's type
+    moves the rest up; functions whose information says nothing lose their entry. A block with a handler moves whole: its GCC exception table's type
     pointers are PC-relative and are re-aimed; a handler data this does not understand
     leaves the image as it was. Returns the bytes saved."""
     with open(path, "rb") as f:
@@ -266,6 +273,9 @@ def share_unwind_info(path):
     out = bytearray()
     kept, moved = {}, {}
     for i, (start, flags, info, block) in enumerate(blocks):
+        if _leaf(block):
+            moved[start] = None
+            continue
         if not flags & 3:
             key = block[:info]
             if key not in kept:
@@ -282,9 +292,21 @@ def share_unwind_info(path):
         moved[start] = new
         out += block
     before = unwind_by_function(image)
+    # A function whose information holds no codes and no handler changes no register and
+    # no stack: Windows unwinds one without an entry the same way (as a leaf function), so
+    # its entry goes.
+    pdata = image.section(b".pdata")
+    if pdata is None or image.header(pdata)[1] != table_rva:
+        return 0
+    table_bytes = bytearray()
     for e in entries:
-        struct.pack_into("<I", d, e + 8, moved[struct.unpack_from("<I", d, e + 8)[0]])
-    saved = image.replace(x, bytes(out))
+        begin, end, start = struct.unpack_from("<III", d, e)
+        if moved[start] is not None:
+            table_bytes += struct.pack("<III", begin, end, moved[start])
+    d[table:table + table_size] = table_bytes + bytes(table_size - len(table_bytes))
+    struct.pack_into("<I", d, image.directories + 8 * 3 + 4, len(table_bytes))
+    saved = image.replace(pdata, bytes(table_bytes))  # 0 where the file cannot shrink
+    saved += image.replace(x, bytes(out))
     if saved and unwind_by_function(image) != before:
         raise ValueError("%s: the unwind information changed in the rewrite" % path)
     if saved:
