@@ -4,7 +4,37 @@
 #include "TextsEnUS.h"
 #include "TextsZhCN.h"
 
+#include <string>
+
 namespace {
+
+// A program carries the texts it shows; the packaging tool (`ForTool`) all of them.
+constexpr bool Carries(unsigned program, TTextId id) { return program == ForTool || (TextUsers(id) & program); }
+constexpr size_t PackedLength(const TTextTable& table, unsigned program)
+{
+    size_t length = 0;
+    for (const TTextEntry& entry : table)
+        if (Carries(program, entry.Id)) length += std::char_traits<char16_t>::length(entry.Text) + 1;
+    return length;
+}
+template <size_t Length>
+struct TPackedTexts {
+    static_assert(Length < TTextList::NotCarried, "offsets are 16 bits");
+    std::array<uint16_t, TextCount> At{};
+    std::array<char16_t, Length> Chars{};
+    constexpr TPackedTexts(const TTextTable& table, unsigned program)
+    {
+        size_t next = 0;
+        for (size_t i = 0; i < TextCount; ++i) {
+            At[i] = TTextList::NotCarried;
+            if (!Carries(program, table[i].Id)) continue;
+            At[i] = static_cast<uint16_t>(next);
+            for (const char16_t* c = table[i].Text; *c; ++c) Chars[next++] = *c;
+            Chars[next++] = 0;
+        }
+    }
+    constexpr TTextList List() const { return {At.data(), Chars.data()}; }
+};
 
 constexpr TPackedTexts<PackedLength(TextTables::ZhCN, ZO_TEXT_USERS)> PackedZhCN(TextTables::ZhCN, ZO_TEXT_USERS);
 constexpr TPackedTexts<PackedLength(TextTables::EnUS, ZO_TEXT_USERS)> PackedEnUS(TextTables::EnUS, ZO_TEXT_USERS);

@@ -9,7 +9,6 @@
 #include <array>
 #include <cstdint>
 #include <optional>
-#include <string>
 #include <string_view>
 
 #include "ZoClosePrograms.h"
@@ -248,40 +247,13 @@ constexpr unsigned TextUsers(TTextId id)
     }
 }
 
-// What a program keeps of a table: the texts it shows (all of them for
-// `ForTool`) one after another, each with its terminating zero, and where each
-// one begins; no pointers, so nothing for the loader to relocate. The ids are
-// there for the completeness check, at compile time.
+// What a program keeps of a table (ProgramTexts.cpp): the texts it shows, one
+// after another with their terminating zeros, and where each one begins. No
+// pointer per text, so the loader relocates nothing.
 struct TTextList {
     static constexpr uint16_t NotCarried = 0xFFFF;
     const uint16_t* At;  // TextCount offsets into Chars
     const char16_t* Chars;
-};
-constexpr bool Carries(unsigned program, TTextId id) { return program == ForTool || (TextUsers(id) & program); }
-constexpr size_t PackedLength(const TTextTable& table, unsigned program)
-{
-    size_t length = 0;
-    for (const TTextEntry& entry : table)
-        if (Carries(program, entry.Id)) length += std::char_traits<char16_t>::length(entry.Text) + 1;
-    return length;
-}
-template <size_t Length>
-struct TPackedTexts {
-    static_assert(Length < TTextList::NotCarried, "offsets are 16 bits");
-    std::array<uint16_t, TextCount> At{};
-    std::array<char16_t, Length> Chars{};
-    constexpr TPackedTexts(const TTextTable& table, unsigned program)
-    {
-        size_t next = 0;
-        for (size_t i = 0; i < TextCount; ++i) {
-            At[i] = TTextList::NotCarried;
-            if (!Carries(program, table[i].Id)) continue;
-            At[i] = static_cast<uint16_t>(next);
-            for (const char16_t* c = table[i].Text; *c; ++c) Chars[next++] = *c;
-            Chars[next++] = 0;
-        }
-    }
-    constexpr TTextList List() const { return {At.data(), Chars.data()}; }
 };
 
 // The programs whose code is being compiled (a library's build says; unset,

@@ -378,7 +378,9 @@ def frames_by_function(image, raw_at, end, rva, read_word):
     LSDA's address and its instructions; None for records this does not understand."""
     found, cies = {}, {}
     records = _image_records(image, raw_at, end)
-    for at, ident, record in records or []:
+    if records is None:
+        return None
+    for at, ident, record in records:
         record = bytes(record)
         here = rva + (at - raw_at)
         if ident == 0:
@@ -397,7 +399,7 @@ def frames_by_function(image, raw_at, end, rva, read_word):
                 lsda = here + a + value if value else 0
                 a += 4
             found[begin & 0xFFFFFFFF] = (record[12:16], cie[0], lsda, record[a:])
-    return found if records is not None else None
+    return found
 
 
 def _compact_records(image, raw_at, end, rva, read_word):
