@@ -12,8 +12,11 @@ follow their records, and the section's size and relocation count shrink. Nothin
 in the file moves, so archive offsets and symbol indexes stay valid. An object this
 module does not fully understand is left as it is (its entries stay, which is safe).
 """
+import bisect
+import re
 import shutil
 import struct
+import subprocess
 
 import pe_image
 
@@ -402,11 +405,14 @@ def frames_by_function(image, raw_at, end, rva, read_word):
     return found
 
 
-def _compact_records(image, raw_at, end, rva, read_word):
+def _compact_records(image, raw_at, end, rva, read_word, dropped=frozenset(), start=0):
     """The .eh_frame records of an image with each distinct CIE kept once: GCC gives every
     inline or template function (a COMDAT section of its own) a CIE of its own, and the
     PE linker, unlike the ELF one, never merges them. Every pointer in these records is
     PC-relative (checked), so each is re-aimed at its old target from its new place.
+    The FDEs of the functions starting at an address of `dropped` are left out.
+    The unwinder reads the records from `start` (an offset into the section) on: those
+    before it stay as they are, where they are.
     Returns the new bytes, or None for records this does not understand."""
     out = bytearray()
     kept = {}      # canonical CIE -> its offset in out
@@ -415,6 +421,18 @@ def _compact_records(image, raw_at, end, rva, read_word):
     if records is None:
         return None
     for at, ident, record in records:
+        if at - raw_at < start:
+            if at - raw_at + len(record) > start:
+                return None
+            if ident == 0:
+                cie = _parse_cie(record, rva + (at - raw_at), read_word)
+                if cie is None:
+                    return None
+                cie_at[at] = (len(out), cie[2] is not None)
+            out += record
+            continue
+        if at - raw_at == start and len(out) != start:
+            return None
         record = bytearray(record)
         if ident == 0:
             cie = _parse_cie(record, rva + (at - raw_at), read_word)
@@ -434,6 +452,9 @@ def _compact_records(image, raw_at, end, rva, read_word):
             if cie not in cie_at:
                 return None
             new_cie, has_lsda = cie_at[cie]
+            begin = (rva + (at - raw_at) + 8 + struct.unpack_from("<i", record, 8)[0]) & 0xFFFFFFFF
+            if begin in dropped:
+                continue
             here = len(out)
             struct.pack_into("<I", record, 4, here + 4 - new_cie)
             # Its function's start; then, after the augmentation data's length, its LSDA.
@@ -452,10 +473,69 @@ def _compact_records(image, raw_at, end, rva, read_word):
     return bytes(out) + b"\0\0\0\0"
 
 
-def compact_image_frames(path):
+def _instructions(path, objdump, image_base):
+    """(instruction starts, addresses of call instructions), as image RVAs, of a 32-bit
+    image's executable code, from one linear disassembly; None where objdump fails."""
+    done = subprocess.run([objdump, "-d", "-z", "--no-show-raw-insn", path],
+                          capture_output=True, text=True, errors="replace")
+    if done.returncode != 0:
+        return None
+    starts, calls, bad = [], set(), set()
+    line_re = re.compile(r"^\s*([0-9a-f]+):\s+(\S+)")
+    for line in done.stdout.splitlines():
+        m = line_re.match(line)
+        if not m:
+            continue
+        at, mnemonic = int(m.group(1), 16) - image_base, m.group(2)
+        starts.append(at)
+        if "call" in mnemonic:
+            calls.add(at)
+        elif mnemonic.startswith("(bad)") or mnemonic.startswith(".byte"):
+            bad.add(at)
+    starts.sort()
+    return starts, calls, bad
+
+
+def call_free_functions(frames, code):
+    """The start addresses, of the functions `frames` describes (start -> (range bytes,
+    CIE, LSDA, instructions)), whose code calls nothing: no return address ever points
+    into such a function, so no throw unwinds through it and its FDE is never read.
+    `code` is _instructions' answer. A function counts only where the disassembly has an
+    instruction starting at its first byte and one at its end (so every instruction in
+    between was read in step), decoded all of it, and it names no LSDA."""
+    starts, calls, bad = code
+    boundary = set(starts)
+    found = set()
+    for begin, (size, _, lsda, _) in frames.items():
+        end = begin + struct.unpack("<I", size)[0]
+        if lsda or begin not in boundary or end not in boundary:
+            continue
+        lo, hi = bisect.bisect_left(starts, begin), bisect.bisect_left(starts, end)
+        if any(a in calls or a in bad for a in starts[lo:hi]):
+            continue
+        found.add(begin)
+    return found
+
+
+def _calls_covered(frames, calls):
+    """The call instructions lying inside some function `frames` describes."""
+    ranges = sorted((b, b + struct.unpack("<I", v[0])[0]) for b, v in frames.items())
+    firsts = [r[0] for r in ranges]
+    covered = set()
+    for at in calls:
+        i = bisect.bisect_right(firsts, at) - 1
+        if i >= 0 and ranges[i][0] <= at < ranges[i][1]:
+            covered.add(at)
+    return covered
+
+
+def compact_image_frames(path, objdump=None, unwinder_start=None):
     """Rewrites a linked 32-bit image's .eh_frame with each distinct CIE once (see
-    _compact_records); the section keeps its place in memory. Returns the bytes saved
-    (0 where the image is left as it was)."""
+    _compact_records) and, given the toolchain's objdump and the address where the
+    unwinder starts reading (the start of crtbegin's records, which it registers), without
+    the FDEs of functions that call nothing (call_free_functions); the records before that
+    address stay as they are. The section keeps its place in memory.
+    Returns the bytes saved (0 where the image is left as it was)."""
     with open(path, "rb") as f:
         image = pe_image.Image(f.read())
     if image.magic != 0x10B:
@@ -472,12 +552,30 @@ def compact_image_frames(path):
 
     end = raw_at + min(vsize, raw_size)
     before = frames_by_function(image.data, raw_at, end, rva, read_word)
-    records = _compact_records(image.data, raw_at, end, rva, read_word)
-    if before is None or records is None:
+    if before is None:
+        return 0
+    image_base = image_code_ranges(image.data)[0]
+    start = 0 if unwinder_start is None else unwinder_start - image_base - rva
+    if not 0 <= start < end - raw_at:
+        return 0
+    code = _instructions(path, objdump, image_base) if objdump and unwinder_start is not None else None
+    dropped = call_free_functions(before, code) if code else set()
+    if dropped and start:
+        unread = frames_by_function(image.data, raw_at, raw_at + start, rva, read_word)
+        if unread is None:
+            return 0
+        dropped -= unread.keys()
+    records = _compact_records(image.data, raw_at, end, rva, read_word, dropped, start)
+    if records is None:
         return 0
     saved = image.replace(h, records)
-    if saved and frames_by_function(image.data, raw_at, raw_at + len(records), rva, read_word) != before:
-        raise ValueError("%s: the unwind entries changed in the rewrite" % path)
+    if saved:
+        after = frames_by_function(image.data, raw_at, raw_at + len(records), rva, read_word)
+        if after != {k: v for k, v in before.items() if k not in dropped}:
+            raise ValueError("%s: the unwind entries changed in the rewrite" % path)
+        # Every call made from a function with an entry is still made from one.
+        if code and _calls_covered(after, code[1]) != _calls_covered(before, code[1]):
+            raise ValueError("%s: a function that calls lost its unwind entry" % path)
     if saved:
         with open(path, "wb") as f:
             f.write(image.data)

@@ -334,13 +334,32 @@ def frames_link(cmd, work, script, removed, output):
             keep_map(map_file, output)
             try:
                 coff_eh_frame.check_image_frames(output)
-                if coff_eh_frame.compact_image_frames(output):
+                if coff_eh_frame.compact_image_frames(output, tool_path(cmd, "objdump"), unwinder_start(map_file)):
                     coff_eh_frame.check_image_frames(output)
             except ValueError as e:
                 raise LinkError(str(e))
             return 0
         removed = left
     raise LinkError("the unwind entries of %s did not settle" % output)
+
+
+def tool_path(cmd, name):
+    """The binutils program `name` of the compiler driver that runs the link, or None."""
+    done = subprocess.run([cmd[0], "-print-prog-name=" + name], capture_output=True, text=True)
+    path = done.stdout.strip()
+    return path if done.returncode == 0 and os.path.isabs(path) and os.path.exists(path) else None
+
+
+def unwinder_start(map_file):
+    """The address of crtbegin's unwind records, from a link map: the program registers
+    its records with the unwinder from there (those of the objects before it, crt2's,
+    the unwinder never reads). None where the map does not show it."""
+    with open(map_file, errors="replace") as f:
+        for line in f:
+            m = re.match(r"^ \.eh_frame\s+0x([0-9a-f]+)\s+0x[0-9a-f]+\s+(\S+)$", line)
+            if m and os.path.basename(m.group(2)) == "crtbegin.o":
+                return int(m.group(1), 16)
+    return None
 
 
 def keep_map(map_file, output):

@@ -70,6 +70,16 @@ def check_frames(launcher, probe, image):
         cies += ident == 0
         at += 4 + length
     check(cies <= 4, "the probe's unwind entries share %d CIEs" % cies)
+    # A function that calls nothing is never unwound through: no entry (but crt2's,
+    # which the unwinder never reads and the launcher leaves alone).
+    image_obj = launcher.pe_image.Image(image)
+    h = image_obj.section(b".eh_fram", b".eh_frame")
+    vsize, rva, raw_size, raw_at = image_obj.header(h)
+    entries = frames.frames_by_function(image, raw_at, raw_at + min(vsize, raw_size), rva,
+                                        lambda a: struct.unpack_from("<I", image, image_obj.offset(a, 4))[0])
+    code = frames._instructions(probe, "i686-w64-mingw32-objdump", frames.image_code_ranges(image)[0])
+    leaves = len(frames.call_free_functions(entries, code))
+    check(leaves <= 4, "%d of the probe's %d unwind entries are for functions that call nothing" % (leaves, len(entries)))
     length = struct.unpack_from("<I", image, raw_at)[0]  # the first CIE; an FDE follows
     damaged = bytearray(image)
     struct.pack_into("<i", damaged, raw_at + 4 + length + 8, 0x40000000)  # its start: no code
