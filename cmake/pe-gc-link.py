@@ -24,8 +24,9 @@ restored and the link repeated, until no dropped entry's function is in the outp
 (read from the link map). Every entry of the result must describe its code. The same
 links keep only the delay-import stubs the program refers to (see with_stub_list). Last,
 the image's .eh_frame keeps each distinct CIE once (coff_eh_frame.compact_image_frames):
-every inline function's entry comes with a CIE of its own, which the PE linker never merges.
-On x86-64 the functions whose unwind information is alike and has no handler share one
+every inline function's entry comes with a CIE of its own, which the PE linker never merges;
+and a function whose code holds no call instruction loses its entry, since no return address
+ever points into it (read from the toolchain's objdump; checked). On x86-64 the functions whose unwind information is alike and has no handler share one
 copy of it (pe_image.share_unwind_info).
 
 Any other command (one without --gc-sections) runs unchanged.
