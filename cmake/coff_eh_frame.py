@@ -481,16 +481,17 @@ def _instructions(path, objdump, image_base):
     if done.returncode != 0:
         return None
     starts, calls, bad = [], set(), set()
-    line_re = re.compile(r"^\s*([0-9a-f]+):\s+(\S+)")
+    line_re = re.compile(r"^\s*([0-9a-f]+):\s+(\S.*)$")
     for line in done.stdout.splitlines():
         m = line_re.match(line)
         if not m:
             continue
-        at, mnemonic = int(m.group(1), 16) - image_base, m.group(2)
+        at, text = int(m.group(1), 16) - image_base, m.group(2)
         starts.append(at)
-        if "call" in mnemonic:
+        # Anywhere in the line, so that a prefixed call ("bnd call") counts too.
+        if "call" in text:
             calls.add(at)
-        elif mnemonic.startswith("(bad)") or mnemonic.startswith(".byte"):
+        elif "(bad)" in text or text.startswith("."):
             bad.add(at)
     starts.sort()
     return starts, calls, bad
