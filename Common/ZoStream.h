@@ -14,6 +14,8 @@ public:
     virtual int64_t Size() const = 0;
     virtual int64_t Position() const = 0;
     virtual void SetPosition(int64_t position) = 0;
+    // The stream as a memory stream (whose bytes can be read where they lie), or null.
+    virtual class TMemoryStream* AsMemoryStream() { return nullptr; }
 
     // Reads exactly count bytes or raises EReadError "Stream read error".
     void ReadBuffer(void* buffer, size_t count);
@@ -34,6 +36,7 @@ public:
     int64_t Size() const override { return static_cast<int64_t>(data_.size()); }
     int64_t Position() const override { return position_; }
     void SetPosition(int64_t position) override { position_ = position < 0 ? 0 : position; }
+    TMemoryStream* AsMemoryStream() override { return this; }
 
     void SetSize(int64_t size);
     void Clear() { data_.clear(); position_ = 0; }

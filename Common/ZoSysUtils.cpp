@@ -490,7 +490,7 @@ void TZoSysfn::DecompressStream(TStream* source, TMemoryStream* target, size_t l
     // A memory stream is inflated where it lies; any other stream is read first.
     TBytes copy;
     std::span<const uint8_t> in;
-    if (auto* memory = dynamic_cast<TMemoryStream*>(source)) {
+    if (auto* memory = source ? source->AsMemoryStream() : nullptr) {
         in = {memory->Memory(), memory->Bytes().size()};
         memory->SetPosition(static_cast<int64_t>(in.size()));
     } else {

@@ -1,6 +1,7 @@
 #include "ZoTypes.h"
 
 #include <atomic>
+#include <exception>
 #include <new>
 
 #include "ZoSysUtils.h"
@@ -18,10 +19,30 @@ std::atomic<const char16_t*> g_outOfMemoryText{nullptr};
 
 void SetOutOfMemoryText(const char16_t* text) { g_outOfMemoryText = text; }
 
+namespace {
+// The exception being handled, seen as a T, where `error` is that exception and is
+// a T; null otherwise, also outside any handler. (The programs carry no run-time
+// type information to ask the object itself.)
+template <class T>
+const T* HandledAs(const std::exception& error)
+{
+    if (!std::current_exception()) return nullptr;
+    try {
+        throw;
+    } catch (const T& handled) {
+        if (static_cast<const std::exception*>(&handled) == &error) return &handled;
+    } catch (...) {
+    }
+    return nullptr;
+}
+}  // namespace
+
+bool IsOutOfMemory(const std::exception& error) { return HandledAs<std::bad_alloc>(error) != nullptr; }
+
 WideString ErrorText(const std::exception& error)
 {
-    if (auto* own = dynamic_cast<const Exception*>(&error)) return own->Message();
-    if (const char16_t* text = g_outOfMemoryText; text && dynamic_cast<const std::bad_alloc*>(&error)) return text;
+    if (auto* own = HandledAs<Exception>(error)) return own->Message();
+    if (const char16_t* text = g_outOfMemoryText; text && IsOutOfMemory(error)) return text;
     return FromUtf8(error.what());
 }
 

@@ -30,8 +30,11 @@ private:
     std::string utf8_;
 };
 
-// Text of an error for a person: the message of ours, what() otherwise.
+// Text of an error for a person: the message of ours, what() otherwise. Called
+// in the handler of `error`, where it can tell our exceptions from others.
 WideString ErrorText(const std::exception& error);
+// `error`, the exception being handled, is a std::bad_alloc.
+bool IsOutOfMemory(const std::exception& error);
 // What ErrorText says when memory ran out, in the program's language (set
 // with the language; until then the library's own words).
 void SetOutOfMemoryText(const char16_t* text);

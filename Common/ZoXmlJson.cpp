@@ -112,21 +112,21 @@ void WriteJsonFile(const WideString& fileName, const TJsonObject& object)
 void TXmlPersistent::SaveToJson(TJsonObject& object, int context) const
 {
     for (const TPropInfo& p : ClassInfo().Properties()) SaveJsonProperty(p, *this, object, context);
-    if (auto* list = dynamic_cast<const TXmlObjectList*>(this)) list->SaveItemsToJson(object, context);
+    if (auto* list = AsList(*this)) list->SaveItemsToJson(object, context);
 }
 
 void TXmlPersistent::LoadFromJson(const TJsonObject& object, int context)
 {
     if (object.is_object())
         for (const TPropInfo& p : ClassInfo().Properties()) LoadJsonProperty(p, *this, object, context);
-    if (auto* list = dynamic_cast<TXmlObjectList*>(this)) list->LoadItemsFromJson(object, context);
+    if (auto* list = AsList(*this)) list->LoadItemsFromJson(object, context);
 }
 
 void TXmlPersistent::SaveToJsonFile(const WideString& fileName, int context) const
 {
     TJsonObject object = TJsonObject::object();
     // A list's items come first in its file.
-    if (dynamic_cast<const TXmlObjectList*>(this)) object["Items"] = TJsonObject::array();
+    if (AsList(*this)) object["Items"] = TJsonObject::array();
     SaveToJson(object, context);
     WriteJsonFile(fileName, object);
 }

@@ -127,8 +127,8 @@ TPropInfo MakeObjectProp(const char* name, TXmlPersistent* (*get)(const TXmlPers
 }  // namespace zo_detail
 
 TClassInfo::TClassInfo(const char* name, const TClassInfo* parent, std::vector<TPropInfo> ownProps, TFactory factory,
-                       const std::type_info* type, bool loadsByWalk)
-    : name_(name), parent_(parent), factory_(factory), type_(type), loadsByWalk_(loadsByWalk)
+                       bool loadsByWalk)
+    : name_(name), parent_(parent), factory_(factory), loadsByWalk_(loadsByWalk)
 {
     if (parent_) props_ = parent_->props_;
     props_.insert(props_.end(), ownProps.begin(), ownProps.end());
@@ -145,6 +145,18 @@ const TPropInfo* TClassInfo::FindProperty(std::string_view name) const
     return nullptr;
 }
 
+const void* TClassInfo::ExactTable() const
+{
+    static const char kNoTable = 0;
+    const void* table = exactTable_.load(std::memory_order_acquire);
+    if (!table) {
+        const std::unique_ptr<TXmlPersistent> sample = Create();
+        table = sample ? VirtualTableOf(*sample) : &kNoTable;
+        exactTable_.store(table, std::memory_order_release);
+    }
+    return table;
+}
+
 bool TClassInfo::InheritsFrom(const TClassInfo& other) const
 {
     for (const TClassInfo* c = this; c; c = c->parent_)
@@ -154,7 +166,7 @@ bool TClassInfo::InheritsFrom(const TClassInfo& other) const
 
 const TClassInfo& TXmlPersistent::StaticClassInfo()
 {
-    static const TClassInfo info("TXmlPersistent", nullptr, {}, nullptr, &typeid(TXmlPersistent), true);
+    static const TClassInfo info("TXmlPersistent", nullptr, {}, nullptr, true);
     return info;
 }
 
@@ -319,7 +331,7 @@ void SaveProperties(const TXmlPersistent& obj, TXmlNode& node, int context)
 
 void TXmlPersistent::SaveToNode(TXmlNode& node, int context) const
 {
-    if (auto* list = dynamic_cast<const TXmlObjectList*>(this)) return list->SaveToNode(node, context);
+    if (auto* list = AsList(*this)) return list->SaveToNode(node, context);
     SaveProperties(*this, node, context);
 }
 
@@ -361,7 +373,7 @@ void TXmlPersistent::LoadFromStream(TStream& stream, int context)
     TMemoryStream copy;
     const char* data = nullptr;
     size_t size = 0;
-    auto* memory = dynamic_cast<TMemoryStream*>(&stream);
+    auto* memory = stream.AsMemoryStream();
     if (memory) {
         int64_t end = memory->Size();
         int64_t pos = std::min(memory->Position(), end);

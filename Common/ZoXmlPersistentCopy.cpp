@@ -110,7 +110,7 @@ bool PropertiesEqual(const TXmlPersistent& obj, const TXmlPersistent* other)
 
 void TXmlPersistent::Assign(const TXmlPersistent* source)
 {
-    if (auto* list = dynamic_cast<TXmlObjectList*>(this)) return list->Assign(source);
+    if (auto* list = AsList(*this)) return list->Assign(source);
     AssignProperties(*this, source);
 }
 
@@ -133,7 +133,7 @@ void TXmlPersistent::AssignByXml(const TXmlPersistent& source)
 
 bool TXmlPersistent::IsEqual(const TXmlPersistent* other) const
 {
-    if (auto* list = dynamic_cast<const TXmlObjectList*>(this)) return list->IsEqual(other);
+    if (auto* list = AsList(*this)) return list->IsEqual(other);
     return PropertiesEqual(*this, other);
 }
 
@@ -141,7 +141,7 @@ void TXmlObjectList::Assign(const TXmlPersistent* source)
 {
     if (source == this) return;  // clearing first would lose every item
     AssignProperties(*this, source);
-    const auto* list = dynamic_cast<const TXmlObjectList*>(source);
+    const auto* list = source ? AsList(*source) : nullptr;
     if (!list) return;
     Clear();
     const TClassInfo* itemClass = ItemClass();

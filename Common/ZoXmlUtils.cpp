@@ -653,7 +653,7 @@ void TXmlDocument::ParseInPlace(const char* data, size_t size)
 
 void TXmlDocument::LoadFromStream(TStream& stream)
 {
-    if (auto* memory = dynamic_cast<TMemoryStream*>(&stream)) {
+    if (auto* memory = stream.AsMemoryStream()) {
         int64_t pos = memory->Position();
         int64_t size = memory->Size();
         if (pos > size) pos = size;

@@ -5,14 +5,16 @@
 // conversion to UTF-16 happens only at the accessors.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <memory_resource>
 #include <optional>
 #include <span>
 #include <string_view>
 #include <type_traits>
-#include <typeinfo>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json_fwd.hpp>
@@ -447,7 +449,7 @@ class TClassInfo {
 public:
     using TFactory = std::unique_ptr<TXmlPersistent> (*)();
     TClassInfo(const char* name, const TClassInfo* parent, std::vector<TPropInfo> ownProps, TFactory factory,
-               const std::type_info* type = nullptr, bool loadsByWalk = false);
+               bool loadsByWalk = false);
     TClassInfo(const TClassInfo&) = delete;
     TClassInfo& operator=(const TClassInfo&) = delete;
 
@@ -468,11 +470,15 @@ public:
     bool LoadsByWalk(const TXmlPersistent& object) const;
 
 private:
+    const void* ExactTable() const;
+
     const char* name_;
     const TClassInfo* parent_;
     std::vector<TPropInfo> props_;
     TFactory factory_;
-    const std::type_info* type_;
+    // The table of virtual functions of this exact class, read off an object the
+    // factory made when first asked; kNoTable for a class without a factory.
+    mutable std::atomic<const void*> exactTable_{nullptr};
     bool loadsByWalk_;
     bool distinctNames_ = true;
 };
@@ -491,7 +497,7 @@ public:                                                                \
     {                                                                                 \
         static const TClassInfo info(#Name, &ParentName::StaticClassInfo(), {__VA_ARGS__}, \
             []() -> std::unique_ptr<TXmlPersistent> { return std::make_unique<Name>(); }, \
-            &typeid(Name), ::zo_detail::LoadsByWalk<Name>());                         \
+            ::zo_detail::LoadsByWalk<Name>());                                        \
         return info;                                                                  \
     }
 // The same for a class that cannot be created (its list factory is abstract).
@@ -746,10 +752,32 @@ protected:
     const TClassInfo* ItemClass() const override { return &T::StaticClassInfo(); }
 };
 
+// The address of an object's table of virtual functions, which the object holds
+// first: every object of one class, and only those, share it (the programs are
+// built without run-time type information, so this is how an exact class is told).
+inline const void* VirtualTableOf(const TXmlPersistent& object)
+{
+    const void* table;
+    std::memcpy(&table, static_cast<const void*>(&object), sizeof table);
+    return table;
+}
+
+// The object as a list, or null: a class whose table descends from the list's is one.
+inline const TXmlObjectList* AsList(const TXmlPersistent& object)
+{
+    return object.ClassInfo().InheritsFrom(TXmlObjectList::StaticClassInfo())
+               ? static_cast<const TXmlObjectList*>(&object) : nullptr;
+}
+inline TXmlObjectList* AsList(TXmlPersistent& object)
+{
+    return const_cast<TXmlObjectList*>(AsList(std::as_const(object)));
+}
+
 inline bool TClassInfo::LoadsByWalk(const TXmlPersistent& object) const
 {
-    // A class that publishes no table of its own reports its ancestor's.
-    return loadsByWalk_ && type_ && typeid(object) == *type_;
+    // A class that publishes no table of its own reports its ancestor's, so the
+    // object must be of exactly this class.
+    return loadsByWalk_ && VirtualTableOf(object) == ExactTable();
 }
 
 namespace zo_detail {

@@ -198,7 +198,7 @@ void TApplication::Run()
 
 void TApplication::HandleException(const std::exception& error)
 {
-    if (dynamic_cast<const std::bad_alloc*>(&error)) TZoWinfn::EndOutOfMemory();
+    if (IsOutOfMemory(error)) TZoWinfn::EndOutOfMemory();
     WideString text = ErrorText(error);
     LogAdd(TLogEntry::Error, text);
     if (onException_) {

@@ -95,7 +95,7 @@ public:
                 if (XmlNameEquals(node.Nodes.Items(k)->Name, child.Name))
                     Fail(&child, Cat({"<", child.Name, "> appears twice in <", node.Name, ">"}));
             const TXmlPersistent* sub = p->GetObject(object);
-            if (const auto* list = dynamic_cast<const TXmlObjectList*>(sub))
+            if (const auto* list = sub ? AsList(*sub) : nullptr)
                 List(child, *list);
             else if (sub)
                 Object(child, *sub);

@@ -341,7 +341,7 @@ void TZoHttpReader::ReadBody(const TZoBodyFraming& framing, TStream& dest, TZoWo
     if (framed && framing.Length > limit) throw EZoHttpError(u"Response body too large.");
     // A memory destination grows once instead of doubling its way up; the
     // size is a server's claim, so only plausible sizes are reserved.
-    if (auto* mem = dynamic_cast<TMemoryStream*>(&dest); mem && framed && framing.Length <= (int64_t{1} << 30)) {
+    if (auto* mem = dest.AsMemoryStream(); mem && framed && framing.Length <= (int64_t{1} << 30)) {
         try {
             mem->Bytes().reserve(static_cast<size_t>(mem->Position() + framing.Length));
         } catch (const std::bad_alloc&) {

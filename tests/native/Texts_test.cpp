@@ -113,3 +113,30 @@ TEST(Texts, NewProjectOutsideChinaIsEnglishAndFollowsTheUser)
     EXPECT_EQ(script.ShortCutList->Items(2)->Name, u"Uninstall {AppTitle}");
     EXPECT_EQ(ReadFileBytes(dir.Path() / "license.txt").substr(3, 17), "License Agreement");
 }
+
+// The programs carry no run-time type information: ErrorText tells our exceptions
+// and running out of memory apart by the exception being handled.
+TEST(Texts, ErrorTextKnowsTheHandledException)
+{
+    const WideString unpaired = u"bad \xD800 name";  // no UTF-8 form: only Message() keeps it
+    try {
+        throw Exception(unpaired);
+    } catch (const std::exception& e) {
+        EXPECT_EQ(ErrorText(e), unpaired);
+        EXPECT_FALSE(IsOutOfMemory(e));
+    }
+    SetOutOfMemoryText(u"out of memory");
+    try {
+        throw std::bad_alloc();
+    } catch (const std::exception& e) {
+        EXPECT_TRUE(IsOutOfMemory(e));
+        EXPECT_EQ(ErrorText(e), u"out of memory");
+    }
+    SetOutOfMemoryText(nullptr);
+    try {
+        throw std::runtime_error("plain");
+    } catch (const std::exception& e) {
+        EXPECT_EQ(ErrorText(e), u"plain");
+    }
+    EXPECT_EQ(ErrorText(Exception(u"outside a handler")), u"outside a handler");
+}
