@@ -215,10 +215,11 @@ def unwind_by_function(image):
 
 def share_unwind_info(path):
     """Rewrites a 64-bit image's .xdata so that functions with the same unwind information
-    and no handler share one copy (GCC emits one per function, and most are alike), and
-    moves the rest up; functions whose information says nothing lose their entry. A block with a handler moves whole: its GCC exception table's type
-    pointers are PC-relative and are re-aimed; a handler data this does not understand
-    leaves the image as it was. Returns the bytes saved."""
+    share one copy (GCC emits one per function, and most are alike); functions whose
+    information says nothing lose their entry. A block with a handler moves whole: its GCC
+    exception table's type pointers are PC-relative and are re-aimed, and blocks alike once
+    those are read as the addresses they name are shared; handler data this does not
+    understand leaves the image as it was. Returns the bytes saved."""
     with open(path, "rb") as f:
         image = Image(f.read())
     if image.magic != 0x20B:
@@ -283,13 +284,25 @@ def share_unwind_info(path):
                 out += key
             moved[start] = kept[key]
             continue
+        # Alike blocks with a handler are shared too: alike means the same bytes with
+        # the type pointers naming the same addresses (landing pads are offsets into
+        # whichever function uses the block).
+        key = bytearray(block)
+        for at in pointers[i]:
+            value = struct.unpack_from("<i", key, at)[0]
+            if value:
+                struct.pack_into("<I", key, at, (start + at + value) & 0xFFFFFFFF)
+        key = bytes(key)
+        if key in kept:
+            moved[start] = kept[key]
+            continue
         new = rva + len(out)
         block = bytearray(block)
         for at in pointers[i]:
             value = struct.unpack_from("<i", block, at)[0]
             if value:
                 struct.pack_into("<i", block, at, value + start - new)
-        moved[start] = new
+        kept[key] = moved[start] = new
         out += block
     before = unwind_by_function(image)
     # A function whose information holds no codes and no handler changes no register and
