@@ -395,24 +395,89 @@ def frames_by_function(image, raw_at, end, rva, read_word):
             if cie is None:
                 return None
             begin = here + 8 + struct.unpack_from("<i", record, 8)[0]
-            a, lsda = 16, None
+            size, a = pe_image.leb128(record, 16)  # the augmentation data's length
+            lsda = None
             if cie[2] is not None:
-                _, a = pe_image.leb128(record, 16)
                 value = struct.unpack_from("<i", record, a)[0]
                 lsda = here + a + value if value else 0
-                a += 4
-            found[begin & 0xFFFFFFFF] = (record[12:16], cie[0], lsda, record[a:])
+            found[begin & 0xFFFFFFFF] = (record[12:16], cie[0], lsda, record[a + size:])
     return found
 
 
-def _compact_records(image, raw_at, end, rva, read_word, dropped=frozenset(), start=0):
+def _cfa_instructions(program, caf):
+    """The instructions of a DWARF call frame program as (bytes, location advance), or
+    None for a program with an instruction this does not know (or DW_CFA_set_loc)."""
+    out, at = [], 0
+    try:
+        while at < len(program):
+            op, first = program[at], at
+            at += 1
+            advance = 0
+            if op >> 6 == 1:
+                advance = (op & 0x3F) * caf
+            elif op >> 6 == 2:
+                _, at = pe_image.leb128(program, at)
+            elif op >> 6 == 3 or op in (0x00, 0x0A, 0x0B):
+                pass
+            elif op in (0x02, 0x03, 0x04):
+                size = {0x02: 1, 0x03: 2, 0x04: 4}[op]
+                advance = int.from_bytes(program[at:at + size], "little") * caf
+                at += size
+            elif op in (0x06, 0x07, 0x08, 0x0D, 0x0E, 0x13, 0x2E):
+                _, at = pe_image.leb128(program, at)
+            elif op in (0x05, 0x09, 0x0C, 0x11, 0x12, 0x14, 0x15, 0x2F):
+                _, at = pe_image.leb128(program, at)
+                _, at = pe_image.leb128(program, at)
+            elif op == 0x0F:
+                size, at = pe_image.leb128(program, at)
+                at += size
+            elif op in (0x10, 0x16):
+                _, at = pe_image.leb128(program, at)
+                size, at = pe_image.leb128(program, at)
+                at += size
+            else:
+                return None
+            if at > len(program):
+                return None
+            out.append((bytes(program[first:at]), advance))
+    except IndexError:
+        return None
+    return out
+
+
+def _program_before(program, begin, limit, caf):
+    """The instructions of a function's call frame program that the unwinder can read
+    when every return address into the function is below `limit`: it runs a program only
+    while the location is below the return address, so nothing from the first advance to
+    `limit` or beyond is ever read (the epilogues after the last call). None where the
+    program cannot be read; the program itself where nothing can go."""
+    instructions = _cfa_instructions(program, caf)
+    if instructions is None:
+        return None
+    loc, kept = begin, bytearray()
+    for code, advance in instructions:
+        if advance and loc + advance >= limit:
+            return bytes(kept)
+        loc += advance
+        kept += code
+    return bytes(program)
+
+
+def _code_alignment(cie):
+    """The code alignment factor of a CIE record."""
+    end = cie.index(b"\0", 9)
+    return pe_image.leb128(cie, end + 1)[0]
+
+
+def _compact_records(image, raw_at, end, rva, read_word, dropped=frozenset(), start=0, limits=None):
     """The .eh_frame records of an image with each distinct CIE kept once: GCC gives every
     inline or template function (a COMDAT section of its own) a CIE of its own, and the
     PE linker, unlike the ELF one, never merges them. Every pointer in these records is
     PC-relative (checked), so each is re-aimed at its old target from its new place.
     The FDEs of the functions starting at an address of `dropped` are left out.
     The unwinder reads the records from `start` (an offset into the section) on: those
-    before it stay as they are, where they are.
+    before it stay as they are, where they are. Where `limits` gives a function's highest
+    return address, its program keeps only what the unwinder can read (_program_before).
     Returns the new bytes, or None for records this does not understand."""
     out = bytearray()
     kept = {}      # canonical CIE -> its offset in out
@@ -428,7 +493,7 @@ def _compact_records(image, raw_at, end, rva, read_word, dropped=frozenset(), st
                 cie = _parse_cie(record, rva + (at - raw_at), read_word)
                 if cie is None:
                     return None
-                cie_at[at] = (len(out), cie[2] is not None)
+                cie_at[at] = (len(out), cie[2] is not None, None)
             out += record
             continue
         if at - raw_at == start and len(out) != start:
@@ -446,15 +511,22 @@ def _compact_records(image, raw_at, end, rva, read_word, dropped=frozenset(), st
                     place = rva + len(out) + personality[0]
                     struct.pack_into("<i", record, personality[0], personality[1] - place)
                 out += record
-            cie_at[at] = (kept[key], l_enc is not None)
+            cie_at[at] = (kept[key], l_enc is not None, _code_alignment(record))
         else:
             cie = at + 4 - ident
             if cie not in cie_at:
                 return None
-            new_cie, has_lsda = cie_at[cie]
+            new_cie, has_lsda, caf = cie_at[cie]
             begin = (rva + (at - raw_at) + 8 + struct.unpack_from("<i", record, 8)[0]) & 0xFFFFFFFF
             if begin in dropped:
                 continue
+            if limits and begin in limits and caf:
+                size, a = pe_image.leb128(record, 16)
+                program = _program_before(record[a + size:], begin, limits[begin], caf)
+                if program is not None and len(program) < len(record) - a - size:
+                    record = record[:a + size] + bytearray(program)
+                    record += bytes(-len(record) % 4)  # records stay 4-byte aligned
+                    struct.pack_into("<I", record, 0, len(record) - 4)
             here = len(out)
             struct.pack_into("<I", record, 4, here + 4 - new_cie)
             # Its function's start; then, after the augmentation data's length, its LSDA.
@@ -518,6 +590,41 @@ def call_free_functions(frames, code):
     return found
 
 
+def last_returns(frames, code):
+    """By function start, the address after the last call instruction in the function
+    (its highest return address), for the functions `frames` describes that call."""
+    starts, calls, _ = code
+    found = {}
+    for begin, (size, _, _, _) in frames.items():
+        end = begin + struct.unpack("<I", size)[0]
+        lo, hi = bisect.bisect_left(starts, begin), bisect.bisect_left(starts, end)
+        inside = [i for i in range(lo, hi) if starts[i] in calls]
+        if inside and inside[-1] + 1 < len(starts):
+            found[begin] = starts[inside[-1] + 1]
+    return found
+
+
+def _reads_alike(before, after, begin, limit, caf=1):
+    """Whether the unwinder reads the same from two call frame programs of one function:
+    the same instructions, except that after may end, padded with no-ops, where before
+    goes on only at or past `limit`, the function's highest return address."""
+    if before == after:
+        return True
+    if limit is None:
+        return False
+    old = _cfa_instructions(before, caf)
+    new = _cfa_instructions(after, caf)
+    if old is None or new is None:
+        return False
+    while new and new[-1][0] == b"\0":
+        new.pop()
+    if old[:len(new)] != new:
+        return False
+    rest = old[len(new):]
+    loc = begin + sum(advance for _, advance in new)
+    return not rest or all(code == b"\0" for code, _ in rest) or (rest[0][1] and loc + rest[0][1] >= limit)
+
+
 def _calls_covered(frames, calls):
     """The call instructions lying inside some function `frames` describes."""
     ranges = sorted((b, b + struct.unpack("<I", v[0])[0]) for b, v in frames.items())
@@ -566,13 +673,17 @@ def compact_image_frames(path, objdump=None, unwinder_start=None):
         if unread is None:
             return 0
         dropped -= unread.keys()
-    records = _compact_records(image.data, raw_at, end, rva, read_word, dropped, start)
+    limits = last_returns(before, code) if code else None
+    records = _compact_records(image.data, raw_at, end, rva, read_word, dropped, start, limits)
     if records is None:
         return 0
     saved = image.replace(h, records)
     if saved:
         after = frames_by_function(image.data, raw_at, raw_at + len(records), rva, read_word)
-        if after != {k: v for k, v in before.items() if k not in dropped}:
+        expected = {k: v for k, v in before.items() if k not in dropped}
+        if after is None or after.keys() != expected.keys() or any(
+                after[k][:3] != v[:3] or not _reads_alike(v[3], after[k][3], k, (limits or {}).get(k))
+                for k, v in expected.items()):
             raise ValueError("%s: the unwind entries changed in the rewrite" % path)
         # Every call made from a function with an entry is still made from one.
         if code and _calls_covered(after, code[1]) != _calls_covered(before, code[1]):

@@ -25,8 +25,10 @@ restored and the link repeated, until no dropped entry's function is in the outp
 links keep only the delay-import stubs the program refers to (see with_stub_list). Last,
 the image's .eh_frame keeps each distinct CIE once (coff_eh_frame.compact_image_frames):
 every inline function's entry comes with a CIE of its own, which the PE linker never merges;
-and a function whose code holds no call instruction loses its entry, since no return address
-ever points into it (read from the toolchain's objdump; checked). On x86-64 the functions whose unwind information is alike and has no handler share one
+a function whose code holds no call instruction loses its entry, since no return address
+ever points into it; and an entry's instructions for the code after its function's last call
+(the epilogues), which the unwinder never reads, go (calls read from the toolchain's objdump;
+both checked). On x86-64 the functions whose unwind information is alike and has no handler share one
 copy of it (pe_image.share_unwind_info).
 
 Any other command (one without --gc-sections) runs unchanged.

@@ -80,6 +80,14 @@ def check_frames(launcher, probe, image):
     code = frames._instructions(probe, "i686-w64-mingw32-objdump", frames.image_code_ranges(image)[0])
     leaves = len(frames.call_free_functions(entries, code))
     check(leaves <= 4, "%d of the probe's %d unwind entries are for functions that call nothing" % (leaves, len(entries)))
+    # Nor does any entry (but crt2's) describe code past its function's last call, which
+    # no unwinding reads.
+    limits = frames.last_returns(entries, code)
+    unread = sum(1 for begin, limit in limits.items()
+                 if frames._program_before(entries[begin][3], begin, limit, 1).ljust(len(entries[begin][3]), b"\0")
+                 != entries[begin][3])
+    check(len(limits) > 100 and unread <= 4,
+          "%d of the probe's %d entries of calling functions describe code after the last call" % (unread, len(limits)))
     length = struct.unpack_from("<I", image, raw_at)[0]  # the first CIE; an FDE follows
     damaged = bytearray(image)
     struct.pack_into("<i", damaged, raw_at + 4 + length + 8, 0x40000000)  # its start: no code
