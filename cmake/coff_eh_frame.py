@@ -45,11 +45,11 @@ def _section_name(data, base, raw, strings_at):
 class CoffObject:
     """The parts of a COFF object (at `base` inside `data`) this module reads or writes."""
 
-    def __init__(self, data, base, size):
+    def __init__(self, data, base, size, machine=0x14C):
         self.data, self.base, self.size = data, base, size
-        machine, count, _, symbols_at, symbols, optional, _ = struct.unpack_from("<HHIIIHH", data, base)
-        if machine != 0x14C:
-            raise Unsupported("not an i386 object")
+        found, count, _, symbols_at, symbols, optional, _ = struct.unpack_from("<HHIIIHH", data, base)
+        if found != machine:
+            raise Unsupported("an object for another machine")
         self.symbols_at, self.symbols = base + symbols_at, symbols
         if symbols_at + symbols * SYMBOL > size:
             raise Unsupported("symbol table outside the object")

@@ -47,6 +47,7 @@ import tempfile
 sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import coff_eh_frame  # noqa: E402
+import coff_text  # noqa: E402
 import pe_image  # noqa: E402
 
 KEEP_PDATA = "KEEP(*(.pdata*))"
@@ -346,6 +347,25 @@ def frames_link(cmd, work, script, removed, output):
     raise LinkError("the unwind entries of %s did not settle" % output)
 
 
+def trimmed_inputs(cmd, work):
+    """The command with the objects and archives it names (the program's own, not the
+    toolchain's) replaced by copies whose code sections end with their functions
+    (coff_text.py: x86-64)."""
+    args, copies = expanded(cmd), {}
+    for i, arg in enumerate(args):
+        if i == 0 or arg.startswith("-") or not arg.endswith((".a", ".obj", ".o")) or not os.path.isfile(arg):
+            continue
+        source = os.path.abspath(arg)
+        if source.startswith("/usr/"):
+            continue
+        if source not in copies:
+            copies[source] = os.path.join(work, "trimmed", str(len(copies)), os.path.basename(arg))
+            os.makedirs(os.path.dirname(copies[source]))
+            coff_text.trim_file(source, copies[source])
+        args[i] = copies[source]
+    return args
+
+
 def tool_path(cmd, name):
     """The binutils program `name` of the compiler driver that runs the link, or None."""
     done = subprocess.run([cmd[0], "-print-prog-name=" + name], capture_output=True, text=True)
@@ -398,6 +418,10 @@ def gc_link(cmd):
             return None  # a linker that does not keep all unwind data needs no help
         # i686 objects keep their unwind entries in one .eh_frame each (DWARF, not .pdata).
         frames = "pei-i386" in script and script.count(KEEP_EH_FRAME) == 1
+        if "pei-x86-64" in script:
+            cmd = trimmed_inputs(cmd, work)
+            base = list(cmd)
+            base[base.index("-o") + 1] = scratch
         first_script = os.path.join(work, "first.x")
         with open(first_script, "w") as f:
             first = script.replace(KEEP_PDATA, "*(.pdata*)")
