@@ -28,8 +28,10 @@ every inline function's entry comes with a CIE of its own, which the PE linker n
 a function whose code holds no call instruction loses its entry, since no return address
 ever points into it; and an entry's instructions for the code after its function's last call
 (the epilogues), which the unwinder never reads, go (calls read from the toolchain's objdump;
-both checked). On x86-64 the functions whose unwind information is alike and has no handler share one
-copy of it (pe_image.share_unwind_info).
+both checked). On x86-64 the functions whose unwind information is alike share one copy of it
+(pe_image.share_unwind_info), and the links read copies of the program's own objects whose
+one-function code sections end with their functions instead of the assembler's 16-byte
+padding (coff_text.py).
 
 Any other command (one without --gc-sections) runs unchanged.
 
