@@ -135,7 +135,7 @@ WideString Trim(const WideString& text)
     return text.substr(b, e - b);
 }
 
-WideString FormatText(const WideString& format, const std::vector<WideString>& args)
+WideString FormatText(std::u16string_view format, std::initializer_list<std::u16string_view> args)
 {
     WideString out;
     size_t next = 0;
@@ -149,7 +149,7 @@ WideString FormatText(const WideString& format, const std::vector<WideString>& a
                 continue;
             }
             if (d == u's' || d == u'd') {
-                if (next < args.size()) out += args[next];
+                if (next < args.size()) out += args.begin()[next];
                 ++next;
                 ++i;
                 continue;

@@ -3,7 +3,9 @@
 // side lives in ZoSysUtils_win.cpp.
 #pragma once
 
+#include <initializer_list>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "ZoStream.h"
@@ -30,7 +32,8 @@ bool TextEquals(const WideString& a, const WideString& b);
 WideString Trim(const WideString& text);
 
 // printf-like; every caller uses %s only (%d is accepted for integers, %% for a percent sign).
-WideString FormatText(const WideString& format, const std::vector<WideString>& args);
+// The arguments are views: a call passes its strings as they are, without copies.
+WideString FormatText(std::u16string_view format, std::initializer_list<std::u16string_view> args);
 
 enum TReplaceFlag : int { rfReplaceAll = 1, rfIgnoreCase = 2 };
 WideString ReplaceText(const WideString& text, const WideString& oldText, const WideString& newText, int flags);
