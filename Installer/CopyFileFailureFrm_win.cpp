@@ -59,6 +59,6 @@ int ShowCopyFileFailure(TCustomForm* owner, const WideString& fileName, const Wi
     auto form = std::make_unique<TCopyFileFailureForm>(owner);
     form->FileName = fileName;
     form->Reason = reason;
-    form->lblInfo->SetText(FormatText(Text(TTextId::CopyFailureDetailFormat), {fileName, reason}));
+    form->lblInfo->SetText(FormatText(TextView(TTextId::CopyFailureDetailFormat), {fileName, reason}));
     return form->ShowModal();
 }

@@ -79,7 +79,7 @@ void TDownloadFailureForm::LayOutTexts()
 bool TDownloadFailureForm::ShowDownloadFailure(TCustomForm* owner, const WideString& appTitle, const WideString& url)
 {
     auto form = std::make_unique<TDownloadFailureForm>(owner);
-    form->SetCaption(FormatText(Text(TTextId::OnlineFailedCaptionFormat), {appTitle}));
+    form->SetCaption(FormatText(TextView(TTextId::OnlineFailedCaptionFormat), {appTitle}));
     form->Url = url;
     form->memUrl->SetText(url);
     return form->ShowModal() == kModalOk;

@@ -56,7 +56,7 @@ std::vector<TUninstallValue> PlanUninstallValues(const TSetupScript& script, con
         // Programs and Features shows the uninstaller's icon, the product's own
         // (the packaging tool gives it that icon).
         text(u"DisplayIcon", FormatText(u"%s\\Uninstall.exe", {dir})),
-        text(u"DisplayName", FormatText(Text(TTextId::DisplayNameFormat), {info.AppTitle, info.Version})),
+        text(u"DisplayName", FormatText(TextView(TTextId::DisplayNameFormat), {info.AppTitle, info.Version})),
         text(u"DisplayVersion", info.Version),
         number(u"EstimatedSize", (size + 1023) / 1024),  // Windows reads kilobytes
         text(u"HelpLink", info.CompanyUrl),
@@ -92,7 +92,7 @@ TInstallPlan TInstallPlan::FromScript(const TSetupScript& script, const WideStri
         // A file with content but no image to take it from: writing it empty
         // would replace a working file with nothing.
         if (entry->FileBytes > 0 && entry->ResID.empty())
-            throw EPackageError(FormatText(Text(TTextId::PackageMissingData), {entry->SourceMask}));
+            throw EPackageError(FormatText(TextView(TTextId::PackageMissingData), {entry->SourceMask}));
         TPlannedFile file{entry, WithTrailingBackslash(Expand(entry->DestDir)) + entry->SourceMask,
                           entry->FileBytes > 0 ? entry->ResID : WideString()};
         if (IsProgram(NamePart(entry->SourceMask))) plan.ProgramsToEnd.push_back(file.Path);

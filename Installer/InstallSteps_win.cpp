@@ -104,7 +104,7 @@ std::vector<WideString> RegisteredUninstallers(const TInstallPlan& plan)
                 WideString command = ReadRegString(key.Get(), u"QuietUninstallString").value_or(WideString());
                 const bool present = !command.empty() && !UninstallerIsGone(command);
                 if (present && !UninstallerTrusted(command))
-                    LogAdd(TLogEntry::Error, FormatText(Text(TTextId::EarlierUninstallerNotRunFormat), {command}));
+                    LogAdd(TLogEntry::Error, FormatText(TextView(TTextId::EarlierUninstallerNotRunFormat), {command}));
                 else if (present)
                     commands.push_back(command);
             } else {
@@ -127,7 +127,7 @@ void ReportMachineInstallation(const TInstallPlan& plan)
                 continue;
             }
             WideString location = ReadRegString(key.Get(), u"InstallLocation").value_or(WideString());
-            LogAdd(TLogEntry::Note, FormatText(Text(TTextId::MachineInstallationLeftFormat), {u"HKEY_LOCAL_MACHINE\\" + path, location}));
+            LogAdd(TLogEntry::Note, FormatText(TextView(TTextId::MachineInstallationLeftFormat), {u"HKEY_LOCAL_MACHINE\\" + path, location}));
             return;
         }
 }
@@ -221,7 +221,7 @@ TFolderChain HeldFolders(const WideString& path)
 
 EPackageError DamagedImage(const TSetupFile& entry)
 {
-    return EPackageError(FormatText(Text(TTextId::PackageBadData), {entry.SourceMask}));
+    return EPackageError(FormatText(TextView(TTextId::PackageBadData), {entry.SourceMask}));
 }
 
 bool IsPng(const TBytes& bytes)
@@ -328,7 +328,7 @@ TDirCheck ValidateInstallDir(const WideString& destText, TInstallView& view, boo
         std::vector<WideString> made = CreateInstallFolder(InstallDir, machineScope);
         if (created) created->insert(created->end(), made.begin(), made.end());
         if (!DirExists(InstallDir))
-            return refuse(TDirCheck::CannotCreate, FormatText(Text(TTextId::InstallFolderNotCreated), {InstallDir}));
+            return refuse(TDirCheck::CannotCreate, FormatText(TextView(TTextId::InstallFolderNotCreated), {InstallDir}));
     }
 
     WideString probe = InstallDir + TZoStrfn::NewGuidString();
@@ -340,7 +340,7 @@ TDirCheck ValidateInstallDir(const WideString& destText, TInstallView& view, boo
     }
     DeleteFileW(W(probe));
     if (!written)
-        return refuse(TDirCheck::NotWritable, FormatText(Text(TTextId::InstallFolderNotWritable), {InstallDir}));
+        return refuse(TDirCheck::NotWritable, FormatText(TextView(TTextId::InstallFolderNotWritable), {InstallDir}));
     return TDirCheck::Ok;
 }
 
@@ -409,7 +409,7 @@ bool TInstallSequence::Run()
         LeaveWhatWasWritten();
         WideString message = ErrorText(e);
         LogAdd(TLogEntry::Error, message);
-        if (view_.Silent()) view_.EndSilently(ecInstallFailed, FormatText(Text(TTextId::InstallFailedFormat), {message}));
+        if (view_.Silent()) view_.EndSilently(ecInstallFailed, FormatText(TextView(TTextId::InstallFailedFormat), {message}));
         view_.ShowInfo(message);
         return false;
     }
@@ -425,7 +425,7 @@ int TInstallSequence::UninstallPreviousVersion()
         done.push_back(command);
         TWaitCursor cursor;
         int code = TZoWinfn::RunAndWait(command);
-        LogAdd(TLogEntry::Run, FormatText(Text(TTextId::EarlierUninstallFormat), {command, IntToStr(code)}));
+        LogAdd(TLogEntry::Run, FormatText(TextView(TTextId::EarlierUninstallFormat), {command, IntToStr(code)}));
         Sleep(uninstallPauseMs);
         ++run;
     }
@@ -458,7 +458,7 @@ void TInstallSequence::LoadPackage(bool checkImages)
         block_ = module_.Raw(WideOf(FileDataResource));
         index_.LoadIndexFromBlock(block_.data(), block_.size());
     } catch (const std::exception& e) {
-        throw EPackageError(FormatText(Text(TTextId::PackageBadIndex), {ErrorText(e)}));
+        throw EPackageError(FormatText(TextView(TTextId::PackageBadIndex), {ErrorText(e)}));
     }
     images_.assign(plan.Files.size(), TFileImage());
     written_.assign(plan.Files.size(), 0);
@@ -466,7 +466,7 @@ void TInstallSequence::LoadPackage(bool checkImages)
         const TPlannedFile& file = plan.Files[i];
         if (file.ResID.empty()) continue;
         const TFileData* record = index_.FindByGUID(file.ResID);
-        if (!record) throw EPackageError(FormatText(Text(TTextId::PackageMissingData), {file.Entry->SourceMask}));
+        if (!record) throw EPackageError(FormatText(TextView(TTextId::PackageMissingData), {file.Entry->SourceMask}));
         try {
             images_[i] = TFileDataList::ImageOf(*record, block_.data(), block_.size());
             // zlib's own check value proves the image whole; the output goes nowhere.
@@ -542,7 +542,7 @@ void TInstallSequence::WriteInstalledFile(const TSetupFile& entry, TFileImage co
             for (const WideString& name : holders) names += (names.empty() ? u"" : texts.ListSeparator) + name;
             reason += u"\r\n" + FormatText(texts.Holders, {names});
         }
-        LogAdd(TLogEntry::Error, FormatText(Text(TTextId::CopyFailedAttemptFormat), {path, reason, IntToStr(attempt)}));
+        LogAdd(TLogEntry::Error, FormatText(TextView(TTextId::CopyFailedAttemptFormat), {path, reason, IntToStr(attempt)}));
 
         if (view_.Silent()) {
             // A file may be held a moment longer by a program just ended.
@@ -551,7 +551,7 @@ void TInstallSequence::WriteInstalledFile(const TSetupFile& entry, TFileImage co
                 continue;
             }
             LeaveWhatWasWritten();
-            view_.EndSilently(ecFileNotWritten, FormatText(Text(TTextId::CopyFailedFormat), {path, reason}));
+            view_.EndSilently(ecFileNotWritten, FormatText(TextView(TTextId::CopyFailedFormat), {path, reason}));
         }
         switch (view_.ShowCopyFileFailure(path, reason)) {
         case mrRetry:
@@ -578,7 +578,7 @@ void TInstallSequence::WriteRegistryEntries()
         if (RegCreateKeyExW(reinterpret_cast<HKEY>(RootKeyHandle(value.Root)), W(value.SubKey), 0, nullptr, 0,
                             KEY_ALL_ACCESS, nullptr, key.Put(), nullptr) != ERROR_SUCCESS) {
             key.Release();
-            LogAdd(TLogEntry::Error, FormatText(Text(TTextId::RegistryKeySkipped), {RootKeyName(value.Root), value.SubKey}));
+            LogAdd(TLogEntry::Error, FormatText(TextView(TTextId::RegistryKeySkipped), {RootKeyName(value.Root), value.SubKey}));
             continue;  // no access, for example HKEY_LOCAL_MACHINE without rights
         }
         switch (value.Type) {
@@ -739,11 +739,11 @@ void TInstallSequence::RegisterUninstall()
 void TInstallSequence::RunWaitEntries()
 {
     for (const TPlannedRun& run : CurrentPlan().WaitRuns) {
-        view_.SetDetail(FormatText(Text(TTextId::RunningProgramFormat), {run.FileName}));
+        view_.SetDetail(FormatText(TextView(TTextId::RunningProgramFormat), {run.FileName}));
         view_.PumpMessages();
         SetCurrentDirectoryW(W(run.WorkDir));  // a failure is ignored
         int code = TZoWinfn::RunAndWait(run.CommandLine());
-        LogAdd(TLogEntry::Run, FormatText(Text(TTextId::ProgramExitFormat), {run.CommandLine(), IntToStr(code)}));
+        LogAdd(TLogEntry::Run, FormatText(TextView(TTextId::ProgramExitFormat), {run.CommandLine(), IntToStr(code)}));
     }
 }
 
@@ -791,7 +791,7 @@ void LaunchRunEntries(const TSetupScript& script, bool noRun)
     for (const TPlannedRun& run : plan.LaunchRuns) {
         const TUserLaunch how = StartAsUser(run.FileName, run.Params, run.WorkDir);
         LogAdd(how == TUserLaunch::Shell || how == TUserLaunch::Direct ? TLogEntry::Run : TLogEntry::Error,
-               FormatText(Text(TTextId::StartedProgramFormat), {run.FileName, run.Params, UserLaunchText(how)}));
+               FormatText(TextView(TTextId::StartedProgramFormat), {run.FileName, run.Params, UserLaunchText(how)}));
     }
 }
 

@@ -49,7 +49,7 @@ void StartupStep(TTextUse what, Step step)
     try {
         step();
     } catch (const std::exception& e) {
-        throw EPackageError(FormatText(Text(TTextId::DamagedInstallerFormat), {Text(what), ErrorText(e)}));
+        throw EPackageError(FormatText(TextView(TTextId::DamagedInstallerFormat), {TextView(what), ErrorText(e)}));
     }
 }
 
@@ -133,12 +133,12 @@ TMainForm::TMainForm() : TBaseForm(nullptr, MainFormSpec())
     SetCaption(info.AppTitle);
     OpenRunLog(commandLine, TZoWinfn::GetTempDir(), info.AppTitle, u"Setup");
     LogAdd(TLogEntry::Note,
-           FormatText(Text(TTextId::SetupLogFormat),
+           FormatText(TextView(TTextId::SetupLogFormat),
                       {info.AppTitle, info.Version,
                        (fullPackage ? Text(TTextId::FullPackage) : Text(TTextId::OnlineInstaller)), ArgAt(0)}));
     LogAdd(TLogEntry::Note, Text(TTextId::CommandLineLine) + ZoPlatform::CommandLine());
     lblAppTitle->SetText(info.AppTitle);
-    lblVersion->SetText(FormatText(Text(TTextId::VersionFormat), {info.Version}));
+    lblVersion->SetText(FormatText(TextView(TTextId::VersionFormat), {info.Version}));
     lblProxy->SetVisible(!fullPackage);
     ChooseScope();
     if (commandLine.installDir) edtDestDir->SetText(*commandLine.installDir);
@@ -149,7 +149,7 @@ TMainForm::TMainForm() : TBaseForm(nullptr, MainFormSpec())
     UpdateInstallButton();
     lockScope_ = PerUserInstall ? TSetupLock::TScope::User : TSetupLock::TScope::Machine;
     if (!setupLock_.Acquire(info.GUID, lockScope_)) {
-        const WideString text = FormatText(Text(TTextId::SetupRunningFormat), {info.AppTitle});
+        const WideString text = FormatText(TextView(TTextId::SetupRunningFormat), {info.AppTitle});
         if (commandLine.mode == TRunMode::Silent)
             TZoSysfn::WriteConsoleLine(text);
         else
@@ -343,7 +343,7 @@ void TMainForm::ApplyScope(bool perUser)
         rbAllUsers->SetChecked(!perUser);
         rbCurrentUser->SetChecked(perUser);
     }
-    LogAdd(TLogEntry::Note, FormatText(Text(TTextId::ScopeLogFormat),
+    LogAdd(TLogEntry::Note, FormatText(TextView(TTextId::ScopeLogFormat),
                                        {(perUser ? Text(TTextId::ScopeCurrentUser) : Text(TTextId::ScopeAllUsers))}));
     edtDestDir->SetText(TSetupfn::ExpandConstants(script->BaseInfo->DefInstallPath));
     ReadEarlierInstallLocation();
@@ -376,14 +376,14 @@ bool TMainForm::HandOverToElevatedCopy()
         if (!silentMode) ShowWindow(Handle(), SW_HIDE);
     });
     if (run.Started) {
-        LogAdd(TLogEntry::Note, FormatText(Text(TTextId::ElevatedEndedFormat), {IntToStr(run.ExitCode)}));
+        LogAdd(TLogEntry::Note, FormatText(TextView(TTextId::ElevatedEndedFormat), {IntToStr(run.ExitCode)}));
         EndProcess(run.ExitCode);
     }
     LogAdd(TLogEntry::Error, (run.Refused ? Text(TTextId::ElevationRefusedLog) : Text(TTextId::ElevationFailedLog)));
     if (silentMode) TMainFormView(*this).EndSilently(ecElevationRefused, Text(TTextId::ElevationRefused));
     if (!setupLock_.Acquire(script->BaseInfo->GUID, lockScope_)) {
         // Another setup of the product began meanwhile.
-        TZoVclfn::ShowInfo(Handle(), FormatText(Text(TTextId::SetupRunningFormat), {script->BaseInfo->AppTitle}));
+        TZoVclfn::ShowInfo(Handle(), FormatText(TextView(TTextId::SetupRunningFormat), {script->BaseInfo->AppTitle}));
         EndProcess(ecSetupRunning);
     }
     return false;

@@ -214,10 +214,10 @@ bool TFullPackageDownload::Run()
     TPackageFileStream file(writing_.Get(), target_.downloadedPackage);
     if (!http.Get(url, file)) {
         DiscardPackageFile();
-        const WideString reason = FormatText(Text(TTextId::DownloadFailedLogFormat), {url, http.ErrorMessage()});
+        const WideString reason = FormatText(TextView(TTextId::DownloadFailedLogFormat), {url, http.ErrorMessage()});
         if (!view_.Silent()) LogAdd(TLogEntry::Error, reason);  // a silent run's one line is logged as it ends
         if (view_.Silent())
-            view_.EndSilently(ecDownloadFailed, FormatText(Text(TTextId::DownloadFailedFormat), {url, http.ErrorMessage()}));
+            view_.EndSilently(ecDownloadFailed, FormatText(TextView(TTextId::DownloadFailedFormat), {url, http.ErrorMessage()}));
         if (view_.ShowDownloadFailure(info.AppTitle, url)) view_.EndProcess(ecSuccess);
         view_.RestoreIdlePage();
         return false;
@@ -277,7 +277,7 @@ void TFullPackageDownload::OpenPackage()
         }
         if (digest != *pinned) {
             // The box says only "安装包错误。"; the log says which package it was.
-            LogAdd(TLogEntry::Error, FormatText(Text(TTextId::DownloadDigestMismatchFormat),
+            LogAdd(TLogEntry::Error, FormatText(TextView(TTextId::DownloadDigestMismatchFormat),
                                                 {WideOf(DigestToHex(digest)), WideOf(DigestToHex(*pinned))}));
             throw EPackageError(Text(TTextId::PackageInvalid));
         }

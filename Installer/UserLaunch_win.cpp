@@ -114,7 +114,7 @@ void OpenUrlAsUser(const WideString& address)
     TUserLaunch how = StartAsUser(address, WideString(), WideString());
     if (how == TUserLaunch::Failed) TZoWinfn::OpenUrl(address);
     LogAdd(how == TUserLaunch::Refused ? TLogEntry::Error : TLogEntry::Run,
-           FormatText(Text(TTextId::OpenedFormat), {address, UserLaunchText(how)}));
+           FormatText(TextView(TTextId::OpenedFormat), {address, UserLaunchText(how)}));
 }
 
 WideString UserLaunchText(TUserLaunch how)

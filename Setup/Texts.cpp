@@ -34,6 +34,7 @@ void SetLanguage(TLanguage language)
 TLanguage CurrentLanguage() { return g_language; }
 
 WideString CurrentText(TTextId id) { return TextIn(g_language, id); }
+std::u16string_view CurrentTextView(TTextId id) { return TextIn(g_language, id); }
 
 const char16_t* TextIn(TLanguage language, TTextId id)
 {

@@ -281,6 +281,10 @@ TLanguage CurrentLanguage();
 const char16_t* TextIn(TLanguage language, TTextId id);
 WideString CurrentText(TTextId id);
 inline WideString Text(TTextUse use) { return CurrentText(use.Id); }
+// The same as a view of the program's table, which lives as long as the program:
+// for a caller that only reads it (a format), no string to make and free.
+std::u16string_view CurrentTextView(TTextId id);
+inline std::u16string_view TextView(TTextUse use) { return CurrentTextView(use.Id); }
 // The running-programs dialog's texts in the program's language.
 TCloseProgramsTexts CloseProgramsTexts();
 

@@ -18,14 +18,14 @@ TBytes ReadDecoded(const WideString& file)
     {
         UniqueFile probe = OpenFile(file, "rb");
         if (!probe) {
-            if (errno == ENOENT) throw EUninstallDataError(FormatText(Text(TTextId::UninstallDataMissing), {file}));
-            throw EUninstallDataError(FormatText(Text(TTextId::UninstallDataUnreadable), {file}));
+            if (errno == ENOENT) throw EUninstallDataError(FormatText(TextView(TTextId::UninstallDataMissing), {file}));
+            throw EUninstallDataError(FormatText(TextView(TTextId::UninstallDataUnreadable), {file}));
         }
     }
     try {
         stream.LoadFromFile(file);
     } catch (const EStreamError&) {
-        throw EUninstallDataError(FormatText(Text(TTextId::UninstallDataUnreadable), {file}));
+        throw EUninstallDataError(FormatText(TextView(TTextId::UninstallDataUnreadable), {file}));
     }
     TSetupfn::DecodeStream(&stream);
     return std::move(stream.Bytes());
@@ -33,7 +33,7 @@ TBytes ReadDecoded(const WideString& file)
 
 EUninstallDataError Damaged(const WideString& file)
 {
-    return EUninstallDataError(FormatText(Text(TTextId::UninstallDataDamaged), {file}));
+    return EUninstallDataError(FormatText(TextView(TTextId::UninstallDataDamaged), {file}));
 }
 
 }  // namespace

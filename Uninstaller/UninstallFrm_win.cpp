@@ -12,7 +12,7 @@ namespace {
 TFormSpec UninstallFormSpec(const WideString& title)
 {
     TFormSpec desc = BaseFormSpec(ZO_UNINSTALLFORM_CLASS);
-    desc.caption = FormatText(Text(TTextId::UninstallTitleFormat), {title});
+    desc.caption = FormatText(TextView(TTextId::UninstallTitleFormat), {title});
     desc.border = TBorderStyle::None;
     desc.clientWidth = 750;
     desc.clientHeight = 480;
@@ -40,9 +40,9 @@ TUninstallForm::TUninstallForm(TSetupScript& script, TUninstallPlan plan, const 
 
     const TSetupBaseInfo& info = *script_.BaseInfo;
     lblAppTitle->SetText(info.AppTitle);
-    lblVersion->SetText(FormatText(Text(TTextId::VersionFormat), {info.Version}));
-    lblPrompt->SetText(FormatText(Text(TTextId::UninstallPromptFormat), {info.AppTitle}));
-    lblFolder->SetText(FormatText(Text(TTextId::UninstallFolderFormat), {plan_.InstallFolder}));
+    lblVersion->SetText(FormatText(TextView(TTextId::VersionFormat), {info.Version}));
+    lblPrompt->SetText(FormatText(TextView(TTextId::UninstallPromptFormat), {info.AppTitle}));
+    lblFolder->SetText(FormatText(TextView(TTextId::UninstallFolderFormat), {plan_.InstallFolder}));
     if (!iconPng.empty()) {
         try {
             std::shared_ptr<TPicture> picture = TPicture::FromPng(iconPng);
@@ -160,13 +160,13 @@ void TUninstallForm::ShowFinishedLook()
     const TSetupBaseInfo& info = *script_.BaseInfo;
     const int failed = static_cast<int>(report_.Leftovers.size()) - report_.Outside;
     if (report_.Complete())
-        lblVersion->SetText(FormatText(Text(TTextId::RemovedFromComputerFormat), {info.AppTitle}));
+        lblVersion->SetText(FormatText(TextView(TTextId::RemovedFromComputerFormat), {info.AppTitle}));
     else if (failed == 0)
-        lblVersion->SetText(FormatText(Text(TTextId::KeptOutsideFormat), {IntToStr(report_.Outside)}));
+        lblVersion->SetText(FormatText(TextView(TTextId::KeptOutsideFormat), {IntToStr(report_.Outside)}));
     else if (report_.Outside == 0 && report_.RemovedAtRestart == failed)
-        lblVersion->SetText(FormatText(Text(TTextId::InUseFormat), {IntToStr(report_.RemovedAtRestart)}));
+        lblVersion->SetText(FormatText(TextView(TTextId::InUseFormat), {IntToStr(report_.RemovedAtRestart)}));
     else
-        lblVersion->SetText(FormatText(Text(TTextId::NotRemovedFormat), {IntToStr(report_.Leftovers.size())}));
+        lblVersion->SetText(FormatText(TextView(TTextId::NotRemovedFormat), {IntToStr(report_.Leftovers.size())}));
     lblVersion->Show();
     if (!report_.Complete()) {
         // The first of them, so the user knows where to look.

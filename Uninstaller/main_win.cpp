@@ -120,7 +120,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     ChooseProgramLanguage(script->BaseInfo->Language, commandLine);
     Application.SetFontFaces(Text(TTextId::DisplayFontFaces), Text(TTextId::TextFontFaces));
     OpenRunLog(commandLine, TZoWinfn::GetTempDir(), script->BaseInfo->AppTitle, u"Uninstall");
-    LogAdd(TLogEntry::Note, FormatText(Text(TTextId::UninstallLogFormat), {script->BaseInfo->AppTitle, script->BaseInfo->Version}));
+    LogAdd(TLogEntry::Note, FormatText(TextView(TTextId::UninstallLogFormat), {script->BaseInfo->AppTitle, script->BaseInfo->Version}));
     LogAdd(TLogEntry::Note, Text(TTextId::CommandLineLine) + ZoPlatform::CommandLine());
     PerUserInstall = script->BaseInfo->InstallScope == TInstallScope::isUser;
     if (NeedsElevation(*script)) {
@@ -130,12 +130,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         for (int i = 1; i <= ArgCount(); ++i) args.push_back(ArgAt(i));
         const TElevatedRun run = RunElevated(JoinCommandLine(args));
         if (run.Started) return Finish(run.ExitCode);
-        Refuse(silent, FormatText(Text(TTextId::UninstallElevationRefusedFormat), {script->BaseInfo->AppTitle}), MB_ICONSTOP);
+        Refuse(silent, FormatText(TextView(TTextId::UninstallElevationRefusedFormat), {script->BaseInfo->AppTitle}), MB_ICONSTOP);
         return Finish(ucElevationRefused);
     }
     TSetupLock lock;  // held until the self-removal has started
     if (!lock.Acquire(script->BaseInfo->GUID, PerUserInstall ? TSetupLock::TScope::User : TSetupLock::TScope::Machine)) {
-        Refuse(silent, FormatText(Text(TTextId::SetupRunningFormat), {script->BaseInfo->AppTitle}), MB_ICONINFORMATION);
+        Refuse(silent, FormatText(TextView(TTextId::SetupRunningFormat), {script->BaseInfo->AppTitle}), MB_ICONINFORMATION);
         return Finish(ucSetupRunning);
     }
     // A data file someone else could have written is used for this product's
@@ -156,7 +156,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         Application.SetExceptionHandler([](const WideString& text) { TZoSysfn::WriteConsoleLine(text); });
         code = UninstallSilently(*script, std::move(plan));
     } else {
-        Application.SetTitle(FormatText(Text(TTextId::UninstallTitleFormat), {script->BaseInfo->AppTitle}));
+        Application.SetTitle(FormatText(TextView(TTextId::UninstallTitleFormat), {script->BaseInfo->AppTitle}));
         TUninstallForm form(*script, std::move(plan), LoadUninstallIcon(InstallDir));
         Application.Run();
         code = form.ExitCode();
