@@ -4,6 +4,7 @@
 // that does not parse.
 #include <gtest/gtest.h>
 
+#include <cxxabi.h>
 #include <random>
 #include <typeinfo>
 
@@ -79,7 +80,8 @@ TOutcome Run(const TSetupScript& start, Load load)
     try {
         load(*script);
     } catch (const Exception& e) {
-        r.error = std::string(typeid(e).name()) + ": " + e.what();
+        // The thrown type as the exception runtime knows it (the Windows builds have no typeid).
+        r.error = std::string(abi::__cxa_current_exception_type()->name()) + ": " + e.what();
     }
     r.saved = Save(*script);
     return r;
