@@ -4,6 +4,7 @@
 // boxes (class #32770). One command per run; output is UTF-8 on stdout.
 // Labels and pictures that their panel draws have no window: the form answers
 // for them (ZO_WINDOWLESS_QUERY), and a click goes to the panel at their place.
+// A window counts as there once its form has made its controls' windows.
 //
 //   ui_driver wait CLASS [ms]        a visible window of the class; exit 1 on time-out
 //   ui_driver gone CLASS [ms]        no visible window of the class any more
@@ -107,12 +108,21 @@ HWND FindVisible(const wchar_t* cls)
     return s.found;
 }
 
+// A form paints first and makes its controls' windows right after: until then
+// it says so when asked (any other window answers 0).
+bool WindowsToCome(HWND w)
+{
+    static const UINT query = RegisterWindowMessageW(ZO_WINDOWLESS_QUERY);
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutW(w, query, 0, wqWindowsToCome, SMTO_ABORTIFHUNG, 5000, &result) && result == 1;
+}
+
 HWND WaitFor(const wchar_t* cls, int ms)
 {
-    for (int waited = 0;; waited += 50) {
-        if (HWND w = FindVisible(cls)) return w;
+    for (int waited = 0;; waited += 10) {
+        if (HWND w = FindVisible(cls); w && !WindowsToCome(w)) return w;
         if (waited >= ms) return nullptr;
-        Sleep(50);
+        Sleep(10);
     }
 }
 
