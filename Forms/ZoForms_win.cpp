@@ -778,7 +778,9 @@ void TControl::PaintEdit(HDC dc, const RECT& area)
     SetBkColor(dc, EditColor());
     SetTextColor(dc, enabled_ ? FontColor() : GetSysColor(COLOR_GRAYTEXT));
     // It sets its text run by run (letters, digits, the rest), each run on its
-    // own background: a glyph reaching past its run is cut off there.
+    // own background: the next run covers what a glyph reaches past its own.
+    const int saved = SaveDC(dc);
+    IntersectClipRect(dc, r.left, r.top, r.right, r.bottom);
     const WideString& text = spec_.text;
     int x = r.left;
     for (size_t from = 0; from < text.size() && x < r.right;) {
@@ -787,11 +789,12 @@ void TControl::PaintEdit(HDC dc, const RECT& area)
         SIZE size{};
         const int count = static_cast<int>(to - from);
         GetTextExtentPoint32W(dc, W(text) + from, count, &size);
-        RECT run{x, r.top, std::min<LONG>(x + size.cx, r.right), r.bottom};
-        ExtTextOutW(dc, x, r.top, ETO_CLIPPED | ETO_OPAQUE, &run, W(text) + from, static_cast<UINT>(count), nullptr);
+        RECT run{x, r.top, x + size.cx, r.bottom};
+        ExtTextOutW(dc, x, r.top, ETO_OPAQUE, &run, W(text) + from, static_cast<UINT>(count), nullptr);
         x += size.cx;
         from = to;
     }
+    RestoreDC(dc, saved);
 }
 
 void TControl::PaintWindowless(HDC dc, const RECT& area)

@@ -554,7 +554,7 @@ TEST(Controls, DeferredWindowsArePaintedAsTheyWillLookThenMadeInOrderWithTheStat
                                         .left = 250, .top = 60, .width = 120, .height = 40, .text = u"安装",
                                         .font = &big, .fitText = true});
     TControl* edit = form.AddControl({.kind = TControlKind::Edit, .id = 42, .name = "edit", .parent = panel,
-                                      .left = 10, .top = 10, .width = 200, .height = 25, .color = RGB(255, 255, 255),
+                                      .left = 10, .top = 10, .width = 230, .height = 25, .color = RGB(255, 255, 255),
                                       .fontColor = RGB(32, 32, 32), .border = true});
     TControl* link = form.AddControl({.kind = TControlKind::Label, .id = 43, .name = "link", .parent = panel,
                                       .left = 10, .top = 50, .text = u"用户许可协议", .fontColor = RGB(0, 0, 255),
@@ -565,13 +565,13 @@ TEST(Controls, DeferredWindowsArePaintedAsTheyWillLookThenMadeInOrderWithTheStat
     TControl* box = form.AddControl({.kind = TControlKind::CheckBox, .id = 45, .name = "box", .parent = panel,
                                      .left = 120, .top = 80, .width = 60, .height = 16, .text = u"Hidden"});
     // Meanwhile the controls keep what they are given; their panel paints them.
-    edit->SetText(u"C:\\Program Files (x86)\\Product 2.0\\安装");
+    edit->SetText(u"C:\\Program Files (x86)\\Product 2.0\\安装\\");
     link->SetEnabled(false);
     check->SetChecked(true);
     box->Hide();
     button->SetFocus();
     EXPECT_EQ(button->Handle(), nullptr);
-    EXPECT_EQ(edit->Text(), u"C:\\Program Files (x86)\\Product 2.0\\安装");
+    EXPECT_EQ(edit->Text(), u"C:\\Program Files (x86)\\Product 2.0\\安装\\");
     EXPECT_FALSE(link->Enabled());
     const UINT query = RegisterWindowMessageW(ZO_WINDOWLESS_QUERY);
     EXPECT_EQ(SendMessageW(form.Handle(), query, 0, wqWindowsToCome), 1);
@@ -588,7 +588,7 @@ TEST(Controls, DeferredWindowsArePaintedAsTheyWillLookThenMadeInOrderWithTheStat
         w = GetWindow(w, GW_HWNDNEXT);
     }
     EXPECT_EQ(GetFocus(), button->Handle());
-    EXPECT_EQ(edit->Text(), u"C:\\Program Files (x86)\\Product 2.0\\安装");
+    EXPECT_EQ(edit->Text(), u"C:\\Program Files (x86)\\Product 2.0\\安装\\");
     EXPECT_FALSE(IsWindowEnabled(link->Handle()));
     EXPECT_EQ(SendMessageW(check->Handle(), BM_GETCHECK, 0, 0), BST_CHECKED);
     EXPECT_FALSE(IsWindowVisible(box->Handle()));
