@@ -1,7 +1,8 @@
 // A small window layer over plain Win32: the application object with its
 // message loop, forms (top-level windows) and their controls (real child
 // windows with stable control IDs, or passive labels and pictures that their
-// panel draws). Forms dispatch to named handlers; the
+// panel draws; a form may have its panels draw its controls until it makes
+// their windows). Forms dispatch to named handlers; the
 // controls paint in the flat "Athen" look of ZoSkin_win.
 //
 // Every figure a form or control is given or reports (positions, sizes, font
@@ -338,10 +339,10 @@ public:
     void SetDoubleBuffered(bool on) { doubleBuffered_ = on; }
     // The control the window's next activation focuses (at first: the first tab stop).
     void SetActiveControl(TControl* control);
-    // The system's controls (buttons, edits, labels) added from now on get no
-    // window until MakeDeferredWindows: their panel paints them as they will
-    // look, so a window can paint before the common controls library loads and
-    // its child windows are made. Meanwhile they take no input.
+    // The system's controls on a panel (buttons, boxes, edits, labels) added
+    // from now on get no window until MakeDeferredWindows: the panel paints
+    // them as they will look, so a window can paint before the common controls
+    // library loads and its child windows are made. Meanwhile they take no input.
     void DeferWindows() { deferWindows_ = true; }
     bool DefersWindows() const { return deferWindows_; }
     // Makes the deferred windows, in the stacking and tab order of their making,

@@ -6,7 +6,7 @@
 // for them (ZO_WINDOWLESS_QUERY), and a click goes to the panel at their place.
 // A form that is still to make its controls' windows is waited for.
 //
-//   ui_driver wait CLASS [ms]        a visible window of the class; exit 1 on time-out
+//   ui_driver wait CLASS [ms]        a visible window of the class, its controls' windows made; exit 1 on time-out
 //   ui_driver gone CLASS [ms]        no visible window of the class any more
 //   ui_driver geom ID [CLASS]        "left top width height visible enabled" in the parent
 //   ui_driver srect ID [CLASS]       "left top width height" on the screen
