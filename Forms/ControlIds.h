@@ -56,6 +56,9 @@ enum TWindowlessQuestion : int {
     wqBottom,
     wqParentId,       // the panel's control ID
     wqTextLength,
+    // Asked with control ID 0: 1 while the form's controls are still drawn by
+    // their panels, their windows to come (right after the first paint).
+    wqWindowsToCome,
     wqTextChar = 0x100,  // + i: the text's character i
 };
 

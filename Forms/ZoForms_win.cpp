@@ -256,6 +256,33 @@ HCURSOR TApplication::HandCursor() const { return LoadCursorW(nullptr, MAKEINTRE
 
 // ---- TControl ---------------------------------------------------------------------
 
+namespace {
+
+// The runs an edit box sets its text in.
+int EditRunKind(char16_t c)
+{
+    if (c >= u'0' && c <= u'9') return 1;
+    if ((c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || c >= 0x00C0) return 2;
+    return 0;
+}
+
+// The system controls whose look the layer paints itself, and so can wait for their window.
+bool CanWaitForWindow(const TControlSpec& desc)
+{
+    switch (desc.kind) {
+    case TControlKind::Label:
+    case TControlKind::Edit:
+    case TControlKind::Button:
+    case TControlKind::CheckBox:
+    case TControlKind::RadioButton:
+        return desc.align == TAlign::None;
+    default:
+        return false;
+    }
+}
+
+}  // namespace
+
 TControl::TControl(TCustomForm* form, const TControlSpec& desc) : form_(form), spec_(desc)
 {
     if (desc.windowless) {
@@ -263,17 +290,28 @@ TControl::TControl(TCustomForm* form, const TControlSpec& desc) : form_(form), s
             (desc.kind != TControlKind::Label && desc.kind != TControlKind::Image) || desc.link || desc.tabStop ||
             desc.align != TAlign::None)
             throw EInvalidOperation(u"Only a passive label or picture on a panel can be windowless");
+    }
+    const bool drawn = desc.windowless || (form->DefersWindows() && desc.parent &&
+                                           desc.parent->Kind() == TControlKind::Panel && CanWaitForWindow(desc));
+    font_ = form->FontHandle(desc.font ? *desc.font : form->Font());
+    if (drawn) {
         place_ = {form->Scale(desc.left), form->Scale(desc.top), form->Scale(desc.left + desc.width),
                   form->Scale(desc.top + desc.height)};
-        font_ = form->FontHandle(desc.font ? *desc.font : form->Font());
-        if (desc.autoSize) ApplyAutoSize();
-        designWidth_ = spec_.width;
-        if (desc.anchors & akRight)
-            rightGap_ = form->Unscale(ClientRect(ParentHandle()).right) - (spec_.left + spec_.width);
-        Invalidate();
-        return;
+    } else {
+        MakeWindow(HWND_BOTTOM);
     }
+    if (desc.kind == TControlKind::ProgressBar) SetText(ZoSkin::PercentText(position_, max_));
+    if (desc.autoSize) ApplyAutoSize();
+    designWidth_ = spec_.width;
+    FitText();
+    if (desc.anchors & akRight) rightGap_ = form->Unscale(ClientRect(ParentHandle()).right) - (spec_.left + spec_.width);
+    if (drawn) Invalidate();
+}
+
+void TControl::MakeWindow(HWND insertAfter)
+{
     RegisterZoWindowClasses();
+    const TControlSpec& desc = spec_;
     DWORD style = WS_CHILD | WS_CLIPSIBLINGS | (desc.visible ? WS_VISIBLE : 0);
     DWORD exStyle = 0;
     const wchar_t* cls = ControlClass;
@@ -314,9 +352,11 @@ TControl::TControl(TCustomForm* form, const TControlSpec& desc) : form_(form), s
         break;
     }
     if (desc.tabStop) style |= WS_TABSTOP;
-    handle_ = CreateWindowExW(exStyle, cls, W(desc.text), style, form->Scale(desc.left), form->Scale(desc.top),
-                              form->Scale(desc.left + desc.width) - form->Scale(desc.left),
-                              form->Scale(desc.top + desc.height) - form->Scale(desc.top), ParentHandle(),
+    if (!enabled_) style |= WS_DISABLED;
+    const TCustomForm& form = *form_;
+    handle_ = CreateWindowExW(exStyle, cls, W(desc.text), style, form.Scale(desc.left), form.Scale(desc.top),
+                              form.Scale(desc.left + desc.width) - form.Scale(desc.left),
+                              form.Scale(desc.top + desc.height) - form.Scale(desc.top), ParentHandle(),
                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(desc.id)), Instance(), this);
     if (!handle_) throw EOSError(FormatText(u"Error creating window %s (%s)", {WideOf(desc.name), IntToStr(GetLastError())}));
     if (IsSystemControl(desc.kind)) {
@@ -326,11 +366,10 @@ TControl::TControl(TCustomForm* form, const TControlSpec& desc) : form_(form), s
     }
     // Made in order, stacked in order: the first control is the top one and
     // the first in the tab order.
-    SetWindowPos(handle_, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    font_ = form->FontHandle(desc.font ? *desc.font : form->Font());
+    SetWindowPos(handle_, insertAfter, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     SendMessageW(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     if (desc.kind == TControlKind::Edit) {
-        WORD margin = static_cast<WORD>(form->Scale(3));
+        WORD margin = static_cast<WORD>(form.Scale(3));
         SendMessageW(handle_, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELONG(margin, margin));
     }
     if (desc.kind == TControlKind::Memo) SendMessageW(handle_, EM_SETLIMITTEXT, 0, 0);
@@ -349,11 +388,18 @@ TControl::TControl(TCustomForm* form, const TControlSpec& desc) : form_(form), s
         SendMessageW(upDown_, UDM_SETBUDDY, reinterpret_cast<WPARAM>(handle_), 0);
         SetSpinRange(0, 65535);
     }
-    if (desc.kind == TControlKind::ProgressBar) SetText(ZoSkin::PercentText(position_, max_));
-    if (desc.autoSize) ApplyAutoSize();
-    designWidth_ = spec_.width;
-    FitText();
-    if (desc.anchors & akRight) rightGap_ = form->Unscale(ClientRect(ParentHandle()).right) - (spec_.left + spec_.width);
+}
+
+void TControl::MakeDeferredWindow()
+{
+    if (handle_ || Windowless()) return;
+    // Below the last sibling made before it that has its window: the order of making.
+    HWND after = HWND_TOP;
+    for (auto& c : form_->Components()) {
+        if (c.get() == this) break;
+        if (c->Parent() == Parent() && c->handle_) after = c->handle_;
+    }
+    MakeWindow(after);
 }
 
 HWND TControl::ParentHandle() const { return spec_.parent ? spec_.parent->Handle() : form_->Handle(); }
@@ -390,7 +436,7 @@ void TControl::PlaceAligned(int left, int top, int width, int height)
 
 void TControl::MoveTo(int left, int top, int width, int height)
 {
-    if (!Windowless()) {
+    if (!PaintedByParent()) {
         MoveWindow(handle_, left, top, width, height, TRUE);
         return;
     }
@@ -403,7 +449,7 @@ void TControl::ApplyDpi()
 {
     font_ = form_->FontHandle(spec_.font ? *spec_.font : form_->Font());
     if (handle_) SendMessageW(handle_, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
-    if (spec_.kind == TControlKind::Edit) {
+    if (spec_.kind == TControlKind::Edit && handle_) {
         WORD margin = static_cast<WORD>(form_->Scale(3));
         SendMessageW(handle_, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELONG(margin, margin));
     }
@@ -415,7 +461,7 @@ void TControl::ApplyDpi()
 
 RECT TControl::WindowBounds() const
 {
-    if (Windowless()) return place_;
+    if (PaintedByParent()) return place_;
     RECT r{};
     GetWindowRect(handle_, &r);
     MapWindowPoints(nullptr, ParentHandle(), reinterpret_cast<POINT*>(&r), 2);
@@ -425,7 +471,7 @@ RECT TControl::WindowBounds() const
 void TControl::SetVisible(bool visible)
 {
     spec_.visible = visible;
-    if (Windowless()) {
+    if (PaintedByParent()) {
         InvalidateRect(ParentHandle(), &place_, TRUE);
         return;
     }
@@ -437,7 +483,7 @@ void TControl::SetVisible(bool visible)
     if (upDown_) ShowWindow(upDown_, visible ? SW_SHOWNA : SW_HIDE);
 }
 
-bool TControl::Enabled() const { return Windowless() ? enabled_ : IsWindowEnabled(handle_) != 0; }
+bool TControl::Enabled() const { return PaintedByParent() ? enabled_ : IsWindowEnabled(handle_) != 0; }
 
 void TControl::SetEnabled(bool enabled)
 {
@@ -449,12 +495,15 @@ void TControl::SetEnabled(bool enabled)
 
 void TControl::SetFocus()
 {
-    if (handle_) ::SetFocus(handle_);
+    if (handle_)
+        ::SetFocus(handle_);
+    else if (!Windowless())
+        form_->SetActiveControl(this);  // focused as its window comes
 }
 
 WideString TControl::Text() const
 {
-    if (Windowless()) return spec_.text;
+    if (PaintedByParent()) return spec_.text;
     int n = GetWindowTextLengthW(handle_);
     std::vector<wchar_t> buf(static_cast<size_t>(n) + 1);
     int got = GetWindowTextW(handle_, buf.data(), n + 1);
@@ -463,18 +512,18 @@ WideString TControl::Text() const
 
 void TControl::SetText(const WideString& text)
 {
-    if (Windowless())
+    if (PaintedByParent())
         spec_.text = text;
     else
         SetWindowTextW(handle_, W(text));
     if (spec_.autoSize) ApplyAutoSize();
     FitText();
-    if (IsButtonKind() || Windowless()) Invalidate();
+    if (IsButtonKind() || PaintedByParent()) Invalidate();
 }
 
 void TControl::Invalidate()
 {
-    if (Windowless())
+    if (PaintedByParent())
         InvalidateRect(ParentHandle(), &place_, TRUE);
     else
         InvalidateRect(handle_, nullptr, TRUE);
@@ -482,7 +531,7 @@ void TControl::Invalidate()
 
 void TControl::Repaint()
 {
-    if (Windowless())
+    if (PaintedByParent())
         RedrawWindow(ParentHandle(), &place_, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
     else
         RedrawWindow(handle_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
@@ -633,10 +682,13 @@ void TControl::Paint(HDC dc, const RECT& area)
         ZoSkin::PaintProgress(dc, area, position_, max_, font_, Color(), scale);
         break;
     case TControlKind::Label:
-        if (Windowless())
-            PaintLabel(dc, area);
-        else
+        if (spec_.link)
             PaintLink(dc, area);
+        else
+            PaintLabel(dc, area);
+        break;
+    case TControlKind::Edit:
+        PaintEdit(dc, area);  // only until its window comes: the window paints itself
         break;
     case TControlKind::Bevel: {
         ZoSkin::FillSolid(dc, area, Color());
@@ -652,9 +704,9 @@ void TControl::Paint(HDC dc, const RECT& area)
     case TControlKind::RadioButton: {
         ZoSkin::TButtonState state;
         state.hot = hot_;
-        state.pressed = SendMessageW(handle_, BM_GETSTATE, 0, 0) & BST_PUSHED;
+        state.pressed = handle_ && (SendMessageW(handle_, BM_GETSTATE, 0, 0) & BST_PUSHED);
         state.enabled = Enabled();
-        state.focused = GetFocus() == handle_ && form_->KeyboardCues();
+        state.focused = handle_ && GetFocus() == handle_ && form_->KeyboardCues();
         if (spec_.kind == TControlKind::Button)
             ZoSkin::PaintButton(dc, area, Text(), font_, Color(), state, scale);
         else if (spec_.kind == TControlKind::CheckBox)
@@ -678,7 +730,7 @@ void TControl::PaintLink(HDC dc, const RECT& area)
     SetTextColor(dc, Enabled() ? FontColor() : GetSysColor(COLOR_GRAYTEXT));
     RECT r = area;
     DrawTextW(dc, W(text), static_cast<int>(text.size()), &r, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
-    if (GetFocus() == handle_ && form_->KeyboardCues()) {
+    if (handle_ && GetFocus() == handle_ && form_->KeyboardCues()) {
         SetTextColor(dc, FontColor());
         SetBkColor(dc, Color());
         DrawFocusRect(dc, &area);
@@ -703,20 +755,73 @@ void TControl::PaintLabel(HDC dc, const RECT& area)
     DrawTextW(dc, W(spec_.text), static_cast<int>(spec_.text.size()), &r, format);
 }
 
+void TControl::PaintEdit(HDC dc, const RECT& area)
+{
+    // As the system's edit box shows its text before anyone scrolls it: it
+    // draws its border itself, in the frame colour, and keeps the border's
+    // width again between it and the text, then the margins.
+    ZoSkin::FillSolid(dc, area, EditColor());
+    RECT inner = area;
+    if (spec_.border) {
+        const int bx = GetSystemMetrics(SM_CXBORDER), by = GetSystemMetrics(SM_CYBORDER);
+        const COLORREF frame = GetSysColor(COLOR_WINDOWFRAME);
+        ZoSkin::FillSolid(dc, {area.left, area.top, area.right, area.top + by}, frame);
+        ZoSkin::FillSolid(dc, {area.left, area.bottom - by, area.right, area.bottom}, frame);
+        ZoSkin::FillSolid(dc, {area.left, area.top, area.left + bx, area.bottom}, frame);
+        ZoSkin::FillSolid(dc, {area.right - bx, area.top, area.right, area.bottom}, frame);
+        InflateRect(&inner, -2 * bx, -2 * by);
+    }
+    const int margin = form_->Scale(3);
+    RECT r{inner.left + margin, inner.top, inner.right - margin, inner.bottom};
+    TSelectObject select(dc, font_);
+    SetBkMode(dc, OPAQUE);
+    SetBkColor(dc, EditColor());
+    SetTextColor(dc, enabled_ ? FontColor() : GetSysColor(COLOR_GRAYTEXT));
+    // It sets its text run by run (letters, digits, the rest), each run on its
+    // own background: the next run covers what a glyph reaches past its own.
+    const int saved = SaveDC(dc);
+    IntersectClipRect(dc, r.left, r.top, r.right, r.bottom);
+    const WideString& text = spec_.text;
+    int x = r.left;
+    for (size_t from = 0; from < text.size() && x < r.right;) {
+        size_t to = from + 1;
+        while (to < text.size() && EditRunKind(text[to]) == EditRunKind(text[from])) ++to;
+        SIZE size{};
+        const int count = static_cast<int>(to - from);
+        GetTextExtentPoint32W(dc, W(text) + from, count, &size);
+        RECT run{x, r.top, x + size.cx, r.bottom};
+        ExtTextOutW(dc, x, r.top, ETO_OPAQUE, &run, W(text) + from, static_cast<UINT>(count), nullptr);
+        x += size.cx;
+        from = to;
+    }
+    RestoreDC(dc, saved);
+}
+
 void TControl::PaintWindowless(HDC dc, const RECT& area)
 {
-    // The first made is the top one: paint from the last up.
+    // The first made is the top one: paint from the last up, the windowless
+    // ones first (a window, once there, lies on everything its panel paints).
     const auto& all = form_->Components();
-    for (auto it = all.rbegin(); it != all.rend(); ++it) {
-        TControl& c = **it;
-        RECT common{};
-        if (c.Parent() != this || !c.Windowless() || !c.Visible() || !IntersectRect(&common, &area, &c.place_))
-            continue;
-        const int saved = SaveDC(dc);
-        IntersectClipRect(dc, c.place_.left, c.place_.top, c.place_.right, c.place_.bottom);
-        c.Paint(dc, c.place_);
-        RestoreDC(dc, saved);
+    for (bool windowless : {true, false}) {
+        for (auto it = all.rbegin(); it != all.rend(); ++it) {
+            TControl& c = **it;
+            RECT common{};
+            if (c.Parent() != this || !c.PaintedByParent() || c.Windowless() != windowless || !c.Visible() ||
+                !IntersectRect(&common, &area, &c.place_))
+                continue;
+            const int saved = SaveDC(dc);
+            IntersectClipRect(dc, c.place_.left, c.place_.top, c.place_.right, c.place_.bottom);
+            c.Paint(dc, c.place_);
+            RestoreDC(dc, saved);
+        }
     }
+}
+
+COLORREF TControl::EditColor() const { return spec_.color != clDefault ? spec_.color : GetSysColor(COLOR_WINDOW); }
+
+COLORREF TControl::FrameColor() const
+{
+    return spec_.kind == TControlKind::Panel ? RGB(0, 120, 200) : RGB(171, 186, 201);
 }
 
 TControl* TControl::WindowlessAt(POINT pt) const
@@ -866,8 +971,7 @@ LRESULT TControl::WndProc(UINT msg, WPARAM wp, LPARAM lp)
             RECT wr{};
             GetWindowRect(handle_, &wr);
             OffsetRect(&wr, -wr.left, -wr.top);
-            TUniqueBrush brush(CreateSolidBrush(spec_.kind == TControlKind::Panel ? RGB(0, 120, 200)
-                                                                                   : RGB(171, 186, 201)));
+            TUniqueBrush brush(CreateSolidBrush(FrameColor()));
             FrameRect(dc, &wr, brush.Get());
             ReleaseDC(handle_, dc);
             return r;
@@ -1030,6 +1134,27 @@ TControl* TCustomForm::AddControl(const TControlSpec& desc)
             Realign();
     }
     return c;
+}
+
+void TCustomForm::SetActiveControl(TControl* control)
+{
+    activeControl_ = control;
+    savedFocus_ = control ? control->Handle() : nullptr;
+}
+
+void TCustomForm::MakeDeferredWindows()
+{
+    if (!deferWindows_) return;
+    deferWindows_ = false;
+    // Made by index: a window's creation may reach code that adds controls.
+    for (size_t i = 0; i < components_.size(); ++i) components_[i]->MakeDeferredWindow();
+    if (activeControl_ && !savedFocus_) savedFocus_ = activeControl_->Handle();
+    // Activated meanwhile, the window kept the focus itself: the control takes it now.
+    if (GetActiveWindow() != handle_) return;
+    HWND focus = GetFocus();
+    if (focus && focus != handle_) return;
+    HWND target = savedFocus_ && IsWindowVisible(savedFocus_) ? savedFocus_ : GetNextDlgTabItem(handle_, nullptr, FALSE);
+    if (target) ::SetFocus(target);
 }
 
 TControl* TCustomForm::ControlById(int id) const
@@ -1326,7 +1451,7 @@ bool TCustomForm::ChildNotify(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result)
         HDC dc = reinterpret_cast<HDC>(wp);
         COLORREF back = c->Kind() == TControlKind::Memo || c->Kind() == TControlKind::Edit ||
                                 c->Kind() == TControlKind::SpinEdit
-                            ? (c->Desc().color != clDefault ? c->Desc().color : GetSysColor(COLOR_WINDOW))
+                            ? c->EditColor()
                             : c->Color();
         SetTextColor(dc, c->FontColor());
         SetBkColor(dc, back);
@@ -1357,6 +1482,7 @@ LRESULT TCustomForm::WndProc(UINT msg, WPARAM wp, LPARAM lp)
     if (HandleMessage(msg, wp, lp, result)) return result;
     static const UINT windowlessQuery = RegisterWindowMessageW(ZO_WINDOWLESS_QUERY);
     if (msg == windowlessQuery && windowlessQuery) {
+        if (wp == 0 && lp == wqWindowsToCome) return deferWindows_ ? 1 : 0;
         for (auto& c : components_)
             if (c->Windowless() && c->Id() == static_cast<int>(wp)) return c->AnswerQuery(lp);
         return 0;
@@ -1394,9 +1520,10 @@ LRESULT TCustomForm::WndProc(UINT msg, WPARAM wp, LPARAM lp)
         if (LOWORD(wp) == WA_INACTIVE) {
             HWND focus = GetFocus();
             if (focus && IsChild(handle_, focus)) savedFocus_ = focus;
-        } else {
+        } else if (!deferWindows_) {
             // Activation gives the focus back to the control that had it, or
-            // to the first control in the tab order.
+            // to the first control in the tab order. (While the controls'
+            // windows are still to come, the window keeps it.)
             HWND target = savedFocus_ && IsWindow(savedFocus_) && IsChild(handle_, savedFocus_) &&
                                   IsWindowVisible(savedFocus_)
                               ? savedFocus_

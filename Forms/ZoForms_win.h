@@ -1,7 +1,8 @@
 // A small window layer over plain Win32: the application object with its
 // message loop, forms (top-level windows) and their controls (real child
 // windows with stable control IDs, or passive labels and pictures that their
-// panel draws). Forms dispatch to named handlers; the
+// panel draws; a form may have its panels draw its controls until it makes
+// their windows). Forms dispatch to named handlers; the
 // controls paint in the flat "Athen" look of ZoSkin_win.
 //
 // Every figure a form or control is given or reports (positions, sizes, font
@@ -144,8 +145,10 @@ public:
     TControl(const TControl&) = delete;
     TControl& operator=(const TControl&) = delete;
 
-    HWND Handle() const { return handle_; }  // null when windowless
+    HWND Handle() const { return handle_; }  // null when windowless, or until its form makes it
     bool Windowless() const { return spec_.windowless; }
+    // Drawn by its panel: windowless, or a control whose window is still to come.
+    bool PaintedByParent() const { return handle_ == nullptr; }
     int Id() const { return spec_.id; }
     const char* Name() const { return spec_.name; }
     TControlKind Kind() const { return spec_.kind; }
@@ -215,6 +218,9 @@ public:
     LRESULT WndProc(UINT msg, WPARAM wp, LPARAM lp);
     // The window procedure learns the handle before CreateWindowExW returns it.
     void AttachHandle(HWND handle) { handle_ = handle; }
+    // A control whose form made it without a window (TCustomForm::DeferWindows)
+    // gets it now, as its state is (text, place, shown, enabled, checked).
+    void MakeDeferredWindow();
     void Paint(HDC dc, const RECT& area);  // the content, in client coordinates (a windowless one's: its parent's)
     void ApplyAutoSize();
     void FitText();
@@ -230,8 +236,13 @@ private:
     void PaintBuffered(HDC dc, const RECT& area);
     void PaintLink(HDC dc, const RECT& area);
     void PaintLabel(HDC dc, const RECT& area);
-    // Panels: the windowless children, bottom one first.
+    void PaintEdit(HDC dc, const RECT& area);
+    // Panels: the children without a window, bottom one first.
     void PaintWindowless(HDC dc, const RECT& area);
+    // The window from the spec; insertAfter places it among its siblings.
+    void MakeWindow(HWND insertAfter);
+    COLORREF EditColor() const;   // edits: the box's background
+    COLORREF FrameColor() const;  // bordered panels and edits: the flat frame
     // Panels: the mouse for the windowless picture under it; true when used up.
     bool WindowlessMouse(UINT msg, LPARAM lp);
     TControl* WindowlessAt(POINT pt) const;
@@ -327,7 +338,16 @@ public:
     bool DoubleBuffered() const { return doubleBuffered_; }
     void SetDoubleBuffered(bool on) { doubleBuffered_ = on; }
     // The control the window's next activation focuses (at first: the first tab stop).
-    void SetActiveControl(TControl* control) { savedFocus_ = control ? control->Handle() : nullptr; }
+    void SetActiveControl(TControl* control);
+    // The system's controls on a panel (buttons, boxes, edits, labels) added
+    // from now on get no window until MakeDeferredWindows: the panel paints
+    // them as they will look, so a window can paint before the common controls
+    // library loads and its child windows are made. Meanwhile they take no input.
+    void DeferWindows() { deferWindows_ = true; }
+    bool DefersWindows() const { return deferWindows_; }
+    // Makes the deferred windows, in the stacking and tab order of their making,
+    // and focuses the active control when the window is active.
+    void MakeDeferredWindows();
     // Focus marks show once the keyboard has moved the focus, as in Windows.
     bool KeyboardCues() const { return keyboardCues_; }
 
@@ -384,6 +404,7 @@ private:
     std::map<std::tuple<TFontRole, int, bool, bool>, TUniqueFont> fonts_;
     std::map<COLORREF, TUniqueBrush> brushes_;
     HWND savedFocus_ = nullptr;
+    TControl* activeControl_ = nullptr;  // its window may be still to come
     TUniqueBrush background_;
     int modalResult_ = 0;
     bool modal_ = false;
@@ -391,6 +412,7 @@ private:
     bool doubleBuffered_ = false;
     bool destroying_ = false;
     bool keyboardCues_ = false;
+    bool deferWindows_ = false;
 };
 
 // Registers the layer's window classes once; called by the first form.

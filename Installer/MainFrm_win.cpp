@@ -125,7 +125,9 @@ TMainForm::TMainForm() : TBaseForm(nullptr, MainFormSpec())
     // The uninstaller speaks as the installation did, even when /LANG chose it.
     if (commandLine.language && LanguageFromTag(*commandLine.language))
         script->BaseInfo->Language = LanguageTag(CurrentLanguage());
-    // The skin ("Athen") is built into the skinned controls.
+    // The skin ("Athen") is built into the skinned controls. Their windows
+    // come after the window's first paint, which shows them drawn as they will look.
+    DeferWindows();
     CreateControls();
     AppTitleValue = info.AppTitle;
     // The taskbar, Alt+Tab and the message boxes name the product.
@@ -466,6 +468,7 @@ void TMainForm::ApplyCommandLine()
         // No one is there: reports are lines on standard output, and a run
         // that stops before the end ends the process with its code.
         Application.SetExceptionHandler([](const WideString& text) { TZoSysfn::WriteConsoleLine(text); });
+        MakeDeferredWindows();
         try {
             btnInstallClick();
         } catch (const std::exception& e) {
@@ -476,6 +479,7 @@ void TMainForm::ApplyCommandLine()
         return;
     }
     if (autoMode) {
+        MakeDeferredWindows();
         ShowInstallingLook();
         lblWait->SetLeft((pnlBottom->Width() - lblWait->Width()) / 2);
         Show();
@@ -658,6 +662,8 @@ bool TMainForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result)
         return true;
     }
     if (msg == WM_AFTER_FIRST_PAINT) {
+        // Handled before any input: the controls can take it from here on.
+        MakeDeferredWindows();
         ApplyWindowIcon();
         result = 0;
         return true;

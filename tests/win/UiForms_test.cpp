@@ -6,8 +6,10 @@
 #include <commctrl.h>
 
 #include <atomic>
+#include <cstdint>
 #include <filesystem>
 #include <thread>
+#include <vector>
 
 #include "BaseDialogFrm_win.h"
 #include "ControlIds.h"
@@ -510,4 +512,94 @@ TEST(Controls, WindowlessPicturesTakeTheirPanelsMouseLabelsLetItThroughAndTheFor
     label->SetText(u"Title");
     EXPECT_EQ(ask(31, wqTextLength), 5);
     EXPECT_EQ(label->Text(), u"Title");
+}
+
+namespace {
+
+// The pixels of a control's place as its form's window shows them.
+std::vector<uint32_t> PixelsOf(const TCustomForm& form, const TControl& control)
+{
+    RedrawWindow(form.Handle(), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    RECT r{};
+    GetWindowRect(control.Handle(), &r);
+    MapWindowPoints(nullptr, form.Handle(), reinterpret_cast<POINT*>(&r), 2);
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    HDC window = GetDC(form.Handle());
+    HDC memory = CreateCompatibleDC(window);
+    BITMAPINFO info{};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(window, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, w, h, window, r.left, r.top, SRCCOPY);
+    GdiFlush();
+    std::vector<uint32_t> pixels(static_cast<const uint32_t*>(bits), static_cast<const uint32_t*>(bits) + w * h);
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(form.Handle(), window);
+    return pixels;
+}
+
+}  // namespace
+
+TEST(Controls, DeferredWindowsArePaintedAsTheyWillLookThenMadeInOrderWithTheStateGivenMeanwhile)
+{
+    TPlainForm form;
+    TControl* panel = form.AddControl({.kind = TControlKind::Panel, .id = 40, .name = "panel", .width = 400,
+                                       .height = 120, .color = RGB(255, 255, 255)});
+    form.DeferWindows();
+    const TFontSpec big{TFontRole::Display, 20, false, false};
+    TControl* button = form.AddControl({.kind = TControlKind::Button, .id = 41, .name = "button", .parent = panel,
+                                        .left = 250, .top = 60, .width = 120, .height = 40, .text = u"安装",
+                                        .font = &big, .fitText = true});
+    TControl* edit = form.AddControl({.kind = TControlKind::Edit, .id = 42, .name = "edit", .parent = panel,
+                                      .left = 10, .top = 10, .width = 230, .height = 25, .color = RGB(255, 255, 255),
+                                      .fontColor = RGB(32, 32, 32), .border = true});
+    TControl* link = form.AddControl({.kind = TControlKind::Label, .id = 43, .name = "link", .parent = panel,
+                                      .left = 10, .top = 50, .text = u"用户许可协议", .fontColor = RGB(0, 0, 255),
+                                      .autoSize = true, .link = true});
+    TControl* check = form.AddControl({.kind = TControlKind::CheckBox, .id = 44, .name = "check", .parent = panel,
+                                       .left = 10, .top = 80, .width = 60, .height = 16, .text = u"同意",
+                                       .fitText = true});
+    TControl* box = form.AddControl({.kind = TControlKind::CheckBox, .id = 45, .name = "box", .parent = panel,
+                                     .left = 120, .top = 80, .width = 60, .height = 16, .text = u"Hidden"});
+    // Meanwhile the controls keep what they are given; their panel paints them.
+    edit->SetText(u"C:\\Program Files (x86)\\Product 2.0\\安装\\");
+    link->SetEnabled(false);
+    check->SetChecked(true);
+    box->Hide();
+    button->SetFocus();
+    EXPECT_EQ(button->Handle(), nullptr);
+    EXPECT_EQ(edit->Text(), u"C:\\Program Files (x86)\\Product 2.0\\安装\\");
+    EXPECT_FALSE(link->Enabled());
+    const UINT query = RegisterWindowMessageW(ZO_WINDOWLESS_QUERY);
+    EXPECT_EQ(SendMessageW(form.Handle(), query, 0, wqWindowsToCome), 1);
+    form.Show();
+    const std::vector<uint32_t> painted = PixelsOf(form, *panel);
+    EXPECT_EQ(GetWindow(panel->Handle(), GW_CHILD), nullptr);
+
+    form.MakeDeferredWindows();
+    EXPECT_EQ(SendMessageW(form.Handle(), query, 0, wqWindowsToCome), 0);
+    // Stacked, and so tabbed, in the order they were made.
+    HWND w = GetWindow(panel->Handle(), GW_CHILD);
+    for (TControl* c : {button, edit, link, check, box}) {
+        ASSERT_EQ(w, c->Handle()) << c->Name();
+        w = GetWindow(w, GW_HWNDNEXT);
+    }
+    EXPECT_EQ(GetFocus(), button->Handle());
+    EXPECT_EQ(edit->Text(), u"C:\\Program Files (x86)\\Product 2.0\\安装\\");
+    EXPECT_FALSE(IsWindowEnabled(link->Handle()));
+    EXPECT_EQ(SendMessageW(check->Handle(), BM_GETCHECK, 0, 0), BST_CHECKED);
+    EXPECT_FALSE(IsWindowVisible(box->Handle()));
+    // The windows show what their panel painted, to the pixel.
+    const std::vector<uint32_t> made = PixelsOf(form, *panel);
+    ASSERT_EQ(made.size(), painted.size());
+    const size_t width = static_cast<size_t>(form.Scale(400));
+    for (size_t i = 0; i < made.size(); ++i)
+        ASSERT_EQ(made[i], painted[i]) << "first difference at " << i % width << "," << i / width;
+    // Controls made later get their windows at once.
+    TControl* late = form.AddControl({.kind = TControlKind::Button, .id = 46, .name = "late", .parent = panel,
+                                      .left = 250, .top = 10, .width = 60, .height = 25, .text = u"OK"});
+    EXPECT_NE(late->Handle(), nullptr);
 }

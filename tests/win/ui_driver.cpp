@@ -4,8 +4,9 @@
 // boxes (class #32770). One command per run; output is UTF-8 on stdout.
 // Labels and pictures that their panel draws have no window: the form answers
 // for them (ZO_WINDOWLESS_QUERY), and a click goes to the panel at their place.
+// A form that is still to make its controls' windows is waited for.
 //
-//   ui_driver wait CLASS [ms]        a visible window of the class; exit 1 on time-out
+//   ui_driver wait CLASS [ms]        a visible window of the class, its controls' windows made; exit 1 on time-out
 //   ui_driver gone CLASS [ms]        no visible window of the class any more
 //   ui_driver geom ID [CLASS]        "left top width height visible enabled" in the parent
 //   ui_driver srect ID [CLASS]       "left top width height" on the screen
@@ -107,6 +108,15 @@ HWND FindVisible(const wchar_t* cls)
     return s.found;
 }
 
+// A form paints first and makes its controls' windows right after: until then
+// it says so when asked (any other window answers 0).
+bool WindowsToCome(HWND w)
+{
+    static const UINT query = RegisterWindowMessageW(ZO_WINDOWLESS_QUERY);
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutW(w, query, 0, wqWindowsToCome, SMTO_ABORTIFHUNG, 5000, &result) && result == 1;
+}
+
 HWND WaitFor(const wchar_t* cls, int ms)
 {
     for (int waited = 0;; waited += 50) {
@@ -114,6 +124,16 @@ HWND WaitFor(const wchar_t* cls, int ms)
         if (waited >= ms) return nullptr;
         Sleep(50);
     }
+}
+
+// False when the form's controls still have no windows after ms.
+bool WaitForControls(HWND top, int ms)
+{
+    for (int waited = 0; WindowsToCome(top); waited += 10) {
+        if (waited >= ms) return false;
+        Sleep(10);
+    }
+    return true;
 }
 
 HWND Control(HWND top, int id)
@@ -227,7 +247,10 @@ int wmain(int argc, wchar_t** argv)
     };
     auto number = [&](int i, int fallback) { return i < argc ? _wtoi(argv[i]) : fallback; };
 
-    if (cmd == L"wait") return WaitFor(arg(2, kMainClass), number(3, 10000)) ? 0 : Fail("no such window");
+    if (cmd == L"wait") {
+        HWND w = WaitFor(arg(2, kMainClass), number(3, 10000));
+        return w && WaitForControls(w, number(3, 10000)) ? 0 : Fail("no such window");
+    }
     if (cmd == L"gone") {
         for (int waited = 0; waited <= number(3, 10000); waited += 50) {
             if (!FindVisible(arg(2, kMainClass))) return 0;
@@ -303,6 +326,7 @@ int wmain(int argc, wchar_t** argv)
         ShowWindow(top, SW_MAXIMIZE);
         return 0;
     }
+    if (cmd == L"focus" || cmd == L"key") WaitForControls(top, 5000);  // the focus goes to a control's window
     if (cmd == L"focus") {
         DWORD thread = GetWindowThreadProcessId(top, nullptr);
         GUITHREADINFO info{};
@@ -325,6 +349,7 @@ int wmain(int argc, wchar_t** argv)
     if (!onControl) return Fail("unknown command");
 
     HWND c = Control(top, number(2, 0));
+    if (!c && WaitForControls(top, 5000)) c = Control(top, number(2, 0));
     if (!c) {
         TWindowless w;
         if (!AskWindowless(top, number(2, 0), w)) return Fail("no such control");
