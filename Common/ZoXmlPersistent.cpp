@@ -126,7 +126,7 @@ TPropInfo MakeObjectProp(const char* name, TXmlPersistent* (*get)(const TXmlPers
 
 }  // namespace zo_detail
 
-TClassInfo::TClassInfo(const char* name, const TClassInfo* parent, std::vector<TPropInfo> ownProps, TFactory factory,
+TClassInfo::TClassInfo(const char* name, const TClassInfo* parent, std::initializer_list<TPropInfo> ownProps, TFactory factory,
                        const std::type_info* type, bool loadsByWalk)
     : name_(name), parent_(parent), factory_(factory), type_(type), loadsByWalk_(loadsByWalk)
 {

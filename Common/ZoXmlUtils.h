@@ -446,7 +446,7 @@ std::optional<std::string> XmlValueProblem(const TPropInfo& p, std::string_view 
 class TClassInfo {
 public:
     using TFactory = std::unique_ptr<TXmlPersistent> (*)();
-    TClassInfo(const char* name, const TClassInfo* parent, std::vector<TPropInfo> ownProps, TFactory factory,
+    TClassInfo(const char* name, const TClassInfo* parent, std::initializer_list<TPropInfo> ownProps, TFactory factory,
                const std::type_info* type = nullptr, bool loadsByWalk = false);
     TClassInfo(const TClassInfo&) = delete;
     TClassInfo& operator=(const TClassInfo&) = delete;
