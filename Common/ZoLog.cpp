@@ -80,7 +80,7 @@ bool TZoLog::Open(const WideString& folder, const WideString& product, const Wid
     WideString name = FileName(product, role, DecodeDateTime(NowLocal()));
     WideString stem = name.substr(0, name.size() - 4);
     for (int n = 1; n < 100; ++n) {
-        WideString path = dir + (n == 1 ? name : stem + u" (" + IntToStr(n) + u").log");
+        WideString path = n == 1 ? dir + name : Concat({dir, stem, u" (", IntToStr(n), u").log"});
         // Created new, so a file or link planted under the name is never
         // written through; a taken name means the next one.
         bool taken = false;

@@ -269,7 +269,7 @@ constexpr DWORD kEndWaitMs = 5000;
 
 WideString TRunningProgram::Shown() const
 {
-    return Title.empty() ? NamePart(Image) : Title + u" (" + NamePart(Image) + u")";
+    return Title.empty() ? NamePart(Image) : Concat({Title, u" (", NamePart(Image), u")"});
 }
 
 std::vector<TRunningProgram> TZoProcessfn::ListRunningFrom(const std::vector<WideString>& files)

@@ -42,6 +42,16 @@ WideString NameWithoutExt(const WideString& path)
     return dot == WideString::npos ? name : name.substr(0, dot);
 }
 
+WideString Concat(std::initializer_list<std::u16string_view> parts)
+{
+    size_t size = 0;
+    for (std::u16string_view part : parts) size += part.size();
+    WideString result;
+    result.reserve(size);
+    for (std::u16string_view part : parts) result += part;
+    return result;
+}
+
 WideString WithTrailingBackslash(const WideString& path)
 {
     if (!path.empty() && path.back() == u'\\') return path;

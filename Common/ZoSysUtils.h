@@ -3,13 +3,19 @@
 // side lives in ZoSysUtils_win.cpp.
 #pragma once
 
+#include <initializer_list>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "ZoStream.h"
 #include "ZoTypes.h"
 
 // ---- Path and string functions ----------------------------------------------
+
+// The parts one after another, in one allocation: smaller at each call than
+// a chain of +, which builds and frees a temporary string per part.
+WideString Concat(std::initializer_list<std::u16string_view> parts);
 
 WideString DirPart(const WideString& path);
 WideString NamePart(const WideString& path);

@@ -423,7 +423,7 @@ TXmlPersistent* TXmlObjectList::Add(std::unique_ptr<TXmlPersistent> item)
     ZO_ASSERT(item != nullptr, kUnit);
     const TClassInfo* itemClass = ItemClass();
     if (itemClass && !item->ClassInfo().InheritsFrom(*itemClass))
-        throw EConvertError(u"Cannot assign a " + item->ClassName() + u" to a " + ClassName());
+        throw EConvertError(Concat({u"Cannot assign a ", item->ClassName(), u" to a ", ClassName()}));
     return items_.emplace_back(std::move(item)).get();
 }
 
