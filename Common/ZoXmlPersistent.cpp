@@ -39,7 +39,7 @@ const char* TEnumInfo::NameOf(int64_t ordinal) const
 
 const TEnumInfo& BooleanEnumInfo()
 {
-    static const TEnumInfo info{"Boolean", {"False", "True"}};
+    ZO_LASTING(TEnumInfo, info, {"Boolean", {"False", "True"}});
     return info;
 }
 
@@ -154,7 +154,7 @@ bool TClassInfo::InheritsFrom(const TClassInfo& other) const
 
 const TClassInfo& TXmlPersistent::StaticClassInfo()
 {
-    static const TClassInfo info("TXmlPersistent", nullptr, {}, nullptr, &typeid(TXmlPersistent), true);
+    ZO_LASTING(TClassInfo, info, ("TXmlPersistent", nullptr, {}, nullptr, &typeid(TXmlPersistent), true));
     return info;
 }
 
