@@ -52,6 +52,11 @@ WideString Concat(std::initializer_list<std::u16string_view> parts)
     return result;
 }
 
+void SortPlaces(std::vector<uint32_t>& places, TPlaceLess less, const void* context)
+{
+    std::sort(places.begin(), places.end(), [less, context](uint32_t a, uint32_t b) { return less(context, a, b); });
+}
+
 WideString WithTrailingBackslash(const WideString& path)
 {
     if (!path.empty() && path.back() == u'\\') return path;
