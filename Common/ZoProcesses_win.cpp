@@ -234,7 +234,7 @@ bool AskThroughWindows(const std::vector<TRunningProgram>& programs, ULONGLONG d
 // Waits until every program has gone or the deadline has passed; returns
 // those still running.
 std::vector<TRunningProgram> WaitForClose(std::vector<TRunningProgram> programs, ULONGLONG deadline,
-                                          const std::function<void()>& pump)
+                                          TFnRef<void()> pump)
 {
     for (;;) {
         std::erase_if(programs, [](const TRunningProgram& p) {
@@ -289,8 +289,8 @@ int TZoProcessfn::EndRunningFrom(const std::vector<WideString>& files, DWORD wai
     return EndAndWait(OpenRunningFrom(files), waitMs, nullptr);
 }
 
-bool TZoProcessfn::CloseRunningFrom(const std::vector<WideString>& files, const TClosePrompt& prompt, DWORD waitMs,
-                                    const std::function<void()>& pump, const TCloseProgramsTexts& texts)
+bool TZoProcessfn::CloseRunningFrom(const std::vector<WideString>& files, TClosePrompt prompt, DWORD waitMs,
+                                    TFnRef<void()> pump, const TCloseProgramsTexts& texts)
 {
     std::vector<TRunningProgram> programs = OpenRunningFrom(files);
     if (programs.empty()) return true;

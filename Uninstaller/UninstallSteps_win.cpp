@@ -117,11 +117,11 @@ TUninstallReport TUninstallSequence::Run()
 
 bool TUninstallSequence::CloseRunningPrograms()
 {
+    auto ask = [this](const std::vector<WideString>& programs, bool stillRunning) {
+        return view_.AskToClosePrograms(programs, stillRunning);
+    };
     TClosePrompt prompt;
-    if (view_.CanAsk())
-        prompt = [this](const std::vector<WideString>& programs, bool stillRunning) {
-            return view_.AskToClosePrograms(programs, stillRunning);
-        };
+    if (view_.CanAsk()) prompt = ask;
     return TZoProcessfn::CloseRunningFrom(plan_.Files, prompt, programCloseWaitMs, [this] { view_.PumpMessages(); },
                                           CloseProgramsTexts());
 }
