@@ -73,9 +73,9 @@ TUniqueLocalMem OnlyThe(const std::vector<BYTE>& sid)
     LPWSTR text = nullptr;
     if (!ConvertSidToStringSidW(const_cast<BYTE*>(sid.data()), &text)) return {};
     TUniqueLocalMem owned(text);
-    std::wstring sddl = L"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;GA;;;" + std::wstring(text) + L")";
+    const WideString sddl = Concat({u"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;GA;;;", U(text), u")"});
     PSECURITY_DESCRIPTOR sd = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &sd, nullptr)) return {};
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(W(sddl), SDDL_REVISION_1, &sd, nullptr)) return {};
     return TUniqueLocalMem(sd);
 }
 

@@ -138,12 +138,11 @@ bool StartSelfRemoval(const WideString& ownFile, const WideString& folder, bool 
     WideString command = Concat({u"\"", copy, u"\" ", kSwitch, u" ",
                                  IntToStr(static_cast<int64_t>(reinterpret_cast<intptr_t>(self))), u" \"", renamed,
                                  u"\" \"", folderArg, u"\""});
-    std::vector<wchar_t> line(command.begin(), command.end());
-    line.push_back(L'\0');
     STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, W(temp), &si, &pi))
+    // The command line may be changed in place: the string's own buffer, with its terminating zero.
+    if (!CreateProcessW(nullptr, reinterpret_cast<wchar_t*>(command.data()), nullptr, nullptr, TRUE, 0, nullptr, W(temp), &si, &pi))
         return dropCopy();
     TUniqueHandle process(pi.hProcess), thread(pi.hThread);
     return true;
