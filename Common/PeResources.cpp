@@ -334,12 +334,13 @@ void TPeImage::ParseResources()
     // stable sort brings its merge code for this one type).
     std::vector<uint32_t> order(resources_.size());
     for (size_t i = 0; i < order.size(); ++i) order[i] = static_cast<uint32_t>(i);
-    std::sort(order.begin(), order.end(), [this](uint32_t a, uint32_t b) {
-        const TPeResource& x = resources_[a];
-        const TPeResource& y = resources_[b];
+    SortPlaces(order, [](const void* context, uint32_t a, uint32_t b) {
+        const auto& resources = *static_cast<const std::vector<TPeResource>*>(context);
+        const TPeResource& x = resources[a];
+        const TPeResource& y = resources[b];
         if (ResourceOrder(x, y)) return true;
         return !ResourceOrder(y, x) && a < b;
-    });
+    }, &resources_);
     std::vector<TPeResource> sorted;
     sorted.reserve(order.size());
     for (uint32_t i : order) sorted.push_back(std::move(resources_[i]));

@@ -14,9 +14,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <span>
 
+#include "ZoFnRef.h"
 #include "ZoTypes.h"
 
 namespace ZoCodec {
@@ -51,7 +51,7 @@ TBytes DeflatePiece(const TBytes& input, const TBytes& dictionary, bool last);
 std::array<uint8_t, 4> Adler32Trailer(uint32_t adler);
 
 // Where decoded bytes go, piece by piece.
-using TSink = std::function<void(const uint8_t* data, size_t size)>;
+using TSink = TFnRef<void(const uint8_t* data, size_t size)>;
 
 // Inflates a zlib stream; scrambled input is unscrambled as it is read (the key
 // counting from encoded's first byte). sink may be empty to check the data

@@ -1,6 +1,8 @@
 #include "ZoLog.h"
 
 #include <cstdio>
+#include <initializer_list>
+#include <string_view>
 
 #include "ZoPlatform.h"
 
@@ -23,11 +25,22 @@ const char16_t* KindText(TLogEntry kind)
     return u"NOTE ";
 }
 
-WideString Digits(int value, int width)
+// A number of a time stamp: zero-padded to its width, then its separator (none where 0).
+struct TStampPart {
+    int Value;
+    int Width;
+    char16_t After;
+};
+
+// Appended to one string: a chain of + would build a temporary string per part.
+void AppendStamp(WideString& out, std::initializer_list<TStampPart> parts)
 {
-    WideString s = IntToStr(value);
-    while (static_cast<int>(s.size()) < width) s.insert(s.begin(), u'0');
-    return s;
+    for (const TStampPart& part : parts) {
+        WideString digits = IntToStr(part.Value);
+        if (static_cast<int>(digits.size()) < part.Width) out.append(part.Width - digits.size(), u'0');
+        out += digits;
+        if (part.After) out += part.After;
+    }
 }
 
 }  // namespace
@@ -36,19 +49,28 @@ WideString TZoLog::FileName(const WideString& product, const WideString& role, c
 {
     WideString name = product.empty() ? WideString(u"zosetup") : product;
     for (char16_t& c : name)
-        if (c < 32 || WideString(u"\\/:*?\"<>|").find(c) != WideString::npos) c = u'_';
-    return name + u" " + role + u" " + Digits(t.year, 4) + Digits(t.month, 2) + Digits(t.day, 2) + u"-" +
-           Digits(t.hour, 2) + Digits(t.minute, 2) + Digits(t.second, 2) + u".log";
+        if (c < 32 || std::u16string_view(u"\\/:*?\"<>|").find(c) != std::u16string_view::npos) c = u'_';
+    name += u' ';
+    name += role;
+    name += u' ';
+    AppendStamp(name, {{t.year, 4, 0}, {t.month, 2, 0}, {t.day, 2, u'-'}, {t.hour, 2, 0}, {t.minute, 2, 0},
+                       {t.second, 2, 0}});
+    name += u".log";
+    return name;
 }
 
 WideString TZoLog::Line(TLogEntry kind, const WideString& text, const TCalendarTime& t)
 {
-    WideString flat = text;
-    for (char16_t& c : flat)
-        if (c == u'\r' || c == u'\n') c = u' ';
-    return Digits(t.year, 4) + u"-" + Digits(t.month, 2) + u"-" + Digits(t.day, 2) + u" " + Digits(t.hour, 2) + u":" +
-           Digits(t.minute, 2) + u":" + Digits(t.second, 2) + u"." + Digits(t.millisecond, 3) + u" " + KindText(kind) +
-           u" " + flat;
+    WideString line;
+    AppendStamp(line, {{t.year, 4, u'-'}, {t.month, 2, u'-'}, {t.day, 2, u' '}, {t.hour, 2, u':'},
+                       {t.minute, 2, u':'}, {t.second, 2, u'.'}, {t.millisecond, 3, u' '}});
+    line += KindText(kind);
+    line += u' ';
+    const size_t textStart = line.size();
+    line += text;
+    for (size_t i = textStart; i < line.size(); ++i)
+        if (line[i] == u'\r' || line[i] == u'\n') line[i] = u' ';
+    return line;
 }
 
 bool TZoLog::Open(const WideString& folder, const WideString& product, const WideString& role)
@@ -58,7 +80,7 @@ bool TZoLog::Open(const WideString& folder, const WideString& product, const Wid
     WideString name = FileName(product, role, DecodeDateTime(NowLocal()));
     WideString stem = name.substr(0, name.size() - 4);
     for (int n = 1; n < 100; ++n) {
-        WideString path = dir + (n == 1 ? name : stem + u" (" + IntToStr(n) + u").log");
+        WideString path = n == 1 ? dir + name : Concat({dir, stem, u" (", IntToStr(n), u").log"});
         // Created new, so a file or link planted under the name is never
         // written through; a taken name means the next one.
         bool taken = false;

@@ -3,8 +3,6 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
-#include <map>
-#include <set>
 
 #include "ZoLog.h"
 #include "ZoSysUtils.h"
@@ -52,22 +50,41 @@ WideString ImagePath(HANDLE process)
     return WideString(reinterpret_cast<const char16_t*>(buf), size);
 }
 
-using TWindowsByProcess = std::map<DWORD, std::vector<HWND>>;
+struct TProcessWindow {
+    DWORD Pid;
+    HWND Window;
+};
+// A flat list, looked through per process: a few hundred windows at most, and
+// no tree code per key type.
+using TWindowsByProcess = std::vector<TProcessWindow>;
 
 BOOL CALLBACK AddTopLevelWindow(HWND window, LPARAM param)
 {
     DWORD pid = 0;
     GetWindowThreadProcessId(window, &pid);
-    (*reinterpret_cast<TWindowsByProcess*>(param))[pid].push_back(window);
+    reinterpret_cast<TWindowsByProcess*>(param)->push_back({pid, window});
     return TRUE;
 }
 
-// Every top-level window of each process, in the system's z-order.
+// Every top-level window with its process, in the system's z-order.
 TWindowsByProcess TopLevelWindows()
 {
     TWindowsByProcess windows;
     EnumWindows(AddTopLevelWindow, reinterpret_cast<LPARAM>(&windows));
     return windows;
+}
+
+// Sorted and without repeats, so that two lists compare as sets.
+std::vector<DWORD> AsSet(std::vector<DWORD> pids)
+{
+    std::sort(pids.begin(), pids.end());
+    pids.erase(std::unique(pids.begin(), pids.end()), pids.end());
+    return pids;
+}
+
+bool Contains(const std::vector<DWORD>& pids, DWORD pid)
+{
+    return std::find(pids.begin(), pids.end(), pid) != pids.end();
 }
 
 WideString WindowTitle(HWND window)
@@ -79,11 +96,11 @@ WideString WindowTitle(HWND window)
 }
 
 // The title a person knows the program by: its first visible, unowned window's.
-WideString MainTitle(const std::vector<HWND>& windows)
+WideString MainTitle(const TWindowsByProcess& windows, DWORD pid)
 {
-    for (HWND window : windows)
-        if (IsWindowVisible(window) && !GetWindow(window, GW_OWNER)) {
-            WideString title = WindowTitle(window);
+    for (const TProcessWindow& w : windows)
+        if (w.Pid == pid && IsWindowVisible(w.Window) && !GetWindow(w.Window, GW_OWNER)) {
+            WideString title = WindowTitle(w.Window);
             if (!title.empty()) return title;
         }
     return WideString();
@@ -94,8 +111,8 @@ std::vector<TRunningProgram> OpenRunningFrom(const std::vector<WideString>& file
 {
     std::vector<TRunningProgram> found;
     if (files.empty()) return found;
-    std::set<WideString> wanted;
-    for (const WideString& file : files) wanted.insert(Comparable(file));
+    std::vector<WideString> wanted;
+    for (const WideString& file : files) wanted.push_back(Comparable(file));
 
     const DWORD self = GetCurrentProcessId();
     // Another copy of this very program (a second uninstaller started meanwhile)
@@ -112,7 +129,7 @@ std::vector<TRunningProgram> OpenRunningFrom(const std::vector<WideString>& file
         WideString image = ImagePath(process.Get());
         if (image.empty()) continue;
         const WideString comparable = Comparable(image);
-        if (!wanted.count(comparable) || comparable == ownImage) continue;
+        if (std::find(wanted.begin(), wanted.end(), comparable) == wanted.end() || comparable == ownImage) continue;
         if (!windowsListed) {
             windows = TopLevelWindows();
             windowsListed = true;
@@ -121,7 +138,7 @@ std::vector<TRunningProgram> OpenRunningFrom(const std::vector<WideString>& file
         program.Process = std::move(process);
         program.Pid = pid;
         program.Image = image;
-        program.Title = MainTitle(windows[pid]);
+        program.Title = MainTitle(windows, pid);
         found.push_back(std::move(program));
     }
     return found;
@@ -170,10 +187,10 @@ std::vector<RM_PROCESS_INFO> RestartManagerList(const std::vector<WideString>& f
 bool AskThroughRestartManager(const std::vector<WideString>& files, const std::vector<TRunningProgram>& programs)
 {
     TUniqueRmSession session;
-    std::set<DWORD> listed, ours;
-    for (const RM_PROCESS_INFO& info : RestartManagerList(files, session)) listed.insert(info.Process.dwProcessId);
-    for (const TRunningProgram& p : programs) ours.insert(p.Pid);
-    if (listed.empty() || listed != ours) return false;
+    std::vector<DWORD> listed, ours;
+    for (const RM_PROCESS_INFO& info : RestartManagerList(files, session)) listed.push_back(info.Process.dwProcessId);
+    for (const TRunningProgram& p : programs) ours.push_back(p.Pid);
+    if (listed.empty() || AsSet(std::move(listed)) != AsSet(std::move(ours))) return false;
     const DWORD rc = RmShutdown(session.Get(), 0, nullptr);
     return rc == ERROR_SUCCESS || rc == ERROR_FAIL_SHUTDOWN;  // the refusing ones are still running: named again
 }
@@ -196,8 +213,9 @@ bool AskThroughWindows(const std::vector<TRunningProgram>& programs, ULONGLONG d
     TWindowsByProcess windows = TopLevelWindows();
     const HWND ownConsole = GetConsoleWindow();
     for (const TRunningProgram& program : programs)
-        for (HWND window : windows[program.Pid]) {
-            if (window == ownConsole) continue;
+        for (const TProcessWindow& w : windows) {
+            const HWND window = w.Window;
+            if (w.Pid != program.Pid || window == ownConsole) continue;
             // A window that does not answer in time is showing something (a
             // "save changes?" box); its program is named again if it stays.
             const UINT waitMs = std::clamp<DWORD>(MsLeft(deadline), 1, 5000);
@@ -216,7 +234,7 @@ bool AskThroughWindows(const std::vector<TRunningProgram>& programs, ULONGLONG d
 // Waits until every program has gone or the deadline has passed; returns
 // those still running.
 std::vector<TRunningProgram> WaitForClose(std::vector<TRunningProgram> programs, ULONGLONG deadline,
-                                          const std::function<void()>& pump)
+                                          TFnRef<void()> pump)
 {
     for (;;) {
         std::erase_if(programs, [](const TRunningProgram& p) {
@@ -251,7 +269,7 @@ constexpr DWORD kEndWaitMs = 5000;
 
 WideString TRunningProgram::Shown() const
 {
-    return Title.empty() ? NamePart(Image) : Title + u" (" + NamePart(Image) + u")";
+    return Title.empty() ? NamePart(Image) : Concat({Title, u" (", NamePart(Image), u")"});
 }
 
 std::vector<TRunningProgram> TZoProcessfn::ListRunningFrom(const std::vector<WideString>& files)
@@ -271,8 +289,8 @@ int TZoProcessfn::EndRunningFrom(const std::vector<WideString>& files, DWORD wai
     return EndAndWait(OpenRunningFrom(files), waitMs, nullptr);
 }
 
-bool TZoProcessfn::CloseRunningFrom(const std::vector<WideString>& files, const TClosePrompt& prompt, DWORD waitMs,
-                                    const std::function<void()>& pump, const TCloseProgramsTexts& texts)
+bool TZoProcessfn::CloseRunningFrom(const std::vector<WideString>& files, TClosePrompt prompt, DWORD waitMs,
+                                    TFnRef<void()> pump, const TCloseProgramsTexts& texts)
 {
     std::vector<TRunningProgram> programs = OpenRunningFrom(files);
     if (programs.empty()) return true;
@@ -305,13 +323,18 @@ bool TZoProcessfn::CloseRunningFrom(const std::vector<WideString>& files, const 
 std::vector<WideString> TZoProcessfn::HoldersOf(const WideString& file)
 {
     std::vector<WideString> names;
-    std::set<DWORD> named;
+    std::vector<DWORD> named;
     TUniqueRmSession session;
     for (const RM_PROCESS_INFO& info : RestartManagerList({file}, session)) {
-        if (info.Process.dwProcessId == GetCurrentProcessId() || !info.strAppName[0]) continue;
-        if (named.insert(info.Process.dwProcessId).second) names.push_back(U(info.strAppName));
+        const DWORD pid = info.Process.dwProcessId;
+        if (pid == GetCurrentProcessId() || !info.strAppName[0] || Contains(named, pid)) continue;
+        named.push_back(pid);
+        names.push_back(U(info.strAppName));
     }
     for (const TRunningProgram& p : OpenRunningFrom({file}))
-        if (named.insert(p.Pid).second) names.push_back(p.Shown());
+        if (!Contains(named, p.Pid)) {
+            named.push_back(p.Pid);
+            names.push_back(p.Shown());
+        }
     return names;
 }

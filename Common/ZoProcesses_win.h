@@ -16,10 +16,10 @@
 
 #include <windows.h>
 
-#include <functional>
 #include <vector>
 
 #include "ZoClosePrograms.h"
+#include "ZoFnRef.h"
 #include "ZoTypes.h"
 #include "ZoWinHandles_win.h"
 
@@ -35,7 +35,7 @@ struct TRunningProgram {
 // Asks the person about the programs (their Shown() texts): first whether to
 // close them (Close or Cancel), then about those still running (Wait, End or
 // Cancel). Empty: no one is there, so the rest is ended.
-using TClosePrompt = std::function<TCloseChoice(const std::vector<WideString>& programs, bool stillRunning)>;
+using TClosePrompt = TFnRef<TCloseChoice(const std::vector<WideString>& programs, bool stillRunning)>;
 
 class TZoProcessfn {
 public:
@@ -57,8 +57,8 @@ public:
     // named to prompt again (Wait: another waitMs), or, without a prompt or
     // when it says End, ended and logged as such (texts' log lines). False when
     // the person cancelled: nothing was ended (what closed when asked stays closed).
-    static bool CloseRunningFrom(const std::vector<WideString>& files, const TClosePrompt& prompt, DWORD waitMs,
-                                 const std::function<void()>& pump, const TCloseProgramsTexts& texts);
+    static bool CloseRunningFrom(const std::vector<WideString>& files, TClosePrompt prompt, DWORD waitMs,
+                                 TFnRef<void()> pump, const TCloseProgramsTexts& texts);
 
     // The programs holding file, as the system can tell: the Restart
     // Manager's names, and the processes running from it. Empty when none is known.

@@ -83,7 +83,7 @@ void TMemoryStream::SaveToFile(const WideString& fileName) const
 UniqueFile OpenFile(const WideString& fileName, const char* mode)
 {
 #ifdef _WIN32
-    const WideString wmode(mode, mode + std::strlen(mode));
+    const WideString wmode = WideOf(mode);
     return UniqueFile(_wfopen(reinterpret_cast<const wchar_t*>(fileName.c_str()), reinterpret_cast<const wchar_t*>(wmode.c_str())));
 #else
     return UniqueFile(std::fopen(ZoPlatform::NativePath(fileName).c_str(), mode));

@@ -42,6 +42,21 @@ WideString NameWithoutExt(const WideString& path)
     return dot == WideString::npos ? name : name.substr(0, dot);
 }
 
+WideString Concat(std::initializer_list<std::u16string_view> parts)
+{
+    size_t size = 0;
+    for (std::u16string_view part : parts) size += part.size();
+    WideString result;
+    result.reserve(size);
+    for (std::u16string_view part : parts) result += part;
+    return result;
+}
+
+void SortPlaces(std::vector<uint32_t>& places, TPlaceLess less, const void* context)
+{
+    std::sort(places.begin(), places.end(), [less, context](uint32_t a, uint32_t b) { return less(context, a, b); });
+}
+
 WideString WithTrailingBackslash(const WideString& path)
 {
     if (!path.empty() && path.back() == u'\\') return path;

@@ -13,6 +13,16 @@
 
 // ---- Path and string functions ----------------------------------------------
 
+// The parts one after another, in one allocation: smaller at each call than
+// a chain of +, which builds and frees a temporary string per part.
+WideString Concat(std::initializer_list<std::u16string_view> parts);
+
+// Sorts places (indices) by a comparison of what they stand for. One copy of
+// the library's sort serves every caller, where a sort with a comparison of
+// each caller's own brings the whole sort with it.
+using TPlaceLess = bool (*)(const void* context, uint32_t a, uint32_t b);
+void SortPlaces(std::vector<uint32_t>& places, TPlaceLess less, const void* context);
+
 WideString DirPart(const WideString& path);
 WideString NamePart(const WideString& path);
 WideString NameWithoutExt(const WideString& path);

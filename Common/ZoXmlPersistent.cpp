@@ -39,7 +39,7 @@ const char* TEnumInfo::NameOf(int64_t ordinal) const
 
 const TEnumInfo& BooleanEnumInfo()
 {
-    static const TEnumInfo info{"Boolean", {"False", "True"}};
+    ZO_LASTING(TEnumInfo, info, {"Boolean", {"False", "True"}});
     return info;
 }
 
@@ -126,7 +126,7 @@ TPropInfo MakeObjectProp(const char* name, TXmlPersistent* (*get)(const TXmlPers
 
 }  // namespace zo_detail
 
-TClassInfo::TClassInfo(const char* name, const TClassInfo* parent, std::vector<TPropInfo> ownProps, TFactory factory,
+TClassInfo::TClassInfo(const char* name, const TClassInfo* parent, std::initializer_list<TPropInfo> ownProps, TFactory factory,
                        bool loadsByWalk)
     : name_(name), parent_(parent), factory_(factory), loadsByWalk_(loadsByWalk)
 {
@@ -166,7 +166,7 @@ bool TClassInfo::InheritsFrom(const TClassInfo& other) const
 
 const TClassInfo& TXmlPersistent::StaticClassInfo()
 {
-    static const TClassInfo info("TXmlPersistent", nullptr, {}, nullptr, true);
+    ZO_LASTING(TClassInfo, info, ("TXmlPersistent", nullptr, {}, nullptr, true));
     return info;
 }
 
@@ -435,7 +435,7 @@ TXmlPersistent* TXmlObjectList::Add(std::unique_ptr<TXmlPersistent> item)
     ZO_ASSERT(item != nullptr, kUnit);
     const TClassInfo* itemClass = ItemClass();
     if (itemClass && !item->ClassInfo().InheritsFrom(*itemClass))
-        throw EConvertError(u"Cannot assign a " + item->ClassName() + u" to a " + ClassName());
+        throw EConvertError(Concat({u"Cannot assign a ", item->ClassName(), u" to a ", ClassName()}));
     return items_.emplace_back(std::move(item)).get();
 }
 

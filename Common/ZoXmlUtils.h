@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <memory_resource>
 #include <optional>
 #include <span>
@@ -448,7 +449,7 @@ std::optional<std::string> XmlValueProblem(const TPropInfo& p, std::string_view 
 class TClassInfo {
 public:
     using TFactory = std::unique_ptr<TXmlPersistent> (*)();
-    TClassInfo(const char* name, const TClassInfo* parent, std::vector<TPropInfo> ownProps, TFactory factory,
+    TClassInfo(const char* name, const TClassInfo* parent, std::initializer_list<TPropInfo> ownProps, TFactory factory,
                bool loadsByWalk = false);
     TClassInfo(const TClassInfo&) = delete;
     TClassInfo& operator=(const TClassInfo&) = delete;
@@ -489,23 +490,31 @@ public:                                                                \
     static const TClassInfo& StaticClassInfo();                        \
     const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
 
+// A function-local constant built on first use and never destroyed: no
+// exit-time registration, nor its code, per object; what it holds goes with
+// the process. The arguments after the name are the parenthesised or braced
+// initializer.
+#define ZO_LASTING(Type, name, ...)                                           \
+    alignas(Type) static unsigned char name##Storage[sizeof(Type)];          \
+    static const Type& name = *::new (static_cast<void*>(name##Storage)) Type __VA_ARGS__
+
 // In the unit: the published properties in declaration order, e.g.
 //   ZO_PUBLISHED(TSetupRun, TBaseSetupItem,
 //       ZO_PROP(TSetupRun, FileName), ZO_PROP(TSetupRun, Wait))
 #define ZO_PUBLISHED(Name, ParentName, ...)                                          \
     const TClassInfo& Name::StaticClassInfo()                                         \
     {                                                                                 \
-        static const TClassInfo info(#Name, &ParentName::StaticClassInfo(), {__VA_ARGS__}, \
+        ZO_LASTING(TClassInfo, info, (#Name, &ParentName::StaticClassInfo(), {__VA_ARGS__}, \
             []() -> std::unique_ptr<TXmlPersistent> { return std::make_unique<Name>(); }, \
-            ::zo_detail::LoadsByWalk<Name>());                                        \
+            ::zo_detail::LoadsByWalk<Name>()));                                       \
         return info;                                                                  \
     }
 // The same for a class that cannot be created (its list factory is abstract).
 #define ZO_PUBLISHED_ABSTRACT(Name, ParentName, ...)                                          \
     const TClassInfo& Name::StaticClassInfo()                                                 \
     {                                                                                         \
-        static const TClassInfo info(#Name, &ParentName::StaticClassInfo(), {__VA_ARGS__}, nullptr); \
-        return info;                                                                          \
+        ZO_LASTING(TClassInfo, info, (#Name, &ParentName::StaticClassInfo(), {__VA_ARGS__}, nullptr)); \
+        return info;                                                                            \
     }
 
 // Enumeration names for ZO_PROP, declared once per enumeration type:
@@ -517,7 +526,7 @@ struct TEnumNames;  // specialised by ZO_ENUM_NAMES: static const TEnumInfo& Inf
     struct TEnumNames<Type> {                                         \
         static const TEnumInfo& Info()                                \
         {                                                             \
-            static const TEnumInfo info{#Type, {__VA_ARGS__}};        \
+            ZO_LASTING(TEnumInfo, info, {#Type, {__VA_ARGS__}});      \
             return info;                                              \
         }                                                             \
     }

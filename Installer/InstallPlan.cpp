@@ -123,7 +123,7 @@ WideString AppendChannelCode(const WideString& url, const WideString& programPat
     WideString digits;
     for (size_t i = bar + 1; i < name.size() && name[i] >= u'0' && name[i] <= u'9'; ++i) digits += name[i];
     if (digits.empty()) return url;
-    return url + (url.find(u'?') != WideString::npos ? u"&" : u"?") + u"rcode=" + digits;
+    return Concat({url, url.find(u'?') != WideString::npos ? u"&" : u"?", u"rcode=", digits});
 }
 
 TScopeArgs TakeScopeSwitch(const std::vector<WideString>& args)

@@ -435,16 +435,16 @@ int TInstallSequence::UninstallPreviousVersion()
 bool TInstallSequence::CloseRunningPrograms()
 {
     const TCloseProgramsTexts texts = CloseProgramsTexts();
-    TClosePrompt prompt;
     bool asked = false;
-    if (!view_.Silent())
-        prompt = [this, &asked, &texts](const std::vector<WideString>& programs, bool stillRunning) {
-            asked = true;
-            TCloseChoice choice = view_.AskToClosePrograms(programs, stillRunning);
-            // What the window is waiting for meanwhile.
-            if (choice == TCloseChoice::Close || choice == TCloseChoice::Wait) view_.SetDetail(texts.Closing);
-            return choice;
-        };
+    auto ask = [this, &asked, &texts](const std::vector<WideString>& programs, bool stillRunning) {
+        asked = true;
+        TCloseChoice choice = view_.AskToClosePrograms(programs, stillRunning);
+        // What the window is waiting for meanwhile.
+        if (choice == TCloseChoice::Close || choice == TCloseChoice::Wait) view_.SetDetail(texts.Closing);
+        return choice;
+    };
+    TClosePrompt prompt;
+    if (!view_.Silent()) prompt = ask;
     const bool closed = TZoProcessfn::CloseRunningFrom(CurrentPlan().ProgramsToEnd, prompt, programCloseWaitMs,
                                                        [this] { view_.PumpMessages(); }, texts);
     if (asked) view_.SetDetail(WideString());

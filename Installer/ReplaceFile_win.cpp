@@ -24,7 +24,7 @@ EStreamError WriteFailed(const WideString& path, DWORD code)
 
 WideString ReplacementPath(const WideString& path) { return path + u".zosetup-new"; }
 
-void ReplaceFileWith(const WideString& path, const std::function<void(HANDLE file)>& fill, const FileTimes* times,
+void ReplaceFileWith(const WideString& path, TFnRef<void(HANDLE file)> fill, const FileTimes* times,
                      const TFolderChain& held, bool protect)
 {
     // A read-only file is not to be replaced, as a write to it would fail (a

@@ -10,8 +10,7 @@
 
 #include <windows.h>
 
-#include <functional>
-
+#include "ZoFnRef.h"
 #include "ZoSafeFiles_win.h"
 #include "ZoSysUtils.h"
 #include "ZoTypes.h"
@@ -27,7 +26,7 @@ WideString ReplacementPath(const WideString& path);
 // the folders of path, held by the caller; a temporary file or a renamed one
 // not in its folder (ELinkFound) is not written or kept. protect: the new
 // file gets its own protection (ProtectFile) before anyone else can open it.
-void ReplaceFileWith(const WideString& path, const std::function<void(HANDLE file)>& fill,
+void ReplaceFileWith(const WideString& path, TFnRef<void(HANDLE file)> fill,
                      const FileTimes* times = nullptr, const TFolderChain& held = TFolderChain(), bool protect = false);
 
 // The same for content held in memory.

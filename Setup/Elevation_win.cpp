@@ -26,7 +26,7 @@ bool ProcessIsElevated()
 
 bool StartedForElevation() { return GetEnvironmentVariableW(kElevationMark, nullptr, 0) > 0; }
 
-TElevatedRun RunElevated(const WideString& parameters, void* owner, const std::function<void()>& started)
+TElevatedRun RunElevated(const WideString& parameters, void* owner, TFnRef<void()> started)
 {
     TElevatedRun result;
     wchar_t own[MAX_PATH * 2] = {};

@@ -10,9 +10,8 @@
 // in the environment it inherits and does not try again.
 #pragma once
 
-#include <functional>
-
 #include "Elevation.h"
+#include "ZoFnRef.h"
 #include "ZoTypes.h"
 
 // The process's token is the full administrator's one (or the system's).
@@ -31,4 +30,4 @@ struct TElevatedRun {
 // comes to the front instead of flashing in the taskbar; started runs once
 // the copy runs (the caller's window steps aside then).
 TElevatedRun RunElevated(const WideString& parameters, void* owner = nullptr,
-                         const std::function<void()>& started = {});
+                         TFnRef<void()> started = {});

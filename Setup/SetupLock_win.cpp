@@ -73,7 +73,7 @@ TUniqueLocalMem OnlyThe(const std::vector<BYTE>& sid)
     LPWSTR text = nullptr;
     if (!ConvertSidToStringSidW(const_cast<BYTE*>(sid.data()), &text)) return {};
     TUniqueLocalMem owned(text);
-    const WideString sddl = u"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;GA;;;" + WideString(reinterpret_cast<const char16_t*>(text)) + u")";
+    const WideString sddl = Concat({u"D:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;GA;;;", U(text), u")"});
     PSECURITY_DESCRIPTOR sd = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(W(sddl), SDDL_REVISION_1, &sd, nullptr)) return {};
     return TUniqueLocalMem(sd);

@@ -84,7 +84,7 @@ WideString NewAdminOnlyFolder()
         return WideString();
     TUniqueLocalMem owner(sd);
     SECURITY_ATTRIBUTES sa{sizeof sa, sd, FALSE};
-    const WideString folder = temp + kCopyPrefix + GuidWithoutBraces() + u"\\";
+    const WideString folder = Concat({temp, kCopyPrefix, GuidWithoutBraces(), u"\\"});
     if (!CreateDirectoryW(W(folder), &sa)) return WideString();
     return folder;
 }
@@ -93,7 +93,7 @@ WideString NewAdminOnlyFolder()
 // the system and administrators, as the profile allows) may reach.
 WideString NewUserFolder()
 {
-    const WideString folder = WithTrailingBackslash(TZoWinfn::GetTempDir()) + kCopyPrefix + GuidWithoutBraces() + u"\\";
+    const WideString folder = Concat({WithTrailingBackslash(TZoWinfn::GetTempDir()), kCopyPrefix, GuidWithoutBraces(), u"\\"});
     if (!CreateDirectoryW(W(folder), nullptr)) return WideString();
     return folder;
 }
@@ -103,7 +103,7 @@ WideString NewUserFolder()
 bool StartSelfRemoval(const WideString& ownFile, const WideString& folder, bool perUser)
 {
     const WideString folderArg = folder.empty() ? WideString(u"-") : WithoutTrailingBackslash(folder);
-    WideString renamed = DirPart(ownFile) + kRenamedPrefix + TZoStrfn::NewGuidString() + u".tmp";
+    WideString renamed = Concat({DirPart(ownFile), kRenamedPrefix, TZoStrfn::NewGuidString(), u".tmp"});
     if (!MoveFileExW(W(ownFile), W(renamed), 0)) renamed = ownFile;
 
     auto putOff = [&] {
@@ -113,7 +113,7 @@ bool StartSelfRemoval(const WideString& ownFile, const WideString& folder, bool 
     };
     const WideString temp = perUser ? NewUserFolder() : NewAdminOnlyFolder();
     if (temp.empty()) return putOff();
-    const WideString copy = temp + kCopyPrefix + GuidWithoutBraces() + u".exe";
+    const WideString copy = Concat({temp, kCopyPrefix, GuidWithoutBraces(), u".exe"});
     if (!CopyFileW(W(renamed), W(copy), TRUE)) {
         RemoveDirectoryW(W(temp));
         return putOff();
@@ -135,15 +135,14 @@ bool StartSelfRemoval(const WideString& ownFile, const WideString& folder, bool 
         if (h && h != INVALID_HANDLE_VALUE) SetHandleInformation(h, HANDLE_FLAG_INHERIT, 0);
     }
 
-    WideString command = u"\"" + copy + u"\" " + kSwitch + u" " +
-                         IntToStr(static_cast<int64_t>(reinterpret_cast<intptr_t>(self))) + u" \"" + renamed + u"\" \"" +
-                         folderArg + u"\"";
-    std::vector<wchar_t> line(command.begin(), command.end());
-    line.push_back(L'\0');
+    WideString command = Concat({u"\"", copy, u"\" ", kSwitch, u" ",
+                                 IntToStr(static_cast<int64_t>(reinterpret_cast<intptr_t>(self))), u" \"", renamed,
+                                 u"\" \"", folderArg, u"\""});
     STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, W(temp), &si, &pi))
+    // The command line may be changed in place: the string's own buffer, with its terminating zero.
+    if (!CreateProcessW(nullptr, reinterpret_cast<wchar_t*>(command.data()), nullptr, nullptr, TRUE, 0, nullptr, W(temp), &si, &pi))
         return dropCopy();
     TUniqueHandle process(pi.hProcess), thread(pi.hThread);
     return true;

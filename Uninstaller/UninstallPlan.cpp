@@ -286,7 +286,7 @@ TUninstallPlan TUninstallPlan::FromScript(const TSetupScript& script, const Wide
                            TSetupfn::ExpandConstants(r->ValueName)};
         // The product's own uninstall key goes whole, on its own (RemoveRegistration).
         if (!dataTrusted || !IsApplicationValue(value.Root, value.SubKey)) {
-            plan.Outside.push_back(RootKeyName(value.Root) + u"\\" + value.SubKey + u"\\" + value.Name);
+            plan.Outside.push_back(Concat({RootKeyName(value.Root), u"\\", value.SubKey, u"\\", value.Name}));
             continue;
         }
         for (WideString key = value.SubKey; !key.empty() && !IsProtectedKey(value.Root, key); key = ParentKey(key))

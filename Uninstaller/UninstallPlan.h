@@ -14,11 +14,11 @@
 // else the script names stays and is reported.
 #pragma once
 
-#include <functional>
 #include <optional>
 #include <vector>
 
 #include "SetupProject.h"
+#include "ZoFnRef.h"
 #include "ZoTypes.h"
 
 struct TRegValueRef {
@@ -34,7 +34,7 @@ struct TRegKeyRef {
 
 // The long form of a normalised path whose leading part exists ("PROGRA~1"
 // becomes "Program Files"); the path unchanged where nothing of it exists.
-using TLongPathFn = std::function<WideString(const WideString&)>;
+using TLongPathFn = TFnRef<WideString(const WideString&)>;
 
 class TUninstallPlan {
 public:

@@ -117,11 +117,11 @@ TUninstallReport TUninstallSequence::Run()
 
 bool TUninstallSequence::CloseRunningPrograms()
 {
+    auto ask = [this](const std::vector<WideString>& programs, bool stillRunning) {
+        return view_.AskToClosePrograms(programs, stillRunning);
+    };
     TClosePrompt prompt;
-    if (view_.CanAsk())
-        prompt = [this](const std::vector<WideString>& programs, bool stillRunning) {
-            return view_.AskToClosePrograms(programs, stillRunning);
-        };
+    if (view_.CanAsk()) prompt = ask;
     return TZoProcessfn::CloseRunningFrom(plan_.Files, prompt, programCloseWaitMs, [this] { view_.PumpMessages(); },
                                           CloseProgramsTexts());
 }
@@ -188,7 +188,7 @@ void TUninstallSequence::RemoveRegistryValues()
     for (const TRegValueRef& value : plan_.Values) {
         view_.StepProgress();
         view_.PumpMessages();
-        const WideString shown = RootKeyName(value.Root) + u"\\" + value.SubKey + u"\\" + value.Name;
+        const WideString shown = Concat({RootKeyName(value.Root), u"\\", value.SubKey, u"\\", value.Name});
         TUniqueHKey key;
         LSTATUS rc = RegOpenKeyExW(RootHandle(value.Root), W(value.SubKey), 0, KEY_SET_VALUE, key.Put());
         if (rc != ERROR_SUCCESS) {

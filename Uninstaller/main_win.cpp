@@ -147,8 +147,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
         LogAdd(TLogEntry::Error, Text(TTextId::DistrustedData));
         if (silent) TZoSysfn::WriteConsoleLine(Text(TTextId::DistrustedData));
     }
-    TUninstallPlan plan =
-        TUninstallPlan::FromScript(*script, ownFile, DefaultProtectedFolders(), LongFormOfPath, trusted);
+    auto longForm = [](const WideString& path) { return LongFormOfPath(path); };
+    TUninstallPlan plan = TUninstallPlan::FromScript(*script, ownFile, DefaultProtectedFolders(), longForm, trusted);
     const WideString folder = plan.MayRemoveInstallFolder ? plan.InstallFolder : WideString();
 
     int code;

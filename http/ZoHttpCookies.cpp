@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "ZoHttpText.h"
+#include "ZoSysUtils.h"
 
 using namespace ZoHttpText;
 
@@ -217,23 +218,30 @@ void TZoCookieStore::AddFromResponse(const TZoHttpResponse& response, const TZoU
 
 AnsiString TZoCookieStore::CookieHeader(const TZoUrl& url, int64_t now) const
 {
-    std::vector<const TZoCookie*> matching;
-    for (const TZoCookie& c : cookies_) {
+    std::vector<uint32_t> matching;  // places in cookies_
+    for (size_t i = 0; i < cookies_.size(); ++i) {
+        const TZoCookie& c = cookies_[i];
         if (c.Expires >= 0 && c.Expires <= now) continue;
         if (c.Secure && !url.IsHttps()) continue;
         bool hostOk = c.HostOnly ? SameText(url.Host, c.Domain) : DomainMatches(url.Host, c.Domain);
-        if (hostOk && PathMatches(url.Path, c.Path)) matching.push_back(&c);
+        if (hostOk && PathMatches(url.Path, c.Path)) matching.push_back(static_cast<uint32_t>(i));
     }
     // Every stored cookie has an order of its own, so the order is total and a
     // plain sort gives what a stable one would.
-    std::sort(matching.begin(), matching.end(), [](const TZoCookie* a, const TZoCookie* b) {
-        if (a->Path.size() != b->Path.size()) return a->Path.size() > b->Path.size();
-        return a->Order < b->Order;
-    });
+    SortPlaces(matching, [](const void* context, uint32_t a, uint32_t b) {
+        const auto& cookies = *static_cast<const std::vector<TZoCookie>*>(context);
+        const TZoCookie& x = cookies[a];
+        const TZoCookie& y = cookies[b];
+        if (x.Path.size() != y.Path.size()) return x.Path.size() > y.Path.size();
+        return x.Order < y.Order;
+    }, &cookies_);
     AnsiString out;
-    for (const TZoCookie* c : matching) {
+    for (uint32_t i : matching) {
+        const TZoCookie& c = cookies_[i];
         if (!out.empty()) out += "; ";
-        out += c->Name + "=" + c->Value;
+        out += c.Name;
+        out += '=';
+        out += c.Value;
     }
     return out;
 }

@@ -69,7 +69,7 @@ SOCKET Sock(intptr_t handle) { return static_cast<SOCKET>(handle); }
 
 void RaiseSocketError(int errorCode)
 {
-    throw EZoSocketError(u"Socket Error # " + IntToStr(errorCode) + u"\r\n" + SysErrorText(static_cast<DWORD>(errorCode)),
+    throw EZoSocketError(Concat({u"Socket Error # ", IntToStr(errorCode), u"\r\n", SysErrorText(static_cast<DWORD>(errorCode))}),
                          errorCode);
 }
 

@@ -118,7 +118,7 @@ void VerifyServerCertificate(CtxtHandle* context, const AnsiString& host)
 
     unsigned char address[16];
     const size_t addressLength = AddressBytes(host, address);
-    WideString name(host.begin(), host.end());
+    WideString name = WideOf(host);
     SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
     ssl.cbSize = sizeof ssl;
     ssl.dwAuthType = AUTHTYPE_SERVER;
@@ -184,7 +184,7 @@ public:
         in6_addr a6;
         in_addr a4;
         bool ip = ::inet_pton(AF_INET, host.c_str(), &a4) == 1 || ::inet_pton(AF_INET6, host.c_str(), &a6) == 1;
-        if (!ip) target_ = WideString(host.begin(), host.end());
+        if (!ip) target_ = WideOf(host);
     }
 
     ~TSchannelSession() override
@@ -279,7 +279,7 @@ private:
         SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &out};
         ULONG attrs = 0;
         SECURITY_STATUS s = ::InitializeSecurityContextW(
-            cred_, haveContext_ ? &context_ : nullptr, target_.empty() ? nullptr : reinterpret_cast<SEC_WCHAR*>(target_.data()), kContextFlags, 0, 0,
+            cred_, haveContext_ ? &context_ : nullptr, target_.empty() ? nullptr : reinterpret_cast<wchar_t*>(target_.data()), kContextFlags, 0, 0,
             input ? &inDesc : nullptr, 0, &context_, &outDesc, &attrs, nullptr);
         TContextBuffer token{out.pvBuffer};
         if (!haveContext_ && (s == SEC_E_OK || s == SEC_I_CONTINUE_NEEDED)) haveContext_ = true;

@@ -10,6 +10,7 @@
 #include "Elevation.h"
 #include "SetupFn.h"
 #include "TestSupport.h"
+#include "ZoFnRef.h"
 #include "ZoPlatform.h"
 #include "ZoSysUtils.h"
 
@@ -65,6 +66,38 @@ TEST(Strings, ReplaceTextFlags)
     EXPECT_EQ(ReplaceText(u"aXbxc", u"x", u"-", rfReplaceAll | rfIgnoreCase), u"a-b-c");
     EXPECT_EQ(ReplaceText(u"aa", u"a", u"aa", rfReplaceAll), u"aaaa") << "inserted text is not rescanned";
     EXPECT_TRUE(TextEquals(u"/Silent", u"/SILENT"));
+}
+
+TEST(Strings, ConcatJoinsEveryPartInOrder)
+{
+    const WideString folder = u"C:\\产品\\";
+    EXPECT_EQ(Concat({folder, u"", IntToStr(42), u".log"}), u"C:\\产品\\42.log");
+    EXPECT_EQ(Concat({}), u"");
+}
+
+TEST(Sorting, PlacesFollowTheCallersOrderAndTiesKeepTheirOwn)
+{
+    const std::vector<std::string> words{"bb", "a", "ccc", "dd", "e"};
+    std::vector<uint32_t> places{0, 1, 2, 3, 4};
+    // Longest first; equal lengths by place, so the order is total.
+    SortPlaces(places, [](const void* context, uint32_t a, uint32_t b) {
+        const auto& w = *static_cast<const std::vector<std::string>*>(context);
+        return w[a].size() != w[b].size() ? w[a].size() > w[b].size() : a < b;
+    }, &words);
+    EXPECT_EQ(places, (std::vector<uint32_t>{2, 0, 3, 1, 4}));
+}
+
+TEST(FnRef, CallsTheCallableItNamesAndIsEmptyOtherwise)
+{
+    EXPECT_FALSE(TFnRef<void()>());
+    EXPECT_FALSE(TFnRef<void()>(nullptr));
+    int calls = 0;
+    auto add = [&calls](int n) { calls += n; return calls; };
+    TFnRef<int(int)> ref = add;
+    ASSERT_TRUE(ref);
+    EXPECT_EQ(ref(2), 2);
+    EXPECT_EQ(ref(3), 5) << "the callable itself is called, not a copy of it";
+    EXPECT_EQ(calls, 5);
 }
 
 TEST(Strings, FormatTextFillsPercentS)
