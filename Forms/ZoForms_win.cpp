@@ -1186,13 +1186,13 @@ int TCustomForm::UnscaleUp(int pixels) const { return (pixels * 96 + dpi_ - 1) /
 
 HFONT TCustomForm::FontHandle(const TFontSpec& font)
 {
-    auto key = std::make_tuple(font.role, font.height, font.bold, font.underline);
-    auto found = fonts_.find(key);
-    if (found != fonts_.end()) return found->second.Get();
+    const TFontKey key{font.role, font.height, font.bold, font.underline};
+    for (const auto& [known, made] : fonts_)
+        if (known == key) return made.Get();
     HFONT made = CreateFontW(-Scale(font.height), 0, 0, 0, font.bold ? FW_BOLD : FW_NORMAL, FALSE, font.underline, FALSE,
                              DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY,
                              DEFAULT_PITCH, W(Application.FontFace(font.role)));
-    fonts_.emplace(key, TUniqueFont(made));
+    fonts_.emplace_back(key, TUniqueFont(made));
     return made;
 }
 
@@ -1273,7 +1273,7 @@ void TCustomForm::ApplyDpi(int dpi, const RECT* suggested)
     const int width = ClientWidth(), height = ClientHeight();
     dpi_ = dpi;
     // The controls still use the old fonts until they are handed the new ones.
-    std::map<std::tuple<TFontRole, int, bool, bool>, TUniqueFont> oldFonts;
+    std::vector<std::pair<TFontKey, TUniqueFont>> oldFonts;
     oldFonts.swap(fonts_);
     if (suggested) {
         SetWindowPos(handle_, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
@@ -1455,8 +1455,8 @@ bool TCustomForm::ChildNotify(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result)
                             : c->Color();
         SetTextColor(dc, c->FontColor());
         SetBkColor(dc, back);
-        auto found = brushes_.find(back);
-        if (found == brushes_.end()) found = brushes_.emplace(back, TUniqueBrush(CreateSolidBrush(back))).first;
+        auto found = std::find_if(brushes_.begin(), brushes_.end(), [back](const auto& b) { return b.first == back; });
+        if (found == brushes_.end()) found = brushes_.emplace(brushes_.end(), back, TUniqueBrush(CreateSolidBrush(back)));
         result = reinterpret_cast<LRESULT>(found->second.Get());
         return true;
     }

@@ -13,9 +13,8 @@
 #include <windows.h>
 
 #include <functional>
-#include <map>
 #include <memory>
-#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "ZoTypes.h"
@@ -401,8 +400,15 @@ private:
     HWND handle_ = nullptr;
     std::vector<std::unique_ptr<TControl>> components_;
     int dpi_ = 96;
-    std::map<std::tuple<TFontRole, int, bool, bool>, TUniqueFont> fonts_;
-    std::map<COLORREF, TUniqueBrush> brushes_;
+    // A handful of each, found by a look along the list.
+    struct TFontKey {
+        TFontRole role;
+        int height;
+        bool bold, underline;
+        bool operator==(const TFontKey&) const = default;
+    };
+    std::vector<std::pair<TFontKey, TUniqueFont>> fonts_;
+    std::vector<std::pair<COLORREF, TUniqueBrush>> brushes_;
     HWND savedFocus_ = nullptr;
     TControl* activeControl_ = nullptr;  // its window may be still to come
     TUniqueBrush background_;
