@@ -44,12 +44,15 @@ bool NameIsLink(const WideString& path)
 // The file's path as the system resolves it (long names, links followed).
 WideString FinalPath(HANDLE h)
 {
-    std::vector<wchar_t> buffer(MAX_PATH + 1);
+    WideString buffer(MAX_PATH + 1, u'\0');
     for (;;) {
-        DWORD n = GetFinalPathNameByHandleW(h, buffer.data(), static_cast<DWORD>(buffer.size()),
-                                            FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        DWORD n = GetFinalPathNameByHandleW(h, reinterpret_cast<wchar_t*>(buffer.data()),
+                                            static_cast<DWORD>(buffer.size()), FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
         if (n == 0) return {};
-        if (n < buffer.size()) return WideString(reinterpret_cast<const char16_t*>(buffer.data()), n);
+        if (n < buffer.size()) {
+            buffer.resize(n);
+            return buffer;
+        }
         buffer.resize(n + 1);
     }
 }

@@ -46,11 +46,11 @@ std::optional<WideString> ReadRegString(HKEY key, const WideString& name)
     if (RegQueryValueExW(key, W(name), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return std::nullopt;
     if (type != REG_SZ && type != REG_EXPAND_SZ) return std::nullopt;
     // One more character than the value holds: stored strings need not end in a zero.
-    std::vector<wchar_t> buf(size / sizeof(wchar_t) + 1, L'\0');
+    WideString buf(size / sizeof(wchar_t) + 1, u'\0');
     DWORD got = static_cast<DWORD>((buf.size() - 1) * sizeof(wchar_t));
     if (RegQueryValueExW(key, W(name), nullptr, &type, reinterpret_cast<BYTE*>(buf.data()), &got) != ERROR_SUCCESS)
         return std::nullopt;
-    return U(buf.data());
+    return WideString(buf.c_str());  // up to the first zero
 }
 
 
@@ -81,12 +81,11 @@ bool TZoFilefn::SetFileTimes(const WideString& file, const FileTimes& times)
 
 namespace {
 
-// The platform's command-line buffer must be writable.
-std::vector<wchar_t> CommandBuffer(const WideString& commandLine)
+// The platform's command-line buffer must be writable: a copy's own, with its
+// terminating zero.
+wchar_t* CommandBuffer(WideString& copy)
 {
-    std::vector<wchar_t> buf(commandLine.begin(), commandLine.end());
-    buf.push_back(L'\0');
-    return buf;
+    return reinterpret_cast<wchar_t*>(copy.data());
 }
 
 int32_t WaitAndClose(PROCESS_INFORMATION& pi)
@@ -107,8 +106,8 @@ int32_t TZoWinfn::RunAndWait(const WideString& commandLine)
     si.dwFlags = STARTF_USESHOWWINDOW;
     si.wShowWindow = SW_SHOWNORMAL;
     PROCESS_INFORMATION pi{};
-    std::vector<wchar_t> cmd = CommandBuffer(commandLine);
-    if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, CREATE_NEW_CONSOLE | NORMAL_PRIORITY_CLASS,
+    WideString cmd = commandLine;
+    if (!CreateProcessW(nullptr, CommandBuffer(cmd), nullptr, nullptr, TRUE, CREATE_NEW_CONSOLE | NORMAL_PRIORITY_CLASS,
                         nullptr, nullptr, &si, &pi))
         return 1;
     return WaitAndClose(pi);
@@ -136,8 +135,8 @@ int32_t TZoWinfn::RunHidden(const WideString& commandLine)
     si.hStdError = writeEnd.Get();
     si.hStdInput = nullptr;
     PROCESS_INFORMATION pi{};
-    std::vector<wchar_t> cmd = CommandBuffer(commandLine);
-    if (!CreateProcessW(nullptr, cmd.data(), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr, nullptr, &si,
+    WideString cmd = commandLine;
+    if (!CreateProcessW(nullptr, CommandBuffer(cmd), nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr, nullptr, &si,
                         &pi))
         return 1;
     TUniqueHandle process(pi.hProcess), thread(pi.hThread);

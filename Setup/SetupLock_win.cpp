@@ -33,12 +33,13 @@ WideString HolderText(const WideString& guid, DWORD pid) { return guid + u":" + 
 // Our parent holds the lock for this product and started us to work under it.
 bool ParentHoldsIt(const WideString& guid)
 {
-    std::vector<wchar_t> value(256);
-    DWORD n = GetEnvironmentVariableW(kHolderVariable, value.data(), static_cast<DWORD>(value.size()));
+    WideString value(256, u'\0');
+    DWORD n = GetEnvironmentVariableW(kHolderVariable, reinterpret_cast<wchar_t*>(value.data()),
+                                      static_cast<DWORD>(value.size()));
     if (n == 0 || n >= value.size()) return false;
+    value.resize(n);
     DWORD parent = ParentProcessId();
-    return parent != 0 && TextEquals(WideString(reinterpret_cast<const char16_t*>(value.data()), n),
-                                     HolderText(guid, parent));
+    return parent != 0 && TextEquals(value, HolderText(guid, parent));
 }
 
 struct TBoundaryTraits {

@@ -47,9 +47,12 @@ WideString LongFormOfPath(const WideString& path)
 {
     WideString head = path, tail;
     while (head.size() > 3) {
-        std::vector<wchar_t> buf(32768);
-        DWORD n = GetLongPathNameW(W(head), buf.data(), static_cast<DWORD>(buf.size()));
-        if (n > 0 && n < buf.size()) return WideString(reinterpret_cast<const char16_t*>(buf.data()), n) + tail;
+        WideString buf(32768, u'\0');
+        DWORD n = GetLongPathNameW(W(head), reinterpret_cast<wchar_t*>(buf.data()), static_cast<DWORD>(buf.size()));
+        if (n > 0 && n < buf.size()) {
+            buf.resize(n);
+            return buf + tail;
+        }
         size_t cut = head.rfind(u'\\');
         if (cut == WideString::npos || cut < 2) break;
         tail = head.substr(cut) + tail;
