@@ -71,6 +71,9 @@ for exe in "$WIN32_BUILD/Installer/zosetup.exe" "$WIN32_BUILD/Uninstaller/Uninst
   check "$exe imports KnownDLLs only" "" \
     "$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/.*DLL Name: //p' |
        grep -viE '^(ADVAPI32|GDI32|KERNEL32|msvcrt|ole32|OLEAUT32|SHELL32|SHLWAPI|USER32|WS2_32)\.dll$' | tr '\n' ' ')"
+  # Built without guards on their function-local statics: they must start no thread.
+  check "$exe starts no thread" "" \
+    "$(x86_64-w64-mingw32-objdump -p "$exe" | grep -oiE '\b(CreateThread|CreateRemoteThread|_beginthread(ex)?|QueueUserWorkItem|CreateThreadpool[A-Za-z]*|TrySubmitThreadpoolCallback|RegisterWaitForSingleObject|CreateTimerQueueTimer)\b' | sort -u | tr '\n' ' ')"
 done
 
 # ---- Built by default: the 32-bit pair --------------------------------------------------------
