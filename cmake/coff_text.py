@@ -1,8 +1,9 @@
-"""Trims the x86-64 code sections of COFF objects to their functions' own bytes.
+"""Trims the code sections of COFF objects to their functions' own bytes.
 
-The assembler gives every x86-64 code section a 16-byte alignment and fills its end with
-no-ops up to it; with a section for each function, that is 8 bytes a function on average.
-A function's unwind entry (.pdata) gives its start and end in its section. A section that
+The assembler gives every x86-64 code section a 16-byte alignment (i386: 4) and fills its
+end with no-ops up to it; with a section for each function, that is 8 bytes (1.5) a
+function on average. A function's unwind entry (x86-64: .pdata; i386: its FDE in
+.eh_frame) gives its start and end in its section. A section that
 holds one function, whose entry starts it, and whose bytes past the entry's end are the
 assembler's no-op fill, is cut at that end and asks for 2-byte alignment: functions stay at
 even addresses, since the C++ ABI marks pointers to virtual member functions with the low
@@ -12,10 +13,11 @@ left as it is, which is always safe.
 import shutil
 import struct
 
-from coff_eh_frame import SYMBOL, STATIC, CoffObject, Unsupported, archive_members
+from coff_eh_frame import SYMBOL, STATIC, CoffObject, Unsupported, _records, archive_members, is_frame_section
 
-AMD64 = 0x8664
+AMD64, I386 = 0x8664, 0x14C
 ADDR64, ADDR32NB = 1, 3
+REL32_I386 = 0x14
 ALIGN_MASK, ALIGN_2 = 0x00F00000, 0x00200000
 CODE = 0x00000020
 NOP = 0x90
@@ -47,11 +49,37 @@ def _function_ranges(obj):
     return ranges
 
 
+def _frame_ranges(obj):
+    """{code section number: [(begin, end)]} from an i386 object's FDEs: the start is a
+    PC-relative field (REL32, its stored value the offset plus 4), the length follows."""
+    data, ranges = obj.data, {}
+    for s in obj.sections:
+        if not is_frame_section(s["name"]):
+            continue
+        relocs = {}
+        for r in obj.relocations(s):
+            relocs.setdefault(r[0], []).append(r)
+        for offset, length, is_cie in _records(data, s["raw"], s["size"]):
+            if is_cie:
+                continue
+            found = relocs.get(offset + 8, [])
+            if len(found) != 1 or found[0][2] != REL32_I386 or length < 16:
+                raise Unsupported("an FDE without its start's relocation")
+            _, value, section, _, _ = obj.symbol(found[0][1])
+            stored, extent = struct.unpack_from("<iI", data, s["raw"] + offset + 8)
+            if section <= 0:
+                raise Unsupported("an FDE for code elsewhere")
+            begin = value + stored - 4
+            ranges.setdefault(section, []).append((begin, begin + extent))
+    return ranges
+
+
 def trim_object(data, base, size):
     """Cuts, in the object at data[base:base+size], each one-function code section at its
     function's end (see the module's notes). Returns the bytes cut."""
-    obj = CoffObject(data, base, size, machine=AMD64)
-    ranges = _function_ranges(obj)
+    machine = struct.unpack_from("<H", data, base)[0]
+    obj = CoffObject(data, base, size, machine=machine if machine in (AMD64, I386) else AMD64)
+    ranges = _function_ranges(obj) if machine == AMD64 else _frame_ranges(obj)
     symbols = [obj.symbol(i) for i in range(obj.symbols)]
     cut = 0
     for number, s in enumerate(obj.sections, 1):

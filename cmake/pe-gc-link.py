@@ -352,7 +352,7 @@ def frames_link(cmd, work, script, removed, output):
 def trimmed_inputs(cmd, work):
     """The command with the objects and archives it names (the program's own, not the
     toolchain's) replaced by copies whose code sections end with their functions
-    (coff_text.py: x86-64)."""
+    (coff_text.py)."""
     args, copies = expanded(cmd), {}
     for i, arg in enumerate(args):
         if i == 0 or arg.startswith("-") or not arg.endswith((".a", ".obj", ".o")) or not os.path.isfile(arg):
@@ -420,7 +420,7 @@ def gc_link(cmd):
             return None  # a linker that does not keep all unwind data needs no help
         # i686 objects keep their unwind entries in one .eh_frame each (DWARF, not .pdata).
         frames = "pei-i386" in script and script.count(KEEP_EH_FRAME) == 1
-        if "pei-x86-64" in script:
+        if "pei-x86-64" in script or "pei-i386" in script:
             cmd = trimmed_inputs(cmd, work)
             base = list(cmd)
             base[base.index("-o") + 1] = scratch
