@@ -5,6 +5,7 @@
 #include "TextsZhCN.h"
 
 #include <string>
+#include <type_traits>
 
 namespace {
 
@@ -17,11 +18,20 @@ constexpr size_t PackedLength(const TTextTable& table, unsigned program)
         if (Carries(program, entry.Id)) length += std::char_traits<char16_t>::length(entry.Text) + 1;
     return length;
 }
-template <size_t Length>
+// Every text the program carries of the table is ASCII: the table keeps bytes.
+constexpr bool AllAscii(const TTextTable& table, unsigned program)
+{
+    for (const TTextEntry& entry : table)
+        if (Carries(program, entry.Id))
+            for (const char16_t* c = entry.Text; *c; ++c)
+                if (*c >= 0x80) return false;
+    return true;
+}
+template <size_t Length, class Char>
 struct TPackedTexts {
     static_assert(Length < TTextList::NotCarried, "offsets are 16 bits");
     std::array<uint16_t, TextCount> At{};
-    std::array<char16_t, Length> Chars{};
+    std::array<Char, Length> Chars{};
     constexpr TPackedTexts(const TTextTable& table, unsigned program)
     {
         size_t next = 0;
@@ -29,15 +39,22 @@ struct TPackedTexts {
             At[i] = TTextList::NotCarried;
             if (!Carries(program, table[i].Id)) continue;
             At[i] = static_cast<uint16_t>(next);
-            for (const char16_t* c = table[i].Text; *c; ++c) Chars[next++] = *c;
+            for (const char16_t* c = table[i].Text; *c; ++c) Chars[next++] = static_cast<Char>(*c);
             Chars[next++] = 0;
         }
     }
-    constexpr TTextList List() const { return {At.data(), Chars.data()}; }
+    constexpr TTextList List() const
+    {
+        if constexpr (std::is_same_v<Char, char>) return {At.data(), nullptr, Chars.data(), Length};
+        else return {At.data(), Chars.data(), nullptr, Length};
+    }
 };
+template <const TTextTable& Table>
+using TPackedTable = TPackedTexts<PackedLength(Table, ZO_TEXT_USERS),
+                                  std::conditional_t<AllAscii(Table, ZO_TEXT_USERS), char, char16_t>>;
 
-constexpr TPackedTexts<PackedLength(TextTables::ZhCN, ZO_TEXT_USERS)> PackedZhCN(TextTables::ZhCN, ZO_TEXT_USERS);
-constexpr TPackedTexts<PackedLength(TextTables::EnUS, ZO_TEXT_USERS)> PackedEnUS(TextTables::EnUS, ZO_TEXT_USERS);
+constexpr TPackedTable<TextTables::ZhCN> PackedZhCN(TextTables::ZhCN, ZO_TEXT_USERS);
+constexpr TPackedTable<TextTables::EnUS> PackedEnUS(TextTables::EnUS, ZO_TEXT_USERS);
 
 }  // namespace
 

@@ -2,6 +2,8 @@
 #include "Texts.h"
 
 #include <atomic>
+#include <memory>
+#include <string>
 
 extern const TTextList TextsZhCN;
 extern const TTextList TextsEnUS;
@@ -19,6 +21,25 @@ bool EqualsIgnoringCase(std::u16string_view a, std::u16string_view b)
     for (size_t i = 0; i < a.size(); ++i)
         if (lower(a[i]) != lower(b[i])) return false;
     return true;
+}
+
+// A table kept in bytes, widened whole when first read and kept for the program's
+// life (where two threads race, the second one's copy goes and the first one's stays).
+const char16_t* Widened(TLanguage language, const TTextList& list)
+{
+    static struct TCopies {
+        std::atomic<char16_t*> Of[AllLanguages.size()]{};
+        ~TCopies()
+        {
+            for (auto& copy : Of) delete[] copy.load();
+        }
+    } copies;
+    std::atomic<char16_t*>& slot = copies.Of[static_cast<size_t>(language)];
+    if (char16_t* copy = slot.load(std::memory_order_acquire)) return copy;
+    std::unique_ptr<char16_t[]> made(new char16_t[list.Length]);
+    for (size_t k = 0; k < list.Length; ++k) made[k] = static_cast<unsigned char>(list.Narrow[k]);
+    char16_t* first = nullptr;
+    return slot.compare_exchange_strong(first, made.get(), std::memory_order_acq_rel) ? made.release() : first;
 }
 
 constexpr uint16_t LangChinese = 0x04;  // PRIMARYLANGID of every Chinese LANGID
@@ -40,7 +61,8 @@ const char16_t* TextIn(TLanguage language, TTextId id)
 {
     const size_t i = static_cast<size_t>(id);
     const TTextList& list = TableOf(language);
-    return i < TextCount && list.At[i] != TTextList::NotCarried ? list.Chars + list.At[i] : u"";
+    if (i >= TextCount || list.At[i] == TTextList::NotCarried) return u"";
+    return (list.Chars ? list.Chars : Widened(language, list)) + list.At[i];
 }
 
 TCloseProgramsTexts CloseProgramsTexts()

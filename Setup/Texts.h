@@ -249,11 +249,14 @@ constexpr unsigned TextUsers(TTextId id)
 
 // What a program keeps of a table (ProgramTexts.cpp): the texts it shows, one
 // after another with their terminating zeros, and where each one begins. No
-// pointer per text, so the loader relocates nothing.
+// pointer per text, so the loader relocates nothing. A table whose texts are all
+// ASCII keeps them in bytes (half the size), widened when first asked for.
 struct TTextList {
     static constexpr uint16_t NotCarried = 0xFFFF;
-    const uint16_t* At;  // TextCount offsets into Chars
-    const char16_t* Chars;
+    const uint16_t* At;     // TextCount offsets into Chars or Narrow
+    const char16_t* Chars;  // null for a table kept in bytes
+    const char* Narrow;     // null for a table kept in UTF-16
+    uint16_t Length;        // characters in all, their zeros counted
 };
 
 // The programs whose code is being compiled (a library's build says; unset,
