@@ -257,7 +257,7 @@ std::string Hex(uint32_t value, int width)
 
 std::string Padded(uint32_t value, int width)
 {
-    std::string s = std::to_string(value);
+    std::string s = std::to_string(static_cast<long long>(value));  // the one to_string the programs link
     if (static_cast<int>(s.size()) < width) s.insert(0, static_cast<size_t>(width) - s.size(), '0');
     return s;
 }

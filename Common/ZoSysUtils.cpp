@@ -380,7 +380,7 @@ WideString FloatToStrG15(double value)
         if (x < 0) s += trimmed("0." + AnsiString(static_cast<size_t>(-x - 1), '0') + digits);
         else s += trimmed(digits.substr(0, static_cast<size_t>(x) + 1) + "." + digits.substr(static_cast<size_t>(x) + 1));
     } else {
-        s += trimmed(digits.substr(0, 1) + "." + digits.substr(1)) + "E" + (x < 0 ? "-" : "") + std::to_string(x < 0 ? -x : x);
+        s += trimmed(digits.substr(0, 1) + "." + digits.substr(1)) + "E" + (x < 0 ? "-" : "") + std::to_string(static_cast<long long>(x < 0 ? -x : x));
     }
     return WideOf(s);
 }

@@ -130,7 +130,7 @@ TClassInfo::TClassInfo(const char* name, const TClassInfo* parent, std::initiali
                        bool loadsByWalk)
     : name_(name), parent_(parent), factory_(factory), loadsByWalk_(loadsByWalk)
 {
-    if (parent_) props_ = parent_->props_;
+    if (parent_) props_.insert(props_.end(), parent_->props_.data(), parent_->props_.data() + parent_->props_.size());
     props_.insert(props_.end(), ownProps.begin(), ownProps.end());
     for (TPropInfo& p : props_) p.NameLength = static_cast<uint16_t>(std::strlen(p.Name));
     for (size_t i = 0; i < props_.size(); ++i)

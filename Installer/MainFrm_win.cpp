@@ -401,7 +401,7 @@ void TMainForm::LoadIcon()
     TMemoryStream stream;
     ReadPackageResource(script->BaseInfo->IconResID, &stream);
     stream.SetPosition(0);
-    iconPng_ = stream.Bytes();
+    iconPng_ = std::move(stream.Bytes());  // the stream goes with this function
     // The packaging tool's ready icon is shown without GDI+ decoding the PNG
     // through the system's imaging codecs, the dearest part of the start; an
     // installer made without one decodes the PNG.

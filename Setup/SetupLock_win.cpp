@@ -63,7 +63,7 @@ bool ScopeSid(TSetupLock::TScope scope, std::vector<BYTE>& sid)
     std::vector<BYTE> user(size);
     if (size == 0 || !GetTokenInformation(token.Get(), TokenUser, user.data(), size, &size)) return false;
     PSID userSid = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
-    sid.assign(static_cast<BYTE*>(userSid), static_cast<BYTE*>(userSid) + GetLengthSid(userSid));
+    sid.assign(static_cast<const BYTE*>(userSid), static_cast<const BYTE*>(userSid) + GetLengthSid(userSid));
     return true;
 }
 

@@ -132,10 +132,10 @@ AnsiString TZoUrl::HostLiteral() const
 
 AnsiString TZoUrl::HostHeader() const
 {
-    return Port == 80 ? HostLiteral() : HostLiteral() + ":" + std::to_string(Port);
+    return Port == 80 ? HostLiteral() : HostLiteral() + ":" + std::to_string(static_cast<long long>(Port));
 }
 
-AnsiString TZoUrl::Authority() const { return HostLiteral() + ":" + std::to_string(Port); }
+AnsiString TZoUrl::Authority() const { return HostLiteral() + ":" + std::to_string(static_cast<long long>(Port)); }
 
 AnsiString TZoUrl::Target() const
 {
@@ -161,7 +161,7 @@ AnsiString TZoUrl::Absolute() const
 {
     bool defaultPort = (Protocol == "http" && Port == 80) || (Protocol == "https" && Port == 443);
     AnsiString out = Protocol + "://" + HostLiteral();
-    if (!defaultPort) out += ":" + std::to_string(Port);
+    if (!defaultPort) out += ":" + std::to_string(static_cast<long long>(Port));
     return out + Target();
 }
 

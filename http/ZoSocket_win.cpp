@@ -88,7 +88,7 @@ TZoSocket TZoSocket::Connect(const AnsiString& host, uint16_t port, int timeoutM
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_protocol = IPPROTO_TCP;
     addrinfo* found = nullptr;
-    std::string service = std::to_string(port);
+    std::string service = std::to_string(static_cast<long long>(port));
     if (::getaddrinfo(host.c_str(), service.c_str(), &hints, &found) != 0 || !found)
         throw EZoHostNotFound(u"Host not found.");
     std::unique_ptr<addrinfo, AddrInfoFree> list(found);
