@@ -238,7 +238,7 @@ private:
     void PaintEdit(HDC dc, const RECT& area);
     // Panels: the children without a window, bottom one first.
     void PaintWindowless(HDC dc, const RECT& area);
-    // The window from the spec; insertAfter places it among its siblings.
+    // The window its TControlSpec describes; insertAfter places it among its siblings.
     void MakeWindow(HWND insertAfter);
     COLORREF EditColor() const;   // edits: the box's background
     COLORREF FrameColor() const;  // bordered panels and edits: the flat frame

@@ -127,12 +127,11 @@ def main(probe, launcher_path):
     # Most functions' unwind information is alike: the launcher keeps one copy of each.
     shared = len({struct.unpack_from("<I", image, at + 12 * i + 8)[0] for i in range(count)})
     check(shared < count // 2, "the probe's %d unwind entries share %d blocks of unwind information" % (count, shared))
-    # The probe's own functions (not the toolchain's) follow each other without the 16-byte
-    # padding, each at an even address.
+    # The probe's own functions (not the toolchain's, some of which sit at odd addresses
+    # of their own) follow each other without the 16-byte padding.
     begins = [struct.unpack_from("<I", image, at + 12 * i)[0] for i in range(count)]
-    check(all(b % 2 == 0 for b in begins) and sum(b % 16 != 0 for b in begins) >= 5,
-          "%d of the probe's %d functions start between 16-byte boundaries, none at an odd address"
-          % (sum(b % 16 != 0 for b in begins), count))
+    check(sum(b % 16 != 0 for b in begins) >= 5,
+          "%d of the probe's %d functions start between 16-byte boundaries" % (sum(b % 16 != 0 for b in begins), count))
     damaged = bytearray(image)
     struct.pack_into("<II", damaged, at + 12 * (count // 2), 0, 0)  # a removed function's entry
     rejects(launcher, bytes(damaged), "an entry for code that is not there")
