@@ -348,11 +348,15 @@ int wmain(int argc, wchar_t** argv)
     }
     if (!onControl) return Fail("unknown command");
 
+    // A control without a window is one its panel draws for good (the form says so at
+    // once), or one whose window is still to come (waited for): the fewer questions to
+    // a form that is busy installing, the better.
     HWND c = Control(top, number(2, 0));
-    if (!c && WaitForControls(top, 5000)) c = Control(top, number(2, 0));
+    TWindowless w;
+    const bool windowless = !c && AskWindowless(top, number(2, 0), w);
+    if (!c && !windowless && WaitForControls(top, 5000)) c = Control(top, number(2, 0));
     if (!c) {
-        TWindowless w;
-        if (!AskWindowless(top, number(2, 0), w)) return Fail("no such control");
+        if (!windowless) return Fail("no such control");
         RECT r = w.place;
         if (cmd == L"geom") {
             std::printf("%ld %ld %ld %ld %d %d\n", r.left, r.top, r.right - r.left, r.bottom - r.top, w.visible ? 1 : 0,
