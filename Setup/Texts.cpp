@@ -23,18 +23,13 @@ bool EqualsIgnoringCase(std::u16string_view a, std::u16string_view b)
     return true;
 }
 
-// A table kept in bytes, widened whole when first read and kept for the program's
-// life (where two threads race, the second one's copy goes and the first one's stays).
+// A table kept in bytes, widened whole when first read. The copy lasts as long as
+// the process, through the destruction of other statics that may still read a
+// text (where two threads race, the second one's copy goes, the first one's stays).
 const char16_t* Widened(TLanguage language, const TTextList& list)
 {
-    static struct TCopies {
-        std::atomic<char16_t*> Of[AllLanguages.size()]{};
-        ~TCopies()
-        {
-            for (auto& copy : Of) delete[] copy.load();
-        }
-    } copies;
-    std::atomic<char16_t*>& slot = copies.Of[static_cast<size_t>(language)];
+    static std::atomic<char16_t*> copies[AllLanguages.size()];
+    std::atomic<char16_t*>& slot = copies[static_cast<size_t>(language)];
     if (char16_t* copy = slot.load(std::memory_order_acquire)) return copy;
     std::unique_ptr<char16_t[]> made(new char16_t[list.Length]);
     for (size_t k = 0; k < list.Length; ++k) made[k] = static_cast<unsigned char>(list.Narrow[k]);

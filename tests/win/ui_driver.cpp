@@ -206,10 +206,17 @@ bool AskWindowless(HWND top, int id, TWindowless& out)
 {
     static const UINT query = RegisterWindowMessageW(ZO_WINDOWLESS_QUERY);
     auto ask = [&](LPARAM question, LRESULT& answer) {
-        DWORD_PTR result = 0;
-        if (!SendMessageTimeoutW(top, query, WPARAM(id), question, SMTO_ABORTIFHUNG, 5000, &result)) return false;
-        answer = LRESULT(result);
-        return true;
+        // A form busy installing may let a question go unanswered for a moment (on a
+        // loaded machine Wine can take it for hung): asked again, for up to 5 s.
+        for (int tries = 0; tries < 50; ++tries) {
+            DWORD_PTR result = 0;
+            if (SendMessageTimeoutW(top, query, WPARAM(id), question, SMTO_ABORTIFHUNG, 5000, &result)) {
+                answer = LRESULT(result);
+                return true;
+            }
+            Sleep(100);
+        }
+        return false;
     };
     LRESULT state = 0, parentId = 0, length = 0;
     if (!ask(wqState, state) || !(state & 1) || !ask(wqParentId, parentId) || !ask(wqTextLength, length)) return false;
