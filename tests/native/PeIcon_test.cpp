@@ -4,6 +4,7 @@
 #include "PeIcon.h"
 #include "PeVersion.h"
 #include "TestSupport.h"
+#include "ZoCrc32.h"
 #include "ZoSysUtils.h"
 
 namespace {
@@ -37,6 +38,21 @@ void FixCrc(TBytes& png, size_t chunkAt)
     uint32_t len = (png[chunkAt] << 24) | (png[chunkAt + 1] << 16) | (png[chunkAt + 2] << 8) | png[chunkAt + 3];
     uint32_t crc = static_cast<uint32_t>(crc32(0, &png[chunkAt + 4], 4 + len));
     for (int i = 0; i < 4; ++i) png[chunkAt + 8 + len + i] = static_cast<uint8_t>(crc >> (24 - 8 * i));
+}
+
+// The programs' own CRC-32 stands in for zlib's: the same value for every length
+// around the table's and zlib's word strides, and when continued piece by piece.
+TEST(SmallCrc32, AgreesWithZlib)
+{
+    std::vector<uint8_t> data(1031);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 131 + (i >> 3));
+    for (size_t size : {size_t(0), size_t(1), size_t(3), size_t(4), size_t(7), size_t(8), size_t(33), data.size()}) {
+        EXPECT_EQ(ZoCrc32(0, data.data(), size), crc32(0, data.data(), static_cast<uInt>(size))) << size;
+        EXPECT_EQ(ZoCrc32(0xDEADBEEF, data.data(), size), crc32(0xDEADBEEF, data.data(), static_cast<uInt>(size))) << size;
+    }
+    uint32_t pieces = ZoCrc32(ZoCrc32(0, data.data(), 500), data.data() + 500, data.size() - 500);
+    EXPECT_EQ(pieces, crc32(0, data.data(), static_cast<uInt>(data.size())));
+    EXPECT_EQ(ZoCrc32(0, reinterpret_cast<const uint8_t*>("IEND"), 4), 0xAE426082u);
 }
 
 TEST(PngCheck, AcceptsWholeImagesAndNamesWhatIsWrongWithOthers)
