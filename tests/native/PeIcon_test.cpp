@@ -4,7 +4,7 @@
 #include "PeIcon.h"
 #include "PeVersion.h"
 #include "TestSupport.h"
-#include "ZoCrc32.h"
+#include "ZoChecksums.h"
 #include "ZoSysUtils.h"
 
 namespace {
@@ -40,11 +40,19 @@ void FixCrc(TBytes& png, size_t chunkAt)
     for (int i = 0; i < 4; ++i) png[chunkAt + 8 + len + i] = static_cast<uint8_t>(crc >> (24 - 8 * i));
 }
 
-// The programs' own CRC-32 stands in for zlib's: the same value for every length
-// around the table's and zlib's word strides, and when continued piece by piece.
-TEST(SmallCrc32, AgreesWithZlib)
+// The programs' own checksums stand in for zlib's: the same values for lengths
+// around zlib's strides and the Adler-32 reduction block, from any start, and
+// when continued piece by piece.
+TEST(SmallChecksums, AgreeWithZlib)
 {
-    std::vector<uint8_t> data(1031);
+    std::vector<uint8_t> data(12000, 0xFF);
+    for (size_t size : {size_t(0), size_t(1), size_t(15), size_t(16), size_t(5552), size_t(5553), data.size()}) {
+        for (uint32_t start : {1u, 0xFFF0FFF0u, 0x12345678u})
+            EXPECT_EQ(ZoAdler32(start, data.data(), size), adler32_z(start, data.data(), size)) << size << " " << start;
+    }
+    EXPECT_EQ(ZoAdler32(ZoAdler32(1, data.data(), 7000), data.data() + 7000, 5000), adler32_z(1, data.data(), data.size()));
+
+    data.resize(1031);
     for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 131 + (i >> 3));
     for (size_t size : {size_t(0), size_t(1), size_t(3), size_t(4), size_t(7), size_t(8), size_t(33), data.size()}) {
         EXPECT_EQ(ZoCrc32(0, data.data(), size), crc32(0, data.data(), static_cast<uInt>(size))) << size;

@@ -1,3 +1,6 @@
+// The two checksums of zlib's formats, small. The programs link these in place
+// of zlib's own (see ZoChecksums_win.cpp); the values are the same.
+//
 // CRC-32 as zlib and PNG define it (reflected polynomial 0xEDB88320, inverted
 // before and after), four bits at a time from a 16-entry table. Slower than
 // zlib's braided version, and a few dozen bytes instead of some 9 to 12 KB of
@@ -32,4 +35,23 @@ inline uint32_t ZoCrc32(uint32_t crc, const uint8_t* data, size_t size)
         crc = (crc >> 4) ^ ZoCrc32Detail::kNibble[crc & 15];
     }
     return ~crc;
+}
+
+// Adler-32 as zlib defines it: continues `adler` (1 to start) over `size` bytes.
+// The sums are reduced every 5552 bytes, the most that cannot overflow 32 bits.
+inline uint32_t ZoAdler32(uint32_t adler, const uint8_t* data, size_t size)
+{
+    constexpr uint32_t kBase = 65521;
+    uint32_t a = adler & 0xFFFF, b = adler >> 16;
+    do {
+        size_t block = size < 5552 ? size : 5552;
+        size -= block;
+        for (; block != 0; --block) {
+            a += *data++;
+            b += a;
+        }
+        a %= kBase;
+        b %= kBase;
+    } while (size != 0);
+    return (b << 16) | a;
 }
