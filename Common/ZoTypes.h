@@ -16,6 +16,10 @@ using TBytes = std::vector<uint8_t>;
 // clones, of every member it uses.
 extern template class std::basic_string<char16_t>;
 extern template class std::basic_string<char>;
+// Constructors from a C string are member templates, which the class's
+// instantiation leaves out: each unit made its own private copy of them.
+extern template std::basic_string<char16_t>::basic_string(const char16_t*, const std::allocator<char16_t>&);
+extern template std::basic_string<char>::basic_string(const char*, const std::allocator<char>&);
 
 // An error that carries its message text (UTF-16); what() gives it as UTF-8.
 class Exception : public std::exception {
