@@ -10,6 +10,7 @@ template class std::basic_string<char16_t>;
 template class std::basic_string<char>;
 template std::basic_string<char16_t>::basic_string(const char16_t*, const std::allocator<char16_t>&);
 template std::basic_string<char>::basic_string(const char*, const std::allocator<char>&);
+template class std::vector<uint8_t>;
 
 Exception::Exception(WideString message) : message_(std::move(message)), utf8_(ToUtf8(message_)) {}
 

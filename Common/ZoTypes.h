@@ -20,6 +20,9 @@ extern template class std::basic_string<char>;
 // instantiation leaves out: each unit made its own private copy of them.
 extern template std::basic_string<char16_t>::basic_string(const char16_t*, const std::allocator<char16_t>&);
 extern template std::basic_string<char>::basic_string(const char*, const std::allocator<char>&);
+// The byte vector likewise (its sized constructor was copied into five units);
+// the vector of strings is better left to each unit (measured: larger).
+extern template class std::vector<uint8_t>;
 
 // An error that carries its message text (UTF-16); what() gives it as UTF-8.
 class Exception : public std::exception {
