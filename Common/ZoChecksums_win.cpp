@@ -7,6 +7,11 @@
 
 #include "ZoChecksums.h"
 
+// C linkage said here as well: a definition whose types drifted from zlib.h's
+// would otherwise become a C++ overload, and zlib's own objects would come back
+// without a word. This way it does not compile.
+extern "C" {
+
 uLong ZEXPORT crc32(uLong crc, const Bytef* buf, uInt len)
 {
     if (buf == nullptr) return 0;
@@ -23,3 +28,5 @@ uLong ZEXPORT adler32(uLong adler, const Bytef* buf, uInt len)
 {
     return adler32_z(adler, buf, len);
 }
+
+}  // extern "C"
