@@ -40,7 +40,7 @@ inline uint32_t ZoCrc32(uint32_t crc, const uint8_t* data, size_t size)
 // Adler-32 as zlib defines it: continues `adler` (1 to start, or a sum this or
 // zlib returned, whose halves are below 65521) over `size` bytes.
 // The sums are reduced every 5552 bytes, the most that cannot overflow 32 bits.
-// Every installed byte passes through it, so eight bytes a turn: as fast as zlib's.
+// Every installed byte passes through it, so eight bytes a turn, near zlib's pace.
 inline uint32_t ZoAdler32(uint32_t adler, const uint8_t* data, size_t size)
 {
     constexpr uint32_t kBase = 65521;
